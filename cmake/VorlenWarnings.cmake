@@ -1,0 +1,32 @@
+# Warnings are errors in our own code only; third-party headers come in as system includes.
+function(vorlen_warnings target)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /W4 /WX)
+    else()
+        target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror
+                                                 -Wno-missing-field-initializers)
+    endif()
+endfunction()
+
+# A module library of the core: static, warnings as errors, includes rooted at src/.
+function(vorlen_module name)
+    add_library(${name} STATIC ${ARGN})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    vorlen_warnings(${name})
+endfunction()
+
+# One GoogleTest program per module folder, registered with CTest test by test.
+function(vorlen_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    vorlen_warnings(${name})
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()
+
+# Adds a module library to the whole core (vorlen_core).
+function(vorlen_core_module name)
+    vorlen_module(${name} ${ARGN})
+    set_property(GLOBAL APPEND PROPERTY VORLEN_CORE_MODULES ${name})
+endfunction()

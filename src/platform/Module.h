@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vorlen::platform {
+
+// A loaded shared library, as the operating system's handle (HMODULE on Windows, the dlopen
+// handle elsewhere) in an integer; 0 means not loaded.
+using ModuleHandle = std::uintptr_t;
+
+ModuleHandle LoadModule(const std::string& fileName); // UTF-8 path; 0 on failure
+void* ModuleSymbol(ModuleHandle module, const char* name); // nullptr when missing
+void FreeModule(ModuleHandle module);
+// Text of the last loader failure on this thread, for diagnostics.
+std::string LastLoaderError();
+
+// Makes `dir` the process's current directory; false when that fails.
+bool SetCurrentDir(const std::string& dir);
+std::string CurrentDir();
+// Folder of the running executable, with a trailing separator.
+std::string ExecutableDir();
+
+// The directory separator of this platform, and the directory part of a path (up to and
+// including its last separator; empty when there is none).
+char PathSeparator();
+std::string DirectoryOf(const std::string& path, char separator);
+
+} // namespace vorlen::platform
