@@ -1,7 +1,7 @@
 # Warnings are errors in our own code only; third-party headers come in as system includes.
 function(vorlen_warnings target)
     if(MSVC)
-        target_compile_options(${target} PRIVATE /W4 /WX)
+        target_compile_options(${target} PRIVATE /W4 /WX /utf-8)
     else()
         target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror
                                                  -Wno-missing-field-initializers)
