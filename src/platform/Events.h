@@ -26,7 +26,8 @@ private:
 };
 
 // A fixed list of up to 64 auto-reset, unnamed events that one thread waits on. The wait serves
-// the lowest signalled index and resets only that one.
+// the lowest signalled index and resets only that one. A larger count is cut to 64, and signals
+// to an index outside the set are ignored.
 class TEventSet {
 public:
     explicit TEventSet(unsigned count);

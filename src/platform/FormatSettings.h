@@ -6,8 +6,11 @@
 namespace vorlen {
 
 // The user's locale as the terminal uses it, read once at start (from QLocale in the desktop
-// program, from the environment's locale in the console). Date formats use the letters d, m/M,
-// y; "/" in a date format stands for DateSeparator.
+// program; the console keeps the Russian defaults). In a date format, runs of the letters d, m
+// and y (either case) are the day, month and year: d and m without a leading zero, dd and mm
+// with one, y or yy a two-digit year, yyy or longer the full year. "/" stands for DateSeparator,
+// text in single or double quotes is copied without its quotes, and every other character is kept
+// as it is. An empty format is read as "dd/mm/yyyy".
 struct TFormatSettings {
     char DateSeparator = '.';
     char DecimalSeparator = ',';

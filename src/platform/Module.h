@@ -3,13 +3,20 @@
 #include <cstdint>
 #include <string>
 
+#ifdef _WIN32
+// windows.h defines FreeModule as a macro for FreeLibrary. Taking the header in here, once, and
+// dropping the macro keeps our FreeModule a function whichever of the two a file includes first.
+#include <windows.h>
+#undef FreeModule
+#endif
+
 namespace vorlen::platform {
 
 // A loaded shared library, as the operating system's handle (HMODULE on Windows, the dlopen
 // handle elsewhere) in an integer; 0 means not loaded.
 using ModuleHandle = std::uintptr_t;
 
-ModuleHandle LoadModule(const std::string& fileName); // UTF-8 path; 0 on failure
+ModuleHandle LoadModule(const std::string& fileName);      // UTF-8 path; 0 on failure
 void* ModuleSymbol(ModuleHandle module, const char* name); // nullptr when missing
 void FreeModule(ModuleHandle module);
 // Text of the last loader failure on this thread, for diagnostics.

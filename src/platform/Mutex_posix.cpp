@@ -1,0 +1,23 @@
+#include "platform/Mutex.h"
+
+#include <mutex>
+
+namespace vorlen {
+
+struct TMutex::Impl {
+    std::mutex Section;
+};
+
+TMutex::TMutex() : FSection(std::make_unique<Impl>()) {}
+
+TMutex::~TMutex() = default;
+
+void TMutex::Lock() {
+    FSection->Section.lock();
+}
+
+void TMutex::Unlock() {
+    FSection->Section.unlock();
+}
+
+} // namespace vorlen

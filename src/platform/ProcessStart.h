@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/Process.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorlen::platform {
+
+// Splits a command line into arguments exactly as Windows' CommandLineToArgvW does, so a line
+// built for CreateProcess starts the same program with the same arguments elsewhere:
+//  - the first argument (the program) ends at the next blank or tab, or, when it begins with a
+//    quotation mark, at the next quotation mark; backslashes in it are plain characters;
+//  - later arguments are separated by blanks and tabs outside quotation marks; 2n backslashes
+//    before a quotation mark give n backslashes and the mark opens or closes quoting, 2n+1 give
+//    n backslashes and a literal mark; backslashes elsewhere are plain; inside quoting, a
+//    doubled mark gives one literal mark and ends the quoting.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// Starts a program from its command line, with `currentDir` as its current directory (the
+// caller's own when empty), the caller's environment, no window and no inherited handles, and
+// fills `info`. False when the process could not be created.
+//
+// Windows: CreateProcessW, no application name, no security attributes, CREATE_NO_WINDOW |
+// NORMAL_PRIORITY_CLASS, a start-up record that is zero apart from its size and wShowWindow = 1.
+//
+// Elsewhere: posix_spawn with the arguments SplitCommandLine gives (a program name without "/"
+// is looked up in PATH, a relative one against the caller's directory). The child gets
+// /dev/null as standard input and output, no other descriptor of ours, default signal
+// handling, and a process group of its own, so a Ctrl+C meant for the terminal does not reach
+// it before the terminal has shut down in order. `info` receives opaque handles that are never
+// below 32: hProcess = kProcessHandleBase + 2 * pid, hThread = that + 1; both process and
+// thread ids are the pid. The handles stay valid until closed, and a handle that was never
+// issued, or was closed, is refused by the calls below, so a stale value can never reach a
+// process that happens to have reused the pid.
+bool StartProcess(const std::string& commandLine, const std::string& currentDir, TProcInfo& info);
+
+// Ends a started process. Windows: TerminateProcess(process, exitCode). Elsewhere: SIGTERM, a
+// grace period of `graceMs` for it to exit, then SIGKILL; the process is reaped in both cases
+// (exitCode is not used there). True when the process has ended.
+bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t exitCode, int graceMs = 1000);
+
+// Closes a process or thread handle from TProcInfo. True on success.
+bool CloseProcessHandle(std::uintptr_t handle);
+
+// The handles of TProcInfo as integers (they are HANDLEs on Windows), and their clearing.
+std::uintptr_t ProcessHandleValue(const TProcInfo& info);
+std::uintptr_t ThreadHandleValue(const TProcInfo& info);
+void ClearProcessHandle(TProcInfo& info);
+void ClearThreadHandle(TProcInfo& info);
+
+#ifndef _WIN32
+inline constexpr std::uintptr_t kProcessHandleBase = 0x10000;
+#endif
+
+} // namespace vorlen::platform
