@@ -1,0 +1,95 @@
+#include "experts/CHILDWIN.h"
+
+#include "connections/ErrorCode.h"
+#include "connections/TrConnection.h"
+#include "platform/FormatSettings.h"
+#include "store/Functions.h"
+#include "store/Storage.h"
+
+namespace vorlen {
+
+bool TTrReplies::GetReplData(std::uint32_t Key, TReplData& Data) {
+    return FConn.GetReplData(Key, Data);
+}
+
+TExpert::TExpert(TCGStorage& store, TOrderReplies* replies)
+    : DataBase(store), FStore(store), FReplies(replies) {
+    if (FStore.GetData(DataBase.DataBuff))
+        DataBase.BuildDataMap();
+}
+
+TExpert::~TExpert() { Stop(); }
+
+bool TExpert::RegisterAndStart() {
+    if (!FStore.RegEvent(isin_id, TickEvent()))
+        return false;
+    FRegistered = true;
+    FRegisteredKey = isin_id;
+    Start();
+    return true;
+}
+
+void TExpert::Unregister() {
+    // The main window may also have registered TickEvent under isin_id itself; withdrawing an
+    // entry that is not there does nothing, so both are withdrawn.
+    FStore.UnregEvent(isin_id, TickEvent());
+    if (FRegistered && FRegisteredKey != isin_id)
+        FStore.UnregEvent(FRegisteredKey, TickEvent());
+    FRegistered = false;
+    // A reply still pending for our order would signal OrderEvent after we are gone.
+    if (TransId != 0 && FReplies != nullptr) {
+        TReplData dropped;
+        FReplies->GetReplData(TransId, dropped);
+    }
+}
+
+void TExpert::Stop() {
+    Unregister();
+    if (!Started() || Finished())
+        return;
+    ExitEvent().Set();
+    Terminate();
+    WaitFor();
+}
+
+void TExpert::Execute() {
+    while (!Terminated()) {
+        switch (FEvents.WaitAny()) {
+        case kTickEvent:
+            if (FStore.GetData(DataBase.DataBuff))
+                ProcessTick();
+            break;
+        case kOrderEvent:
+            OrderReply();
+            break;
+        case kExitEvent:
+            return;
+        default: // TradeEvent and ErrorEvent carry nothing yet
+            break;
+        }
+    }
+}
+
+void TExpert::OrderReply() {
+    if (FReplies == nullptr)
+        return;
+    TReplData reply;
+    if (!FReplies->GetReplData(TransId, reply))
+        return;
+    const auto code = reply.Fields.find("code");
+    if (code == reply.Fields.end())
+        return;
+    const std::int32_t c = VarAsInteger(code->second.Data);
+    // 0 is success and 14 an order already gone when its removal arrived: neither is a failure.
+    if (c == 0 || c == 14)
+        return;
+    MemoStr = "Ошибка отправки ордера " + Futisin + ". Причина: " + std::string(GetReplyText(c));
+    Synchronize([this] { UpdMemo(); });
+}
+
+void TExpert::UpdMemo() {
+    if (Memo != nullptr)
+        Memo->AppendLine(JournalLine(MemoStr));
+}
+
+} // namespace vorlen
