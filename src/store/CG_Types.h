@@ -43,7 +43,7 @@ struct TListenerParams {
     std::string ModeSnap;
     std::string ModeOnline;
     std::string LifeStrNum;
-    std::string ReplState; // as received: single-byte gateway text
+    std::string ReplState; // the last replication-state text, converted from the gateway's
     bool cgMsgOpen = false;
     bool cgMsgRplOnline = false;
 };

@@ -1,0 +1,289 @@
+#include "connections/Connection.h"
+
+#include "connections/ConnectionUtil.h"
+#include "gateway/Cgate.h"
+#include "platform/FormatSettings.h"
+#include "store/Storage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace vorlen {
+
+namespace {
+using TRegistry = conn::TConnectionRegistry<TCGConnection>;
+} // namespace
+
+} // namespace vorlen
+
+extern "C" {
+// Registered with every market-data listener. The gateway runs it inside cg_conn_process on the
+// connection's thread and hands back the connection and the element's StreamData address.
+static std::uint32_t CG_CALL VorlenMDListenerCallback(cg_conn_t* conn, cg_listener_t*,
+                                                      cg_msg_t* msg, void* data) {
+    if (vorlen::TCGConnection* owner = vorlen::TRegistry::Find(conn)) {
+        return owner->ProcessMessage(msg, data);
+    }
+    return 0;
+}
+}
+
+namespace vorlen {
+
+TCGConnection::TCGConnection(TCGStorage& storage, const TConnectorSettings& settings,
+                             TJournalSink* memo)
+    : FStorage(storage), FSettings(settings), Memo(memo) {}
+
+TCGConnection::~TCGConnection() {
+    Terminate();
+    WaitFor();
+    TRegistry::Remove(this);
+}
+
+std::string TCGConnection::ConnectionString(const TConnectorSettings& s) {
+    return conn::ConnectionString(s, "", "marketdata");
+}
+
+std::uint32_t TCGConnection::CreateListener(cg_conn_t* conn, const std::string& settings,
+                                            cg_listener_t*& lsn, void* userData) {
+    const std::string text = conn::ToGateway(settings);
+    cg_listener_t* created = nullptr;
+    const std::uint32_t rc =
+        CG().cg_lsn_new(conn, text.c_str(), &VorlenMDListenerCallback, userData, &created);
+    lsn = rc == CG_ERR_OK ? created : nullptr;
+    return rc;
+}
+
+void TCGConnection::UpdMemo() {
+    if (Memo != nullptr) {
+        Memo->AppendLine(JournalLine(MemoStr));
+    }
+}
+
+void TCGConnection::Journal(std::string text) {
+    MemoStr = std::move(text);
+    Synchronize([this] { UpdMemo(); });
+}
+
+void TCGConnection::Execute() {
+    Journal("Создание соединения Макет-дата...");
+    const std::string settings = conn::ToGateway(ConnectionString(FSettings));
+    cg_conn_t* conn = nullptr;
+    const std::uint32_t rc = CG().cg_conn_new(settings.c_str(), &conn);
+    if (rc != CG_ERR_OK || conn == nullptr) {
+        if (rc == CG_ERR_INTERNAL) {
+            Journal("Ошибка: Внутренняя ошибка в функци создания соединения Макет-дата.");
+        } else if (rc == CG_ERR_INVALIDARGUMENT) {
+            Journal("Ошибка: Функции создания соединения Макет-дата были переданы некорректные "
+                    "аргументы.");
+        }
+        Journal("Закрытие соединения Макет-дата...");
+        return;
+    }
+    FConn.store(conn, std::memory_order_release);
+    TRegistry::Add(conn, this);
+
+    Journal("Соединение Макет-дата создано. Создание слушателей Макет-дата...");
+    FWatch.assign(Lsnrs.size(), TListenerWatch{});
+    for (std::size_t i = 0; i < Lsnrs.size(); ++i) {
+        TListenerData& el = Lsnrs[i];
+        el.StreamData.Pos = static_cast<std::int32_t>(i);
+        if (CreateListener(conn, el.Settings, el.Lsn, &el.StreamData) != CG_ERR_OK) {
+            Journal("Ошибка: Слушатель Макет-дата " + el.Settings + " не создан!");
+            break;
+        }
+    }
+    Journal("Слушатели Макет-дата созданы. Открытие соединения Макет-дата...");
+
+    while (!Terminated()) {
+        Pass(conn);
+    }
+    TRegistry::Remove(this);
+    Journal("Закрытие соединения Макет-дата...");
+}
+
+void TCGConnection::Pass(cg_conn_t* conn) {
+    std::uint32_t state = 0;
+    if (CG().cg_conn_getstate(conn, &state) != CG_ERR_OK) {
+        conn::IdlePause(*this);
+        return;
+    }
+    switch (state) {
+    case CG_STATE_CLOSED:
+        CG().cg_conn_open(conn, nullptr);
+        conn::IdlePause(*this);
+        return;
+    case CG_STATE_ERROR:
+        // The next passes find it closed and open it again: that is the whole reconnection.
+        CG().cg_conn_close(conn);
+        conn::IdlePause(*this);
+        return;
+    case CG_STATE_ACTIVE:
+        break;
+    default:
+        conn::IdlePause(*this);
+        return;
+    }
+
+    if (!FActiveAnnounced) {
+        FActiveAnnounced = true;
+        Journal("Соединение Макет-дата открыто. Идет получение начальных данных...");
+    }
+    const std::uint32_t rc = conn::ProcessConnection(conn);
+    if (!conn::ProcessResultOk(rc)) {
+        // A gateway that keeps failing would otherwise write this line a thousand times a
+        // second; one line per run of failures says the same.
+        if (!FProcessWarned) {
+            FProcessWarned = true;
+            Journal("Внимание: Состояние соединения Макет-дата не определено.");
+        }
+    } else {
+        FProcessWarned = false;
+    }
+    CheckListeners(conn);
+}
+
+void TCGConnection::CheckListeners(cg_conn_t* conn) {
+    for (std::size_t i = 0; i < Lsnrs.size(); ++i) {
+        CheckListener(conn, Lsnrs[i], FWatch[i]);
+    }
+}
+
+void TCGConnection::CheckListener(cg_conn_t* conn, TListenerData& el, TListenerWatch& watch) {
+    if (el.Lsn == nullptr && watch.Recreate) {
+        // A listener destroyed in the error state comes back from its Settings once; if that
+        // fails it stays gone like one whose first creation failed.
+        watch.Recreate = false;
+        if (CreateListener(conn, el.Settings, el.Lsn, &el.StreamData) != CG_ERR_OK) {
+            Journal("Ошибка: Слушатель Макет-дата " + el.Settings + " не создан!");
+        }
+    }
+
+    std::uint32_t state = 0;
+    if (CG().cg_lsn_getstate(el.Lsn, &state) != CG_ERR_OK) {
+        if (watch.LastSeen != -1) {
+            Journal("Внимание: Состояние слушателя Макет-дата не определено.");
+        }
+        watch.LastSeen = -1;
+        return;
+    }
+    const int previous = watch.LastSeen;
+    watch.LastSeen = static_cast<int>(state);
+    switch (state) {
+    case CG_STATE_CLOSED: {
+        const std::string text =
+            conn::ToGateway(el.LsnParams.LifeStrNum + std::to_string(el.StreamData.LifeNum));
+        CG().cg_lsn_open(el.Lsn, text.c_str());
+        // A listener that does not leave the closed state is asked again on every pass, but
+        // announced once.
+        if (previous != CG_STATE_CLOSED) {
+            Journal("Лисенер " + el.LsnParams.StrName + " открыт.");
+        }
+        break;
+    }
+    case CG_STATE_ERROR:
+        if (CG().cg_lsn_close(el.Lsn) == CG_ERR_OK) {
+            CG().cg_lsn_destroy(el.Lsn);
+            el.Lsn = nullptr;
+            watch.Recreate = true;
+            watch.LastSeen = -2;
+            Journal("Внимание: Лисенер потока " + el.LsnParams.StrName + "уничтожен.");
+            Journal("Внимание: Ошибка Маркет-дата лисенера " + el.LsnParams.StrName + ".");
+        } else if (previous != CG_STATE_ERROR) {
+            Journal("Внимание: Ошибка Маркет-дата лисенера " + el.LsnParams.StrName + ".");
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+int TCGConnection::FindElement(const void* data) const {
+    // The user data is only trusted when it is one of our own elements' StreamData.
+    for (std::size_t i = 0; i < Lsnrs.size(); ++i) {
+        if (&Lsnrs[i].StreamData == data) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+std::uint32_t TCGConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
+    const int idx = FindElement(data);
+    if (msg == nullptr || idx < 0) {
+        return 0;
+    }
+    TListenerData& el = Lsnrs[static_cast<std::size_t>(idx)];
+    switch (msg->type) {
+    case CG_MSG_OPEN: {
+        std::uint32_t state = 0;
+        cg_scheme_desc_t* scheme = nullptr;
+        if (CG().cg_lsn_getstate(el.Lsn, &state) == CG_ERR_OK && state == CG_STATE_ACTIVE &&
+            CG().cg_lsn_getscheme(el.Lsn, &scheme) == CG_ERR_OK && scheme != nullptr) {
+            FStorage.SetTblsDesc(idx, el.StreamData, *scheme);
+        }
+        el.LsnParams.cgMsgOpen = true;
+        break;
+    }
+    case CG_MSG_CLOSE:
+        el.LsnParams.cgMsgRplOnline = false;
+        el.LsnParams.cgMsgOpen = false;
+        break;
+    case CG_MSG_STREAM_CHANGED:
+        // The element's record itself stands for the copy the store is given: only this thread
+        // writes it, and not while the store reads it, so no per-row copy is needed.
+        FStorage.UpdStrMsg(*reinterpret_cast<const cg_msg_streamdata_t*>(msg), el.StreamData);
+        break;
+    case CG_MSG_P2REPL_LIFENUM:
+        if (msg->data != nullptr && msg->data_size >= sizeof(cg_data_lifenum_t)) {
+            cg_data_lifenum_t ln;
+            std::memcpy(&ln, msg->data, sizeof ln);
+            el.StreamData.LifeNum = ln.life_number;
+            el.StreamData.LnFlags = ln.flags;
+            if (ln.flags != 1) {
+                FStorage.LNClearTables(idx);
+            }
+        }
+        break;
+    case CG_MSG_P2REPL_CLEARDELETED:
+        if (msg->data != nullptr && msg->data_size >= sizeof(cg_data_cleardeleted_t)) {
+            FStorage.ClearDeleted(idx, msg->data, msg->data_size);
+        }
+        break;
+    case CG_MSG_P2REPL_ONLINE:
+        StreamOnline(el);
+        break;
+    case CG_MSG_P2REPL_REPLSTATE:
+        // The gateway's buffer lives only during this call.
+        el.LsnParams.ReplState =
+            conn::FromGateway(static_cast<const char*>(msg->data), msg->data_size);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void TCGConnection::StreamOnline(TListenerData& el) {
+    Journal("Поток " + el.StreamData.sName + " Перешел в режим Он-Лайн");
+    el.LsnParams.cgMsgRplOnline = true;
+    if (Online()) {
+        return;
+    }
+    const bool all = std::all_of(Lsnrs.begin(), Lsnrs.end(),
+                                 [](const TListenerData& l) { return l.LsnParams.cgMsgRplOnline; });
+    if (!all) {
+        return;
+    }
+    FOnline.store(true, std::memory_order_release);
+    Journal("Начальное получение данных завершено. Создание списков инструментов...");
+    if (FStorage.BuildHeaders()) {
+        Journal("Инструменты добавлены.");
+        if (FOnConnected) {
+            Synchronize(FOnConnected);
+        }
+    }
+}
+
+} // namespace vorlen

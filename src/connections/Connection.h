@@ -1,0 +1,85 @@
+#pragma once
+
+// The market-data connection: a worker thread that owns the gateway connection "marketdata",
+// one listener per subscribed replication stream, and the dispatch of their messages to the
+// replica store.
+
+#include "gateway/cgate.h"
+#include "platform/Journal.h"
+#include "platform/Thread.h"
+#include "store/CG_Types.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vorlen {
+
+class TCGStorage;
+
+class TCGConnection : public TThread {
+public:
+    // The settings record is read when the thread starts, not here. `memo` may be null (no
+    // journal).
+    TCGConnection(TCGStorage& storage, const TConnectorSettings& settings, TJournalSink* memo);
+    // Stops and waits for the thread if its owner has not done so.
+    ~TCGConnection() override;
+
+    // One element per subscribed stream, filled before Start. Never resized once the thread has
+    // started: each element's StreamData address is the user data of its listener.
+    TListeners Lsnrs;
+
+    // Run on the UI thread once the instrument lists have been built: the main window's (or the
+    // console's) switch to the connected state. Set before Start.
+    void SetOnConnected(std::function<void()> onConnected) {
+        FOnConnected = std::move(onConnected);
+    }
+
+    // True once every listener has reported on-line mode; never reset.
+    bool Online() const { return FOnline.load(std::memory_order_acquire); }
+    // The gateway connection, null until the thread has created it.
+    cg_conn_t* hConn() const { return FConn.load(std::memory_order_acquire); }
+
+    static std::string ConnectionString(const TConnectorSettings& s);
+
+    // Creates one listener registered with MDListenerCallback; returns the gateway's result.
+    static std::uint32_t CreateListener(cg_conn_t* conn, const std::string& settings,
+                                        cg_listener_t*& lsn, void* userData);
+    // Dispatch of one listener message; runs on this thread inside cg_conn_process.
+    std::uint32_t ProcessMessage(const cg_msg_t* msg, void* data);
+
+protected:
+    void Execute() override;
+
+private:
+    // What the polling loop last saw of one listener, so that a listener stuck in one condition
+    // writes its journal line once and not on every pass.
+    struct TListenerWatch {
+        int LastSeen = -2;     // -2 nothing yet, -1 state query failed, else the state
+        bool Recreate = false; // destroyed in the error state: create anew from its Settings
+    };
+
+    void UpdMemo();
+    void Journal(std::string text);
+    void Pass(cg_conn_t* conn);
+    void CheckListeners(cg_conn_t* conn);
+    void CheckListener(cg_conn_t* conn, TListenerData& el, TListenerWatch& watch);
+    void StreamOnline(TListenerData& el);
+    int FindElement(const void* data) const;
+
+    TCGStorage& FStorage;
+    const TConnectorSettings& FSettings;
+    TJournalSink* Memo;
+    std::string MemoStr;
+    std::function<void()> FOnConnected;
+    std::atomic<bool> FOnline{false};
+    std::atomic<cg_conn_t*> FConn{nullptr};
+    bool FActiveAnnounced = false;
+    bool FProcessWarned = false;
+    std::vector<TListenerWatch> FWatch;
+};
+
+} // namespace vorlen

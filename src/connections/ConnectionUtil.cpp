@@ -1,0 +1,65 @@
+#include "connections/ConnectionUtil.h"
+
+#include "gateway/Cgate.h"
+#include "platform/CodePage.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace vorlen::conn {
+
+namespace {
+constexpr auto kProcessTimeout = std::chrono::milliseconds(1);
+constexpr int kIdleSlices = 5; // of 1 ms each
+} // namespace
+
+std::string ConnectionString(const TConnectorSettings& s, std::string_view appPrefix,
+                             std::string_view name) {
+    std::string r = s.ConType + "://" + s.Host + ":" + s.Port + ";app_name=";
+    r += appPrefix;
+    r += s.ProgName + ";timeout=" + s.RoutTOut + ";local_timeout=" + s.LocTOut;
+    if (s.ConType != "p2tcp") {
+        r += ";lrpcq_buf=" + s.BuffSize;
+    }
+    r += ";name=";
+    r += name;
+    return r;
+}
+
+std::uint32_t ProcessConnection(cg_conn_t* conn) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::uint32_t rc =
+        CG().cg_conn_process(conn, static_cast<std::uint32_t>(kProcessTimeout.count()), nullptr);
+    if (rc != CG_ERR_OK) {
+        // A call that handled messages returns 0 and the next one follows at once; anything
+        // else that came back early would turn the loop into a busy wait.
+        const auto spent = std::chrono::steady_clock::now() - start;
+        if (spent < kProcessTimeout) {
+            std::this_thread::sleep_for(kProcessTimeout - spent);
+        }
+    }
+    return rc;
+}
+
+void IdlePause(const TThread& thread) {
+    for (int i = 0; i < kIdleSlices && !thread.Terminated(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+std::string ToGateway(const std::string& utf8) {
+    return platform::Utf8ToCp1251(utf8);
+}
+
+std::string FromGateway(const char* text, std::size_t maxLen) {
+    if (text == nullptr) {
+        return {};
+    }
+    const void* end = std::memchr(text, 0, maxLen);
+    const std::size_t len =
+        end ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : maxLen;
+    return platform::Cp1251ToUtf8(std::string_view(text, len));
+}
+
+} // namespace vorlen::conn

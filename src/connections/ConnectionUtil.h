@@ -1,0 +1,85 @@
+#pragma once
+
+// What the market-data and the transaction connection threads share: the connection string,
+// the pacing of their polling loops, the text conversions at the gateway boundary, and the
+// registry through which a listener callback finds the connection it belongs to.
+
+#include "gateway/cgate.h"
+#include "platform/Thread.h"
+#include "store/CG_Types.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vorlen::conn {
+
+// ConType://Host:Port;app_name=<appPrefix>ProgName;timeout=..;local_timeout=..[;lrpcq_buf=..]
+// ;name=<name>. Only the exact "p2tcp" goes without the lrpcq buffer size.
+std::string ConnectionString(const TConnectorSettings& s, std::string_view appPrefix,
+                             std::string_view name);
+
+// 0 and "nothing happened within the timeout" are the normal results of cg_conn_process.
+inline bool ProcessResultOk(std::uint32_t rc) {
+    return rc == CG_ERR_OK || rc == CG_ERR_TIMEOUT;
+}
+
+// One cg_conn_process call with the 1 ms timeout. A gateway that reports "nothing done" (or an
+// error) sooner than the timeout would have the loop spin, so such a call is padded to 1 ms.
+std::uint32_t ProcessConnection(cg_conn_t* conn);
+
+// The pause that ends a pass while a connection is not active (or its state is unknown): a few
+// milliseconds, cut short by a terminate request. Without it a closed or opening connection
+// would be polled as fast as the CPU allows.
+void IdlePause(const TThread& thread);
+
+// Terminal text to gateway text and back. Gateway text is read at most `maxLen` bytes far, so a
+// text that is not terminated within its message is cut instead of read past.
+std::string ToGateway(const std::string& utf8);
+std::string FromGateway(const char* text, std::size_t maxLen);
+
+// The connections that are running, by gateway connection handle. A listener callback gets its
+// connection handle from the gateway and looks its owner up here, so no process-wide "current
+// connection" is needed: several connections (of either kind) can run side by side, and a
+// callback for a connection that has already ended finds nothing instead of a stale object.
+template <class T>
+class TConnectionRegistry {
+public:
+    static void Add(cg_conn_t* conn, T* owner) {
+        std::lock_guard<std::mutex> lock(Lock());
+        Items().emplace_back(conn, owner);
+    }
+    static void Remove(T* owner) {
+        std::lock_guard<std::mutex> lock(Lock());
+        auto& items = Items();
+        items.erase(std::remove_if(items.begin(), items.end(),
+                                   [owner](const auto& item) { return item.second == owner; }),
+                    items.end());
+    }
+    static T* Find(cg_conn_t* conn) {
+        std::lock_guard<std::mutex> lock(Lock());
+        for (const auto& item : Items()) {
+            if (item.first == conn) {
+                return item.second;
+            }
+        }
+        return nullptr;
+    }
+
+private:
+    static std::mutex& Lock() {
+        static std::mutex lock;
+        return lock;
+    }
+    static std::vector<std::pair<cg_conn_t*, T*>>& Items() {
+        static std::vector<std::pair<cg_conn_t*, T*>> items;
+        return items;
+    }
+};
+
+} // namespace vorlen::conn

@@ -1,0 +1,115 @@
+#pragma once
+
+// The transaction connection: a worker thread that owns the gateway connection "transaction",
+// the order publisher and its reply listener, plus the order path offered to experts: ids,
+// posting with a rate limit, and a registry of pending replies.
+
+#include "gateway/cgate.h"
+#include "platform/Events.h"
+#include "platform/Journal.h"
+#include "platform/Mutex.h"
+#include "platform/Thread.h"
+#include "store/CG_Types.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace vorlen {
+
+class TCGTRConnection : public TThread {
+public:
+    // A monotonic clock in milliseconds for the posting limiter; tests pass their own.
+    using TMsClock = std::function<std::int64_t()>;
+
+    // The settings record is read when the thread starts. `memo` may be null (no journal); an
+    // empty clock means std::chrono::steady_clock.
+    TCGTRConnection(const TConnectorSettings& settings, TJournalSink* memo, TMsClock clock = {});
+    // Stops and waits for the thread if its owner has not done so; replies never fetched are
+    // freed with the object.
+    ~TCGTRConnection() override;
+
+    // Set before Start (the connect command does it).
+    std::string PubName = "publisher";
+    std::string SchemVer;
+    std::atomic<std::int32_t> TrMax{0};
+
+    // Ids run 1, 2, ... 2147483646, 1, ...; always true.
+    bool GetTrandID(std::uint32_t& id);
+    // Posts one "AddOrder" whose user id is tr_id and has Event signalled once its reply has
+    // been stored. False (and nothing registered) when the publisher is not active, the id is
+    // still registered, the limiter refuses, or the gateway does not take the message.
+    bool AddOrder(std::uint32_t tr_id, std::int32_t isin_id, const TAddOrderParams& AOP,
+                  TEvent Event);
+    // Registers a pending reply; false when Key is still registered (its earlier caller would
+    // otherwise never be answered).
+    bool RegEvent(std::uint32_t Key, std::int32_t isin_id, TEvent Event);
+    // Hands over and forgets the entry of Key; false (Data untouched) when there is none.
+    bool GetReplData(std::uint32_t Key, TReplData& Data);
+
+    // The publisher state the thread read last (0 closed, 1 error, 2 opening, 3 active).
+    std::int32_t PubState() const { return FPubState.load(std::memory_order_acquire); }
+    cg_conn_t* hConn() const { return FConn.load(std::memory_order_acquire); }
+
+    static std::string ConnectionString(const TConnectorSettings& s);
+    static std::string PublisherSettings(const std::string& pubName, const std::string& schemVer);
+    static std::string ReplyListenerSettings(const std::string& pubName);
+
+    // Creates the reply listener registered with TRListenerCallback; returns the gateway's
+    // result.
+    static std::uint32_t CreateListener(cg_conn_t* conn, const std::string& settings,
+                                        cg_listener_t*& lsn, void* userData);
+    // Dispatch of one reply-listener message; runs on this thread inside cg_conn_process.
+    std::uint32_t ProcessMessage(const cg_msg_t* msg, void* data);
+
+protected:
+    void Execute() override;
+    // Admits at most TrMax posts in any 1000 ms.
+    bool CheckTrSpeed();
+
+    std::uint32_t Trans_id = 0; // under TRMutex
+
+private:
+    void UpdMemo();
+    void Journal(std::string text);
+    void Pass(cg_conn_t* conn);
+    void CheckPublisher();
+    void CheckListener();
+    void StoreReply(const cg_msg_t* msg);
+    bool Post(std::uint32_t tr_id, const TAddOrderParams& AOP);
+    void Withdraw(std::uint32_t Key, TEvent Event);
+
+    const TConnectorSettings& FSettings;
+    TJournalSink* Memo;
+    std::string MemoStr;
+    TMsClock FClock;
+
+    TMutex TRMutex; // MQRepl and Trans_id
+    std::map<std::uint32_t, TReplData> MQRepl;
+
+    std::atomic<cg_conn_t*> FConn{nullptr};
+    TListenerData Lsnr;
+    cg_scheme_desc_t* LsnScheme = nullptr; // this thread only
+    bool FActiveAnnounced = false;
+    bool FProcessWarned = false;
+    bool FLsnWarned = false;
+
+    // The publisher is used by this thread (state, open, close, scheme) and by the experts'
+    // threads (AddOrder). FPubLock keeps a post from running into a close and PubScheme from
+    // changing while a post reads it; this thread only ever tries it, so a post never holds the
+    // connection up. Never held together with TRMutex or FSpeedLock.
+    std::mutex FPubLock;
+    cg_publisher_t* Pub = nullptr;         // under FPubLock
+    cg_scheme_desc_t* PubScheme = nullptr; // under FPubLock
+    bool FSchemeAnnounced = false;         // this thread only
+    std::atomic<std::int32_t> FPubState{0};
+
+    std::mutex FSpeedLock;
+    std::deque<std::int64_t> FAdmitted; // times of the posts admitted in the last 1000 ms
+};
+
+} // namespace vorlen
