@@ -1,0 +1,34 @@
+#pragma once
+
+// Small text helpers: splitting, trimming, key=value settings strings, code page 1251.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vsim {
+
+std::string_view Trim(std::string_view s);
+std::vector<std::string_view> Split(std::string_view s, char sep);
+std::vector<std::string_view> SplitLines(std::string_view s);
+std::vector<std::string_view> SplitWords(std::string_view s);
+bool ParseInt(std::string_view s, std::int64_t& out);
+std::string Lower(std::string_view s);
+
+// "key=value;key=value" as a list in order; a part without '=' has an empty value and
+// hasValue false.
+struct KeyValue {
+    std::string key;
+    std::string value;
+    bool hasValue = false;
+};
+std::vector<KeyValue> ParseKeyValues(std::string_view s, char sep = ';');
+
+// UTF-8 to code page 1251; characters outside it become '?'.
+std::string Utf8ToCp1251(std::string_view utf8);
+std::string Cp1251ToUtf8(std::string_view text);
+
+} // namespace vsim

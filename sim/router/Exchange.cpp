@@ -1,0 +1,304 @@
+#include "Exchange.h"
+
+#include "RowMaker.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+
+namespace vsim {
+
+Time LocalNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t secs = std::chrono::system_clock::to_time_t(now);
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &secs);
+#else
+    localtime_r(&secs, &tm);
+#endif
+    Time t;
+    t.year = static_cast<std::uint16_t>(tm.tm_year + 1900);
+    t.month = static_cast<std::uint8_t>(tm.tm_mon + 1);
+    t.day = static_cast<std::uint8_t>(tm.tm_mday);
+    t.hour = static_cast<std::uint8_t>(tm.tm_hour);
+    t.minute = static_cast<std::uint8_t>(tm.tm_min);
+    t.second = static_cast<std::uint8_t>(tm.tm_sec);
+    t.msec = static_cast<std::uint16_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000);
+    return t;
+}
+
+namespace {
+
+std::uint64_t EpochNs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count());
+}
+
+// Field positions of one table, looked up once for the background generator.
+// Names are looked up once; the generator then writes through the cached descriptions.
+struct Fields {
+    Stream* stream = nullptr;
+    int table = -1;
+    const TableDef* def = nullptr;
+    std::string scratch;
+    mutable std::vector<std::pair<const char*, const FieldDef*>> cache;
+    void Bind(Market& m, const char* s, const char* t) {
+        stream = &m.At(s);
+        table = Market::TableIndex(*stream, t);
+        def = stream->tables[static_cast<std::size_t>(table)].def;
+    }
+    // Keyed by the address of the literal: every call site passes the same one.
+    const FieldDef& operator[](const char* name) const {
+        for (const auto& [key, f] : cache) {
+            if (key == name) {
+                return *f;
+            }
+        }
+        cache.emplace_back(name, def->Field(name));
+        return *cache.back().second;
+    }
+    std::string& Clear() {
+        scratch.assign(def->size, '\0');
+        return scratch;
+    }
+};
+
+} // namespace
+
+struct Exchange::Handles {
+    Fields aggr[3];
+    Fields ordlog;
+    Fields deal;
+    Fields common;
+    std::vector<Fields> heartbeats;
+    bool aggrStale[3] = {false, false, false};
+    int refreshing = -1;  // the depth being rebuilt, or -1
+    Time now;             // the clock, read once per batch of events
+    std::uint64_t ns = 0; // event times in nanoseconds, strictly increasing
+    std::int64_t ordlogId = 0;
+};
+
+Exchange::Exchange(std::uint64_t seed) : rng_(seed), h_(std::make_unique<Handles>()) {
+    h_->aggr[0].Bind(market_, "FORTS_AGGR5_REPL", "orders_aggr");
+    h_->aggr[1].Bind(market_, "FORTS_AGGR20_REPL", "orders_aggr");
+    h_->aggr[2].Bind(market_, "FORTS_AGGR50_REPL", "orders_aggr");
+    h_->ordlog.Bind(market_, "FORTS_ORDLOG_REPL", "orders_log");
+    h_->deal.Bind(market_, "FORTS_DEALS_REPL", "deal");
+    h_->common.Bind(market_, "FORTS_COMMON_REPL", "common");
+    for (Stream& s : market_.Streams()) {
+        const int t = Market::TableIndex(s, "heartbeat");
+        if (t >= 0) {
+            Fields f;
+            f.stream = &s;
+            f.table = t;
+            f.def = s.tables[static_cast<std::size_t>(t)].def;
+            s.tables[static_cast<std::size_t>(t)].cap = 1;
+            h_->heartbeats.push_back(f);
+        }
+    }
+}
+
+Exchange::~Exchange() = default;
+
+Instrument* Exchange::FindInstrument(std::int32_t isin_id) {
+    for (Instrument& i : instruments_) {
+        if (i.isin_id == isin_id) {
+            return &i;
+        }
+    }
+    return nullptr;
+}
+
+Account* Exchange::FindAccount(std::string_view client) {
+    for (Account& a : accounts_) {
+        if (a.client == client) {
+            return &a;
+        }
+    }
+    return nullptr;
+}
+
+void Exchange::PutAggrLevel(const Instrument& ins, int side, int level) {
+    static const int kDepth[3] = {5, 20, 50};
+    const std::int64_t price =
+        side == 0 ? ins.mid - ins.step * (level + 1) : ins.mid + ins.step * (level + 1);
+    const auto volume = static_cast<std::int64_t>(1 + rng_() % 500);
+    const Time now = h_->now;
+    const std::uint64_t ns = ++h_->ns;
+    for (int d = 0; d < 3; ++d) {
+        if (level >= kDepth[d]) {
+            continue;
+        }
+        Fields& f = h_->aggr[d];
+        // A book nobody watches is not kept row by row; it is rebuilt from the instruments'
+        // prices when someone subscribes (Refresh).
+        if (h_->refreshing >= 0 ? d != h_->refreshing : !market_.HasSubscribers(*f.stream)) {
+            h_->aggrStale[d] = h_->aggrStale[d] || h_->refreshing < 0;
+            continue;
+        }
+        std::string& row = f.Clear();
+        PutInt(row.data(), f["isin_id"], ins.isin_id);
+        PutDecimal(&row[f["price"].offset], price, static_cast<std::int8_t>(5));
+        PutInt(row.data(), f["volume"], volume);
+        PutTime(&row[f["moment"].offset], now);
+        PutInt(row.data(), f["moment_ns"], static_cast<std::int64_t>(ns));
+        PutInt(row.data(), f["dir"], side + 1);
+        PutInt(row.data(), f["timestamp"], static_cast<std::int64_t>(ns));
+        PutInt(row.data(), f["sess_id"], kSession);
+        market_.UpsertCopy(*f.stream, f.table,
+                           static_cast<std::int64_t>(ins.isin_id) * 100 + side * 50 + level, row);
+    }
+}
+
+void Exchange::MoveMid(Instrument& ins, int ticks) {
+    const std::int64_t mid = ins.mid + ticks * ins.step;
+    if (mid - ins.step * 50 <= ins.lower || mid + ins.step * 50 >= ins.upper) {
+        return;
+    }
+    ins.mid = mid;
+    MatchResting(ins);
+    Fields& f = h_->common;
+    std::string& row = f.Clear();
+    PutInt(row.data(), f["sess_id"], kSession);
+    PutInt(row.data(), f["isin_id"], ins.isin_id);
+    PutDecimal(&row[f["best_sell"].offset], mid + ins.step, static_cast<std::int8_t>(5));
+    PutDecimal(&row[f["best_buy"].offset], mid - ins.step, static_cast<std::int8_t>(5));
+    PutDecimal(&row[f["price"].offset], mid, static_cast<std::int8_t>(5));
+    PutTime(&row[f["deal_time"].offset], h_->now);
+    market_.UpsertCopy(*f.stream, f.table, ins.isin_id, row);
+}
+
+bool Exchange::BackgroundWatched() {
+    for (const Fields* f : {&h_->aggr[0], &h_->aggr[1], &h_->aggr[2], &h_->ordlog, &h_->deal}) {
+        if (market_.HasSubscribers(*f->stream)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Exchange::Background(std::size_t n) {
+    const Time now = LocalNow();
+    h_->now = now;
+    h_->ns = std::max<std::uint64_t>(h_->ns, EpochNs());
+    for (std::size_t e = 0; e < n; ++e) {
+        ++counters_.events;
+        const std::uint64_t r = rng_();
+        Instrument& ins = instruments_[futures_[(r >> 8) % futures_.size()]];
+        const unsigned kind = static_cast<unsigned>(r % 100);
+        if (kind < 60) {
+            // Most changes touch the best levels.
+            const unsigned depth = static_cast<unsigned>((r >> 20) % 100);
+            const int level = static_cast<int>(depth < 70   ? (r >> 28) % 5
+                                               : depth < 90 ? 5 + (r >> 28) % 15
+                                                            : 20 + (r >> 28) % 30);
+            PutAggrLevel(ins, static_cast<int>((r >> 16) & 1), level);
+            if (kind < 2) {
+                MoveMid(ins, ((r >> 40) & 1) != 0 ? 1 : -1);
+            }
+            continue;
+        }
+        if (!market_.HasSubscribers(*h_->ordlog.stream) &&
+            !market_.HasSubscribers(*h_->deal.stream)) {
+            if (kind >= 97) {
+                MoveMid(ins, ((r >> 17) & 1) != 0 ? 1 : -1);
+            }
+            continue; // nobody keeps the anonymous order log: it leaves no trace
+        }
+        const int dir = static_cast<int>((r >> 17) & 1) + 1;
+        const std::int64_t price = ins.mid + (dir == 1 ? -1 : 1) * ins.step *
+                                                 static_cast<std::int64_t>(1 + (r >> 24) % 10);
+        const auto amount = static_cast<std::int64_t>(1 + (r >> 32) % 50);
+        const std::uint64_t ns = ++h_->ns;
+        Fields& o = h_->ordlog;
+        std::string& row = o.Clear();
+        const std::int64_t orderId = nextPublicId_++;
+        PutInt(row.data(), o["public_order_id"], orderId);
+        PutInt(row.data(), o["sess_id"], kSession);
+        PutInt(row.data(), o["isin_id"], ins.isin_id);
+        PutInt(row.data(), o["public_amount"], amount);
+        PutInt(row.data(), o["public_amount_rest"], kind < 85 ? amount : 0);
+        PutInt(row.data(), o["xstatus"], 0x1);
+        PutDecimal(&row[o["price"].offset], price, static_cast<std::int8_t>(5));
+        PutTime(&row[o["moment"].offset], now);
+        PutInt(row.data(), o["moment_ns"], static_cast<std::int64_t>(ns));
+        PutInt(row.data(), o["dir"], dir);
+        PutInt(row.data(), o["public_action"], kind < 85 ? 1 : 2);
+        if (kind >= 85) {
+            const std::int64_t dealId = nextDealId_++;
+            PutInt(row.data(), o["id_deal"], dealId);
+            PutDecimal(&row[o["deal_price"].offset], ins.mid, static_cast<std::int8_t>(5));
+            Fields& d = h_->deal;
+            std::string& deal = d.Clear();
+            PutInt(deal.data(), d["sess_id"], kSession);
+            PutInt(deal.data(), d["isin_id"], ins.isin_id);
+            PutInt(deal.data(), d["id_deal"], dealId);
+            PutInt(deal.data(), d["xamount"], amount);
+            PutInt(deal.data(), d[dir == 1 ? "public_order_id_buy" : "public_order_id_sell"],
+                   orderId);
+            PutDecimal(&deal[d["price"].offset], ins.mid, static_cast<std::int8_t>(5));
+            PutTime(&deal[d["moment"].offset], now);
+            PutInt(deal.data(), d["moment_ns"], static_cast<std::int64_t>(ns));
+            market_.UpsertCopy(*d.stream, d.table, dealId, deal);
+            if (kind >= 97) {
+                MoveMid(ins, dir == 1 ? 1 : -1);
+            }
+        }
+        market_.UpsertCopy(*o.stream, o.table, ++h_->ordlogId, row);
+    }
+}
+
+void Exchange::MarkStale(std::string_view stream) {
+    for (int d = 0; d < 3; ++d) {
+        if (h_->aggr[d].stream->def->name == stream) {
+            h_->aggrStale[d] = true;
+        }
+    }
+}
+
+void Exchange::Refresh(std::string_view stream) {
+    for (int d = 0; d < 3; ++d) {
+        if (h_->aggr[d].stream->def->name != stream || !h_->aggrStale[d]) {
+            continue;
+        }
+        h_->aggrStale[d] = false;
+        h_->now = LocalNow();
+        h_->refreshing = d;
+        for (std::size_t k : futures_) {
+            for (int side = 0; side < 2; ++side) {
+                for (int level = 0; level < 50; ++level) {
+                    PutAggrLevel(instruments_[k], side, level);
+                }
+            }
+        }
+        h_->refreshing = -1;
+    }
+}
+
+void Exchange::Tick() {
+    ++ticks_;
+    const Time now = LocalNow();
+    for (Fields& f : h_->heartbeats) {
+        std::string row(f.def->size, '\0');
+        PutTime(&row[f["server_time"].offset], now);
+        market_.Upsert(*f.stream, f.table, market_.NextId(*f.stream, f.table), std::move(row));
+    }
+    static const char* const kNews[][2] = {
+        {"ru", "Изменены параметры расчёта гарантийного обеспечения по фьючерсу Si."},
+        {"en", "Margin parameters of the Si futures have been changed."},
+        {"ru", "Вечерняя торговая сессия начнётся в 19:05."},
+        {"en", "The evening session starts at 19:05."},
+        {"ru", "Расширены лимиты колебания цен по контракту BR."},
+        {"en", "Price limits of the BR contract have been widened."},
+    };
+    if (ticks_ % 30 == 0) {
+        const auto& n = kNews[(ticks_ / 30 - 1) % (sizeof kNews / sizeof kNews[0])];
+        SystemMessage(n[0], n[1], now);
+    }
+}
+
+} // namespace vsim

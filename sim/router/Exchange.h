@@ -1,0 +1,150 @@
+#pragma once
+
+// The simulated derivatives market behind the router: instruments and reference data, the
+// trader's account, positions and orders, other traders' background activity, and the handling
+// of posted messages.
+
+#include "../common/Row.h"
+#include "Market.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vsim {
+
+struct Instrument {
+    std::int32_t isin_id = 0;
+    std::string isin;
+    std::string short_isin;
+    std::string name; // UTF-8
+    std::string base; // base contract code, e.g. "Si"
+    bool option = false;
+    bool put = false;
+    std::int64_t step = 0;  // price step, in 1e-5 units
+    std::int64_t mid = 0;   // current middle price, in 1e-5 units, a multiple of step
+    std::int64_t lower = 0; // price limits of the session
+    std::int64_t upper = 0;
+    std::int64_t strike = 0;
+    std::int32_t fut_isin_id = 0;
+    Time expiry;
+};
+
+struct UserOrder {
+    std::int64_t id = 0;
+    std::int32_t isin_id = 0;
+    int dir = 1; // 1 buy, 2 sell
+    std::int64_t price = 0;
+    std::int64_t amount = 0;
+    std::int64_t rest = 0;
+    std::string client;
+    std::string comment;
+    std::int32_t ext_id = 0;
+};
+
+struct Position {
+    std::int64_t xpos = 0, buys = 0, sells = 0, open = 0;
+    std::int64_t waprice = 0; // 1e-5 units
+    double net = 0;
+    std::int64_t lastDeal = 0;
+};
+
+struct Account {
+    std::string client;
+    double moneyOld = 0, free = 0, blocked = 0, fee = 0, vmReserve = 0, brokerFee = 0;
+};
+
+struct ExchangeCounters {
+    std::uint64_t posts = 0, accepted = 0, rejected = 0, fills = 0, events = 0;
+};
+
+// The reply to one posted message: the reply message and its record.
+struct Reply {
+    const TableDef* def = nullptr;
+    std::string data;
+};
+
+inline constexpr std::int64_t kPriceUnit = 100000; // prices are kept in 1e-5 units
+inline constexpr const char* kBroker = "FZ00";
+inline constexpr std::int32_t kSession = 7141;
+
+Time LocalNow();
+
+class Exchange {
+public:
+    explicit Exchange(std::uint64_t seed);
+    ~Exchange();
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+
+    Market& market() { return market_; }
+    const std::vector<Instrument>& Instruments() const { return instruments_; }
+    const ExchangeCounters& Counters() const { return counters_; }
+
+    // Fills the reference tables and the trader's own tables.
+    void Seed();
+    // Once a second or so: heartbeats and the occasional exchange message.
+    void Tick();
+    // Generates n background events: order-book changes, other traders' orders and deals.
+    void Background(std::size_t n);
+    // Brings a stream whose rows were not kept while nobody watched it up to date; called before
+    // a subscription is served.
+    void Refresh(std::string_view stream);
+    void MarkStale(std::string_view stream);
+    // True when some subscriber would receive background events.
+    bool BackgroundWatched();
+
+    Reply Handle(std::uint32_t msgId, std::string_view msgName, const char* data, std::size_t n);
+    std::int64_t SystemMessage(std::string_view lang, std::string_view utf8, const Time& moment);
+
+    // The code of each refusal of AddOrder, for tests and the control channel's help.
+    static constexpr std::int32_t kUnknownInstrument = 4098;
+    static constexpr std::int32_t kBadAmount = 53;
+    static constexpr std::int32_t kOffStep = 39;
+    static constexpr std::int32_t kUnknownClient = 34;
+    static constexpr std::int32_t kBadParameters = 35;
+    static constexpr std::int32_t kOutOfLimits = 32;
+    static constexpr std::int32_t kOrderNotFound = 14;
+    static constexpr std::int32_t kUnknownMessage = 10001;
+
+private:
+    struct Handles;
+    void SeedInstruments();
+    void SeedReference();
+    void SeedTrader();
+    void SeedMarketData();
+    void SeedOtherStreams();
+    void PutAggrLevel(const Instrument& ins, int side, int level);
+    void MoveMid(Instrument& ins, int ticks);
+    void MatchResting(const Instrument& ins);
+    Reply AddOrder(const char* data);
+    Reply DelOrder(const char* data);
+    Reply MakeReply(const char* msg, std::int32_t code, std::int64_t orderId, std::int64_t amount);
+    void Fill(UserOrder& order, std::int64_t price, std::int64_t qty);
+    void OrderLogRow(const UserOrder& order, int action, std::int64_t amount, std::int64_t dealId,
+                     std::int64_t dealPrice);
+    void PublishAccount(const Account& a);
+    void PublishPosition(const std::string& client, std::int32_t isin_id, const Position& p);
+    Instrument* FindInstrument(std::int32_t isin_id);
+    Account* FindAccount(std::string_view client);
+
+    Market market_;
+    std::mt19937_64 rng_;
+    std::vector<Instrument> instruments_;
+    std::vector<std::size_t> futures_; // indexes of futures in instruments_
+    std::vector<Account> accounts_;
+    std::map<std::int64_t, UserOrder> resting_;
+    std::map<std::pair<std::string, std::int32_t>, Position> positions_;
+    std::int64_t nextOrderId_ = 1850000000001;
+    std::int64_t nextDealId_ = 1700000000001;
+    std::int64_t nextPublicId_ = 1850500000001;
+    std::int32_t nextSysId_ = 1;
+    std::uint64_t ticks_ = 0;
+    ExchangeCounters counters_;
+    std::unique_ptr<Handles> h_;
+};
+
+} // namespace vsim

@@ -1,0 +1,283 @@
+// The router's order handling, seen through the gateway library as the terminal posts orders.
+
+#include "SimSupport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace simtest {
+namespace {
+
+class SimOrders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        OpenEnvironment();
+        ASSERT_TRUE(router.Running());
+        session = std::make_unique<Session>(router.Port(), "transaction");
+        ref = &session->Listen("p2repl://FORTS_REFDATA_REPL;tables=fut_sess_contents");
+        trade = &session->Listen("p2repl://FORTS_TRADE_REPL;tables=orders_log,user_deal");
+        pos = &session->Listen("p2repl://FORTS_POS_REPL;tables=position");
+        part = &session->Listen("p2repl://FORTS_PART_REPL;tables=part");
+        replies = &session->Publish("p2mq://FORTS_SRV;category=FORTS_MSG;name=publisher;timeout=" +
+                                        timeout,
+                                    "p2mqreply://;ref=publisher");
+        ASSERT_TRUE(session->Pump(
+            [&] { return ref->online && trade->online && pos->online && part->online; }));
+        const Event& si = *ref->Rows("fut_sess_contents").front();
+        isin = Int(ref->scheme, si, "isin_id");
+        step = Decimal(ref->scheme, si, "min_step");
+        mid = Decimal(ref->scheme, si, "old_kotir");
+        ASSERT_GT(step, 0);
+    }
+
+    static std::string Price(double p) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.5f", p);
+        return buf;
+    }
+
+    Event Order(std::uint32_t id, const std::string& client, long long isinId, int dir,
+                long long amount, const std::string& price) {
+        return session->Order(id, {{"broker_code", "FZ00"},
+                                   {"client_code", client},
+                                   {"isin_id", std::to_string(isinId)},
+                                   {"dir", std::to_string(dir)},
+                                   {"type", "1"},
+                                   {"amount", std::to_string(amount)},
+                                   {"price", price},
+                                   {"comment", "test"}});
+    }
+
+    std::vector<const Event*> LogRowsOf(std::int64_t orderId) const {
+        std::vector<const Event*> out;
+        for (const Event* e : trade->Rows("orders_log")) {
+            if (Int(trade->scheme, *e, "public_order_id") == orderId) {
+                out.push_back(e);
+            }
+        }
+        return out;
+    }
+
+    std::string timeout = "5000";
+    Router router;
+    std::unique_ptr<Session> session;
+    Lsn* ref = nullptr;
+    Lsn* trade = nullptr;
+    Lsn* pos = nullptr;
+    Lsn* part = nullptr;
+    Lsn* replies = nullptr;
+    std::int64_t isin = 0;
+    double step = 0;
+    double mid = 0;
+};
+
+TEST_F(SimOrders, EveryRefusalAnswersWithItsCodeAndLeavesNoOrder) {
+    struct Case {
+        const char* what;
+        std::string client;
+        long long isinId;
+        int dir;
+        long long amount;
+        std::string price;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"unknown instrument", "001", 999, 1, 1, Price(mid), 4098},
+        {"zero amount", "001", isin, 1, 0, Price(mid), 53},
+        {"negative amount", "001", isin, 2, -3, Price(mid), 53},
+        {"price off the step", "001", isin, 1, 1, Price(mid + step / 2), 39},
+        {"price digits beyond the fifth place", "001", isin, 1, 1, Price(mid) + "1", 39},
+        {"unknown client", "999", isin, 1, 1, Price(mid), 34},
+        {"bad direction", "001", isin, 3, 1, Price(mid), 35},
+        {"price not a number", "001", isin, 1, 1, "abc", 35},
+        {"price beyond the limits", "001", isin, 1, 1, Price(std::round(mid * 1.5)), 32},
+    };
+    const std::size_t logBefore = trade->Rows("orders_log").size();
+    std::uint32_t id = 100;
+    for (const Case& c : cases) {
+        const Event r = Order(++id, c.client, c.isinId, c.dir, c.amount, c.price);
+        ASSERT_EQ(r.type, CG_MSG_DATA) << c.what;
+        EXPECT_EQ(r.name, "FORTS_MSG101") << c.what;
+        EXPECT_EQ(Int(replies->scheme, r, "code"), c.code) << c.what;
+        EXPECT_EQ(Int(replies->scheme, r, "order_id"), 0) << c.what;
+        EXPECT_FALSE(Text(replies->scheme, r, "message").empty()) << c.what;
+    }
+    session->Pump([] { return false; }, 100);
+    EXPECT_EQ(trade->Rows("orders_log").size(), logBefore);
+}
+
+TEST_F(SimOrders, OrderBelowTheMarketRestsAsActive) {
+    const Event r = Order(7, "001", isin, 1, 3, Price(mid - 5 * step));
+    ASSERT_EQ(r.type, CG_MSG_DATA);
+    EXPECT_EQ(r.userId, 7u);
+    ASSERT_EQ(Int(replies->scheme, r, "code"), 0);
+    const std::int64_t orderId = Int(replies->scheme, r, "order_id");
+    ASSERT_GT(orderId, 0);
+    ASSERT_TRUE(session->Pump([&] { return !LogRowsOf(orderId).empty(); }));
+    const Event& row = *LogRowsOf(orderId).front();
+    EXPECT_STREQ(Field(trade->scheme, "orders_log", "private_action")->fild_type, "i4");
+    EXPECT_EQ(Int(trade->scheme, row, "private_action"), 1);
+    EXPECT_EQ(Int(trade->scheme, row, "private_amount_rest"), 3);
+    EXPECT_EQ(Int(trade->scheme, row, "isin_id"), isin);
+    EXPECT_EQ(Text(trade->scheme, row, "client_code"), "FZ00001");
+    session->Pump([] { return false; }, 100);
+    EXPECT_EQ(LogRowsOf(orderId).size(), 1u) << "a resting order must not fill";
+}
+
+TEST_F(SimOrders, CrossingOrderFillsAndChangesPositionAndMoney) {
+    auto clientRow = [&](const std::string& code) -> const Event* {
+        const Event* last = nullptr;
+        for (const Event* e : part->Rows("part")) {
+            if (Text(part->scheme, *e, "client_code") == code) {
+                last = e;
+            }
+        }
+        return last;
+    };
+    auto position = [&]() -> std::int64_t {
+        std::int64_t x = 0;
+        for (const Event* e : pos->Rows("position")) {
+            if (Int(pos->scheme, *e, "isin_id") == isin &&
+                Text(pos->scheme, *e, "client_code") == "FZ00001") {
+                x = Int(pos->scheme, *e, "xpos");
+            }
+        }
+        return x;
+    };
+    ASSERT_NE(clientRow("FZ00001"), nullptr);
+    const double freeBefore = Decimal(part->scheme, *clientRow("FZ00001"), "money_free");
+    const std::int64_t posBefore = position();
+    const std::size_t partRows = part->Rows("part").size();
+
+    const Event r = Order(8, "001", isin, 1, 2, Price(mid + 3 * step));
+    ASSERT_EQ(Int(replies->scheme, r, "code"), 0);
+    const std::int64_t orderId = Int(replies->scheme, r, "order_id");
+    ASSERT_TRUE(session->Pump([&] {
+        return LogRowsOf(orderId).size() == 2 && position() == posBefore + 2 &&
+               part->Rows("part").size() > partRows;
+    }));
+    EXPECT_EQ(Int(trade->scheme, *LogRowsOf(orderId)[1], "private_action"), 2);
+    EXPECT_EQ(Int(trade->scheme, *LogRowsOf(orderId)[1], "private_amount_rest"), 0);
+    const Event* deal = nullptr;
+    for (const Event* e : trade->Rows("user_deal")) {
+        if (Int(trade->scheme, *e, "private_order_id_buy") == orderId) {
+            deal = e;
+        }
+    }
+    ASSERT_NE(deal, nullptr);
+    EXPECT_EQ(Int(trade->scheme, *deal, "xamount"), 2);
+    EXPECT_DOUBLE_EQ(Decimal(trade->scheme, *deal, "price"), mid + step);
+    EXPECT_LT(Decimal(part->scheme, *clientRow("FZ00001"), "money_free"), freeBefore);
+}
+
+TEST_F(SimOrders, DelOrderCancelsARestingOrderOnce) {
+    const Event r = Order(9, "002", isin, 2, 4, Price(mid + 10 * step));
+    const std::int64_t orderId = Int(replies->scheme, r, "order_id");
+    ASSERT_GT(orderId, 0);
+    const std::vector<std::pair<std::string, std::string>> del = {
+        {"broker_code", "FZ00"}, {"order_id", std::to_string(orderId)}};
+    const Event first = session->Order(10, del, "DelOrder");
+    EXPECT_EQ(first.name, "FORTS_MSG102");
+    EXPECT_EQ(Int(replies->scheme, first, "code"), 0);
+    EXPECT_EQ(Int(replies->scheme, first, "amount"), 4);
+    ASSERT_TRUE(session->Pump([&] { return LogRowsOf(orderId).size() == 2; }));
+    EXPECT_EQ(Int(trade->scheme, *LogRowsOf(orderId)[1], "private_action"), 0);
+    const Event second = session->Order(11, del, "DelOrder");
+    EXPECT_EQ(Int(replies->scheme, second, "code"), 14);
+}
+
+TEST_F(SimOrders, OrdersPostedFromAnotherThreadAreAllAnswered) {
+    // The terminal posts from expert threads while its transaction thread keeps processing.
+    ASSERT_TRUE(session->Pump([&] {
+        std::uint32_t ps = 0;
+        return cg_pub_getstate(session->Pub(), &ps) == 0 && ps == CG_STATE_ACTIVE;
+    }));
+    cg_scheme_desc_t* scheme = nullptr;
+    ASSERT_EQ(cg_pub_getscheme(session->Pub(), &scheme), 0u);
+    cg_field_desc_t* fIsin = Field(scheme, "AddOrder", "isin_id");
+    cg_field_desc_t* fAmount = Field(scheme, "AddOrder", "amount");
+    cg_field_desc_t* fPrice = Field(scheme, "AddOrder", "price");
+    cg_field_desc_t* fClient = Field(scheme, "AddOrder", "client_code");
+    cg_field_desc_t* fDir = Field(scheme, "AddOrder", "dir");
+    cg_field_desc_t* fType = Field(scheme, "AddOrder", "type");
+    const std::string price = Price(mid - 7 * step);
+    constexpr int kOrders = 50;
+    std::atomic<int> posted{0};
+    std::thread expert([&] {
+        for (int i = 0; i < kOrders; ++i) {
+            cg_msg_t* m = nullptr;
+            if (cg_pub_msgnew(session->Pub(), CG_KEY_NAME, "AddOrder", &m) != 0) {
+                continue;
+            }
+            char* d = static_cast<char*>(m->data);
+            const std::int32_t isin32 = static_cast<std::int32_t>(isin);
+            const std::int32_t one = 1;
+            std::memcpy(d + fIsin->offset, &isin32, 4);
+            std::memcpy(d + fAmount->offset, &one, 4);
+            std::memcpy(d + fDir->offset, &one, 4);
+            std::memcpy(d + fType->offset, &one, 4);
+            std::memcpy(d + fClient->offset, "001", 4);
+            std::strncpy(d + fPrice->offset, price.c_str(), fPrice->size - 1);
+            reinterpret_cast<cg_msg_data_t*>(m)->user_id = 1000 + static_cast<std::uint32_t>(i);
+            if (cg_pub_post(session->Pub(), m, CG_PUB_NEEDREPLY) == 0) {
+                ++posted;
+            }
+            cg_pub_msgfree(session->Pub(), m);
+        }
+    });
+    const bool all = session->Pump([&] { return replies->Count(CG_MSG_DATA) == kOrders; });
+    expert.join();
+    ASSERT_TRUE(all);
+    EXPECT_EQ(posted.load(), kOrders);
+    std::vector<bool> seen(kOrders, false);
+    for (const Event& e : replies->events) {
+        if (e.type == CG_MSG_DATA && e.userId >= 1000 && e.userId < 1000 + kOrders) {
+            seen[e.userId - 1000] = true;
+            EXPECT_EQ(Int(replies->scheme, e, "code"), 0);
+        }
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), true), kOrders);
+}
+
+TEST_F(SimOrders, MessageTheExchangeDoesNotTakeGetsASystemError) {
+    const Event r = session->Order(12, {}, "FORTS_MSG99");
+    ASSERT_EQ(r.type, CG_MSG_DATA);
+    EXPECT_EQ(r.name, "FORTS_MSG100");
+    EXPECT_EQ(Int(replies->scheme, r, "code"), 10001);
+}
+
+class SimOrdersShortTimeout : public SimOrders {
+protected:
+    void SetUp() override {
+        timeout = "300";
+        SimOrders::SetUp();
+    }
+};
+
+TEST_F(SimOrdersShortTimeout, WithheldReplyBecomesATimeoutAndTheNextOneArrives) {
+    ASSERT_EQ(router.Control("withhold 1"), "OK withhold 1");
+    const Event lost = Order(20, "001", isin, 1, 1, Price(mid - 5 * step));
+    EXPECT_EQ(lost.type, CG_MSG_P2MQ_TIMEOUT);
+    EXPECT_EQ(lost.userId, 20u);
+    EXPECT_EQ(lost.name, "AddOrder");
+    const Event next = Order(21, "001", isin, 1, 1, Price(mid - 5 * step));
+    EXPECT_EQ(next.type, CG_MSG_DATA);
+    EXPECT_EQ(replies->Count(CG_MSG_P2MQ_TIMEOUT), 1u);
+}
+
+TEST_F(SimOrdersShortTimeout, ReplyLaterThanTheTimeoutIsDroppedAfterTheTimeout) {
+    ASSERT_EQ(router.Control("delay 1500"), "OK delay 1500");
+    const Event late = Order(22, "001", isin, 1, 1, Price(mid - 5 * step));
+    EXPECT_EQ(late.type, CG_MSG_P2MQ_TIMEOUT);
+    session->Pump([] { return false; }, 2500);
+    EXPECT_EQ(replies->Count(CG_MSG_DATA), 0u) << "a reply after its timeout must not be delivered";
+    ASSERT_EQ(router.Control("delay 0"), "OK delay 0");
+    EXPECT_EQ(Order(23, "001", isin, 1, 1, Price(mid - 5 * step)).type, CG_MSG_DATA);
+}
+
+} // namespace
+} // namespace simtest
