@@ -3,14 +3,19 @@
 // The in-memory replica of the chosen replication streams. One lock guards everything; it is
 // held for the whole of every operation and events are signalled while it is held (signalling
 // never blocks).
+//
+// Rows (store/Rows.h) are shared, never copied per reader: GetTable and GetData hand out the
+// store's own TRows, and readers look at them only while they hold a TAccess.
 
 #include "platform/Events.h"
 #include "platform/Mutex.h"
 #include "store/CG_Types.h"
+#include "store/Rows.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +38,7 @@ public:
     // The grid updater's events, one per key table (0..6); an empty TEvent signals nothing.
     void SetGridEvents(const std::array<TEvent, kKeyTableCount>& events);
 
+    // Experts on the same instrument each register; every one of them is woken.
     bool RegEvent(std::int32_t Key, TEvent Event);
     // Withdraws one registration, so a closed expert's event is never signalled again.
     void UnregEvent(std::int32_t Key, TEvent Event);
@@ -48,7 +54,32 @@ public:
     bool GetHeaders(THeaders& FHdr, THeaders& OHdr, TSHeaders& SHdr);
     bool GetTable(std::int32_t no, TTable& Table);
 
-    // Readers of shared rows (grid passes, field maps) hold this while they read.
+    // Takes a row out of key table `no` (the journal pass consumes "sys_messages" this way);
+    // false when there is no such row. Takes the lock itself.
+    bool RemoveRow(std::int32_t no, std::int64_t replId);
+
+    // A reader's hold on the store's lock. While it lives, the rows of any TTable the store
+    // handed out may be read, and rows removed through it; nothing else may touch them. The
+    // lock is not recursive: no store operation may be called while one is held, and row views
+    // must not outlive it.
+    class TAccess {
+    public:
+        explicit TAccess(TCGStorage& store) : FGuard(store.FMutex) {}
+        // The table's rows; an empty set for a table that has none.
+        const TRows& Rows(const TTable& table) const;
+        bool Remove(const TTable& table, std::int64_t replId);
+
+    private:
+        TMutexGuard FGuard;
+    };
+
+    // On (the default), a refill converts only the fields whose bytes differ from what the row
+    // last received; off converts every field of every message. The results are the same; the
+    // switch exists to measure and to check exactly that.
+    void SetFieldCompare(bool on);
+
+    // Readers of shared rows (grid passes, field maps) hold this while they read; TAccess is
+    // the usual way to do so.
     TMutex& Mutex() { return FMutex; }
 
 private:

@@ -1,0 +1,170 @@
+// Feeds arbitrary bytes to the replica store as the market-data thread would: stream-data
+// messages with any table index, stream index, data size and bytes, interleaved with life-number
+// clears, deleted-row clears, instrument-list builds and journal-style removals. Two stores take
+// the same messages, one comparing each field's bytes with what its row last received and one
+// converting every field; any difference between their rows is a fault.
+
+#include "gateway/Cgate.h"
+#include "store/Storage.h"
+#include "store/TestScheme.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fuzzer/FuzzedDataProvider.h>
+#include <vector>
+
+namespace {
+
+using namespace vorlen;
+using test::ReplFields;
+
+const test::TTestScheme& Scheme() {
+    static const test::TTestScheme scheme = [] {
+        test::TTestScheme s;
+        s.Table("orders_log", ReplFields({{"isin_id", "i4", 4},
+                                          {"ch", "a", 1},
+                                          {"i2", "i2", 2},
+                                          {"u8", "u8", 8},
+                                          {"f", "f", 8},
+                                          {"price", "d16.5", 9},
+                                          {"moment", "t", 10},
+                                          {"comment", "c20", 20},
+                                          {"blob", "b4", 4},
+                                          {"var", "z", 12},
+                                          {"wide", "i8", 4},
+                                          {"odd", "x", 3}}));
+        s.Table("heartbeat", ReplFields({{"server_time", "t", 10}}));
+        s.Table("pair", {{"replID", "i8", 8}, {"replRev", "i8", 8}});
+        s.Table("fut_sess_contents", ReplFields({{"isin_id", "i4", 4},
+                                                 {"isin", "c25", 25},
+                                                 {"short_isin", "c25", 25},
+                                                 {"name", "c75", 75}}));
+        s.Table("sys_messages", ReplFields({{"lang_code", "c8", 8}, {"text", "c255", 255}}));
+        return s;
+    }();
+    return scheme;
+}
+
+bool SameValue(const TValue& a, const TValue& b) {
+    if (a.index() != b.index())
+        return false;
+    return std::visit(
+        [&](const auto& x) {
+            using X = std::decay_t<decltype(x)>;
+            const X& y = std::get<X>(b);
+            if constexpr (std::is_same_v<X, double>)
+                return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+            else if constexpr (std::is_same_v<X, TDateTime>)
+                return std::bit_cast<std::uint64_t>(x.Days) == std::bit_cast<std::uint64_t>(y.Days);
+            else
+                return x == y;
+        },
+        a);
+}
+
+void Compare(TCGStorage& a, TCGStorage& b) {
+    TMarketData da, db;
+    a.GetData(da);
+    b.GetData(db);
+    TCGStorage::TAccess la(a);
+    TCGStorage::TAccess lb(b);
+    for (std::size_t t = 0; t < da.Streams[0].Tables.size(); ++t) {
+        const TRows& ra = la.Rows(da.Streams[0].Tables[t]);
+        const TRows& rb = lb.Rows(db.Streams[0].Tables[t]);
+        if (ra.Keys() != rb.Keys())
+            std::abort();
+        for (const TRowView row : ra) {
+            const TRowView other = rb.Find(row.ReplId());
+            for (std::size_t f = 0; f < row.Layout().Count(); ++f)
+                if (!SameValue(row.Value(static_cast<int>(f)), other.Value(static_cast<int>(f))))
+                    std::abort();
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const bool installed = [] {
+        CG().cg_bcd_get = test::TestBcdGet;
+        return true;
+    }();
+    (void)installed;
+    const test::TTestScheme& scheme = Scheme();
+    FuzzedDataProvider in(data, size);
+
+    TCGStorage stores[2];
+    TStreamData lsn;
+    lsn.sName = "FORTS_TRADE_REPL";
+    for (TCGStorage& store : stores) {
+        store.SetStreams({"FORTS_TRADE_REPL", "FORTS_REFDATA_REPL"});
+        store.SetTblsDesc(0, lsn, scheme.Desc());
+    }
+    stores[1].SetFieldCompare(false);
+
+    while (in.remaining_bytes() > 0) {
+        const auto op = in.ConsumeIntegralInRange<int>(0, 15);
+        if (op <= 10) {
+            cg_msg_streamdata_t msg{};
+            msg.type = CG_MSG_STREAM_CHANGED;
+            msg.msg_index = in.ConsumeBool() ? in.ConsumeIntegralInRange<std::size_t>(0, 6)
+                                             : in.ConsumeIntegral<std::size_t>();
+            TStreamData sd = lsn;
+            if (in.ConsumeIntegralInRange<int>(0, 15) == 0)
+                sd.Pos = in.ConsumeIntegral<std::int32_t>();
+            // The message's data is a heap block of exactly its size: a read past it is caught.
+            std::vector<std::uint8_t> bytes;
+            if (msg.msg_index < scheme.Count() && in.ConsumeBool()) {
+                // Shaped like a row of its table: one of a few ids, mostly kept, a few bytes
+                // changed, now and then cut short; so rows are refilled, not only rejected.
+                bytes.assign(scheme.Message(msg.msg_index).size, 0);
+                // Every table here has its key at 0 and, if any, its deletion mark at 16.
+                bytes[0] = in.ConsumeIntegralInRange<std::uint8_t>(0, 7);
+                if (bytes.size() > 16)
+                    bytes[16] = in.ConsumeIntegralInRange<int>(0, 7) == 0 ? 1 : 0;
+                for (auto n = in.ConsumeIntegralInRange<int>(0, 6); n > 0; --n)
+                    bytes[in.ConsumeIntegralInRange<std::size_t>(8, bytes.size() - 1)] =
+                        in.ConsumeIntegral<std::uint8_t>();
+                if (in.ConsumeIntegralInRange<int>(0, 7) == 0)
+                    bytes.resize(in.ConsumeIntegralInRange<std::size_t>(0, bytes.size()));
+            } else {
+                bytes =
+                    in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 400));
+            }
+            msg.data_size = bytes.size();
+            msg.data = bytes.empty() ? nullptr : const_cast<std::uint8_t*>(bytes.data());
+            for (TCGStorage& store : stores)
+                store.UpdStrMsg(msg, sd);
+        } else if (op == 11) {
+            const auto idx = in.ConsumeIntegralInRange<std::int32_t>(-1, 2);
+            for (TCGStorage& store : stores)
+                store.LNClearTables(idx);
+        } else if (op == 12) {
+            const auto idx = in.ConsumeIntegralInRange<std::int32_t>(-1, 2);
+            const std::vector<std::uint8_t> rec =
+                in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange<std::size_t>(0, 20));
+            for (TCGStorage& store : stores)
+                store.ClearDeleted(idx, rec.empty() ? nullptr : rec.data(), rec.size());
+        } else if (op == 13) {
+            for (TCGStorage& store : stores)
+                store.SetCLTFut(in.ConsumeBool());
+            if (stores[0].BuildHeaders() != stores[1].BuildHeaders())
+                std::abort();
+        } else if (op == 14) {
+            const auto no = in.ConsumeIntegralInRange<std::int32_t>(-1, 8);
+            const auto id = in.ConsumeIntegral<std::int64_t>();
+            if (stores[0].RemoveRow(no, id) != stores[1].RemoveRow(no, id))
+                std::abort();
+        } else {
+            // The listener opened again: same scheme, tables emptied.
+            TStreamData again;
+            for (TCGStorage& store : stores)
+                store.SetTblsDesc(0, again, scheme.Desc());
+        }
+    }
+    Compare(stores[0], stores[1]);
+    return 0;
+}

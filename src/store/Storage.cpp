@@ -1,0 +1,451 @@
+#include "store/Storage.h"
+
+#include "store/Functions.h"
+
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+namespace vorlen {
+
+namespace {
+
+struct TKeyTableName {
+    std::string_view Stream;
+    std::string_view Table;
+};
+
+constexpr TKeyTableName kKeyTables[kKeyTableCount] = {
+    {"FORTS_PART_REPL", "part"},
+    {"FORTS_TRADE_REPL", "orders_log"},
+    {"FORTS_TRADE_REPL", "multileg_orders_log"},
+    {"FORTS_TRADE_REPL", "user_deal"},
+    {"FORTS_TRADE_REPL", "user_multileg_deal"},
+    {"FORTS_POS_REPL", "position"},
+    {"FORTS_REFDATA_REPL", "sys_messages"},
+};
+
+struct TTablePos {
+    std::int32_t Str = -1;
+    std::int32_t Tbl = -1;
+};
+
+const TRows& EmptyRows() {
+    static const TRows empty;
+    return empty;
+}
+
+} // namespace
+
+struct TCGStorage::Impl {
+    TMarketData MarData;
+    std::array<TTablePos, kKeyTableCount> KeyPos;
+    std::array<TEvent, kKeyTableCount> GridEvents;
+    // Expert registrations in the order they were made; a handful at most, so a scan is the
+    // cheapest lookup, and it keeps two experts on one instrument apart.
+    std::vector<std::pair<std::int32_t, TEvent>> ListEvents;
+    std::int32_t Fisin_id = 0;
+    TEvent FEvent;
+    bool CLTFut = false;
+    bool FieldCompare = true;
+
+    TTable* TableAt(std::int32_t s, std::int64_t t) {
+        if (s < 0 || static_cast<std::size_t>(s) >= MarData.Streams.size())
+            return nullptr;
+        auto& tables = MarData.Streams[static_cast<std::size_t>(s)].Tables;
+        if (t < 0 || static_cast<std::uint64_t>(t) >= tables.size())
+            return nullptr;
+        return &tables[static_cast<std::size_t>(t)];
+    }
+
+    TTable* KeyTable(std::int32_t no) {
+        if (no < 0 || no >= kKeyTableCount)
+            return nullptr;
+        const TTablePos& p = KeyPos[static_cast<std::size_t>(no)];
+        return TableAt(p.Str, p.Tbl);
+    }
+
+    void NoteNewKeyRow(const std::string& stream, const std::string& table, std::int32_t s,
+                       std::int32_t t) {
+        for (std::size_t k = 0; k < kKeyTableCount; ++k) {
+            if (kKeyTables[k].Stream == stream && kKeyTables[k].Table == table) {
+                KeyPos[k] = {s, t};
+                GridEvents[k].Set();
+                return;
+            }
+        }
+    }
+
+    void WakeExperts() {
+        for (const auto& [key, event] : ListEvents) {
+            if (key == Fisin_id) {
+                FEvent = event;
+                event.Set();
+            }
+        }
+    }
+
+    bool BuildFutures(const TRows& rows);
+    bool BuildOptions(const TRows& rows);
+    bool BuildSpot(const TRows& rows);
+};
+
+TCGStorage::TCGStorage() : FImpl(std::make_unique<Impl>()) {}
+
+TCGStorage::~TCGStorage() = default;
+
+void TCGStorage::SetStreams(const std::vector<std::string>& names) {
+    TMutexGuard lock(FMutex);
+    auto& streams = FImpl->MarData.Streams;
+    streams.resize(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i)
+        streams[i].sName = names[i];
+}
+
+void TCGStorage::SetCLTFut(bool on) {
+    TMutexGuard lock(FMutex);
+    FImpl->CLTFut = on;
+}
+
+void TCGStorage::SetGridEvents(const std::array<TEvent, kKeyTableCount>& events) {
+    TMutexGuard lock(FMutex);
+    FImpl->GridEvents = events;
+}
+
+void TCGStorage::SetFieldCompare(bool on) {
+    TMutexGuard lock(FMutex);
+    FImpl->FieldCompare = on;
+}
+
+bool TCGStorage::RegEvent(std::int32_t Key, TEvent Event) {
+    TMutexGuard lock(FMutex);
+    FImpl->ListEvents.emplace_back(Key, Event);
+    return true;
+}
+
+void TCGStorage::UnregEvent(std::int32_t Key, TEvent Event) {
+    TMutexGuard lock(FMutex);
+    auto& list = FImpl->ListEvents;
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (it->first == Key && it->second == Event) {
+            list.erase(it);
+            break;
+        }
+    }
+    if (FImpl->FEvent == Event)
+        FImpl->FEvent = TEvent();
+}
+
+void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
+                             const cg_scheme_desc_t& Scheme) {
+    // The listener's record and the new layouts are ours alone; only the replica needs the lock.
+    // Counting the list keeps a num_messages that promises more than the list holds from sizing
+    // tables that have no description.
+    std::size_t count = 0;
+    for (const cg_message_desc_t* m = Scheme.messages; m != nullptr && count < Scheme.num_messages;
+         m = m->next)
+        ++count;
+    StrData.TableDecs.assign(count, nullptr);
+    std::vector<std::shared_ptr<const TRowLayout>> layouts;
+    layouts.reserve(count);
+    cg_message_desc_t* m = Scheme.messages;
+    for (std::size_t i = 0; i < count; ++i, m = m->next) {
+        layouts.push_back(std::make_shared<const TRowLayout>(*m));
+        StrData.SchemType = Scheme.scheme_type;
+        StrData.TableDecs[i] = m;
+    }
+
+    TMutexGuard lock(FMutex);
+    auto& d = *FImpl;
+    if (idx < 0 || static_cast<std::size_t>(idx) >= d.MarData.Streams.size())
+        return;
+    auto& tables = d.MarData.Streams[static_cast<std::size_t>(idx)].Tables;
+    tables.resize(count);
+    m = Scheme.messages;
+    for (std::size_t i = 0; i < count; ++i, m = m->next) {
+        const std::string_view name = m->name != nullptr ? m->name : "";
+        const auto t = static_cast<std::int32_t>(i);
+        if (name == "fut_sess_contents") {
+            d.MarData.FutSPos = idx;
+            d.MarData.FutTpos = t;
+        } else if (name == "opt_sess_contents") {
+            d.MarData.OptSpos = idx;
+            d.MarData.OptTpos = t;
+        } else if (name == "fut_bond_registry") {
+            d.MarData.SpotSpos = idx;
+            d.MarData.SpotTpos = t;
+        }
+        TTable& table = tables[i];
+        table.tIdx = t;
+        table.tName = name;
+        // The same row set object stays with the table, so snapshots taken before the listener
+        // reopened keep seeing the live rows rather than a dropped set.
+        if (table.Values)
+            table.Values->Reset(std::move(layouts[i]));
+        else
+            table.Values = std::make_shared<TRows>(std::move(layouts[i]));
+    }
+}
+
+void TCGStorage::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& strData) {
+    if (strData.TableDecs.empty() || strData.SchemType != CG_SCHEME_BIN)
+        return;
+    TMutexGuard lock(FMutex);
+    auto& d = *FImpl;
+    const std::int32_t s = strData.Pos;
+    if (Msg.msg_index >= strData.TableDecs.size() ||
+        Msg.msg_index > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        return;
+    const auto t = static_cast<std::int32_t>(Msg.msg_index);
+    TTable* table = d.TableAt(s, t);
+    const cg_message_desc_t* desc = strData.TableDecs[Msg.msg_index];
+    if (table == nullptr || desc == nullptr || !table->Values)
+        return;
+    TRows& rows = *table->Values;
+    const TRowLayout* layout = rows.Layout();
+    // A description other than the one the table was built from would have us read the row by
+    // a layout that does not fit it.
+    if (layout == nullptr || layout->Source() != desc || layout->Count() == 0)
+        return;
+    const auto* data = static_cast<const std::uint8_t*>(Msg.data);
+    const std::size_t size = Msg.data_size;
+    const std::size_t keyAt = layout->Desc(0).offset;
+    if (data == nullptr || keyAt > size || size - keyAt < sizeof(std::int64_t))
+        return;
+    std::int64_t key;
+    std::memcpy(&key, data + keyAt, sizeof key);
+
+    // The deletion mark is the third field; a table with fewer fields only ever stores.
+    const bool keep = layout->Count() < 3 ||
+                      ValuesEqual(FieldToVariant(layout->Desc(2), data, size), std::int32_t{0});
+    if (const int isin = layout->IsinId(); isin >= 0)
+        d.Fisin_id =
+            VarAsInteger(FieldToVariant(layout->Desc(static_cast<std::size_t>(isin)), data, size));
+
+    TRows::TRec* rec = rows.FindRec(key);
+    if (keep && rec != nullptr) {
+        rows.Refill(*rec, data, size, d.FieldCompare);
+    } else if (keep) {
+        if (table->tName == "heartbeat") {
+            rows.Clear();
+            rows.Insert(key, data, size);
+        } else {
+            rows.Insert(key, data, size);
+            d.NoteNewKeyRow(strData.sName, table->tName, s, t);
+        }
+    } else if (rec != nullptr) {
+        rows.Remove(key);
+    }
+    d.WakeExperts();
+}
+
+void TCGStorage::LNClearTables(std::int32_t idx) {
+    TMutexGuard lock(FMutex);
+    auto& streams = FImpl->MarData.Streams;
+    if (idx < 0 || static_cast<std::size_t>(idx) >= streams.size())
+        return;
+    for (TTable& table : streams[static_cast<std::size_t>(idx)].Tables)
+        if (table.Values)
+            table.Values->Clear();
+}
+
+void TCGStorage::ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t size) {
+    if (ClDel == nullptr || size < sizeof(cg_data_cleardeleted_t))
+        return;
+    cg_data_cleardeleted_t clear;
+    std::memcpy(&clear, ClDel, sizeof clear);
+    const std::int64_t rev = clear.table_rev;
+
+    TMutexGuard lock(FMutex);
+    TTable* table = FImpl->TableAt(idx, clear.table_idx);
+    if (table == nullptr)
+        return;
+    if (table->Values) {
+        if (const int pos = table->Values->IndexOf("replRev"); pos >= 0)
+            table->Values->RemoveIf(
+                [&](const TRowView& row) { return VarAsInt64(row.Value(pos)) < rev; });
+    }
+    table->Rev = rev == std::numeric_limits<std::int64_t>::max() ? 0 : rev;
+}
+
+namespace {
+
+// Positions of the fields an instrument list reads; -1 for one the table lacks.
+template <std::size_t N>
+std::array<int, N> Positions(const TRows& rows, const char* const (&names)[N]) {
+    std::array<int, N> pos{};
+    for (std::size_t i = 0; i < N; ++i)
+        pos[i] = rows.IndexOf(names[i]);
+    return pos;
+}
+
+template <std::size_t N>
+bool AllFound(const std::array<int, N>& pos) {
+    for (int p : pos)
+        if (p < 0)
+            return false;
+    return true;
+}
+
+std::string Text(const TRowView& row, int pos) {
+    return ValueToStr(row.Value(pos));
+}
+
+} // namespace
+
+// Every row of a table has the same fields, so a field missing from the table is missing from
+// the first row that needs it: the list keeps its full length with the entries before that row
+// filled and the rest empty.
+bool TCGStorage::Impl::BuildFutures(const TRows& rows) {
+    const std::size_t n = rows.Size();
+    if (n == 0)
+        return true;
+    THeaders& list = MarData.FutHdr;
+    list.assign(n, THeader{});
+    const int isin = rows.IndexOf("isin");
+    if (isin < 0)
+        return false;
+    static const char* const kNames[] = {"isin_id", "short_isin", "name"};
+    const auto pos = Positions(rows, kNames);
+    std::size_t i = 0;
+    for (const TRowView row : rows) {
+        std::string code = Text(row, isin);
+        if (CLTFut && code.find("_CLT") != std::string::npos)
+            continue;
+        if (!AllFound(pos))
+            return false;
+        THeader& h = list[i++];
+        h.isin = std::move(code);
+        h.isin_id = VarAsInteger(row.Value(pos[0]));
+        h.short_isin = Text(row, pos[1]);
+        h.name = Text(row, pos[2]);
+    }
+    list.resize(i);
+    return true;
+}
+
+bool TCGStorage::Impl::BuildOptions(const TRows& rows) {
+    const std::size_t n = rows.Size();
+    if (n == 0)
+        return true;
+    THeaders& list = MarData.OptHdr;
+    list.assign(n, THeader{});
+    static const char* const kNames[] = {"isin_id", "short_isin", "isin", "name"};
+    const auto pos = Positions(rows, kNames);
+    if (!AllFound(pos))
+        return false;
+    std::size_t i = 0;
+    for (const TRowView row : rows) {
+        THeader& h = list[i++];
+        h.isin_id = VarAsInteger(row.Value(pos[0]));
+        h.short_isin = Text(row, pos[1]);
+        h.isin = Text(row, pos[2]);
+        h.name = Text(row, pos[3]);
+    }
+    return true;
+}
+
+bool TCGStorage::Impl::BuildSpot(const TRows& rows) {
+    const std::size_t n = rows.Size();
+    if (n == 0)
+        return true;
+    TSHeaders& list = MarData.SpotHdr;
+    list.assign(n, TSpotHeader{});
+    static const char* const kNames[] = {"bond_id", "small_name", "short_isin", "name"};
+    const auto pos = Positions(rows, kNames);
+    if (!AllFound(pos))
+        return false;
+    std::size_t i = 0;
+    for (const TRowView row : rows) {
+        TSpotHeader& h = list[i++];
+        h.bond_id = VarAsInteger(row.Value(pos[0]));
+        h.small_name = Text(row, pos[1]);
+        h.short_isin = Text(row, pos[2]);
+        h.name = Text(row, pos[3]);
+    }
+    return true;
+}
+
+bool TCGStorage::BuildHeaders() {
+    using TPass = bool (Impl::*)(const TRows&);
+    struct TStep {
+        std::int32_t TMarketData::*Str;
+        std::int32_t TMarketData::*Tbl;
+        TPass Pass;
+    };
+    static constexpr TStep kSteps[] = {
+        {&TMarketData::FutSPos, &TMarketData::FutTpos, &Impl::BuildFutures},
+        {&TMarketData::OptSpos, &TMarketData::OptTpos, &Impl::BuildOptions},
+        {&TMarketData::SpotSpos, &TMarketData::SpotTpos, &Impl::BuildSpot},
+    };
+    for (const TStep& step : kSteps) {
+        // Each list under a lock span of its own, so the market-data thread is held up for one
+        // table at a time.
+        TMutexGuard lock(FMutex);
+        auto& d = *FImpl;
+        const std::int32_t s = d.MarData.*step.Str;
+        const std::int32_t t = d.MarData.*step.Tbl;
+        if (s < 0 || t < 0)
+            continue;
+        const TTable* table = d.TableAt(s, t);
+        if (table == nullptr || !table->Values)
+            continue;
+        if (!(d.*step.Pass)(*table->Values))
+            return false;
+    }
+    return true;
+}
+
+bool TCGStorage::GetData(TMarketData& Data) {
+    TMutexGuard lock(FMutex);
+    const TMarketData& m = FImpl->MarData;
+    Data.FutSPos = m.FutSPos;
+    Data.FutTpos = m.FutTpos;
+    Data.OptSpos = m.OptSpos;
+    Data.OptTpos = m.OptTpos;
+    Data.SpotSpos = m.SpotSpos;
+    Data.SpotTpos = m.SpotTpos;
+    Data.FutHdr = m.FutHdr;
+    Data.OptHdr = m.OptHdr;
+    Data.SpotHdr = m.SpotHdr;
+    // Names and row-set handles only; the rows themselves stay shared.
+    Data.Streams = m.Streams;
+    return true;
+}
+
+bool TCGStorage::GetHeaders(THeaders& FHdr, THeaders& OHdr, TSHeaders& SHdr) {
+    TMutexGuard lock(FMutex);
+    FHdr = FImpl->MarData.FutHdr;
+    OHdr = FImpl->MarData.OptHdr;
+    SHdr = FImpl->MarData.SpotHdr;
+    return true;
+}
+
+bool TCGStorage::GetTable(std::int32_t no, TTable& Table) {
+    TMutexGuard lock(FMutex);
+    // A key table that has no row yet has no position: the caller's record stays as it was.
+    if (const TTable* table = FImpl->KeyTable(no)) {
+        Table.tName = table->tName;
+        Table.tIdx = table->tIdx;
+        Table.Rev = table->Rev;
+        Table.Values = table->Values;
+    }
+    return true;
+}
+
+bool TCGStorage::RemoveRow(std::int32_t no, std::int64_t replId) {
+    TMutexGuard lock(FMutex);
+    const TTable* table = FImpl->KeyTable(no);
+    return table != nullptr && table->Values && table->Values->Remove(replId);
+}
+
+const TRows& TCGStorage::TAccess::Rows(const TTable& table) const {
+    return table.Values ? *table.Values : EmptyRows();
+}
+
+bool TCGStorage::TAccess::Remove(const TTable& table, std::int64_t replId) {
+    return table.Values && table.Values->Remove(replId);
+}
+
+} // namespace vorlen

@@ -1,0 +1,277 @@
+#include "store/StoreFixture.h"
+
+#include <atomic>
+#include <bit>
+#include <cstddef>
+#include <cstdlib>
+#ifdef _WIN32
+#include <malloc.h>
+#endif
+#include <map>
+#include <new>
+#include <random>
+#include <thread>
+
+// Counts allocations made by the current thread while a test asks for it. Every form of the
+// global allocation functions is replaced, so each pair matches under the sanitizers.
+namespace {
+thread_local bool tCounting = false;
+thread_local std::size_t tAllocations = 0;
+
+void* Allocate(std::size_t size, std::size_t align = 0) {
+    if (tCounting)
+        ++tAllocations;
+    size = size != 0 ? size : 1;
+#ifdef _WIN32
+    // The Windows C runtime has no aligned_alloc, and its aligned blocks must go back through
+    // _aligned_free: every aligned form takes this path, so every aligned delete can use it.
+    if (align != 0)
+        return _aligned_malloc(size, align);
+#else
+    if (align > alignof(std::max_align_t))
+        return std::aligned_alloc(align, (size + align - 1) / align * align);
+#endif
+    return std::malloc(size);
+}
+void FreeAligned(void* p) {
+#ifdef _WIN32
+    _aligned_free(p);
+#else
+    std::free(p);
+#endif
+}
+void* AllocateOrThrow(std::size_t size, std::size_t align = 0) {
+    if (void* p = Allocate(size, align))
+        return p;
+    throw std::bad_alloc();
+}
+} // namespace
+
+// clang-format off
+void* operator new(std::size_t n) { return AllocateOrThrow(n); }
+void* operator new[](std::size_t n) { return AllocateOrThrow(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
+void* operator new(std::size_t n, std::align_val_t a) { return AllocateOrThrow(n, static_cast<std::size_t>(a)); }
+void* operator new[](std::size_t n, std::align_val_t a) { return AllocateOrThrow(n, static_cast<std::size_t>(a)); }
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return Allocate(n, static_cast<std::size_t>(a)); }
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return Allocate(n, static_cast<std::size_t>(a)); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
+// clang-format on
+
+namespace vorlen::test {
+namespace {
+
+// The same value: same kind and same contents, doubles compared bit for bit (NaN included).
+bool SameValue(const TValue& a, const TValue& b) {
+    if (a.index() != b.index())
+        return false;
+    return std::visit(
+        [&](const auto& x) {
+            using X = std::decay_t<decltype(x)>;
+            const X& y = std::get<X>(b);
+            if constexpr (std::is_same_v<X, double>)
+                return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+            else if constexpr (std::is_same_v<X, TDateTime>)
+                return std::bit_cast<std::uint64_t>(x.Days) == std::bit_cast<std::uint64_t>(y.Days);
+            else
+                return x == y;
+        },
+        a);
+}
+
+// Every kind of field the gateway sends, for checking rows against a plain conversion of the
+// last message each row received.
+std::vector<TFieldSpec> AllKinds() {
+    return ReplFields({{"isin_id", "i4", 4},
+                       {"ch", "a", 1},
+                       {"i1", "i1", 1},
+                       {"i2", "i2", 2},
+                       {"u2", "u2", 2},
+                       {"u8", "u8", 8},
+                       {"f", "f", 8},
+                       {"price", "d16.5", 9},
+                       {"moment", "t", 10},
+                       {"code", "c5", 5},
+                       {"comment", "c20", 20},
+                       {"blob", "b4", 4},
+                       {"var", "z", 12},
+                       {"odd", "x", 3}});
+}
+
+class RowsTest : public StoreFixture {
+protected:
+    void SetUp() override {
+        StoreFixture::SetUp();
+        Mixed.Table("mixed", AllKinds());
+        Lsn.resize(3);
+        Lsn[2].Pos = 2;
+        Lsn[2].sName = "MIXED";
+    }
+
+    // Random bytes for one field, now and then shaped so that it converts to a real value.
+    static void Scramble(std::mt19937& rng, TRowBytes& r, const cg_field_desc_t& f) {
+        std::uniform_int_distribution<int> byte(0, 255);
+        std::uint8_t* p = r.Bytes.data() + f.offset;
+        for (std::size_t i = 0; i < f.size; ++i)
+            p[i] = static_cast<std::uint8_t>(byte(rng));
+        const std::string type = f.fild_type;
+        if (type == "c5" || type == "c20") {
+            if (rng() % 2 == 0) // short ASCII text
+                r.Text(f.name, std::string(rng() % f.size, static_cast<char>('a' + rng() % 26)));
+        } else if (type == "t" && rng() % 2 == 0) {
+            cg_time_t t{2024, 3, static_cast<std::uint8_t>(1 + rng() % 28), 10, 20, 30, 0, 250};
+            r.Time(f.name, t);
+        } else if (type == "z" && rng() % 2 == 0) {
+            const std::uint32_t n = rng() % 9;
+            std::memcpy(p, &n, 4);
+        }
+    }
+
+    TTestScheme Mixed;
+};
+
+TEST_F(RowsTest, RowsHoldWhatTheLastMessageConvertsToWithAndWithoutFieldCompare) {
+    TCGStorage plain;
+    plain.SetFieldCompare(false);
+    for (TCGStorage* store : {&Store, &plain}) {
+        store->SetStreams({"A", "B", "MIXED"});
+        store->SetTblsDesc(2, Lsn[2], Mixed.Desc());
+    }
+    const cg_message_desc_t& desc = Mixed.Message(0);
+    std::map<std::int64_t, std::pair<std::vector<std::uint8_t>, std::size_t>> last;
+    std::map<std::int64_t, TRowBytes> current;
+    std::mt19937 rng(12345);
+
+    for (int step = 0; step < 4000; ++step) {
+        const std::int64_t id = 1 + static_cast<std::int64_t>(rng() % 24);
+        auto [it, fresh] = current.try_emplace(id, Mixed, "mixed");
+        TRowBytes& r = it->second;
+        if (fresh)
+            for (const cg_field_desc_t* f = desc.fields; f != nullptr; f = f->next)
+                Scramble(rng, r, *f);
+        // Few fields change per message, as on a real stream.
+        for (unsigned n = rng() % 4; n > 0; --n) {
+            const cg_field_desc_t* f = desc.fields;
+            for (unsigned k = 3 + rng() % (desc.num_fields - 3); k > 0; --k)
+                f = f->next;
+            Scramble(rng, r, *f);
+        }
+        const std::int64_t act = rng() % 10 == 0 ? 1 : 0;
+        r.Key(id, step, act);
+        // Now and then a message cut short, even inside a field.
+        const std::size_t size = rng() % 8 == 0 ? 8 + rng() % (r.Bytes.size() - 8) : r.Bytes.size();
+        const cg_msg_streamdata_t msg = r.Msg(size);
+        Store.UpdStrMsg(msg, Lsn[2]);
+        plain.UpdStrMsg(msg, Lsn[2]);
+        // A message cut before its deletion mark has no 0 there: it deletes.
+        if (act == 0 && size >= 24)
+            last[id] = {std::vector<std::uint8_t>(r.Bytes.begin(), r.Bytes.begin() + size), size};
+        else
+            last.erase(id);
+    }
+
+    for (TCGStorage* store : {&Store, &plain}) {
+        TMarketData md;
+        store->GetData(md);
+        const TRows& rows = *md.Streams[2].Tables[0].Values;
+        ASSERT_EQ(rows.Size(), last.size());
+        for (const auto& [id, bytes] : last) {
+            const TRowView row = rows.Find(id);
+            ASSERT_TRUE(row) << id;
+            std::size_t pos = 0;
+            TField scratch;
+            for (const cg_field_desc_t* f = desc.fields; f != nullptr; f = f->next, ++pos) {
+                const TValue expected = FieldToVariant(*f, bytes.first.data(), bytes.second);
+                row.Get(static_cast<int>(pos), scratch);
+                EXPECT_TRUE(SameValue(scratch.Data, expected)) << "row " << id << " " << f->name;
+                EXPECT_STREQ(scratch.FType, f->fild_type);
+                EXPECT_TRUE(SameValue(row.Field(f->name).Data, expected));
+            }
+        }
+    }
+}
+
+TEST_F(RowsTest, AnUpdateRefillsTheRowWithoutAllocating) {
+    Send(kTrade, Order(1, 7, 1).Text("comment", "twelve chars"));
+    TRowBytes update = Order(1, 8, 2).Text("comment", "another text");
+    update.Decimal("price", 12345, 2);
+    tAllocations = 0;
+    tCounting = true;
+    Send(kTrade, update);
+    tCounting = false;
+    EXPECT_EQ(tAllocations, 0u);
+    const TRowView row = RowsOf(kTrade, "orders_log")->Find(1);
+    EXPECT_EQ(Text(row, "comment"), "another text");
+    EXPECT_DOUBLE_EQ(std::get<double>(row.Field("price").Data), 123.45);
+}
+
+TEST_F(RowsTest, DuplicateFieldNamesKeepTheLastLikeADictionary) {
+    TTestScheme dup;
+    dup.Table("t", ReplFields({{"isin_id", "i4", 4}, {"isin_id", "i4", 4}}));
+    Lsn[kTrade] = {};
+    Lsn[kTrade].Pos = kTrade;
+    Store.SetTblsDesc(kTrade, Lsn[kTrade], dup.Desc());
+    Store.RegEvent(2, Experts.Event(0));
+    TRowBytes r(dup, "t");
+    r.Key(1);
+    std::int32_t first = 1, second = 2;
+    std::memcpy(r.Bytes.data() + 24, &first, 4);
+    std::memcpy(r.Bytes.data() + 28, &second, 4);
+    Send(kTrade, r);
+    EXPECT_EQ(Drain(Experts), std::set<unsigned>{0});
+    TMarketData md;
+    Store.GetData(md);
+    EXPECT_EQ(Int(md.Streams[kTrade].Tables[0].Values->Find(1), "isin_id"), 2);
+}
+
+TEST_F(RowsTest, ReadersUnderTheLockNeverSeeAHalfWrittenRow) {
+    constexpr int kMessages = 20000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        std::mt19937 rng(7);
+        for (int i = 0; i < kMessages; ++i) {
+            const std::int64_t id = 1 + static_cast<std::int64_t>(rng() % 200);
+            const auto amount = static_cast<std::int32_t>(rng() % 100000);
+            TRowBytes r = Order(id, 7, amount, rng() % 8 == 0 ? 1 : 0);
+            r.Text("comment", "v" + std::to_string(amount));
+            Send(kTrade, r);
+        }
+        done = true;
+    });
+
+    std::size_t seen = 0;
+    TTable table;
+    TField amount, comment;
+    while (!done || seen == 0) {
+        Store.GetTable(1, table);
+        if (!table.Values)
+            continue;
+        TCGStorage::TAccess access(Store);
+        const TRows& rows = access.Rows(table);
+        const int a = rows.IndexOf("amount");
+        const int c = rows.IndexOf("comment");
+        for (const TRowView row : rows) {
+            row.Get(a, amount);
+            row.Get(c, comment);
+            ASSERT_EQ("v" + std::to_string(VarAsInteger(amount.Data)), ValueToStr(comment.Data));
+            ++seen;
+        }
+    }
+    writer.join();
+    EXPECT_GT(seen, 0u);
+}
+
+} // namespace
+} // namespace vorlen::test

@@ -1,0 +1,7 @@
+vorlen_test(store_tests
+    SOURCES
+        ${CMAKE_CURRENT_LIST_DIR}/StorageTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/HeadersTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/RowsTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/DataBaseTest.cpp
+    LIBS vorlen_store)
