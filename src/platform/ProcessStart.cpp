@@ -49,7 +49,7 @@ std::vector<std::string> SplitCommandLine(std::string_view s) {
 
     std::string arg;
     bool inArg = false;
-    int quotes = 0;      // 1 inside quoting; counts marks while a run of them is read
+    int quotes = 0; // 1 inside quoting; counts marks while a run of them is read
     std::size_t backslashes = 0;
     while (i < s.size()) {
         const char c = s[i];
@@ -121,8 +121,17 @@ bool StartProcess(const std::string& commandLine, const std::string& currentDir,
     return true;
 }
 
-bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t exitCode, int /*graceMs*/) {
-    return TerminateProcess(reinterpret_cast<HANDLE>(process), exitCode) != 0;
+bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t exitCode, int graceMs) {
+    const auto handle = reinterpret_cast<HANDLE>(process);
+    if (TerminateProcess(handle, exitCode) == 0) {
+        // Windows refuses (access denied) to terminate a process that has ended already; it has
+        // ended all the same.
+        return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+    }
+    // TerminateProcess only starts the termination. Waiting on the handle means that the router's
+    // files and listening port are released by the time the caller goes on.
+    WaitForSingleObject(handle, static_cast<DWORD>(graceMs > 0 ? graceMs : 0));
+    return true;
 }
 
 bool CloseProcessHandle(std::uintptr_t handle) {
@@ -135,8 +144,12 @@ std::uintptr_t ProcessHandleValue(const TProcInfo& info) {
 std::uintptr_t ThreadHandleValue(const TProcInfo& info) {
     return reinterpret_cast<std::uintptr_t>(info.hThread);
 }
-void ClearProcessHandle(TProcInfo& info) { info.hProcess = nullptr; }
-void ClearThreadHandle(TProcInfo& info) { info.hThread = nullptr; }
+void ClearProcessHandle(TProcInfo& info) {
+    info.hProcess = nullptr;
+}
+void ClearThreadHandle(TProcInfo& info) {
+    info.hThread = nullptr;
+}
 
 #else
 
@@ -216,7 +229,8 @@ public:
         sigemptyset(&none);
         sigset_t defaults;
         sigemptyset(&defaults);
-        for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCHLD, SIGUSR1, SIGUSR2}) {
+        for (const int sig :
+             {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGCHLD, SIGUSR1, SIGUSR2}) {
             sigaddset(&defaults, sig);
         }
         ok = ok && posix_spawnattr_setsigmask(&FAttr, &none) == 0 &&
@@ -344,10 +358,18 @@ bool CloseProcessHandle(std::uintptr_t handle) {
     return true;
 }
 
-std::uintptr_t ProcessHandleValue(const TProcInfo& info) { return info.hProcess; }
-std::uintptr_t ThreadHandleValue(const TProcInfo& info) { return info.hThread; }
-void ClearProcessHandle(TProcInfo& info) { info.hProcess = 0; }
-void ClearThreadHandle(TProcInfo& info) { info.hThread = 0; }
+std::uintptr_t ProcessHandleValue(const TProcInfo& info) {
+    return info.hProcess;
+}
+std::uintptr_t ThreadHandleValue(const TProcInfo& info) {
+    return info.hThread;
+}
+void ClearProcessHandle(TProcInfo& info) {
+    info.hProcess = 0;
+}
+void ClearThreadHandle(TProcInfo& info) {
+    info.hThread = 0;
+}
 
 #endif
 

@@ -37,9 +37,11 @@ std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 // process that happens to have reused the pid.
 bool StartProcess(const std::string& commandLine, const std::string& currentDir, TProcInfo& info);
 
-// Ends a started process. Windows: TerminateProcess(process, exitCode). Elsewhere: SIGTERM, a
+// Ends a started process. Windows: TerminateProcess(process, exitCode), then up to `graceMs` for
+// the termination, which Windows carries out after the call has returned. Elsewhere: SIGTERM, a
 // grace period of `graceMs` for it to exit, then SIGKILL; the process is reaped in both cases
-// (exitCode is not used there). True when the process has ended.
+// (exitCode is not used there). True when the process has ended (on Windows also when that
+// wait ran out, the termination being under way).
 bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t exitCode, int graceMs = 1000);
 
 // Closes a process or thread handle from TProcInfo. True on success.

@@ -149,7 +149,8 @@ bool TRegFile::Parse(std::string_view bytes) {
             pending = std::string(line);
         }
         // Only hex data is ever continued; a string value always ends with its closing quote.
-        if (!pending.empty() && pending.back() == '\\' && pending.front() != '[') {
+        if (!pending.empty() && pending.back() == '\\' &&
+            pending.find("=hex") != std::string::npos) {
             pending.pop_back();
             continue;
         }

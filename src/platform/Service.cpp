@@ -99,11 +99,22 @@ bool SystemdUnitActive(const std::string& systemctl, const std::string& unit, in
         posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
                                          0);
     }
+    // The caller may hold stop signals blocked for a watcher thread; the query gets none of that.
+    posix_spawnattr_t attr;
+    if (posix_spawnattr_init(&attr) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return false;
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     std::string program = systemctl;
     std::string a1 = "is-active", a2 = "--quiet", a3 = "--", a4 = unit;
     char* argv[] = {program.data(), a1.data(), a2.data(), a3.data(), a4.data(), nullptr};
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         return false;

@@ -13,8 +13,6 @@
 #include <unistd.h>
 #include <vector>
 
-namespace fs = std::filesystem;
-using vorlen::TProcInfo;
 using vorlen::platform::CloseProcessHandle;
 using vorlen::platform::SplitCommandLine;
 using vorlen::platform::StartProcess;
@@ -57,6 +55,12 @@ TEST(SplitCommandLine, FollowsTheBackslashAndQuotationRules) {
     EXPECT_EQ(SplitCommandLine(R"(p """a""")"), (Args{"p", R"("a")"}));
     EXPECT_EQ(SplitCommandLine(R"(p "Шлюз биржи")"), (Args{"p", "Шлюз биржи"}));
 }
+
+// Real children, started from command lines of the shapes the router gets.
+#ifndef _WIN32
+
+namespace fs = std::filesystem;
+using vorlen::TProcInfo;
 
 namespace {
 
@@ -204,3 +208,5 @@ TEST(ProcessStart, ReportsWhatCannotBeStarted) {
     EXPECT_FALSE(TerminateStartedProcess(vorlen::platform::kProcessHandleBase + 2 * 4242, 0));
     EXPECT_FALSE(CloseProcessHandle(5));
 }
+
+#endif

@@ -1,0 +1,145 @@
+#pragma once
+
+// The one owner of the terminal's link to the exchange router: the settings record, the replica
+// store, both connection threads and the grid updater; the gateway installation's folder from the
+// registry; the router as a running service or a process started here; and, at the end, the
+// gateway environment, the gateway library and that process.
+
+#include "platform/Journal.h"
+#include "platform/Process.h"
+#include "store/CG_Types.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vorlen {
+
+class TCGConnector;
+class TCGStorage;
+class TCGConnection;
+class TCGTRConnection;
+// The grid updater (grids/UpdGrids.h) is not written yet. Until it is, the program that has grids
+// supplies it through TGridUpdaterHook and the connector holds it without knowing its type. When
+// it lands: include its header, make UpdGrids a std::unique_ptr<TUpdateGrids>, create and start
+// it in the constructor where the hook is called now, and stop it (exit event, Terminate,
+// WaitFor) in StopGridUpdater.
+class TUpdateGrids;
+
+// What the connector asks of the operating system and of the gateway. Tests replace single
+// entries; everything else uses DefaultConnectorServices().
+struct TConnectorServices {
+    // The directory separator of the paths in the registry and the settings.
+    char PathSeparator = '\\';
+    // A string value under HKEY_LOCAL_MACHINE; false when the key cannot be opened.
+    std::function<bool(const std::string& key, const std::string& value, std::string& out)>
+        ReadMachineString;
+    std::function<bool(const std::string& machine, const std::string& name)> ServiceRunning;
+    std::function<bool(const std::string& commandLine, const std::string& currentDir,
+                       TProcInfo& info)>
+        StartProcess;
+    std::function<bool(std::uintptr_t process, std::uint32_t exitCode)> TerminateProcess;
+    std::function<bool(std::uintptr_t handle)> CloseHandle;
+    std::function<void()> CloseEnvironment;                 // cg_env_close
+    std::function<void(std::uintptr_t module)> FreeLibrary; // the gateway library
+};
+
+// The platform's own services and the gateway's entry-point table.
+TConnectorServices DefaultConnectorServices();
+
+// Frees the grid updater through the hook that made it.
+struct TUpdateGridsDeleter {
+    std::function<void(TUpdateGrids*)> StopAndFree;
+    void operator()(TUpdateGrids* updater) const {
+        if (updater != nullptr && StopAndFree) {
+            StopAndFree(updater);
+        }
+    }
+};
+using TUpdateGridsPtr = std::unique_ptr<TUpdateGrids, TUpdateGridsDeleter>;
+
+struct TGridUpdaterHook {
+    // Creates the grid updater for this connector and starts it; may return null.
+    std::function<TUpdateGrids*(TCGConnector&)> Create;
+    // Signals its exit event, asks it to terminate, waits for it and frees it.
+    std::function<void(TUpdateGrids*)> StopAndFree;
+};
+
+struct TConnectorHooks {
+    // The journal every part writes to (the main window's pane, standard output in the console).
+    TJournalSink* Journal = nullptr;
+    // Run on the UI thread once the instrument lists are built: the switch to the connected state.
+    std::function<void()> OnConnected;
+    TGridUpdaterHook GridUpdater;
+    TConnectorServices Services = DefaultConnectorServices();
+};
+
+class TCGConnector {
+public:
+    // Creates, in this order: the store, the market-data connection (suspended), the grid
+    // updater (started at once, when the hook supplies one), the transaction connection
+    // (suspended).
+    explicit TCGConnector(TConnectorHooks hooks = {});
+    // Closes the gateway environment when it is open, frees the gateway library, and terminates
+    // the router when this program started it. Parts still owned at that point (the shutdown
+    // order normally releases them first) are stopped and released before any of that, since
+    // their threads call into the library.
+    ~TCGConnector();
+    TCGConnector(const TCGConnector&) = delete;
+    TCGConnector& operator=(const TCGConnector&) = delete;
+
+    // The router's folder from the registry value naming the gateway installation: "bin" and a
+    // separator are appended when "bin" occurs nowhere in it. Empty when the key cannot be
+    // opened or the value is missing or empty.
+    std::string GetCGRouterPath(const std::string& regKey, const std::string& RegValue);
+    // The router service `sName` runs on `Machine`.
+    bool GetCgService(const std::string& Machine, const std::string& sName);
+    // True when the router runs as a service, or when it could be started here from FileName
+    // with its configuration IniName; ProcInfo of the settings receives the started process.
+    // RKey and Rrec are accepted and not used.
+    bool LoadRouter(const std::string& FileName, const std::string& RKey, const std::string& Rrec,
+                    const std::string& IniName, const std::string& Machine,
+                    const std::string& ServName);
+
+    // Steps of the shutdown order: each asks its thread to end, waits for it (keeping the
+    // UI-call queue served, so a last journal line still arrives), clears the field and frees
+    // the object. Each does nothing when the part is gone already. The experts' threads, which
+    // belong to the main window, are stopped between StopMarketData and StopGridUpdater.
+    void StopTransaction();
+    void StopMarketData();
+    void StopGridUpdater();
+    void ReleaseStorage();
+
+    TConnectorSettings cgSettings{};
+    bool cgEnv = false;
+    std::unique_ptr<TCGStorage> Storage;
+    std::unique_ptr<TCGConnection> MDConn;
+    std::unique_ptr<TCGTRConnection> TRConn;
+    TUpdateGridsPtr UpdGrids;
+    std::int32_t Orders = 1;   // order grid filter: 1 active, 2 done, 4 all
+    std::int32_t MLOrders = 1; // the same for multi-leg orders
+    std::int32_t isin_id = 0;
+
+    char PathSeparator() const { return FServices.PathSeparator; }
+
+private:
+    TConnectorServices FServices;
+};
+
+// The router's folder from the installation folder (see GetCGRouterPath).
+std::string RouterDirFromInstallDir(std::string installDir, char separator);
+// What follows "/ini:" on the router's command line: the router's directory with its first
+// "bin" + separator removed, followed by IniName, in quotation marks; the bare directory,
+// unquoted, when it holds no "bin" + separator.
+std::string RouterIniArgument(const std::string& fileName, const std::string& iniName,
+                              char separator);
+// The router's whole command line: FileName in quotation marks, a blank, "/ini:", the argument.
+std::string RouterCommandLine(const std::string& fileName, const std::string& iniName,
+                              char separator);
+
+// The process-wide connector: set by whoever created it, cleared before it is destroyed.
+TCGConnector* Connector();
+void SetConnector(TCGConnector* connector);
+
+} // namespace vorlen

@@ -1,0 +1,146 @@
+#include "main/ConnectorPort.h"
+
+#include "connections/Connection.h"
+#include "connections/TrConnection.h"
+#include "gateway/Cgate.h"
+#include "grids/UpdGrids.h"
+#include "store/Storage.h"
+
+namespace vorlen {
+
+TConnectorPort::TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids,
+                               TConnectorServices services) {
+    TConnectorHooks hooks;
+    hooks.Journal = &memo;
+    hooks.Services = std::move(services);
+    hooks.GridUpdater.Create = [&memo, grids](TCGConnector& c) -> TUpdateGrids* {
+        auto updater = std::make_unique<TUpdateGrids>(*c.Storage, c.Orders, c.MLOrders);
+        updater->SetMemo(&memo);
+        for (int g = 0; g < kGridCount; ++g)
+            updater->SetGrid(g, grids[static_cast<std::size_t>(g)]);
+        updater->Start();
+        return updater.release();
+    };
+    hooks.GridUpdater.StopAndFree = [](TUpdateGrids* updater) {
+        updater->Stop();
+        delete updater;
+    };
+    FConnector = std::make_unique<TCGConnector>(std::move(hooks));
+    SetConnector(FConnector.get());
+}
+
+TConnectorPort::~TConnectorPort() {
+    SetConnector(nullptr);
+    FConnector.reset();
+}
+
+TConnectorSettings& TConnectorPort::Settings() {
+    return FConnector->cgSettings;
+}
+
+bool TConnectorPort::EnvOpen() const {
+    return FConnector->cgEnv;
+}
+
+void TConnectorPort::SetEnvOpen(bool open) {
+    FConnector->cgEnv = open;
+}
+
+std::int32_t& TConnectorPort::OrdersFilter() {
+    return FConnector->Orders;
+}
+
+std::int32_t& TConnectorPort::MLOrdersFilter() {
+    return FConnector->MLOrders;
+}
+
+std::string TConnectorPort::RouterPath(const std::string& regKey, const std::string& regRecord) {
+    return FConnector->GetCGRouterPath(regKey, regRecord);
+}
+
+TListeners* TConnectorPort::Listeners() {
+    return FConnector->MDConn ? &FConnector->MDConn->Lsnrs : nullptr;
+}
+
+void TConnectorPort::SetStreams(const std::vector<std::string>& names) {
+    if (FConnector->Storage)
+        FConnector->Storage->SetStreams(names);
+}
+
+void TConnectorPort::SetCLTFut(bool on) {
+    if (FConnector->Storage)
+        FConnector->Storage->SetCLTFut(on);
+}
+
+bool TConnectorPort::LoadRouter(const std::string& fileName, const std::string& regKey,
+                                const std::string& regRecord, const std::string& iniName,
+                                const std::string& machine, const std::string& servName) {
+    return FConnector->LoadRouter(fileName, regKey, regRecord, iniName, machine, servName);
+}
+
+std::uintptr_t TConnectorPort::LoadGateway(const std::string& fileName) {
+    return LoadCGateLibrary(fileName);
+}
+
+TEnvOpenResult TConnectorPort::OpenEnvironment() {
+    return OpenCGateEnvironment(FConnector->cgSettings);
+}
+
+bool TConnectorPort::StartTransactions(std::uint32_t trMax,
+                                       const std::optional<std::string>& schemVer) {
+    TCGTRConnection* tr = FConnector->TRConn.get();
+    if (tr == nullptr)
+        return false;
+    tr->TrMax = static_cast<std::int32_t>(trMax);
+    if (schemVer)
+        tr->SchemVer = *schemVer;
+    tr->Start();
+    return true;
+}
+
+bool TConnectorPort::StartMarketData(std::function<void()> onConnected) {
+    TCGConnection* md = FConnector->MDConn.get();
+    if (md == nullptr)
+        return false;
+    md->SetOnConnected(std::move(onConnected));
+    md->Start();
+    return true;
+}
+
+bool TConnectorPort::GetHeaders(THeaders& fut, THeaders& opt, TSHeaders& spot) {
+    return FConnector->Storage && FConnector->Storage->GetHeaders(fut, opt, spot);
+}
+
+TCGStorage* TConnectorPort::Store() {
+    return FConnector->Storage.get();
+}
+
+TCGTRConnection* TConnectorPort::Transactions() {
+    return FConnector->TRConn.get();
+}
+
+void TConnectorPort::StopTransactions() {
+    FConnector->StopTransaction();
+}
+
+void TConnectorPort::StopMarketData() {
+    FConnector->StopMarketData();
+}
+
+void TConnectorPort::StopUpdater() {
+    FConnector->StopGridUpdater();
+}
+
+void TConnectorPort::ReleaseStore() {
+    FConnector->ReleaseStorage();
+}
+
+TPortFactory ConnectorPortFactory(TConnectorServices services) {
+    return [services = std::move(services)](
+               TJournalSink& memo,
+               const std::array<TGridSink*, kGridCount>& grids) -> std::unique_ptr<TTerminalPort> {
+        return std::make_unique<TConnectorPort>(memo, grids, services);
+    };
+}
+
+} // namespace vorlen

@@ -1,0 +1,57 @@
+#pragma once
+
+// The main window's controller driving the real connector: the one TCGConnector of the process,
+// reachable through the process-wide accessor for as long as this port lives.
+
+#include "gateway/Connector.h"
+#include "main/MainController.h"
+
+#include <memory>
+
+namespace vorlen {
+
+class TConnectorPort final : public TTerminalPort {
+public:
+    // Creates the connector (store, market-data connection, the grid updater started over
+    // `grids` and `memo`, transaction connection) and publishes it process-wide.
+    TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids,
+                   TConnectorServices services = DefaultConnectorServices());
+    // Clears the accessor first, then releases the connector: the gateway environment, the
+    // library and a router process started here go with it.
+    ~TConnectorPort() override;
+
+    TCGConnector& Connector() { return *FConnector; }
+
+    TConnectorSettings& Settings() override;
+    bool EnvOpen() const override;
+    void SetEnvOpen(bool open) override;
+    std::int32_t& OrdersFilter() override;
+    std::int32_t& MLOrdersFilter() override;
+    std::string RouterPath(const std::string& regKey, const std::string& regRecord) override;
+    TListeners* Listeners() override;
+    void SetStreams(const std::vector<std::string>& names) override;
+    void SetCLTFut(bool on) override;
+    bool LoadRouter(const std::string& fileName, const std::string& regKey,
+                    const std::string& regRecord, const std::string& iniName,
+                    const std::string& machine, const std::string& servName) override;
+    std::uintptr_t LoadGateway(const std::string& fileName) override;
+    TEnvOpenResult OpenEnvironment() override;
+    bool StartTransactions(std::uint32_t trMax,
+                           const std::optional<std::string>& schemVer) override;
+    bool StartMarketData(std::function<void()> onConnected) override;
+    bool GetHeaders(THeaders& fut, THeaders& opt, TSHeaders& spot) override;
+    TCGStorage* Store() override;
+    TCGTRConnection* Transactions() override;
+    void StopTransactions() override;
+    void StopMarketData() override;
+    void StopUpdater() override;
+    void ReleaseStore() override;
+
+private:
+    std::unique_ptr<TCGConnector> FConnector;
+};
+
+// Builds a TConnectorPort for the main window.
+TPortFactory ConnectorPortFactory(TConnectorServices services = DefaultConnectorServices());
+
+} // namespace vorlen

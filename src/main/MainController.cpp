@@ -1,0 +1,223 @@
+#include "main/MainController.h"
+
+#include "main/ApplySettings.h"
+#include "main/Dialogs.h"
+#include "platform/FormatSettings.h"
+
+#include <exception>
+#include <utility>
+
+namespace vorlen {
+
+std::string ExpertExistsText(std::string_view caption) {
+    return "Инструмент " + std::string(caption) + " уже создан!";
+}
+
+std::string ShortHint(std::string_view hint) {
+    return std::string(hint.substr(0, hint.find('|')));
+}
+
+std::string LongHint(std::string_view hint) {
+    const std::size_t bar = hint.find('|');
+    return std::string(bar == std::string_view::npos ? hint : hint.substr(bar + 1));
+}
+
+TMainController::TMainController(TMainView& view, TPortFactory factory, std::string appPath)
+    : FView(view), FFactory(std::move(factory)), FAppPath(std::move(appPath)),
+      FMenus(std::make_unique<TOrderMenus>(FSpareOrders, FSpareMLOrders)) {}
+
+TMainController::~TMainController() {
+    FormClose();
+}
+
+bool TMainController::IsSet() {
+    return FPort != nullptr && FPort->Settings().isSet;
+}
+
+void TMainController::FormCreate() {
+    FView.ClearJournal();
+    FView.SetupGrids();
+    try {
+        if (FFactory)
+            FPort = FFactory(FView.Journal(), FView.Grids());
+    } catch (const std::exception&) {
+        // A connector that cannot build its threads leaves the terminal with nothing to run;
+        // the user is told so below and may only close the window.
+        FPort.reset();
+    }
+    Show();
+    if (FPort == nullptr) {
+        ShowError(std::string(kNoConnectorText));
+        return;
+    }
+    FMenus = std::make_unique<TOrderMenus>(FPort->OrdersFilter(), FPort->MLOrdersFilter());
+    FView.ArmTimer();
+}
+
+void TMainController::Timer1Timer() {
+    FView.DisarmTimer();
+    if (FPort == nullptr || IsSet())
+        return;
+    if (!ApplySettings()) {
+        FView.Journal().AppendLine(JournalLine(std::string(kSettingsNotAppliedLine)));
+        ShowInfo(std::string(kSettingsNotAppliedText));
+        return;
+    }
+
+    TConnectorSettings& s = FPort->Settings();
+    // A router found or started by an earlier run of the sequence is still there; starting a
+    // second process would leave the first one running unowned.
+    if (!s.RoutLoad) {
+        if (!FPort->LoadRouter(s.RoutPath + s.RoutName, s.RegKey, s.RegRecord, s.RoutIniName,
+                               s.Host, s.ServName)) {
+            ShowError(std::string(kRouterNotLoadedText));
+            return;
+        }
+        s.RoutLoad = true;
+    }
+    s.CGDllHandle = FPort->LoadGateway(s.RoutPath + s.CGDLLName);
+    if (s.CGDllHandle <= 32) {
+        // A library loaded by an earlier sequence has been replaced by this failed one, so
+        // nothing may call into the gateway any more.
+        FControls.Conndis1 = false;
+        FControls.Connect1 = false;
+        Show();
+        ShowError(std::string(kLibraryNotLoadedText));
+        return;
+    }
+    FControls.Conndis1 = true;
+    FControls.Connect1 = true;
+    Show();
+}
+
+void TMainController::Settings1Execute() {
+    if (FPort == nullptr || FPort->EnvOpen())
+        return;
+    if (!IsSet()) {
+        FView.ArmTimer();
+        return;
+    }
+    FPort->Settings().isSet = false;
+    ApplySettings();
+}
+
+bool TMainController::ApplySettings() {
+    if (FPort == nullptr)
+        return false;
+    std::unique_ptr<TSettingsModel> dialog = FView.RunSettingsDialog();
+    if (dialog == nullptr)
+        return false;
+    TTerminalPort& port = *FPort;
+    TApplyTargets targets;
+    targets.Settings = &port.Settings();
+    targets.RouterPath = [&port](const std::string& key, const std::string& record) {
+        return port.RouterPath(key, record);
+    };
+    targets.Listeners = port.Listeners();
+    targets.SetStreams = [&port](const std::vector<std::string>& names) { port.SetStreams(names); };
+    targets.SetCLTFut = [&port](bool on) { port.SetCLTFut(on); };
+    return ApplyDialogValues(*dialog, FAppPath, targets);
+}
+
+void TMainController::Connect1Execute() {
+    if (FPort == nullptr) {
+        ShowError(std::string(kConnectorMissingText));
+        return;
+    }
+    // The connect command needs a loaded gateway; the window only offers it then, but a
+    // shortcut or a stale click must not call into an empty entry table.
+    const TConnectorSettings& s = FPort->Settings();
+    if (FPort->EnvOpen() || s.CGDllHandle <= 32)
+        return;
+
+    const TEnvOpenResult opened = FPort->OpenEnvironment();
+    if (opened == TEnvOpenResult::NotOpened)
+        return;
+    FPort->SetEnvOpen(true);
+    if (opened == TEnvOpenResult::VersionUnknown) {
+        ShowError(std::string(kVersionUnknownText));
+        return;
+    }
+    if (opened == TEnvOpenResult::VersionTooOld) {
+        ShowError(std::string(kVersionTooOldText));
+        return;
+    }
+
+    FControls.Settings1 = false;
+    Show();
+    std::optional<std::string> schemVer;
+    if (s.UseScheme)
+        schemVer = s.Version;
+    FPort->StartTransactions(s.TrSpeed, schemVer);
+    FPort->StartMarketData([this] { InitialDataComplete(); });
+}
+
+void TMainController::InitialDataComplete() {
+    FControls.Conndis1Image = kConndisConnectedImage;
+    FControls.FileNew1Button = true;
+    FControls.FilesNew1Button = true;
+    FControls.Connect1 = false;
+    FControls.Disconnect1 = true;
+    FControls.FileNew1Menu = true;
+    FControls.FilesNew1Menu = true;
+    Show();
+}
+
+void TMainController::FileNew1Execute() {
+    FControls.FilesNew1Button = false;
+    FControls.FilesNew1Menu = false;
+    FControls.StopAllButton = true;
+    Show();
+    if (FPort == nullptr || !FPort->GetHeaders(FutHeaders, OptHeaders, SpotHeaders))
+        return;
+
+    TChooser chooser(FutHeaders, OptHeaders, SpotHeaders);
+    chooser.Preselect(static_cast<int>(FView.ExpertWindows().size()));
+    if (!FView.RunChooser(chooser))
+        return;
+    if (chooser.FutBox.Items.empty() && chooser.OptBox.Items.empty()) {
+        ShowError(std::string(kNoInstrumentText));
+        return;
+    }
+
+    const std::string caption = ExpertCaption(chooser.Fisin, chooser.Sname, chooser.Fisin_id);
+    for (TExpertWindowPort* window : FView.ExpertWindows()) {
+        if (window->Caption() == caption) {
+            ShowInfo(ExpertExistsText(caption));
+            return;
+        }
+    }
+    TExpertWindowPort* window = FView.OpenExpertWindow(caption);
+    if (window == nullptr)
+        return;
+    window->SetupExpert(chooser.Fisin_id, chooser.FName, chooser.Fisin);
+    window->RegisterAndStart();
+}
+
+void TMainController::FilesNew1Execute() {
+    FControls.StopAllButton = true;
+    Show();
+}
+
+bool TMainController::FormCloseQuery() {
+    return AskConfirm(std::string(kExitQuestionText));
+}
+
+void TMainController::FormClose() {
+    // Everything that reads the store stops before the store goes, and the connector, with the
+    // gateway environment and library, goes last.
+    if (FPort != nullptr) {
+        FPort->StopTransactions();
+        FPort->StopMarketData();
+    }
+    for (TExpertWindowPort* window : FView.ExpertWindows())
+        window->StopExpert();
+    if (FPort == nullptr)
+        return;
+    FPort->StopUpdater();
+    FPort->ReleaseStore();
+    FMenus = std::make_unique<TOrderMenus>(FSpareOrders, FSpareMLOrders);
+    FPort.reset();
+}
+
+} // namespace vorlen

@@ -1,0 +1,212 @@
+#pragma once
+
+// The main window's behaviour without the window: start-up and the settings sequence, connect,
+// the connected state, new experts, and the order in which closing stops everything. The window
+// (TMainForm) forwards its handlers here and shows what this decides; it reaches the connector
+// and the gateway only through a TTerminalPort, so tests run the whole life cycle against fakes.
+
+#include "experts/Shoose.h"
+#include "gateway/Cgate.h"
+#include "grids/GridSink.h"
+#include "grids/OrderMenus.h"
+#include "platform/Journal.h"
+#include "settings/Settings.h"
+#include "store/CG_Types.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorlen {
+
+class TCGStorage;
+class TCGTRConnection;
+
+inline constexpr std::string_view kNoConnectorText = "Не удалось создать коннектор!";
+inline constexpr std::string_view kSettingsNotAppliedLine = "Настройки не применены!";
+inline constexpr std::string_view kSettingsNotAppliedText = "Настройки не применены.";
+inline constexpr std::string_view kRouterNotLoadedText = "Сервис не найден, роутер не загружен!";
+inline constexpr std::string_view kLibraryNotLoadedText = "Библиотека CGATE не загружена!";
+inline constexpr std::string_view kConnectorMissingText = "Не создан класс Connector";
+inline constexpr std::string_view kVersionUnknownText = "Не получена версия CGATE!";
+inline constexpr std::string_view kVersionTooOldText = "Версия CGATE.DLL должна быть более новой!";
+inline constexpr std::string_view kNoInstrumentText = "Не выбрано ни одного инструмента!";
+inline constexpr std::string_view kExitQuestionText = "Вы действительно хотите выйти?";
+
+// "Инструмент " + caption + " уже создан!"
+std::string ExpertExistsText(std::string_view caption);
+
+// A hint such as "Эксперт|Создать нового эксперта" has a short part for the tool tip and a long
+// part for the status bar; a hint without "|" is both.
+std::string ShortHint(std::string_view hint);
+std::string LongHint(std::string_view hint);
+
+// Image indices of the connect button before and after the initial data arrived.
+inline constexpr int kConndisImage = 22;
+inline constexpr int kConndisConnectedImage = 23;
+
+// The enabled states (and the one changing picture) of the main window's commands. Toolbar
+// buttons and menu entries of one command are listed apart where they can differ.
+struct TMainControls {
+    bool Conndis1 = false; // toolbar connect button
+    int Conndis1Image = kConndisImage;
+    bool Connect1 = false;    // menu entry "Подключиться" (and Ctrl+C)
+    bool Disconnect1 = false; // menu entry "Разорвать соединение" (and Ctrl+R)
+    bool Settings1 = true;    // menu entry "Настройки" (and Ctrl+S)
+    bool FileNew1Button = false;
+    bool FileNew1Menu = false; // "&Новый эксперт" (and Ctrl+N)
+    bool FilesNew1Button = false;
+    bool FilesNew1Menu = false; // "Все эксперты" (and Ctrl+O)
+    bool StopAllButton = false;
+    bool operator==(const TMainControls&) const = default;
+};
+
+// What the controller needs of the connector and the gateway.
+class TTerminalPort {
+public:
+    virtual ~TTerminalPort() = default;
+
+    virtual TConnectorSettings& Settings() = 0;
+    virtual bool EnvOpen() const = 0; // cgEnv
+    virtual void SetEnvOpen(bool open) = 0;
+    // The connector's order filters, which the grids' context menus set.
+    virtual std::int32_t& OrdersFilter() = 0;
+    virtual std::int32_t& MLOrdersFilter() = 0;
+
+    // Applying the settings.
+    virtual std::string RouterPath(const std::string& regKey, const std::string& regRecord) = 0;
+    virtual TListeners* Listeners() = 0; // null without a market-data connection
+    virtual void SetStreams(const std::vector<std::string>& names) = 0;
+    virtual void SetCLTFut(bool on) = 0;
+
+    // The settings sequence.
+    virtual bool LoadRouter(const std::string& fileName, const std::string& regKey,
+                            const std::string& regRecord, const std::string& iniName,
+                            const std::string& machine, const std::string& servName) = 0;
+    virtual std::uintptr_t LoadGateway(const std::string& fileName) = 0;
+
+    // Connect.
+    virtual TEnvOpenResult OpenEnvironment() = 0;
+    // False, doing nothing, when there is no such connection. A scheme version is given only in
+    // scheme mode.
+    virtual bool StartTransactions(std::uint32_t trMax,
+                                   const std::optional<std::string>& schemVer) = 0;
+    // `onConnected` runs on the UI thread once the instrument lists have been built.
+    virtual bool StartMarketData(std::function<void()> onConnected) = 0;
+
+    // Experts.
+    virtual bool GetHeaders(THeaders& fut, THeaders& opt, TSHeaders& spot) = 0;
+    // What an expert reads and posts through; null where there is none (a test's port).
+    virtual TCGStorage* Store() { return nullptr; }
+    virtual TCGTRConnection* Transactions() { return nullptr; }
+
+    // Closing, called in this order. Each stops its thread (if it ever started), waits for it
+    // and releases it; calling one for something already gone does nothing.
+    virtual void StopTransactions() = 0;
+    virtual void StopMarketData() = 0;
+    virtual void StopUpdater() = 0;
+    virtual void ReleaseStore() = 0;
+    // The port is destroyed right after this: the connector releases the gateway and the router.
+};
+
+// One expert window as the controller sees it.
+class TExpertWindowPort {
+public:
+    virtual ~TExpertWindowPort() = default;
+    virtual std::string Caption() const = 0;
+    // Hands the chosen instrument to the window's (suspended) expert.
+    virtual void SetupExpert(std::int32_t isin_id, const std::string& futName,
+                             const std::string& futIsin) = 0;
+    // Registers the expert with the store for its instrument and, when that succeeds, starts
+    // its thread; false (the expert stays suspended) otherwise.
+    virtual bool RegisterAndStart() = 0;
+    // Signals the expert's exit, asks it to end, waits for it (unless it never started) and
+    // frees it; nothing when the window has no expert any more.
+    virtual void StopExpert() = 0;
+};
+
+// What the controller needs of the window.
+class TMainView {
+public:
+    virtual ~TMainView() = default;
+
+    virtual TJournalSink& Journal() = 0;
+    virtual void ClearJournal() = 0;
+    // Captions and widths of the six grids; the sinks the grid updater writes to.
+    virtual void SetupGrids() = 0;
+    virtual std::array<TGridSink*, kGridCount> Grids() = 0;
+
+    // The one-shot settings timer (50 ms).
+    virtual void ArmTimer() = 0;
+    virtual void DisarmTimer() = 0;
+
+    virtual void ShowControls(const TMainControls& controls) = 0;
+
+    // Shows a new settings dialog modally. When the user applies it, returns the values and
+    // tree it holds; otherwise nothing. The dialog is gone when this returns.
+    virtual std::unique_ptr<TSettingsModel> RunSettingsDialog() = 0;
+    // Shows the instrument chooser over `chooser` modally; true when closed with OK.
+    virtual bool RunChooser(TChooser& chooser) = 0;
+
+    // The open expert windows in window-list order.
+    virtual std::vector<TExpertWindowPort*> ExpertWindows() = 0;
+    // Creates an expert window (with its suspended expert) under this caption; null on failure.
+    virtual TExpertWindowPort* OpenExpertWindow(const std::string& caption) = 0;
+};
+
+using TPortFactory = std::function<std::unique_ptr<TTerminalPort>(
+    TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids)>;
+
+class TMainController {
+public:
+    // `appPath` is the executable's folder with its trailing separator.
+    TMainController(TMainView& view, TPortFactory factory, std::string appPath);
+    ~TMainController();
+    TMainController(const TMainController&) = delete;
+    TMainController& operator=(const TMainController&) = delete;
+
+    void FormCreate();
+    void Timer1Timer();
+    void Settings1Execute();
+    void Connect1Execute(); // also Disconnect1 and Conndis1
+    void FileNew1Execute();
+    void FilesNew1Execute();
+    // True when the window may close.
+    bool FormCloseQuery();
+    // Stops and releases everything, in the shutdown order; a second call does nothing.
+    void FormClose();
+
+    // The switch to the connected state, run on the UI thread once the instrument lists exist.
+    void InitialDataComplete();
+
+    bool ApplySettings();
+
+    TTerminalPort* Port() { return FPort.get(); }
+    const TMainControls& Controls() const { return FControls; }
+    TOrderMenus& OrderMenus() { return *FMenus; }
+
+    THeaders FutHeaders;
+    THeaders OptHeaders;
+    TSHeaders SpotHeaders;
+
+private:
+    void Show() { FView.ShowControls(FControls); }
+    bool IsSet();
+
+    TMainView& FView;
+    TPortFactory FFactory;
+    std::string FAppPath;
+    std::unique_ptr<TTerminalPort> FPort;
+    TMainControls FControls;
+    // The menus follow the connector's filters; these stand in while there is no connector.
+    std::int32_t FSpareOrders = kFilterActive;
+    std::int32_t FSpareMLOrders = kFilterActive;
+    std::unique_ptr<TOrderMenus> FMenus;
+};
+
+} // namespace vorlen

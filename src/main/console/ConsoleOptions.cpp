@@ -1,0 +1,101 @@
+#include "main/console/ConsoleOptions.h"
+
+#include <charconv>
+
+namespace vorlen {
+
+namespace {
+
+bool ReadSeconds(const std::string& text, int& out) {
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(first, last, out);
+    // A day is far beyond any sensible run and keeps the deadline arithmetic well inside range.
+    return !text.empty() && ec == std::errc{} && end == last && out > 0 && out <= 86400;
+}
+
+} // namespace
+
+bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& out,
+                         std::string& error) {
+    out = TConsoleOptions{};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        // "--name=value" and "--name value" both work.
+        std::string name = a;
+        std::optional<std::string> value;
+        if (const std::size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = a.substr(0, eq);
+            value = a.substr(eq + 1);
+        }
+        const auto takeValue = [&]() -> std::optional<std::string> {
+            if (value) {
+                return value;
+            }
+            if (i + 1 < args.size()) {
+                return args[++i];
+            }
+            error = name + " needs a value";
+            return std::nullopt;
+        };
+        if (name == "--help" || name == "-h") {
+            out.Help = true;
+        } else if (name == "--until-online" && !value) {
+            out.UntilOnline = true;
+        } else if (name == "--seconds") {
+            const auto v = takeValue();
+            int seconds = 0;
+            if (!v) {
+                return false;
+            }
+            if (!ReadSeconds(*v, seconds)) {
+                error = "--seconds wants a whole number from 1 to 86400, not \"" + *v + "\"";
+                return false;
+            }
+            out.Seconds = seconds;
+        } else if (name == "--dump" || name == "--settings") {
+            const auto v = takeValue();
+            if (!v) {
+                return false;
+            }
+            if (v->empty()) {
+                error = name + " needs a non-empty value";
+                return false;
+            }
+            (name == "--dump" ? out.DumpDir : out.SettingsFile) = *v;
+        } else {
+            error = "unknown argument \"" + a + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string ConsoleUsage() {
+    return "Usage: vorlen-console [--settings FILE] [--seconds N] [--until-online] [--dump DIR]\n"
+           "\n"
+           "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
+           "a saved-settings FILE), finds the gateway installation through the registry, starts\n"
+           "the router unless its service runs, loads the gateway, connects, and writes the\n"
+           "journal to standard output. Message boxes go to standard error.\n"
+           "\n"
+           "  --settings FILE  a .sav file saved by the settings dialog\n"
+           "  --seconds N      stop N seconds after connecting began (default: run until\n"
+           "                   SIGINT or SIGTERM)\n"
+           "  --until-online   stop as soon as the instrument lists are built\n"
+           "  --dump DIR       at the end, write DIR/instruments.tsv (columns list, id, isin,\n"
+           "                   short_isin, name; lists futures, options, spot; for spot the\n"
+           "                   id is bond_id and isin is small_name) and DIR/<table>.tsv for\n"
+           "                   each key table (first line: field names; then one row per\n"
+           "                   line in arrival order; \\\\, \\t, \\n and \\r escape those\n"
+           "                   characters inside values)\n"
+           "\n"
+           "Exit codes: 0 done; 1 bad arguments; 2 an error box; 3 --until-online ran out of\n"
+           "time; 4 the gateway environment did not open; 5 the dump could not be written;\n"
+           "128+N ended by signal N.\n"
+           "\n"
+           "On systems without a registry the installation is read from a registry export file:\n"
+           "$VORLEN_REGISTRY, else ~/.config/vorlen/registry.reg, else /etc/vorlen/registry.reg.\n";
+}
+
+} // namespace vorlen

@@ -1,0 +1,204 @@
+#include "main/console/ConsoleTerminal.h"
+
+#include "main/ConnectorPort.h"
+#include "main/console/StopWatcher.h"
+#include "main/console/StoreDump.h"
+#include "platform/FormatSettings.h"
+#include "platform/Module.h"
+#include "platform/Thread.h"
+#include "settings/SavedSettings.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#ifdef __linux__
+#include <unistd.h>
+#endif
+
+namespace vorlen {
+
+namespace {
+
+constexpr std::string_view kOnlineLineEnd = " --> Инструменты добавлены.";
+
+// Names of the threads of this process other than the calling one; nothing where that cannot
+// be told.
+std::optional<std::vector<std::string>> OtherThreads() {
+#ifdef __linux__
+    std::vector<std::string> names;
+    const std::string self = std::to_string(gettid());
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/task", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        if (it->path().filename() == self) {
+            continue;
+        }
+        std::ifstream comm(it->path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        names.push_back(name);
+    }
+    if (ec) {
+        return std::nullopt;
+    }
+    return names;
+#else
+    return std::nullopt;
+#endif
+}
+
+std::string Absolute(const std::string& path) {
+    if (path.empty()) {
+        return path;
+    }
+    std::error_code ec;
+    const std::filesystem::path abs = std::filesystem::absolute(PathFromUtf8(path), ec);
+    return ec ? path : PathToUtf8(abs);
+}
+
+} // namespace
+
+void TConsoleJournal::AppendLine(const std::string& line) {
+    FOut << line << '\n' << std::flush;
+    if (line.size() >= kOnlineLineEnd.size() &&
+        line.compare(line.size() - kOnlineLineEnd.size(), kOnlineLineEnd.size(), kOnlineLineEnd) ==
+            0) {
+        FOnline = true;
+    }
+}
+
+void TConsoleDialogs::ShowError(const std::string& text) {
+    ++FErrors;
+    FErr << kErrorCaption << ": " << text << '\n' << std::flush;
+}
+
+void TConsoleDialogs::ShowInfo(const std::string& text) {
+    FErr << kInfoCaption << ": " << text << '\n' << std::flush;
+}
+
+bool TConsoleDialogs::AskConfirm(const std::string& text) {
+    FErr << kConfirmCaption << ": " << text << " OK\n" << std::flush;
+    return true;
+}
+
+TConsoleView::TConsoleView(std::ostream& out, std::unique_ptr<TSettingsModel> settings)
+    : FJournal(out), FSettings(std::move(settings)) {}
+
+int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& err) {
+    using TClock = std::chrono::steady_clock;
+    std::optional<TClock::time_point> deadline;
+    if (options.Seconds) {
+        deadline = TClock::now() + std::chrono::seconds(*options.Seconds);
+    }
+    // Loading the gateway makes its folder the current directory, so paths given relative to
+    // where the console was started are fixed now.
+    const std::string dumpDir = Absolute(options.DumpDir);
+    const std::string settingsFile = Absolute(options.SettingsFile);
+
+    // The console keeps the Russian formats whatever the environment's locale says: the journal
+    // reads the same on every machine.
+    SetFormatSettings(RussianFormatSettings());
+
+    auto settings = std::make_unique<TSettingsModel>();
+    if (!settingsFile.empty()) {
+        const TLoadResult loaded = settings->Load(PathFromUtf8(settingsFile));
+        if (loaded.Status != TLoadStatus::Loaded) {
+            const std::string text = !loaded.Message.empty()
+                                         ? loaded.Message
+                                         : settingsFile + ": not a saved-settings file";
+            err << (loaded.Kind == TMessageKind::Info ? kInfoCaption : kErrorCaption) << ": "
+                << text << '\n';
+            return kExitErrorBox;
+        }
+    }
+
+    auto watcher = std::make_unique<TStopWatcher>(deadline);
+    // Threads that are not ours are not counted at the end: a thread sanitizer, for one, starts a
+    // thread of its own along with the first thread of the program, which the watcher is.
+    std::optional<std::size_t> threadsBefore;
+    if (const auto names = OtherThreads(); names && !names->empty()) {
+        threadsBefore = names->size() - 1;
+    }
+    ui::MarkUiThread();
+    TConsoleDialogs dialogs(err);
+    TScopedDialogs scopedDialogs(dialogs);
+    TConsoleView view(out, std::move(settings));
+    TConnectorPort* port = nullptr;
+    const TPortFactory makePort = ConnectorPortFactory();
+    TMainController controller(
+        view,
+        [&port, &makePort](TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids) {
+            std::unique_ptr<TTerminalPort> created = makePort(memo, grids);
+            port = static_cast<TConnectorPort*>(created.get());
+            return created;
+        },
+        platform::ExecutableDir());
+
+    int code = 0;
+    controller.FormCreate();
+    if (view.TimerArmed()) {
+        // The window waits 50 ms for itself to be shown first; here there is nothing to show.
+        controller.Timer1Timer();
+    }
+    if (dialogs.Errors() > 0 || port == nullptr) {
+        code = kExitErrorBox;
+    } else if (!view.Controls().Connect1) {
+        code = kExitErrorBox;
+    } else {
+        controller.Connect1Execute();
+        if (dialogs.Errors() > 0) {
+            code = kExitErrorBox;
+        } else if (!port->EnvOpen()) {
+            // The window says nothing here and lets the user try again; a console has nobody
+            // to try again, so it says why it ends.
+            err << "vorlen-console: the gateway environment did not open\n";
+            code = kExitNoEnvironment;
+        }
+    }
+
+    if (code == 0) {
+        ui::WaitAndDrainUntil(
+            [&] { return watcher->StopRequested() || (options.UntilOnline && view.Online()); });
+        if (watcher->Signal() != 0) {
+            code = 128 + watcher->Signal();
+        } else if (options.UntilOnline && !view.Online()) {
+            code = kExitNotOnline;
+        }
+        if (!dumpDir.empty() && port != nullptr && port->Connector().Storage) {
+            std::string error;
+            if (!WriteDump(PathFromUtf8(dumpDir), CollectDump(*port->Connector().Storage), error)) {
+                err << "vorlen-console: " << error << '\n';
+                if (code == 0) {
+                    code = kExitDumpFailed;
+                }
+            }
+        }
+    }
+
+    const auto stopStart = TClock::now();
+    controller.FormClose();
+    const auto stopMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - stopStart).count();
+    ui::UnmarkUiThread();
+    watcher.reset();
+    err << "vorlen-console: shut down in " << stopMs << " ms";
+    if (const auto others = OtherThreads(); others && threadsBefore) {
+        const std::size_t before = *threadsBefore;
+        const std::size_t left = others->size() > before ? others->size() - before : 0;
+        err << ", threads left: " << left;
+        if (left > 0) {
+            err << " (";
+            for (std::size_t i = 0; i < others->size(); ++i) {
+                err << (i == 0 ? "" : ", ") << (*others)[i];
+            }
+            err << ")";
+        }
+    }
+    err << '\n' << std::flush;
+    return code;
+}
+
+} // namespace vorlen

@@ -1,0 +1,146 @@
+#include "main/console/StoreDump.h"
+
+#include "store/Functions.h"
+#include "store/Storage.h"
+
+#include <fstream>
+
+namespace vorlen {
+
+namespace {
+
+// The key tables in GetTable's numbering.
+struct TKeyTable {
+    std::string_view Stream;
+    std::string_view Table;
+};
+constexpr TKeyTable kKeyTables[kKeyTableCount] = {
+    {"FORTS_PART_REPL", "part"},
+    {"FORTS_TRADE_REPL", "orders_log"},
+    {"FORTS_TRADE_REPL", "multileg_orders_log"},
+    {"FORTS_TRADE_REPL", "user_deal"},
+    {"FORTS_TRADE_REPL", "user_multileg_deal"},
+    {"FORTS_POS_REPL", "position"},
+    {"FORTS_REFDATA_REPL", "sys_messages"},
+};
+
+const TTable* FindTable(const TMarketData& data, const TKeyTable& key) {
+    for (const TStream& stream : data.Streams) {
+        if (stream.sName != key.Stream) {
+            continue;
+        }
+        for (const TTable& table : stream.Tables) {
+            if (table.tName == key.Table) {
+                return &table;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// Under the store's lock. A table that was never described gives an empty file.
+std::string TableTsv(const TRows& rows) {
+    std::string text;
+    const TRowLayout* layout = rows.Layout();
+    if (layout == nullptr) {
+        return text;
+    }
+    for (std::size_t i = 0; i < layout->Count(); ++i) {
+        text += i == 0 ? "" : "\t";
+        text += TsvCell(layout->Name(i));
+    }
+    text += '\n';
+    for (const TRowView row : rows) {
+        for (std::size_t i = 0; i < layout->Count(); ++i) {
+            text += i == 0 ? "" : "\t";
+            text += TsvCell(ValueToStr(row.Value(static_cast<int>(i))));
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+} // namespace
+
+std::string TsvCell(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string InstrumentsTsv(const THeaders& fut, const THeaders& opt, const TSHeaders& spot) {
+    std::string text = "list\tisin_id\tisin\tshort_isin\tname\n";
+    const auto headers = [&text](std::string_view list, const THeaders& hdrs) {
+        for (const THeader& h : hdrs) {
+            text += std::string(list) + "\t" + std::to_string(h.isin_id) + "\t" + TsvCell(h.isin) +
+                    "\t" + TsvCell(h.short_isin) + "\t" + TsvCell(h.name) + "\n";
+        }
+    };
+    headers("futures", fut);
+    headers("options", opt);
+    for (const TSpotHeader& h : spot) {
+        text += "spot\t" + std::to_string(h.bond_id) + "\t" + TsvCell(h.small_name) + "\t" +
+                TsvCell(h.short_isin) + "\t" + TsvCell(h.name) + "\n";
+    }
+    return text;
+}
+
+std::vector<TDumpFile> CollectDump(TCGStorage& store) {
+    std::vector<TDumpFile> files;
+    THeaders fut;
+    THeaders opt;
+    TSHeaders spot;
+    store.GetHeaders(fut, opt, spot);
+    files.push_back({"instruments.tsv", InstrumentsTsv(fut, opt, spot)});
+
+    TMarketData data;
+    store.GetData(data);
+    TCGStorage::TAccess access(store);
+    for (const TKeyTable& key : kKeyTables) {
+        const TTable* table = FindTable(data, key);
+        files.push_back({std::string(key.Table) + ".tsv",
+                         table != nullptr ? TableTsv(access.Rows(*table)) : std::string()});
+    }
+    return files;
+}
+
+bool WriteDump(const std::filesystem::path& dir, const std::vector<TDumpFile>& files,
+               std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        error = "cannot create " + dir.string() + ": " + ec.message();
+        return false;
+    }
+    for (const TDumpFile& f : files) {
+        const std::filesystem::path path = dir / f.Name;
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(f.Text.data(), static_cast<std::streamsize>(f.Text.size()));
+        out.close();
+        if (!out) {
+            error = "cannot write " + path.string();
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace vorlen

@@ -1,0 +1,18 @@
+# The main window's behaviour without the window: message-box seam, settings apply, controller,
+# locale formats and window tiling (vorlen_maincontroller).
+vorlen_core_module(vorlen_maincontroller
+    ${CMAKE_CURRENT_LIST_DIR}/Dialogs.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ApplySettings.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MainController.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/LocaleFormats.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Tiling.cpp)
+target_link_libraries(vorlen_maincontroller PUBLIC vorlen_subscriptions vorlen_settings
+                                                   vorlen_experts vorlen_grids vorlen_gateway
+                                                   vorlen_platform)
+
+# The controller over the real connector, once the connector and the grid updater are there.
+if(TARGET vorlen_connector AND TARGET vorlen_grids)
+    vorlen_core_module(vorlen_connectorport ${CMAKE_CURRENT_LIST_DIR}/ConnectorPort.cpp)
+    target_link_libraries(vorlen_connectorport PUBLIC vorlen_maincontroller vorlen_connector
+                                                      vorlen_grids)
+endif()

@@ -1,0 +1,100 @@
+#pragma once
+
+// The offline exchange laid out as a gateway installation of its own, in a temporary folder, on
+// ports of its own; and the console terminal run against it as a separate process.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace vorlen::e2e {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Waits for `done` with a generous limit; true when it came true.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s);
+
+std::string ReadFile(const fs::path& path);
+std::vector<std::string> SplitLines(const std::string& text);
+// The text of a journal line ("dd.mm.yyyy hh:mm:ss.zzz --> text"); empty when the line does not
+// have that form.
+std::string JournalText(const std::string& line);
+// The journal texts of a whole output, in order.
+std::vector<std::string> JournalTexts(const std::string& output);
+
+class TSimInstall {
+public:
+    // `rate`: the router's background events per second (0: a market that only moves when told).
+    explicit TSimInstall(int rate = 200);
+    ~TSimInstall();
+    TSimInstall(const TSimInstall&) = delete;
+    TSimInstall& operator=(const TSimInstall&) = delete;
+
+    fs::path Root;         // the installation folder (its path never contains "bin")
+    fs::path RegFile;      // the registry export naming Root
+    fs::path SettingsFile; // a saved-settings file with the dialog's defaults and Port
+    int Port = 0;
+    int ControlPort = 0;
+
+    fs::path Router() const { return Root / "bin" / "P2MQRouter64.exe"; }
+    // One command on the router's control channel; the reply line, or empty.
+    std::string Control(const std::string& command) const;
+};
+
+// A process of our own (the router restarted by a test); ended and reaped on destruction.
+class TChild {
+public:
+    TChild() = default;
+    ~TChild();
+    TChild(const TChild&) = delete;
+    TChild& operator=(const TChild&) = delete;
+    // Output goes to the files given (empty: /dev/null).
+    bool Start(const std::vector<std::string>& argv, const fs::path& dir,
+               const std::vector<std::string>& extraEnv, const fs::path& out = {},
+               const fs::path& err = {});
+    pid_t Pid() const { return FPid; }
+    void Signal(int sig) const;
+    // The exit code (128 + signal for a killed one), or nothing when it runs on past `limit`.
+    std::optional<int> Wait(std::chrono::milliseconds limit);
+
+private:
+    pid_t FPid = -1;
+};
+
+// vorlen-console against an installation, its output in files of the installation folder.
+class TConsoleRun {
+public:
+    TConsoleRun(const TSimInstall& inst, const std::vector<std::string>& args,
+                const std::vector<std::string>& extraEnv = {});
+    // A run still going (a test that failed half-way) is asked to stop; its router is killed
+    // when it does not, so no test leaves a router behind.
+    ~TConsoleRun();
+    TConsoleRun(const TConsoleRun&) = delete;
+    TConsoleRun& operator=(const TConsoleRun&) = delete;
+    bool Started() const { return FStarted; }
+    pid_t Pid() const { return FChild.Pid(); }
+    std::string Stdout() const { return ReadFile(FOut); }
+    std::string Stderr() const { return ReadFile(FErr); }
+    std::optional<int> Wait(std::chrono::milliseconds limit) { return FChild.Wait(limit); }
+    void Signal(int sig) const { FChild.Signal(sig); }
+    // Waits until the journal holds `count` lines with exactly this text.
+    bool WaitForJournal(const std::string& text, int count = 1,
+                        std::chrono::milliseconds limit = 60s) const;
+    int CountJournal(const std::string& text) const;
+
+private:
+    TChild FChild;
+    fs::path FOut, FErr;
+    bool FStarted = false;
+};
+
+// The children of a process whose command name begins with `name`.
+std::vector<pid_t> ChildrenNamed(pid_t parent, const std::string& name);
+bool ProcessGone(pid_t pid);
+
+} // namespace vorlen::e2e

@@ -1,0 +1,411 @@
+#include "gateway/Connector.h"
+
+#include "connections/Connection.h"
+#include "connections/TrConnection.h"
+#include "gateway/Cgate.h"
+#include "platform/ProcessStart.h"
+#include "store/Storage.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <csignal>
+#endif
+
+namespace fs = std::filesystem;
+using namespace vorlen;
+
+// ---------------------------------------------------------------------------------------------
+// The path rules, once with Windows paths and once with "/".
+
+TEST(RouterPath, AppendsBinOnlyWhenItOccursNowhere) {
+    EXPECT_EQ(RouterDirFromInstallDir(R"(C:\SPECTRA\)", '\\'), R"(C:\SPECTRA\bin\)");
+    EXPECT_EQ(RouterDirFromInstallDir(R"(C:\Robin\CGate\)", '\\'), R"(C:\Robin\CGate\)");
+    EXPECT_EQ(RouterDirFromInstallDir(R"(C:\X\bin\)", '\\'), R"(C:\X\bin\)");
+    // Case-sensitive, and appended directly, without adding a separator.
+    EXPECT_EQ(RouterDirFromInstallDir(R"(C:\BIN\)", '\\'), R"(C:\BIN\bin\)");
+    EXPECT_EQ(RouterDirFromInstallDir(R"(C:\Gate)", '\\'), R"(C:\Gatebin\)");
+    EXPECT_EQ(RouterDirFromInstallDir("", '\\'), "");
+
+    EXPECT_EQ(RouterDirFromInstallDir("/opt/spectra/", '/'), "/opt/spectra/bin/");
+    EXPECT_EQ(RouterDirFromInstallDir("/home/robin/cgate/", '/'), "/home/robin/cgate/");
+    EXPECT_EQ(RouterDirFromInstallDir("", '/'), "");
+}
+
+TEST(RouterPath, BuildsTheIniArgumentFromTheFirstBinDirectory) {
+    EXPECT_EQ(RouterCommandLine(R"(C:\X\bin\P2MQRouter64.exe)", "client_router.ini", '\\'),
+              R"("C:\X\bin\P2MQRouter64.exe" /ini:"C:\X\client_router.ini")");
+    // Only the first "bin\" goes.
+    EXPECT_EQ(RouterIniArgument(R"(C:\bin\CGate\bin\P2MQRouter64.exe)", "client_router.ini", '\\'),
+              R"("C:\CGate\bin\client_router.ini")");
+    // Outside any "bin\": the bare directory, unquoted, without the ini file's name.
+    EXPECT_EQ(RouterCommandLine(R"(C:\Gate\P2MQRouter64.exe)", "client_router.ini", '\\'),
+              R"("C:\Gate\P2MQRouter64.exe" /ini:C:\Gate\)");
+    // "bin" without its separator does not count; the separator is the one given.
+    EXPECT_EQ(RouterIniArgument(R"(C:\cabin2\router.exe)", "r.ini", '\\'), R"(C:\cabin2\)");
+    EXPECT_EQ(RouterIniArgument(R"(C:\X\bin\router.exe)", "r.ini", '/'), "");
+
+    EXPECT_EQ(RouterCommandLine("/opt/gate/bin/router", "client_router.ini", '/'),
+              R"("/opt/gate/bin/router" /ini:"/opt/gate/client_router.ini")");
+    EXPECT_EQ(RouterIniArgument("/bin/gate/bin/router", "client_router.ini", '/'),
+              R"("/gate/bin/client_router.ini")");
+    EXPECT_EQ(RouterCommandLine("/opt/gate/router", "client_router.ini", '/'),
+              R"("/opt/gate/router" /ini:/opt/gate/)");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The connector with its operating-system services replaced.
+
+namespace {
+
+struct FakeSystem {
+    std::vector<std::string> Calls;
+    bool HasKey = true;
+    std::string InstallDir;
+    bool ServiceUp = false;
+    bool StartOk = true;
+    bool TerminateOk = true;
+    TProcInfo Started{};
+    std::string LastCommandLine;
+    std::string LastDir;
+
+    TConnectorServices Services(char separator) {
+        TConnectorServices s;
+        s.PathSeparator = separator;
+        s.ReadMachineString = [this](const std::string& key, const std::string& value,
+                                     std::string& out) {
+            Calls.push_back("registry " + key + " | " + value);
+            out = HasKey ? InstallDir : "";
+            return HasKey;
+        };
+        s.ServiceRunning = [this](const std::string& machine, const std::string& name) {
+            Calls.push_back("service " + machine + " " + name);
+            return ServiceUp;
+        };
+        s.StartProcess = [this](const std::string& cmd, const std::string& dir, TProcInfo& info) {
+            Calls.push_back("start");
+            LastCommandLine = cmd;
+            LastDir = dir;
+            if (StartOk) {
+                info = Started;
+            }
+            return StartOk;
+        };
+        s.TerminateProcess = [this](std::uintptr_t process, std::uint32_t code) {
+            Calls.push_back("terminate " + std::to_string(process) + " " + std::to_string(code));
+            return TerminateOk;
+        };
+        s.CloseHandle = [this](std::uintptr_t handle) {
+            Calls.push_back("close " + std::to_string(handle));
+            return true;
+        };
+        s.CloseEnvironment = [this] { Calls.push_back("env close"); };
+        s.FreeLibrary = [this](std::uintptr_t module) {
+            Calls.push_back("free " + std::to_string(module));
+        };
+        return s;
+    }
+};
+
+TConnectorHooks HooksFor(FakeSystem& sys, char separator = '\\') {
+    TConnectorHooks hooks;
+    hooks.Services = sys.Services(separator);
+    return hooks;
+}
+
+std::uintptr_t ProcessOf(const TCGConnector& c) {
+    return platform::ProcessHandleValue(c.cgSettings.ProcInfo);
+}
+
+TProcInfo ProcInfoWith(std::uintptr_t process, std::uintptr_t thread) {
+    TProcInfo pi{};
+#ifdef _WIN32
+    pi.hProcess = reinterpret_cast<HANDLE>(process);
+    pi.hThread = reinterpret_cast<HANDLE>(thread);
+#else
+    pi.hProcess = process;
+    pi.hThread = thread;
+#endif
+    pi.dwProcessId = 7;
+    pi.dwThreadId = 8;
+    return pi;
+}
+
+} // namespace
+
+TEST(Connector, CreatesItsPartsInOrderWithEverythingOff) {
+    FakeSystem sys;
+    TConnectorHooks hooks = HooksFor(sys);
+    int created = 0;
+    int freed = 0;
+    bool orderSeen = false;
+    hooks.GridUpdater.Create = [&](TCGConnector& c) -> TUpdateGrids* {
+        ++created;
+        // After the store and the market-data connection, before the transaction connection.
+        orderSeen = c.Storage && c.MDConn && !c.TRConn;
+        static int token;
+        return reinterpret_cast<TUpdateGrids*>(&token);
+    };
+    hooks.GridUpdater.StopAndFree = [&](TUpdateGrids*) { ++freed; };
+    {
+        TCGConnector c(std::move(hooks));
+        EXPECT_EQ(created, 1);
+        EXPECT_TRUE(orderSeen);
+        EXPECT_EQ(c.Orders, 1);
+        EXPECT_EQ(c.MLOrders, 1);
+        EXPECT_EQ(c.isin_id, 0);
+        EXPECT_FALSE(c.cgEnv);
+        EXPECT_FALSE(c.cgSettings.isSet);
+        EXPECT_FALSE(c.cgSettings.RoutLoad);
+        EXPECT_EQ(c.cgSettings.CGDllHandle, 0u);
+        EXPECT_EQ(ProcessOf(c), 0u);
+        ASSERT_TRUE(c.MDConn && c.TRConn && c.UpdGrids);
+        EXPECT_FALSE(c.MDConn->Started());
+        EXPECT_FALSE(c.TRConn->Started());
+        c.StopGridUpdater();
+        EXPECT_EQ(freed, 1);
+        EXPECT_FALSE(c.UpdGrids);
+    }
+    EXPECT_EQ(freed, 1);
+    // Nothing was opened, loaded or started, so nothing is closed, freed or terminated.
+    EXPECT_TRUE(sys.Calls.empty());
+}
+
+TEST(Connector, FindsTheRouterFolderThroughTheRegistry) {
+    FakeSystem sys;
+    TCGConnector c(HooksFor(sys));
+    sys.InstallDir = R"(C:\Robin\CGate\)";
+    EXPECT_EQ(c.GetCGRouterPath("SOFTWARE\\Key", "InstallDir"), R"(C:\Robin\CGate\)");
+    EXPECT_EQ(sys.Calls.back(), "registry SOFTWARE\\Key | InstallDir");
+    sys.InstallDir = R"(C:\SPECTRA\)";
+    EXPECT_EQ(c.GetCGRouterPath("K", "V"), R"(C:\SPECTRA\bin\)");
+    sys.InstallDir = "";
+    EXPECT_EQ(c.GetCGRouterPath("K", "V"), "");
+    sys.HasKey = false;
+    sys.InstallDir = R"(C:\SPECTRA\)";
+    EXPECT_EQ(c.GetCGRouterPath("K", "V"), "");
+}
+
+TEST(Connector, ARunningServiceMeansNothingIsStartedOrTerminated) {
+    FakeSystem sys;
+    sys.ServiceUp = true;
+    {
+        TCGConnector c(HooksFor(sys));
+        EXPECT_TRUE(c.LoadRouter(R"(C:\X\bin\P2MQRouter64.exe)", "RKey", "Rrec",
+                                 "client_router.ini", "127.0.0.1", "SpectraCGate"));
+        EXPECT_EQ(ProcessOf(c), 0u);
+    }
+    EXPECT_EQ(sys.Calls, std::vector<std::string>{"service 127.0.0.1 SpectraCGate"});
+}
+
+TEST(Connector, StartsTheRouterAndTerminatesItAtTheEnd) {
+    FakeSystem sys;
+    sys.Started = ProcInfoWith(100, 104);
+    {
+        TCGConnector c(HooksFor(sys));
+        EXPECT_TRUE(c.LoadRouter(R"(C:\X\bin\P2MQRouter64.exe)", "RKey", "Rrec",
+                                 "client_router.ini", "host", "Svc"));
+        EXPECT_EQ(sys.LastCommandLine,
+                  R"("C:\X\bin\P2MQRouter64.exe" /ini:"C:\X\client_router.ini")");
+        EXPECT_EQ(sys.LastDir, R"(C:\X\bin\)");
+        EXPECT_EQ(ProcessOf(c), 100u);
+        sys.Calls.clear();
+    }
+    EXPECT_EQ(sys.Calls, (std::vector<std::string>{"terminate 100 0", "close 104", "close 100"}));
+}
+
+TEST(Connector, ReleasesEnvironmentLibraryAndRouterInThatOrder) {
+    FakeSystem sys;
+    {
+        TCGConnector c(HooksFor(sys));
+        c.cgEnv = true;
+        c.cgSettings.CGDllHandle = 40;
+        c.cgSettings.ProcInfo = ProcInfoWith(32, 36);
+    }
+    EXPECT_EQ(sys.Calls, (std::vector<std::string>{"env close", "free 40", "terminate 32 0",
+                                                   "close 36", "close 32"}));
+
+    // Handles below 32 are no handles; a failed termination closes nothing.
+    sys.Calls.clear();
+    sys.TerminateOk = false;
+    {
+        TCGConnector c(HooksFor(sys));
+        c.cgSettings.CGDllHandle = 31;
+        c.cgSettings.ProcInfo = ProcInfoWith(50, 54);
+    }
+    EXPECT_EQ(sys.Calls, std::vector<std::string>{"terminate 50 0"});
+    sys.Calls.clear();
+    {
+        TCGConnector c(HooksFor(sys));
+        c.cgSettings.ProcInfo = ProcInfoWith(31, 54);
+    }
+    EXPECT_TRUE(sys.Calls.empty());
+}
+
+TEST(Connector, ReportsARouterThatCannotBeStarted) {
+    FakeSystem sys;
+    sys.StartOk = false;
+    TCGConnector c(HooksFor(sys, '/'));
+    EXPECT_FALSE(c.LoadRouter("/opt/gate/router", "k", "r", "client_router.ini", "", "Svc"));
+    EXPECT_EQ(sys.LastCommandLine, R"("/opt/gate/router" /ini:/opt/gate/)");
+    EXPECT_EQ(sys.LastDir, "/opt/gate/");
+    EXPECT_EQ(ProcessOf(c), 0u);
+}
+
+TEST(Connector, TheAccessorNeverOutlivesItsConnector) {
+    FakeSystem sys;
+    auto c = std::make_unique<TCGConnector>(HooksFor(sys));
+    SetConnector(c.get());
+    EXPECT_EQ(Connector(), c.get());
+    c.reset();
+    EXPECT_EQ(Connector(), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Threads still running when the connector goes: they must be stopped before the gateway does.
+
+namespace {
+
+std::atomic<int> gStatePolls{0};
+cg_conn_t* const kConn = reinterpret_cast<cg_conn_t*>(0x1000);
+
+std::uint32_t CG_CALL FakeConnNew(const char*, cg_conn_t** conn) {
+    *conn = kConn;
+    return CG_ERR_OK;
+}
+std::uint32_t CG_CALL FakeGetState(cg_conn_t*, std::uint32_t* state) {
+    ++gStatePolls;
+    *state = CG_STATE_OPENING;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return CG_ERR_OK;
+}
+std::uint32_t CG_CALL FakeNoPublisher(cg_conn_t*, const char*, cg_publisher_t**) {
+    return CG_ERR_INTERNAL;
+}
+std::uint32_t CG_CALL FakeNoListener(cg_conn_t*, const char*, CG_LISTENER_CB, void*,
+                                     cg_listener_t**) {
+    return CG_ERR_INTERNAL;
+}
+
+} // namespace
+
+TEST(Connector, StopsThreadsLeftRunningBeforeClosingTheGateway) {
+    const TCGateEntryPoints saved = CG();
+    CG().cg_conn_new = FakeConnNew;
+    CG().cg_conn_getstate = FakeGetState;
+    CG().cg_pub_new = FakeNoPublisher;
+    CG().cg_lsn_new = FakeNoListener;
+    gStatePolls = 0;
+
+    FakeSystem sys;
+    TMemoryJournal journal;
+    TConnectorHooks hooks = HooksFor(sys);
+    hooks.Journal = &journal;
+    TCGConnector* seen = nullptr;
+    bool threadsGone = false;
+    hooks.Services.CloseEnvironment = [&] { threadsGone = seen && !seen->MDConn && !seen->TRConn; };
+    {
+        TCGConnector c(std::move(hooks));
+        seen = &c;
+        c.cgEnv = true;
+        c.TRConn->Start();
+        c.MDConn->Start();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (gStatePolls < 20 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_GE(gStatePolls, 20);
+    }
+    EXPECT_TRUE(threadsGone);
+    CG() = saved;
+}
+
+#ifndef _WIN32
+// ---------------------------------------------------------------------------------------------
+// The real services on this system: a router found through a registry file, started, stopped.
+
+namespace {
+
+class Installation {
+public:
+    Installation() {
+        // The folder's own name must not contain "bin", or no "bin/" would be appended.
+        for (;;) {
+            std::string pattern = (fs::temp_directory_path() / "vorlen-conn-XXXXXX").string();
+            Root = fs::canonical(mkdtemp(pattern.data()));
+            if (Root.string().find("bin") == std::string::npos) {
+                break;
+            }
+            fs::remove_all(Root);
+        }
+        fs::create_directories(Root / "bin");
+        Router = Root / "bin" / "P2MQRouter64.exe";
+        std::ofstream(Router) << "#!/bin/sh\n"
+                                 "{ pwd; printf '%s\\n' \"$@\"; } > started.tmp\n"
+                                 "mv started.tmp started\n"
+                                 "exec sleep 60\n";
+        fs::permissions(Router, fs::perms::owner_all);
+        RegFile = Root / "machine.reg";
+        std::ofstream(RegFile) << "Windows Registry Editor Version 5.00\n\n"
+                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Moscow Exchange\\SPECTRA "
+                                  "Client's Gate]\n\"InstallDir\"=\""
+                               << Root.string() << "/\"\n";
+    }
+    ~Installation() {
+        std::error_code ec;
+        fs::remove_all(Root, ec);
+    }
+    fs::path Root, Router, RegFile;
+};
+
+} // namespace
+
+TEST(Connector, StartsAndStopsARealRouterFoundThroughTheRegistryFile) {
+    Installation inst;
+    const char* old = std::getenv("VORLEN_REGISTRY");
+    const std::string oldValue = old ? old : "";
+    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1);
+
+    TConnectorHooks hooks;
+    hooks.Services.ServiceRunning = [](const std::string&, const std::string&) { return false; };
+    pid_t pid = 0;
+    {
+        TCGConnector c(std::move(hooks));
+        const std::string routPath =
+            c.GetCGRouterPath("SOFTWARE\\Moscow Exchange\\SPECTRA Client's Gate", "InstallDir");
+        EXPECT_EQ(routPath, inst.Root.string() + "/bin/");
+        ASSERT_TRUE(c.LoadRouter(routPath + "P2MQRouter64.exe", "", "", "client_router.ini",
+                                 "127.0.0.1", "SpectraCGate"));
+        pid = static_cast<pid_t>(c.cgSettings.ProcInfo.dwProcessId);
+        const fs::path marker = inst.Root / "bin" / "started";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!fs::exists(marker) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::ifstream in(marker);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        EXPECT_EQ(ss.str(), (inst.Root / "bin").string() + "\n/ini:" + inst.Root.string() +
+                                "/client_router.ini\n");
+    }
+    // Terminated and reaped by the connector's destruction.
+    EXPECT_NE(kill(pid, 0), 0);
+    EXPECT_EQ(errno, ESRCH);
+
+    if (old != nullptr) {
+        setenv("VORLEN_REGISTRY", oldValue.c_str(), 1);
+    } else {
+        unsetenv("VORLEN_REGISTRY");
+    }
+}
+#endif
