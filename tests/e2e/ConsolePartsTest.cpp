@@ -1,7 +1,10 @@
-// The console's own pieces: its command line and the text of its dump.
+// The console's own pieces: its command line, the text of its dump, its grids and its expert.
 
+#include "main/console/ConsoleExpert.h"
+#include "main/console/ConsoleGrids.h"
 #include "main/console/ConsoleOptions.h"
 #include "main/console/StoreDump.h"
+#include "platform/Journal.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +28,13 @@ TEST(ConsoleOptions, ReadsEveryOptionInBothForms) {
     EXPECT_TRUE(o.UntilOnline);
     EXPECT_EQ(o.DumpDir, "out dir");
     EXPECT_EQ(o.SettingsFile, "a.sav");
+    EXPECT_TRUE(o.ExpertIsin.empty());
+
+    ASSERT_TRUE(Parse({"--expert", "Si-3.27", "--dump", "d"}, o, error)) << error;
+    EXPECT_EQ(o.ExpertIsin, "Si-3.27");
+    EXPECT_EQ(o.DumpDir, "d");
+    ASSERT_TRUE(Parse({"--expert=GAZR-6.26"}, o, error)) << error;
+    EXPECT_EQ(o.ExpertIsin, "GAZR-6.26");
 
     ASSERT_TRUE(Parse({}, o, error));
     EXPECT_FALSE(o.Seconds.has_value());
@@ -43,6 +53,8 @@ TEST(ConsoleOptions, RefusesWhatItCannotUse) {
                                                {"--seconds", "99999999999"},
                                                {"--dump="},
                                                {"--settings"},
+                                               {"--expert"},
+                                               {"--expert="},
                                                {"--until-online=yes"},
                                                {"--verbose"},
                                                {"stray"}}) {
@@ -63,4 +75,70 @@ TEST(ConsoleDump, EscapesCellsAndListsEveryInstrumentKind) {
                                               "futures\t7\tSi-3.27\tSiH7\tДоллар\\tСША\n"
                                               "options\t8\tSi92000BC7\tSi92000BC7\tопцион\n"
                                               "spot\t9\tUSD000UTSTOM\tUSD\tДоллар\n");
+}
+
+TEST(ConsoleGrids, FilesAreNamedAfterTheGridsAndHoldWhatThePassWrote) {
+    std::vector<std::string> names;
+    for (const TGridLayout& layout : GridLayouts()) {
+        names.push_back(GridFileName(layout.Name));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"grid_acc.tsv", "grid_orders.tsv",
+                                               "grid_ml_orders.tsv", "grid_deals.tsv",
+                                               "grid_ml_deals.tsv", "grid_positions.tsv"}));
+
+    TConsoleGrids grids;
+    const std::vector<TDumpFile> files = CollectGridDump(grids);
+    ASSERT_EQ(files.size(), static_cast<std::size_t>(kGridCount));
+    // As created, a grid has one empty row, which no pass wrote: the captions alone.
+    const TModelGridSink& positions = grids.Grid(kPositionsGrid);
+    std::string captions;
+    for (const std::string& c : positions.Captions()) {
+        captions += (captions.empty() ? "" : "\t") + c;
+    }
+    EXPECT_EQ(files[kPositionsGrid].Text, captions + "\n");
+
+    // Rows written by a pass come out in grid order, escaped, with every column.
+    TGridSink* sink = grids.Sinks()[kPositionsGrid];
+    std::vector<std::string> row(static_cast<std::size_t>(sink->ColCount()));
+    row.front() = "a\tb";
+    sink->SetRow(0, row);
+    row.assign(static_cast<std::size_t>(sink->ColCount()), "");
+    row.back() = "z";
+    sink->SetRow(1, row);
+    const std::string tabs(static_cast<std::size_t>(sink->ColCount() - 1), '\t');
+    EXPECT_EQ(GridTsv(grids.Grid(kPositionsGrid)),
+              captions + "\n" + "a\\tb" + tabs + "\n" + tabs + "z\n");
+
+    // Setting up again is the window's start: back to the captions alone.
+    grids.Setup();
+    EXPECT_EQ(GridTsv(grids.Grid(kPositionsGrid)), captions + "\n");
+}
+
+TEST(ConsoleExpert, ThePickedFuturesKeepsThePreselectionsUnderlyingWhenItHasNone) {
+    const THeaders fut{{11, "GAZR-6.26", "GZM6", "Газпром"}, {12, "XYZ-6.26", "XYM6", "Нечто"}};
+    const THeaders opt;
+    const TSHeaders spot{{9, "GAZP", "GAZP", "Газпром ао"}};
+    TChooser chooser(fut, opt, spot);
+    chooser.Preselect(0);
+    ASSERT_EQ(chooser.Sname, "GAZP");
+
+    EXPECT_FALSE(ChooseFuturesByIsin(chooser, "NOPE-1.11"));
+    EXPECT_EQ(chooser.Fisin, "GAZR-6.26");
+
+    ASSERT_TRUE(ChooseFuturesByIsin(chooser, "XYZ-6.26"));
+    EXPECT_EQ(chooser.Fisin_id, 12);
+    EXPECT_EQ(chooser.FName, "Нечто");
+    EXPECT_EQ(chooser.SharLabel, "Базовый актив: Не найден");
+    EXPECT_EQ(ExpertCaption(chooser.Fisin, chooser.Sname, chooser.Fisin_id), "XYZ-6.26(GAZP}-[12]");
+}
+
+TEST(ConsoleExpert, AWindowWithoutAStoreWritesItsCaptionedLinesAndNeverStarts) {
+    TMemoryJournal out;
+    TConsoleExpertWindow window("Si-3.27(USD000UTSTOM}-[7]", out, nullptr, nullptr);
+    EXPECT_EQ(window.Caption(), "Si-3.27(USD000UTSTOM}-[7]");
+    EXPECT_EQ(out.Lines, std::vector<std::string>{"Si-3.27(USD000UTSTOM}-[7] Memo1"});
+    window.SetupExpert(7, "Доллар", "Si-3.27");
+    EXPECT_FALSE(window.RegisterAndStart());
+    EXPECT_FALSE(window.Running());
+    window.StopExpert();
 }

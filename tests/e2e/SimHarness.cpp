@@ -90,6 +90,32 @@ std::vector<std::string> JournalTexts(const std::string& output) {
     return texts;
 }
 
+std::vector<std::vector<std::string>> TsvRows(const fs::path& file) {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : SplitLines(ReadFile(file))) {
+        std::vector<std::string>& cells = rows.emplace_back();
+        std::size_t from = 0;
+        for (;;) {
+            const std::size_t tab = line.find('\t', from);
+            cells.push_back(line.substr(from, tab - from));
+            if (tab == std::string::npos) {
+                break;
+            }
+            from = tab + 1;
+        }
+    }
+    return rows;
+}
+
+std::optional<int> ThreadsLeft(const std::string& err) {
+    static const std::regex form(R"(shut down in \d+ ms, threads left: (\d+))");
+    std::smatch m;
+    if (!std::regex_search(err, m, form)) {
+        return std::nullopt;
+    }
+    return std::stoi(m[1].str());
+}
+
 TSimInstall::TSimInstall(int rate) {
     for (;;) {
         std::string pattern = (fs::temp_directory_path() / "vorlen-e2e-XXXXXX").string();

@@ -53,7 +53,7 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                 return false;
             }
             out.Seconds = seconds;
-        } else if (name == "--dump" || name == "--settings") {
+        } else if (name == "--dump" || name == "--settings" || name == "--expert") {
             const auto v = takeValue();
             if (!v) {
                 return false;
@@ -62,7 +62,9 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                 error = name + " needs a non-empty value";
                 return false;
             }
-            (name == "--dump" ? out.DumpDir : out.SettingsFile) = *v;
+            (name == "--dump"       ? out.DumpDir
+             : name == "--settings" ? out.SettingsFile
+                                    : out.ExpertIsin) = *v;
         } else {
             error = "unknown argument \"" + a + "\"";
             return false;
@@ -73,6 +75,7 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
 
 std::string ConsoleUsage() {
     return "Usage: vorlen-console [--settings FILE] [--seconds N] [--until-online] [--dump DIR]\n"
+           "                     [--expert ISIN]\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
            "a saved-settings FILE), finds the gateway installation through the registry, starts\n"
@@ -88,11 +91,17 @@ std::string ConsoleUsage() {
            "                   id is bond_id and isin is small_name) and DIR/<table>.tsv for\n"
            "                   each key table (first line: field names; then one row per\n"
            "                   line in arrival order; \\\\, \\t, \\n and \\r escape those\n"
-           "                   characters inside values)\n"
+           "                   characters inside values), and DIR/grid_<name>.tsv for each\n"
+           "                   of the six grids (grid_acc, grid_orders, grid_ml_orders,\n"
+           "                   grid_deals, grid_ml_deals, grid_positions: the captions line,\n"
+           "                   then the rows the grid shows; none when it shows none)\n"
+           "  --expert ISIN    once connected, start one expert on the futures ISIN, chosen\n"
+           "                   as the instrument chooser would; its journal lines go to\n"
+           "                   standard output after its window caption and a blank\n"
            "\n"
-           "Exit codes: 0 done; 1 bad arguments; 2 an error box; 3 --until-online ran out of\n"
-           "time; 4 the gateway environment did not open; 5 the dump could not be written;\n"
-           "128+N ended by signal N.\n"
+           "Exit codes: 0 done; 1 bad arguments; 2 an error box, or no futures ISIN for\n"
+           "--expert; 3 --until-online ran out of time; 4 the gateway environment did not\n"
+           "open; 5 the dump could not be written; 128+N ended by signal N.\n"
            "\n"
            "On systems without a registry the installation is read from a registry export file:\n"
            "$VORLEN_REGISTRY, else ~/.config/vorlen/registry.reg, else /etc/vorlen/registry.reg.\n";

@@ -15,12 +15,14 @@ struct TConsoleOptions {
     std::string DumpDir;
     // A saved-settings file applied instead of the dialog's defaults.
     std::string SettingsFile;
+    // The futures (isin) of an expert started once connected; empty: no expert.
+    std::string ExpertIsin;
     bool Help = false;
 };
 
 // Exit codes beyond 0: a run that ended as asked.
 inline constexpr int kExitUsage = 1;         // the command line could not be read
-inline constexpr int kExitErrorBox = 2;      // the main window would have shown an error box
+inline constexpr int kExitErrorBox = 2;      // an error box, or no futures for --expert
 inline constexpr int kExitNotOnline = 3;     // --until-online, but the time ran out first
 inline constexpr int kExitNoEnvironment = 4; // the gateway environment did not open
 inline constexpr int kExitDumpFailed = 5;    // the run went well, the tables could not be written

@@ -59,6 +59,24 @@ std::string Absolute(const std::string& path) {
     return ec ? path : PathToUtf8(abs);
 }
 
+// "New expert" with the chooser answered by `isin`; 0 when the expert runs, kExitErrorBox with
+// the reason on `err` otherwise.
+int StartExpert(TMainController& controller, TConsoleView& view, const std::string& isin,
+                std::ostream& err) {
+    controller.FileNew1Execute();
+    const auto& windows = view.ExpertWindowList();
+    if (!windows.empty() && windows.back()->Running())
+        return 0;
+    if (view.ExpertUnknown()) {
+        err << "vorlen-console: --expert: no futures with isin \"" << isin
+            << "\" in the instrument lists\n";
+    } else {
+        err << "vorlen-console: --expert: the expert on \"" << isin << "\" did not start\n";
+    }
+    err << std::flush;
+    return kExitErrorBox;
+}
+
 } // namespace
 
 void TConsoleJournal::AppendLine(const std::string& line) {
@@ -84,8 +102,34 @@ bool TConsoleDialogs::AskConfirm(const std::string& text) {
     return true;
 }
 
-TConsoleView::TConsoleView(std::ostream& out, std::unique_ptr<TSettingsModel> settings)
-    : FJournal(out), FSettings(std::move(settings)) {}
+TConsoleView::TConsoleView(std::ostream& out, std::unique_ptr<TSettingsModel> settings,
+                           std::string expertIsin)
+    : FJournal(out), FSettings(std::move(settings)), FExpertIsin(std::move(expertIsin)) {}
+
+bool TConsoleView::RunChooser(TChooser& chooser) {
+    if (FExpertIsin.empty())
+        return false;
+    if (!ChooseFuturesByIsin(chooser, FExpertIsin)) {
+        FExpertUnknown = true;
+        return false;
+    }
+    return true;
+}
+
+std::vector<TExpertWindowPort*> TConsoleView::ExpertWindows() {
+    std::vector<TExpertWindowPort*> windows;
+    for (const auto& w : FWindows)
+        windows.push_back(w.get());
+    return windows;
+}
+
+TExpertWindowPort* TConsoleView::OpenExpertWindow(const std::string& caption) {
+    TCGStorage* store = FPort != nullptr ? FPort->Store() : nullptr;
+    TCGTRConnection* transactions = FPort != nullptr ? FPort->Transactions() : nullptr;
+    FWindows.push_back(
+        std::make_unique<TConsoleExpertWindow>(caption, FJournal, store, transactions));
+    return FWindows.back().get();
+}
 
 int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& err) {
     using TClock = std::chrono::steady_clock;
@@ -125,14 +169,16 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     ui::MarkUiThread();
     TConsoleDialogs dialogs(err);
     TScopedDialogs scopedDialogs(dialogs);
-    TConsoleView view(out, std::move(settings));
+    TConsoleView view(out, std::move(settings), options.ExpertIsin);
     TConnectorPort* port = nullptr;
     const TPortFactory makePort = ConnectorPortFactory();
     TMainController controller(
         view,
-        [&port, &makePort](TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids) {
+        [&port, &makePort, &view](TJournalSink& memo,
+                                  const std::array<TGridSink*, kGridCount>& grids) {
             std::unique_ptr<TTerminalPort> created = makePort(memo, grids);
             port = static_cast<TConnectorPort*>(created.get());
+            view.SetPort(port);
             return created;
         },
         platform::ExecutableDir());
@@ -160,16 +206,33 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     }
 
     if (code == 0) {
-        ui::WaitAndDrainUntil(
-            [&] { return watcher->StopRequested() || (options.UntilOnline && view.Online()); });
+        // The expert is asked for once the window would offer "New expert", that is, in the
+        // connected state; --until-online then waits for it to have started.
+        bool expertPending = !options.ExpertIsin.empty();
+        const auto connected = [&] { return view.Controls().FileNew1Menu; };
+        for (;;) {
+            ui::WaitAndDrainUntil([&] {
+                return watcher->StopRequested() || (expertPending && connected()) ||
+                       (!expertPending && options.UntilOnline && view.Online());
+            });
+            if (!expertPending || watcher->StopRequested())
+                break;
+            expertPending = false;
+            code = StartExpert(controller, view, options.ExpertIsin, err);
+            if (code != 0)
+                break;
+        }
         if (watcher->Signal() != 0) {
             code = 128 + watcher->Signal();
-        } else if (options.UntilOnline && !view.Online()) {
+        } else if (code == 0 && options.UntilOnline && !view.Online()) {
             code = kExitNotOnline;
         }
         if (!dumpDir.empty() && port != nullptr && port->Connector().Storage) {
             std::string error;
-            if (!WriteDump(PathFromUtf8(dumpDir), CollectDump(*port->Connector().Storage), error)) {
+            std::vector<TDumpFile> files = CollectDump(*port->Connector().Storage);
+            for (TDumpFile& f : CollectGridDump(view.GridTables()))
+                files.push_back(std::move(f));
+            if (!WriteDump(PathFromUtf8(dumpDir), files, error)) {
                 err << "vorlen-console: " << error << '\n';
                 if (code == 0) {
                     code = kExitDumpFailed;

@@ -1,11 +1,14 @@
 #pragma once
 
 // The terminal without windows: the main window's controller driven by a view that writes the
-// journal to standard output and message boxes to standard error, with no grids, no experts and
-// a settings dialog that is "applied" at once with the values it was given.
+// journal to standard output and message boxes to standard error, keeps the six grids as plain
+// tables, runs at most the one expert named on the command line, and has a settings dialog that
+// is "applied" at once with the values it was given.
 
 #include "main/Dialogs.h"
 #include "main/MainController.h"
+#include "main/console/ConsoleExpert.h"
+#include "main/console/ConsoleGrids.h"
 #include "main/console/ConsoleOptions.h"
 #include "platform/Journal.h"
 
@@ -13,6 +16,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace vorlen {
 
@@ -48,29 +52,45 @@ class TConsoleView final : public TMainView {
 public:
     // `settings`: what the settings dialog holds when it is applied (the first time it opens;
     // later openings count as cancelled).
-    TConsoleView(std::ostream& out, std::unique_ptr<TSettingsModel> settings);
+    // `expertIsin`: the futures the chooser picks when it is shown; empty: it is cancelled.
+    TConsoleView(std::ostream& out, std::unique_ptr<TSettingsModel> settings,
+                 std::string expertIsin = {});
 
     TJournalSink& Journal() override { return FJournal; }
     void ClearJournal() override {}
-    void SetupGrids() override {}
-    std::array<TGridSink*, kGridCount> Grids() override { return {}; }
+    void SetupGrids() override { FGrids.Setup(); }
+    std::array<TGridSink*, kGridCount> Grids() override { return FGrids.Sinks(); }
     void ArmTimer() override { FTimerArmed = true; }
     void DisarmTimer() override { FTimerArmed = false; }
     void ShowControls(const TMainControls& controls) override { FControls = controls; }
     std::unique_ptr<TSettingsModel> RunSettingsDialog() override { return std::move(FSettings); }
-    bool RunChooser(TChooser&) override { return false; }
-    std::vector<TExpertWindowPort*> ExpertWindows() override { return {}; }
-    TExpertWindowPort* OpenExpertWindow(const std::string&) override { return nullptr; }
+    bool RunChooser(TChooser& chooser) override;
+    std::vector<TExpertWindowPort*> ExpertWindows() override;
+    TExpertWindowPort* OpenExpertWindow(const std::string& caption) override;
+
+    // Where new experts read and post; set once the connector exists.
+    void SetPort(TTerminalPort* port) { FPort = port; }
 
     bool TimerArmed() const { return FTimerArmed; }
     const TMainControls& Controls() const { return FControls; }
     bool Online() const { return FJournal.Online(); }
+    const TConsoleGrids& GridTables() const { return FGrids; }
+    // The chooser was shown and no futures had the code it was given.
+    bool ExpertUnknown() const { return FExpertUnknown; }
+    const std::vector<std::unique_ptr<TConsoleExpertWindow>>& ExpertWindowList() const {
+        return FWindows;
+    }
 
 private:
     TConsoleJournal FJournal;
     std::unique_ptr<TSettingsModel> FSettings;
+    std::string FExpertIsin;
+    bool FExpertUnknown = false;
     bool FTimerArmed = false;
     TMainControls FControls;
+    TConsoleGrids FGrids;
+    TTerminalPort* FPort = nullptr;
+    std::vector<std::unique_ptr<TConsoleExpertWindow>> FWindows;
 };
 
 // The whole run. The calling thread becomes the UI thread. Call TStopWatcher::PrepareProcess
