@@ -104,43 +104,16 @@ void TCGConnection::Execute() {
 }
 
 void TCGConnection::Pass(cg_conn_t* conn) {
-    std::uint32_t state = 0;
-    if (CG().cg_conn_getstate(conn, &state) != CG_ERR_OK) {
-        conn::IdlePause(*this);
+    if (!conn::KeepConnectionOpen(*this, conn)) {
         return;
     }
-    switch (state) {
-    case CG_STATE_CLOSED:
-        CG().cg_conn_open(conn, nullptr);
-        conn::IdlePause(*this);
-        return;
-    case CG_STATE_ERROR:
-        // The next passes find it closed and open it again: that is the whole reconnection.
-        CG().cg_conn_close(conn);
-        conn::IdlePause(*this);
-        return;
-    case CG_STATE_ACTIVE:
-        break;
-    default:
-        conn::IdlePause(*this);
-        return;
-    }
-
     if (!FActiveAnnounced) {
         FActiveAnnounced = true;
         Journal("Соединение Макет-дата открыто. Идет получение начальных данных...");
     }
-    const std::uint32_t rc = conn::ProcessConnection(conn);
-    if (!conn::ProcessResultOk(rc)) {
-        // A gateway that keeps failing would otherwise write this line a thousand times a
-        // second; one line per run of failures says the same.
-        if (!FProcessWarned) {
-            FProcessWarned = true;
-            Journal("Внимание: Состояние соединения Макет-дата не определено.");
-        }
-    } else {
-        FProcessWarned = false;
-    }
+    conn::ProcessAndWarnOnce(
+        conn, FProcessWarned, [this](const char* text) { Journal(text); },
+        "Внимание: Состояние соединения Макет-дата не определено.");
     CheckListeners(conn);
 }
 

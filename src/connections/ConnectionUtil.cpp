@@ -62,4 +62,26 @@ std::string FromGateway(const char* text, std::size_t maxLen) {
     return platform::Cp1251ToUtf8(std::string_view(text, len));
 }
 
+bool KeepConnectionOpen(const TThread& thread, cg_conn_t* conn) {
+    std::uint32_t state = 0;
+    if (CG().cg_conn_getstate(conn, &state) != CG_ERR_OK) {
+        IdlePause(thread);
+        return false;
+    }
+    switch (state) {
+    case CG_STATE_ACTIVE:
+        return true;
+    case CG_STATE_CLOSED:
+        CG().cg_conn_open(conn, nullptr);
+        break;
+    case CG_STATE_ERROR:
+        CG().cg_conn_close(conn);
+        break;
+    default:
+        break;
+    }
+    IdlePause(thread);
+    return false;
+}
+
 } // namespace vorlen::conn

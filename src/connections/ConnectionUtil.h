@@ -38,6 +38,25 @@ std::uint32_t ProcessConnection(cg_conn_t* conn);
 // would be polled as fast as the CPU allows.
 void IdlePause(const TThread& thread);
 
+// The part of a pass that both connection threads share: read the connection's state, open it
+// when closed, close it after an error (the next passes find it closed and open it again: that
+// is the whole reconnection scheme), and pause while it is not active. True when the connection
+// is active and the pass should go on to process it.
+bool KeepConnectionOpen(const TThread& thread, cg_conn_t* conn);
+
+// Processes the connection once. A failure writes `warning` through `journal`, once per run of
+// failures: a gateway that keeps failing would otherwise fill the journal a thousand lines a
+// second with the same sentence. `warned` carries that state between passes.
+template <class Journal>
+void ProcessAndWarnOnce(cg_conn_t* conn, bool& warned, Journal&& journal, const char* warning) {
+    if (ProcessResultOk(ProcessConnection(conn))) {
+        warned = false;
+    } else if (!warned) {
+        warned = true;
+        journal(warning);
+    }
+}
+
 // Terminal text to gateway text and back. Gateway text is read at most `maxLen` bytes far, so a
 // text that is not terminated within its message is cut instead of read past.
 std::string ToGateway(const std::string& utf8);

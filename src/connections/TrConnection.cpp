@@ -195,40 +195,16 @@ void TCGTRConnection::Execute() {
 }
 
 void TCGTRConnection::Pass(cg_conn_t* conn) {
-    std::uint32_t state = 0;
-    if (CG().cg_conn_getstate(conn, &state) != CG_ERR_OK) {
-        conn::IdlePause(*this);
+    if (!conn::KeepConnectionOpen(*this, conn)) {
         return;
     }
-    switch (state) {
-    case CG_STATE_CLOSED:
-        CG().cg_conn_open(conn, nullptr);
-        conn::IdlePause(*this);
-        return;
-    case CG_STATE_ERROR:
-        CG().cg_conn_close(conn);
-        conn::IdlePause(*this);
-        return;
-    case CG_STATE_ACTIVE:
-        break;
-    default:
-        conn::IdlePause(*this);
-        return;
-    }
-
     if (!FActiveAnnounced) {
         FActiveAnnounced = true;
         Journal("Соединение Трансакции открыто.");
     }
-    const std::uint32_t rc = conn::ProcessConnection(conn);
-    if (!conn::ProcessResultOk(rc)) {
-        if (!FProcessWarned) {
-            FProcessWarned = true;
-            Journal("Внимание: Состояние соединения Трансакции не определено.");
-        }
-    } else {
-        FProcessWarned = false;
-    }
+    conn::ProcessAndWarnOnce(
+        conn, FProcessWarned, [this](const char* text) { Journal(text); },
+        "Внимание: Состояние соединения Трансакции не определено.");
     CheckPublisher();
     CheckListener();
 }
