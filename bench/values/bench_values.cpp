@@ -59,13 +59,13 @@ void Put(std::vector<std::uint8_t>& data, std::size_t offset, const void* bytes,
 TRow MakeRow() {
     TRow row;
     std::size_t offset = 0;
-    for (const TFieldSpec& spec : kOrdersLog) {
+    for (const TFieldSpec& field : kOrdersLog) {
         cg_field_desc_t f{};
-        f.name = spec.name;
-        f.fild_type = spec.type;
-        f.size = spec.size;
+        f.name = field.name;
+        f.fild_type = field.type;
+        f.size = field.size;
         f.offset = offset;
-        offset += spec.size;
+        offset += field.size;
         row.fields.push_back(f);
     }
     row.data.assign(offset, 0);

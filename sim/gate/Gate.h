@@ -56,7 +56,7 @@ private:
 };
 
 // Loads "|FILE|path|section" into tables; false with a logged reason.
-bool LoadSchemeFile(const std::string& spec, std::vector<TableDef>& out);
+bool LoadSchemeFile(const std::string& reference, std::vector<TableDef>& out);
 
 // One message layout as the caller's scheme has it, with the plan that moves a record between
 // it and the catalogue's layout (empty when both layouts are the same).

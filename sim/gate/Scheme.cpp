@@ -58,12 +58,12 @@ int SchemeDesc::FindId(std::uint32_t id) const {
     return -1;
 }
 
-bool LoadSchemeFile(const std::string& spec, std::vector<TableDef>& out) {
+bool LoadSchemeFile(const std::string& reference, std::vector<TableDef>& out) {
     // |FILE|path|section
-    const auto parts = Split(spec, '|');
+    const auto parts = Split(reference, '|');
     if (parts.size() != 4 || !parts[0].empty() || Lower(parts[1]) != "file" || parts[2].empty() ||
         parts[3].empty()) {
-        LogLine(Level::Error, "malformed scheme reference '%s'", spec.c_str());
+        LogLine(Level::Error, "malformed scheme reference '%s'", reference.c_str());
         return false;
     }
     const std::string path = ResolvePath(std::string(parts[2]));

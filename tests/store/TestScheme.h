@@ -35,9 +35,9 @@ public:
     TTestScheme& Table(const std::string& name, const std::vector<TFieldSpec>& fields) {
         TMsg& m = FMsgs.emplace_back();
         m.Name = name;
-        m.Specs = fields;
+        m.FieldList = fields;
         std::size_t offset = 0;
-        for (const TFieldSpec& f : m.Specs) {
+        for (const TFieldSpec& f : m.FieldList) {
             cg_field_desc_t& d = m.Fields.emplace_back();
             d = {};
             d.name = f.Name.c_str();
@@ -67,7 +67,7 @@ public:
 private:
     struct TMsg {
         std::string Name;
-        std::vector<TFieldSpec> Specs;
+        std::vector<TFieldSpec> FieldList;
         std::vector<cg_field_desc_t> Fields;
         cg_message_desc_t Desc;
     };
