@@ -1,0 +1,133 @@
+#pragma once
+
+// The terminal's main window: an MDI frame for the expert windows above a page control with the
+// six grids and the journal. Its handlers forward to TMainController; what it shows follows the
+// controller's decisions.
+
+#include "grids/GridLayouts.h"
+#include "main/MainController.h"
+
+#include <QMainWindow>
+#include <array>
+#include <memory>
+
+class QAction;
+class QMdiArea;
+class QMenu;
+class QSplitter;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+
+namespace vorlen::gui {
+
+class TAboutBox;
+class TGridView;
+class TJournalPane;
+class TMDIChild;
+
+class TMainForm final : public QMainWindow, public TMainView {
+    Q_OBJECT
+public:
+    // `appPath` is the executable's folder with its trailing separator; empty means the folder of
+    // the running program.
+    explicit TMainForm(TPortFactory factory, std::string appPath = {}, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    TMainController& Controller() { return *FController; }
+
+    // TMainView.
+    TJournalSink& Journal() override;
+    void ClearJournal() override;
+    void SetupGrids() override;
+    std::array<TGridSink*, kGridCount> Grids() override;
+    void ArmTimer() override;
+    void DisarmTimer() override;
+    void ShowControls(const TMainControls& controls) override;
+    std::unique_ptr<TSettingsModel> RunSettingsDialog() override;
+    bool RunChooser(TChooser& chooser) override;
+    std::vector<TExpertWindowPort*> ExpertWindows() override;
+    TExpertWindowPort* OpenExpertWindow(const std::string& caption) override;
+
+    // The expert windows in window-list order.
+    std::vector<TMDIChild*> ExpertChildren() const;
+
+    // Components, under the names the rest of the terminal knows them by.
+    QToolBar* ToolBar1 = nullptr;
+    QMdiArea* MdiArea = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QTabWidget* MainPageControl = nullptr;
+    TJournalPane* Memo1 = nullptr;
+    std::array<TGridView*, kGridCount> GridViews{};
+    QTimer* Timer1 = nullptr;
+    TAboutBox* AboutBox = nullptr;
+
+    QAction* Connect1 = nullptr;
+    QAction* Disconnect1 = nullptr;
+    QAction* Conndis1 = nullptr;
+    QAction* Settings1 = nullptr;
+    QAction* FileExit1 = nullptr;
+    QAction* FileNew1 = nullptr;     // menu entry "&Новый эксперт"
+    QAction* FileNew1Tool = nullptr; // toolbar button "&Эксперт"
+    QAction* FilesNew1 = nullptr;    // menu entry "Все эксперты"
+    QAction* FilesNew1Tool = nullptr;
+    QAction* HelpAbout1 = nullptr;
+    QAction* WindowCascade1 = nullptr;
+    QAction* WindowTileHorizontal1 = nullptr;
+    QAction* WindowTileVertical1 = nullptr;
+    QAction* WindowMinimizeAll1 = nullptr;
+    QAction* WindowArrange1 = nullptr;
+    QAction* StopAllExperts = nullptr;
+
+    QMenu* Connection1 = nullptr; // "&Соединение"
+    QMenu* Experts1 = nullptr;    // "&Эксперт(ы)"
+    QMenu* Window1 = nullptr;     // "&Окна"
+    QMenu* Help1 = nullptr;       // "&Помощь"
+
+    QMenu* PopupMenu1 = nullptr; // orders grid
+    QMenu* PopupMenu2 = nullptr; // page control
+    QAction* ActiveOrders = nullptr;
+    QAction* DoneOrders = nullptr;
+    QAction* AllOrders = nullptr;
+    QAction* ActiveMLOrders = nullptr;
+    QAction* DoneMLOrders = nullptr;
+    QAction* AllMLOrders = nullptr;
+
+public slots:
+    void Timer1Timer();
+    void Settings1Execute();
+    void Connect1Execute();
+    void Disconnect1Execute();
+    void Conndis1Execute();
+    void FileNew1Execute();
+    void FilesNew1Execute();
+    void FileExit1Execute();
+    void HelpAbout1Execute();
+    void WindowCascade1Execute();
+    void WindowTileHorizontal1Execute();
+    void WindowTileVertical1Execute();
+    void WindowMinimizeAll1Execute();
+    void WindowArrange1Execute();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateClientArea();
+    void CreateOrderMenus();
+    void SyncOrderMenus();
+    void RebuildWindowList();
+    void Tile(bool horizontal);
+    QAction* NewAction(const char* name, const QString& caption, const QString& hint, int image);
+
+    std::unique_ptr<TMainController> FController;
+    QList<QAction*> FWindowListActions;
+    bool FClosed = false;
+    bool FPlaced = false;
+};
+
+} // namespace vorlen::gui

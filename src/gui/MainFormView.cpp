@@ -1,0 +1,229 @@
+// The main window's side of the controller: what it shows, the dialogs it opens, the expert
+// windows, the window commands and closing.
+
+#include "gui/AboutBox.h"
+#include "gui/ChForm.h"
+#include "gui/GridModel.h"
+#include "gui/ImageList.h"
+#include "gui/JournalPane.h"
+#include "gui/MainForm.h"
+#include "gui/MdiChild.h"
+#include "gui/Modal.h"
+#include "gui/SetForm.h"
+#include "main/Tiling.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QResizeEvent>
+#include <QTimer>
+
+namespace vorlen::gui {
+
+TJournalSink& TMainForm::Journal() {
+    return *Memo1;
+}
+
+void TMainForm::ClearJournal() {
+    Memo1->clear();
+}
+
+void TMainForm::SetupGrids() {
+    for (TGridView* view : GridViews)
+        view->Setup();
+}
+
+std::array<TGridSink*, kGridCount> TMainForm::Grids() {
+    std::array<TGridSink*, kGridCount> grids{};
+    for (std::size_t g = 0; g < grids.size(); ++g)
+        grids[g] = &GridViews[g]->Model();
+    return grids;
+}
+
+void TMainForm::ArmTimer() {
+    Timer1->start();
+}
+
+void TMainForm::DisarmTimer() {
+    Timer1->stop();
+}
+
+void TMainForm::ShowControls(const TMainControls& c) {
+    Conndis1->setEnabled(c.Conndis1);
+    Conndis1->setIcon(MainIcon(c.Conndis1Image));
+    Connect1->setEnabled(c.Connect1);
+    Disconnect1->setEnabled(c.Disconnect1);
+    Settings1->setEnabled(c.Settings1);
+    FileNew1Tool->setEnabled(c.FileNew1Button);
+    FileNew1->setEnabled(c.FileNew1Menu);
+    FilesNew1Tool->setEnabled(c.FilesNew1Button);
+    FilesNew1->setEnabled(c.FilesNew1Menu);
+    StopAllExperts->setEnabled(c.StopAllButton);
+}
+
+std::unique_ptr<TSettingsModel> TMainForm::RunSettingsDialog() {
+    TSetForm dialog(this);
+    if (ExecModal(dialog) != QDialog::Accepted)
+        return nullptr;
+    return dialog.TakeModel();
+}
+
+bool TMainForm::RunChooser(TChooser& chooser) {
+    TChForm dialog(chooser, this);
+    return ExecModal(dialog) == QDialog::Accepted;
+}
+
+std::vector<TMDIChild*> TMainForm::ExpertChildren() const {
+    std::vector<TMDIChild*> children;
+    for (QMdiSubWindow* sub : MdiArea->subWindowList(QMdiArea::CreationOrder))
+        if (auto* child = qobject_cast<TMDIChild*>(sub->widget()))
+            children.push_back(child);
+    return children;
+}
+
+std::vector<TExpertWindowPort*> TMainForm::ExpertWindows() {
+    std::vector<TExpertWindowPort*> windows;
+    for (TMDIChild* child : ExpertChildren())
+        windows.push_back(child);
+    return windows;
+}
+
+TExpertWindowPort* TMainForm::OpenExpertWindow(const std::string& caption) {
+    TTerminalPort* port = FController->Port();
+    auto* child = new TMDIChild(port != nullptr ? port->Store() : nullptr,
+                                port != nullptr ? port->Transactions() : nullptr);
+    QMdiSubWindow* sub = MdiArea->addSubWindow(child);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    child->setWindowTitle(QString::fromStdString(caption));
+    sub->adjustSize();
+    sub->show();
+    return child;
+}
+
+void TMainForm::Timer1Timer() {
+    FController->Timer1Timer();
+}
+
+void TMainForm::Settings1Execute() {
+    FController->Settings1Execute();
+}
+
+void TMainForm::Connect1Execute() {
+    FController->Connect1Execute();
+}
+
+void TMainForm::Disconnect1Execute() {
+    // Tearing a connection down is not a command of this terminal: both run Connect.
+    FController->Connect1Execute();
+}
+
+void TMainForm::Conndis1Execute() {
+    FController->Connect1Execute();
+}
+
+void TMainForm::FileNew1Execute() {
+    FController->FileNew1Execute();
+}
+
+void TMainForm::FilesNew1Execute() {
+    FController->FilesNew1Execute();
+}
+
+void TMainForm::FileExit1Execute() {
+    close();
+}
+
+void TMainForm::HelpAbout1Execute() {
+    ExecModal(*AboutBox);
+}
+
+void TMainForm::WindowCascade1Execute() {
+    MdiArea->cascadeSubWindows();
+}
+
+void TMainForm::WindowTileHorizontal1Execute() {
+    Tile(true);
+}
+
+void TMainForm::WindowTileVertical1Execute() {
+    Tile(false);
+}
+
+void TMainForm::Tile(bool horizontal) {
+    QList<QMdiSubWindow*> windows;
+    for (QMdiSubWindow* sub : MdiArea->subWindowList(QMdiArea::StackingOrder))
+        if (sub->isVisible() && !sub->isMinimized())
+            windows.push_back(sub);
+    const QSize area = MdiArea->viewport()->size();
+    const std::vector<TRect> rects =
+        TileRects(static_cast<int>(windows.size()), area.width(), area.height(),
+                  horizontal ? TTileMode::Horizontal : TTileMode::Vertical);
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        const TRect& r = rects[static_cast<std::size_t>(i)];
+        if (windows[i]->isMaximized())
+            windows[i]->showNormal();
+        windows[i]->setGeometry(r.Left, r.Top, r.Width, r.Height);
+    }
+}
+
+void TMainForm::WindowMinimizeAll1Execute() {
+    for (QMdiSubWindow* sub : MdiArea->subWindowList())
+        sub->showMinimized();
+}
+
+void TMainForm::WindowArrange1Execute() {
+    // The MDI area lines its minimised windows up again when its viewport is resized; a resize
+    // to the same size asks for exactly that and nothing else.
+    QWidget* viewport = MdiArea->viewport();
+    QResizeEvent event(viewport->size(), viewport->size());
+    QCoreApplication::sendEvent(viewport, &event);
+}
+
+void TMainForm::RebuildWindowList() {
+    for (QAction* action : FWindowListActions) {
+        Window1->removeAction(action);
+        action->deleteLater();
+    }
+    FWindowListActions.clear();
+    const QList<QMdiSubWindow*> windows = MdiArea->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty())
+        return;
+    FWindowListActions.push_back(Window1->addSeparator());
+    int number = 1;
+    for (QMdiSubWindow* sub : windows) {
+        const QString prefix =
+            number < 10 ? QStringLiteral("&%1 ").arg(number) : QStringLiteral("%1 ").arg(number);
+        QAction* action = Window1->addAction(prefix + sub->windowTitle());
+        action->setCheckable(true);
+        action->setChecked(sub == MdiArea->activeSubWindow());
+        connect(action, &QAction::triggered, this, [this, sub] {
+            if (MdiArea->subWindowList().contains(sub)) {
+                if (sub->isMinimized())
+                    sub->showNormal();
+                MdiArea->setActiveSubWindow(sub);
+            }
+        });
+        FWindowListActions.push_back(action);
+        ++number;
+    }
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    if (FClosed) {
+        event->accept();
+        return;
+    }
+    if (!FController->FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FClosed = true;
+    Timer1->stop();
+    FController->FormClose();
+    event->accept();
+}
+
+} // namespace vorlen::gui
