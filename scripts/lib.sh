@@ -18,6 +18,22 @@ VORLEN_PACKAGES=(
   "clang:/usr/bin/clang++"
   "libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
   "clang-format:/usr/bin/clang-format"
+  "qt6-base-dev:/usr/lib/x86_64-linux-gnu/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake"
+)
+
+# What the windows leg adds (scripts/windows-env): the mingw-w64 cross compiler (posix threads),
+# wine, GoogleTest's sources, the Russian locale, dpkg-source to unpack Abseil's sources, and a
+# compiler cache.
+VORLEN_WINDOWS_PACKAGES=(
+  "g++-mingw-w64-x86-64-posix:/usr/bin/x86_64-w64-mingw32-g++-posix"
+  "gcc-mingw-w64-x86-64-posix:/usr/bin/x86_64-w64-mingw32-gcc-posix"
+  "binutils-mingw-w64-x86-64:/usr/bin/x86_64-w64-mingw32-windres"
+  "wine64:/usr/lib/wine/wine64"
+  "wine:/usr/bin/wineserver"
+  "googletest:/usr/src/googletest/CMakeLists.txt"
+  "locales:/usr/share/i18n/locales/ru_RU"
+  "dpkg-dev:/usr/bin/dpkg-source"
+  "ccache:/usr/bin/ccache"
 )
 
 ensure_packages() {
