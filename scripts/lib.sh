@@ -22,8 +22,7 @@ VORLEN_PACKAGES=(
 )
 
 # What the windows leg adds (scripts/windows-env): the mingw-w64 cross compiler (posix threads),
-# wine, GoogleTest's sources, the Russian locale, dpkg-source to unpack Abseil's sources, and a
-# compiler cache.
+# wine, GoogleTest's sources, the Russian locale, and a compiler cache.
 VORLEN_WINDOWS_PACKAGES=(
   "g++-mingw-w64-x86-64-posix:/usr/bin/x86_64-w64-mingw32-g++-posix"
   "gcc-mingw-w64-x86-64-posix:/usr/bin/x86_64-w64-mingw32-gcc-posix"
@@ -32,7 +31,6 @@ VORLEN_WINDOWS_PACKAGES=(
   "wine:/usr/bin/wineserver"
   "googletest:/usr/src/googletest/CMakeLists.txt"
   "locales:/usr/share/i18n/locales/ru_RU"
-  "dpkg-dev:/usr/bin/dpkg-source"
   "ccache:/usr/bin/ccache"
 )
 

@@ -1,5 +1,13 @@
 # The replica store, its row sets and the experts' field map.
-find_package(absl REQUIRED)
+if(CMAKE_CROSSCOMPILING)
+    find_package(absl QUIET)
+else()
+    find_package(absl REQUIRED)
+endif()
 vorlen_core_module(vorlen_store ${CMAKE_CURRENT_LIST_DIR}/Storage.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/Rows.cpp ${CMAKE_CURRENT_LIST_DIR}/DataBase.cpp)
-target_link_libraries(vorlen_store PUBLIC vorlen_values vorlen_platform absl::flat_hash_map)
+target_link_libraries(vorlen_store PUBLIC vorlen_values vorlen_platform)
+if(TARGET absl::flat_hash_map)
+    target_link_libraries(vorlen_store PUBLIC absl::flat_hash_map)
+    target_compile_definitions(vorlen_store PUBLIC VORLEN_HAVE_ABSL)
+endif()
