@@ -18,7 +18,9 @@ TExpert::TExpert(TCGStorage& store, TOrderReplies* replies)
         DataBase.BuildDataMap();
 }
 
-TExpert::~TExpert() { Stop(); }
+TExpert::~TExpert() {
+    Stop();
+}
 
 bool TExpert::RegisterAndStart() {
     if (!FStore.RegEvent(isin_id, TickEvent()))

@@ -66,15 +66,15 @@ extern "C" {
 #define CG_STATE_ACTIVE 3u
 
 /* Message types. */
-#define CG_MSG_OPEN 0x100u             /* listener opened */
-#define CG_MSG_CLOSE 0x101u            /* listener closed */
-#define CG_MSG_DATA 0x110u             /* data message: a reply on a reply listener */
-#define CG_MSG_STREAM_CHANGED 0x120u   /* stream data: one replicated row */
-#define CG_MSG_P2MQ_TIMEOUT 0x1001u    /* no reply within the publisher's timeout */
-#define CG_MSG_P2REPL_LIFENUM 0x1110u  /* life number and flags (cg_data_lifenum_t) */
+#define CG_MSG_OPEN 0x100u                 /* listener opened */
+#define CG_MSG_CLOSE 0x101u                /* listener closed */
+#define CG_MSG_DATA 0x110u                 /* data message: a reply on a reply listener */
+#define CG_MSG_STREAM_CHANGED 0x120u       /* stream data: one replicated row */
+#define CG_MSG_P2MQ_TIMEOUT 0x1001u        /* no reply within the publisher's timeout */
+#define CG_MSG_P2REPL_LIFENUM 0x1110u      /* life number and flags (cg_data_lifenum_t) */
 #define CG_MSG_P2REPL_CLEARDELETED 0x1111u /* clear deleted rows (cg_data_cleardeleted_t) */
-#define CG_MSG_P2REPL_ONLINE 0x1112u   /* the stream has passed its snapshot */
-#define CG_MSG_P2REPL_REPLSTATE 0x1115u /* replication state text */
+#define CG_MSG_P2REPL_ONLINE 0x1112u       /* the stream has passed its snapshot */
+#define CG_MSG_P2REPL_REPLSTATE 0x1115u    /* replication state text */
 
 /* Key kinds of cg_pub_msgnew. */
 #define CG_KEY_INDEX 0u
@@ -232,8 +232,7 @@ typedef uint32_t(CG_CALL* cg_pub_getscheme_t)(cg_publisher_t* pub, cg_scheme_des
 typedef uint32_t(CG_CALL* cg_pub_msgnew_t)(cg_publisher_t* pub, uint32_t id_type, const void* id,
                                            struct cg_msg_t** msgptr);
 typedef uint32_t(CG_CALL* cg_pub_msgfree_t)(cg_publisher_t* pub, struct cg_msg_t* msg);
-typedef uint32_t(CG_CALL* cg_pub_post_t)(cg_publisher_t* pub, struct cg_msg_t* msg,
-                                         uint32_t flags);
+typedef uint32_t(CG_CALL* cg_pub_post_t)(cg_publisher_t* pub, struct cg_msg_t* msg, uint32_t flags);
 typedef const char*(CG_CALL* cg_err_getstr_t)(uint32_t errcode);
 typedef uint32_t(CG_CALL* cg_log_tracestr_t)(const char* str);
 typedef uint32_t(CG_CALL* cg_log_debugstr_t)(const char* str);

@@ -21,7 +21,9 @@ using TValue = std::variant<std::monostate, std::int8_t, std::int16_t, std::int3
                             std::uint8_t, std::uint16_t, std::uint32_t, std::uint64_t, double,
                             TDateTime, bool, std::string, TBytes>;
 
-inline bool IsEmpty(const TValue& v) { return std::holds_alternative<std::monostate>(v); }
+inline bool IsEmpty(const TValue& v) {
+    return std::holds_alternative<std::monostate>(v);
+}
 
 // Numeric equality across kinds and widths (an i8 holding 0 equals an u1 holding 0); values of
 // non-numeric kinds are equal only to the same kind holding the same contents.
