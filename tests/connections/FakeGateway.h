@@ -8,6 +8,7 @@
 #include "gateway/Cgate.h"
 #include "gateway/cgate.h"
 #include "platform/Journal.h"
+#include "store/CG_Types.h"
 
 #include <chrono>
 #include <cstdint>
@@ -156,5 +157,18 @@ bool WaitDelivered(FakeGateway& g);
 std::vector<std::string> Texts(const TMemoryJournal& journal);
 int CountText(const TMemoryJournal& journal, const std::string& text);
 bool HasText(const TMemoryJournal& journal, const std::string& text);
+
+// The connection settings of the settings dialog's defaults, as both connection threads read them.
+inline TConnectorSettings DefaultSettings() {
+    TConnectorSettings s;
+    s.ConType = "p2tcp";
+    s.Host = "127.0.0.1";
+    s.Port = "4001";
+    s.ProgName = "vorlen";
+    s.RoutTOut = "2000";
+    s.LocTOut = "500";
+    s.BuffSize = "1024000";
+    return s;
+}
 
 } // namespace vorlen::test

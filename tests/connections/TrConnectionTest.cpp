@@ -16,23 +16,12 @@ namespace vorlen {
 namespace {
 
 using test::CountText;
+using test::DefaultSettings;
 using test::FakeGateway;
 using test::HasText;
 using test::Texts;
 using test::WaitDelivered;
 using test::WaitUntil;
-
-TConnectorSettings DefaultSettings() {
-    TConnectorSettings s;
-    s.ConType = "p2tcp";
-    s.Host = "127.0.0.1";
-    s.Port = "4001";
-    s.ProgName = "vorlen";
-    s.RoutTOut = "2000";
-    s.LocTOut = "500";
-    s.BuffSize = "1024000";
-    return s;
-}
 
 const char* const kSchemeReady = "Паблишер открыт. Схема данных получена.";
 const char* const kListenerUnknown = "Внимание: Состояние слушателя Трансакций не определено.";
