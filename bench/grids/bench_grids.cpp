@@ -7,6 +7,7 @@
 //   grid_pass_vs_format: <pass time / baseline time>
 //   grid_pass_lock_share: <part of the pass spent holding the store's lock>
 
+#include "FastestRunReporter.h"
 #include "gateway/Cgate.h"
 #include "grids/GridLayouts.h"
 #include "grids/GridPass.h"
@@ -182,25 +183,6 @@ void BM_Baseline(benchmark::State& state) {
 BENCHMARK(BM_Baseline)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
 BENCHMARK(BM_Pass)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
 
-// Keeps the fastest repetition of each benchmark while printing as usual. CPU time, not wall
-// time: the machines these run on are shared, and a pass is single-threaded.
-class TCollectingReporter : public benchmark::ConsoleReporter {
-public:
-    TCollectingReporter() : ConsoleReporter(OO_None) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration)
-                continue;
-            const std::string name = run.run_name.function_name;
-            const double t = run.GetAdjustedCPUTime();
-            if (!Times.contains(name) || t < Times[name])
-                Times[name] = t;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> Times;
-};
-
 } // namespace
 } // namespace vorlen
 
@@ -210,7 +192,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     vorlen::Data(); // the table is built before anything is timed
-    vorlen::TCollectingReporter reporter;
+    vorlen::bench::TFastestRunReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 

@@ -8,6 +8,7 @@
 //   store_bytes_per_row: <heap the store holds per live row>
 // and, above them, the store converting every field of every update (no byte comparison).
 
+#include "FastestRunReporter.h"
 #include "gateway/Cgate.h"
 #include "platform/Events.h"
 #include "store/Storage.h"
@@ -342,25 +343,6 @@ double BytesPerRow() {
     return static_cast<double>(held) / static_cast<double>(rows);
 }
 
-// Keeps the fastest repetition of each benchmark while printing as usual. CPU time: the
-// machines these run on are shared, and wall time then counts other programs too.
-class TCollectingReporter : public benchmark::ConsoleReporter {
-public:
-    TCollectingReporter() : ConsoleReporter(OO_None) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred || run.run_type != Run::RT_Iteration)
-                continue;
-            const std::string name = run.run_name.function_name;
-            const double t = run.GetAdjustedCPUTime();
-            if (!Times.contains(name) || t < Times[name])
-                Times[name] = t;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> Times;
-};
-
 } // namespace
 } // namespace vorlen
 
@@ -369,7 +351,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    vorlen::TCollectingReporter reporter;
+    vorlen::bench::TFastestRunReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
