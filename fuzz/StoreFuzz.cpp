@@ -20,6 +20,7 @@ namespace {
 
 using namespace vorlen;
 using test::ReplFields;
+using test::SameValue;
 
 const test::TTestScheme& Scheme() {
     static const test::TTestScheme scheme = [] {
@@ -46,23 +47,6 @@ const test::TTestScheme& Scheme() {
         return s;
     }();
     return scheme;
-}
-
-bool SameValue(const TValue& a, const TValue& b) {
-    if (a.index() != b.index())
-        return false;
-    return std::visit(
-        [&](const auto& x) {
-            using X = std::decay_t<decltype(x)>;
-            const X& y = std::get<X>(b);
-            if constexpr (std::is_same_v<X, double>)
-                return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
-            else if constexpr (std::is_same_v<X, TDateTime>)
-                return std::bit_cast<std::uint64_t>(x.Days) == std::bit_cast<std::uint64_t>(y.Days);
-            else
-                return x == y;
-        },
-        a);
 }
 
 void Compare(TCGStorage& a, TCGStorage& b) {

@@ -73,24 +73,6 @@ void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcep
 namespace vorlen::test {
 namespace {
 
-// The same value: same kind and same contents, doubles compared bit for bit (NaN included).
-bool SameValue(const TValue& a, const TValue& b) {
-    if (a.index() != b.index())
-        return false;
-    return std::visit(
-        [&](const auto& x) {
-            using X = std::decay_t<decltype(x)>;
-            const X& y = std::get<X>(b);
-            if constexpr (std::is_same_v<X, double>)
-                return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
-            else if constexpr (std::is_same_v<X, TDateTime>)
-                return std::bit_cast<std::uint64_t>(x.Days) == std::bit_cast<std::uint64_t>(y.Days);
-            else
-                return x == y;
-        },
-        a);
-}
-
 // Every kind of field the gateway sends, for checking rows against a plain conversion of the
 // last message each row received.
 std::vector<TFieldSpec> AllKinds() {

@@ -4,13 +4,17 @@
 // tests, its fuzzer and its benchmark.
 
 #include "gateway/cgate.h"
+#include "store/Value.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace vorlen::test {
@@ -161,5 +165,23 @@ private:
 public:
     std::vector<std::uint8_t> Bytes;
 };
+
+// The same value: same kind and same contents, doubles compared bit for bit (NaN included).
+inline bool SameValue(const TValue& a, const TValue& b) {
+    if (a.index() != b.index())
+        return false;
+    return std::visit(
+        [&](const auto& x) {
+            using X = std::decay_t<decltype(x)>;
+            const X& y = std::get<X>(b);
+            if constexpr (std::is_same_v<X, double>)
+                return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+            else if constexpr (std::is_same_v<X, TDateTime>)
+                return std::bit_cast<std::uint64_t>(x.Days) == std::bit_cast<std::uint64_t>(y.Days);
+            else
+                return x == y;
+        },
+        a);
+}
 
 } // namespace vorlen::test
