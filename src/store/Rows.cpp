@@ -1,6 +1,7 @@
 #include "store/Rows.h"
 
 #include "store/Functions.h"
+#include "store/RowSlot.h"
 
 #include <algorithm>
 #include <array>
@@ -17,20 +18,6 @@ namespace vorlen {
 
 namespace rows_detail {
 
-// One converted value: the number itself, or where its text or bytes lie. What it holds is told
-// by the field's tag byte, kept apart so that a slot takes 8 bytes.
-union TSlot {
-    std::int64_t I;
-    std::uint64_t U;
-    double D;
-    struct {
-        std::uint32_t Off; // the text equals the kept bytes from here
-        std::uint32_t Len;
-    } Ref;
-    char* Own; // text of its own: capacity and length words, then the bytes
-};
-static_assert(sizeof(TSlot) == 8);
-
 // A row's record: this header, one slot per field, one tag byte per field (padded to 8), then
 // the bytes the row last received.
 struct TRowRec {
@@ -42,6 +29,9 @@ static_assert(sizeof(TRowRec) == 16 && alignof(TSlot) <= alignof(TRowRec));
 
 } // namespace rows_detail
 
+using rows_detail::DropOwned;
+using rows_detail::Encode;
+using rows_detail::EncodeDirect;
 using rows_detail::TRowRec;
 using rows_detail::TSlot;
 
@@ -51,12 +41,6 @@ namespace {
 constexpr std::size_t kMaxKeptBytes = 64 * 1024;
 // Holes in the arrival order worth a compaction, and how many more than live rows.
 constexpr std::size_t kMinHolesToCompact = 32;
-
-// A tag: the TValue alternative's index in the low bits, and where text lies.
-constexpr std::uint8_t kKindMask = 0x0F;
-constexpr std::uint8_t kRaw = 0x10;   // a reference into the kept bytes
-constexpr std::uint8_t kOwned = 0x20; // a buffer of the slot's own
-static_assert(std::variant_size_v<TValue> <= kKindMask + 1);
 
 std::size_t TagBytes(std::size_t fields) {
     return (fields + 7) & ~std::size_t{7};
@@ -149,135 +133,8 @@ bool FieldChanged(const std::uint64_t* bits, const char* a, const char* b, std::
     return false;
 }
 
-// An owned buffer: capacity, length, then the bytes.
-constexpr std::size_t kOwnHeader = 2 * sizeof(std::uint32_t);
-
-std::uint32_t OwnWord(const char* own, std::size_t i) {
-    std::uint32_t w;
-    std::memcpy(&w, own + i * sizeof w, sizeof w);
-    return w;
-}
-
-void DropOwned(TSlot& s, std::uint8_t tag) {
-    if ((tag & kOwned) != 0)
-        ::operator delete(s.Own);
-}
-
-// Text or bytes of a value: a reference into the kept bytes when they hold exactly this text
-// inside the field's own bytes (ASCII text, byte arrays), else a buffer of the slot's own that
-// is reused while it is large enough. Returns where the text lies.
-std::uint8_t SetText(TSlot& s, std::uint8_t tag, const void* p, std::size_t len,
-                     const cg_field_desc_t& f, std::uint32_t width, const char* kept,
-                     std::size_t keptLen) {
-    if (len != 0 && len <= width && f.offset <= keptLen && len <= keptLen - f.offset &&
-        std::memcmp(kept + f.offset, p, len) == 0) {
-        DropOwned(s, tag);
-        s.Ref = {static_cast<std::uint32_t>(f.offset), static_cast<std::uint32_t>(len)};
-        return kRaw;
-    }
-    if (len == 0 && (tag & kOwned) == 0) {
-        // An empty value may come with no storage at all.
-        s.U = 0;
-        return 0;
-    }
-    // A buffer of the slot's own is kept for the next text, even across an empty one.
-    const auto n = static_cast<std::uint32_t>(len);
-    if ((tag & kOwned) == 0 || OwnWord(s.Own, 0) < n) {
-        DropOwned(s, tag);
-        const std::uint32_t cap = std::max<std::uint32_t>(n, 16);
-        s.Own = static_cast<char*>(::operator new(kOwnHeader + cap));
-        std::memcpy(s.Own, &cap, sizeof cap);
-    }
-    std::memcpy(s.Own + sizeof n, &n, sizeof n);
-    if (n != 0)
-        std::memcpy(s.Own + kOwnHeader, p, n);
-    return kOwned;
-}
-
-void Encode(TSlot& s, std::uint8_t& tag, const TValue& v, const cg_field_desc_t& f,
-            std::uint32_t width, const char* kept, std::size_t keptLen) {
-    std::uint8_t where = 0;
-    std::visit(
-        [&](const auto& x) {
-            using X = std::decay_t<decltype(x)>;
-            if constexpr (std::is_same_v<X, std::string> || std::is_same_v<X, TBytes>) {
-                where = SetText(s, tag, x.data(), x.size(), f, width, kept, keptLen);
-            } else {
-                DropOwned(s, tag);
-                if constexpr (std::is_same_v<X, std::monostate>)
-                    s.U = 0;
-                else if constexpr (std::is_same_v<X, bool>)
-                    s.U = x ? 1 : 0;
-                else if constexpr (std::is_integral_v<X> && std::is_signed_v<X>)
-                    s.I = x;
-                else if constexpr (std::is_integral_v<X>)
-                    s.U = x;
-                else if constexpr (std::is_same_v<X, double>)
-                    s.D = x;
-                else if constexpr (std::is_same_v<X, TDateTime>)
-                    s.D = x.Days;
-                else
-                    static_assert(!sizeof(X), "a value kind the row cannot hold");
-            }
-        },
-        v);
-    tag = static_cast<std::uint8_t>(where | v.index());
-}
-
-// Rebuilds the value of kind K into `out`, reusing out's string or byte storage.
-template <std::size_t K>
-void DecodeAs(const TSlot& s, const char* text, std::size_t len, TValue& out) {
-    using X = std::variant_alternative_t<K, TValue>;
-    if constexpr (std::is_same_v<X, std::string>) {
-        if (auto* str = std::get_if<std::string>(&out))
-            str->assign(text, len);
-        else
-            out.emplace<K>(text, len);
-    } else if constexpr (std::is_same_v<X, TBytes>) {
-        const auto* b = reinterpret_cast<const std::uint8_t*>(text);
-        if (auto* bytes = std::get_if<TBytes>(&out))
-            bytes->assign(b, b + len);
-        else
-            out.emplace<K>(b, b + len);
-    } else if constexpr (std::is_same_v<X, std::monostate>) {
-        out.emplace<K>();
-    } else if constexpr (std::is_same_v<X, bool>) {
-        out.emplace<K>(s.U != 0);
-    } else if constexpr (std::is_integral_v<X> && std::is_signed_v<X>) {
-        out.emplace<K>(static_cast<X>(s.I));
-    } else if constexpr (std::is_integral_v<X>) {
-        out.emplace<K>(static_cast<X>(s.U));
-    } else if constexpr (std::is_same_v<X, double>) {
-        out.emplace<K>(s.D);
-    } else if constexpr (std::is_same_v<X, TDateTime>) {
-        out.emplace<K>(TDateTime{s.D});
-    } else {
-        static_assert(!sizeof(X), "a value kind the row cannot hold");
-    }
-}
-
-using TDecodeFn = void (*)(const TSlot&, const char*, std::size_t, TValue&);
-
-template <std::size_t... K>
-constexpr std::array<TDecodeFn, kKindMask + 1> DecodeTable(std::index_sequence<K...>) {
-    return {&DecodeAs<K>...};
-}
-
-constexpr auto kDecode = DecodeTable(std::make_index_sequence<std::variant_size_v<TValue>>{});
-
 void Decode(const TRowRec* rec, std::size_t fields, std::size_t pos, TValue& out) {
-    const TSlot& s = SlotsOf(rec)[pos];
-    const std::uint8_t tag = TagsOf(rec, fields)[pos];
-    const char* text = "";
-    std::size_t len = 0;
-    if ((tag & kRaw) != 0) {
-        text = RawOf(rec, fields) + s.Ref.Off;
-        len = s.Ref.Len;
-    } else if ((tag & kOwned) != 0) {
-        text = s.Own + kOwnHeader;
-        len = OwnWord(s.Own, 1);
-    }
-    kDecode[tag & kKindMask](s, text, len, out);
+    rows_detail::Decode(SlotsOf(rec)[pos], TagsOf(rec, fields)[pos], RawOf(rec, fields), out);
 }
 
 } // namespace
@@ -299,6 +156,7 @@ TRowLayout::TRowLayout(const cg_message_desc_t& desc) : FSource(&desc) {
         info.Compare = info.Desc.fild_type[0] != 'z' && width != 0 && f->offset <= kMaxKeptBytes &&
                        width <= kMaxKeptBytes - f->offset;
         info.Width = info.Compare ? static_cast<std::uint32_t>(width) : 0;
+        info.Direct = rows_detail::DirectOf(info.Desc.fild_type);
         if (info.Compare)
             FRawSize = std::max(FRawSize, f->offset + width);
         FIndex.emplace_back(info.Desc.name, static_cast<int>(FFields.size()));
@@ -353,7 +211,9 @@ TValue TRowView::Value(int pos) const {
 
 // --- TRows --------------------------------------------------------------------------------------
 
-TRows::TRows(std::shared_ptr<const TRowLayout> layout) : FLayout(std::move(layout)) {}
+TRows::TRows(std::shared_ptr<const TRowLayout> layout) {
+    Reset(std::move(layout));
+}
 
 TRows::~TRows() {
     Clear();
@@ -391,15 +251,18 @@ void TRows::TIterator::Skip() {
 void TRows::Reset(std::shared_ptr<const TRowLayout> layout) {
     Clear();
     FLayout = std::move(layout);
+    if (FLayout)
+        FPool.Reset(RecordSize(FLayout->Count(), FLayout->FRawSize));
 }
 
 void TRows::Clear() {
     for (TRec* rec : FOrder)
         if (rec != nullptr)
-            Free(rec);
+            DropTexts(rec);
     FOrder.clear();
     FMap.clear();
     FHoles = 0;
+    FPool.Release();
 }
 
 TRows::TRec* TRows::FindRec(std::int64_t replId) const {
@@ -411,8 +274,7 @@ void TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::size_t si
     if (FHoles >= kMinHolesToCompact && FHoles > FMap.size())
         Compact();
     const std::size_t fields = FLayout->Count();
-    void* block = ::operator new(RecordSize(fields, FLayout->FRawSize));
-    auto* rec = new (block) TRec{replId, static_cast<std::uint32_t>(FOrder.size()), 0};
+    auto* rec = new (FPool.Take()) TRec{replId, static_cast<std::uint32_t>(FOrder.size()), 0};
     TSlot* slots = SlotsOf(rec);
     for (std::size_t i = 0; i < fields; ++i)
         new (slots + i) TSlot{};
@@ -447,8 +309,9 @@ void TRows::Refill(TRec& rec, const std::uint8_t* data, std::size_t size, bool c
             continue;
         // Text references are decided against the incoming bytes, which become the kept bytes
         // below; fields found unchanged keep references into bytes that stay the same.
-        Encode(slots[i], tags[i], FieldToVariant(f.Desc, data, size), f.Desc, f.Width, incoming,
-               keep);
+        if (!EncodeDirect(slots[i], tags[i], f.Direct, f.Desc, f.Width, data, size, keep))
+            Encode(slots[i], tags[i], FieldToVariant(f.Desc, data, size), f.Desc, f.Width, incoming,
+                   keep);
     }
     if (keep != 0)
         std::memcpy(kept, data, keep);
@@ -467,16 +330,16 @@ void TRows::Unlink(TRec* rec) {
     FOrder[rec->Pos] = nullptr;
     ++FHoles;
     FMap.erase(rec->ReplId);
-    Free(rec);
+    DropTexts(rec);
+    FPool.Give(rec);
 }
 
-void TRows::Free(TRec* rec) const {
+void TRows::DropTexts(TRec* rec) const {
     const std::size_t fields = FLayout->Count();
     TSlot* slots = SlotsOf(rec);
     const std::uint8_t* tags = TagsOf(rec, fields);
     for (std::size_t i = 0; i < fields; ++i)
         DropOwned(slots[i], tags[i]);
-    ::operator delete(rec);
 }
 
 // Closes the holes left by removals, keeping the arrival order. Only inserts call it, so a

@@ -17,6 +17,7 @@
 // cleared or re-described.
 
 #include "gateway/cgate.h"
+#include "store/BlockPool.h"
 #include "store/CG_Types.h"
 #include "store/Value.h"
 
@@ -69,6 +70,7 @@ private:
         cg_field_desc_t Desc; // a copy; name and type point to interned text
         std::uint32_t Width;  // bytes from Desc.offset that the value depends on
         bool Compare;         // the value follows from exactly those bytes
+        std::uint8_t Direct;  // how a refill converts it without a TValue; 0 when it cannot
     };
     std::vector<TFieldInfo> FFields;
     // Sorted by name, one entry per name; a few dozen names, so a binary search is as quick as
@@ -165,7 +167,8 @@ private:
     std::size_t RemoveIf(Pred pred);
 
     void Unlink(TRec* rec);
-    void Free(TRec* rec) const;
+    // Frees the texts the row holds, not the row itself.
+    void DropTexts(TRec* rec) const;
     void Compact();
 
     std::shared_ptr<const TRowLayout> FLayout;
@@ -178,6 +181,7 @@ private:
 #endif
     std::vector<TRec*> FOrder; // arrival order; null where a row was removed
     std::size_t FHoles = 0;
+    TBlockPool FPool; // the rows' records
 };
 
 template <class Pred>

@@ -1,0 +1,91 @@
+#include "store/BlockPool.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VORLEN_POOL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VORLEN_POOL_ASAN 1
+#endif
+#endif
+#if defined(VORLEN_POOL_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace vorlen {
+
+namespace {
+constexpr std::size_t kAlign = 8;
+constexpr std::size_t kFirstChunkBlocks = 4;
+// Small enough that the last, partly used chunk of a big table wastes little.
+constexpr std::size_t kMaxChunkBytes = std::size_t{4} << 20;
+
+// Under AddressSanitizer a block that is not handed out stays poisoned, so a row read after its
+// removal is reported as it would be with a block of the general allocator.
+void Poison([[maybe_unused]] const void* p, [[maybe_unused]] std::size_t n) {
+#if defined(VORLEN_POOL_ASAN)
+    ASAN_POISON_MEMORY_REGION(p, n);
+#endif
+}
+void Unpoison([[maybe_unused]] const void* p, [[maybe_unused]] std::size_t n) {
+#if defined(VORLEN_POOL_ASAN)
+    ASAN_UNPOISON_MEMORY_REGION(p, n);
+#endif
+}
+} // namespace
+
+void TBlockPool::Reset(std::size_t blockBytes) noexcept {
+    Release();
+    FBlock = (std::max(blockBytes, sizeof(void*)) + kAlign - 1) & ~(kAlign - 1);
+    FNextChunk = FBlock * kFirstChunkBlocks;
+}
+
+void* TBlockPool::Take() {
+    void* block;
+    if (FSpare != nullptr) {
+        block = FSpare;
+        Unpoison(block, FBlock);
+        std::memcpy(&FSpare, block, sizeof FSpare);
+    } else {
+        if (static_cast<std::size_t>(FEnd - FNext) < FBlock) {
+            Grow();
+        }
+        block = FNext;
+        FNext += FBlock;
+        Unpoison(block, FBlock);
+    }
+    return block;
+}
+
+void TBlockPool::Give(void* block) noexcept {
+    std::memcpy(block, &FSpare, sizeof FSpare);
+    FSpare = block;
+    Poison(static_cast<char*>(block) + sizeof FSpare, FBlock - sizeof FSpare);
+}
+
+void TBlockPool::Grow() {
+    const std::size_t bytes = FNextChunk;
+    FChunks.reserve(FChunks.size() + 1); // so that a failure below cannot lose the chunk
+    char* chunk = static_cast<char*>(::operator new(bytes));
+    FChunks.push_back({chunk, bytes});
+    Poison(chunk, bytes);
+    FNext = chunk;
+    FEnd = chunk + bytes / FBlock * FBlock;
+    FNextChunk = std::max(FBlock, std::min(bytes * 2, kMaxChunkBytes));
+}
+
+void TBlockPool::Release() noexcept {
+    for (const TChunk& chunk : FChunks) {
+        Unpoison(chunk.Base, chunk.Bytes);
+        ::operator delete(chunk.Base);
+    }
+    FChunks.clear();
+    FSpare = nullptr;
+    FNext = FEnd = nullptr;
+    FNextChunk = FBlock * kFirstChunkBlocks;
+}
+
+} // namespace vorlen
