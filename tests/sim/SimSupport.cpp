@@ -100,7 +100,12 @@ void Router::Kill() {
         return;
     }
 #ifdef _WIN32
-    TerminateProcess(static_cast<HANDLE>(handle_), 1);
+    // Asked first: wine (8.0) can keep the sockets of a terminated process alive, and its server
+    // then spins on them for the rest of the prefix's life.
+    if (control_ == 0 || Control("quit").empty() ||
+        WaitForSingleObject(static_cast<HANDLE>(handle_), 5000) != WAIT_OBJECT_0) {
+        TerminateProcess(static_cast<HANDLE>(handle_), 1);
+    }
     WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
     CloseHandle(static_cast<HANDLE>(handle_));
 #else
