@@ -4,15 +4,11 @@
 #include "store/RowSlot.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <new>
-#include <type_traits>
 #include <unordered_set>
 #include <utility>
-#include <variant>
 
 namespace vorlen {
 
