@@ -68,7 +68,9 @@ void TBlockPool::Give(void* block) noexcept {
 
 void TBlockPool::Grow() {
     const std::size_t bytes = FNextChunk;
-    FChunks.reserve(FChunks.size() + 1); // so that a failure below cannot lose the chunk
+    // Room first, so that a failure below cannot lose the chunk.
+    if (FChunks.size() == FChunks.capacity())
+        FChunks.reserve(FChunks.size() * 2 + 4);
     char* chunk = static_cast<char*>(::operator new(bytes));
     FChunks.push_back({chunk, bytes});
     Poison(chunk, bytes);

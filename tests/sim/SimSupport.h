@@ -31,7 +31,7 @@ public:
     std::string Folder() const { return dir_; }
     // One control command, its one-line reply ("" when the router cannot be reached).
     std::string Control(const std::string& command);
-    // Ends the router at once (on Windows it is asked to quit first, with termination after 5 s).
+    // Ends the router: killed at once (on Windows asked to quit first, terminated after 5 s).
     void Kill();
     // SIGTERM (on Windows: the "quit" command); true when the router left with status 0.
     bool Stop();
