@@ -71,8 +71,21 @@ void TGridPass::Run(TCGStorage& store, const TTable& table, TGridSink& grid,
         grid, filter, fs);
 }
 
-int JournalSysMessages(TCGStorage& store, const TTable& table, TJournalSink* memo,
+namespace {
+
+std::string MessageKey(const TRowView& row, const TField& moment, const std::string& text,
                        const TFormatSettings& fs) {
+    if (const TField id = row.Field("id"); id.FType != nullptr) {
+        const TField sess = row.Field("sess_id");
+        return "id " + ValueToStr(sess.Data, fs) + ' ' + ValueToStr(id.Data, fs);
+    }
+    return "at " + ValueToStr(moment.Data, fs) + '\x1f' + text;
+}
+
+} // namespace
+
+int JournalSysMessages(TCGStorage& store, const TTable& table, TJournalSink* memo,
+                       const TFormatSettings& fs, TSeenMessages* seen) {
     struct TMessage {
         TValue Moment;
         std::string Text;
@@ -93,8 +106,11 @@ int JournalSysMessages(TCGStorage& store, const TTable& table, TJournalSink* mem
             const TField moment = row.Field("moment");
             const TField text = row.Field("text");
             if (lang.FType != nullptr && moment.FType != nullptr && text.FType != nullptr &&
-                ValueToStr(lang.Data, fs) == "ru")
-                messages.push_back({moment.Data, ValueToStr(text.Data, fs)});
+                ValueToStr(lang.Data, fs) == "ru") {
+                std::string shown = ValueToStr(text.Data, fs);
+                if (seen == nullptr || seen->Insert(MessageKey(row, moment, shown, fs)))
+                    messages.push_back({moment.Data, std::move(shown)});
+            }
             // Every message is consumed, shown or not, so none reaches the journal twice.
             access.Remove(table, key);
         }

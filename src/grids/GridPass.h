@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -135,10 +136,25 @@ void TGridPass::ReadRow(const Row& row, std::optional<std::int32_t> filter) {
         FStop = true;
 }
 
+// The exchange messages journalled so far in this run. A reconnection or a new life number
+// resends the whole message table, with new replication ids after the latter, so a message is
+// known by its session and its own id ("sess_id", "id"); a table without an "id" field falls
+// back to the moment and the text.
+class TSeenMessages {
+public:
+    // True the first time a key is offered.
+    bool Insert(std::string key) { return FKeys.insert(std::move(key)).second; }
+    std::size_t Size() const { return FKeys.size(); }
+
+private:
+    std::unordered_set<std::string> FKeys;
+};
+
 // Journals, in ascending replication id, every row of the "sys_messages" table that is in
 // Russian and has a moment and a text, and removes every row from the store's table, journalled
 // or not. Returns the number of lines written. `memo` may be null: the rows are still consumed.
+// With `seen`, a message journalled before in this run is consumed without a second line.
 int JournalSysMessages(TCGStorage& store, const TTable& table, TJournalSink* memo,
-                       const TFormatSettings& fs = FormatSettings());
+                       const TFormatSettings& fs = FormatSettings(), TSeenMessages* seen = nullptr);
 
 } // namespace vorlen

@@ -1,5 +1,7 @@
 #include "grids/OrderMenus.h"
 
+#include "grids/GridLayouts.h"
+
 namespace vorlen {
 
 std::int32_t TOrderFilterMenu::FilterValue(TOrderMenuItem item) {
@@ -19,8 +21,23 @@ bool TOrderFilterMenu::Click(TOrderMenuItem item) {
         return false;
     FFilter = FilterValue(item);
     FChecked = item;
+    if (FChanged)
+        FChanged();
     return true;
 }
+
+namespace {
+std::function<void()> RefreshOf(const std::function<void(int)>& refresh, int grid) {
+    if (!refresh)
+        return {};
+    return [refresh, grid] { refresh(grid); };
+}
+} // namespace
+
+TOrderMenus::TOrderMenus(std::int32_t& orders, std::int32_t& mlOrders,
+                         const std::function<void(int grid)>& refresh)
+    : PopupMenu1(orders, RefreshOf(refresh, kOrdersGrid)),
+      PopupMenu2(mlOrders, RefreshOf(refresh, kMLOrdersGrid)) {}
 
 bool OrderPassesFilter(std::int32_t filter, std::int32_t privateAction) {
     // The exchange's action 3 belongs with the active orders, as 1 does.

@@ -1,10 +1,12 @@
 #pragma once
 
-// The context menus of the two orders grids: active, done or all orders. They only set the
-// connector's filter and move the check mark; the grid follows at its next pass.
+// The context menus of the two orders grids: active, done or all orders. They set the
+// connector's filter, move the check mark and ask for a pass of their grid, so the choice shows
+// at once rather than with the next new order.
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 namespace vorlen {
@@ -23,7 +25,9 @@ inline constexpr std::array<std::string_view, 3> kOrderMenuCaptions{
 // when the main window opens, matching the filters' starting value.
 class TOrderFilterMenu {
 public:
-    explicit TOrderFilterMenu(std::int32_t& filter) : FFilter(filter) {}
+    // `changed` runs after a click that changed the filter.
+    explicit TOrderFilterMenu(std::int32_t& filter, std::function<void()> changed = {})
+        : FFilter(filter), FChanged(std::move(changed)) {}
 
     // Returns whether anything changed: choosing the checked item does nothing.
     bool Click(TOrderMenuItem item);
@@ -32,6 +36,7 @@ public:
 
 private:
     std::int32_t& FFilter;
+    std::function<void()> FChanged;
     TOrderMenuItem FChecked = TOrderMenuItem::Active;
 };
 
@@ -41,8 +46,10 @@ private:
 // that read the filters, so no lock is needed.
 class TOrderMenus {
 public:
-    TOrderMenus(std::int32_t& orders, std::int32_t& mlOrders)
-        : PopupMenu1(orders), PopupMenu2(mlOrders) {}
+    // `refresh(grid)` asks for a pass of the orders grid (kOrdersGrid) or the multi-leg one
+    // (kMLOrdersGrid) after its filter changed.
+    TOrderMenus(std::int32_t& orders, std::int32_t& mlOrders,
+                const std::function<void(int grid)>& refresh = {});
 
     void ActiveOrdersClick() { PopupMenu1.Click(TOrderMenuItem::Active); }
     void DoneOrdersClick() { PopupMenu1.Click(TOrderMenuItem::Done); }

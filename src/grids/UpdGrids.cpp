@@ -98,7 +98,7 @@ void TUpdateGrids::GridPass(int grid) {
 }
 
 void TUpdateGrids::UpdJournal() {
-    JournalSysMessages(FStorage, FTable, FMemo);
+    JournalSysMessages(FStorage, FTable, FMemo, FormatSettings(), &FSeen);
 }
 
 } // namespace vorlen

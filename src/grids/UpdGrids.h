@@ -71,6 +71,8 @@ private:
     const std::int32_t& FMLOrders;
     TEventSet FEvents{kEventCount};
     TJournalSink* FMemo = nullptr;
+    // The updater lives as long as the connector, so this is the run's memory of messages shown.
+    TSeenMessages FSeen;
     std::array<TGridSink*, kGridCount> FGrids{};
     std::array<std::unique_ptr<TGridPass>, kGridCount> FPasses;
 };

@@ -54,6 +54,12 @@ std::int32_t& TConnectorPort::MLOrdersFilter() {
     return FConnector->MLOrders;
 }
 
+void TConnectorPort::RefreshGrid(int grid) {
+    // Grid numbers are the updater's wait-list positions of their tables.
+    if (FConnector->UpdGrids && grid >= 0 && grid < kGridCount)
+        FConnector->UpdGrids->Event(static_cast<unsigned>(grid)).Set();
+}
+
 std::string TConnectorPort::RouterPath(const std::string& regKey, const std::string& regRecord) {
     return FConnector->GetCGRouterPath(regKey, regRecord);
 }

@@ -27,6 +27,7 @@ public:
     void SetEnvOpen(bool open) override;
     std::int32_t& OrdersFilter() override;
     std::int32_t& MLOrdersFilter() override;
+    void RefreshGrid(int grid) override;
     std::string RouterPath(const std::string& regKey, const std::string& regRecord) override;
     TListeners* Listeners() override;
     void SetStreams(const std::vector<std::string>& names) override;

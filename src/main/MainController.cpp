@@ -50,7 +50,11 @@ void TMainController::FormCreate() {
         ShowError(std::string(kNoConnectorText));
         return;
     }
-    FMenus = std::make_unique<TOrderMenus>(FPort->OrdersFilter(), FPort->MLOrdersFilter());
+    FMenus = std::make_unique<TOrderMenus>(FPort->OrdersFilter(), FPort->MLOrdersFilter(),
+                                           [this](int grid) {
+                                               if (FPort)
+                                                   FPort->RefreshGrid(grid);
+                                           });
     FView.ArmTimer();
 }
 

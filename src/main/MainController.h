@@ -77,6 +77,8 @@ public:
     // The connector's order filters, which the grids' context menus set.
     virtual std::int32_t& OrdersFilter() = 0;
     virtual std::int32_t& MLOrdersFilter() = 0;
+    // Asks the grid updater for a pass of one grid (kOrdersGrid...); nothing without one.
+    virtual void RefreshGrid(int /*grid*/) {}
 
     // Applying the settings.
     virtual std::string RouterPath(const std::string& regKey, const std::string& regRecord) = 0;

@@ -77,6 +77,18 @@ struct TCGStorage::Impl {
         }
     }
 
+    // A row changed in place or deleted is news for its grid too (a fill moves the position
+    // and the money). Such a row was inserted first, so the key table's position is already
+    // known and a few integer compares find it; the event coalesces a burst into one pass.
+    void NoteKeyRowChange(std::int32_t s, std::int32_t t) {
+        for (std::size_t k = 0; k < kKeyTableCount; ++k) {
+            if (KeyPos[k].Str == s && KeyPos[k].Tbl == t) {
+                GridEvents[k].Set();
+                return;
+            }
+        }
+    }
+
     void WakeExperts() {
         for (const auto& [key, event] : ListEvents) {
             if (key == Fisin_id) {
@@ -226,6 +238,7 @@ void TCGStorage::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& st
     TRows::TRec* rec = rows.FindRec(key);
     if (keep && rec != nullptr) {
         rows.Refill(*rec, data, size, d.FieldCompare);
+        d.NoteKeyRowChange(s, t);
     } else if (keep) {
         if (table->tName == "heartbeat") {
             rows.Clear();
@@ -236,6 +249,7 @@ void TCGStorage::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& st
         }
     } else if (rec != nullptr) {
         rows.Remove(key);
+        d.NoteKeyRowChange(s, t);
     }
     d.WakeExperts();
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vorlen {
@@ -76,7 +77,9 @@ protected:
             .Table("multileg_orders_log", GridFields(GridLayout(kMLOrdersGrid), "i2"))
             .Table("user_deal", test::ReplFields({{"sess_id", "i4", 4}, {"isin_id", "i4", 4}}));
         Pos.Table("position", GridFields(GridLayout(kPositionsGrid)));
-        Ref.Table("sys_messages", test::ReplFields({{"lang_code", "c8", 8},
+        Ref.Table("sys_messages", test::ReplFields({{"id", "i4", 4},
+                                                    {"sess_id", "i4", 4},
+                                                    {"lang_code", "c8", 8},
                                                     {"moment", "t", sizeof(cg_time_t)},
                                                     {"text", "c255", 255}}));
         Store.SetStreams(
@@ -110,10 +113,13 @@ protected:
         Send(kTrade, r);
     }
 
+    // The message's own id is its replication id unless given.
     void Message(std::int64_t id, const std::string& lang, const cg_time_t& moment,
-                 const std::string& text) {
+                 const std::string& text, std::int32_t msgId = -1, std::int32_t sess = 1) {
         TRowBytes r(Ref, "sys_messages");
         r.Key(id)
+            .Int("id", msgId < 0 ? id : msgId)
+            .Int("sess_id", sess)
             .Text("lang_code", lang)
             .Time("moment", moment)
             .Text("text", platform::Utf8ToCp1251(text));
@@ -201,7 +207,8 @@ TEST_F(UpdGrids, OrderFiltersOverPrivateAction) {
 
     TOrderMenus menus(Orders, MLOrders);
     menus.DoneOrdersClick();
-    // The menu starts no pass: the grid shows the old filter until the next one.
+    // A menu with no updater to ask starts no pass: the grid shows the old filter until the
+    // next one.
     EXPECT_EQ(Column(OrdersGrid, 0), (std::vector<std::string>{"101", "103"}));
     Pass(1);
     EXPECT_EQ(Column(OrdersGrid, 0), (std::vector<std::string>{"102"}));
@@ -273,6 +280,39 @@ TEST_F(UpdGrids, JournalInAscendingIdsOnceAndOnlyInRussian) {
     EXPECT_EQ(tail(Memo.Lines[3]), " --> 05.03.2024 11:00:00: восьмое");
 }
 
+// Each reconnection resends the message table, and a new life number resends it under new
+// replication ids: the journal shows each message of the exchange once per run all the same.
+TEST_F(UpdGrids, ResentMessagesReachTheJournalOncePerRun) {
+    const auto t = Time(9, 30, 0, 0);
+    struct Step {
+        const char* what;
+        bool newLife;
+        std::vector<std::tuple<std::int64_t, std::int32_t, std::int32_t, const char*>> msgs;
+        std::vector<std::string> added;
+    };
+    const std::vector<Step> steps = {
+        {"first snapshot", false, {{1, 11, 1, "один"}, {2, 12, 1, "два"}}, {"один", "два"}},
+        {"reconnection", false, {{1, 11, 1, "один"}, {2, 12, 1, "два"}}, {}},
+        {"new life number", true, {{70, 11, 1, "один"}, {71, 13, 1, "три"}}, {"три"}},
+        {"same text, own id", false, {{72, 14, 1, "один"}}, {"один"}},
+        {"same id, next session", false, {{73, 11, 2, "один"}}, {"один"}},
+    };
+    std::size_t before = 0;
+    for (const Step& step : steps) {
+        if (step.newLife)
+            Store.LNClearTables(kRef);
+        for (const auto& [repl, id, sess, text] : step.msgs)
+            Message(repl, "ru", t, text, id, sess);
+        Pass(6);
+        std::vector<std::string> added;
+        for (std::size_t i = before; i < Memo.Lines.size(); ++i)
+            added.push_back(Memo.Lines[i].substr(Memo.Lines[i].rfind(": ") + 2));
+        EXPECT_EQ(added, step.added) << step.what;
+        EXPECT_EQ(Remaining(6), 0u) << step.what;
+        before = Memo.Lines.size();
+    }
+}
+
 class UpdGridsThread : public UpdGrids {
 protected:
     void SetUp() override {
@@ -316,6 +356,26 @@ TEST_F(UpdGridsThread, ABurstDuringAPassGivesExactlyOneMorePass) {
     Updater.WaitFor();
     EXPECT_EQ(PosGrid.Passes, 2);
     EXPECT_EQ(PosGrid.RowCount(), 11);
+}
+
+// Without a single new row: a filter choice and a position changed by a fill both show.
+TEST_F(UpdGridsThread, AFilterChoiceAndARowChangedInPlaceShowWithoutANewRow) {
+    Order("orders_log", 1, 1);
+    Order("orders_log", 2, 2);
+    Position(5);
+    Updater.Start();
+    DrainUntil([&] { return OrdersGrid.Cell(0, 0) == "1" && PosGrid.Passes == 1; });
+
+    TOrderMenus menus(Orders, MLOrders,
+                      [&](int grid) { Updater.Event(static_cast<unsigned>(grid)).Set(); });
+    menus.AllOrdersClick();
+    DrainUntil([&] { return Column(OrdersGrid, 0) == std::vector<std::string>{"1", "2"}; });
+
+    TRowBytes r(Pos, "position");
+    r.Key(5).Int("isin_id", 6);
+    Send(kPos, r);
+    DrainUntil([&] { return PosGrid.Cell(0, 1) == "6"; });
+    EXPECT_EQ(PosGrid.RowCount(), 1);
 }
 
 TEST_F(UpdGridsThread, AnEventForATableWithoutRowsRunsNoPass) {
