@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -49,6 +50,14 @@ private:
     std::map<std::string, TValues> FKeys; // by folded full path
     bool FUtf16Hex = true; // hex(1)/hex(2) data is UTF-16LE in version 5 files, ANSI in REGEDIT4
 };
+
+// The largest registry export read; a gateway installation's is a few kilobytes.
+inline constexpr std::size_t kMaxRegistryFileSize = 1024 * 1024;
+// Why the file at `path` cannot stand for the registry: it is a directory, a FIFO, a device or
+// anything else that is not a regular file, or it is larger than kMaxRegistryFileSize. Empty
+// when it can be read, and when there is nothing at `path` (a missing file is reported where
+// the key is looked for). TRegFile::Load refuses such a file.
+std::string RegistryFileProblem(const std::string& path);
 
 // Folds a key or value name for comparison.
 std::string FoldRegistryName(std::string_view name);

@@ -274,17 +274,40 @@ void TRegFile::ParseLine(std::string_view line, std::string& section, bool& dele
     values[key] = std::move(value);
 }
 
+std::string RegistryFileProblem(const std::string& path) {
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(PathFromUtf8(path), ec);
+    if (ec || !std::filesystem::exists(st)) {
+        return {};
+    }
+    // Opening a FIFO would wait for a writer, a device may never end: only a plain file will do.
+    if (!std::filesystem::is_regular_file(st)) {
+        return path + ": not a regular file";
+    }
+    const std::uintmax_t size = std::filesystem::file_size(PathFromUtf8(path), ec);
+    if (!ec && size > kMaxRegistryFileSize) {
+        return path + ": larger than " + std::to_string(kMaxRegistryFileSize / (1024 * 1024)) +
+               " MiB, not a registry export of a gateway installation";
+    }
+    return {};
+}
+
 bool TRegFile::Load(const std::string& path) {
+    FKeys.clear();
+    if (!RegistryFileProblem(path).empty()) {
+        return false;
+    }
     std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) {
-        FKeys.clear();
         return false;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        FKeys.clear();
+    // The file may have grown since it was looked at; never read more than the limit allows.
+    std::string bytes(kMaxRegistryFileSize + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (in.bad() || static_cast<std::size_t>(in.gcount()) > kMaxRegistryFileSize) {
         return false;
     }
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     return Parse(bytes);
 }
 

@@ -1,16 +1,8 @@
 #include "platform/CodePage.h"
+#include "platform/OwnerFile.h"
 #include "settings/SavedSettings.h"
 
 #include <system_error>
-
-#ifdef _WIN32
-#include <fstream>
-#else
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace vorlen {
 
@@ -30,37 +22,6 @@ std::string OneLine(std::string_view text) {
 
 std::string BoolLine(bool value) {
     return value ? "true" : "false";
-}
-
-bool WriteWhole(const std::filesystem::path& file, const std::string& bytes) {
-#ifdef _WIN32
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return static_cast<bool>(out);
-#else
-    const int fd =
-        ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        return false;
-    }
-    // A file left over from an earlier failed save may carry wider permissions.
-    bool ok = ::fchmod(fd, 0600) == 0;
-    std::size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        if (ok) {
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    return ok;
-#endif
 }
 
 } // namespace
@@ -111,7 +72,7 @@ TSaveResult SaveSettingsFile(const std::filesystem::path& savingDir,
     // leaves the user without the settings saved before.
     std::filesystem::path temp = result.File;
     temp += ".tmp";
-    if (!WriteWhole(temp, FormatSavedSettings(settings))) {
+    if (!platform::WriteOwnerOnlyFile(temp, FormatSavedSettings(settings))) {
         std::filesystem::remove(temp, ec);
         result.Error = failure;
         return result;

@@ -114,6 +114,13 @@ TEST(ConsoleGrids, DumpHoldsTheSixGridsAndSystemMessagesReachTheJournal) {
     EXPECT_EQ(journalled("Not for this journal"), 0);
     EXPECT_EQ(ThreadsLeft(run.Stderr()), 0) << run.Stderr();
 
+    // The tables hold the account's money: readable by their owner only.
+    for (const auto& entry : fs::directory_iterator(dump)) {
+        const fs::perms p = entry.status().permissions();
+        EXPECT_EQ(p & (fs::perms::group_all | fs::perms::others_all), fs::perms::none)
+            << entry.path();
+    }
+
     const std::vector<std::size_t> rows = CheckGridFiles(dump);
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(kGridCount));
     EXPECT_GE(rows[kAccGrid], 1u);

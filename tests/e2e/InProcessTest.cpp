@@ -3,9 +3,12 @@
 
 #include "SimHarness.h"
 #include "connections/TrConnection.h"
+#include "grids/GridLayouts.h"
 #include "main/ConnectorPort.h"
+#include "main/console/ConsoleGrids.h"
 #include "main/console/ConsoleTerminal.h"
 #include "main/console/StopWatcher.h"
+#include "main/console/StoreDump.h"
 #include "platform/Events.h"
 #include "platform/FormatSettings.h"
 #include "platform/Module.h"
@@ -13,9 +16,11 @@
 #include "store/Functions.h"
 #include "store/Storage.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <set>
 #include <sstream>
 
 namespace vorlen::e2e {
@@ -115,13 +120,14 @@ protected:
     }
 
     // Posts one order and waits for its reply; the reply's code, or nothing.
-    std::optional<std::int32_t> Order(const TFutures& f, std::int32_t amount, TReplData& reply) {
+    std::optional<std::int32_t> Order(const TFutures& f, std::int32_t amount, TReplData& reply,
+                                      std::int8_t dir = 1) {
         TAddOrderParams p{};
         PutText(p.broker_code, sizeof p.broker_code, "FZ00");
         PutText(p.client_code, sizeof p.client_code, "001");
         PutText(p.price, sizeof p.price, f.Price);
         p.isin_id = f.IsinId;
-        p.dir = 1;
+        p.dir = dir;
         p.atype = 1;
         p.amount = amount;
         std::uint32_t id = 0;
@@ -173,6 +179,91 @@ TEST_F(InProcess, AnOrderGetsItsReplyAndAnInvalidOneItsRefusal) {
     TReplData refused;
     EXPECT_EQ(Order(f, 0, refused), 53); // the amount is wrong
     EXPECT_NE(refused.Fields["message"].FType, nullptr);
+}
+
+// The rows of a dumped table as a grid shows them: the grid's fields in its column order, an
+// empty cell where a column shows no field.
+std::multiset<std::vector<std::string>> AsGrid(const std::vector<std::vector<std::string>>& tsv,
+                                               const TGridLayout& layout) {
+    std::multiset<std::vector<std::string>> rows;
+    if (tsv.empty()) {
+        return rows;
+    }
+    for (std::size_t r = 1; r < tsv.size(); ++r) {
+        std::vector<std::string> row;
+        for (const TGridColumn& c : layout.Columns) {
+            const auto it = std::find(tsv[0].begin(), tsv[0].end(), c.Field);
+            const auto at = static_cast<std::size_t>(it - tsv[0].begin());
+            row.push_back(c.Field.empty() || it == tsv[0].end() || at >= tsv[r].size()
+                              ? std::string()
+                              : tsv[r][at]);
+        }
+        rows.insert(row);
+    }
+    return rows;
+}
+
+// Fills change the position and the account rows in place; the positions and account grids
+// follow them, as the console's dump at the end of a run shows them.
+TEST_F(InProcess, AfterFillsThePositionsAndAccountGridsEqualTheirTables) {
+    const TFutures f = SomeFutures();
+    ASSERT_NE(f.IsinId, 0);
+    std::string upper, lower;
+    TFormatSettings dot = RussianFormatSettings();
+    dot.DecimalSeparator = '.';
+    ForEachRow("fut_sess_contents", [&](const TRowView& row) {
+        if (VarAsInteger(row.Field("isin_id").Data) == f.IsinId) {
+            upper = ValueToStr(row.Field("limit_up").Data, dot);
+            lower = ValueToStr(row.Field("limit_down").Data, dot);
+        }
+    });
+    ASSERT_FALSE(upper.empty());
+    ASSERT_TRUE(DrainUntil([this] { return Transactions().PubState() == 3; }));
+    const auto xpos = [&] {
+        std::int64_t sum = 0;
+        ForEachRow("position", [&](const TRowView& row) {
+            if (VarAsInteger(row.Field("isin_id").Data) == f.IsinId) {
+                sum += VarAsInt64(row.Field("xpos").Data);
+            }
+        });
+        return sum;
+    };
+    const std::int64_t before = xpos();
+
+    // A buy at the upper limit and a sell at the lower one meet the market at once.
+    TReplData reply;
+    EXPECT_EQ(Order({f.IsinId, upper}, 3, reply, 1), 0);
+    EXPECT_EQ(Order({f.IsinId, lower}, 1, reply, 2), 0);
+    ASSERT_TRUE(DrainUntil([&] { return xpos() == before + 2; })) << xpos();
+
+    const fs::path dump = Inst.Root / "dump";
+    const auto agree = [&] {
+        std::vector<TDumpFile> files = CollectDump(Store());
+        for (TDumpFile& g : CollectGridDump(View->GridTables())) {
+            files.push_back(std::move(g));
+        }
+        std::string error;
+        if (!WriteDump(dump, files, error)) {
+            ADD_FAILURE() << error;
+            return true;
+        }
+        bool same = true;
+        for (const auto& [grid, table] :
+             {std::pair{kPositionsGrid, "position"}, std::pair{kAccGrid, "part"}}) {
+            const std::string file = grid == kAccGrid ? "grid_acc.tsv" : "grid_positions.tsv";
+            auto shown = TsvRows(dump / file);
+            if (!shown.empty()) {
+                shown.erase(shown.begin()); // the captions
+            }
+            const auto expected =
+                AsGrid(TsvRows(dump / (std::string(table) + ".tsv")), GridLayout(grid));
+            same = same && !expected.empty() &&
+                   std::multiset<std::vector<std::string>>(shown.begin(), shown.end()) == expected;
+        }
+        return same;
+    };
+    EXPECT_TRUE(DrainUntil(agree, 20s))
+        << ReadFile(dump / "grid_positions.tsv") << ReadFile(dump / "position.tsv");
 }
 
 TEST_F(InProcess, TheFuturesListLeavesOutCltContractsTheReplicaHolds) {

@@ -52,13 +52,7 @@ void TConsoleExpertWindow::StopExpert() {
 }
 
 bool ChooseFuturesByIsin(TChooser& chooser, std::string_view isin) {
-    const auto& items = chooser.FutBox.Items;
-    const auto it = std::find(items.begin(), items.end(), isin);
-    if (it == items.end())
-        return false;
-    chooser.SelectFut(static_cast<int>(it - items.begin()));
-    chooser.FutBoxChange();
-    return true;
+    return chooser.ChooseFutures(isin);
 }
 
 } // namespace vorlen

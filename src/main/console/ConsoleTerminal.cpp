@@ -1,14 +1,18 @@
 #include "main/console/ConsoleTerminal.h"
 
+#include "connections/Connection.h"
 #include "main/ConnectorPort.h"
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
 #include "platform/FormatSettings.h"
 #include "platform/Module.h"
+#include "platform/ProcessStart.h"
+#include "platform/Registry.h"
 #include "platform/Thread.h"
 #include "settings/SavedSettings.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -142,6 +146,17 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     const std::string dumpDir = Absolute(options.DumpDir);
     const std::string settingsFile = Absolute(options.SettingsFile);
 
+#ifndef _WIN32
+    // The installation is read from this file; one that is not a plain file of sane size would
+    // hang the run or fill its memory long before any message could say why.
+    if (const char* reg = std::getenv("VORLEN_REGISTRY"); reg != nullptr && *reg != '\0') {
+        if (const std::string problem = platform::RegistryFileProblem(reg); !problem.empty()) {
+            err << "vorlen-console: VORLEN_REGISTRY: " << problem << '\n' << std::flush;
+            return kExitErrorBox;
+        }
+    }
+#endif
+
     // The console keeps the Russian formats whatever the environment's locale says: the journal
     // reads the same on every machine.
     SetFormatSettings(RussianFormatSettings());
@@ -189,6 +204,11 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         // The window waits 50 ms for itself to be shown first; here there is nothing to show.
         controller.Timer1Timer();
     }
+    // From here on a second stop signal, which ends the process at once, still ends the router
+    // this run started.
+    if (port != nullptr) {
+        watcher->SetRouter(platform::ProcessHandleValue(port->Settings().ProcInfo));
+    }
     if (dialogs.Errors() > 0 || port == nullptr) {
         code = kExitErrorBox;
     } else if (!view.Controls().Connect1) {
@@ -210,11 +230,25 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         // connected state; --until-online then waits for it to have started.
         bool expertPending = !options.ExpertIsin.empty();
         const auto connected = [&] { return view.Controls().FileNew1Menu; };
+        // The market-data thread ends by itself only when its connection cannot be created
+        // (settings the gateway refuses): nothing will ever come on-line then.
+        const auto hopeless = [&] {
+            const TCGConnection* md = port->Connector().MDConn.get();
+            return md != nullptr && md->Finished() && !view.Online();
+        };
+        bool gaveUp = false;
         for (;;) {
             ui::WaitAndDrainUntil([&] {
-                return watcher->StopRequested() || (expertPending && connected()) ||
+                gaveUp = options.UntilOnline && hopeless();
+                return watcher->StopRequested() || gaveUp || (expertPending && connected()) ||
                        (!expertPending && options.UntilOnline && view.Online());
             });
+            if (gaveUp) {
+                err << "vorlen-console: --until-online: the market-data connection could not be "
+                       "created\n"
+                    << std::flush;
+                break;
+            }
             if (!expertPending || watcher->StopRequested())
                 break;
             expertPending = false;
@@ -243,6 +277,8 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
 
     const auto stopStart = TClock::now();
     controller.FormClose();
+    // The connector has ended the router and given its handle back.
+    watcher->SetRouter(0);
     const auto stopMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - stopStart).count();
     ui::UnmarkUiThread();

@@ -1,5 +1,6 @@
 #include "main/console/StopWatcher.h"
 
+#include "platform/ProcessStart.h"
 #include "platform/Thread.h"
 
 #ifdef _WIN32
@@ -74,13 +75,27 @@ TStopWatcher::~TStopWatcher() {
     }
 }
 
+void TStopWatcher::EndNow(int code) {
+    // The router runs in a process group of its own, so the Ctrl+C never reached it; left alone
+    // it would hold its port after the terminal is gone. Should the shutdown order be ending it
+    // at this moment, this call waits for that and finds it gone.
+    if (const std::uintptr_t router = FRouter.load(); router != 0) {
+        platform::TerminateStartedProcess(router, 0, 500);
+    }
+#ifdef _WIN32
+    ExitProcess(static_cast<UINT>(code));
+#else
+    _exit(code);
+#endif
+}
+
 void TStopWatcher::Run() {
     while (!FQuit) {
 #ifdef _WIN32
         std::this_thread::sleep_for(kPoll);
         if (const int ev = gConsoleEvent.exchange(0); ev != 0) {
             if (FSignal != 0) {
-                ExitProcess(128 + static_cast<UINT>(ev));
+                EndNow(128 + ev);
             }
             FSignal = ev;
             ui::WakeUiWaiter();
@@ -93,7 +108,7 @@ void TStopWatcher::Run() {
         if (sig > 0) {
             if (FSignal != 0) {
                 // The second request: no more waiting for the shutdown order.
-                _exit(128 + sig);
+                EndNow(128 + sig);
             }
             FSignal = sig;
             ui::WakeUiWaiter();

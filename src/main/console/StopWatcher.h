@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <thread>
 
@@ -27,17 +28,23 @@ public:
     TStopWatcher(const TStopWatcher&) = delete;
     TStopWatcher& operator=(const TStopWatcher&) = delete;
 
+    // The router process this run started (a TProcInfo process handle; 0: none). A second stop
+    // signal terminates it before ending the process.
+    void SetRouter(std::uintptr_t process) { FRouter = process; }
+
     int Signal() const { return FSignal.load(); }
     bool TimedOut() const { return FTimedOut.load(); }
     bool StopRequested() const { return Signal() != 0 || TimedOut(); }
 
 private:
     void Run();
+    [[noreturn]] void EndNow(int code);
 
     std::optional<TClock::time_point> FDeadline;
     std::atomic<int> FSignal{0};
     std::atomic<bool> FTimedOut{false};
     std::atomic<bool> FQuit{false};
+    std::atomic<std::uintptr_t> FRouter{0};
     std::thread FThread;
 };
 

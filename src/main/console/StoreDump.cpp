@@ -1,5 +1,6 @@
 #include "main/console/StoreDump.h"
 
+#include "platform/OwnerFile.h"
 #include "store/Functions.h"
 #include "store/Storage.h"
 
@@ -132,10 +133,8 @@ bool WriteDump(const std::filesystem::path& dir, const std::vector<TDumpFile>& f
     }
     for (const TDumpFile& f : files) {
         const std::filesystem::path path = dir / f.Name;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(f.Text.data(), static_cast<std::streamsize>(f.Text.size()));
-        out.close();
-        if (!out) {
+        // The tables hold the account's money and positions: the owner's business only.
+        if (!platform::WriteOwnerOnlyFile(path, f.Text)) {
             error = "cannot write " + path.string();
             return false;
         }
