@@ -1,5 +1,6 @@
 #include "experts/Shoose.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -115,10 +116,27 @@ void TChooser::FutBoxChange() {
     Fisin = e->isin;
     FName = e->name;
     Label1 = "Код фьючерса: " + Fshort_isin;
-    const std::string base = BaseAssetCode(e->isin);
-    ShowUnderlying(base);
-    if (!base.empty())
-        Sname = base;
+    // The underlying is this futures' own or none: an earlier pick's ticker would put the
+    // wrong underlying into the new expert's caption.
+    Sname = BaseAssetCode(e->isin);
+    ShowUnderlying(Sname);
+}
+
+bool TChooser::ChooseFutures(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    const auto it = std::find(FutBox.Items.begin(), FutBox.Items.end(), text);
+    if (text.empty() || it == FutBox.Items.end())
+        return false;
+    SelectFut(static_cast<int>(it - FutBox.Items.begin()));
+    FutBoxChange();
+    return true;
+}
+
+std::string UnknownFuturesText(std::string_view text) {
+    return "Фьючерс \"" + std::string(text) + "\" не найден в списке инструментов.";
 }
 
 void TChooser::OptBoxChange() {

@@ -23,6 +23,9 @@ std::string_view SpotTickerForPrefix(std::string_view prefix);
 // spot instrument of that ticker is listed.
 std::string BaseAssetCode(std::string_view code, const TSHeaders& spot);
 
+// The refusal of a typed futures code that names no listed futures.
+std::string UnknownFuturesText(std::string_view text);
+
 // Caption of a new expert window; an expert for the same caption is refused as a duplicate.
 std::string ExpertCaption(std::string_view Fisin, std::string_view Sname, std::int32_t Fisin_id);
 
@@ -49,6 +52,11 @@ public:
     void Preselect(int openExperts);
 
     std::string BaseAssetCode(std::string_view code) const;
+
+    // The futures whose code is `text` (blanks around it aside), selected and taken as
+    // FutBoxChange takes it. False, changing nothing, when no futures has that code: a typed
+    // text that names no instrument must not leave the earlier choice in force.
+    bool ChooseFutures(std::string_view text);
 
     TChooserBox FutBox{{}, -1, "FutBox"};
     TChooserBox OptBox{{}, -1, "OptBox"};

@@ -93,4 +93,35 @@ void SetupGrid(TGridSink& grid, const TGridLayout& layout) {
     grid.EndUpdate();
 }
 
+std::string SelectedCellsText(const TModelGridSink& grid, std::vector<std::pair<int, int>> cells) {
+    if (cells.empty())
+        return {};
+    std::sort(cells.begin(), cells.end());
+    cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+    int first = cells.front().second;
+    int last = first;
+    for (const auto& [row, col] : cells) {
+        first = std::min(first, col);
+        last = std::max(last, col);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < cells.size();) {
+        const int row = cells[i].first;
+        int col = first;
+        for (; i < cells.size() && cells[i].first == row; ++i) {
+            for (; col < cells[i].second; ++col)
+                text += '\t';
+            for (const char c : grid.Cell(row, col))
+                text += c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+            if (col < last)
+                text += '\t';
+            ++col;
+        }
+        for (; col < last; ++col)
+            text += '\t';
+        text += '\n';
+    }
+    return text;
+}
+
 } // namespace vorlen

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vorlen {
@@ -75,5 +76,12 @@ private:
 
 // A grid as the main window creates it: the layout's captions and one empty data row.
 void SetupGrid(TGridSink& grid, const TGridLayout& layout);
+
+// The selected cells of a grid as text for the clipboard, as a spreadsheet pastes it: one line
+// per row that has a selected cell, from the leftmost to the rightmost selected column of the
+// whole selection, cells separated by tabs; a cell left out of an uneven selection is empty.
+// Tabs and line breaks inside a cell become blanks so they cannot shift the table. Each cell is
+// (row, column).
+std::string SelectedCellsText(const TModelGridSink& grid, std::vector<std::pair<int, int>> cells);
 
 } // namespace vorlen

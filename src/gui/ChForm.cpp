@@ -1,6 +1,7 @@
 #include "gui/ChForm.h"
 
 #include "gui/DesignFont.h"
+#include "main/Dialogs.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -60,7 +61,7 @@ TChForm::TChForm(TChooser& chooser, QWidget* parent) : QDialog(parent), FChooser
     Button2 = new QPushButton(QStringLiteral("Cancel"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setGeometry(218, 152, 75, 25);
-    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button1, &QPushButton::clicked, this, &TChForm::accept);
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
     ShowChooser();
@@ -78,6 +79,19 @@ void TChForm::OptBoxChange(int index) {
     FChooser.SelectOpt(index);
     FChooser.OptBoxChange();
     ShowChooser();
+}
+
+void TChForm::accept() {
+    // The box is editable: what it shows is what the expert will trade, or nothing at all.
+    if (!FChooser.FutBox.Items.empty()) {
+        const std::string text = FutBox->currentText().toStdString();
+        if (!FChooser.ChooseFutures(text)) {
+            ShowError(UnknownFuturesText(text));
+            return;
+        }
+        ShowChooser();
+    }
+    QDialog::accept();
 }
 
 void TChForm::ShowChooser() {

@@ -35,6 +35,8 @@ public:
 public slots:
     void FutBoxChange(int index);
     void OptBoxChange(int index);
+    // OK: refused with a message while the futures box shows a code no futures has.
+    void accept() override;
 
 protected:
     void showEvent(QShowEvent* event) override;

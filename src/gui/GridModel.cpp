@@ -1,7 +1,12 @@
 #include "gui/GridModel.h"
 
+#include "gui/JournalPane.h"
+
+#include <QClipboard>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <algorithm>
 
 namespace vorlen::gui {
@@ -104,7 +109,8 @@ TGridView::TGridView(const TGridLayout& layout, QWidget* parent)
     setObjectName(QString::fromUtf8(layout.Name.data(), static_cast<int>(layout.Name.size())));
     setModel(FModel);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several cells, so that a block can be copied.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setShowGrid(true);
     setWordWrap(false);
@@ -137,6 +143,35 @@ void TGridView::Setup() {
     });
     for (std::size_t c = 0; c < widths.size(); ++c)
         setColumnWidth(static_cast<int>(c), widths[c]);
+}
+
+void TGridView::CopySelection() {
+    std::vector<std::pair<int, int>> cells;
+    for (const QModelIndex& index : selectionModel()->selectedIndexes())
+        cells.emplace_back(index.row(), index.column());
+    if (cells.empty())
+        return;
+    const std::string text = SelectedCellsText(*FModel, std::move(cells));
+    QGuiApplication::clipboard()->setText(
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+bool TGridView::event(QEvent* e) {
+    if (e->type() == QEvent::ShortcutOverride &&
+        TJournalPane::WantsCopy(static_cast<QKeyEvent*>(e), selectionModel()->hasSelection())) {
+        e->accept();
+        return true;
+    }
+    return QTableView::event(e);
+}
+
+void TGridView::keyPressEvent(QKeyEvent* e) {
+    if (TJournalPane::WantsCopy(e, selectionModel()->hasSelection())) {
+        CopySelection();
+        e->accept();
+        return;
+    }
+    QTableView::keyPressEvent(e);
 }
 
 } // namespace vorlen::gui

@@ -53,6 +53,13 @@ public:
     const TGridLayout& Layout() const { return FLayout; }
     // Captions, one empty data row and the column widths, as the main window is created.
     void Setup();
+    // The selected cells as tab-separated lines on the clipboard; nothing without a selection.
+    void CopySelection();
+
+protected:
+    // Ctrl+C with cells selected copies them instead of reaching the window's Connect.
+    bool event(QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     const TGridLayout& FLayout;

@@ -274,6 +274,18 @@ void TMainForm::CreateOrderMenus() {
     bind(DoneMLOrders, &TOrderMenus::DoneMLOrdersClick);
     bind(AllMLOrders, &TOrderMenus::AllMLOrdersClick);
 
+    // Both menus copy from the grid on the current page: the orders grid's menu only opens over
+    // it, the page control's over whichever page is shown.
+    for (QMenu* menu : {PopupMenu1, PopupMenu2}) {
+        menu->addSeparator();
+        QAction* copy = menu->addAction(QStringLiteral("Копировать"));
+        copy->setObjectName(QStringLiteral("CopyCells"));
+        connect(copy, &QAction::triggered, this, [this] {
+            if (auto* grid = qobject_cast<TGridView*>(MainPageControl->currentWidget()))
+                grid->CopySelection();
+        });
+    }
+
     // The orders grid has a menu of its own; every other page without one (the multi-leg
     // orders grid among them) and the tab strip pass the request up to the page control.
     QWidget* orders = GridViews[kOrdersGrid];

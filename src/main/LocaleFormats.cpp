@@ -35,9 +35,72 @@ std::string Trimmed(const std::string& s) {
     return s.substr(first, last - first + 1);
 }
 
+// A run of more than two M (a month's name) or d (a weekday's name) outside quotes.
+bool NamesDayOrMonth(std::string_view pattern) {
+    std::size_t i = 0;
+    while (i < pattern.size()) {
+        const char c = pattern[i];
+        if (c == '\'') {
+            const std::size_t close = pattern.find('\'', i + 1);
+            i = close == std::string_view::npos ? pattern.size() : close + 1;
+            continue;
+        }
+        const std::size_t run = RunLength(pattern, i);
+        if ((c == 'M' || c == 'd') && run > 2)
+            return true;
+        i += run;
+    }
+    return false;
+}
+
+// The locale's order of day, month and year, all numeric with two-digit day and month, so that
+// a journal date never reads "8 12 2026". Words, weekdays and odd separators of a long pattern
+// are left out; a missing day or month sits beside the other, a missing year comes last.
+std::string NumericShortDate(std::string_view pattern) {
+    std::string order;
+    bool shortYear = false;
+    std::size_t i = 0;
+    while (i < pattern.size()) {
+        const char c = pattern[i];
+        if (c == '\'') {
+            const std::size_t close = pattern.find('\'', i + 1);
+            i = close == std::string_view::npos ? pattern.size() : close + 1;
+            continue;
+        }
+        const std::size_t run = RunLength(pattern, i);
+        i += run;
+        const bool weekday = c == 'd' && run > 2;
+        if ((c == 'd' || c == 'M' || c == 'y') && !weekday && order.find(c) == std::string::npos) {
+            order += c;
+            if (c == 'y')
+                shortYear = run <= 2;
+        }
+    }
+    // Day and month stay neighbours: a missing one goes right after the other.
+    if (order.find('M') == std::string::npos) {
+        const std::size_t d = order.find('d');
+        order.insert(d == std::string::npos ? 0 : d + 1, 1, 'M');
+    }
+    if (order.find('d') == std::string::npos)
+        order.insert(order.find('M') + 1, 1, 'd');
+    if (order.find('y') == std::string::npos)
+        order += 'y';
+    const char found = DateSeparatorOf(pattern);
+    const char sep = found == '/' || found == '-' ? found : '.';
+    std::string out;
+    for (const char c : order) {
+        if (!out.empty())
+            out += sep;
+        out += c == 'd' ? "dd" : c == 'M' ? "mm" : shortYear ? "yy" : "yyyy";
+    }
+    return out;
+}
+
 } // namespace
 
 std::string ShortDateFromQtPattern(std::string_view pattern) {
+    if (NamesDayOrMonth(pattern))
+        return NumericShortDate(pattern);
     std::string out;
     std::size_t i = 0;
     while (i < pattern.size()) {
@@ -121,9 +184,9 @@ TFormatSettings FormatSettingsFromQtLocale(std::string_view shortDatePattern,
                                            std::string_view longTimePattern,
                                            std::string_view decimalPoint) {
     TFormatSettings fs;
-    fs.DateSeparator = DateSeparatorOf(shortDatePattern);
     fs.DecimalSeparator = decimalPoint.size() == 1 ? decimalPoint.front() : ',';
     fs.ShortDateFormat = ShortDateFromQtPattern(shortDatePattern);
+    fs.DateSeparator = DateSeparatorOf(fs.ShortDateFormat);
     fs.LongTimeFormat = LongTimeFromQtPattern(longTimePattern);
     if (fs.LongTimeFormat.empty())
         fs.LongTimeFormat = "hh:nn:ss";

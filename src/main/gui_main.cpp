@@ -2,6 +2,7 @@
 
 #include "gui/MainForm.h"
 #include "gui/QtDialogs.h"
+#include "gui/QtTranslations.h"
 #include "gui/UiBridge.h"
 #include "main/ConnectorPort.h"
 #include "main/Dialogs.h"
@@ -49,6 +50,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vorlen"));
+    vorlen::gui::InstallQtTranslations(app);
 
     vorlen::SetFormatSettings(LocaleFormatSettings());
     vorlen::ui::MarkUiThread();

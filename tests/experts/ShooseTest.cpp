@@ -64,7 +64,7 @@ TEST_F(Chooser, AnIndexBeyondTheListSelectsAndChangesNothing) {
     EXPECT_EQ(ch.OptBox.ItemIndex, -1);
     EXPECT_EQ(ch.Label2, "Код опциона: Не выбрано");
     EXPECT_EQ(ch.Oisin_id, 0);
-    // LKOH has no spot entry: the label says so and Sname stays as it was.
+    // LKOH has no spot entry: the label says so and there is no underlying.
     EXPECT_EQ(ch.SharLabel, "Базовый актив: Не найден");
     EXPECT_EQ(ch.Sname, "");
 
@@ -74,7 +74,8 @@ TEST_F(Chooser, AnIndexBeyondTheListSelectsAndChangesNothing) {
     EXPECT_EQ(later.SharLabel, "Базовый актив: Не выбрано");
 }
 
-TEST_F(Chooser, FuturesWithoutUnderlyingKeepTheEarlierSname) {
+// The earlier pick's underlying used to stay and named the new expert after the wrong ticker.
+TEST_F(Chooser, FuturesWithoutUnderlyingHaveNoneRatherThanTheEarlierOne) {
     TChooser ch(fut, opt, spot);
     ch.SelectFut(0);
     ch.FutBoxChange();
@@ -82,7 +83,29 @@ TEST_F(Chooser, FuturesWithoutUnderlyingKeepTheEarlierSname) {
     ch.FutBoxChange();
     EXPECT_EQ(ch.Fisin, "LKOH-6.26");
     EXPECT_EQ(ch.SharLabel, "Базовый актив: Не найден");
-    EXPECT_EQ(ch.Sname, "GAZP");
+    EXPECT_EQ(ch.Sname, "");
+    EXPECT_EQ(ExpertCaption(ch.Fisin, ch.Sname, ch.Fisin_id), "LKOH-6.26(}-[103]");
+}
+
+// A typed code takes its futures; one that names none changes nothing and is refused.
+TEST_F(Chooser, TypedCodesChooseTheirFuturesOrNothing) {
+    const struct {
+        const char* Text;
+        bool Known;
+        std::int32_t Id; // after the attempt; 101 is the preselected futures
+    } cases[] = {
+        {"SBRF-6.26", true, 102},  {"  LKOH-6.26 ", true, 103},
+        {"sbrf-6.26", false, 101}, {"SBRF", false, 101},
+        {"", false, 101},
+    };
+    for (const auto& c : cases) {
+        TChooser ch(fut, opt, spot);
+        ch.Preselect(0);
+        EXPECT_EQ(ch.ChooseFutures(c.Text), c.Known) << c.Text;
+        EXPECT_EQ(ch.Fisin_id, c.Id) << c.Text;
+        EXPECT_EQ(ch.Sname, c.Id == 103 ? "" : c.Id == 102 ? "SBER" : "GAZP") << c.Text;
+    }
+    EXPECT_EQ(UnknownFuturesText("SBRF"), "Фьючерс \"SBRF\" не найден в списке инструментов.");
 }
 
 TEST_F(Chooser, EmptyListsLeaveTheBoxesAlone) {

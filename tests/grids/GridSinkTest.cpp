@@ -73,6 +73,33 @@ TEST(ModelGridSink, RepaintsOnceAtTheOutermostEndUpdate) {
     EXPECT_FALSE(grid.Updating());
 }
 
+TEST(SelectedCellsText, RowsOfTabSeparatedCellsAcrossTheSelectionsColumns) {
+    TModelGridSink grid(GridLayout(kDealsGrid));
+    grid.SetRowCount(3);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            grid.SetCell(r, c, std::string(1, static_cast<char>('a' + 3 * r + c)));
+    grid.SetCell(2, 2, "tab\there\nline");
+    using Cells = std::vector<std::pair<int, int>>;
+    const struct {
+        const char* What;
+        Cells Selected;
+        std::string Text;
+    } cases[] = {
+        {"nothing", {}, ""},
+        {"one cell", {{1, 1}}, "e\n"},
+        {"a block, given in any order, twice over",
+         {{1, 1}, {0, 0}, {1, 0}, {0, 1}, {0, 0}},
+         "a\tb\nd\te\n"},
+        {"an uneven selection; a row without a selected cell is left out",
+         {{0, 0}, {2, 2}},
+         "a\t\t\n\t\ttab here line\n"},
+        {"a cell past the grid reads as empty", {{0, 2}, {7, 2}}, "c\n\n"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SelectedCellsText(grid, c.Selected), c.Text) << c.What;
+}
+
 TEST(OrderMenus, HandlersSetTheirOwnFilterAndMoveTheCheckMark) {
     std::int32_t orders = kFilterActive;
     std::int32_t mlOrders = kFilterActive;

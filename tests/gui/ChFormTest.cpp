@@ -1,6 +1,7 @@
 #include "gui/ChForm.h"
 
 #include "GuiSupport.h"
+#include "main/Dialogs.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -67,13 +68,40 @@ TEST_F(ChFormTest, UserChoicesUpdateLabelsAndFields) {
     EXPECT_EQ(form.Label1->text(), "Код фьючерса: LKM6");
     EXPECT_EQ(form.SharLabel->text(), "Базовый актив: Не найден");
     EXPECT_EQ(chooser.Fisin_id, 13);
-    EXPECT_EQ(chooser.Sname, "VKCO") << "an underlying not found keeps the last one";
+    EXPECT_EQ(chooser.Sname, "") << "a futures without underlying has none of its own";
 
     form.OptBox->setCurrentIndex(0);
     emit form.OptBox->activated(0);
     EXPECT_EQ(form.SharLabel->text(), "Базовый актив: USD000UTSTOM");
-    EXPECT_EQ(chooser.Sname, "VKCO");
+    EXPECT_EQ(chooser.Sname, "");
     EXPECT_EQ(chooser.Oisin_id, 21);
+}
+
+// The futures box is editable: OK with a code no futures has is refused and the dialog stays;
+// a typed code that is listed is what the expert gets.
+TEST_F(ChFormTest, OkWithATypedCodeThatNamesNoFuturesIsRefused) {
+    TScriptedDialogs boxes;
+    TScopedDialogs installed(boxes);
+    TChooser chooser(Fut, Opt, Spot);
+    chooser.Preselect(0);
+    TChForm form(chooser);
+    form.show();
+
+    form.FutBox->setEditText(QStringLiteral("SBRF-6.26"));
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_EQ(boxes.Texts(TDialogKind::Error),
+              std::vector<std::string>{"Фьючерс \"SBRF-6.26\" не найден в списке инструментов."});
+    EXPECT_EQ(chooser.Fisin_id, 11) << "the preselection is not what the user asked for";
+
+    form.FutBox->setEditText(QStringLiteral("MAIL-6.26"));
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_EQ(chooser.Fisin_id, 12);
+    EXPECT_EQ(chooser.Sname, "VKCO");
+    EXPECT_EQ(form.Label1->text(), "Код фьючерса: VKM6");
+    EXPECT_EQ(boxes.Calls.size(), 1u);
 }
 
 TEST_F(ChFormTest, EmptyListsAndTheButtons) {

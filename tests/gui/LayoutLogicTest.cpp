@@ -12,12 +12,30 @@ TEST(LocaleFormats, DatePatternsBecomeTheRecordsNotation) {
     EXPECT_EQ(ShortDateFromQtPattern("dd.MM.yyyy"), "dd.mm.yyyy");
     EXPECT_EQ(ShortDateFromQtPattern("M/d/yy"), "m/d/yy");
     EXPECT_EQ(ShortDateFromQtPattern("yyyy-MM-dd"), "yyyy-mm-dd");
-    EXPECT_EQ(ShortDateFromQtPattern("dddd d MMMM yyyy"), "dd d mm yyyy");
-    EXPECT_EQ(ShortDateFromQtPattern("d 'de' MMM"), "d 'de' mm");
+    // A month's or a weekday's name turns the whole date numeric, in the locale's order.
+    EXPECT_EQ(ShortDateFromQtPattern("dddd d MMMM yyyy"), "dd.mm.yyyy");
+    EXPECT_EQ(ShortDateFromQtPattern("d 'de' MMM"), "dd.mm.yyyy");
     EXPECT_EQ(DateSeparatorOf("dd.MM.yyyy"), '.');
     EXPECT_EQ(DateSeparatorOf("M/d/yy"), '/');
     EXPECT_EQ(DateSeparatorOf("yyyy-MM-dd"), '-');
     EXPECT_EQ(DateSeparatorOf("'d' yyyy"), '.');
+}
+
+// Locales whose short date names the month read "8 12 2026" in the journal before.
+TEST(LocaleFormats, ADateWithAMonthNameReadsAsANumericDateWithTwoDigitDayAndMonth) {
+    const struct {
+        const char* Pattern;
+        const char* Shown; // 8 December 2026
+    } cases[] = {
+        {"d MMM yyyy", "08.12.2026"},  {"d MMMM yyyy 'г.'", "08.12.2026"},
+        {"MMM d, yyyy", "12.08.2026"}, {"yyyy-MMM-dd", "2026-12-08"},
+        {"ddd d/MMM/yy", "08/12/26"},  {"MMMM yyyy", "12.08.2026"},
+        {"dd.MM.yyyy", "08.12.2026"},  {"M/d/yy", "12/8/26"},
+    };
+    for (const auto& c : cases) {
+        const TFormatSettings fs = FormatSettingsFromQtLocale(c.Pattern, "HH:mm:ss", ",");
+        EXPECT_EQ(FormatShortDate(2026, 12, 8, fs), c.Shown) << c.Pattern;
+    }
 }
 
 TEST(LocaleFormats, TimePatternsAreTwentyFourHourWithMinutesAsN) {

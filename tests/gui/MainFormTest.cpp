@@ -6,10 +6,14 @@
 #include "gui/GridModel.h"
 #include "gui/JournalPane.h"
 #include "gui/MdiChild.h"
+#include "gui/QtTranslations.h"
 #include "gui/SetForm.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,8 +27,11 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTranslator>
 
 namespace vorlen::test {
 namespace {
@@ -405,8 +412,9 @@ TEST_F(MainFormTest, OrderFilterMenusMoveTheirCheckMarks) {
     Ready();
     EXPECT_TRUE(Form->ActiveOrders->isChecked());
     EXPECT_TRUE(Form->ActiveMLOrders->isChecked());
-    EXPECT_EQ(Texts(Form->PopupMenu1->actions()),
-              (QStringList{"Активные заявки", "Исполненные заявки", "Все заявки"}));
+    EXPECT_EQ(
+        Texts(Form->PopupMenu1->actions()),
+        (QStringList{"Активные заявки", "Исполненные заявки", "Все заявки", "|", "Копировать"}));
     Form->AllOrders->trigger();
     EXPECT_EQ(Port->Orders, 4);
     EXPECT_TRUE(Form->AllOrders->isChecked());
@@ -418,6 +426,75 @@ TEST_F(MainFormTest, OrderFilterMenusMoveTheirCheckMarks) {
     EXPECT_EQ(Port->Orders, 4);
     EXPECT_TRUE(Form->DoneMLOrders->isChecked());
     EXPECT_FALSE(Form->ActiveMLOrders->isChecked());
+}
+
+// Ctrl+C is the window's Connect, but where text or cells are selected it copies them; the
+// grids' menus copy too.
+TEST_F(MainFormTest, CtrlCCopiesASelectionAndConnectsWithout) {
+    Ready();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    QSignalSpy connects(Form->Connect1, &QAction::triggered);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const auto ctrlC = [](QWidget* w) {
+        w->setFocus();
+        QTest::keyClick(w, Qt::Key_C, Qt::ControlModifier);
+    };
+
+    // The journal: a selected line is copied, Connect does not run.
+    Form->MainPageControl->setCurrentIndex(kGridCount);
+    Form->Memo1->AppendLine("первая строка");
+    Form->Memo1->AppendLine("вторая строка");
+    QTextCursor cursor = Form->Memo1->document()->find(QStringLiteral("вторая строка"));
+    ASSERT_FALSE(cursor.isNull());
+    Form->Memo1->setTextCursor(cursor);
+    clipboard->clear();
+    ctrlC(Form->Memo1);
+    EXPECT_EQ(clipboard->text(), "вторая строка");
+    EXPECT_EQ(connects.count(), 0);
+
+    // A grid block: tab-separated rows.
+    gui::TGridView* grid = Form->GridViews[kDealsGrid];
+    Form->MainPageControl->setCurrentIndex(kDealsGrid);
+    gui::TGridModel& model = grid->Model();
+    model.BeginUpdate();
+    model.SetRowCount(2);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c)
+            model.SetCell(r, c, std::to_string(10 * r + c));
+    model.EndUpdate();
+    grid->selectionModel()->select(QItemSelection(model.index(0, 1), model.index(1, 2)),
+                                   QItemSelectionModel::ClearAndSelect);
+    clipboard->clear();
+    ctrlC(grid);
+    EXPECT_EQ(clipboard->text(), "1\t2\n11\t12\n");
+    EXPECT_EQ(connects.count(), 0);
+
+    // The page control's menu copies from the grid shown.
+    grid->selectionModel()->select(model.index(1, 0), QItemSelectionModel::ClearAndSelect);
+    Form->PopupMenu2->findChild<QAction*>(QStringLiteral("CopyCells"))->trigger();
+    EXPECT_EQ(clipboard->text(), "10\n");
+
+    // Nothing selected: Ctrl+C connects, from the grid and from the journal alike.
+    grid->clearSelection();
+    ctrlC(grid);
+    EXPECT_EQ(connects.count(), 1);
+    Form->MainPageControl->setCurrentIndex(kGridCount);
+    Form->Memo1->moveCursor(QTextCursor::End);
+    ctrlC(Form->Memo1);
+    EXPECT_EQ(connects.count(), 2);
+}
+
+TEST(QtTranslations, StandardButtonsSpeakTheInterfacesLanguage) {
+    QTranslator* translator = gui::InstallQtTranslations(*QCoreApplication::instance());
+    ASSERT_NE(translator, nullptr) << "qtbase_ru not found (package qt6-translations-l10n)";
+    QDialogButtonBox box(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+    EXPECT_EQ(box.button(QDialogButtonBox::Cancel)->text(), "Отмена");
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+    // Taken out again, so the other tests see Qt's own texts.
+    QDialogButtonBox later(QDialogButtonBox::Cancel);
+    EXPECT_EQ(later.button(QDialogButtonBox::Cancel)->text(), "Cancel");
 }
 
 TEST_F(MainFormTest, RightClicksOpenTheOrdersMenuOrThePageControlsMenu) {
