@@ -114,7 +114,8 @@ TEST(ConsoleGrids, FilesAreNamedAfterTheGridsAndHoldWhatThePassWrote) {
     EXPECT_EQ(GridTsv(grids.Grid(kPositionsGrid)), captions + "\n");
 }
 
-TEST(ConsoleExpert, ThePickedFuturesKeepsThePreselectionsUnderlyingWhenItHasNone) {
+// The preselection's underlying used to stay with a picked futures that has none.
+TEST(ConsoleExpert, ThePickedFuturesHasItsOwnUnderlyingOrNone) {
     const THeaders fut{{11, "GAZR-6.26", "GZM6", "Газпром"}, {12, "XYZ-6.26", "XYM6", "Нечто"}};
     const THeaders opt;
     const TSHeaders spot{{9, "GAZP", "GAZP", "Газпром ао"}};
@@ -129,7 +130,8 @@ TEST(ConsoleExpert, ThePickedFuturesKeepsThePreselectionsUnderlyingWhenItHasNone
     EXPECT_EQ(chooser.Fisin_id, 12);
     EXPECT_EQ(chooser.FName, "Нечто");
     EXPECT_EQ(chooser.SharLabel, "Базовый актив: Не найден");
-    EXPECT_EQ(ExpertCaption(chooser.Fisin, chooser.Sname, chooser.Fisin_id), "XYZ-6.26(GAZP}-[12]");
+    EXPECT_EQ(chooser.Sname, "");
+    EXPECT_EQ(ExpertCaption(chooser.Fisin, chooser.Sname, chooser.Fisin_id), "XYZ-6.26(}-[12]");
 }
 
 TEST(ConsoleExpert, AWindowWithoutAStoreWritesItsCaptionedLinesAndNeverStarts) {

@@ -52,6 +52,7 @@ public:
     void SetEnvOpen(bool open) override { Env = open; }
     std::int32_t& OrdersFilter() override { return Orders; }
     std::int32_t& MLOrdersFilter() override { return MLOrders; }
+    void RefreshGrid(int grid) override { Refreshed.push_back(grid); }
 
     std::string RouterPath(const std::string& key, const std::string& record) override {
         Log->Calls.push_back("RouterPath " + key + " " + record);
@@ -112,6 +113,7 @@ public:
     bool Env = false;
     std::int32_t Orders = 1;
     std::int32_t MLOrders = 1;
+    std::vector<int> Refreshed; // grids whose pass was asked for, in order
     TListeners Lsnrs;
     std::vector<std::string> Streams;
     bool CLT = false;

@@ -426,6 +426,8 @@ TEST_F(MainFormTest, OrderFilterMenusMoveTheirCheckMarks) {
     EXPECT_EQ(Port->Orders, 4);
     EXPECT_TRUE(Form->DoneMLOrders->isChecked());
     EXPECT_FALSE(Form->ActiveMLOrders->isChecked());
+    // Each change asks for a pass of its own grid at once; the repeated choice asks for none.
+    EXPECT_EQ(Port->Refreshed, (std::vector<int>{kOrdersGrid, kMLOrdersGrid}));
 }
 
 // Ctrl+C is the window's Connect, but where text or cells are selected it copies them; the
