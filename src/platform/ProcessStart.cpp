@@ -134,6 +134,18 @@ bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t exitCode, int
     return true;
 }
 
+bool StartedProcessExited(std::uintptr_t process, TProcessExit& ended) {
+    const auto handle = reinterpret_cast<HANDLE>(process);
+    if (handle == nullptr || WaitForSingleObject(handle, 0) != WAIT_OBJECT_0) {
+        return false;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(handle, &code);
+    ended.Signalled = false;
+    ended.Code = static_cast<int>(code);
+    return true;
+}
+
 bool CloseProcessHandle(std::uintptr_t handle) {
     return CloseHandle(reinterpret_cast<HANDLE>(handle)) != 0;
 }
@@ -328,6 +340,39 @@ bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t /*exitCode*/,
         }
     }
     child.Reaped = true;
+    return true;
+}
+
+bool StartedProcessExited(std::uintptr_t process, TProcessExit& ended) {
+    pid_t pid = 0;
+    bool thread = false;
+    if (!DecodeHandle(process, pid, thread) || thread) {
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(gChildrenLock);
+    const auto it = gChildren.find(pid);
+    if (it == gChildren.end() || !it->second.ProcessOpen) {
+        return false;
+    }
+    if (it->second.Reaped) {
+        return true;
+    }
+    int status = 0;
+    pid_t r = 0;
+    while ((r = waitpid(pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (r != pid) {
+        // Still running, or reaped by someone else (ECHILD), whose status we cannot know.
+        if (r < 0 && errno == ECHILD) {
+            it->second.Reaped = true;
+            ended = TProcessExit{};
+            return true;
+        }
+        return false;
+    }
+    it->second.Reaped = true;
+    ended.Signalled = WIFSIGNALED(status);
+    ended.Code = ended.Signalled ? WTERMSIG(status) : WEXITSTATUS(status);
     return true;
 }
 
