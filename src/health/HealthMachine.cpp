@@ -42,7 +42,8 @@ void THealthMachine::Configure(std::string router, std::int64_t routerTimeoutMs)
     FRouterTimeoutMs = routerTimeoutMs > 0 ? routerTimeoutMs : 2000;
 }
 
-THealthState THealthMachine::Next(const TLinkFacts& f, bool exchangeStale, std::int64_t now) {
+THealthState THealthMachine::Next(const TLinkFacts& f, std::int64_t exchangeSilentSince,
+                                  std::int64_t now) {
     if (!f.Running) {
         return THealthState::Disconnected;
     }
@@ -56,8 +57,15 @@ THealthState THealthMachine::Next(const TLinkFacts& f, bool exchangeStale, std::
         FReadySince = now;
     }
     const std::int64_t beat = std::max(FLastBeat, FReadySince);
-    const bool silent = f.HeartbeatWatched && now - beat > kStaleAfterMs;
-    return silent || exchangeStale ? THealthState::Stale : THealthState::Online;
+    if (f.HeartbeatWatched && now - beat > kStaleAfterMs) {
+        FSilentSince = beat;
+        return THealthState::Stale;
+    }
+    if (exchangeSilentSince >= 0) {
+        FSilentSince = std::max(exchangeSilentSince, FReadySince);
+        return THealthState::Stale;
+    }
+    return THealthState::Online;
 }
 
 std::string THealthMachine::Enter(THealthState next, const TLinkFacts& f, std::int64_t now) {
@@ -89,7 +97,7 @@ std::string THealthMachine::Enter(THealthState next, const TLinkFacts& f, std::i
     case THealthState::Stale:
         if (FOutageStart < 0 && FEverOnline) {
             // The data stopped with the last beat, not when its absence became noticeable.
-            FOutageStart = std::max(FLastBeat, FReadySince);
+            FOutageStart = FSilentSince;
             FAttemptsAtOutage = f.Attempts;
         }
         return "Внимание: Биржа не присылает данные более 5 с, соединение " + FName + " открыто.";
@@ -110,8 +118,8 @@ std::string THealthMachine::Enter(THealthState next, const TLinkFacts& f, std::i
     return {};
 }
 
-std::vector<std::string> THealthMachine::Observe(const TLinkFacts& f, bool exchangeStale,
-                                                 std::int64_t now) {
+std::vector<std::string>
+THealthMachine::Observe(const TLinkFacts& f, std::int64_t exchangeSilentSince, std::int64_t now) {
     if (!FSeen || f.Data != FData) {
         if (FSeen) {
             FLastData = now;
@@ -127,7 +135,7 @@ std::vector<std::string> THealthMachine::Observe(const TLinkFacts& f, bool excha
     FSeen = true;
 
     std::vector<std::string> lines;
-    THealthState next = Next(f, exchangeStale, now);
+    THealthState next = Next(f, exchangeSilentSince, now);
     if (next != FState) {
         if (FState == THealthState::Disconnected && next != THealthState::Connecting) {
             // A run starts connecting, even when the first sample finds it further on.

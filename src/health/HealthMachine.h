@@ -43,17 +43,21 @@ public:
     // before its silence is reported.
     void Configure(std::string router, std::int64_t routerTimeoutMs);
 
-    // One sample taken at `now` (milliseconds of a monotonic clock). `exchangeStale`: another
-    // connection to the same exchange has found its heartbeat silent. Returns the journal texts
-    // this sample gives: one per change of state, and the one report of an unreachable router.
-    std::vector<std::string> Observe(const TLinkFacts& facts, bool exchangeStale, std::int64_t now);
+    // One sample taken at `now` (milliseconds of a monotonic clock). `exchangeSilentSince`:
+    // when another connection to the same exchange last heard its heartbeat, while it finds it
+    // silent; -1 otherwise. Returns the journal texts this sample gives: one per change of state,
+    // and the one report of an unreachable router.
+    std::vector<std::string> Observe(const TLinkFacts& facts, std::int64_t exchangeSilentSince,
+                                     std::int64_t now);
 
     THealthState State() const { return FState; }
+    // While stale: since when nothing has been heard; -1 otherwise.
+    std::int64_t SilentSince() const { return FState == THealthState::Stale ? FSilentSince : -1; }
     // When something last arrived; -1 before anything did.
     std::int64_t LastDataAt() const { return FLastData; }
 
 private:
-    THealthState Next(const TLinkFacts& f, bool exchangeStale, std::int64_t now);
+    THealthState Next(const TLinkFacts& f, std::int64_t exchangeSilentSince, std::int64_t now);
     std::string Enter(THealthState next, const TLinkFacts& f, std::int64_t now);
 
     std::string FName;
@@ -67,7 +71,8 @@ private:
     std::int64_t FLastData = -1;
     std::int64_t FLastBeat = -1;
     std::int64_t FReadySince = -1; // -1 while not ready
-    bool FEverOnline = false;      // in this run of the connection
+    std::int64_t FSilentSince = -1;
+    bool FEverOnline = false; // in this run of the connection
     std::int64_t FOutageStart = -1;
     std::uint32_t FAttemptsAtOutage = 0;
     std::int64_t FRunStart = -1;

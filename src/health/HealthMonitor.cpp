@@ -59,14 +59,13 @@ void THealthMonitor::Poll() {
         auto& tr = FMachines[static_cast<std::size_t>(THealthLink::Transactions)];
         const THealthState mdBefore = md.State();
         const THealthState trBefore = tr.State();
-        for (std::string& l : md.Observe(Sample(Feed(THealthLink::MarketData)), false, now)) {
+        for (std::string& l : md.Observe(Sample(Feed(THealthLink::MarketData)), -1, now)) {
             lines.push_back(std::move(l));
         }
         // The transaction connection carries no heartbeat of its own; a silent exchange seen
         // on the market-data connection is silent for orders too.
-        const bool exchangeStale = md.State() == THealthState::Stale;
         for (std::string& l :
-             tr.Observe(Sample(Feed(THealthLink::Transactions)), exchangeStale, now)) {
+             tr.Observe(Sample(Feed(THealthLink::Transactions)), md.SilentSince(), now)) {
             lines.push_back(std::move(l));
         }
         changed = md.State() != mdBefore || tr.State() != trBefore;

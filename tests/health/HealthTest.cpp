@@ -139,7 +139,7 @@ TEST_P(HealthEpisode, GivesOneLinePerChangeOfState) {
         f.Data = st.Data;
         f.Heartbeats = st.Beats;
         f.HeartbeatWatched = GetParam().Watched;
-        EXPECT_EQ(m.Observe(f, false, st.At), st.Lines) << "at " << st.At;
+        EXPECT_EQ(m.Observe(f, -1, st.At), st.Lines) << "at " << st.At;
         EXPECT_EQ(m.State(), st.Expected) << "at " << st.At;
     }
 }
@@ -184,7 +184,12 @@ TEST(HealthMonitor, JournalsEachChangeOnceAndTheRoutersEndOnce) {
     EXPECT_EQ(monitor.State(THealthLink::MarketData), THealthState::Stale);
     EXPECT_EQ(monitor.State(THealthLink::Transactions), THealthState::Stale);
     EXPECT_FALSE(monitor.IsOnline(THealthLink::Transactions));
-    EXPECT_EQ(changes, 2); // both on-line at once, then both silent at once
+    EXPECT_EQ(monitor.Snapshot()[THealthLink::MarketData].State, THealthState::Stale);
+    monitor.Feed(THealthLink::MarketData).Heartbeats += 1;
+    now = 9250;
+    monitor.Poll();
+    EXPECT_TRUE(monitor.IsOnline(THealthLink::Transactions));
+    EXPECT_EQ(changes, 3); // both on-line at once, both silent at once, both back at once
     EXPECT_EQ(asked, 3);
 
     std::vector<std::string> texts;
@@ -198,9 +203,10 @@ TEST(HealthMonitor, JournalsEachChangeOnceAndTheRoutersEndOnce) {
                          kSilent,
                          "Внимание: Биржа не присылает данные более 5 с, соединение Трансакции "
                          "открыто.",
+                         // Both silent since the last beat, at 1750.
+                         "Соединение Маркет-дата восстановлено. Перерыв 7,5 с.",
+                         "Соединение Трансакции восстановлено. Перерыв 7,5 с.",
                      }));
-    const THealthSnapshot s = monitor.Snapshot();
-    EXPECT_EQ(s[THealthLink::MarketData].State, THealthState::Stale);
 }
 
 } // namespace
