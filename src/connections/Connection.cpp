@@ -92,11 +92,7 @@ void TCGConnection::BeginRun() {
         el.LsnParams.cgMsgRplOnline = false;
     }
     FBeatIndex.assign(Lsnrs.size(), kNoTable);
-    if (FHealth != nullptr) {
-        FHealth->Ready.store(false, std::memory_order_relaxed);
-        FHealth->ConnState.store(-1, std::memory_order_relaxed);
-        FHealth->Running.store(true, std::memory_order_release);
-    }
+    conn::ReportRunStart(FHealth);
 }
 
 void TCGConnection::EndRun(cg_conn_t* conn) {
@@ -125,9 +121,7 @@ void TCGConnection::ReportReady() {
 void TCGConnection::Execute() {
     BeginRun();
     RunConnection();
-    if (FHealth != nullptr) {
-        FHealth->Running.store(false, std::memory_order_release);
-    }
+    conn::ReportRunEnd(FHealth);
 }
 
 void TCGConnection::RunConnection() {

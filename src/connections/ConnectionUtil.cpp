@@ -96,6 +96,20 @@ bool KeepConnectionOpen(const TThread& thread, cg_conn_t* conn, THealthFeed* fee
     return false;
 }
 
+void ReportRunStart(THealthFeed* feed) {
+    if (feed != nullptr) {
+        feed->Ready.store(false, std::memory_order_relaxed);
+        feed->ConnState.store(-1, std::memory_order_relaxed);
+        feed->Running.store(true, std::memory_order_release);
+    }
+}
+
+void ReportRunEnd(THealthFeed* feed) {
+    if (feed != nullptr) {
+        feed->Running.store(false, std::memory_order_release);
+    }
+}
+
 void CloseListener(cg_listener_t*& lsn) {
     if (lsn == nullptr) {
         return;

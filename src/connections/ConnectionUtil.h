@@ -46,6 +46,10 @@ void IdlePause(const TThread& thread);
 // and each opening.
 bool KeepConnectionOpen(const TThread& thread, cg_conn_t* conn, THealthFeed* feed = nullptr);
 
+// A run's start and end as the health monitor sees them; `feed` may be null.
+void ReportRunStart(THealthFeed* feed);
+void ReportRunEnd(THealthFeed* feed);
+
 // The end of a run that disconnects, in the gateway's order: the listeners closed and destroyed
 // (their handles cleared), then (for the transaction thread) its publisher, then the connection
 // closed and destroyed. The next run starts from cg_conn_new again.

@@ -156,11 +156,7 @@ void TCGTRConnection::BeginRun() {
     LsnScheme = nullptr;
     Lsnr.Lsn = nullptr;
     Lsnr.LsnParams.cgMsgOpen = false;
-    if (FHealth != nullptr) {
-        FHealth->Ready.store(false, std::memory_order_relaxed);
-        FHealth->ConnState.store(-1, std::memory_order_relaxed);
-        FHealth->Running.store(true, std::memory_order_release);
-    }
+    conn::ReportRunStart(FHealth);
 }
 
 void TCGTRConnection::EndRun(cg_conn_t* conn) {
@@ -194,9 +190,7 @@ void TCGTRConnection::EndRun(cg_conn_t* conn) {
 void TCGTRConnection::Execute() {
     BeginRun();
     RunConnection();
-    if (FHealth != nullptr) {
-        FHealth->Running.store(false, std::memory_order_release);
-    }
+    conn::ReportRunEnd(FHealth);
 }
 
 void TCGTRConnection::RunConnection() {

@@ -310,18 +310,28 @@ bool StartProcess(const std::string& commandLine, const std::string& currentDir,
     return true;
 }
 
-bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t /*exitCode*/, int graceMs) {
-    pid_t pid = 0;
+namespace {
+
+// The child behind an open process handle, or null; under gChildrenLock.
+TChild* OpenChild(std::uintptr_t process, pid_t& pid) {
     bool thread = false;
     if (!DecodeHandle(process, pid, thread) || thread) {
-        return false;
+        return nullptr;
     }
-    std::lock_guard<std::mutex> guard(gChildrenLock);
     const auto it = gChildren.find(pid);
-    if (it == gChildren.end() || !it->second.ProcessOpen) {
+    return it == gChildren.end() || !it->second.ProcessOpen ? nullptr : &it->second;
+}
+
+} // namespace
+
+bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t /*exitCode*/, int graceMs) {
+    pid_t pid = 0;
+    std::lock_guard<std::mutex> guard(gChildrenLock);
+    TChild* found = OpenChild(process, pid);
+    if (found == nullptr) {
         return false;
     }
-    TChild& child = it->second;
+    TChild& child = *found;
     // An unreaped child keeps its pid, so signalling it cannot hit another process; one that
     // has gone already is only reaped.
     if (!child.Reaped && !TryReap(pid)) {
@@ -345,16 +355,12 @@ bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t /*exitCode*/,
 
 bool StartedProcessExited(std::uintptr_t process, TProcessExit& ended) {
     pid_t pid = 0;
-    bool thread = false;
-    if (!DecodeHandle(process, pid, thread) || thread) {
-        return false;
-    }
     std::lock_guard<std::mutex> guard(gChildrenLock);
-    const auto it = gChildren.find(pid);
-    if (it == gChildren.end() || !it->second.ProcessOpen) {
+    TChild* child = OpenChild(process, pid);
+    if (child == nullptr) {
         return false;
     }
-    if (it->second.Reaped) {
+    if (child->Reaped) {
         return true;
     }
     int status = 0;
@@ -364,13 +370,13 @@ bool StartedProcessExited(std::uintptr_t process, TProcessExit& ended) {
     if (r != pid) {
         // Still running, or reaped by someone else (ECHILD), whose status we cannot know.
         if (r < 0 && errno == ECHILD) {
-            it->second.Reaped = true;
+            child->Reaped = true;
             ended = TProcessExit{};
             return true;
         }
         return false;
     }
-    it->second.Reaped = true;
+    child->Reaped = true;
     ended.Signalled = WIFSIGNALED(status);
     ended.Code = ended.Signalled ? WTERMSIG(status) : WEXITSTATUS(status);
     return true;
