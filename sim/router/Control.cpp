@@ -1,6 +1,7 @@
 // The control channel: one command a line, one reply a line, "OK ..." or "ERR ...". Tests and
 // benchmarks use it to provoke what a real exchange does rarely: dropped connections, refused
-// connections, new life numbers, deleted-row clears, late or missing replies.
+// connections, new life numbers, deleted-row clears, late or missing replies, and an exchange
+// that goes silent (frozen: no data, no heartbeats, no replies) while its connections stay up.
 
 #include "../common/Text.h"
 #include "Server.h"
@@ -14,7 +15,7 @@ namespace {
 const char* const kHelp =
     "OK commands: ping | drop | refuse MS | lifenum STREAM [N] | cleardeleted STREAM TABLE [REV] "
     "| delete STREAM TABLE ID | rows STREAM TABLE | sysmsg LANG TEXT | replstate STREAM TEXT | "
-    "delay MS | withhold N|all|off | rate N|max | counters | quit";
+    "delay MS | withhold N|all|off | rate N|max | freeze | resume | counters | quit";
 
 std::string Rest(std::string_view line, std::size_t words) {
     std::size_t pos = 0;
@@ -165,6 +166,10 @@ std::string Server::Command(std::string_view line) {
         config_.rate = static_cast<double>(n);
         owed_ = 0;
         return "OK rate " + std::to_string(n);
+    }
+    if (cmd == "freeze" || cmd == "resume") {
+        frozen_ = cmd == "freeze";
+        return "OK " + cmd;
     }
     if (cmd == "counters" || cmd == "stats") {
         return Counters();

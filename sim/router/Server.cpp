@@ -347,12 +347,16 @@ void Server::Run(const std::atomic<bool>& stop) {
     std::vector<net::PollItem> items;
     while (!stop.load() && !quit_) {
         const auto now = Clock::now();
-        Generate(now);
+        if (frozen_) {
+            lastGen_ = lastTick_ = now;
+        } else {
+            Generate(now);
+        }
         if (now - lastTick_ >= std::chrono::seconds(1)) {
             lastTick_ = now;
             exchange_.Tick();
         }
-        while (!delayed_.empty() && delayed_.front().due <= now) {
+        while (!frozen_ && !delayed_.empty() && delayed_.front().due <= now) {
             PendingReply p = std::move(delayed_.front());
             delayed_.pop_front();
             if (Client* c = FindClient(p.client)) {
@@ -361,7 +365,9 @@ void Server::Run(const std::atomic<bool>& stop) {
         }
         bool backlog = false;
         for (auto& c : clients_) {
-            Flush(*c);
+            if (!frozen_) {
+                Flush(*c);
+            }
             backlog = backlog || c->Pending() > kHighWater;
         }
         Reap();
@@ -370,7 +376,7 @@ void Server::Run(const std::atomic<bool>& stop) {
         items.push_back({listener_, true});
         items.push_back({controlListener_, true});
         for (auto& c : clients_) {
-            items.push_back({c->sock, true, c->Pending() > 0});
+            items.push_back({c->sock, true, !frozen_ && c->Pending() > 0});
         }
         for (auto& c : controls_) {
             items.push_back({c->sock, true, !c->out.empty()});

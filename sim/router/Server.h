@@ -101,6 +101,9 @@ private:
     int delayMs_ = 0;
     long withhold_ = 0; // replies still to withhold; negative: all of them
     bool quit_ = false;
+    // Nothing leaves the router and the market stands still; connections are still accepted and
+    // read, and what they ask for waits in their queues until "resume".
+    bool frozen_ = false;
     std::uint64_t bytesSent_ = 0;
     std::uint64_t withheld_ = 0;
     std::uint64_t connections_ = 0;

@@ -66,7 +66,65 @@ void TCGConnection::Journal(std::string text) {
     Synchronize([this] { UpdMemo(); });
 }
 
+namespace {
+constexpr std::size_t kNoTable = static_cast<std::size_t>(-1);
+
+std::size_t HeartbeatIndex(const cg_scheme_desc_t& scheme) {
+    const cg_message_desc_t* m = scheme.messages;
+    for (std::size_t i = 0; i < scheme.num_messages && m != nullptr; ++i, m = m->next) {
+        if (m->name != nullptr && std::strcmp(m->name, "heartbeat") == 0) {
+            return i;
+        }
+    }
+    return kNoTable;
+}
+} // namespace
+
+void TCGConnection::BeginRun() {
+    // A run after a disconnection starts where the first one did; only the life numbers carry
+    // over, so that the streams resume instead of being sent again from scratch.
+    FOnline.store(false, std::memory_order_release);
+    FActiveAnnounced = false;
+    FProcessWarned = false;
+    for (TListenerData& el : Lsnrs) {
+        el.Lsn = nullptr;
+        el.LsnParams.cgMsgOpen = false;
+        el.LsnParams.cgMsgRplOnline = false;
+    }
+    FBeatIndex.assign(Lsnrs.size(), kNoTable);
+    conn::ReportRunStart(FHealth);
+}
+
+void TCGConnection::EndRun(cg_conn_t* conn) {
+    TRegistry::Remove(this);
+    if (!FDisconnect.exchange(false)) {
+        return;
+    }
+    for (TListenerData& el : Lsnrs) {
+        conn::CloseListener(el.Lsn);
+        el.LsnParams.cgMsgOpen = false;
+        el.LsnParams.cgMsgRplOnline = false;
+    }
+    conn::CloseConnection(conn);
+    FConn.store(nullptr, std::memory_order_release);
+}
+
+void TCGConnection::ReportReady() {
+    if (FHealth == nullptr) {
+        return;
+    }
+    const bool all = std::all_of(Lsnrs.begin(), Lsnrs.end(),
+                                 [](const TListenerData& l) { return l.LsnParams.cgMsgRplOnline; });
+    FHealth->Ready.store(all, std::memory_order_relaxed);
+}
+
 void TCGConnection::Execute() {
+    BeginRun();
+    RunConnection();
+    conn::ReportRunEnd(FHealth);
+}
+
+void TCGConnection::RunConnection() {
     Journal("Создание соединения Макет-дата...");
     const std::string settings = conn::ToGateway(ConnectionString(FSettings));
     cg_conn_t* conn = nullptr;
@@ -96,15 +154,16 @@ void TCGConnection::Execute() {
     }
     Journal("Слушатели Макет-дата созданы. Открытие соединения Макет-дата...");
 
+    ReportReady();
     while (!Terminated()) {
         Pass(conn);
     }
-    TRegistry::Remove(this);
+    EndRun(conn);
     Journal("Закрытие соединения Макет-дата...");
 }
 
 void TCGConnection::Pass(cg_conn_t* conn) {
-    if (!conn::KeepConnectionOpen(*this, conn)) {
+    if (!conn::KeepConnectionOpen(*this, conn, FHealth)) {
         return;
     }
     if (!FActiveAnnounced) {
@@ -188,6 +247,10 @@ std::uint32_t TCGConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
         return 0;
     }
     TListenerData& el = Lsnrs[static_cast<std::size_t>(idx)];
+    if (FHealth != nullptr) {
+        // Only this thread counts, so a plain store publishes the count without a locked add.
+        FHealth->Data.store(++FReceived, std::memory_order_relaxed);
+    }
     switch (msg->type) {
     case CG_MSG_OPEN: {
         std::uint32_t state = 0;
@@ -195,6 +258,12 @@ std::uint32_t TCGConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
         if (CG().cg_lsn_getstate(el.Lsn, &state) == CG_ERR_OK && state == CG_STATE_ACTIVE &&
             CG().cg_lsn_getscheme(el.Lsn, &scheme) == CG_ERR_OK && scheme != nullptr) {
             FStorage.SetTblsDesc(idx, el.StreamData, *scheme);
+            if (static_cast<std::size_t>(idx) < FBeatIndex.size()) {
+                FBeatIndex[static_cast<std::size_t>(idx)] = HeartbeatIndex(*scheme);
+                if (FHealth != nullptr && FBeatIndex[static_cast<std::size_t>(idx)] != kNoTable) {
+                    FHealth->HeartbeatWatched.store(true, std::memory_order_relaxed);
+                }
+            }
         }
         el.LsnParams.cgMsgOpen = true;
         break;
@@ -202,12 +271,19 @@ std::uint32_t TCGConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
     case CG_MSG_CLOSE:
         el.LsnParams.cgMsgRplOnline = false;
         el.LsnParams.cgMsgOpen = false;
+        ReportReady();
         break;
-    case CG_MSG_STREAM_CHANGED:
+    case CG_MSG_STREAM_CHANGED: {
+        const auto& row = *reinterpret_cast<const cg_msg_streamdata_t*>(msg);
+        if (FHealth != nullptr && static_cast<std::size_t>(idx) < FBeatIndex.size() &&
+            row.msg_index == FBeatIndex[static_cast<std::size_t>(idx)]) {
+            FHealth->Heartbeats.store(++FBeats, std::memory_order_relaxed);
+        }
         // The element's record itself stands for the copy the store is given: only this thread
         // writes it, and not while the store reads it, so no per-row copy is needed.
-        FStorage.UpdStrMsg(*reinterpret_cast<const cg_msg_streamdata_t*>(msg), el.StreamData);
+        FStorage.UpdStrMsg(row, el.StreamData);
         break;
+    }
     case CG_MSG_P2REPL_LIFENUM:
         if (msg->data != nullptr && msg->data_size >= sizeof(cg_data_lifenum_t)) {
             cg_data_lifenum_t ln;
@@ -241,6 +317,7 @@ std::uint32_t TCGConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
 void TCGConnection::StreamOnline(TListenerData& el) {
     Journal("Поток " + el.StreamData.sName + " Перешел в режим Он-Лайн");
     el.LsnParams.cgMsgRplOnline = true;
+    ReportReady();
     if (Online()) {
         return;
     }

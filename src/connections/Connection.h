@@ -5,6 +5,7 @@
 // replica store.
 
 #include "gateway/cgate.h"
+#include "health/HealthFeed.h"
 #include "platform/Journal.h"
 #include "platform/Thread.h"
 #include "store/CG_Types.h"
@@ -38,7 +39,19 @@ public:
         FOnConnected = std::move(onConnected);
     }
 
-    // True once every listener has reported on-line mode; never reset.
+    // Ends the run as a disconnection: the thread closes and destroys what it opened (listeners,
+    // publisher, connection, in the gateway's order) on its way out. A plain Terminate, at
+    // shutdown, leaves them to the closing of the gateway environment. Wait with WaitFor.
+    void RequestDisconnect() {
+        FDisconnect.store(true, std::memory_order_release);
+        Terminate();
+    }
+
+    // Where the thread reports its health; may stay null. Set before Start.
+    void SetHealthFeed(THealthFeed* feed) { FHealth = feed; }
+
+    // True once every listener has reported on-line mode in this run; a new run (Restart, after
+    // a disconnection) starts false again.
     bool Online() const { return FOnline.load(std::memory_order_acquire); }
     // The gateway connection, null until the thread has created it.
     cg_conn_t* hConn() const { return FConn.load(std::memory_order_acquire); }
@@ -68,6 +81,10 @@ private:
     void CheckListeners(cg_conn_t* conn);
     void CheckListener(cg_conn_t* conn, TListenerData& el, TListenerWatch& watch);
     void StreamOnline(TListenerData& el);
+    void BeginRun();
+    void RunConnection();
+    void EndRun(cg_conn_t* conn);
+    void ReportReady();
     int FindElement(const void* data) const;
 
     TCGStorage& FStorage;
@@ -80,6 +97,12 @@ private:
     bool FActiveAnnounced = false;
     bool FProcessWarned = false;
     std::vector<TListenerWatch> FWatch;
+    THealthFeed* FHealth = nullptr;
+    std::atomic<bool> FDisconnect{false};
+    std::uint64_t FReceived = 0;
+    // Per listener: the scheme position of its heartbeat table, or none.
+    std::vector<std::size_t> FBeatIndex;
+    std::uint64_t FBeats = 0;
 };
 
 } // namespace vorlen

@@ -62,11 +62,23 @@ std::string FromGateway(const char* text, std::size_t maxLen) {
     return platform::Cp1251ToUtf8(std::string_view(text, len));
 }
 
-bool KeepConnectionOpen(const TThread& thread, cg_conn_t* conn) {
+bool KeepConnectionOpen(const TThread& thread, cg_conn_t* conn, THealthFeed* feed) {
     std::uint32_t state = 0;
     if (CG().cg_conn_getstate(conn, &state) != CG_ERR_OK) {
+        if (feed != nullptr) {
+            feed->ConnState.store(-1, std::memory_order_relaxed);
+        }
         IdlePause(thread);
         return false;
+    }
+    if (feed != nullptr) {
+        // A connection that stays closed is asked to open on every pass; only a new opening,
+        // after it had left the closed state, counts as an attempt.
+        if (state == CG_STATE_CLOSED &&
+            feed->ConnState.load(std::memory_order_relaxed) != CG_STATE_CLOSED) {
+            feed->Attempts.fetch_add(1, std::memory_order_relaxed);
+        }
+        feed->ConnState.store(static_cast<int>(state), std::memory_order_relaxed);
     }
     switch (state) {
     case CG_STATE_ACTIVE:
@@ -82,6 +94,41 @@ bool KeepConnectionOpen(const TThread& thread, cg_conn_t* conn) {
     }
     IdlePause(thread);
     return false;
+}
+
+void ReportRunStart(THealthFeed* feed) {
+    if (feed != nullptr) {
+        feed->Ready.store(false, std::memory_order_relaxed);
+        feed->ConnState.store(-1, std::memory_order_relaxed);
+        feed->Running.store(true, std::memory_order_release);
+    }
+}
+
+void ReportRunEnd(THealthFeed* feed) {
+    if (feed != nullptr) {
+        feed->Running.store(false, std::memory_order_release);
+    }
+}
+
+void CloseListener(cg_listener_t*& lsn) {
+    if (lsn == nullptr) {
+        return;
+    }
+    CG().cg_lsn_close(lsn);
+    if (CG().cg_lsn_destroy != nullptr) {
+        CG().cg_lsn_destroy(lsn);
+    }
+    lsn = nullptr;
+}
+
+void CloseConnection(cg_conn_t* conn) {
+    if (conn == nullptr) {
+        return;
+    }
+    CG().cg_conn_close(conn);
+    if (CG().cg_conn_destroy != nullptr) {
+        CG().cg_conn_destroy(conn);
+    }
 }
 
 } // namespace vorlen::conn

@@ -5,6 +5,7 @@
 // registry through which a listener callback finds the connection it belongs to.
 
 #include "gateway/cgate.h"
+#include "health/HealthFeed.h"
 #include "platform/Thread.h"
 #include "store/CG_Types.h"
 
@@ -41,8 +42,19 @@ void IdlePause(const TThread& thread);
 // The part of a pass that both connection threads share: read the connection's state, open it
 // when closed, close it after an error (the next passes find it closed and open it again: that
 // is the whole reconnection scheme), and pause while it is not active. True when the connection
-// is active and the pass should go on to process it.
-bool KeepConnectionOpen(const TThread& thread, cg_conn_t* conn);
+// is active and the pass should go on to process it. `feed` (may be null) learns the state read
+// and each opening.
+bool KeepConnectionOpen(const TThread& thread, cg_conn_t* conn, THealthFeed* feed = nullptr);
+
+// A run's start and end as the health monitor sees them; `feed` may be null.
+void ReportRunStart(THealthFeed* feed);
+void ReportRunEnd(THealthFeed* feed);
+
+// The end of a run that disconnects, in the gateway's order: the listeners closed and destroyed
+// (their handles cleared), then (for the transaction thread) its publisher, then the connection
+// closed and destroyed. The next run starts from cg_conn_new again.
+void CloseListener(cg_listener_t*& lsn);
+void CloseConnection(cg_conn_t* conn);
 
 // Processes the connection once. A failure writes `warning` through `journal`, once per run of
 // failures: a gateway that keeps failing would otherwise fill the journal a thousand lines a

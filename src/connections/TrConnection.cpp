@@ -145,7 +145,55 @@ void TCGTRConnection::Journal(std::string text) {
     Synchronize([this] { UpdMemo(); });
 }
 
+void TCGTRConnection::BeginRun() {
+    // Pending replies and the id counter outlive a disconnection; what belongs to one
+    // connection does not.
+    FActiveAnnounced = false;
+    FProcessWarned = false;
+    FLsnWarned = false;
+    FLsnState = 0;
+    FSchemeAnnounced = false;
+    LsnScheme = nullptr;
+    Lsnr.Lsn = nullptr;
+    Lsnr.LsnParams.cgMsgOpen = false;
+    conn::ReportRunStart(FHealth);
+}
+
+void TCGTRConnection::EndRun(cg_conn_t* conn) {
+    TRegistry::Remove(this);
+    const bool disconnect = FDisconnect.exchange(false);
+    if (disconnect) {
+        conn::CloseListener(Lsnr.Lsn);
+        LsnScheme = nullptr;
+        Lsnr.LsnParams.cgMsgOpen = false;
+    }
+    {
+        // Experts may still be running: from now on their orders are refused instead of being
+        // posted on a connection that nobody processes any more.
+        std::lock_guard<std::mutex> lock(FPubLock);
+        FPubState.store(CG_STATE_CLOSED, std::memory_order_release);
+        if (disconnect && Pub != nullptr) {
+            CG().cg_pub_close(Pub);
+            if (CG().cg_pub_destroy != nullptr) {
+                CG().cg_pub_destroy(Pub);
+            }
+        }
+        Pub = nullptr;
+        PubScheme = nullptr;
+    }
+    if (disconnect) {
+        conn::CloseConnection(conn);
+        FConn.store(nullptr, std::memory_order_release);
+    }
+}
+
 void TCGTRConnection::Execute() {
+    BeginRun();
+    RunConnection();
+    conn::ReportRunEnd(FHealth);
+}
+
+void TCGTRConnection::RunConnection() {
     Journal("Создание соединения Трансакции...");
     const std::string settings = conn::ToGateway(ConnectionString(FSettings));
     cg_conn_t* conn = nullptr;
@@ -185,17 +233,11 @@ void TCGTRConnection::Execute() {
     while (!Terminated()) {
         Pass(conn);
     }
-    TRegistry::Remove(this);
-    // Experts are stopped after this thread: from now on their orders are refused instead of
-    // being posted on a connection that nobody processes any more.
-    std::lock_guard<std::mutex> lock(FPubLock);
-    FPubState.store(CG_STATE_CLOSED, std::memory_order_release);
-    Pub = nullptr;
-    PubScheme = nullptr;
+    EndRun(conn);
 }
 
 void TCGTRConnection::Pass(cg_conn_t* conn) {
-    if (!conn::KeepConnectionOpen(*this, conn)) {
+    if (!conn::KeepConnectionOpen(*this, conn, FHealth)) {
         return;
     }
     if (!FActiveAnnounced) {
@@ -207,6 +249,10 @@ void TCGTRConnection::Pass(cg_conn_t* conn) {
         "Внимание: Состояние соединения Трансакции не определено.");
     CheckPublisher();
     CheckListener();
+    if (FHealth != nullptr) {
+        FHealth->Ready.store(PubState() == CG_STATE_ACTIVE && FLsnState == CG_STATE_ACTIVE,
+                             std::memory_order_relaxed);
+    }
 }
 
 void TCGTRConnection::CheckPublisher() {
@@ -255,7 +301,9 @@ void TCGTRConnection::CheckPublisher() {
 
 void TCGTRConnection::CheckListener() {
     std::uint32_t state = 0;
-    if (CG().cg_lsn_getstate(Lsnr.Lsn, &state) != CG_ERR_OK) {
+    const bool known = CG().cg_lsn_getstate(Lsnr.Lsn, &state) == CG_ERR_OK;
+    FLsnState = known ? state : CG_STATE_CLOSED;
+    if (!known) {
         // A listener that could not be created fails here on every pass; one line says it.
         if (!FLsnWarned) {
             FLsnWarned = true;
@@ -277,6 +325,9 @@ void TCGTRConnection::CheckListener() {
 std::uint32_t TCGTRConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
     if (msg == nullptr || data != &Lsnr.StreamData) {
         return 0;
+    }
+    if (FHealth != nullptr) {
+        FHealth->Data.store(++FReceived, std::memory_order_relaxed);
     }
     switch (msg->type) {
     case CG_MSG_OPEN: {

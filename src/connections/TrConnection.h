@@ -5,6 +5,7 @@
 // posting with a rate limit, and a registry of pending replies.
 
 #include "gateway/cgate.h"
+#include "health/HealthFeed.h"
 #include "platform/Events.h"
 #include "platform/Journal.h"
 #include "platform/Mutex.h"
@@ -32,6 +33,17 @@ public:
     // Stops and waits for the thread if its owner has not done so; replies never fetched are
     // freed with the object.
     ~TCGTRConnection() override;
+
+    // Ends the run as a disconnection: the thread closes and destroys what it opened (listeners,
+    // publisher, connection, in the gateway's order) on its way out. A plain Terminate, at
+    // shutdown, leaves them to the closing of the gateway environment. Wait with WaitFor.
+    void RequestDisconnect() {
+        FDisconnect.store(true, std::memory_order_release);
+        Terminate();
+    }
+
+    // Where the thread reports its health; may stay null. Set before Start.
+    void SetHealthFeed(THealthFeed* feed) { FHealth = feed; }
 
     // Set before Start (the connect command does it).
     std::string PubName = "publisher";
@@ -76,6 +88,9 @@ protected:
 private:
     void UpdMemo();
     void Journal(std::string text);
+    void BeginRun();
+    void RunConnection();
+    void EndRun(cg_conn_t* conn);
     void Pass(cg_conn_t* conn);
     void CheckPublisher();
     void CheckListener();
@@ -97,6 +112,10 @@ private:
     bool FActiveAnnounced = false;
     bool FProcessWarned = false;
     bool FLsnWarned = false;
+    std::uint32_t FLsnState = 0; // the reply listener's state read last
+    THealthFeed* FHealth = nullptr;
+    std::atomic<bool> FDisconnect{false};
+    std::uint64_t FReceived = 0;
 
     // The publisher is used by this thread (state, open, close, scheme) and by the experts'
     // threads (AddOrder). FPubLock keeps a post from running into a close and PubScheme from

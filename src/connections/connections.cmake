@@ -2,5 +2,5 @@
 vorlen_core_module(vorlen_connections ${CMAKE_CURRENT_LIST_DIR}/Connection.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/ConnectionUtil.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/TrConnection.cpp)
-target_link_libraries(vorlen_connections PUBLIC vorlen_store vorlen_values vorlen_gateway
+target_link_libraries(vorlen_connections PUBLIC vorlen_store vorlen_values vorlen_gateway vorlen_health
                                                 vorlen_platform)

@@ -3,6 +3,7 @@
 #include "connections/Connection.h"
 #include "connections/TrConnection.h"
 #include "gateway/Cgate.h"
+#include "health/HealthMonitor.h"
 #include "platform/Module.h"
 #include "platform/ProcessStart.h"
 #include "platform/Registry.h"
@@ -10,6 +11,8 @@
 #include "store/Storage.h"
 
 #include <atomic>
+#include <optional>
+#include <string>
 
 namespace vorlen {
 
@@ -42,6 +45,7 @@ TConnectorServices DefaultConnectorServices() {
         return platform::TerminateStartedProcess(process, exitCode);
     };
     s.CloseHandle = platform::CloseProcessHandle;
+    s.ProcessExited = platform::StartedProcessExited;
     s.CloseEnvironment = [] {
         if (CG().cg_env_close != nullptr) {
             CG().cg_env_close();
@@ -60,17 +64,22 @@ TCGConnector::TCGConnector(TConnectorHooks hooks) : FServices(std::move(hooks.Se
     MLOrders = 1;
     cgSettings = TConnectorSettings{};
     cgEnv = false;
+    Health = std::make_unique<THealthMonitor>(hooks.Journal);
     Storage = std::make_unique<TCGStorage>();
     MDConn = std::make_unique<TCGConnection>(*Storage, cgSettings, hooks.Journal);
     MDConn->SetOnConnected(std::move(hooks.OnConnected));
+    MDConn->SetHealthFeed(&Health->Feed(THealthLink::MarketData));
     UpdGrids = TUpdateGridsPtr(nullptr, TUpdateGridsDeleter{hooks.GridUpdater.StopAndFree});
     if (hooks.GridUpdater.Create) {
         UpdGrids.reset(hooks.GridUpdater.Create(*this));
     }
     TRConn = std::make_unique<TCGTRConnection>(cgSettings, hooks.Journal);
+    TRConn->SetHealthFeed(&Health->Feed(THealthLink::Transactions));
 }
 
 TCGConnector::~TCGConnector() {
+    // Nothing is reported about connections being taken down on the way out.
+    Health->Stop();
     StopTransaction();
     StopMarketData();
     StopGridUpdater();
@@ -150,8 +159,26 @@ bool TCGConnector::LoadRouter(const std::string& FileName, const std::string& /*
         return false;
     }
     const char sep = FServices.PathSeparator;
-    return FServices.StartProcess(RouterCommandLine(FileName, IniName, sep),
-                                  platform::DirectoryOf(FileName, sep), cgSettings.ProcInfo);
+    if (!FServices.StartProcess(RouterCommandLine(FileName, IniName, sep),
+                                platform::DirectoryOf(FileName, sep), cgSettings.ProcInfo)) {
+        return false;
+    }
+    // A router that ends by itself is reaped and reported at once rather than found at close.
+    const std::uintptr_t process = platform::ProcessHandleValue(cgSettings.ProcInfo);
+    if (process >= 32 && FServices.ProcessExited) {
+        Health->WatchProcess(
+            [exited = FServices.ProcessExited, process]() -> std::optional<std::string> {
+                platform::TProcessExit ended;
+                if (!exited(process, ended)) {
+                    return std::nullopt;
+                }
+                return "Внимание: Роутер, запущенный терминалом, завершил работу (" +
+                       std::string(ended.Signalled ? "сигнал " : "код выхода ") +
+                       std::to_string(ended.Code) + ").";
+            });
+        Health->Start();
+    }
+    return true;
 }
 
 void TCGConnector::StopTransaction() {
@@ -160,6 +187,18 @@ void TCGConnector::StopTransaction() {
 
 void TCGConnector::StopMarketData() {
     StopThread(MDConn);
+}
+
+void TCGConnector::StopConnections() {
+    // The transaction connection first, as at shutdown.
+    if (TRConn) {
+        TRConn->RequestDisconnect();
+        TRConn->WaitFor();
+    }
+    if (MDConn) {
+        MDConn->RequestDisconnect();
+        MDConn->WaitFor();
+    }
 }
 
 void TCGConnector::StopGridUpdater() {

@@ -7,6 +7,7 @@
 
 #include "platform/Journal.h"
 #include "platform/Process.h"
+#include "platform/ProcessStart.h"
 #include "store/CG_Types.h"
 
 #include <cstdint>
@@ -20,6 +21,7 @@ class TCGConnector;
 class TCGStorage;
 class TCGConnection;
 class TCGTRConnection;
+class THealthMonitor;
 // The grid updater (grids/UpdGrids.h) is not written yet. Until it is, the program that has grids
 // supplies it through TGridUpdaterHook and the connector holds it without knowing its type. When
 // it lands: include its header, make UpdGrids a std::unique_ptr<TUpdateGrids>, create and start
@@ -41,6 +43,8 @@ struct TConnectorServices {
         StartProcess;
     std::function<bool(std::uintptr_t process, std::uint32_t exitCode)> TerminateProcess;
     std::function<bool(std::uintptr_t handle)> CloseHandle;
+    // Non-blocking: the started process has ended (and is reaped).
+    std::function<bool(std::uintptr_t process, platform::TProcessExit& ended)> ProcessExited;
     std::function<void()> CloseEnvironment;                 // cg_env_close
     std::function<void(std::uintptr_t module)> FreeLibrary; // the gateway library
 };
@@ -110,6 +114,13 @@ public:
     void StopMarketData();
     void StopGridUpdater();
     void ReleaseStorage();
+
+    // A disconnection that keeps everything else: both connection threads end (each closes its
+    // listeners, publisher and connection), their objects stay for the next Connect.
+    void StopConnections();
+
+    // Watches both connections and a router started here; lives as long as the connector.
+    std::unique_ptr<THealthMonitor> Health;
 
     TConnectorSettings cgSettings{};
     bool cgEnv = false;

@@ -4,9 +4,11 @@
 #include "gui/GridModel.h"
 #include "gui/ImageList.h"
 #include "gui/JournalPane.h"
+#include "gui/StaleMark.h"
 #include "platform/Module.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
@@ -61,6 +63,7 @@ TMainForm::TMainForm(TPortFactory factory, std::string appPath, QWidget* parent)
     CreateClientArea();
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(true);
+    CreateHealthIndicators();
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 
     if (appPath.empty())
@@ -68,6 +71,7 @@ TMainForm::TMainForm(TPortFactory factory, std::string appPath, QWidget* parent)
     FController = std::make_unique<TMainController>(*this, std::move(factory), std::move(appPath));
     CreateOrderMenus();
     FController->FormCreate();
+    ShowHealth(FController->HealthView());
     // The filters belong to the connector created just now; the menus show its state.
     SyncOrderMenus();
 
@@ -241,6 +245,26 @@ void TMainForm::CreateClientArea() {
     Splitter1->setStretchFactor(1, 0);
     Splitter1->setSizes({kClientHeight - kToolBarHeight - kPageControlHeight, kPageControlHeight});
     setCentralWidget(Splitter1);
+}
+
+void TMainForm::CreateHealthIndicators() {
+    const auto indicator = [this](const char* name) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setAutoFillBackground(true);
+        label->setMargin(1);
+        statusBar()->addPermanentWidget(label);
+        return label;
+    };
+    MarketDataHealth = indicator("MarketDataHealth");
+    TransactionsHealth = indicator("TransactionsHealth");
+    for (std::size_t g = 0; g < GridMarks.size(); ++g)
+        GridMarks[g] = new TStaleMark(GridViews[g]);
+    HealthTimer = new QTimer(this);
+    HealthTimer->setObjectName(QStringLiteral("HealthTimer"));
+    HealthTimer->setInterval(1000);
+    connect(HealthTimer, &QTimer::timeout, this, [this] { ShowHealth(FController->HealthView()); });
+    HealthTimer->start();
 }
 
 void TMainForm::CreateOrderMenus() {

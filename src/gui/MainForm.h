@@ -12,6 +12,7 @@
 #include <memory>
 
 class QAction;
+class QLabel;
 class QMdiArea;
 class QMenu;
 class QSplitter;
@@ -25,6 +26,7 @@ class TAboutBox;
 class TGridView;
 class TJournalPane;
 class TMDIChild;
+class TStaleMark;
 
 class TMainForm final : public QMainWindow, public TMainView {
     Q_OBJECT
@@ -44,6 +46,7 @@ public:
     void ArmTimer() override;
     void DisarmTimer() override;
     void ShowControls(const TMainControls& controls) override;
+    void ShowHealth(const THealthView& view) override;
     std::unique_ptr<TSettingsModel> RunSettingsDialog() override;
     bool RunChooser(TChooser& chooser) override;
     std::vector<TExpertWindowPort*> ExpertWindows() override;
@@ -60,6 +63,12 @@ public:
     TJournalPane* Memo1 = nullptr;
     std::array<TGridView*, kGridCount> GridViews{};
     QTimer* Timer1 = nullptr;
+    // The connections' indicators in the status bar, refreshed by HealthTimer while they are not
+    // changing state (the time since the last data still moves on).
+    QLabel* MarketDataHealth = nullptr;
+    QLabel* TransactionsHealth = nullptr;
+    QTimer* HealthTimer = nullptr;
+    std::array<TStaleMark*, kGridCount> GridMarks{};
     TAboutBox* AboutBox = nullptr;
 
     QAction* Connect1 = nullptr;
@@ -118,6 +127,7 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreateClientArea();
+    void CreateHealthIndicators();
     void CreateOrderMenus();
     void SyncOrderMenus();
     void RebuildWindowList();

@@ -10,11 +10,14 @@
 #include "gui/MdiChild.h"
 #include "gui/Modal.h"
 #include "gui/SetForm.h"
+#include "gui/StaleMark.h"
 #include "main/Tiling.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QHeaderView>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -62,6 +65,22 @@ void TMainForm::ShowControls(const TMainControls& c) {
     FilesNew1Tool->setEnabled(c.FilesNew1Button);
     FilesNew1->setEnabled(c.FilesNew1Menu);
     StopAllExperts->setEnabled(c.StopAllButton);
+}
+
+void TMainForm::ShowHealth(const THealthView& view) {
+    const auto show = [](QLabel* label, const TLinkIndicator& link) {
+        label->setText(QString::fromStdString(link.Text));
+        QPalette p = label->palette();
+        p.setColor(QPalette::Window, HealthColor(link.State));
+        label->setPalette(p);
+    };
+    show(MarketDataHealth, view.MarketData);
+    show(TransactionsHealth, view.Transactions);
+    const QString text = QString::fromStdString(view.StaleText);
+    for (std::size_t g = 0; g < GridViews.size(); ++g) {
+        TintHeader(GridViews[g]->horizontalHeader(), view.Stale);
+        GridMarks[g]->ShowStale(view.Stale, text);
+    }
 }
 
 std::unique_ptr<TSettingsModel> TMainForm::RunSettingsDialog() {
@@ -116,12 +135,11 @@ void TMainForm::Connect1Execute() {
 }
 
 void TMainForm::Disconnect1Execute() {
-    // Tearing a connection down is not a command of this terminal: both run Connect.
-    FController->Connect1Execute();
+    FController->Disconnect1Execute();
 }
 
 void TMainForm::Conndis1Execute() {
-    FController->Connect1Execute();
+    FController->Conndis1Execute();
 }
 
 void TMainForm::FileNew1Execute() {
@@ -222,6 +240,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     }
     FClosed = true;
     Timer1->stop();
+    HealthTimer->stop();
     FController->FormClose();
     event->accept();
 }

@@ -2,6 +2,7 @@
 
 #include "gui/DesignFont.h"
 #include "gui/JournalPane.h"
+#include "gui/StaleMark.h"
 
 #include <QCloseEvent>
 #include <QPushButton>
@@ -39,6 +40,8 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions, QWidget* 
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(240, 216, 123, 25);
 
+    StaleMark = new TStaleMark(this);
+
     if (store != nullptr) {
         if (transactions != nullptr)
             FReplies = std::make_unique<TTrReplies>(*transactions);
@@ -75,6 +78,10 @@ void TMDIChild::StopExpert() {
     // An expert that never started (its registration failed) is freed without waiting.
     FExpert->Stop();
     FExpert.reset();
+}
+
+void TMDIChild::ShowStale(bool stale, const std::string& text) {
+    StaleMark->ShowStale(stale, QString::fromStdString(text));
 }
 
 void TMDIChild::closeEvent(QCloseEvent* event) {

@@ -13,6 +13,7 @@ class QPushButton;
 namespace vorlen::gui {
 
 class TJournalPane;
+class TStaleMark;
 
 class TMDIChild final : public QWidget, public TExpertWindowPort {
     Q_OBJECT
@@ -30,6 +31,8 @@ public:
                      const std::string& futIsin) override;
     bool RegisterAndStart() override;
     void StopExpert() override;
+    void ShowStale(bool stale, const std::string& text) override;
+    TStaleMark* StaleMark = nullptr;
 
     TJournalPane* Memo1 = nullptr;
     QPushButton* BitBtn1 = nullptr;

@@ -4,7 +4,11 @@
 #include "connections/TrConnection.h"
 #include "gateway/Cgate.h"
 #include "grids/UpdGrids.h"
+#include "health/HealthMonitor.h"
 #include "store/Storage.h"
+
+#include <exception>
+#include <string>
 
 namespace vorlen {
 
@@ -100,7 +104,17 @@ bool TConnectorPort::StartTransactions(std::uint32_t trMax,
     tr->TrMax = static_cast<std::int32_t>(trMax);
     if (schemVer)
         tr->SchemVer = *schemVer;
-    tr->Start();
+    const TConnectorSettings& cs = FConnector->cgSettings;
+    std::int64_t timeout = 0;
+    try {
+        timeout = std::stoll(cs.RoutTOut);
+    } catch (const std::exception&) {
+        timeout = 0; // the monitor's default
+    }
+    FConnector->Health->Configure(cs.Host + ":" + cs.Port, timeout);
+    FConnector->Health->Start();
+    // After a disconnection the same thread object runs again.
+    tr->Restart();
     return true;
 }
 
@@ -109,7 +123,7 @@ bool TConnectorPort::StartMarketData(std::function<void()> onConnected) {
     if (md == nullptr)
         return false;
     md->SetOnConnected(std::move(onConnected));
-    md->Start();
+    md->Restart();
     return true;
 }
 
@@ -139,6 +153,29 @@ void TConnectorPort::StopUpdater() {
 
 void TConnectorPort::ReleaseStore() {
     FConnector->ReleaseStorage();
+}
+
+void TConnectorPort::StopConnections() {
+    FConnector->StopConnections();
+}
+
+void TConnectorPort::RefreshGrids() {
+    if (TUpdateGrids* updater = FConnector->UpdGrids.get()) {
+        for (unsigned g = 0; g < kGridCount; ++g)
+            updater->Event(g).Set();
+    }
+}
+
+void TConnectorPort::SetHealthHandler(std::function<void()> onChange) {
+    FConnector->Health->SetOnChange(std::move(onChange));
+}
+
+THealthSnapshot TConnectorPort::Health() const {
+    return FConnector->Health->Snapshot();
+}
+
+void TConnectorPort::StopHealth() {
+    FConnector->Health->Stop();
 }
 
 TPortFactory ConnectorPortFactory(TConnectorServices services) {

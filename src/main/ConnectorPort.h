@@ -47,6 +47,11 @@ public:
     void StopMarketData() override;
     void StopUpdater() override;
     void ReleaseStore() override;
+    void StopConnections() override;
+    void RefreshGrids() override;
+    void SetHealthHandler(std::function<void()> onChange) override;
+    THealthSnapshot Health() const override;
+    void StopHealth() override;
 
 private:
     std::unique_ptr<TCGConnector> FConnector;

@@ -4,6 +4,7 @@
 #include "main/Dialogs.h"
 #include "platform/FormatSettings.h"
 
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -55,6 +56,7 @@ void TMainController::FormCreate() {
                                                if (FPort)
                                                    FPort->RefreshGrid(grid);
                                            });
+    FPort->SetHealthHandler([this] { HealthChanged(); });
     FView.ArmTimer();
 }
 
@@ -131,8 +133,15 @@ void TMainController::Connect1Execute() {
     // The connect command needs a loaded gateway; the window only offers it then, but a
     // shortcut or a stale click must not call into an empty entry table.
     const TConnectorSettings& s = FPort->Settings();
-    if (FPort->EnvOpen() || s.CGDllHandle <= 32)
+    if (s.CGDllHandle <= 32)
         return;
+    if (FPort->EnvOpen()) {
+        // After a disconnection the environment is still open and accepted: connecting again
+        // only starts the connections.
+        if (FEnvAccepted && !FRunning)
+            StartConnections();
+        return;
+    }
 
     const TEnvOpenResult opened = FPort->OpenEnvironment();
     if (opened == TEnvOpenResult::NotOpened)
@@ -147,6 +156,12 @@ void TMainController::Connect1Execute() {
         return;
     }
 
+    FEnvAccepted = true;
+    StartConnections();
+}
+
+void TMainController::StartConnections() {
+    const TConnectorSettings& s = FPort->Settings();
     FControls.Settings1 = false;
     Show();
     std::optional<std::string> schemVer;
@@ -154,9 +169,89 @@ void TMainController::Connect1Execute() {
         schemVer = s.Version;
     FPort->StartTransactions(s.TrSpeed, schemVer);
     FPort->StartMarketData([this] { InitialDataComplete(); });
+    FRunning = true;
+}
+
+void TMainController::Disconnect1Execute() {
+    if (FPort != nullptr && FRunning)
+        Disconnect();
+    else
+        Connect1Execute();
+}
+
+void TMainController::Conndis1Execute() {
+    Disconnect1Execute();
+}
+
+void TMainController::Disconnect() {
+    // The environment, the store and its rows, the grids and the experts all stay: the trader
+    // keeps the last figures, marked stale, until Connect brings fresh ones.
+    FPort->StopConnections();
+    FRunning = false;
+    FRefill = true;
+    FControls.Conndis1 = true;
+    FControls.Conndis1Image = kConndisImage;
+    FControls.Connect1 = true;
+    FControls.Disconnect1 = false;
+    FControls.FileNew1Button = false;
+    FControls.FileNew1Menu = false;
+    FControls.FilesNew1Button = false;
+    FControls.FilesNew1Menu = false;
+    Show();
+}
+
+namespace {
+
+std::string AgeText(std::int64_t ms) {
+    const std::int64_t s = ms / 1000;
+    if (s < 60)
+        return std::to_string(s) + " с";
+    if (s < 3600)
+        return std::to_string(s / 60) + " мин";
+    return std::to_string(s / 3600) + " ч";
+}
+
+TLinkIndicator Indicator(std::string_view name, const TLinkHealth& h) {
+    TLinkIndicator i;
+    i.State = h.State;
+    i.Text = std::string(name) + ": " + std::string(HealthStateName(h.State));
+    if (h.DataAgeMs >= 0)
+        i.Text += ", данные " + AgeText(h.DataAgeMs) + " назад";
+    return i;
+}
+
+} // namespace
+
+THealthView TMainController::HealthView() const {
+    const THealthSnapshot s = FPort != nullptr ? FPort->Health() : THealthSnapshot{};
+    THealthView v;
+    const TLinkHealth& md = s[THealthLink::MarketData];
+    v.MarketData = Indicator("Маркет-дата", md);
+    v.Transactions = Indicator("Трансакции", s[THealthLink::Transactions]);
+    // Grids and experts show market data; before any arrived there is nothing to mistake.
+    v.Stale = md.State != THealthState::Online && md.DataAgeMs >= 0;
+    if (v.Stale) {
+        const auto at = std::chrono::system_clock::now() - std::chrono::milliseconds(md.DataAgeMs);
+        v.StaleText = "Данные не обновляются (" + std::string(HealthStateName(md.State)) +
+                      "). Последние данные в " + FormatClockTime(at);
+    }
+    return v;
+}
+
+void TMainController::HealthChanged() {
+    const THealthView v = HealthView();
+    FView.ShowHealth(v);
+    for (TExpertWindowPort* window : FView.ExpertWindows())
+        window->ShowStale(v.Stale, v.StaleText);
 }
 
 void TMainController::InitialDataComplete() {
+    if (FRefill && FPort != nullptr) {
+        // The rows came back under the same replication ids; the grids are drawn from them anew
+        // rather than waiting for the next new row.
+        FRefill = false;
+        FPort->RefreshGrids();
+    }
     FControls.Conndis1Image = kConndisConnectedImage;
     FControls.FileNew1Button = true;
     FControls.FilesNew1Button = true;
@@ -196,6 +291,8 @@ void TMainController::FileNew1Execute() {
         return;
     window->SetupExpert(chooser.Fisin_id, chooser.FName, chooser.Fisin);
     window->RegisterAndStart();
+    if (const THealthView v = HealthView(); v.Stale)
+        window->ShowStale(true, v.StaleText);
 }
 
 void TMainController::FilesNew1Execute() {
@@ -211,6 +308,7 @@ void TMainController::FormClose() {
     // Everything that reads the store stops before the store goes, and the connector, with the
     // gateway environment and library, goes last.
     if (FPort != nullptr) {
+        FPort->StopHealth();
         FPort->StopTransactions();
         FPort->StopMarketData();
     }

@@ -9,6 +9,7 @@
 #include "gateway/Cgate.h"
 #include "grids/GridSink.h"
 #include "grids/OrderMenus.h"
+#include "health/HealthMonitor.h"
 #include "platform/Journal.h"
 #include "settings/Settings.h"
 #include "store/CG_Types.h"
@@ -114,6 +115,18 @@ public:
     virtual void StopUpdater() = 0;
     virtual void ReleaseStore() = 0;
     // The port is destroyed right after this: the connector releases the gateway and the router.
+
+    // A disconnection: both connection threads end, each closing its listeners, publisher and
+    // connection; the threads' objects, the store and the grids stay for the next Connect.
+    virtual void StopConnections() {}
+    // Runs every grid's pass once more (the rows came back after a reconnection).
+    virtual void RefreshGrids() {}
+    // The connections' health; `onChange` runs on the UI thread after a state changed. Set the
+    // handler before the first Connect.
+    virtual void SetHealthHandler(std::function<void()> /*onChange*/) {}
+    virtual THealthSnapshot Health() const { return {}; }
+    // Before closing: no more health reports while the connections are taken down.
+    virtual void StopHealth() {}
 };
 
 // One expert window as the controller sees it.
@@ -130,6 +143,22 @@ public:
     // Signals the expert's exit, asks it to end, waits for it (unless it never started) and
     // frees it; nothing when the window has no expert any more.
     virtual void StopExpert() = 0;
+    // Marks the window's data as not live (with `text` saying since when), or as live again.
+    virtual void ShowStale(bool /*stale*/, const std::string& /*text*/) {}
+};
+
+// What the window shows of the connections' health: one labelled indicator per connection, and
+// whether the grids (fed by market data) and the experts show frozen figures.
+struct TLinkIndicator {
+    THealthState State = THealthState::Disconnected;
+    std::string Text; // "Маркет-дата: на связи, данные 2 с назад"
+};
+
+struct THealthView {
+    TLinkIndicator MarketData;
+    TLinkIndicator Transactions;
+    bool Stale = false;
+    std::string StaleText; // "Нет связи. Данные на 12:34:56"
 };
 
 // What the controller needs of the window.
@@ -148,6 +177,9 @@ public:
     virtual void DisarmTimer() = 0;
 
     virtual void ShowControls(const TMainControls& controls) = 0;
+    // The connections' indicators and the stale marking of the grids; a window without them
+    // ignores it.
+    virtual void ShowHealth(const THealthView& /*view*/) {}
 
     // Shows a new settings dialog modally. When the user applies it, returns the values and
     // tree it holds; otherwise nothing. The dialog is gone when this returns.
@@ -175,7 +207,10 @@ public:
     void FormCreate();
     void Timer1Timer();
     void Settings1Execute();
-    void Connect1Execute(); // also Disconnect1 and Conndis1
+    void Connect1Execute();
+    // Once the connections run: disconnect. Before: the same as Connect1Execute.
+    void Disconnect1Execute();
+    void Conndis1Execute();
     void FileNew1Execute();
     void FilesNew1Execute();
     // True when the window may close.
@@ -185,6 +220,10 @@ public:
 
     // The switch to the connected state, run on the UI thread once the instrument lists exist.
     void InitialDataComplete();
+    // A connection's health changed (UI thread): indicators, grids and experts follow.
+    void HealthChanged();
+    // The indicators as they read now (the window refreshes "N с назад" with it).
+    THealthView HealthView() const;
 
     bool ApplySettings();
 
@@ -199,6 +238,8 @@ public:
 private:
     void Show() { FView.ShowControls(FControls); }
     bool IsSet();
+    void StartConnections();
+    void Disconnect();
 
     TMainView& FView;
     TPortFactory FFactory;
@@ -209,6 +250,9 @@ private:
     std::int32_t FSpareOrders = kFilterActive;
     std::int32_t FSpareMLOrders = kFilterActive;
     std::unique_ptr<TOrderMenus> FMenus;
+    bool FEnvAccepted = false; // the environment opened and its version was accepted
+    bool FRunning = false;     // the connection threads run (Connect until Disconnect)
+    bool FRefill = false;      // the grids are refilled when the next connection is complete
 };
 
 } // namespace vorlen

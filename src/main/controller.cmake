@@ -7,7 +7,7 @@ vorlen_core_module(vorlen_maincontroller
     ${CMAKE_CURRENT_LIST_DIR}/LocaleFormats.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Tiling.cpp)
 target_link_libraries(vorlen_maincontroller PUBLIC vorlen_subscriptions vorlen_settings
-                                                   vorlen_experts vorlen_grids vorlen_gateway
+                                                   vorlen_experts vorlen_grids vorlen_gateway vorlen_health
                                                    vorlen_platform)
 
 # The controller over the real connector, once the connector and the grid updater are there.

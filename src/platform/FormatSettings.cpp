@@ -132,6 +132,20 @@ std::string JournalLine(const std::string& text, std::chrono::system_clock::time
     return line;
 }
 
+std::string FormatClockTime(std::chrono::system_clock::time_point t) {
+    using namespace std::chrono;
+    std::tm local{};
+    if (!ToLocalTime(static_cast<std::time_t>(floor<seconds>(t.time_since_epoch()).count()), local))
+        local = std::tm{};
+    std::string text;
+    AppendNumber(text, local.tm_hour, 2);
+    text += ':';
+    AppendNumber(text, local.tm_min, 2);
+    text += ':';
+    AppendNumber(text, local.tm_sec, 2);
+    return text;
+}
+
 std::string FormatShortDate(int year, int month, int day, const TFormatSettings& fs) {
     std::string date;
     AppendDate(date, year, month, day, fs);

@@ -29,6 +29,8 @@ TFormatSettings RussianFormatSettings();
 std::string JournalLine(const std::string& text);
 std::string JournalLine(const std::string& text, std::chrono::system_clock::time_point now,
                         const TFormatSettings& fs);
+// The local time of day "hh:mm:ss".
+std::string FormatClockTime(std::chrono::system_clock::time_point t);
 // Date alone in the short date format, for a local calendar date.
 std::string FormatShortDate(int year, int month, int day, const TFormatSettings& fs);
 

@@ -134,6 +134,18 @@ bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t exitCode, int
     return true;
 }
 
+bool StartedProcessExited(std::uintptr_t process, TProcessExit& ended) {
+    const auto handle = reinterpret_cast<HANDLE>(process);
+    if (handle == nullptr || WaitForSingleObject(handle, 0) != WAIT_OBJECT_0) {
+        return false;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(handle, &code);
+    ended.Signalled = false;
+    ended.Code = static_cast<int>(code);
+    return true;
+}
+
 bool CloseProcessHandle(std::uintptr_t handle) {
     return CloseHandle(reinterpret_cast<HANDLE>(handle)) != 0;
 }
@@ -298,18 +310,28 @@ bool StartProcess(const std::string& commandLine, const std::string& currentDir,
     return true;
 }
 
-bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t /*exitCode*/, int graceMs) {
-    pid_t pid = 0;
+namespace {
+
+// The child behind an open process handle, or null; under gChildrenLock.
+TChild* OpenChild(std::uintptr_t process, pid_t& pid) {
     bool thread = false;
     if (!DecodeHandle(process, pid, thread) || thread) {
-        return false;
+        return nullptr;
     }
-    std::lock_guard<std::mutex> guard(gChildrenLock);
     const auto it = gChildren.find(pid);
-    if (it == gChildren.end() || !it->second.ProcessOpen) {
+    return it == gChildren.end() || !it->second.ProcessOpen ? nullptr : &it->second;
+}
+
+} // namespace
+
+bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t /*exitCode*/, int graceMs) {
+    pid_t pid = 0;
+    std::lock_guard<std::mutex> guard(gChildrenLock);
+    TChild* found = OpenChild(process, pid);
+    if (found == nullptr) {
         return false;
     }
-    TChild& child = it->second;
+    TChild& child = *found;
     // An unreaped child keeps its pid, so signalling it cannot hit another process; one that
     // has gone already is only reaped.
     if (!child.Reaped && !TryReap(pid)) {
@@ -328,6 +350,35 @@ bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t /*exitCode*/,
         }
     }
     child.Reaped = true;
+    return true;
+}
+
+bool StartedProcessExited(std::uintptr_t process, TProcessExit& ended) {
+    pid_t pid = 0;
+    std::lock_guard<std::mutex> guard(gChildrenLock);
+    TChild* child = OpenChild(process, pid);
+    if (child == nullptr) {
+        return false;
+    }
+    if (child->Reaped) {
+        return true;
+    }
+    int status = 0;
+    pid_t r = 0;
+    while ((r = waitpid(pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (r != pid) {
+        // Still running, or reaped by someone else (ECHILD), whose status we cannot know.
+        if (r < 0 && errno == ECHILD) {
+            child->Reaped = true;
+            ended = TProcessExit{};
+            return true;
+        }
+        return false;
+    }
+    child->Reaped = true;
+    ended.Signalled = WIFSIGNALED(status);
+    ended.Code = ended.Signalled ? WTERMSIG(status) : WEXITSTATUS(status);
     return true;
 }
 

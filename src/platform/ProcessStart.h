@@ -44,6 +44,17 @@ bool StartProcess(const std::string& commandLine, const std::string& currentDir,
 // wait ran out, the termination being under way).
 bool TerminateStartedProcess(std::uintptr_t process, std::uint32_t exitCode, int graceMs = 1000);
 
+// How a started process ended: its exit code, or (outside Windows) the signal that ended it.
+struct TProcessExit {
+    bool Signalled = false;
+    int Code = 0;
+};
+
+// Asks, without waiting, whether a started process has ended; one that has is reaped at once, so
+// it never lingers as a zombie. True (with `ended` filled when this call saw the end) once it has
+// ended; false while it runs or for a handle that is not ours.
+bool StartedProcessExited(std::uintptr_t process, TProcessExit& ended);
+
 // Closes a process or thread handle from TProcInfo. True on success.
 bool CloseProcessHandle(std::uintptr_t handle);
 

@@ -185,6 +185,21 @@ void TThread::Start() {
     FStarted = true;
 }
 
+bool TThread::Restart() {
+    if (!FStarted) {
+        Start();
+        return true;
+    }
+    if (!Finished())
+        return false;
+    WaitFor();
+    FFatal = nullptr;
+    FTerminated.store(false, std::memory_order_release);
+    FFinished.store(false, std::memory_order_release);
+    FThread = std::thread([this] { Run(); });
+    return true;
+}
+
 void TThread::Run() {
     CurrentThread = this;
     try {

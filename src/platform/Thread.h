@@ -59,6 +59,10 @@ public:
     // Starts Execute on a new thread; a second call does nothing. Throws std::system_error when
     // the system cannot create a thread, and the thread then counts as never started.
     void Start();
+    // Runs Execute once more on a new thread after the previous run has ended: clears the
+    // terminate request and waits for (joins) the old run first. A thread never started is
+    // started. False, doing nothing, while a run is still going.
+    bool Restart();
     void Terminate() { FTerminated.store(true, std::memory_order_release); }
     bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
     bool Started() const { return FStarted; }

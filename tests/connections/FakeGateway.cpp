@@ -53,6 +53,7 @@ uint32_t ConnOpen(cg_conn_t* conn, const char*) {
 
 uint32_t ConnClose(cg_conn_t* conn) {
     std::lock_guard<std::mutex> lock(gFake->Mu);
+    gFake->Calls.push_back("conn_close");
     FakeConn* c = AsConn(conn);
     ++c->Closes;
     c->State = CG_STATE_CLOSED;
@@ -131,6 +132,7 @@ uint32_t LsnNew(cg_conn_t* conn, const char* settings, CG_LISTENER_CB cb, void* 
 
 uint32_t LsnDestroy(cg_listener_t* lsn) {
     std::lock_guard<std::mutex> lock(gFake->Mu);
+    gFake->Calls.push_back("lsn_destroy");
     if (lsn != nullptr) {
         AsLsn(lsn)->Destroyed = true;
     }
@@ -163,6 +165,7 @@ uint32_t LsnOpen(cg_listener_t* lsn, const char* settings) {
 
 uint32_t LsnClose(cg_listener_t* lsn) {
     std::lock_guard<std::mutex> lock(gFake->Mu);
+    gFake->Calls.push_back("lsn_close");
     if (lsn == nullptr || AsLsn(lsn)->Destroyed) {
         return CG_ERR_INVALIDARGUMENT;
     }
@@ -203,8 +206,21 @@ uint32_t PubOpen(cg_publisher_t* pub, const char*) {
 
 uint32_t PubClose(cg_publisher_t* pub) {
     std::lock_guard<std::mutex> lock(gFake->Mu);
+    gFake->Calls.push_back("pub_close");
     ++AsPub(pub)->Closes;
     AsPub(pub)->State = CG_STATE_CLOSED;
+    return CG_ERR_OK;
+}
+
+uint32_t PubDestroy(cg_publisher_t*) {
+    std::lock_guard<std::mutex> lock(gFake->Mu);
+    gFake->Calls.push_back("pub_destroy");
+    return CG_ERR_OK;
+}
+
+uint32_t ConnDestroy(cg_conn_t*) {
+    std::lock_guard<std::mutex> lock(gFake->Mu);
+    gFake->Calls.push_back("conn_destroy");
     return CG_ERR_OK;
 }
 
@@ -362,6 +378,8 @@ FakeGateway::FakeGateway() {
     t.cg_conn_new = &ConnNew;
     t.cg_conn_open = &ConnOpen;
     t.cg_conn_close = &ConnClose;
+    t.cg_conn_destroy = &ConnDestroy;
+    t.cg_pub_destroy = &PubDestroy;
     t.cg_conn_getstate = &ConnGetState;
     t.cg_conn_process = &ConnProcess;
     t.cg_lsn_new = &LsnNew;

@@ -132,6 +132,8 @@ public:
     std::deque<FakeListener> Listeners;
     std::deque<FakePublisher> Publishers;
     std::map<cg_msg_t*, std::shared_ptr<FakeMessage>> LiveMessages; // from cg_pub_msgnew
+    // Closings and destructions of connections, listeners and publishers, in call order.
+    std::vector<std::string> Calls;
     std::uint64_t Queued = 0;
     std::uint64_t Delivered = 0;
 

@@ -440,5 +440,43 @@ TEST_F(TransactionConnection, ReopensThePublisherAndFetchesItsSchemeAgain) {
     EXPECT_TRUE(conn->AddOrder(60, 1, SampleOrder(), events.Event(0)));
 }
 
+// A disconnection closes what the run opened, in the gateway's order, and the same object
+// connects again from scratch; a plain stop (shutdown) leaves them to the environment's closing.
+TEST_F(TransactionConnection, ADisconnectionClosesInOrderAndARestartConnectsAnew) {
+    THealthFeed feed;
+    conn->SetHealthFeed(&feed);
+    StartReady();
+    ASSERT_TRUE(WaitUntil([&] { return feed.Ready.load(); }));
+    EXPECT_TRUE(feed.Running.load());
+    EXPECT_EQ(feed.ConnState.load(), CG_STATE_ACTIVE);
+    EXPECT_EQ(feed.Attempts.load(), 1u);
+
+    gw.With([](FakeGateway& g) { g.Calls.clear(); });
+    conn->RequestDisconnect();
+    conn->WaitFor();
+    EXPECT_FALSE(feed.Running.load());
+    EXPECT_EQ(conn->PubState(), CG_STATE_CLOSED);
+    EXPECT_EQ(conn->hConn(), nullptr);
+    gw.With([](FakeGateway& g) {
+        EXPECT_EQ(g.Calls, (std::vector<std::string>{"lsn_close", "lsn_destroy", "pub_close",
+                                                     "pub_destroy", "conn_close", "conn_destroy"}));
+        g.Calls.clear();
+    });
+
+    ASSERT_TRUE(conn->Restart());
+    ASSERT_TRUE(WaitUntil([&] {
+        return CountText(journal, kSchemeReady) == 2 && feed.Ready.load() &&
+               conn->PubState() == CG_STATE_ACTIVE;
+    }));
+    gw.With([](FakeGateway& g) {
+        EXPECT_EQ(g.Conns.size(), 2u);
+        EXPECT_EQ(g.Publishers.size(), 2u);
+        EXPECT_EQ(g.Listeners.size(), 2u);
+    });
+    EXPECT_EQ(CountText(journal, "Соединение Трансакции открыто."), 2);
+    Stop();
+    gw.With([](FakeGateway& g) { EXPECT_TRUE(g.Calls.empty()); });
+}
+
 } // namespace
 } // namespace vorlen

@@ -2,8 +2,10 @@
 // with the transaction connection, and what the replica holds behind the instrument lists.
 
 #include "SimHarness.h"
+#include "connections/Connection.h"
 #include "connections/TrConnection.h"
 #include "grids/GridLayouts.h"
+#include "health/HealthMonitor.h"
 #include "main/ConnectorPort.h"
 #include "main/console/ConsoleGrids.h"
 #include "main/console/ConsoleTerminal.h"
@@ -280,6 +282,66 @@ TEST_F(InProcess, TheFuturesListLeavesOutCltContractsTheReplicaHolds) {
     for (const THeader& h : fut) {
         EXPECT_EQ(h.isin.find("_CLT"), std::string::npos) << h.isin;
     }
+}
+
+// "Разорвать соединение" ends both connections and leaves everything else: the rows stay (marked
+// stale), the environment stays open, Connect comes back; connecting again refills the grids.
+TEST_F(InProcess, DisconnectKeepsTheRowsStaleAndConnectingAgainRefillsThem) {
+    THealthMonitor& health = *Port->Connector().Health;
+    const auto both = [&health](THealthState state) {
+        return health.State(THealthLink::MarketData) == state &&
+               health.State(THealthLink::Transactions) == state;
+    };
+    const auto filled = [this](int grid) {
+        const TModelGridSink& g = View->GridTables().Grid(grid);
+        return g.RowCount() > 1 && !g.Cell(1, 0).empty();
+    };
+    ASSERT_TRUE(DrainUntil([&] { return both(THealthState::Online); })) << Journal.str();
+    ASSERT_TRUE(DrainUntil([&] { return filled(kAccGrid) && filled(kPositionsGrid); }));
+    EXPECT_FALSE(Controller->HealthView().Stale);
+
+    Controller->Disconnect1Execute();
+    EXPECT_TRUE(Port->Connector().MDConn->Finished());
+    EXPECT_TRUE(Port->Connector().TRConn->Finished());
+    EXPECT_EQ(Port->Connector().MDConn->hConn(), nullptr);
+    EXPECT_EQ(Port->Connector().TRConn->hConn(), nullptr);
+    EXPECT_TRUE(Port->EnvOpen());
+    TMainControls offline;
+    offline.Conndis1 = true;
+    offline.Connect1 = true;
+    offline.Settings1 = false;
+    EXPECT_EQ(Controller->Controls(), offline);
+    ASSERT_TRUE(DrainUntil([&] { return both(THealthState::Disconnected); }));
+    // Nothing of ours is connected to the router any more.
+    EXPECT_EQ(Inst.Control("counters").rfind("OK clients=0 ", 0), 0u) << Inst.Control("counters");
+    EXPECT_TRUE(filled(kAccGrid) && filled(kPositionsGrid));
+    const THealthView stale = Controller->HealthView();
+    EXPECT_TRUE(stale.Stale);
+    EXPECT_NE(stale.StaleText.find("Последние данные в "), std::string::npos);
+    // The state is known before its journal line has been served on this thread.
+    EXPECT_TRUE(DrainUntil([this] {
+        const std::string journal = Journal.str();
+        return journal.find("Соединение Маркет-дата отключено.") != std::string::npos &&
+               journal.find("Соединение Трансакции отключено.") != std::string::npos;
+    })) << Journal.str();
+
+    // Grids drawn anew from nothing: only a refill can bring their rows back.
+    View->SetupGrids();
+    ASSERT_FALSE(filled(kAccGrid));
+    Controller->Conndis1Execute();
+    ASSERT_TRUE(DrainUntil([this] { return Controller->Controls().FileNew1Menu; }))
+        << Journal.str();
+    EXPECT_TRUE(Controller->Controls().Disconnect1);
+    ASSERT_TRUE(DrainUntil([&] { return filled(kAccGrid) && filled(kPositionsGrid); }));
+    ASSERT_TRUE(DrainUntil([&] { return both(THealthState::Online); })) << Journal.str();
+    EXPECT_FALSE(Controller->HealthView().Stale);
+    const std::string again = Journal.str();
+    std::size_t lists = 0;
+    for (std::size_t at = again.find("Инструменты добавлены."); at != std::string::npos;
+         at = again.find("Инструменты добавлены.", at + 1)) {
+        ++lists;
+    }
+    EXPECT_EQ(lists, 2u);
 }
 
 } // namespace vorlen::e2e

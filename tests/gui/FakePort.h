@@ -106,6 +106,12 @@ public:
         Log->Calls.push_back("ReleaseStore");
         Storage.reset();
     }
+    void StopConnections() override { Log->Calls.push_back("StopConnections"); }
+    void RefreshGrids() override { Log->Calls.push_back("RefreshGrids"); }
+    void SetHealthHandler(std::function<void()> onChange) override {
+        OnHealth = std::move(onChange);
+    }
+    THealthSnapshot Health() const override { return HealthNow; }
 
     TPortScript Script;
     std::shared_ptr<TPortLog> Log;
@@ -118,6 +124,8 @@ public:
     std::vector<std::string> Streams;
     bool CLT = false;
     std::function<void()> OnConnected;
+    std::function<void()> OnHealth;
+    THealthSnapshot HealthNow;
     std::unique_ptr<TCGStorage> Storage;
 };
 

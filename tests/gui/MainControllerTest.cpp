@@ -31,11 +31,17 @@ public:
         return true;
     }
     void StopExpert() override { FLog->Calls.push_back("StopExpert " + FCaption); }
+    void ShowStale(bool stale, const std::string& text) override {
+        Stale = stale;
+        StaleText = text;
+    }
 
     std::int32_t Isin = 0;
     std::string Name;
     std::string Code;
     bool Started = false;
+    bool Stale = false;
+    std::string StaleText;
 
 private:
     std::string FCaption;
@@ -53,6 +59,7 @@ public:
     void ArmTimer() override { TimerArmed = true; }
     void DisarmTimer() override { TimerArmed = false; }
     void ShowControls(const TMainControls& controls) override { Shown = controls; }
+    void ShowHealth(const THealthView& view) override { Health = view; }
     std::unique_ptr<TSettingsModel> RunSettingsDialog() override {
         ++SettingsDialogs;
         const bool apply = !SettingsAnswers.empty() && SettingsAnswers.front();
@@ -90,6 +97,7 @@ public:
     bool GridsSetUp = false;
     bool TimerArmed = false;
     TMainControls Shown;
+    THealthView Health;
     int SettingsDialogs = 0;
     std::deque<bool> SettingsAnswers;
     std::function<void(TSettingsModel&)> EditSettings;
@@ -328,6 +336,92 @@ TEST_F(MainControllerTest, InitialDataSwitchesToTheConnectedState) {
     Controller->FilesNew1Execute();
     EXPECT_TRUE(View.Shown.StopAllButton);
     EXPECT_TRUE(View.Shown.FilesNew1Button);
+}
+
+// After a connection the disconnect commands disconnect; before one, they connect. Connecting
+// again starts the same connections without opening the environment a second time.
+TEST_F(MainControllerTest, DisconnectCommandsToggleOnceConnectionsRun) {
+    Ready();
+    Controller->Disconnect1Execute();
+    EXPECT_EQ(Log->Count("OpenEnvironment"), 1);
+    EXPECT_EQ(Log->Count("StartMarketData"), 1);
+    Port->OnConnected();
+    EXPECT_EQ(Log->Count("RefreshGrids"), 0);
+
+    for (int round = 1; round <= 2; ++round) {
+        Log->Calls.clear();
+        if (round == 1)
+            Controller->Disconnect1Execute();
+        else
+            Controller->Conndis1Execute();
+        EXPECT_EQ(Log->Calls, std::vector<std::string>{"StopConnections"});
+        TMainControls offline;
+        offline.Conndis1 = true;
+        offline.Connect1 = true;
+        offline.Settings1 = false;
+        EXPECT_EQ(View.Shown, offline);
+        Controller->Settings1Execute();
+        EXPECT_EQ(View.SettingsDialogs, 1) << "the environment stays open";
+
+        Log->Calls.clear();
+        (round == 1 ? Controller->Connect1Execute() : Controller->Conndis1Execute());
+        EXPECT_EQ(Log->Calls,
+                  (std::vector<std::string>{"StartTransactions 30 -", "StartMarketData"}));
+        Port->OnConnected();
+        EXPECT_EQ(Log->Count("RefreshGrids"), 1) << "the grids are drawn anew once";
+        EXPECT_TRUE(View.Shown.Disconnect1);
+        Controller->Connect1Execute();
+        EXPECT_EQ(Log->Count("StartMarketData"), 1) << "Connect does nothing while connected";
+    }
+    EXPECT_TRUE(Boxes.Calls.empty());
+}
+
+TEST_F(MainControllerTest, HealthReachesIndicatorsGridsAndExperts) {
+    Ready();
+    Controller->Connect1Execute();
+    View.OpenExpertWindow("A");
+    ASSERT_TRUE(Port->OnHealth);
+
+    struct TCase {
+        THealthState Md;
+        std::int64_t MdAgeMs;
+        THealthState Tr;
+        bool Stale;
+        std::string MdText;
+        std::string TrText;
+    };
+    const std::vector<TCase> cases = {
+        {THealthState::Connecting, -1, THealthState::Connecting, false, "Маркет-дата: подключение",
+         "Трансакции: подключение"},
+        {THealthState::Online, 1500, THealthState::Online, false,
+         "Маркет-дата: на связи, данные 1 с назад", "Трансакции: на связи"},
+        {THealthState::Stale, 7000, THealthState::Stale, true,
+         "Маркет-дата: нет данных, данные 7 с назад", "Трансакции: нет данных"},
+        {THealthState::Reconnecting, 125000, THealthState::Online, true,
+         "Маркет-дата: переподключение, данные 2 мин назад", "Трансакции: на связи"},
+        {THealthState::Disconnected, 7200000, THealthState::Disconnected, true,
+         "Маркет-дата: отключено, данные 2 ч назад", "Трансакции: отключено"},
+    };
+    for (const TCase& c : cases) {
+        Port->HealthNow.Links[0] = {c.Md, c.MdAgeMs};
+        Port->HealthNow.Links[1] = {c.Tr, -1};
+        Port->OnHealth();
+        EXPECT_EQ(View.Health.MarketData.State, c.Md);
+        EXPECT_EQ(View.Health.MarketData.Text, c.MdText);
+        EXPECT_EQ(View.Health.Transactions.Text, c.TrText);
+        EXPECT_EQ(View.Health.Stale, c.Stale) << c.MdText;
+        EXPECT_EQ(View.Windows[0]->Stale, c.Stale) << c.MdText;
+        EXPECT_EQ(View.Health.StaleText.empty(), !c.Stale);
+        if (c.Stale) {
+            EXPECT_EQ(View.Health.StaleText.rfind("Данные не обновляются (" +
+                                                      std::string(HealthStateName(c.Md)) +
+                                                      "). Последние данные в ",
+                                                  0),
+                      0u)
+                << View.Health.StaleText;
+            EXPECT_EQ(View.Windows[0]->StaleText, View.Health.StaleText);
+        }
+    }
 }
 
 class NewExpertTest : public MainControllerTest {

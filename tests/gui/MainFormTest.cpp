@@ -8,6 +8,7 @@
 #include "gui/MdiChild.h"
 #include "gui/QtTranslations.h"
 #include "gui/SetForm.h"
+#include "gui/StaleMark.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -210,13 +211,12 @@ TEST_F(MainFormTest, SecondSettingsShowsTheDialogAtOnceAndReloadsNothing) {
     EXPECT_EQ(loads, 2) << "one router, one library";
 }
 
-TEST_F(MainFormTest, ConnectTwiceAndConndisChangeNothingAndSettingsCloses) {
+TEST_F(MainFormTest, ConnectTwiceChangesNothingAndSettingsCloses) {
     Ready();
     Form->Connect1->trigger();
     EXPECT_TRUE(Port->Env);
     EXPECT_FALSE(Form->Settings1->isEnabled());
     Form->Connect1->trigger();
-    Form->Conndis1->trigger();
     EXPECT_EQ(Log->Count("OpenEnvironment"), 1);
     EXPECT_EQ(Log->Count("StartMarketData"), 1);
 
@@ -229,10 +229,71 @@ TEST_F(MainFormTest, ConnectTwiceAndConndisChangeNothingAndSettingsCloses) {
     EXPECT_TRUE(Form->FilesNew1Tool->isEnabled());
     EXPECT_FALSE(Form->StopAllExperts->isEnabled());
     EXPECT_TRUE(Form->Conndis1->isEnabled());
-    Form->Disconnect1->trigger();
-    EXPECT_EQ(Log->Count("OpenEnvironment"), 1);
     Form->FilesNew1->trigger();
     EXPECT_TRUE(Form->StopAllExperts->isEnabled());
+}
+
+// Two labelled, coloured indicators follow the connections; the grids' captions are tinted and
+// carry the time of the last data while market data is not live; the toolbar button and
+// Ctrl+R disconnect once connected.
+TEST_F(MainFormTest, StatusBarIndicatorsAndStaleGridsFollowTheConnections) {
+    Ready();
+    auto* md = Form->findChild<QLabel*>(QStringLiteral("MarketDataHealth"));
+    auto* tr = Form->findChild<QLabel*>(QStringLiteral("TransactionsHealth"));
+    ASSERT_NE(md, nullptr);
+    ASSERT_NE(tr, nullptr);
+    EXPECT_EQ(md->text(), QStringLiteral("Маркет-дата: отключено"));
+    EXPECT_EQ(tr->text(), QStringLiteral("Трансакции: отключено"));
+    Form->Connect1->trigger();
+    Port->OnConnected();
+
+    const auto show = [this](THealthState mdState, std::int64_t age, THealthState trState) {
+        Port->HealthNow.Links[0] = {mdState, age};
+        Port->HealthNow.Links[1] = {trState, age};
+        Port->OnHealth();
+    };
+    struct TCase {
+        THealthState Md, Tr;
+        QString MdText;
+        bool Stale;
+    };
+    for (const TCase& c : std::vector<TCase>{
+             {THealthState::Connecting, THealthState::Connecting, "Маркет-дата: подключение",
+              false},
+             {THealthState::Online, THealthState::Online, "Маркет-дата: на связи, данные 3 с назад",
+              false},
+             {THealthState::Stale, THealthState::Online,
+              "Маркет-дата: нет данных, данные 3 с назад", true},
+             {THealthState::Reconnecting, THealthState::Reconnecting,
+              "Маркет-дата: переподключение, данные 3 с назад", true},
+         }) {
+        show(c.Md, c.Md == THealthState::Connecting ? -1 : 3000, c.Tr);
+        EXPECT_EQ(md->text(), c.MdText);
+        EXPECT_EQ(md->palette().color(QPalette::Window), gui::HealthColor(c.Md))
+            << c.MdText.toStdString();
+        EXPECT_EQ(tr->palette().color(QPalette::Window), gui::HealthColor(c.Tr));
+        for (std::size_t g = 0; g < Form->GridViews.size(); ++g) {
+            EXPECT_EQ(Form->GridViews[g]->horizontalHeader()->styleSheet().isEmpty(), !c.Stale);
+            EXPECT_EQ(Form->GridMarks[g]->isHidden(), !c.Stale);
+        }
+        if (c.Stale) {
+            EXPECT_TRUE(Form->GridMarks[0]->text().contains(QStringLiteral("Последние данные в ")));
+        }
+    }
+    EXPECT_NE(gui::HealthColor(THealthState::Online), gui::HealthColor(THealthState::Stale));
+
+    // The time since the last data moves on without a change of state.
+    Port->HealthNow.Links[0].DataAgeMs = 65000;
+    ASSERT_TRUE(WaitFor([&] { return md->text().contains(QStringLiteral("данные 1 мин назад")); }));
+
+    Form->Conndis1->trigger();
+    EXPECT_EQ(Log->Count("StopConnections"), 1);
+    EXPECT_TRUE(Form->Connect1->isEnabled());
+    EXPECT_FALSE(Form->Disconnect1->isEnabled());
+    EXPECT_FALSE(Form->FileNew1->isEnabled());
+    Form->Conndis1->trigger();
+    EXPECT_EQ(Log->Count("StartMarketData"), 2);
+    EXPECT_EQ(Log->Count("OpenEnvironment"), 1);
 }
 
 TEST_F(MainFormTest, DisconnectBeforeAnyConnectionConnects) {

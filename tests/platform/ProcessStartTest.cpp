@@ -15,8 +15,10 @@
 
 using vorlen::platform::CloseProcessHandle;
 using vorlen::platform::SplitCommandLine;
+using vorlen::platform::StartedProcessExited;
 using vorlen::platform::StartProcess;
 using vorlen::platform::TerminateStartedProcess;
+using vorlen::platform::TProcessExit;
 
 using Args = std::vector<std::string>;
 
@@ -156,6 +158,37 @@ TEST(ProcessStart, ReapsAChildThatHasAlreadyExited) {
     const auto pid = static_cast<pid_t>(info.dwProcessId);
     EXPECT_TRUE(TerminateStartedProcess(info.hProcess, 0));
     EXPECT_FALSE(ProcessExists(pid));
+}
+
+// A child that ends by itself is found ended without waiting and reaped at once, whether it
+// exited or was killed; the later termination at close finds nothing left to do.
+TEST(ProcessStart, TellsHowAChildEndedAndReapsIt) {
+    struct TCase {
+        const char* CommandLine;
+        bool Signalled;
+        int Code;
+    };
+    for (const TCase& c : {TCase{R"(/bin/sh -c "exit 3")", false, 3},
+                           TCase{R"(/bin/sh -c "kill -9 $$")", true, 9}}) {
+        TProcInfo info;
+        ChildGuard guard{info};
+        ASSERT_TRUE(StartProcess(c.CommandLine, "", info));
+        const auto pid = static_cast<pid_t>(info.dwProcessId);
+        TProcessExit ended;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!StartedProcessExited(info.hProcess, ended) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(ended.Signalled, c.Signalled) << c.CommandLine;
+        EXPECT_EQ(ended.Code, c.Code) << c.CommandLine;
+        EXPECT_FALSE(ProcessExists(pid)) << "left as a zombie";
+        EXPECT_TRUE(StartedProcessExited(info.hProcess, ended));
+        EXPECT_FALSE(StartedProcessExited(info.hThread, ended));
+        EXPECT_TRUE(TerminateStartedProcess(info.hProcess, 0));
+    }
+    TProcessExit none;
+    EXPECT_FALSE(StartedProcessExited(0, none));
 }
 
 TEST(ProcessStart, PassesArgumentsDirectoryAndNothingElse) {
