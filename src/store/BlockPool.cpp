@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VORLEN_POOL_ASAN 1
@@ -41,6 +42,15 @@ void TBlockPool::Reset(std::size_t blockBytes) noexcept {
     Release();
     FBlock = (std::max(blockBytes, sizeof(void*)) + kAlign - 1) & ~(kAlign - 1);
     FNextChunk = FBlock * kFirstChunkBlocks;
+}
+
+void TBlockPool::Swap(TBlockPool& o) noexcept {
+    std::swap(FBlock, o.FBlock);
+    std::swap(FNextChunk, o.FNextChunk);
+    FChunks.swap(o.FChunks);
+    std::swap(FSpare, o.FSpare);
+    std::swap(FNext, o.FNext);
+    std::swap(FEnd, o.FEnd);
 }
 
 void* TBlockPool::Take() {

@@ -23,6 +23,14 @@ public:
     ~TBlockPool() { Release(); }
     TBlockPool(const TBlockPool&) = delete;
     TBlockPool& operator=(const TBlockPool&) = delete;
+    // The chunks move with the pool; the pool moved from is left empty.
+    TBlockPool(TBlockPool&& o) noexcept : TBlockPool() { Swap(o); }
+    TBlockPool& operator=(TBlockPool&& o) noexcept {
+        Release();
+        Swap(o);
+        return *this;
+    }
+    void Swap(TBlockPool& o) noexcept;
 
     std::size_t BlockBytes() const { return FBlock; }
     // Uninitialised storage of BlockBytes() bytes, 8-aligned.
