@@ -53,8 +53,10 @@ private:
         std::size_t Bytes;
     };
     std::vector<TChunk> FChunks;
-    void* FSpare = nullptr; // blocks handed back, linked through their first word
-    char* FNext = nullptr;  // the current chunk's unused part
+    // Blocks handed back. Kept apart from the blocks, so that taking one does not first wait
+    // for a block that has long left the cache.
+    std::vector<void*> FSpare;
+    char* FNext = nullptr; // the current chunk's unused part
     char* FEnd = nullptr;
 };
 

@@ -5,11 +5,15 @@
 // Open addressing with linear probing: a lookup reads one or two neighbouring slots of one
 // array, where a node-based map would follow a pointer per step. A removal shifts the entries
 // behind it back into the gap (no tombstones), so a table that sees many deletions never needs
-// a rebuild to stay quick. An empty slot holds a null row.
+// a rebuild to stay quick. An empty slot holds a null row. A big table's slots come straight
+// from the system, on large pages where it can (platform/PageMemory.h): a probe then rarely
+// waits for an address translation as well as for the slot.
+
+#include "platform/PageMemory.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <new>
 #include <utility>
 
 namespace vorlen {
@@ -18,6 +22,9 @@ template <class TRec>
 class TIdMap {
 public:
     TIdMap() = default;
+    ~TIdMap() { Clear(); }
+    TIdMap(const TIdMap&) = delete;
+    TIdMap& operator=(const TIdMap&) = delete;
     TIdMap(TIdMap&& o) noexcept { Swap(o); }
     TIdMap& operator=(TIdMap&& o) noexcept {
         TIdMap tmp(std::move(o));
@@ -82,7 +89,8 @@ public:
 
     // Forgets every entry and frees the slots.
     void Clear() noexcept {
-        FSlots.reset();
+        Free(FSlots, Capacity());
+        FSlots = nullptr;
         FMask = 0;
         FShift = 64;
         FSize = 0;
@@ -107,11 +115,31 @@ private:
                                         FShift);
     }
 
+    static constexpr std::size_t kPageSlots = (std::size_t{1} << 20) / sizeof(TSlot);
+
+    // Zeroed slots: every one empty.
+    static TSlot* Allocate(std::size_t capacity) {
+        if (capacity < kPageSlots)
+            return new TSlot[capacity]();
+        void* p = platform::AllocatePages(capacity * sizeof(TSlot));
+        if (p == nullptr)
+            throw std::bad_alloc();
+        return static_cast<TSlot*>(p);
+    }
+    static void Free(TSlot* slots, std::size_t capacity) noexcept {
+        if (slots == nullptr)
+            return;
+        if (capacity < kPageSlots)
+            delete[] slots;
+        else
+            platform::FreePages(slots, capacity * sizeof(TSlot));
+    }
+
     void Grow() {
         const std::size_t capacity = FSlots ? (FMask + 1) * 2 : 16;
-        std::unique_ptr<TSlot[]> old = std::move(FSlots);
+        TSlot* old = FSlots;
         const std::size_t oldCapacity = old ? FMask + 1 : 0;
-        FSlots = std::make_unique<TSlot[]>(capacity);
+        FSlots = Allocate(capacity);
         FMask = capacity - 1;
         FShift = 64;
         for (std::size_t c = capacity; c > 1; c >>= 1)
@@ -124,9 +152,10 @@ private:
                 i = (i + 1) & FMask;
             FSlots[i] = old[k];
         }
+        Free(old, oldCapacity);
     }
 
-    std::unique_ptr<TSlot[]> FSlots;
+    TSlot* FSlots = nullptr;
     std::size_t FMask = 0;
     unsigned FShift = 64;
     std::size_t FSize = 0;

@@ -382,6 +382,7 @@ TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::s
         Compact();
     if (FOrder.size() == FOrder.capacity())
         FOrder.reserve(std::max<std::size_t>(64, FOrder.size() * 2));
+    // A fresh row holds no buffer of its own, whatever its block held before.
     auto* rec = new (FPool.Take()) TRec{replId, static_cast<std::uint32_t>(FOrder.size()), 0};
     FOrder.push_back(rec);
     FMap.Insert(replId, rec);
@@ -392,6 +393,14 @@ TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::s
 void TRows::Refill(TRec& rec, const std::uint8_t* data, std::size_t size) {
     const std::size_t inlineBytes = FLayout->FInline;
     std::uint8_t* block = BlockOf(&rec);
+    // While no row of the table holds a buffer of its own, the row's block is only written:
+    // reading its old size first would wait for the block to come into the cache, where the
+    // writes alone do not.
+    if (FOverflow == 0 && size <= inlineBytes) {
+        std::memcpy(block, data, size);
+        rec.Size = static_cast<std::uint32_t>(size);
+        return;
+    }
     if (size <= inlineBytes) {
         if (rec.Size > inlineBytes) {
             DropOwn(&rec, inlineBytes);
