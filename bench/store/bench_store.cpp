@@ -480,8 +480,9 @@ TClearFigures LifeNumberClear() {
     const std::size_t after = HeapInUse();
     TClearFigures f;
     f.LockMs = longest;
-    f.GivenBack =
-        full > before ? static_cast<double>(full - after) / static_cast<double>(full - before) : 0;
+    f.GivenBack = held > 0 && full > after
+                      ? static_cast<double>(full - after) / static_cast<double>(held)
+                      : 0;
     return f;
 }
 
