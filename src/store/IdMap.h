@@ -2,10 +2,10 @@
 
 // Replication id → row, for the rows of one table.
 //
-// Open addressing with linear probing: a lookup reads one or two neighbouring block of one
+// Open addressing with linear probing: a lookup reads one or two neighbouring slots of one
 // array, where a node-based map would follow a pointer per step. A removal shifts the entries
 // behind it back into the gap (no tombstones), so a table that sees many deletions never needs
-// a rebuild to stay quick. An empty slot holds a null row. A big table's block come straight
+// a rebuild to stay quick. An empty slot holds a null row. A big table's slots come straight
 // from the system, on large pages where it can (platform/PageMemory.h): a probe then rarely
 // waits for an address translation as well as for the slot.
 
@@ -87,7 +87,7 @@ public:
         return true;
     }
 
-    // Forgets every entry and frees the block.
+    // Forgets every entry and frees the slots.
     void Clear() noexcept {
         Free(FSlots, Capacity());
         FSlots = nullptr;
@@ -117,7 +117,7 @@ private:
 
     static constexpr std::size_t kPageSlots = (std::size_t{1} << 20) / sizeof(TSlot);
 
-    // Zeroed block: every one empty.
+    // Zeroed slots: every one empty.
     static TSlot* Allocate(std::size_t capacity) {
         if (capacity < kPageSlots)
             return new TSlot[capacity]();
