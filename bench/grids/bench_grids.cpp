@@ -1,24 +1,29 @@
-// Cost of one full pass of the orders grid over a 100,000-row orders_log table, against a loop
-// that reads the same cells and formats each with ValueToStr into a preallocated array. The
-// pass shows every row (filter "active" over actions 1 and 3) into a model-backed grid that is
-// kept between passes, as the main window's grid is.
-//
+// What the orders grid costs the user-interface thread over a 100,000-row orders_log table while
+// a new own order arrives every 100 ms, as the grid updater runs its passes: the longest time
+// the UI thread spends on one pass (the calls the updater hands it, then painting one screen of
+// rows), in frames of 16.7 ms. Measured twice in the same run: the grid holding every cell's
+// text, as it did, and the grid showing rows by reference, as the main window's does now. Then
+// the memory each grid holds per row. Wall time: the UI thread's stall is what a trader sees.
 // The last lines are
-//   grid_pass_vs_format: <pass time / baseline time>
-//   grid_pass_lock_share: <part of the pass spent holding the store's lock>
+//   ui_stall_frames_text_grid: <longest stall / 16.7 ms, grid of texts>
+//   grid_bytes_per_row_text_grid: <memory the grid of texts holds per row>
+//   ui_stall_frames: <longest stall / 16.7 ms, grid by reference>
+//   grid_bytes_per_row: <memory the grid by reference holds per row>
 
-#include "FastestRunReporter.h"
 #include "gateway/Cgate.h"
 #include "grids/GridLayouts.h"
-#include "grids/GridPass.h"
 #include "grids/GridSink.h"
+#include "grids/OrderMenus.h"
+#include "grids/UpdGrids.h"
 #include "platform/CodePage.h"
 #include "platform/FormatSettings.h"
+#include "platform/Thread.h"
 #include "store/Functions.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 
-#include <benchmark/benchmark.h>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +31,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vorlen {
@@ -120,90 +126,74 @@ struct TTable100k {
     TTable Table;
 };
 
-TTable100k& Data() {
-    static TTable100k data;
-    return data;
-}
+struct TFigures {
+    double StallFrames = 0;
+    double BytesPerRow = 0;
+};
 
-double gLockedSeconds = 0;
-double gPassSeconds = 0;
+constexpr double kFrameMs = 1000.0 / 60;
+constexpr int kScreenRows = 40;
+constexpr auto kRun = std::chrono::seconds(4);
 
-void BM_Pass(benchmark::State& state) {
-    auto& data = Data();
+// One grid through the updater's thread, this thread serving as the user-interface thread.
+TFigures Measure(bool byReference) {
+    using Clock = std::chrono::steady_clock;
+    TTable100k data;
+    std::int32_t orders = kFilterAll, mlOrders = kFilterAll;
     TModelGridSink grid(GridLayout(kOrdersGrid));
-    TGridPass pass(GridLayout(kOrdersGrid));
-    const auto fs = RussianFormatSettings();
-    double locked = 0;
-    double total = 0;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        pass.RunOn(
-            [&](const auto& fn) {
-                const auto in = std::chrono::steady_clock::now();
-                {
-                    const TCGStorage::TAccess access(data.Store);
-                    fn(access.Rows(data.Table));
-                }
-                locked +=
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - in).count();
-            },
-            grid, kFilterActive, fs);
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        benchmark::DoNotOptimize(grid.Cell(grid.RowCount() - 1, 0).data());
-    }
-    if (grid.RowCount() != static_cast<int>(kRows))
-        state.SkipWithError("the pass did not show every row");
-    gLockedSeconds += locked;
-    gPassSeconds += total;
-}
-
-void BM_Baseline(benchmark::State& state) {
-    auto& data = Data();
-    const auto& columns = GridLayout(kOrdersGrid).Columns;
-    std::vector<std::string> cells(kRows * columns.size());
-    const auto fs = RussianFormatSettings();
-    for (auto _ : state) {
-        const TCGStorage::TAccess access(data.Store);
-        const TRows& rows = access.Rows(data.Table);
-        std::vector<int> pos;
-        for (const auto& column : columns)
-            pos.push_back(rows.IndexOf(column.Field));
-        std::size_t k = 0;
-        TField field;
-        for (const TRowView row : rows) {
-            for (const int p : pos) {
-                row.Get(p, field);
-                cells[k++] = ValueToStr(field.Data, fs);
-            }
+    grid.SetWantsRowRefs(byReference);
+    double longest = 0;
+    TUpdateGrids updater(data.Store, orders, mlOrders);
+    updater.SetGrid(kOrdersGrid, &grid);
+    ui::MarkUiThread();
+    updater.Start();
+    std::atomic<bool> stop{false};
+    // The trader's own orders, one every 100 ms, on a thread of their own as the market-data
+    // thread would apply them.
+    std::thread trader([&] {
+        test::TRowBytes row(data.Scheme, "orders_log");
+        for (std::int64_t id = 10'000'000; !stop; ++id) {
+            row.Key(id).Int("public_order_id", id).Int("private_action", 1);
+            data.Store.UpdStrMsg(row.Msg(), data.Lsn);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        benchmark::DoNotOptimize(cells.back().data());
+    });
+    std::string cell;
+    const auto until = Clock::now() + kRun;
+    while (Clock::now() < until) {
+        const auto t0 = Clock::now();
+        if (ui::DrainUiQueue() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        // Painting the screen the trader looks at: the newest rows.
+        const int last = grid.RowCount();
+        for (int r = std::max(0, last - kScreenRows); r < last; ++r)
+            for (int c = 0; c < grid.ColCount(); ++c)
+                cell = grid.Cell(r, c);
+        longest =
+            std::max(longest, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
+    stop = true;
+    trader.join();
+    updater.Stop();
+    TFigures f;
+    f.StallFrames = longest / kFrameMs;
+    f.BytesPerRow = static_cast<double>(grid.HeldBytes()) / std::max(1, grid.RowCount());
+    ui::UnmarkUiThread();
+    return f;
 }
-
-BENCHMARK(BM_Baseline)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
-BENCHMARK(BM_Pass)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
 
 } // namespace
 } // namespace vorlen
 
-int main(int argc, char** argv) {
+int main() {
     vorlen::CG().cg_bcd_get = vorlen::test::TestBcdGet;
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    vorlen::Data(); // the table is built before anything is timed
-    vorlen::bench::TFastestRunReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-
-    const auto& times = reporter.Times;
-    if (!times.contains("BM_Pass") || !times.contains("BM_Baseline") ||
-        times.at("BM_Baseline") <= 0 || vorlen::gPassSeconds <= 0) {
-        std::fprintf(stderr, "grid_pass_vs_format: both benchmarks must run\n");
-        return 1;
-    }
-    std::fflush(stdout);
-    std::printf("grid_pass_vs_format: %.2f\n", times.at("BM_Pass") / times.at("BM_Baseline"));
-    std::printf("grid_pass_lock_share: %.2f\n", vorlen::gLockedSeconds / vorlen::gPassSeconds);
+    const vorlen::TFigures text = vorlen::Measure(false);
+    const vorlen::TFigures refs = vorlen::Measure(true);
+    std::printf("ui_stall_frames_text_grid: %.2f\n", text.StallFrames);
+    std::printf("grid_bytes_per_row_text_grid: %.0f\n", text.BytesPerRow);
+    std::printf("ui_stall_frames: %.2f\n", refs.StallFrames);
+    std::printf("grid_bytes_per_row: %.0f\n", refs.BytesPerRow);
     return 0;
 }

@@ -1,12 +1,17 @@
 // Cost of the replica store's stream-data path, against copying each message into a slot of an
 // open-addressing hash map keyed by replication id.
 //
-// The stream is shaped like orders_log: 30 fields, ten of them text of 5 to 25 bytes. 100,000
-// rows are loaded first, then 2,000,000 messages arrive: 80% updates of a few fields of a live
-// row, 15% new rows, 5% deletions. Both sides get the very same messages. The last lines are
-//   store_vs_baseline: <store time / baseline time>
-//   store_bytes_per_row: <heap the store holds per live row>
-// and, above them, the store converting every field of every update (no byte comparison).
+// Two streams. One is shaped like orders_log: 30 fields, ten of them text of 5 to 25 bytes.
+// 100,000 rows are loaded first, then 2,000,000 messages arrive: 80% updates of a few fields of
+// a live row, 15% new rows, 5% deletions. The other is an order book (orders_aggr): 5,000 price
+// levels, then 2,000,000 updates of them only. Both sides get the very same messages; the
+// baseline's arena is allocated before it is timed. Then a table of 1,000,000 rows is cleared
+// as on a new life number, while another thread keeps taking the store's lock. The last lines:
+//   ln_clear_lock_ms: <longest wait for the store's lock during the clear, wall time>
+//   ln_clear_memory_given_back: <share of the table's memory the clear returned to the system>
+//   store_aggr_vs_baseline: <store time / baseline time, order book>
+//   store_vs_baseline: <store time / baseline time, orders_log>
+//   store_bytes_per_row: <memory the store holds per live row, orders_log>
 
 #include "FastestRunReporter.h"
 #include "gateway/Cgate.h"
@@ -15,14 +20,17 @@
 #include "store/TestScheme.h"
 
 #include <algorithm>
+#include <atomic>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <malloc.h>
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace vorlen {
@@ -46,6 +54,15 @@ const std::vector<TFieldSpec>& OrdersLog() {
         {"broker_to_rts", "c7", 7},   {"date_exp", "c8", 8},     {"id_ord1", "i8", 8},
         {"broker_from_rts", "c7", 7}, {"init_moment", "t", 10},  {"init_amount", "i4", 4},
         {"deal_price", "d16.5", 11},  {"isin", "c25", 25},       {"private_action", "i4", 4},
+    };
+    return fields;
+}
+
+const std::vector<TFieldSpec>& OrdersAggr() {
+    static const std::vector<TFieldSpec> fields = {
+        {"replID", "i8", 8},   {"replRev", "i8", 8},   {"replAct", "i8", 8}, {"isin_id", "i4", 4},
+        {"price", "d16.5", 9}, {"volume", "i8", 8},    {"moment", "t", 10},  {"moment_ns", "u8", 8},
+        {"dir", "i1", 1},      {"timestamp", "u8", 8}, {"sess_id", "i4", 4},
     };
     return fields;
 }
@@ -154,11 +171,73 @@ private:
     std::vector<std::uint8_t> FModel;
 };
 
+// Order-book levels: kAggrRows of them inserted first, then only their volume, time and
+// revision change.
+constexpr std::size_t kAggrRows = 5'000;
+
+class TAggrFeed {
+public:
+    explicit TAggrFeed(const test::TTestScheme& scheme) : FRow(scheme, "orders_aggr") {
+        FSize = FRow.Bytes.size();
+        FVolume = &FRow.Field("volume");
+        FMoment = &FRow.Field("moment");
+        FStamp = &FRow.Field("timestamp");
+    }
+    std::size_t Size() const { return FSize; }
+
+    void Next(std::vector<std::uint8_t>& out, std::size_t count) {
+        out.resize(count * FSize);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint8_t* msg = out.data() + i * FSize;
+            if (FModel.size() < kAggrRows * FSize)
+                Insert(msg);
+            else
+                Update(msg);
+        }
+    }
+
+private:
+    void Insert(std::uint8_t* msg) {
+        const auto id = static_cast<std::int64_t>(FModel.size() / FSize + 1);
+        test::TRowBytes& r = FRow;
+        std::fill(r.Bytes.begin(), r.Bytes.end(), 0);
+        r.Key(id, ++FRev, 0).Int("isin_id", 100 + id % 50).Int("sess_id", 5123);
+        r.Decimal("price", 8000000 + (id % 100) * 10, 5).Int("volume", 1 + FRng() % 500);
+        r.Int("dir", 1 + id % 2).Int("moment_ns", FRng()).Int("timestamp", FRng());
+        r.Time("moment", cg_time_t{2024, 3, 5, 10, 20, 30, 0, 250});
+        FModel.insert(FModel.end(), r.Bytes.begin(), r.Bytes.end());
+        std::memcpy(msg, r.Bytes.data(), FSize);
+    }
+
+    void Update(std::uint8_t* msg) {
+        std::uint8_t* row = FModel.data() + FRng() % kAggrRows * FSize;
+        const std::int64_t rev = ++FRev;
+        std::memcpy(row + 8, &rev, 8);
+        const std::int64_t volume = 1 + static_cast<std::int64_t>(FRng() % 500);
+        std::memcpy(row + FVolume->offset, &volume, 8);
+        const std::uint64_t stamp = FRng();
+        std::memcpy(row + FStamp->offset, &stamp, 8);
+        row[FMoment->offset + 8] = static_cast<std::uint8_t>(FRng() % 250);
+        std::memcpy(msg, row, FSize);
+    }
+
+    test::TRowBytes FRow;
+    std::size_t FSize;
+    const cg_field_desc_t *FVolume, *FMoment, *FStamp;
+    std::mt19937_64 FRng{20240306};
+    std::int64_t FRev = 0;
+    std::vector<std::uint8_t> FModel;
+};
+
 // The baseline: the message's bytes copied into the slot of its replication id in an
 // open-addressing (linear probing) map; a deletion leaves a tombstone.
 class TCopyMap {
 public:
-    explicit TCopyMap(std::size_t recordSize) : FRecord(recordSize) { Rehash(1 << 18); }
+    // Room for `rows` records is allocated here, before anything is timed.
+    TCopyMap(std::size_t recordSize, std::size_t rows) : FRecord(recordSize) {
+        Rehash(1 << 18);
+        FArena.resize(rows * FRecord);
+    }
 
     void Apply(const std::uint8_t* data, std::size_t size) {
         if (size < FRecord)
@@ -214,8 +293,9 @@ private:
             FFree.pop_back();
             return r;
         }
-        FArena.resize(FArena.size() + FRecord);
-        return static_cast<std::uint32_t>(FArena.size() / FRecord - 1);
+        if ((FUsed + 1) * FRecord > FArena.size())
+            FArena.resize(FArena.size() * 2 + FRecord);
+        return static_cast<std::uint32_t>(FUsed++);
     }
     void Rehash(std::size_t capacity) {
         std::vector<TSlot> old(capacity, TSlot{0, 0, kEmpty});
@@ -238,13 +318,14 @@ private:
     std::size_t FLive = 0;
     std::size_t FGraves = 0;
     std::vector<std::uint8_t> FArena;
+    std::size_t FUsed = 0;
     std::vector<std::uint32_t> FFree;
 };
 
 const test::TTestScheme& Scheme() {
     static const test::TTestScheme scheme = [] {
         test::TTestScheme s;
-        s.Table("orders_log", OrdersLog());
+        s.Table("orders_log", OrdersLog()).Table("orders_aggr", OrdersAggr());
         return s;
     }();
     return scheme;
@@ -252,19 +333,19 @@ const test::TTestScheme& Scheme() {
 
 // The store as the market-data connection feeds it, with the grid updater's events attached.
 struct TStoreSide {
-    explicit TStoreSide(bool compare) {
+    TStoreSide() {
         store.SetStreams({"FORTS_TRADE_REPL"});
         std::array<TEvent, kKeyTableCount> events;
         for (unsigned i = 0; i < kKeyTableCount; ++i)
             events[i] = grid.Event(i);
         store.SetGridEvents(events);
-        store.SetFieldCompare(compare);
         lsn.sName = "FORTS_TRADE_REPL";
         store.SetTblsDesc(0, lsn, Scheme().Desc());
     }
     void Apply(const std::uint8_t* data, std::size_t size) {
         cg_msg_streamdata_t msg{};
         msg.type = CG_MSG_STREAM_CHANGED;
+        msg.msg_index = size == Scheme().Message(0).size ? 0 : 1;
         msg.data = const_cast<std::uint8_t*>(data);
         msg.data_size = size;
         store.UpdStrMsg(msg, lsn);
@@ -281,14 +362,14 @@ void Feed(TSide& side, const std::vector<std::uint8_t>& batch, std::size_t size)
 }
 
 // Preloads the rows untimed, then times the 2,000,000 messages; batches are generated untimed.
-template <class TSide, class... Args>
-void Run(benchmark::State& state, Args... args) {
+template <class TSide, class TFeedOf, class... Args>
+void Run(benchmark::State& state, std::size_t preload, Args... args) {
     for (auto _ : state) {
         state.PauseTiming();
-        TFeed feed(Scheme());
+        TFeedOf feed(Scheme());
         std::vector<std::uint8_t> batch;
         auto side = std::make_unique<TSide>(args...);
-        feed.Next(batch, kPreload);
+        feed.Next(batch, preload);
         Feed(*side, batch, feed.Size());
         for (std::size_t done = 0; done < kMessages; done += kBatch) {
             feed.Next(batch, std::min(kBatch, kMessages - done));
@@ -303,31 +384,44 @@ void Run(benchmark::State& state, Args... args) {
 }
 
 void BM_Store(benchmark::State& state) {
-    Run<TStoreSide>(state, true);
-}
-void BM_StoreConvertAll(benchmark::State& state) {
-    Run<TStoreSide>(state, false);
+    Run<TStoreSide, TFeed>(state, kPreload);
 }
 void BM_Baseline(benchmark::State& state) {
-    Run<TCopyMap>(state, Scheme().Message(0).size);
+    // Every row the feed ever inserts fits the arena allocated up front.
+    Run<TCopyMap, TFeed>(state, kPreload, Scheme().Message(0).size, kPreload + kMessages / 5);
+}
+void BM_StoreAggr(benchmark::State& state) {
+    Run<TStoreSide, TAggrFeed>(state, kAggrRows);
+}
+void BM_BaselineAggr(benchmark::State& state) {
+    Run<TCopyMap, TAggrFeed>(state, kAggrRows, Scheme().Message(1).size, kAggrRows);
 }
 BENCHMARK(BM_Baseline)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_Store)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
-BENCHMARK(BM_StoreConvertAll)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_BaselineAggr)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_StoreAggr)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
 
+// Resident memory: the store's big chunks come straight from the system and never show in the
+// allocator's figures.
 std::size_t HeapInUse() {
-    const struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0, resident = 0;
+    if (f != nullptr) {
+        if (std::fscanf(f, "%lu %lu", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<std::size_t>(resident) * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }
 
-// Heap the store holds per live row: only the store's own calls are inside the measured spans,
-// so the feed's model and batches do not count.
+// Memory the store holds per live row: only the store's own calls are inside the measured
+// spans, so the feed's model and batches do not count.
 double BytesPerRow() {
     TFeed feed(Scheme());
     std::vector<std::uint8_t> batch;
     std::size_t held = 0;
     const std::size_t before = HeapInUse();
-    auto side = std::make_unique<TStoreSide>(true);
+    auto side = std::make_unique<TStoreSide>();
     held += HeapInUse() - before;
     for (std::size_t done = 0; done < kPreload + kMessages;) {
         const std::size_t n = done == 0 ? kPreload : std::min(kBatch, kPreload + kMessages - done);
@@ -343,6 +437,55 @@ double BytesPerRow() {
     return static_cast<double>(held) / static_cast<double>(rows);
 }
 
+struct TClearFigures {
+    double LockMs = 0;
+    double GivenBack = 0;
+};
+
+// A table of 1,000,000 rows cleared as on a new life number. Another thread takes and drops the
+// store's lock all the while; its longest wait is how long the clear kept readers out.
+TClearFigures LifeNumberClear() {
+    constexpr std::size_t kRows = 1'000'000;
+    TFeed feed(Scheme());
+    std::vector<std::uint8_t> batch;
+    auto side = std::make_unique<TStoreSide>();
+    std::size_t held = 0;
+    for (std::size_t done = 0; done < kRows; done += kBatch) {
+        feed.Next(batch, std::min(kBatch, kRows - done));
+        const std::size_t start = HeapInUse();
+        Feed(*side, batch, feed.Size());
+        held += HeapInUse() - start;
+    }
+    const std::size_t full = HeapInUse();
+    std::atomic<bool> stop{false}, started{false};
+    double longest = 0;
+    std::thread reader([&] {
+        using Clock = std::chrono::steady_clock;
+        while (!stop) {
+            const auto t0 = Clock::now();
+            {
+                const TCGStorage::TAccess access(side->store);
+                started = true;
+            }
+            longest = std::max(
+                longest, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+            std::this_thread::yield();
+        }
+    });
+    while (!started)
+        std::this_thread::yield();
+    side->store.LNClearTables(0);
+    stop = true;
+    reader.join();
+    const std::size_t after = HeapInUse();
+    TClearFigures f;
+    f.LockMs = longest;
+    f.GivenBack = held > 0 && full > after
+                      ? static_cast<double>(full - after) / static_cast<double>(held)
+                      : 0;
+    return f;
+}
+
 } // namespace
 } // namespace vorlen
 
@@ -356,15 +499,19 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     const auto& times = reporter.Times;
-    if (!times.contains("BM_Store") || !times.contains("BM_Baseline") ||
-        !times.contains("BM_StoreConvertAll") || times.at("BM_Baseline") <= 0) {
-        std::fprintf(stderr, "store_vs_baseline: all three benchmarks must run\n");
-        return 1;
+    for (const char* name : {"BM_Store", "BM_Baseline", "BM_StoreAggr", "BM_BaselineAggr"}) {
+        if (!times.contains(name) || times.at(name) <= 0) {
+            std::fprintf(stderr, "store_vs_baseline: every benchmark must run\n");
+            return 1;
+        }
     }
     const double bytes = vorlen::BytesPerRow();
+    const vorlen::TClearFigures clear = vorlen::LifeNumberClear();
     std::fflush(stdout);
-    std::printf("store_convert_all_vs_baseline: %.2f\n",
-                times.at("BM_StoreConvertAll") / times.at("BM_Baseline"));
+    std::printf("ln_clear_lock_ms: %.1f\n", clear.LockMs);
+    std::printf("ln_clear_memory_given_back: %.2f\n", clear.GivenBack);
+    std::printf("store_aggr_vs_baseline: %.2f\n",
+                times.at("BM_StoreAggr") / times.at("BM_BaselineAggr"));
     std::printf("store_vs_baseline: %.2f\n", times.at("BM_Store") / times.at("BM_Baseline"));
     std::printf("store_bytes_per_row: %.0f\n", bytes);
     return 0;

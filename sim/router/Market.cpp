@@ -14,7 +14,6 @@ namespace {
 constexpr std::uint32_t kServiceId = 0;  // field index of replID
 constexpr std::uint32_t kServiceRev = 1; // replRev
 constexpr std::uint32_t kServiceAct = 2; // replAct
-constexpr std::size_t kLogTableCap = 2000;
 
 void PutI64(std::string& data, const FieldDef& f, std::int64_t v) {
     std::memcpy(&data[f.offset], &v, 8);
@@ -34,11 +33,27 @@ Market::Market() {
             const bool log = t->name == "orders_log" || t->name == "multileg_orders_log" ||
                              t->name == "deal" || t->name == "multileg_deal" ||
                              t->name == "user_deal" || t->name == "sys_events";
-            table.cap = log ? kLogTableCap : 0;
-            table.rows.reserve(log ? kLogTableCap + 1 : 64);
+            table.log = log;
+            table.cap = log ? kDefaultLogRows : 0;
+            table.rows.reserve(64);
             s.tables.push_back(std::move(table));
         }
         streams_.push_back(std::move(s));
+    }
+}
+
+void Market::SetLogRows(std::size_t rows) {
+    for (Stream& s : streams_) {
+        for (Table& t : s.tables) {
+            if (!t.log) {
+                continue;
+            }
+            t.cap = rows;
+            while (t.cap != 0 && t.order.size() > t.cap) {
+                t.rows.erase(t.order.front());
+                t.order.pop_front();
+            }
+        }
     }
 }
 

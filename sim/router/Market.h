@@ -38,9 +38,11 @@ struct Row {
 struct Table {
     const TableDef* def = nullptr;
     std::unordered_map<std::int64_t, Row> rows;
-    // Log tables keep only their latest rows; older ones leave the router's memory unannounced
-    // (a terminal that saw them keeps them, a fresh snapshot no longer has them).
+    // Log tables keep only their latest rows (Market::SetLogRows); older ones leave the router's
+    // memory unannounced (a terminal that saw them keeps them, a fresh snapshot no longer has
+    // them). 0 keeps every row.
     std::size_t cap = 0;
+    bool log = false;
     std::deque<std::int64_t> order;
 };
 
@@ -67,9 +69,16 @@ struct MarketCounters {
     std::uint64_t snapshots = 0; // subscriptions served
 };
 
+// Rows a log table keeps by default: a trading day (about 14 hours) at the default rate of 200
+// events per second, as if every event went to the one table.
+constexpr std::size_t kDefaultLogRows = 10'000'000;
+
 class Market {
 public:
     Market();
+
+    // Rows each log table (order logs, deals, events) keeps; 0 keeps every row.
+    void SetLogRows(std::size_t rows);
 
     Stream* Find(std::string_view stream);
     Stream& At(std::string_view stream); // aborts on a name that is not in the catalogue

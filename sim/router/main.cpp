@@ -78,6 +78,10 @@ int main(int argc, char** argv) {
         config.rate = static_cast<double>(rate);
     }
     config.portsFile = (dir / sec->Get("ports_file", "router.ports")).string();
+    std::int64_t logRows = static_cast<std::int64_t>(vsim::kDefaultLogRows);
+    if (!vsim::ParseInt(sec->Get("log_rows", std::to_string(logRows)), logRows) || logRows < 0) {
+        logRows = static_cast<std::int64_t>(vsim::kDefaultLogRows);
+    }
 
     vsim::Log log((dir / sec->Get("log", "router.log")).string());
     log.Line("P2MQRouter64 (offline exchange) starting with %s", iniPath.c_str());
@@ -86,6 +90,7 @@ int main(int argc, char** argv) {
         return 3;
     }
     vsim::Exchange exchange(static_cast<std::uint64_t>(seed));
+    exchange.market().SetLogRows(static_cast<std::size_t>(logRows));
     exchange.Seed();
     vsim::Server server(config, exchange, log);
     if (!server.Start()) {

@@ -1,6 +1,7 @@
 #include "grids/GridSink.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vorlen {
 
@@ -25,8 +26,35 @@ void TModelGridSink::EndUpdate() {
         Updated();
 }
 
+void TModelGridSink::AttachRowRefs(std::shared_ptr<TRowRefs> refs) {
+    FRefs = std::move(refs);
+    RowRefsShown();
+}
+
+void TModelGridSink::ShowRowRefs(TRowRefList&& list) {
+    if (!FRefs)
+        return;
+    FRefs->Show(std::move(list));
+    RowRefsShown();
+}
+
+std::size_t TModelGridSink::HeldBytes() const {
+    if (FRefs)
+        return FRefs->HeldBytes();
+    std::size_t bytes = FRows.capacity() * sizeof(FRows[0]);
+    for (const auto& row : FRows) {
+        bytes += row.capacity() * sizeof(std::string);
+        for (const auto& cell : row)
+            if (cell.capacity() > 15)
+                bytes += cell.capacity() + 1;
+    }
+    return bytes;
+}
+
 const std::vector<std::string>& TModelGridSink::Row(int row) const {
     static const std::vector<std::string> kNoRow;
+    if (FRefs)
+        return FRefs->Row(row);
     if (row < 0 || static_cast<std::size_t>(row) >= FCount)
         return kNoRow;
     return FRows[static_cast<std::size_t>(row)];
@@ -75,6 +103,8 @@ void TModelGridSink::SetCell(int row, int col, std::string_view text) {
 }
 
 const std::string& TModelGridSink::Cell(int row, int col) const {
+    if (FRefs)
+        return FRefs->Cell(row, col);
     if (row < 0 || static_cast<std::size_t>(row) >= FCount || col < 0 ||
         static_cast<std::size_t>(col) >= FCaptions.size())
         return kEmptyCell;

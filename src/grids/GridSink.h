@@ -5,8 +5,10 @@
 // the first row under the header.
 
 #include "grids/GridLayouts.h"
+#include "grids/RowRefs.h"
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,11 +37,19 @@ public:
     // row's strings in `cells`, so a caller that refills the same vector reuses their storage.
     virtual void SetRow(int row, std::vector<std::string>& cells) = 0;
     virtual void SetCell(int row, int col, std::string_view text) = 0;
+
+    // A grid that shows rows by reference (grids/RowRefs.h) instead of holding their texts says
+    // so here. The grid updater then attaches a TRowRefs, hands it each pass's rows with
+    // ShowRowRefs on the user-interface thread, and detaches it (null) before the store goes.
+    virtual bool WantsRowRefs() const { return false; }
+    virtual void AttachRowRefs(std::shared_ptr<TRowRefs>) {}
+    virtual void ShowRowRefs(TRowRefList&&) {}
 };
 
-// A grid kept as rows of strings. The Qt model wraps one of these; tests and the console read it
-// directly. Row storage outlives the rows shown, so a pass that rebuilds 100k rows reuses the
-// strings of the previous pass instead of allocating them again.
+// A grid kept as rows of strings, or showing rows by reference once the grid updater attaches
+// them. The Qt model wraps one of these; tests and the console read it directly. Row storage
+// outlives the rows shown, so a pass that rebuilds 100k rows reuses the strings of the previous
+// pass instead of allocating them again.
 class TModelGridSink : public TGridSink {
 public:
     TModelGridSink() = default;
@@ -47,12 +57,20 @@ public:
 
     void SetCaptions(std::span<const std::string_view> captions) override;
     int ColCount() const override { return static_cast<int>(FCaptions.size()); }
-    int RowCount() const override { return static_cast<int>(FCount); }
+    int RowCount() const override { return FRefs ? FRefs->RowCount() : static_cast<int>(FCount); }
     void BeginUpdate() override { ++FUpdating; }
     void EndUpdate() override;
     void SetRowCount(int rows) override;
     void SetRow(int row, std::vector<std::string>& cells) override;
     void SetCell(int row, int col, std::string_view text) override;
+
+    bool WantsRowRefs() const override { return FWantsRefs; }
+    void AttachRowRefs(std::shared_ptr<TRowRefs> refs) override;
+    void ShowRowRefs(TRowRefList&& list) override;
+    // Whether the grid updater should show rows here by reference.
+    void SetWantsRowRefs(bool on) { FWantsRefs = on; }
+    // Heap the rows shown hold (texts, or references and the texts made for the view).
+    std::size_t HeldBytes() const;
 
     bool Updating() const { return FUpdating > 0; }
     const std::vector<std::string>& Captions() const { return FCaptions; }
@@ -64,6 +82,8 @@ public:
 protected:
     // Called at the outermost EndUpdate; the Qt model resets its view here.
     virtual void Updated() {}
+    // Called after rows by reference were attached, detached or shown.
+    virtual void RowRefsShown() {}
 
 private:
     void EnsureStorage(std::size_t rows);
@@ -72,6 +92,9 @@ private:
     std::vector<std::vector<std::string>> FRows; // storage; only the first FCount are shown
     std::size_t FCount = 0;
     int FUpdating = 0;
+    bool FWantsRefs = false;
+    // While set, the rows shown are these and the texts above wait.
+    std::shared_ptr<TRowRefs> FRefs;
 };
 
 // A grid as the main window creates it: the layout's captions and one empty data row.

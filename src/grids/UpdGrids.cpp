@@ -21,11 +21,21 @@ TUpdateGrids::~TUpdateGrids() {
     Stop();
     // Under the store's lock: once this returns, no market-data thread is still signalling.
     FStorage.SetGridEvents({});
+    for (int g = 0; g < kGridCount; ++g)
+        if (FByRef[static_cast<std::size_t>(g)])
+            FGrids[static_cast<std::size_t>(g)]->AttachRowRefs(nullptr);
 }
 
 void TUpdateGrids::SetGrid(int grid, TGridSink* sink) {
-    if (grid >= 0 && grid < kGridCount)
-        FGrids[static_cast<std::size_t>(grid)] = sink;
+    if (grid < 0 || grid >= kGridCount)
+        return;
+    const auto g = static_cast<std::size_t>(grid);
+    if (FByRef[g])
+        FGrids[g]->AttachRowRefs(nullptr);
+    FGrids[g] = sink;
+    FByRef[g] = sink != nullptr && sink->WantsRowRefs();
+    if (FByRef[g])
+        sink->AttachRowRefs(std::make_shared<TRowRefs>(FStorage, GridLayout(grid)));
 }
 
 void TUpdateGrids::Stop() {
@@ -46,7 +56,11 @@ void TUpdateGrids::Execute() {
         // A table not handed over must not leave the previous pass's table in FTable, where the
         // next pass would show it in the wrong grid.
         FTable = TTable{};
-        if (FStorage.GetTable(static_cast<std::int32_t>(index), FTable) && FTable.Values)
+        if (!FStorage.GetTable(static_cast<std::int32_t>(index), FTable) || !FTable.Values)
+            continue;
+        if (index < kGridCount && FByRef[index])
+            RefPass(static_cast<int>(index));
+        else
             Synchronize([this, index] { RunPass(index); });
     }
 }
@@ -79,22 +93,31 @@ void TUpdateGrids::RunPass(unsigned index) {
     }
 }
 
+std::optional<std::int32_t> TUpdateGrids::FilterOf(int grid) const {
+    switch (GridLayout(grid).Filter) {
+    case TGridFilter::Orders:
+        return FOrders;
+    case TGridFilter::MLOrders:
+        return FMLOrders;
+    case TGridFilter::None:
+        break;
+    }
+    return std::nullopt;
+}
+
 void TUpdateGrids::GridPass(int grid) {
     TGridSink* sink = FGrids[static_cast<std::size_t>(grid)];
     if (sink == nullptr)
         return;
+    FPasses[static_cast<std::size_t>(grid)]->Run(FStorage, FTable, *sink, FilterOf(grid));
+}
+
+void TUpdateGrids::RefPass(int grid) {
+    TGridSink* sink = FGrids[static_cast<std::size_t>(grid)];
     std::optional<std::int32_t> filter;
-    switch (GridLayout(grid).Filter) {
-    case TGridFilter::Orders:
-        filter = FOrders;
-        break;
-    case TGridFilter::MLOrders:
-        filter = FMLOrders;
-        break;
-    case TGridFilter::None:
-        break;
-    }
-    FPasses[static_cast<std::size_t>(grid)]->Run(FStorage, FTable, *sink, filter);
+    Synchronize([&] { filter = FilterOf(grid); });
+    TRowRefList list = CollectRows(FStorage, FTable, GridLayout(grid), filter);
+    Synchronize([&] { sink->ShowRowRefs(std::move(list)); });
 }
 
 void TUpdateGrids::UpdJournal() {

@@ -1,8 +1,11 @@
 #pragma once
 
-// The grid updater: a thread that sleeps until the store reports a new row in one of the seven
+// The grid updater: a thread that sleeps until the store reports a change in one of the seven
 // key tables, then has the user-interface thread rebuild that table's grid (or, for the system
 // messages, append them to the journal). It never polls and never touches a grid itself.
+//
+// A grid that shows rows by reference (TGridSink::WantsRowRefs) costs the user-interface thread
+// only the swap of the new row list: which rows pass is found here, on this thread.
 
 #include "grids/GridLayouts.h"
 #include "grids/GridPass.h"
@@ -15,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace vorlen {
 
@@ -33,8 +37,9 @@ public:
     // (1 active, 2 done, 4 all); they are read on the user-interface thread, where the menus
     // write them.
     TUpdateGrids(TCGStorage& storage, const std::int32_t& orders, const std::int32_t& mlOrders);
-    // Stops the thread if its owner has not, and takes the events back from the store so that it
-    // never signals freed ones.
+    // Stops the thread if its owner has not, takes the events back from the store so that it
+    // never signals freed ones, and detaches the rows by reference from the grids (on the
+    // thread that owns them), so that no grid reads the store after this.
     ~TUpdateGrids() override;
 
     // Not owned; null leaves that grid (or the journal) alone. Set before Start.
@@ -65,6 +70,10 @@ protected:
 private:
     void GridPass(int grid);
     void RunPass(unsigned index);
+    // The pass of a grid that shows rows by reference.
+    void RefPass(int grid);
+    // The menus' filter of a grid; read on the user-interface thread.
+    std::optional<std::int32_t> FilterOf(int grid) const;
 
     TCGStorage& FStorage;
     const std::int32_t& FOrders;
@@ -74,6 +83,7 @@ private:
     // The updater lives as long as the connector, so this is the run's memory of messages shown.
     TSeenMessages FSeen;
     std::array<TGridSink*, kGridCount> FGrids{};
+    std::array<bool, kGridCount> FByRef{};
     std::array<std::unique_ptr<TGridPass>, kGridCount> FPasses;
 };
 

@@ -11,7 +11,10 @@
 
 namespace vorlen::gui {
 
-TGridModel::TGridModel(QObject* parent) : QAbstractTableModel(parent) {}
+TGridModel::TGridModel(QObject* parent) : QAbstractTableModel(parent) {
+    // A big table would otherwise cost the user-interface thread its texts on every pass.
+    SetWantsRowRefs(true);
+}
 
 int TGridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : FShownRows;
@@ -81,6 +84,13 @@ void TGridModel::Touch(int first, int last) {
 }
 
 void TGridModel::Updated() {
+    Flush();
+}
+
+void TGridModel::RowRefsShown() {
+    // Any shown row may have changed; the view repaints only the ones on screen.
+    FDirtyFirst = 0;
+    FDirtyLast = RowCount() - 1;
     Flush();
 }
 

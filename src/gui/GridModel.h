@@ -1,7 +1,8 @@
 #pragma once
 
 // A string grid of the main window: the grid updater writes into the model (a TModelGridSink),
-// the view shows it. Row 0 of the grid is the view's header; data rows follow.
+// or, once connected, shows the store's rows through it by reference; the view shows it. Row 0
+// of the grid is the view's header; data rows follow.
 
 #include "grids/GridLayouts.h"
 #include "grids/GridSink.h"
@@ -31,6 +32,7 @@ public:
 
 protected:
     void Updated() override;
+    void RowRefsShown() override;
 
 private:
     void Touch(int first, int last);

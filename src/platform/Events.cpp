@@ -21,16 +21,22 @@ TEventSet::TEventSet(unsigned count) : FCount(count < MaxEvents ? count : MaxEve
 void TEventSet::Signal(unsigned index) {
     if (index >= FCount)
         return;
+    const std::uint64_t bit = std::uint64_t{1} << index;
+    // Still pending: the waiter has yet to take it, and whatever it then reads was written
+    // before this signal.
+    if ((FMask.load() & bit) != 0)
+        return;
     std::lock_guard lock(FLock);
-    FMask |= std::uint64_t{1} << index;
+    FMask.fetch_or(bit);
     // Notified under the lock: a waiter that returns may destroy the set at once, so nothing of
     // it may be touched after the lock is released.
     FCond.notify_one();
 }
 
 unsigned TEventSet::TakeLowest() {
-    const auto index = static_cast<unsigned>(std::countr_zero(FMask));
-    FMask &= FMask - 1;
+    const std::uint64_t mask = FMask.load();
+    const auto index = static_cast<unsigned>(std::countr_zero(mask));
+    FMask.fetch_and(~(std::uint64_t{1} << index));
     return index;
 }
 

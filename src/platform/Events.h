@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +11,8 @@ namespace vorlen {
 class TEventSet;
 
 // A non-owning reference to one auto-reset event of a TEventSet. Signalling never blocks and
-// repeated signals before a wait coalesce into one. A default-constructed TEvent refers to
+// repeated signals before a wait coalesce into one; a signal to an event still pending costs no
+// lock, so a writer may signal on every change it makes. A default-constructed TEvent refers to
 // nothing and Set on it does nothing.
 class TEvent {
 public:
@@ -46,7 +48,8 @@ private:
     unsigned TakeLowest(); // under FLock
     std::mutex FLock;
     std::condition_variable FCond;
-    std::uint64_t FMask = 0;
+    // Changed only under FLock; read without it by Signal, to skip an event already pending.
+    std::atomic<std::uint64_t> FMask{0};
     unsigned FCount;
 };
 

@@ -1,8 +1,11 @@
 #include "store/BlockPool.h"
 
+#include "platform/PageMemory.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VORLEN_POOL_ASAN 1
@@ -35,6 +38,27 @@ void Unpoison([[maybe_unused]] const void* p, [[maybe_unused]] std::size_t n) {
     ASAN_UNPOISON_MEMORY_REGION(p, n);
 #endif
 }
+
+// Chunks this big come straight from the system (platform/PageMemory.h): zeroed, backed by large
+// pages where it can, and returned to it when freed. Smaller ones, the most a small table ever
+// has, would waste most of a page: they come from the general allocator.
+constexpr std::size_t kPageChunkBytes = std::size_t{1} << 20;
+
+void* AllocateChunk(std::size_t bytes) {
+    if (bytes >= kPageChunkBytes) {
+        if (void* p = platform::AllocatePages(bytes))
+            return p;
+        throw std::bad_alloc();
+    }
+    return ::operator new(bytes);
+}
+
+void FreeChunk(void* chunk, std::size_t bytes) noexcept {
+    if (bytes >= kPageChunkBytes)
+        platform::FreePages(chunk, bytes);
+    else
+        ::operator delete(chunk);
+}
 } // namespace
 
 void TBlockPool::Reset(std::size_t blockBytes) noexcept {
@@ -43,12 +67,21 @@ void TBlockPool::Reset(std::size_t blockBytes) noexcept {
     FNextChunk = FBlock * kFirstChunkBlocks;
 }
 
+void TBlockPool::Swap(TBlockPool& o) noexcept {
+    std::swap(FBlock, o.FBlock);
+    std::swap(FNextChunk, o.FNextChunk);
+    FChunks.swap(o.FChunks);
+    FSpare.swap(o.FSpare);
+    std::swap(FNext, o.FNext);
+    std::swap(FEnd, o.FEnd);
+}
+
 void* TBlockPool::Take() {
     void* block;
-    if (FSpare != nullptr) {
-        block = FSpare;
+    if (!FSpare.empty()) {
+        block = FSpare.back();
+        FSpare.pop_back();
         Unpoison(block, FBlock);
-        std::memcpy(&FSpare, block, sizeof FSpare);
     } else {
         if (static_cast<std::size_t>(FEnd - FNext) < FBlock) {
             Grow();
@@ -61,9 +94,13 @@ void* TBlockPool::Take() {
 }
 
 void TBlockPool::Give(void* block) noexcept {
-    std::memcpy(block, &FSpare, sizeof FSpare);
-    FSpare = block;
-    Poison(static_cast<char*>(block) + sizeof FSpare, FBlock - sizeof FSpare);
+    // Out of memory for the list, the block stays unused until the pool is released.
+    try {
+        FSpare.push_back(block);
+    } catch (...) {
+        return;
+    }
+    Poison(block, FBlock);
 }
 
 void TBlockPool::Grow() {
@@ -71,7 +108,7 @@ void TBlockPool::Grow() {
     // Room first, so that a failure below cannot lose the chunk.
     if (FChunks.size() == FChunks.capacity())
         FChunks.reserve(FChunks.size() * 2 + 4);
-    char* chunk = static_cast<char*>(::operator new(bytes));
+    char* chunk = static_cast<char*>(AllocateChunk(bytes));
     FChunks.push_back({chunk, bytes});
     Poison(chunk, bytes);
     FNext = chunk;
@@ -82,10 +119,11 @@ void TBlockPool::Grow() {
 void TBlockPool::Release() noexcept {
     for (const TChunk& chunk : FChunks) {
         Unpoison(chunk.Base, chunk.Bytes);
-        ::operator delete(chunk.Base);
+        FreeChunk(chunk.Base, chunk.Bytes);
     }
     FChunks.clear();
-    FSpare = nullptr;
+    FSpare.clear();
+    FSpare.shrink_to_fit();
     FNext = FEnd = nullptr;
     FNextChunk = FBlock * kFirstChunkBlocks;
 }

@@ -23,6 +23,14 @@ public:
     ~TBlockPool() { Release(); }
     TBlockPool(const TBlockPool&) = delete;
     TBlockPool& operator=(const TBlockPool&) = delete;
+    // The chunks move with the pool; the pool moved from is left empty.
+    TBlockPool(TBlockPool&& o) noexcept : TBlockPool() { Swap(o); }
+    TBlockPool& operator=(TBlockPool&& o) noexcept {
+        Release();
+        Swap(o);
+        return *this;
+    }
+    void Swap(TBlockPool& o) noexcept;
 
     std::size_t BlockBytes() const { return FBlock; }
     // Uninitialised storage of BlockBytes() bytes, 8-aligned.
@@ -45,8 +53,10 @@ private:
         std::size_t Bytes;
     };
     std::vector<TChunk> FChunks;
-    void* FSpare = nullptr; // blocks handed back, linked through their first word
-    char* FNext = nullptr;  // the current chunk's unused part
+    // Blocks handed back. Kept apart from the blocks, so that taking one does not first wait
+    // for a block that has long left the cache.
+    std::vector<void*> FSpare;
+    char* FNext = nullptr; // the current chunk's unused part
     char* FEnd = nullptr;
 };
 

@@ -1,12 +1,12 @@
 #include "store/Rows.h"
 
 #include "store/Functions.h"
-#include "store/RowSlot.h"
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <unordered_set>
 #include <utility>
 
@@ -14,64 +14,62 @@ namespace vorlen {
 
 namespace rows_detail {
 
-// A row's record: this header, one slot per field, one tag byte per field (padded to 8), then
-// the bytes the row last received.
+// A row's block: this header, then the bytes of the last message the row received, or, when
+// that message was longer than the block holds, a pointer to a buffer of the row's own.
 struct TRowRec {
     std::int64_t ReplId;
-    std::uint32_t Pos;    // index in the table's arrival order
-    std::uint32_t RawLen; // how many leading bytes of the last message are kept
+    std::uint32_t Pos;  // index in the table's arrival order
+    std::uint32_t Size; // bytes of the last message
 };
-static_assert(sizeof(TRowRec) == 16 && alignof(TSlot) <= alignof(TRowRec));
+static_assert(sizeof(TRowRec) == 16);
 
 } // namespace rows_detail
 
-using rows_detail::DropOwned;
-using rows_detail::Encode;
-using rows_detail::EncodeDirect;
 using rows_detail::TRowRec;
-using rows_detail::TSlot;
 
 namespace {
 
-// Bytes a row keeps of a message at most; a field lying beyond is converted on every refill.
-constexpr std::size_t kMaxKeptBytes = 64 * 1024;
+// Message bytes a block holds at most; a longer message goes to a buffer of the row's own.
+constexpr std::size_t kMaxInline = 64 * 1024;
 // Holes in the arrival order worth a compaction, and how many more than live rows.
 constexpr std::size_t kMinHolesToCompact = 32;
 
-std::size_t TagBytes(std::size_t fields) {
-    return (fields + 7) & ~std::size_t{7};
-}
-std::size_t RecordSize(std::size_t fields, std::size_t kept) {
-    return sizeof(TRowRec) + fields * sizeof(TSlot) + TagBytes(fields) + kept;
-}
+// How Decode converts a field of a common type without going through FieldToVariant.
+enum TDirect : std::uint8_t {
+    kNoDirect,
+    kDirectI1,
+    kDirectI2,
+    kDirectI4,
+    kDirectI8,
+    kDirectU1,
+    kDirectU2,
+    kDirectU4,
+    kDirectU8,
+    kDirectF8,
+    kDirectText,
+};
 
-TSlot* SlotsOf(TRowRec* rec) {
-    return reinterpret_cast<TSlot*>(rec + 1);
-}
-const TSlot* SlotsOf(const TRowRec* rec) {
-    return reinterpret_cast<const TSlot*>(rec + 1);
-}
-std::uint8_t* TagsOf(TRowRec* rec, std::size_t fields) {
-    return reinterpret_cast<std::uint8_t*>(SlotsOf(rec) + fields);
-}
-const std::uint8_t* TagsOf(const TRowRec* rec, std::size_t fields) {
-    return reinterpret_cast<const std::uint8_t*>(SlotsOf(rec) + fields);
-}
-char* RawOf(TRowRec* rec, std::size_t fields) {
-    return reinterpret_cast<char*>(TagsOf(rec, fields) + TagBytes(fields));
-}
-const char* RawOf(const TRowRec* rec, std::size_t fields) {
-    return reinterpret_cast<const char*>(TagsOf(rec, fields) + TagBytes(fields));
-}
-
-// Type strings and field names live as long as the process: a TField handed to an expert keeps
-// a valid FType even after the gateway has freed the scheme it came from. There are a few dozen
-// distinct ones in a run. Called only outside the store's lock.
-const char* Intern(const char* text) {
-    static std::mutex lock;
-    static std::unordered_set<std::string> pool; // node-based: element addresses are stable
-    std::lock_guard guard(lock);
-    return pool.emplace(text != nullptr ? text : "").first->c_str();
+std::uint8_t DirectOf(const char* type) {
+    const bool isSigned = type[0] == 'i';
+    if (isSigned || type[0] == 'u') {
+        switch (ParseTypeSize(type + 1)) {
+        case 1:
+            return isSigned ? kDirectI1 : kDirectU1;
+        case 2:
+            return isSigned ? kDirectI2 : kDirectU2;
+        case 4:
+            return isSigned ? kDirectI4 : kDirectU4;
+        case 8:
+            return isSigned ? kDirectI8 : kDirectU8;
+        default:
+            return kNoDirect;
+        }
+    }
+    if (type[0] == 'f')
+        return kDirectF8;
+    if (type[0] == 'c')
+        return kDirectText;
+    return kNoDirect;
 }
 
 // Bytes a conversion reads beyond the field's declared size, from its type letter.
@@ -93,44 +91,42 @@ std::size_t IntrinsicWidth(const char* type) {
     }
 }
 
-// Sets bit w of `bits` when the 8-byte word w of a and b differs, over their first n bytes
-// (a last partial word counts as a word).
-void MarkChangedWords(const char* a, const char* b, std::size_t n, std::uint64_t* bits) {
-    const std::size_t words = n / 8;
-    std::memset(bits, 0, (words / 64 + 1) * sizeof *bits);
-    for (std::size_t w = 0; w < words; ++w) {
-        std::uint64_t x, y;
-        std::memcpy(&x, a + w * 8, 8);
-        std::memcpy(&y, b + w * 8, 8);
-        bits[w / 64] |= static_cast<std::uint64_t>(x != y) << (w % 64);
-    }
-    for (std::size_t i = words * 8; i < n; ++i) {
-        if (a[i] != b[i]) {
-            bits[words / 64] |= std::uint64_t{1} << (words % 64);
-            break;
-        }
-    }
+// Type strings and field names live as long as the process: a TField handed to an expert keeps
+// a valid FType even after the gateway has freed the scheme it came from. There are a few dozen
+// distinct ones in a run. Called only outside the store's lock.
+const char* Intern(const char* text) {
+    static std::mutex lock;
+    static std::unordered_set<std::string> pool; // node-based: element addresses are stable
+    std::lock_guard guard(lock);
+    return pool.emplace(text != nullptr ? text : "").first->c_str();
 }
 
-// Whether the bytes [offset, offset + width) of a and b differ, given the words MarkChangedWords
-// found different. A word may be shared with a neighbour whose bytes changed; the field's own
-// bytes then decide.
-bool FieldChanged(const std::uint64_t* bits, const char* a, const char* b, std::size_t offset,
-                  std::size_t width) {
-    const std::size_t first = offset / 8, last = (offset + width - 1) / 8;
-    bool hit = false;
-    for (std::size_t w = first; w <= last && !hit; ++w)
-        hit = ((bits[w / 64] >> (w % 64)) & 1) != 0;
-    if (!hit || (offset % 8 == 0 && width % 8 == 0))
-        return hit;
-    for (std::size_t i = offset; i < offset + width; ++i)
-        if (a[i] != b[i])
-            return true;
-    return false;
+std::uint8_t* BlockOf(TRowRec* rec) {
+    return reinterpret_cast<std::uint8_t*>(rec + 1);
 }
 
-void Decode(const TRowRec* rec, std::size_t fields, std::size_t pos, TValue& out) {
-    rows_detail::Decode(SlotsOf(rec)[pos], TagsOf(rec, fields)[pos], RawOf(rec, fields), out);
+const std::uint8_t* BytesOf(const TRowRec* rec, std::size_t inlineBytes) {
+    const auto* block = reinterpret_cast<const std::uint8_t*>(rec + 1);
+    if (rec->Size <= inlineBytes)
+        return block;
+    const std::uint8_t* own;
+    std::memcpy(&own, block, sizeof own);
+    return own;
+}
+
+void DropOwn(TRowRec* rec, std::size_t inlineBytes) {
+    if (rec->Size > inlineBytes)
+        ::operator delete(const_cast<std::uint8_t*>(BytesOf(rec, inlineBytes)));
+}
+
+template <class T>
+bool Number(const std::uint8_t* p, std::size_t available, TValue& out) {
+    if (available < sizeof(T))
+        return false;
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    out.emplace<T>(v);
+    return true;
 }
 
 } // namespace
@@ -138,7 +134,7 @@ void Decode(const TRowRec* rec, std::size_t fields, std::size_t pos, TValue& out
 // --- TRowLayout ---------------------------------------------------------------------------------
 
 TRowLayout::TRowLayout(const cg_message_desc_t& desc) : FSource(&desc) {
-    std::size_t n = 0;
+    std::size_t n = 0, extent = 0;
     for (const cg_field_desc_t* f = desc.fields; f != nullptr && n < desc.num_fields;
          f = f->next, ++n) {
         TFieldInfo info{};
@@ -147,17 +143,18 @@ TRowLayout::TRowLayout(const cg_message_desc_t& desc) : FSource(&desc) {
         info.Desc.fild_type = Intern(f->fild_type);
         info.Desc.size = f->size;
         info.Desc.offset = f->offset;
+        info.Direct = DirectOf(info.Desc.fild_type);
         const std::size_t width = std::max(f->size, IntrinsicWidth(info.Desc.fild_type));
-        // A 'z' value runs as far as its own length word says, past anything the scheme gives.
-        info.Compare = info.Desc.fild_type[0] != 'z' && width != 0 && f->offset <= kMaxKeptBytes &&
-                       width <= kMaxKeptBytes - f->offset;
-        info.Width = info.Compare ? static_cast<std::uint32_t>(width) : 0;
-        info.Direct = rows_detail::DirectOf(info.Desc.fild_type);
-        if (info.Compare)
-            FRawSize = std::max(FRawSize, f->offset + width);
+        if (f->offset <= kMaxInline && width <= kMaxInline - f->offset)
+            extent = std::max(extent, f->offset + width);
         FIndex.emplace_back(info.Desc.name, static_cast<int>(FFields.size()));
         FFields.push_back(info);
     }
+    // The declared size covers fields that run to the end of the message; a size the fields
+    // contradict is not trusted beyond them.
+    if (desc.size > extent && desc.size <= kMaxInline)
+        extent = desc.size;
+    FInline = (std::max(extent, sizeof(void*)) + 7) & ~std::size_t{7};
     // Of equal names the last position stays: stable sorting keeps them in field order.
     std::stable_sort(FIndex.begin(), FIndex.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -177,10 +174,113 @@ int TRowLayout::IndexOf(std::string_view name) const {
     return it != FIndex.end() && it->first == name ? it->second : -1;
 }
 
+void TRowLayout::Decode(std::size_t pos, const std::uint8_t* data, std::size_t size,
+                        TValue& out) const {
+    const TFieldInfo& f = FFields[pos];
+    const cg_field_desc_t& d = f.Desc;
+    if (f.Direct != kNoDirect && data != nullptr && d.offset <= size && d.size <= size - d.offset) {
+        const std::uint8_t* p = data + d.offset;
+        const std::size_t available = size - d.offset;
+        switch (f.Direct) {
+        case kDirectI1:
+            if (Number<std::int8_t>(p, available, out))
+                return;
+            break;
+        case kDirectI2:
+            if (Number<std::int16_t>(p, available, out))
+                return;
+            break;
+        case kDirectI4:
+            if (Number<std::int32_t>(p, available, out))
+                return;
+            break;
+        case kDirectI8:
+            if (Number<std::int64_t>(p, available, out))
+                return;
+            break;
+        case kDirectU1:
+            if (Number<std::uint8_t>(p, available, out))
+                return;
+            break;
+        case kDirectU2:
+            if (Number<std::uint16_t>(p, available, out))
+                return;
+            break;
+        case kDirectU4:
+            if (Number<std::uint32_t>(p, available, out))
+                return;
+            break;
+        case kDirectU8:
+            if (Number<std::uint64_t>(p, available, out))
+                return;
+            break;
+        case kDirectF8:
+            if (Number<double>(p, available, out))
+                return;
+            break;
+        default: {
+            // Text up to its first zero byte; plain ASCII reads as its own bytes, anything
+            // else goes through the code page.
+            std::size_t len = 0;
+            bool ascii = true;
+            for (; len < d.size && p[len] != 0; ++len)
+                ascii = ascii && p[len] < 0x80;
+            if (!ascii)
+                break;
+            const char* text = reinterpret_cast<const char*>(p);
+            if (auto* str = std::get_if<std::string>(&out))
+                str->assign(text, len);
+            else
+                out.emplace<std::string>(text, len);
+            return;
+        }
+        }
+    }
+    out = FieldToVariant(d, data, size);
+}
+
+std::int32_t TRowLayout::AsInteger(std::size_t pos, const std::uint8_t* data,
+                                   std::size_t size) const {
+    const TFieldInfo& f = FFields[pos];
+    const cg_field_desc_t& d = f.Desc;
+    if (f.Direct == kNoDirect)
+        return VarAsInteger(FieldToVariant(d, data, size));
+    // Only a four-byte signed field converts to a 32-bit integer.
+    if (f.Direct != kDirectI4 || data == nullptr || d.offset > size || d.size > size - d.offset ||
+        size - d.offset < sizeof(std::int32_t))
+        return kNoInteger;
+    std::int32_t v;
+    std::memcpy(&v, data + d.offset, sizeof v);
+    return v;
+}
+
+bool TRowLayout::IsZero(std::size_t pos, const std::uint8_t* data, std::size_t size) const {
+    const TFieldInfo& f = FFields[pos];
+    const cg_field_desc_t& d = f.Desc;
+    const std::size_t width = IntrinsicWidth(d.fild_type);
+    const bool integer = f.Direct >= kDirectI1 && f.Direct <= kDirectU8;
+    if (!integer || data == nullptr || d.offset > size || d.size > size - d.offset ||
+        size - d.offset < width)
+        return ValuesEqual(FieldToVariant(d, data, size), std::int32_t{0});
+    // An integer of any width and sign is zero exactly when all its bytes are.
+    for (std::size_t i = 0; i < width; ++i)
+        if (data[d.offset + i] != 0)
+            return false;
+    return true;
+}
+
 // --- TRowView -----------------------------------------------------------------------------------
 
 std::int64_t TRowView::ReplId() const {
     return FRec->ReplId;
+}
+
+const std::uint8_t* TRowView::Data() const {
+    return BytesOf(FRec, FLayout->FInline);
+}
+
+std::size_t TRowView::Size() const {
+    return FRec->Size;
 }
 
 TField TRowView::Field(std::string_view name) const {
@@ -189,8 +289,9 @@ TField TRowView::Field(std::string_view name) const {
 }
 
 void TRowView::Get(int pos, TField& out) const {
-    out.FType = FLayout->Type(static_cast<std::size_t>(pos));
-    Decode(FRec, FLayout->Count(), static_cast<std::size_t>(pos), out.Data);
+    const auto p = static_cast<std::size_t>(pos);
+    out.FType = FLayout->Type(p);
+    FLayout->Decode(p, Data(), FRec->Size, out.Data);
 }
 
 TField TRowView::At(int pos) const {
@@ -201,7 +302,7 @@ TField TRowView::At(int pos) const {
 
 TValue TRowView::Value(int pos) const {
     TValue v;
-    Decode(FRec, FLayout->Count(), static_cast<std::size_t>(pos), v);
+    FLayout->Decode(static_cast<std::size_t>(pos), Data(), FRec->Size, v);
     return v;
 }
 
@@ -215,13 +316,20 @@ TRows::~TRows() {
     Clear();
 }
 
+TRows::TGarbage::~TGarbage() {
+    if (Overflow)
+        for (TRowRec* rec : Order)
+            if (rec != nullptr)
+                DropOwn(rec, InlineBytes);
+}
+
 TRowView TRows::Find(std::int64_t replId) const {
     return TRowView(FindRec(replId), FLayout.get());
 }
 
 std::vector<std::int64_t> TRows::Keys() const {
     std::vector<std::int64_t> keys;
-    keys.reserve(FMap.size());
+    keys.reserve(FMap.Size());
     for (const TRec* rec : FOrder)
         if (rec != nullptr)
             keys.push_back(rec->ReplId);
@@ -248,70 +356,67 @@ void TRows::Reset(std::shared_ptr<const TRowLayout> layout) {
     Clear();
     FLayout = std::move(layout);
     if (FLayout)
-        FPool.Reset(RecordSize(FLayout->Count(), FLayout->FRawSize));
+        FPool.Reset(sizeof(TRowRec) + FLayout->FInline);
 }
 
 void TRows::Clear() {
-    for (TRec* rec : FOrder)
-        if (rec != nullptr)
-            DropTexts(rec);
-    FOrder.clear();
-    FMap.clear();
+    TGarbage garbage = TakeAll();
+}
+
+TRows::TGarbage TRows::TakeAll() {
+    TGarbage g;
+    g.Pool.Reset(FPool.BlockBytes());
+    g.Pool.Swap(FPool);
+    g.Order.swap(FOrder);
+    g.Map.Swap(FMap);
+    g.InlineBytes = FLayout ? FLayout->FInline : 0;
+    g.Overflow = FOverflow != 0;
     FHoles = 0;
-    FPool.Release();
+    FOverflow = 0;
+    ++FGeneration;
+    return g;
 }
 
-TRows::TRec* TRows::FindRec(std::int64_t replId) const {
-    const auto it = FMap.find(replId);
-    return it == FMap.end() ? nullptr : it->second;
-}
-
-void TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size) {
-    if (FHoles >= kMinHolesToCompact && FHoles > FMap.size())
+TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size) {
+    if (FHoles >= kMinHolesToCompact && FHoles > FMap.Size())
         Compact();
-    const std::size_t fields = FLayout->Count();
+    if (FOrder.size() == FOrder.capacity())
+        FOrder.reserve(std::max<std::size_t>(64, FOrder.size() * 2));
+    // A fresh row holds no buffer of its own, whatever its block held before.
     auto* rec = new (FPool.Take()) TRec{replId, static_cast<std::uint32_t>(FOrder.size()), 0};
-    TSlot* slots = SlotsOf(rec);
-    for (std::size_t i = 0; i < fields; ++i)
-        new (slots + i) TSlot{};
-    std::memset(TagsOf(rec, fields), 0, TagBytes(fields));
     FOrder.push_back(rec);
-    FMap.emplace(replId, rec);
-    Refill(*rec, data, size, false);
+    FMap.Insert(replId, rec);
+    Refill(*rec, data, size);
+    return rec;
 }
 
-void TRows::Refill(TRec& rec, const std::uint8_t* data, std::size_t size, bool compare) {
-    const TRowLayout& layout = *FLayout;
-    const std::size_t fields = layout.FFields.size();
-    const std::size_t keep = std::min(size, layout.FRawSize);
-    TSlot* slots = SlotsOf(&rec);
-    std::uint8_t* tags = TagsOf(&rec, fields);
-    char* kept = RawOf(&rec, fields);
-    // A row of a large table is rarely in cache: ask for all its lines at once, so that their
-    // misses overlap instead of following one another as the passes below reach them.
-    const char* line = reinterpret_cast<const char*>(&rec);
-    for (const char* end = kept + keep; line < end; line += 64)
-        __builtin_prefetch(line);
-    const char* incoming = reinterpret_cast<const char*>(data);
-    // One pass over the bytes both messages hold marks the 8-byte words that differ; a field
-    // none of whose words differ is unchanged, without a comparison call per field.
-    const std::size_t common = compare ? std::min<std::size_t>(rec.RawLen, keep) : 0;
-    std::uint64_t changed[kMaxKeptBytes / 8 / 64 + 1];
-    MarkChangedWords(kept, incoming, common, changed);
-    for (std::size_t i = 0; i < fields; ++i) {
-        const TRowLayout::TFieldInfo& f = layout.FFields[i];
-        if (f.Compare && f.Desc.offset + f.Width <= common &&
-            !FieldChanged(changed, kept, incoming, f.Desc.offset, f.Width))
-            continue;
-        // Text references are decided against the incoming bytes, which become the kept bytes
-        // below; fields found unchanged keep references into bytes that stay the same.
-        if (!EncodeDirect(slots[i], tags[i], f.Direct, f.Desc, f.Width, data, size, keep))
-            Encode(slots[i], tags[i], FieldToVariant(f.Desc, data, size), f.Desc, f.Width, incoming,
-                   keep);
+void TRows::Refill(TRec& rec, const std::uint8_t* data, std::size_t size) {
+    const std::size_t inlineBytes = FLayout->FInline;
+    std::uint8_t* block = BlockOf(&rec);
+    // While no row of the table holds a buffer of its own, the row's block is only written:
+    // reading its old size first would wait for the block to come into the cache, where the
+    // writes alone do not.
+    if (FOverflow == 0 && size <= inlineBytes) {
+        std::memcpy(block, data, size);
+        rec.Size = static_cast<std::uint32_t>(size);
+        return;
     }
-    if (keep != 0)
-        std::memcpy(kept, data, keep);
-    rec.RawLen = static_cast<std::uint32_t>(keep);
+    if (size <= inlineBytes) {
+        if (rec.Size > inlineBytes) {
+            DropOwn(&rec, inlineBytes);
+            --FOverflow;
+        }
+        std::memcpy(block, data, size);
+    } else {
+        auto* own = static_cast<std::uint8_t*>(::operator new(size));
+        std::memcpy(own, data, size);
+        if (rec.Size > inlineBytes)
+            DropOwn(&rec, inlineBytes);
+        else
+            ++FOverflow;
+        std::memcpy(block, &own, sizeof own);
+    }
+    rec.Size = static_cast<std::uint32_t>(size);
 }
 
 bool TRows::Remove(std::int64_t replId) {
@@ -325,17 +430,12 @@ bool TRows::Remove(std::int64_t replId) {
 void TRows::Unlink(TRec* rec) {
     FOrder[rec->Pos] = nullptr;
     ++FHoles;
-    FMap.erase(rec->ReplId);
-    DropTexts(rec);
+    FMap.Erase(rec->ReplId);
+    if (rec->Size > FLayout->FInline) {
+        DropOwn(rec, FLayout->FInline);
+        --FOverflow;
+    }
     FPool.Give(rec);
-}
-
-void TRows::DropTexts(TRec* rec) const {
-    const std::size_t fields = FLayout->Count();
-    TSlot* slots = SlotsOf(rec);
-    const std::uint8_t* tags = TagsOf(rec, fields);
-    for (std::size_t i = 0; i < fields; ++i)
-        DropOwned(slots[i], tags[i]);
 }
 
 // Closes the holes left by removals, keeping the arrival order. Only inserts call it, so a
@@ -350,6 +450,7 @@ void TRows::Compact() {
     }
     FOrder.resize(to);
     FHoles = 0;
+    ++FGeneration;
 }
 
 } // namespace vorlen

@@ -2,15 +2,19 @@
 
 // The rows of one replica table.
 //
-// A row is one fixed-size record: per field a 16-byte slot holding the converted value (numbers
-// inline, text either as a reference into the row's copy of the bytes it last received or, when
-// the text differs from those bytes, in a buffer of the row's own), followed by that copy. The
-// names, type strings and byte positions of the fields are held once per table (TRowLayout), so
-// "look a field up by name" costs one hash probe in a table-wide index and no row keeps a map.
+// A row is one fixed-size block: a short header and the bytes of the last message the row
+// received, exactly as they came. Values are converted when a reader asks for them, through the
+// same conversion (FieldToVariant) a message's fields have always gone through, so what a
+// reader sees is what converting the last message gives. A message longer than the block (a
+// variable-length field running past what the scheme declares) keeps its bytes in a buffer of
+// its own, pointed to from the block.
+//
+// The names, types and positions of the fields are held once per table (TRowLayout), so "look
+// a field up by name" costs one search in a table-wide index and no row keeps a map.
 //
 // Rows come out in the order they arrived. The table keeps them in an arrival-ordered array with
-// holes left by removals (filled in by an occasional stable compaction on insert), and a hash map
-// from replication id to record.
+// holes left by removals (closed by an occasional stable compaction on insert), and an
+// open-addressing map from replication id to block.
 //
 // Nothing here locks: every TRows is guarded by the store's lock (TCGStorage::TAccess). A
 // TRowView is valid while that lock is held and its row is neither removed nor the table
@@ -19,13 +23,9 @@
 #include "gateway/cgate.h"
 #include "store/BlockPool.h"
 #include "store/CG_Types.h"
+#include "store/IdMap.h"
 #include "store/Value.h"
 
-#if defined(VORLEN_HAVE_ABSL)
-#include <absl/container/flat_hash_map.h>
-#else
-#include <unordered_map>
-#endif
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -40,7 +40,6 @@ class TCGStorage;
 class TRows;
 
 namespace rows_detail {
-union TSlot;
 struct TRowRec;
 } // namespace rows_detail
 
@@ -64,19 +63,27 @@ public:
     // IndexOf("isin_id"), which the store needs for every message of the table.
     int IsinId() const { return FIsinId; }
 
+    // Converts field `pos` of the message `data` (`size` bytes) into `out`, as FieldToVariant
+    // would, reusing out's string storage. Numbers and ASCII text take a shortcut.
+    void Decode(std::size_t pos, const std::uint8_t* data, std::size_t size, TValue& out) const;
+    // Whether field `pos` converts to a number equal to zero (ValuesEqual with 0), without
+    // building the value for an integer field.
+    bool IsZero(std::size_t pos, const std::uint8_t* data, std::size_t size) const;
+    // VarAsInteger of field `pos`, without building the value.
+    std::int32_t AsInteger(std::size_t pos, const std::uint8_t* data, std::size_t size) const;
+
 private:
     friend class TRows;
+    friend class TRowView;
     struct TFieldInfo {
         cg_field_desc_t Desc; // a copy; name and type point to interned text
-        std::uint32_t Width;  // bytes from Desc.offset that the value depends on
-        bool Compare;         // the value follows from exactly those bytes
-        std::uint8_t Direct;  // how a refill converts it without a TValue; 0 when it cannot
+        std::uint8_t Direct;  // how Decode converts it without FieldToVariant; 0 when it cannot
     };
     std::vector<TFieldInfo> FFields;
     // Sorted by name, one entry per name; a few dozen names, so a binary search is as quick as
     // hashing and cheaper to build.
     std::vector<std::pair<std::string_view, int>> FIndex;
-    std::size_t FRawSize = 0; // leading bytes of a message that a row keeps
+    std::size_t FInline = 0; // message bytes a row's block holds
     const cg_message_desc_t* FSource;
     int FIsinId = -1;
 };
@@ -101,6 +108,10 @@ public:
     TField At(int pos) const;
     TValue Value(int pos) const;
 
+    // The bytes of the last message the row received.
+    const std::uint8_t* Data() const;
+    std::size_t Size() const;
+
 private:
     friend class TRows;
     TRowView(const rows_detail::TRowRec* rec, const TRowLayout* layout)
@@ -117,17 +128,25 @@ public:
     TRows(const TRows&) = delete;
     TRows& operator=(const TRows&) = delete;
 
-    std::size_t Size() const { return FMap.size(); }
-    bool Empty() const { return FMap.empty(); }
+    std::size_t Size() const { return FMap.Size(); }
+    bool Empty() const { return FMap.Size() == 0; }
     // The row under `replId`; an empty view when there is none.
     TRowView Find(std::int64_t replId) const;
-    bool Contains(std::int64_t replId) const { return FMap.contains(replId); }
+    bool Contains(std::int64_t replId) const { return FMap.Find(replId) != nullptr; }
     // Position of a field in every row of this table, -1 when the table has no such field.
     int IndexOf(std::string_view name) const { return FLayout ? FLayout->IndexOf(name) : -1; }
     // Null until the table has been described.
     const TRowLayout* Layout() const { return FLayout.get(); }
     // The replication ids, in arrival order.
     std::vector<std::int64_t> Keys() const;
+
+    // Arrival positions, for a reader that walks a big table a piece at a time: positions run
+    // from 0 to Positions() - 1, a removed row leaves an empty view at its position, and
+    // positions stay put while Generation() stays the same (a compaction, a clear or a new
+    // description changes it).
+    std::size_t Positions() const { return FOrder.size(); }
+    TRowView AtPosition(std::size_t pos) const { return TRowView(FOrder[pos], FLayout.get()); }
+    std::uint64_t Generation() const { return FGeneration; }
 
     class TIterator {
     public:
@@ -148,6 +167,24 @@ public:
     TIterator begin() const { return TIterator(this, 0); }
     TIterator end() const { return TIterator(this, FOrder.size()); }
 
+    // What a cleared table held, to be freed once the store's lock is let go: handing back the
+    // memory of a million rows takes longer than the market-data thread may hold the lock.
+    class TGarbage {
+    public:
+        TGarbage() = default;
+        TGarbage(TGarbage&&) noexcept = default;
+        TGarbage& operator=(TGarbage&&) noexcept = default;
+        ~TGarbage();
+
+    private:
+        friend class TRows;
+        TBlockPool Pool;
+        std::vector<rows_detail::TRowRec*> Order;
+        TIdMap<rows_detail::TRowRec> Map;
+        std::size_t InlineBytes = 0;
+        bool Overflow = false;
+    };
+
 private:
     friend class TCGStorage;
     using TRec = rows_detail::TRowRec;
@@ -155,33 +192,29 @@ private:
     // Drops every row and takes a new layout (the table was described again).
     void Reset(std::shared_ptr<const TRowLayout> layout);
     void Clear();
-    TRec* FindRec(std::int64_t replId) const;
-    // Adds a row at the end of the arrival order, every field converted from `data`.
-    void Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size);
-    // Refills a row in place, reusing its storage. With `compare`, a field whose bytes equal
-    // what the row last received keeps its converted value.
-    void Refill(TRec& rec, const std::uint8_t* data, std::size_t size, bool compare);
+    // Empties the table at once and hands its memory to the caller.
+    TGarbage TakeAll();
+    TRec* FindRec(std::int64_t replId) const { return FMap.Find(replId); }
+    TRowView View(const TRec* rec) const { return TRowView(rec, FLayout.get()); }
+    // Adds a row at the end of the arrival order holding `data`.
+    TRec* Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size);
+    // The row now holds `data` instead of what it last received.
+    void Refill(TRec& rec, const std::uint8_t* data, std::size_t size);
     bool Remove(std::int64_t replId);
     // Removes the rows for which pred(TRowView) is true, keeping the others' order.
     template <class Pred>
     std::size_t RemoveIf(Pred pred);
 
     void Unlink(TRec* rec);
-    // Frees the texts the row holds, not the row itself.
-    void DropTexts(TRec* rec) const;
     void Compact();
 
     std::shared_ptr<const TRowLayout> FLayout;
-    // Abseil's open-addressing map is what the store's figures were measured with; a target
-    // without Abseil (the mingw cross build, which only runs the tests) gets the standard map.
-#if defined(VORLEN_HAVE_ABSL)
-    absl::flat_hash_map<std::int64_t, TRec*> FMap;
-#else
-    std::unordered_map<std::int64_t, TRec*> FMap;
-#endif
+    TIdMap<TRec> FMap;
     std::vector<TRec*> FOrder; // arrival order; null where a row was removed
     std::size_t FHoles = 0;
-    TBlockPool FPool; // the rows' records
+    std::size_t FOverflow = 0; // rows whose message did not fit their block
+    std::uint64_t FGeneration = 0;
+    TBlockPool FPool; // the rows' blocks
 };
 
 template <class Pred>

@@ -31,6 +31,22 @@ struct TTablePos {
     std::int32_t Tbl = -1;
 };
 
+// What the store needs to know of a table for every message, found once when it is described.
+struct TTableFacts {
+    int KeyNo = -1; // its number among the key tables, -1 for any other table
+    bool Heartbeat = false;
+};
+
+// How a message or a clear changed a table.
+enum class TChange { Inserted, Changed, Deleted, Cleared };
+
+int KeyTableNo(std::string_view stream, std::string_view table) {
+    for (int k = 0; k < kKeyTableCount; ++k)
+        if (kKeyTables[k].Stream == stream && kKeyTables[k].Table == table)
+            return k;
+    return -1;
+}
+
 const TRows& EmptyRows() {
     static const TRows empty;
     return empty;
@@ -40,6 +56,8 @@ const TRows& EmptyRows() {
 
 struct TCGStorage::Impl {
     TMarketData MarData;
+    // Per stream and table, alongside MarData.Streams[s].Tables[t].
+    std::vector<std::vector<TTableFacts>> Facts;
     std::array<TTablePos, kKeyTableCount> KeyPos;
     std::array<TEvent, kKeyTableCount> GridEvents;
     // Expert registrations in the order they were made; a handful at most, so a scan is the
@@ -48,7 +66,6 @@ struct TCGStorage::Impl {
     std::int32_t Fisin_id = 0;
     TEvent FEvent;
     bool CLTFut = false;
-    bool FieldCompare = true;
 
     TTable* TableAt(std::int32_t s, std::int64_t t) {
         if (s < 0 || static_cast<std::size_t>(s) >= MarData.Streams.size())
@@ -66,27 +83,27 @@ struct TCGStorage::Impl {
         return TableAt(p.Str, p.Tbl);
     }
 
-    void NoteNewKeyRow(const std::string& stream, const std::string& table, std::int32_t s,
-                       std::int32_t t) {
-        for (std::size_t k = 0; k < kKeyTableCount; ++k) {
-            if (kKeyTables[k].Stream == stream && kKeyTables[k].Table == table) {
-                KeyPos[k] = {s, t};
-                GridEvents[k].Set();
-                return;
-            }
-        }
+    const TTableFacts& FactsAt(std::int32_t s, std::int32_t t) const {
+        static const TTableFacts kNone;
+        const auto si = static_cast<std::size_t>(s), ti = static_cast<std::size_t>(t);
+        return si < Facts.size() && ti < Facts[si].size() ? Facts[si][ti] : kNone;
     }
 
-    // A row changed in place or deleted is news for its grid too (a fill moves the position
-    // and the money). Such a row was inserted first, so the key table's position is already
-    // known and a few integer compares find it; the event coalesces a burst into one pass.
-    void NoteKeyRowChange(std::int32_t s, std::int32_t t) {
-        for (std::size_t k = 0; k < kKeyTableCount; ++k) {
-            if (KeyPos[k].Str == s && KeyPos[k].Tbl == t) {
-                GridEvents[k].Set();
-                return;
-            }
-        }
+    // Applies one stream-data message under the lock.
+    void Apply(const cg_msg_streamdata_t& msg, const TStreamData& strData);
+
+    // Every change to a table's rows passes here, once per operation. A deleted row is still
+    // readable through `row` (null for a clear). A key table's first row gives it its position
+    // (GetTable finds it from then on); any change to its rows wakes its grid, so rows changed
+    // in place or removed are shown too. Signals to one event coalesce.
+    void Changed(const TTableFacts& facts, std::int32_t s, std::int32_t t, TChange change,
+                 [[maybe_unused]] const TRowView& row) {
+        if (facts.KeyNo < 0)
+            return;
+        const auto k = static_cast<std::size_t>(facts.KeyNo);
+        if (change == TChange::Inserted)
+            KeyPos[k] = {s, t};
+        GridEvents[k].Set();
     }
 
     void WakeExperts() {
@@ -111,6 +128,7 @@ void TCGStorage::SetStreams(const std::vector<std::string>& names) {
     TMutexGuard lock(FMutex);
     auto& streams = FImpl->MarData.Streams;
     streams.resize(names.size());
+    FImpl->Facts.resize(names.size());
     for (std::size_t i = 0; i < names.size(); ++i)
         streams[i].sName = names[i];
 }
@@ -123,11 +141,6 @@ void TCGStorage::SetCLTFut(bool on) {
 void TCGStorage::SetGridEvents(const std::array<TEvent, kKeyTableCount>& events) {
     TMutexGuard lock(FMutex);
     FImpl->GridEvents = events;
-}
-
-void TCGStorage::SetFieldCompare(bool on) {
-    TMutexGuard lock(FMutex);
-    FImpl->FieldCompare = on;
 }
 
 bool TCGStorage::RegEvent(std::int32_t Key, TEvent Event) {
@@ -168,12 +181,18 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
         StrData.TableDecs[i] = m;
     }
 
+    // The rows of the tables described before are freed after the lock is let go.
+    std::vector<TRows::TGarbage> garbage;
+    garbage.reserve(count);
     TMutexGuard lock(FMutex);
     auto& d = *FImpl;
     if (idx < 0 || static_cast<std::size_t>(idx) >= d.MarData.Streams.size())
         return;
-    auto& tables = d.MarData.Streams[static_cast<std::size_t>(idx)].Tables;
+    TStream& stream = d.MarData.Streams[static_cast<std::size_t>(idx)];
+    auto& tables = stream.Tables;
     tables.resize(count);
+    auto& facts = d.Facts[static_cast<std::size_t>(idx)];
+    facts.assign(count, TTableFacts{});
     m = Scheme.messages;
     for (std::size_t i = 0; i < count; ++i, m = m->next) {
         const std::string_view name = m->name != nullptr ? m->name : "";
@@ -188,14 +207,17 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
             d.MarData.SpotSpos = idx;
             d.MarData.SpotTpos = t;
         }
+        // The stream's own name, given with SetStreams, tells the key tables.
+        facts[i] = {KeyTableNo(stream.sName, name), name == "heartbeat"};
         TTable& table = tables[i];
         table.tIdx = t;
         table.tName = name;
         // The same row set object stays with the table, so snapshots taken before the listener
         // reopened keep seeing the live rows rather than a dropped set.
-        if (table.Values)
+        if (table.Values) {
+            garbage.push_back(table.Values->TakeAll());
             table.Values->Reset(std::move(layouts[i]));
-        else
+        } else
             table.Values = std::make_shared<TRows>(std::move(layouts[i]));
     }
 }
@@ -204,13 +226,16 @@ void TCGStorage::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& st
     if (strData.TableDecs.empty() || strData.SchemType != CG_SCHEME_BIN)
         return;
     TMutexGuard lock(FMutex);
-    auto& d = *FImpl;
+    FImpl->Apply(Msg, strData);
+}
+
+void TCGStorage::Impl::Apply(const cg_msg_streamdata_t& Msg, const TStreamData& strData) {
     const std::int32_t s = strData.Pos;
     if (Msg.msg_index >= strData.TableDecs.size() ||
         Msg.msg_index > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         return;
     const auto t = static_cast<std::int32_t>(Msg.msg_index);
-    TTable* table = d.TableAt(s, t);
+    TTable* table = TableAt(s, t);
     const cg_message_desc_t* desc = strData.TableDecs[Msg.msg_index];
     if (table == nullptr || desc == nullptr || !table->Values)
         return;
@@ -223,45 +248,55 @@ void TCGStorage::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& st
     const auto* data = static_cast<const std::uint8_t*>(Msg.data);
     const std::size_t size = Msg.data_size;
     const std::size_t keyAt = layout->Desc(0).offset;
-    if (data == nullptr || keyAt > size || size - keyAt < sizeof(std::int64_t))
+    if (data == nullptr || keyAt > size || size - keyAt < sizeof(std::int64_t) ||
+        size > std::numeric_limits<std::uint32_t>::max())
         return;
     std::int64_t key;
     std::memcpy(&key, data + keyAt, sizeof key);
 
     // The deletion mark is the third field; a table with fewer fields only ever stores.
-    const bool keep = layout->Count() < 3 ||
-                      ValuesEqual(FieldToVariant(layout->Desc(2), data, size), std::int32_t{0});
+    const bool keep = layout->Count() < 3 || layout->IsZero(2, data, size);
     if (const int isin = layout->IsinId(); isin >= 0)
-        d.Fisin_id =
-            VarAsInteger(FieldToVariant(layout->Desc(static_cast<std::size_t>(isin)), data, size));
+        Fisin_id = layout->AsInteger(static_cast<std::size_t>(isin), data, size);
 
+    const TTableFacts& facts = FactsAt(s, t);
     TRows::TRec* rec = rows.FindRec(key);
     if (keep && rec != nullptr) {
-        rows.Refill(*rec, data, size, d.FieldCompare);
-        d.NoteKeyRowChange(s, t);
+        rows.Refill(*rec, data, size);
+        Changed(facts, s, t, TChange::Changed, rows.View(rec));
+    } else if (keep && facts.Heartbeat) {
+        // The heartbeat table keeps only its latest row; nothing watches it change.
+        rows.Clear();
+        rows.Insert(key, data, size);
     } else if (keep) {
-        if (table->tName == "heartbeat") {
-            rows.Clear();
-            rows.Insert(key, data, size);
-        } else {
-            rows.Insert(key, data, size);
-            d.NoteNewKeyRow(strData.sName, table->tName, s, t);
-        }
+        rec = rows.Insert(key, data, size);
+        Changed(facts, s, t, TChange::Inserted, rows.View(rec));
     } else if (rec != nullptr) {
-        rows.Remove(key);
-        d.NoteKeyRowChange(s, t);
+        Changed(facts, s, t, TChange::Deleted, rows.View(rec));
+        rows.Unlink(rec);
     }
-    d.WakeExperts();
+    WakeExperts();
 }
 
 void TCGStorage::LNClearTables(std::int32_t idx) {
+    // A million rows take longer to free than the lock may be held: they are freed after it.
+    std::vector<TRows::TGarbage> garbage;
     TMutexGuard lock(FMutex);
-    auto& streams = FImpl->MarData.Streams;
+    auto& d = *FImpl;
+    auto& streams = d.MarData.Streams;
     if (idx < 0 || static_cast<std::size_t>(idx) >= streams.size())
         return;
-    for (TTable& table : streams[static_cast<std::size_t>(idx)].Tables)
-        if (table.Values)
-            table.Values->Clear();
+    auto& tables = streams[static_cast<std::size_t>(idx)].Tables;
+    garbage.reserve(tables.size());
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+        if (!tables[i].Values)
+            continue;
+        const bool had = !tables[i].Values->Empty();
+        garbage.push_back(tables[i].Values->TakeAll());
+        if (had)
+            d.Changed(d.FactsAt(idx, static_cast<std::int32_t>(i)), idx,
+                      static_cast<std::int32_t>(i), TChange::Cleared, TRowView());
+    }
 }
 
 void TCGStorage::ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t size) {
@@ -272,13 +307,20 @@ void TCGStorage::ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t s
     const std::int64_t rev = clear.table_rev;
 
     TMutexGuard lock(FMutex);
-    TTable* table = FImpl->TableAt(idx, clear.table_idx);
+    auto& d = *FImpl;
+    TTable* table = d.TableAt(idx, clear.table_idx);
     if (table == nullptr)
         return;
     if (table->Values) {
+        const auto t = static_cast<std::int32_t>(clear.table_idx);
+        const TTableFacts& facts = d.FactsAt(idx, t);
         if (const int pos = table->Values->IndexOf("replRev"); pos >= 0)
-            table->Values->RemoveIf(
-                [&](const TRowView& row) { return VarAsInt64(row.Value(pos)) < rev; });
+            table->Values->RemoveIf([&](const TRowView& row) {
+                if (VarAsInt64(row.Value(pos)) >= rev)
+                    return false;
+                d.Changed(facts, idx, t, TChange::Deleted, row);
+                return true;
+            });
     }
     table->Rev = rev == std::numeric_limits<std::int64_t>::max() ? 0 : rev;
 }

@@ -2,7 +2,11 @@
 
 // The in-memory replica of the chosen replication streams. One lock guards everything; it is
 // held for the whole of every operation and events are signalled while it is held (signalling
-// never blocks).
+// never blocks). The one exception is memory: the rows of a cleared table are freed after the
+// lock is let go, so a new life number on a big table keeps readers out only for a moment.
+//
+// Rows keep the bytes of the message they last received and are converted when read, so the
+// gateway library (decimals) must stay loaded while anything reads the store.
 //
 // Rows (store/Rows.h) are shared, never copied per reader: GetTable and GetData hand out the
 // store's own TRows, and readers look at them only while they hold a TAccess.
@@ -36,6 +40,8 @@ public:
     // Hide futures whose code contains "_CLT" from the instrument lists.
     void SetCLTFut(bool on);
     // The grid updater's events, one per key table (0..6); an empty TEvent signals nothing.
+    // Any change to a key table's rows (a new row, a row changed in place or removed, a clear)
+    // signals its event.
     void SetGridEvents(const std::array<TEvent, kKeyTableCount>& events);
 
     // Experts on the same instrument each register; every one of them is woken.
@@ -72,11 +78,6 @@ public:
     private:
         TMutexGuard FGuard;
     };
-
-    // On (the default), a refill converts only the fields whose bytes differ from what the row
-    // last received; off converts every field of every message. The results are the same; the
-    // switch exists to measure and to check exactly that.
-    void SetFieldCompare(bool on);
 
     // Readers of shared rows (grid passes, field maps) hold this while they read; TAccess is
     // the usual way to do so.

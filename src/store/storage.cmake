@@ -5,7 +5,7 @@ else()
     find_package(absl REQUIRED)
 endif()
 vorlen_core_module(vorlen_store ${CMAKE_CURRENT_LIST_DIR}/Storage.cpp
-                   ${CMAKE_CURRENT_LIST_DIR}/Rows.cpp ${CMAKE_CURRENT_LIST_DIR}/RowSlot.cpp
+                   ${CMAKE_CURRENT_LIST_DIR}/Rows.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/BlockPool.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/DataBase.cpp)
 target_link_libraries(vorlen_store PUBLIC vorlen_values vorlen_platform)

@@ -19,9 +19,12 @@ std::vector<std::int64_t> Ids(const TRows& rows) {
     return ids;
 }
 
-TEST_F(StorageTest, SameIdTwiceKeepsOneRowWithTheSecondValues) {
+TEST_F(StorageTest, SameIdTwiceKeepsOneRowWithTheSecondValuesAndSignalsEachChange) {
     Send(kTrade, Order(10, 7, 5).Text("comment", "first"));
+    EXPECT_EQ(Drain(Grid), std::set<unsigned>{kOrdersEvent});
+    // A row changed in place must reach its grid too.
     Send(kTrade, Order(10, 7, 9).Text("comment", "second"));
+    EXPECT_EQ(Drain(Grid), std::set<unsigned>{kOrdersEvent});
 
     const auto rows = RowsOf(kTrade, "orders_log");
     ASSERT_EQ(rows->Size(), 1u);
@@ -85,9 +88,11 @@ TEST_F(StorageTest, DeletionRemovesAKnownRowAndIgnoresAnUnknownOne) {
 
     Send(kTrade, Order(99, 7, 1, /*act=*/1));
     EXPECT_EQ(Ids(*rows), (std::vector<std::int64_t>{1, 2}));
+    EXPECT_TRUE(Drain(Grid).empty()) << "an unknown row's deletion changes nothing";
     Send(kTrade, Order(1, 7, 1, /*act=*/5));
     EXPECT_EQ(Ids(*rows), (std::vector<std::int64_t>{2}));
     EXPECT_FALSE(rows->Find(1));
+    EXPECT_EQ(Drain(Grid), std::set<unsigned>{kOrdersEvent});
 
     // A table of two fields has no deletion mark: every message stores.
     TRowBytes pair(Trade, "pair");
@@ -172,14 +177,15 @@ TEST_F(StorageTest, LifeNumberClearEmptiesOneStreamOnly) {
     TRowBytes fut(Ref, "fut_sess_contents");
     fut.Key(1).Text("isin", "Si-3.25");
     Send(kRef, fut);
+    Drain(Grid);
 
     Store.LNClearTables(kTrade);
     Store.LNClearTables(9); // no such stream: nothing happens
     EXPECT_TRUE(RowsOf(kTrade, "orders_log")->Empty());
     EXPECT_EQ(RowsOf(kRef, "fut_sess_contents")->Size(), 1u);
+    EXPECT_EQ(Drain(Grid), std::set<unsigned>{kOrdersEvent}) << "the grid must drop its rows";
 
     // The table still takes rows, and they still count as new.
-    Drain(Grid);
     Send(kTrade, Order(1));
     EXPECT_EQ(Drain(Grid), std::set<unsigned>{kOrdersEvent});
 }
