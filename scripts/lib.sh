@@ -19,6 +19,7 @@ VORLEN_PACKAGES=(
   "libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
   "clang-format:/usr/bin/clang-format"
   "qt6-base-dev:/usr/lib/x86_64-linux-gnu/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake"
+  "liblua5.4-dev:/usr/include/lua5.4/lua.h"
 )
 
 # What the windows leg adds (scripts/windows-env): the mingw-w64 cross compiler (posix threads),
