@@ -84,6 +84,12 @@ TEST(StrategyRunnerTest, AFailedRunIsReportedAndTheNextStartBeginsAfresh) {
     TExpert expert(store, nullptr);
     expert.Memo = &memo;
     TStrategyRunner runner(expert, store, nullptr, nullptr);
+    std::mutex lock;
+    std::condition_variable changed;
+    runner.SetOnChange([&] {
+        std::lock_guard hold(lock);
+        changed.notify_all();
+    });
     ASSERT_TRUE(expert.RegisterAndStart());
     runner.Load("f.lua", "count = 0\nfunction on_tick(ctx)\n  count = count + 1\n"
                          "  ctx:log('count ' .. count)\n  if count == 2 then error('boom') end\n"
@@ -96,7 +102,13 @@ TEST(StrategyRunnerTest, AFailedRunIsReportedAndTheNextStartBeginsAfresh) {
         ASSERT_TRUE(memo.WaitFor(line));
     }
     ASSERT_TRUE(memo.WaitFor("Стратегия f.lua остановлена: ошибка при on_tick: f.lua:5: boom"));
-    EXPECT_EQ(runner.Status().State, TStrategy::TState::Failed);
+    {
+        // The window learns of the failure from the status, told after the journal line.
+        std::unique_lock hold(lock);
+        EXPECT_TRUE(changed.wait_for(hold, std::chrono::seconds(30), [&] {
+            return runner.Status().State == TStrategy::TState::Failed;
+        }));
+    }
     runner.Start();
     ASSERT_TRUE(memo.WaitFor("Стратегия f.lua запущена.", 2));
     expert.TickEvent().Set();
