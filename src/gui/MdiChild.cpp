@@ -111,6 +111,8 @@ void TMDIChild::closeEvent(QCloseEvent* event) {
 
 #if VORLEN_STRATEGIES
 void TMDIChild::Button1Click() {
+    if (FRunner == nullptr)
+        return;
     TOpenFileRequest request;
     request.Parent = this;
     request.NameFilters = {QStringLiteral("Стратегии Lua (*.lua)"),
@@ -129,6 +131,8 @@ void TMDIChild::Button1Click() {
 }
 
 void TMDIChild::BitBtn2Click() {
+    if (FRunner == nullptr)
+        return;
     const TStrategyStatus status = FRunner->Status();
     if (status.State == TStrategy::TState::Empty) {
         ShowInfo("Эксперт не загружен.");
@@ -148,6 +152,8 @@ void TMDIChild::BitBtn2Click() {
 }
 
 void TMDIChild::BitBtn1Click() {
+    if (FRunner == nullptr)
+        return;
     if (FRunner->Status().State == TStrategy::TState::Running)
         FRunner->Stop();
     else
@@ -155,6 +161,9 @@ void TMDIChild::BitBtn1Click() {
 }
 
 void TMDIChild::StrategyChanged() {
+    // A change queued just before the expert was stopped arrives after the runner has gone.
+    if (FRunner == nullptr)
+        return;
     const TStrategyStatus status = FRunner->Status();
     if (FBaseCaption.isEmpty())
         FBaseCaption = windowTitle();

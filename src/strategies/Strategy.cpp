@@ -104,6 +104,7 @@ std::size_t TStrategy::MemoryUsed() const {
 namespace {
 // The key of ctx in the registry: an address of ours, so no script value can collide with it.
 const char kCtxKey = 0;
+const std::string kLoading = "загрузке";
 } // namespace
 
 bool TStrategy::OpenState(bool forRun) {
@@ -148,7 +149,7 @@ bool TStrategy::OpenState(bool forRun) {
         status = Protected(L, 0, 0, run);
     }
     if (status != LUA_OK) {
-        Fail(forRun ? "запуске" : "загрузке", status);
+        Fail(forRun ? "запуске" : kLoading, status);
         return false;
     }
     return true;
@@ -171,7 +172,10 @@ void TStrategy::Fail(const std::string& where, int status) {
     FState = TState::Failed;
     CloseState();
     // Its orders stay where they are: after a fault the trader decides, not the script.
-    FWorld.Log("Стратегия " + FName + " остановлена: ошибка при " + where + ": " + FError);
+    if (where == kLoading)
+        FWorld.Log("Стратегия " + FName + " не загружена: " + FError);
+    else
+        FWorld.Log("Стратегия " + FName + " остановлена: ошибка при " + where + ": " + FError);
 }
 
 bool TStrategy::ReadParams() {

@@ -1,14 +1,12 @@
 // The sample strategies of strategies/ against a world of our own: the book moves, orders come
 // back, and what the samples place, replace and cancel is checked order by order.
 
-#include "strategies/Strategy.h"
-
 #include "strategies/FakeWorld.h"
-
-#include <gtest/gtest.h>
+#include "strategies/Strategy.h"
 
 #include <algorithm>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace vorlen {
@@ -66,7 +64,8 @@ TEST_F(SamplesTest, TheMarketMakerQuotesBothSidesRequotesOnAMoveAndCancelsAllOnS
     EXPECT_TRUE(World.Cancelled.empty());
 
     MoveBook(s, 101.00, 101.50);
-    EXPECT_EQ(Quotes(World, 2), (std::vector<std::string>{"buy 1 100.75 C01", "sell 1 101.75 C01"}));
+    EXPECT_EQ(Quotes(World, 2),
+              (std::vector<std::string>{"buy 1 100.75 C01", "sell 1 101.75 C01"}));
     std::vector<std::int64_t> cancelled = World.Cancelled;
     std::sort(cancelled.begin(), cancelled.end());
     EXPECT_EQ(cancelled, (std::vector<std::int64_t>{101, 102}));
