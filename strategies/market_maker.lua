@@ -46,7 +46,7 @@ local function place(ctx, side, price)
 end
 
 local function quote(ctx)
-  local book = ctx:book()
+  local book = ctx:book(1)
   if not book or not book.bids[1] or not book.asks[1] then
     return
   end

@@ -13,7 +13,7 @@ local function level(side)
 end
 
 function on_book(ctx)
-  local book = ctx:book()
+  local book = ctx:book(1)
   if not book then
     return
   end

@@ -23,7 +23,7 @@ function on_tick(ctx)
   local fee = ctx:field('fee')
   local vm = ctx:field('vm_reserve')
   local code = ctx:field('client_code')
-  local book = ctx:book()
+  local book = ctx:book(1)
   local bid, ask = book.bids[1][1], book.asks[1][1]
   sum = sum + free - blocked + fee + vm + (ask - bid) + #code
 end)";

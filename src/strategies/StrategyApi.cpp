@@ -3,6 +3,7 @@
 #include "strategies/Decimal.h"
 #include "strategies/StrategyLua.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -76,6 +77,12 @@ int CtxField(lua_State* L) {
         TField f;
         std::string failure;
         Guard([&] { f = HostOf(L).World->GetField(std::string(name, len)); }, failure);
+        // Numbers, booleans and nil are pushed without allocating: no protection needed.
+        if (!std::holds_alternative<std::string>(f.Data) &&
+            !std::holds_alternative<TBytes>(f.Data)) {
+            PushFieldValue(L, f);
+            return 1;
+        }
         auto push = [&f](lua_State* L) {
             PushFieldValue(L, f);
             return 1;
@@ -87,6 +94,9 @@ int CtxField(lua_State* L) {
 
 int CtxBook(lua_State* L) {
     luaL_checktype(L, 1, LUA_TTABLE);
+    // A depth keeps a strategy that wants only the best prices from paying for the whole book.
+    const lua_Integer depth = luaL_optinteger(L, 2, std::numeric_limits<lua_Integer>::max());
+    luaL_argcheck(L, depth >= 1, 2, "глубина должна быть не меньше 1");
     int status = LUA_OK;
     {
         TBookSnapshot book;
@@ -99,10 +109,13 @@ int CtxBook(lua_State* L) {
                 return 1;
             }
             lua_createtable(L, 0, 2);
-            const auto side = [L](const std::vector<TBookLevel>& levels, const char* name) {
-                lua_createtable(L, static_cast<int>(levels.size()), 0);
+            const auto side = [L, depth](const std::vector<TBookLevel>& levels, const char* name) {
+                const auto n = static_cast<std::size_t>(
+                    std::min<lua_Integer>(depth, static_cast<lua_Integer>(levels.size())));
+                lua_createtable(L, static_cast<int>(n), 0);
                 lua_Integer i = 0;
-                for (const TBookLevel& level : levels) {
+                for (std::size_t k = 0; k < n; ++k) {
+                    const TBookLevel& level = levels[k];
                     lua_createtable(L, 2, 0);
                     lua_pushnumber(L, level.Price);
                     lua_rawseti(L, -2, 1);
