@@ -154,7 +154,10 @@ void TMDIChild::BitBtn2Click() {
 void TMDIChild::BitBtn1Click() {
     if (FRunner == nullptr)
         return;
-    if (FRunner->Status().State == TStrategy::TState::Running)
+    const TStrategy::TState state = FRunner->Status().State;
+    if (state == TStrategy::TState::Empty)
+        ShowInfo("Эксперт не загружен.");
+    else if (state == TStrategy::TState::Running)
         FRunner->Stop();
     else
         FRunner->Start();
