@@ -55,14 +55,18 @@ std::string ErrorText(lua_State* L, int status, const TStrategyHostState& h,
         return (h.OverrunAt.empty() ? std::string() : h.OverrunAt + " ") +
                "превышено время выполнения (" + std::to_string(budget.count()) + " мс)";
     }
-    if (status == LUA_ERRMEM || h.MemoryExceeded)
-        return "превышен предел памяти (" + std::to_string(memoryLimit >> 20) + " МБ)";
     // Read without converting: a conversion allocates, and nothing protects us here.
     if (lua_type(L, -1) == LUA_TSTRING) {
         size_t len = 0;
         const char* text = lua_tolstring(L, -1, &len);
-        return std::string(text, len);
+        std::string message(text, len);
+        // A memory error a script caught and raised again still reads "not enough memory".
+        if (status == LUA_ERRMEM || (h.MemoryExceeded && message.ends_with("not enough memory")))
+            return "превышен предел памяти (" + std::to_string(memoryLimit >> 20) + " МБ)";
+        return message;
     }
+    if (status == LUA_ERRMEM)
+        return "превышен предел памяти (" + std::to_string(memoryLimit >> 20) + " МБ)";
     if (lua_isinteger(L, -1))
         return std::to_string(lua_tointeger(L, -1));
     if (lua_type(L, -1) == LUA_TNUMBER)
