@@ -20,6 +20,7 @@ VORLEN_PACKAGES=(
   "clang-format:/usr/bin/clang-format"
   "qt6-base-dev:/usr/lib/x86_64-linux-gnu/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake"
   "qt6-translations-l10n:/usr/share/qt6/translations/qtbase_ru.qm"
+  "liblua5.4-dev:/usr/include/lua5.4/lua.h"
 )
 
 # What the windows leg adds (scripts/windows-env): the mingw-w64 cross compiler (posix threads),

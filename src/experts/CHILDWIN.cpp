@@ -55,6 +55,13 @@ void TExpert::Stop() {
 }
 
 void TExpert::Execute() {
+    struct TEnd {
+        TExpertHook* Hook;
+        ~TEnd() {
+            if (Hook != nullptr)
+                Hook->ThreadEnds();
+        }
+    } end{FHook};
     while (!Terminated()) {
         switch (FEvents.WaitAny()) {
         case kTickEvent:
@@ -63,6 +70,12 @@ void TExpert::Execute() {
             break;
         case kOrderEvent:
             OrderReply();
+            if (FHook != nullptr)
+                FHook->Orders();
+            break;
+        case kHookEvent:
+            if (FHook != nullptr)
+                FHook->Commands();
             break;
         case kExitEvent:
             return;
@@ -85,7 +98,11 @@ void TExpert::OrderReply() {
     // 0 is success and 14 an order already gone when its removal arrived: neither is a failure.
     if (c == 0 || c == 14)
         return;
-    MemoStr = "Ошибка отправки ордера " + Futisin + ". Причина: " + std::string(GetReplyText(c));
+    WriteMemo("Ошибка отправки ордера " + Futisin + ". Причина: " + std::string(GetReplyText(c)));
+}
+
+void TExpert::WriteMemo(const std::string& text) {
+    MemoStr = text;
     Synchronize([this] { UpdMemo(); });
 }
 

@@ -36,6 +36,21 @@ private:
     TCGTRConnection& FConn;
 };
 
+// What an expert runs on its own thread besides its framework: a strategy (strategies/). Every
+// call comes from the expert's thread.
+class TExpertHook {
+public:
+    virtual ~TExpertHook() = default;
+    // After each refresh of the snapshot.
+    virtual void Tick() = 0;
+    // After the expert's OrderEvent has been handled.
+    virtual void Orders() = 0;
+    // The hook's own event (TExpert::HookEvent) was signalled.
+    virtual void Commands() = 0;
+    // The thread is about to end; the last call.
+    virtual void ThreadEnds() = 0;
+};
+
 class TExpert : public TThread {
 public:
     // Wait-list positions; the first signalled in this order is served.
@@ -44,7 +59,9 @@ public:
     static constexpr unsigned kOrderEvent = 2;
     static constexpr unsigned kErrorEvent = 3;
     static constexpr unsigned kExitEvent = 4;
-    static constexpr unsigned kEventCount = 5;
+    // Past the five of the framework, so that every one of them keeps its rank.
+    static constexpr unsigned kHookEvent = 5;
+    static constexpr unsigned kEventCount = 6;
 
     // Created suspended, with its field map built from the store's current data. `replies` may
     // be null (no order replies are read); it and the store must outlive the thread.
@@ -64,6 +81,12 @@ public:
     TEvent OrderEvent() { return FEvents.Event(kOrderEvent); }
     TEvent ErrorEvent() { return FEvents.Event(kErrorEvent); }
     TEvent ExitEvent() { return FEvents.Event(kExitEvent); }
+    TEvent HookEvent() { return FEvents.Event(kHookEvent); }
+
+    // Set before the thread starts; not owned, and it must outlive the thread.
+    void SetHook(TExpertHook* hook) { FHook = hook; }
+    // A journal line from the expert's thread: MemoStr, then UpdMemo on the UI thread.
+    void WriteMemo(const std::string& text);
 
     // Appends the journal line built from MemoStr to Memo; runs on the user-interface thread.
     void UpdMemo();
@@ -81,7 +104,10 @@ public:
 protected:
     void Execute() override;
     // The strategy hook, called on the expert's thread after each refresh of the snapshot.
-    virtual void ProcessTick() {}
+    virtual void ProcessTick() {
+        if (FHook != nullptr)
+            FHook->Tick();
+    }
 
 private:
     void OrderReply();
@@ -89,6 +115,7 @@ private:
 
     TCGStorage& FStore;
     TOrderReplies* FReplies;
+    TExpertHook* FHook = nullptr;
     TEventSet FEvents{kEventCount};
     bool FRegistered = false;
     std::int32_t FRegisteredKey = 0;

@@ -7,6 +7,15 @@
 #include <QCloseEvent>
 #include <QPushButton>
 
+#if VORLEN_STRATEGIES
+#include "gui/Modal.h"
+#include "gui/StrategyForm.h"
+#include "main/Dialogs.h"
+
+#include <QFile>
+#include <QFileInfo>
+#endif
+
 namespace vorlen::gui {
 
 namespace {
@@ -29,7 +38,6 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions, QWidget* 
     Memo1->setGeometry(7, 121, 401, 89);
     Memo1->setPlainText(QStringLiteral("Memo1"));
 
-    // The buttons belong to the expert's design; the terminal gives them no command.
     BitBtn1 = new QPushButton(QStringLiteral("Старт"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(24, 216, 75, 25);
@@ -47,6 +55,18 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions, QWidget* 
             FReplies = std::make_unique<TTrReplies>(*transactions);
         FExpert = std::make_unique<TExpert>(*store, FReplies.get());
         FExpert->Memo = Memo1;
+#if VORLEN_STRATEGIES
+        // No risk gate yet: the runner's orders are refused with the reason.
+        FRunner = std::make_unique<TStrategyRunner>(*FExpert, *store, nullptr, nullptr);
+        // Queued, and dropped with the window if it is gone by then.
+        FRunner->SetOnChange([this] {
+            QMetaObject::invokeMethod(
+                this, [this] { StrategyChanged(); }, Qt::QueuedConnection);
+        });
+        connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+        connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+        connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+#endif
     }
 }
 
@@ -55,6 +75,10 @@ TMDIChild::~TMDIChild() {
 }
 
 std::string TMDIChild::Caption() const {
+#if VORLEN_STRATEGIES
+    if (!FBaseCaption.isEmpty())
+        return FBaseCaption.toStdString();
+#endif
     return windowTitle().toStdString();
 }
 
@@ -75,7 +99,10 @@ bool TMDIChild::RegisterAndStart() {
 void TMDIChild::StopExpert() {
     if (FExpert == nullptr)
         return;
-    // An expert that never started (its registration failed) is freed without waiting.
+        // An expert that never started (its registration failed) is freed without waiting.
+#if VORLEN_STRATEGIES
+    FRunner.reset();
+#endif
     FExpert->Stop();
     FExpert.reset();
 }
@@ -88,5 +115,74 @@ void TMDIChild::closeEvent(QCloseEvent* event) {
     StopExpert();
     event->accept();
 }
+
+#if VORLEN_STRATEGIES
+void TMDIChild::Button1Click() {
+    if (FRunner == nullptr)
+        return;
+    TOpenFileRequest request;
+    request.Parent = this;
+    request.NameFilters = {QStringLiteral("Стратегии Lua (*.lua)"),
+                           QStringLiteral("Все файлы (*.*)")};
+    request.DefaultSuffix = QStringLiteral("lua");
+    const QString path = PickOpenFile(request);
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ShowError("Не удалось прочитать файл " + path.toStdString());
+        return;
+    }
+    const QByteArray text = file.readAll();
+    FRunner->Load(QFileInfo(path).fileName().toStdString(), text.toStdString());
+}
+
+void TMDIChild::BitBtn2Click() {
+    if (FRunner == nullptr)
+        return;
+    const TStrategyStatus status = FRunner->Status();
+    if (status.State == TStrategy::TState::Empty) {
+        ShowInfo("Эксперт не загружен.");
+        return;
+    }
+    TStrategyForm form(QString::fromStdString(status.Name), status.Params, this);
+    if (ExecModal(form) != QDialog::Accepted)
+        return;
+    std::vector<TParamOverride> values = form.Values();
+    TStrategyParams checked = status.Params;
+    if (std::string error; !ApplyParamOverrides(checked, values, error)) {
+        ShowError("Стратегия " + status.Name + ": " + error);
+        return;
+    }
+    // A running strategy takes them at its next start.
+    FRunner->SetParams(std::move(values));
+}
+
+void TMDIChild::BitBtn1Click() {
+    if (FRunner == nullptr)
+        return;
+    const TStrategy::TState state = FRunner->Status().State;
+    if (state == TStrategy::TState::Empty)
+        ShowInfo("Эксперт не загружен.");
+    else if (state == TStrategy::TState::Running)
+        FRunner->Stop();
+    else
+        FRunner->Start();
+}
+
+void TMDIChild::StrategyChanged() {
+    // A change queued just before the expert was stopped arrives after the runner has gone.
+    if (FRunner == nullptr)
+        return;
+    const TStrategyStatus status = FRunner->Status();
+    if (FBaseCaption.isEmpty())
+        FBaseCaption = windowTitle();
+    setWindowTitle(status.Name.empty() ? FBaseCaption
+                                       : FBaseCaption + QStringLiteral(" — ") +
+                                             QString::fromStdString(status.Name));
+    BitBtn1->setText(status.State == TStrategy::TState::Running ? QStringLiteral("Стоп")
+                                                                : QStringLiteral("Старт"));
+}
+#endif
 
 } // namespace vorlen::gui

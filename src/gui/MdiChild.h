@@ -4,6 +4,9 @@
 
 #include "experts/CHILDWIN.h"
 #include "main/MainController.h"
+#if VORLEN_STRATEGIES
+#include "strategies/StrategyRunner.h"
+#endif
 
 #include <QWidget>
 #include <memory>
@@ -43,8 +46,21 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+#if VORLEN_STRATEGIES
+    // The three buttons: a strategy script, its parameters, and start/stop.
+    void Button1Click();
+    void BitBtn2Click();
+    void BitBtn1Click();
+    // The expert's thread has handled something: caption and the start button follow.
+    void StrategyChanged();
+#endif
+
     std::unique_ptr<TTrReplies> FReplies;
     std::unique_ptr<TExpert> FExpert;
+#if VORLEN_STRATEGIES
+    std::unique_ptr<TStrategyRunner> FRunner; // goes before the expert it hooks into
+    QString FBaseCaption; // the caption the main window gave, before a strategy joined it
+#endif
 };
 
 } // namespace vorlen::gui

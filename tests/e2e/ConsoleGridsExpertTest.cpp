@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -211,5 +212,54 @@ TEST(ConsoleExpert, UpdaterMarketDataAndExpertRunTogetherUnderAHeavyMarket) {
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(kGridCount));
     EXPECT_GE(rows[kOrdersGrid], 1u);
 }
+
+#if VORLEN_STRATEGIES
+// A strategy on the console's expert reads its parameters, has its order refused (no risk gate
+// is wired in yet: nothing may leave without one), and gets its on_stop when the terminal ends.
+TEST(ConsoleExpert, RunsAStrategyWhoseOrdersAreRefusedWithoutTheGate) {
+    TSimInstall inst;
+    const std::optional<TKnownFutures> fut = FindKnownFutures(inst);
+    ASSERT_TRUE(fut.has_value());
+    const fs::path script = inst.Root / "probe.lua";
+    std::ofstream(script) << "params = { qty = 1, tag = 'x' }\n"
+                             "function on_start(ctx)\n"
+                             "  local id, why = ctx:buy(ctx.params.qty, '100')\n"
+                             "  ctx:log(ctx.params.tag, ctx.isin, tostring(id), why)\n"
+                             "end\n"
+                             "function on_stop(ctx) ctx:log('stop', ctx.params.tag) end\n";
+
+    TConsoleRun run(inst,
+                    {"--settings", inst.SettingsFile.string(), "--expert", fut->Isin, "--strategy",
+                     script.string(), "--param", "tag=probe", "--until-online", "--seconds", "60"});
+    ASSERT_TRUE(run.Started());
+    const std::optional<int> code = run.Wait(120s);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0) << run.Stdout() << run.Stderr();
+    std::vector<std::string> texts;
+    for (const std::string& line : SplitLines(run.Stdout())) {
+        if (StartsWith(line, fut->Caption + " "))
+            texts.push_back(JournalText(line.substr(fut->Caption.size() + 1)));
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "", // the window's initial "Memo1"
+                         "Стратегия probe.lua загружена.", "Стратегия probe.lua запущена.",
+                         "probe " + fut->Isin + " nil торговля недоступна: нет проверки рисков",
+                         "stop probe", "Стратегия probe.lua остановлена."}))
+        << run.Stdout();
+    EXPECT_EQ(ThreadsLeft(run.Stderr()), 0) << run.Stderr();
+
+    // A parameter the script does not declare ends the run before the strategy starts.
+    TConsoleRun wrong(inst,
+                      {"--settings", inst.SettingsFile.string(), "--expert", fut->Isin,
+                       "--strategy", script.string(), "--param", "qtty=2", "--seconds", "60"});
+    ASSERT_TRUE(wrong.Started());
+    const std::optional<int> wrongCode = wrong.Wait(120s);
+    ASSERT_TRUE(wrongCode.has_value());
+    EXPECT_EQ(*wrongCode, 1) << wrong.Stderr();
+    EXPECT_NE(wrong.Stderr().find("--param: нет параметра qtty"), std::string::npos)
+        << wrong.Stderr();
+    EXPECT_EQ(wrong.Stdout().find("запущена."), std::string::npos) << wrong.Stdout();
+}
+#endif
 
 } // namespace vorlen::e2e

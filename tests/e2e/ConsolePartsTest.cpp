@@ -36,6 +36,12 @@ TEST(ConsoleOptions, ReadsEveryOptionInBothForms) {
     ASSERT_TRUE(Parse({"--expert=GAZR-6.26"}, o, error)) << error;
     EXPECT_EQ(o.ExpertIsin, "GAZR-6.26");
 
+    ASSERT_TRUE(
+        Parse({"--expert", "Si", "--param", "b=x=y", "--strategy=s.lua", "--param=c="}, o, error))
+        << error;
+    EXPECT_EQ(o.StrategyFile, "s.lua");
+    EXPECT_EQ(o.StrategyParams, (std::vector<std::string>{"b=x=y", "c="}));
+
     ASSERT_TRUE(Parse({}, o, error));
     EXPECT_FALSE(o.Seconds.has_value());
     EXPECT_FALSE(o.UntilOnline);
@@ -45,19 +51,24 @@ TEST(ConsoleOptions, ReadsEveryOptionInBothForms) {
 TEST(ConsoleOptions, RefusesWhatItCannotUse) {
     TConsoleOptions o;
     std::string error;
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"--seconds"},
-                                               {"--seconds", "0"},
-                                               {"--seconds", "-5"},
-                                               {"--seconds", "10s"},
-                                               {"--seconds", "99999999999"},
-                                               {"--dump="},
-                                               {"--settings"},
-                                               {"--expert"},
-                                               {"--expert="},
-                                               {"--until-online=yes"},
-                                               {"--verbose"},
-                                               {"stray"}}) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--seconds"},
+             {"--seconds", "0"},
+             {"--seconds", "-5"},
+             {"--seconds", "10s"},
+             {"--seconds", "99999999999"},
+             {"--dump="},
+             {"--settings"},
+             {"--expert"},
+             {"--expert="},
+             {"--until-online=yes"},
+             {"--verbose"},
+             {"stray"},
+             {"--strategy", "a.lua"},
+             {"--expert", "Si", "--param", "a=1"},
+             {"--expert", "Si", "--strategy="},
+             {"--expert", "Si", "--strategy", "a.lua", "--param", "=1"},
+             {"--expert", "Si", "--strategy", "a.lua", "--param", "a"}}) {
         error.clear();
         EXPECT_FALSE(Parse(args, o, error)) << args.front();
         EXPECT_FALSE(error.empty()) << args.front();

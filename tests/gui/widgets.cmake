@@ -11,6 +11,9 @@ set(gui_test_sources
     ${CMAKE_CURRENT_LIST_DIR}/ChFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/GridViewTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/UiBridgeTest.cpp)
+if(TARGET vorlen_strategies)
+    list(APPEND gui_test_sources ${CMAKE_CURRENT_LIST_DIR}/StrategyWindowTest.cpp)
+endif()
 get_property(sim_dir GLOBAL PROPERTY VORLEN_SIM_INSTALL_DIR)
 set(gui_e2e OFF)
 if(sim_dir AND TARGET sim_gate AND TARGET sim_router

@@ -1,6 +1,7 @@
 #include "main/console/ConsoleExpert.h"
 
 #include "connections/TrConnection.h"
+#include "platform/Thread.h"
 
 #include <algorithm>
 
@@ -20,6 +21,11 @@ TConsoleExpertWindow::TConsoleExpertWindow(std::string caption, TJournalSink& ou
         FReplies = std::make_unique<TTrReplies>(*transactions);
     FExpert = std::make_unique<TExpert>(*store, FReplies.get());
     FExpert->Memo = &FMemo;
+#if VORLEN_STRATEGIES
+    // No risk gate yet: the runner's orders are refused with the reason.
+    FRunner = std::make_unique<TStrategyRunner>(*FExpert, *store, nullptr, nullptr);
+    FRunner->SetOnChange([] { ui::WakeUiWaiter(); });
+#endif
 }
 
 TConsoleExpertWindow::~TConsoleExpertWindow() {
@@ -44,8 +50,11 @@ bool TConsoleExpertWindow::RegisterAndStart() {
 void TConsoleExpertWindow::StopExpert() {
     if (FExpert == nullptr)
         return;
-    // Stop returns at once for an expert that never started; the store registration goes
-    // either way, before the store itself does.
+        // Stop returns at once for an expert that never started; the store registration goes
+        // either way, before the store itself does.
+#if VORLEN_STRATEGIES
+    FRunner.reset();
+#endif
     FExpert->Stop();
     FExpert.reset();
     FRunning = false;

@@ -7,6 +7,9 @@
 #include "experts/Shoose.h"
 #include "main/MainController.h"
 #include "platform/Journal.h"
+#if VORLEN_STRATEGIES
+#include "strategies/StrategyRunner.h"
+#endif
 
 #include <memory>
 #include <string>
@@ -48,12 +51,21 @@ public:
 
     bool Running() const { return FRunning; }
     TExpert* Expert() { return FExpert.get(); }
+#if VORLEN_STRATEGIES
+    // The expert's strategy; null without an expert. Its changes wake the console's UI wait.
+    TStrategyRunner* Strategy() {
+        return FRunner.get();
+    }
+#endif
 
 private:
     std::string FCaption;
     TPrefixedJournal FMemo;
     std::unique_ptr<TTrReplies> FReplies;
     std::unique_ptr<TExpert> FExpert;
+#if VORLEN_STRATEGIES
+    std::unique_ptr<TStrategyRunner> FRunner; // goes before the expert it hooks into
+#endif
     bool FRunning = false;
 };
 

@@ -65,17 +65,41 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             (name == "--dump"       ? out.DumpDir
              : name == "--settings" ? out.SettingsFile
                                     : out.ExpertIsin) = *v;
+        } else if (name == "--strategy" || name == "--param") {
+            const auto v = takeValue();
+            if (!v) {
+                return false;
+            }
+            const std::size_t eq = v->find('=');
+            if (v->empty() || (name == "--param" && (eq == 0 || eq == std::string::npos))) {
+                error = name == "--param" ? name + " wants name=value, not \"" + *v + "\""
+                                          : name + " needs a non-empty value";
+                return false;
+            }
+            if (name == "--param") {
+                out.StrategyParams.push_back(*v);
+            } else {
+                out.StrategyFile = *v;
+            }
         } else {
             error = "unknown argument \"" + a + "\"";
             return false;
         }
+    }
+    if (!out.StrategyFile.empty() && out.ExpertIsin.empty()) {
+        error = "--strategy needs --expert";
+        return false;
+    }
+    if (!out.StrategyParams.empty() && out.StrategyFile.empty()) {
+        error = "--param needs --strategy";
+        return false;
     }
     return true;
 }
 
 std::string ConsoleUsage() {
     return "Usage: vorlen-console [--settings FILE] [--seconds N] [--until-online] [--dump DIR]\n"
-           "                     [--expert ISIN]\n"
+           "                     [--expert ISIN [--strategy FILE [--param NAME=VALUE]...]]\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
            "a saved-settings FILE), finds the gateway installation through the registry, starts\n"
@@ -98,9 +122,13 @@ std::string ConsoleUsage() {
            "  --expert ISIN    once connected, start one expert on the futures ISIN, chosen\n"
            "                   as the instrument chooser would; its journal lines go to\n"
            "                   standard output after its window caption and a blank\n"
+           "  --strategy FILE  the expert runs the Lua strategy FILE (see docs/strategies.md);\n"
+           "                   its orders are refused while the terminal has no risk gate\n"
+           "  --param N=V      sets the strategy's parameter N (declared in its params table)\n"
            "\n"
-           "Exit codes: 0 done; 1 bad arguments; 2 an error box, or no futures ISIN for\n"
-           "--expert; 3 --until-online ran out of time; 4 the gateway environment did not\n"
+           "Exit codes: 0 done; 1 bad arguments or strategy parameters; 2 an error box, no\n"
+           "futures ISIN for --expert, or a strategy that could not be read, loaded or\n"
+           "started; 3 --until-online ran out of time; 4 the gateway environment did not\n"
            "open; 5 the dump could not be written; 128+N ended by signal N.\n"
            "\n"
            "On systems without a registry the installation is read from a registry export file:\n"

@@ -17,6 +17,10 @@ struct TConsoleOptions {
     std::string SettingsFile;
     // The futures (isin) of an expert started once connected; empty: no expert.
     std::string ExpertIsin;
+    // A strategy script the expert runs, and its parameters as "name=value" (checked against
+    // what the script declares once it is loaded).
+    std::string StrategyFile;
+    std::vector<std::string> StrategyParams;
     bool Help = false;
 };
 

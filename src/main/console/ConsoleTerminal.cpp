@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #ifdef __linux__
@@ -79,6 +80,78 @@ int StartExpert(TMainController& controller, TConsoleView& view, const std::stri
     }
     err << std::flush;
     return kExitErrorBox;
+}
+
+// The strategy's script, read before connecting so that a wrong path ends the run at once.
+struct TStrategySource {
+    std::string Name; // the file's name, as the expert's journal calls the strategy
+    std::string Text;
+};
+
+bool ReadStrategy(const std::string& path, TStrategySource& out, std::ostream& err) {
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
+    std::ostringstream text;
+    if (in)
+        text << in.rdbuf();
+    if (!in || in.bad()) {
+        err << "vorlen-console: --strategy: cannot read \"" << path << "\"\n" << std::flush;
+        return false;
+    }
+    out.Name = PathToUtf8(PathFromUtf8(path).filename());
+    out.Text = text.str();
+    return true;
+}
+
+// Loads the script into the expert that has just started, checks the parameters against what
+// it declares, and starts it; 0 when it runs.
+int StartStrategy(TConsoleView& view, const TStrategySource& source,
+                  const std::vector<std::string>& params, const TStopWatcher& watcher,
+                  std::ostream& err) {
+#if VORLEN_STRATEGIES
+    TStrategyRunner* runner = view.ExpertWindowList().back()->Strategy();
+    if (runner == nullptr)
+        return kExitErrorBox;
+    // Each command the expert's thread handles publishes one new status.
+    const auto handled = [&](std::uint64_t serial) {
+        ui::WaitAndDrainUntil(
+            [&] { return watcher.StopRequested() || runner->Status().Serial >= serial; });
+        return runner->Status();
+    };
+    const std::uint64_t first = runner->Status().Serial;
+    runner->Load(source.Name, source.Text);
+    const TStrategyStatus loaded = handled(first + 1);
+    if (watcher.StopRequested())
+        return 0;
+    if (loaded.State != TStrategy::TState::Loaded) {
+        err << "vorlen-console: --strategy: " << source.Name << ": " << loaded.Error << '\n';
+        return kExitErrorBox;
+    }
+    std::vector<TParamOverride> overrides;
+    for (const std::string& p : params) {
+        overrides.emplace_back();
+        SplitParamOverride(p, overrides.back());
+    }
+    TStrategyParams checked = loaded.Params;
+    if (std::string error; !ApplyParamOverrides(checked, overrides, error)) {
+        err << "vorlen-console: --param: " << error << '\n';
+        return kExitUsage;
+    }
+    runner->SetParams(std::move(overrides));
+    runner->Start();
+    const TStrategyStatus started = handled(first + 3);
+    if (!watcher.StopRequested() && started.State != TStrategy::TState::Running) {
+        err << "vorlen-console: --strategy: " << source.Name << " did not start\n";
+        return kExitErrorBox;
+    }
+    return 0;
+#else
+    (void)view;
+    (void)source;
+    (void)params;
+    (void)watcher;
+    err << "vorlen-console: --strategy: this build has no Lua strategies\n";
+    return kExitErrorBox;
+#endif
 }
 
 } // namespace
@@ -145,6 +218,9 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     // where the console was started are fixed now.
     const std::string dumpDir = Absolute(options.DumpDir);
     const std::string settingsFile = Absolute(options.SettingsFile);
+    TStrategySource strategy;
+    if (!options.StrategyFile.empty() && !ReadStrategy(options.StrategyFile, strategy, err))
+        return kExitErrorBox;
 
 #ifndef _WIN32
     // The installation is read from this file; one that is not a plain file of sane size would
@@ -253,6 +329,8 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
                 break;
             expertPending = false;
             code = StartExpert(controller, view, options.ExpertIsin, err);
+            if (code == 0 && !options.StrategyFile.empty())
+                code = StartStrategy(view, strategy, options.StrategyParams, *watcher, err);
             if (code != 0)
                 break;
         }

@@ -1,0 +1,73 @@
+#pragma once
+
+// The parts of the Lua host that the ctx functions and the state's set-up share. Lua raises
+// errors with longjmp: no function here may raise one while an object with a destructor lives in
+// one of our frames.
+
+#include "strategies/StrategyWorld.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+}
+
+namespace vorlen {
+
+struct TStrategyHostState {
+    enum class TPhase { Idle, Running, Stopping };
+
+    TStrategyWorld* World = nullptr;
+    std::int32_t IsinId = 0;
+    TPhase Phase = TPhase::Idle;
+    lua_State* L = nullptr;
+
+    // The allocator's account.
+    std::size_t MemoryUsed = 0;
+    std::size_t MemoryLimit = 0;
+    bool MemoryExceeded = false;
+
+    // The budget of the call under way.
+    std::chrono::steady_clock::time_point Deadline;
+    bool Overrun = false;
+    std::string OverrunAt; // "name.lua:12:" where it was caught
+};
+
+inline TStrategyHostState& HostOf(lua_State* L) {
+    return **static_cast<TStrategyHostState**>(lua_getextraspace(L));
+}
+
+template <class F>
+int ProtectedTrampoline(lua_State* L) {
+    F& fn = *static_cast<F*>(lua_touserdata(L, 1));
+    lua_remove(L, 1);
+    return fn(L);
+}
+
+// Runs fn(L) with the `nargs` values on top of the stack as its arguments inside a protected
+// call, and returns lua_pcall's status (the error object on top when it is not LUA_OK). Our own
+// C++ objects then live only outside fn, where an error raised inside it cannot skip their
+// destructors; fn itself keeps none in its frame across a Lua call that may raise.
+template <class F>
+int Protected(lua_State* L, int nargs, int nresults, F& fn) {
+    lua_pushcfunction(L, &ProtectedTrampoline<F>);
+    lua_pushlightuserdata(L, &fn);
+    lua_rotate(L, -(nargs + 2), 2);
+    return lua_pcall(L, nargs + 1, nresults, 0);
+}
+
+// Opens the libraries a strategy may use and removes what could reach files, processes, other
+// modules or the interpreter's insides.
+void OpenSandbox(lua_State* L);
+
+// Pushes a new ctx table for the instrument; its methods reach HostOf(L).
+void PushContext(lua_State* L, const std::string& isin, std::int32_t isinId);
+
+// Pushes a field value as the nearest Lua value (nil for none).
+void PushFieldValue(lua_State* L, const TField& field);
+
+} // namespace vorlen
