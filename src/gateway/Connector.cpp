@@ -117,14 +117,18 @@ std::string RouterIniArgument(const std::string& fileName, const std::string& in
     const std::string bin = std::string("bin") + separator;
     const std::size_t at = dir.find(bin);
     if (at == std::string::npos) {
-        return dir;
+        return dir.empty() ? dir : platform::QuoteArgument(dir);
     }
     dir.erase(at, bin.size());
-    return "\"" + dir + iniName + "\"";
+    return platform::QuoteArgument(dir + iniName, true);
 }
 
 std::string RouterCommandLine(const std::string& fileName, const std::string& iniName,
                               char separator) {
+    // A quoted program name ends at the next quotation mark, and nothing can escape one there.
+    if (fileName.empty() || fileName.find('"') != std::string::npos) {
+        return {};
+    }
     return "\"" + fileName + "\" /ini:" + RouterIniArgument(fileName, iniName, separator);
 }
 
@@ -150,8 +154,14 @@ bool TCGConnector::LoadRouter(const std::string& FileName, const std::string& /*
         return false;
     }
     const char sep = FServices.PathSeparator;
-    return FServices.StartProcess(RouterCommandLine(FileName, IniName, sep),
-                                  platform::DirectoryOf(FileName, sep), cgSettings.ProcInfo);
+    const std::string dir = platform::DirectoryOf(FileName, sep);
+    const std::string commandLine = RouterCommandLine(FileName, IniName, sep);
+    // The settings are checked when applied; this keeps a name from anywhere else from starting
+    // something outside the router's folder as well.
+    if (commandLine.empty() || !platform::IsPlainFileName(FileName.substr(dir.size()))) {
+        return false;
+    }
+    return FServices.StartProcess(FileName, commandLine, dir, cgSettings.ProcInfo);
 }
 
 void TCGConnector::StopTransaction() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #ifdef _WIN32
 // windows.h defines FreeModule as a macro for FreeLibrary. Taking the header in here, once, and
@@ -32,5 +33,11 @@ std::string ExecutableDir();
 // including its last separator; empty when there is none).
 char PathSeparator();
 std::string DirectoryOf(const std::string& path, char separator);
+
+// Whether `name` names a file in a folder given elsewhere and nothing more: not empty, no "/",
+// "\\" or ":" (which would reach another folder or drive), no "..", no quotation mark (which
+// would end a quoted program name on a command line) and no control character. Names that come
+// from a settings file are checked with it before anything is loaded or started.
+bool IsPlainFileName(std::string_view name);
 
 } // namespace vorlen::platform
