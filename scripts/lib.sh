@@ -16,13 +16,14 @@ VORLEN_PACKAGES=(
   "libbenchmark-dev:/usr/include/benchmark/benchmark.h"
   "libabsl-dev:/usr/include/absl/container/flat_hash_map.h"
   "clang:/usr/bin/clang++"
-  "libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a"
   "clang-format:/usr/bin/clang-format"
+  "clang-tidy:/usr/bin/clang-tidy"
+  "ccache:/usr/bin/ccache"
   "qt6-base-dev:/usr/lib/x86_64-linux-gnu/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake"
 )
 
 # What the windows leg adds (scripts/windows-env): the mingw-w64 cross compiler (posix threads),
-# wine, GoogleTest's sources, the Russian locale, and a compiler cache.
+# wine, GoogleTest's sources and the Russian locale.
 VORLEN_WINDOWS_PACKAGES=(
   "g++-mingw-w64-x86-64-posix:/usr/bin/x86_64-w64-mingw32-g++-posix"
   "gcc-mingw-w64-x86-64-posix:/usr/bin/x86_64-w64-mingw32-gcc-posix"
@@ -31,7 +32,6 @@ VORLEN_WINDOWS_PACKAGES=(
   "wine:/usr/bin/wineserver"
   "googletest:/usr/src/googletest/CMakeLists.txt"
   "locales:/usr/share/i18n/locales/ru_RU"
-  "ccache:/usr/bin/ccache"
 )
 
 ensure_packages() {
@@ -48,10 +48,85 @@ ensure_packages() {
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# Configures (once) and builds one preset.
+# libFuzzer's runtime, wherever this clang keeps it; installed from the package of this clang's
+# version when it is missing.
+ensure_fuzzer_runtime() {
+  local runtime
+  runtime="$(clang -print-file-name="libclang_rt.fuzzer-$(uname -m).a")"
+  [ -f "$runtime" ] && return 0
+  local major
+  major="$(clang -dumpversion | cut -d. -f1)"
+  ensure_packages "libclang-rt-$major-dev:$runtime"
+  runtime="$(clang -print-file-name="libclang_rt.fuzzer-$(uname -m).a")"
+  [ -f "$runtime" ] || { echo "libFuzzer's runtime not found for clang $major" >&2; return 1; }
+}
+
+# The compiler cache, when it is installed, for every build the scripts configure (in its default
+# folder). Paths below the checkout are hashed relative to it, so other checkouts share it.
+use_ccache() {
+  command -v ccache >/dev/null || return 0
+  export CMAKE_C_COMPILER_LAUNCHER="${CMAKE_C_COMPILER_LAUNCHER:-ccache}"
+  export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
+}
+
+# Configures one preset when it has never been configured, or when the presets or a file under
+# cmake/ (warnings, toolchain) changed since it was, then builds it; further arguments go to the
+# build (e.g. --target NAME).
 build_preset() {
   local preset="$1"
   shift
-  [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
+  local stamp="build/$preset/.vorlen-configured"
+  use_ccache
+  if [ ! -f "build/$preset/build.ninja" ] || [ ! -f "$stamp" ] ||
+     [ -n "$(find CMakePresets.json cmake -newer "$stamp" -print -quit)" ]; then
+    cmake --preset "$preset" >/dev/null
+    touch "$stamp"
+  fi
   cmake --build --preset "$preset" "$@"
+}
+
+# Fails on two tracked paths (files or folders) that differ only in case: a checkout on Windows,
+# or on macOS by default, would keep only one of them.
+check_case_collisions() {
+  local clashes
+  clashes="$(git ls-files | awk -F/ '{
+      p = ""
+      for (i = 1; i <= NF; i++) { p = (i == 1) ? $i : p "/" $i; print p }
+    }' | sort -u | awk '{
+      l = tolower($0)
+      if (l in seen) print seen[l] "  <->  " $0; else seen[l] = $0
+    }')"
+  if [ -n "$clashes" ]; then
+    echo "paths that differ only in case:" >&2
+    echo "$clashes" >&2
+    return 1
+  fi
+}
+
+# The C and C++ files of the repository, tracked ones only.
+tracked_sources() {
+  git ls-files -- '*.c' '*.cpp' '*.h'
+}
+
+# Every tracked source formatted as .clang-format says; lists the files that are not.
+check_format() {
+  local bad
+  bad="$(tracked_sources | xargs -r -n 50 -P 2 clang-format --dry-run -Werror 2>&1 |
+         grep -o '^[^:]*:[0-9]*:[0-9]*: error' | cut -d: -f1 | sort -u || true)"
+  if [ -n "$bad" ]; then
+    echo "not formatted with .clang-format (run clang-format -i on them):" >&2
+    echo "$bad" >&2
+    return 1
+  fi
+}
+
+# clang-tidy with .clang-tidy over the translation units of one configured preset; any finding
+# fails. Files: those named, or all of the preset's compile database.
+check_tidy() {
+  local preset="$1"
+  shift
+  # The database holds GCC's flags; a GCC-only warning option means nothing to clang.
+  run-clang-tidy -quiet -p "build/$preset" -j 2 \
+    -extra-arg=-Wno-unknown-warning-option -warnings-as-errors='*' "$@"
 }

@@ -3,7 +3,7 @@
 // How one converted value sits in a row: an 8-byte slot and a tag byte that tells what the slot
 // holds. Shared by the row code only.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "store/Value.h"
 
 #include <cstddef>
