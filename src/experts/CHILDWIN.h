@@ -86,6 +86,7 @@ protected:
 private:
     void OrderReply();
     void Unregister();
+    void DropPendingReply();
 
     TCGStorage& FStore;
     TOrderReplies* FReplies;

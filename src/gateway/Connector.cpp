@@ -82,14 +82,14 @@ TCGConnector::~TCGConnector() {
         }
         cgEnv = false;
     }
-    if (cgSettings.CGDllHandle >= 32) {
+    if (cgSettings.CGDllHandle >= platform::kFirstHandle) {
         if (FServices.FreeLibrary) {
             FServices.FreeLibrary(cgSettings.CGDllHandle);
         }
         cgSettings.CGDllHandle = 0;
     }
     TProcInfo& pi = cgSettings.ProcInfo;
-    if (platform::ProcessHandleValue(pi) >= 32 && FServices.TerminateProcess &&
+    if (platform::ProcessHandleValue(pi) >= platform::kFirstHandle && FServices.TerminateProcess &&
         FServices.TerminateProcess(platform::ProcessHandleValue(pi), 0)) {
         if (FServices.CloseHandle(platform::ThreadHandleValue(pi))) {
             platform::ClearThreadHandle(pi);

@@ -17,6 +17,10 @@ namespace vorlen::platform {
 // handle elsewhere) in an integer; 0 means not loaded.
 using ModuleHandle = std::uintptr_t;
 
+// Windows' old convention, which module and process handles here follow: a value below 32 is an
+// error code, never a handle.
+inline constexpr std::uintptr_t kFirstHandle = 32;
+
 ModuleHandle LoadModule(const std::string& fileName);      // UTF-8 path; 0 on failure
 void* ModuleSymbol(ModuleHandle module, const char* name); // nullptr when missing
 void FreeModule(ModuleHandle module);
