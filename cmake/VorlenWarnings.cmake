@@ -36,6 +36,7 @@ function(vorlen_test name)
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    target_compile_definitions(${name} PRIVATE VORLEN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
     vorlen_warnings(${name})
     if(CMAKE_CROSSCOMPILING)
         # Listing the tests at build time would start the emulator once per program on every
