@@ -19,9 +19,10 @@ TEST(GridLayouts, MatchTheGridTableColumnByColumn) {
     int grid = -1;
     std::size_t column = 0;
     const auto columnsChecked = [&] {
-        if (grid >= 0)
+        if (grid >= 0) {
             EXPECT_EQ(column, grids[static_cast<std::size_t>(grid)].Columns.size())
                 << grids[static_cast<std::size_t>(grid)].Name;
+        }
     };
     for (const test::TDataRow& row : rows) {
         if (row.at(0) == "grid") {
