@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <new>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 

@@ -9,7 +9,6 @@
 #include "gui/SetForm.h"
 
 #include <QComboBox>
-#include <QTimer>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,6 +23,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 

@@ -22,8 +22,8 @@ class TempDir {
 public:
     TempDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const std::string stem = std::string("vorlen-settings-") + info->test_suite_name() + "-" +
-                                 info->name() + "-";
+        const std::string stem =
+            std::string("vorlen-settings-") + info->test_suite_name() + "-" + info->name() + "-";
         std::random_device random;
         for (;;) {
             FPath = fs::temp_directory_path() / (stem + std::to_string(random()));
