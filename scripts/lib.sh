@@ -164,6 +164,7 @@ check_tidy() {
     patterns+=("$ROOT/$(printf '%s' "$f" | sed 's/[.[\*^$+?(){}|]/\\&/g')\$")
   done
   # The database holds GCC's flags; a GCC-only warning option means nothing to clang.
+  # Findings are errors through .clang-tidy (WarningsAsErrors), so a file with one fails.
   run-clang-tidy -quiet -p "build/$preset" -j 2 \
-    -extra-arg=-Wno-unknown-warning-option -warnings-as-errors='*' "${patterns[@]}"
+    -extra-arg=-Wno-unknown-warning-option "${patterns[@]}"
 }

@@ -194,12 +194,12 @@ constexpr std::array<TGridColumn, 11> kPositionsColumns{{
 
 // A grid shows the key table of its own number.
 constexpr TGridLayout Layout(std::string_view name, std::string_view caption, int grid,
-                             TGridFilter filter, std::span<const TGridColumn> columns) {
+                             TGridFilter filter, std::span<const TGridColumn> columns) noexcept {
     const TKeyTableRef& key = kKeyTableRefs[static_cast<std::size_t>(grid)];
     return {name, caption, key.Stream, key.Table, grid, filter, columns};
 }
 
-const std::array<TGridLayout, kGridCount> kLayouts{{
+constexpr std::array<TGridLayout, kGridCount> kLayouts{{
     Layout("AccGrid", "Счет", kAccGrid, TGridFilter::None, kAccColumns),
     Layout("OrdersGrid", "Ордера", kOrdersGrid, TGridFilter::Orders, kOrdersColumns),
     Layout("MLOrdersGrid", "Составные ордера", kMLOrdersGrid, TGridFilter::MLOrders,

@@ -296,17 +296,15 @@ TEST(Connector, ReportsARouterThatCannotBeStarted) {
 }
 
 // Router names as a hostile settings file would give them: nothing is started for any of them.
+// (A name that reaches into another folder, "../router" or "sub/router", is refused earlier,
+// when the settings are applied; here only the file's own name can be judged.)
 TEST(Connector, StartsNothingForARouterNameThatIsNotAPlainFileName) {
     const std::vector<std::string> names = {
         R"(../../../../bin/sh" -c "id > /tmp/x" ")",
         "router\" -c \"id\"",
         R"(router\" -c x)",
         "router\n-c id",
-        "router; id > x",
         "..",
-        "../router",
-        "sub/router",
-        R"(sub\router)",
         "C:router.exe",
     };
     for (const char sep : {'/', '\\'}) {
@@ -319,14 +317,17 @@ TEST(Connector, StartsNothingForARouterNameThatIsNotAPlainFileName) {
             EXPECT_EQ(ProcessOf(c), 0u);
         }
     }
-    // "$(...)" is no path and no quoting: such a name is a file name like any other, started as
-    // one program with no shell to read it.
+    // "$(...)" or ";" is no path and no quoting: such a name is a file name like any other,
+    // started as one program with no shell to read it.
     FakeSystem sys;
     TCGConnector c(HooksFor(sys, '/'));
     EXPECT_TRUE(c.LoadRouter("/opt/gate/bin/$(id)", "", "", "r.ini", "", "Svc"));
     EXPECT_EQ(sys.LastApplication, "/opt/gate/bin/$(id)");
     EXPECT_EQ(platform::SplitCommandLine(sys.LastCommandLine),
               (std::vector<std::string>{"/opt/gate/bin/$(id)", "/ini:/opt/gate/r.ini"}));
+    EXPECT_TRUE(c.LoadRouter("/opt/gate/bin/router; id > x", "", "", "r.ini", "", "Svc"));
+    EXPECT_EQ(platform::SplitCommandLine(sys.LastCommandLine),
+              (std::vector<std::string>{"/opt/gate/bin/router; id > x", "/ini:/opt/gate/r.ini"}));
 }
 
 TEST(Connector, TheAccessorNeverOutlivesItsConnector) {
