@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../../src/gateway/cgate.h"
+#include "../../src/gateway/GatewayCInterface.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 // Prototypes of the 34 exported entry points, checked against the function types the terminal
 // binds them with, so a signature drift fails to compile here rather than crash there.
 
-#include "../../src/gateway/cgate.h"
+#include "../../src/gateway/GatewayCInterface.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,9 +1,9 @@
 #pragma once
 
 // Inside the offline gateway library: the environment, connections, listeners and publishers
-// behind the C entry points of cgate.h.
+// behind the C entry points of GatewayCInterface.h.
 
-#include "../../src/gateway/cgate.h"
+#include "../../src/gateway/GatewayCInterface.h"
 #include "Catalogue.h"
 #include "Net.h"
 

@@ -4,7 +4,7 @@
 // one listener per subscribed replication stream, and the dispatch of their messages to the
 // replica store.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "health/HealthFeed.h"
 #include "platform/Journal.h"
 #include "platform/Thread.h"

@@ -4,7 +4,7 @@
 // the pacing of their polling loops, the text conversions at the gateway boundary, and the
 // registry through which a listener callback finds the connection it belongs to.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "health/HealthFeed.h"
 #include "platform/Thread.h"
 #include "store/CG_Types.h"

@@ -4,7 +4,7 @@
 // the order publisher and its reply listener, plus the order path offered to experts: ids,
 // posting with a rate limit, and a registry of pending replies.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "health/HealthFeed.h"
 #include "platform/Events.h"
 #include "platform/Journal.h"

@@ -38,6 +38,9 @@ void TExpert::Unregister() {
     if (FRegistered && FRegisteredKey != isin_id)
         FStore.UnregEvent(FRegisteredKey, TickEvent());
     FRegistered = false;
+}
+
+void TExpert::DropPendingReply() {
     // A reply still pending for our order would signal OrderEvent after we are gone.
     if (TransId != 0 && FReplies != nullptr) {
         TReplData dropped;
@@ -47,11 +50,14 @@ void TExpert::Unregister() {
 
 void TExpert::Stop() {
     Unregister();
-    if (!Started() || Finished())
-        return;
-    ExitEvent().Set();
-    Terminate();
-    WaitFor();
+    if (Started() && !Finished()) {
+        ExitEvent().Set();
+        Terminate();
+        WaitFor();
+    }
+    // Only once the thread has ended: until then its OrderReply may be taking the same reply, and
+    // an order it places would register one that nobody withdraws.
+    DropPendingReply();
 }
 
 void TExpert::Execute() {
@@ -95,8 +101,8 @@ void TExpert::OrderReply() {
     if (code == reply.Fields.end())
         return;
     const std::int32_t c = VarAsInteger(code->second.Data);
-    // 0 is success and 14 an order already gone when its removal arrived: neither is a failure.
-    if (c == 0 || c == 14)
+    // An order already gone when its removal arrived is no failure either.
+    if (c == kReplyOk || c == kReplyOrderToDeleteNotFound)
         return;
     WriteMemo("Ошибка отправки ордера " + Futisin + ". Причина: " + std::string(GetReplyText(c)));
 }

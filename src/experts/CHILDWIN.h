@@ -112,6 +112,7 @@ protected:
 private:
     void OrderReply();
     void Unregister();
+    void DropPendingReply();
 
     TCGStorage& FStore;
     TOrderReplies* FReplies;

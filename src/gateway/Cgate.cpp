@@ -107,7 +107,7 @@ std::uintptr_t LoadCGateLibrary(const std::string& fileName, std::string* missin
         platform::SetCurrentDir(dir);
 
     const platform::ModuleHandle module = platform::LoadModule(fileName);
-    if (module < 32)
+    if (module < platform::kFirstHandle)
         return module;
 
     // Bound into a copy first: when a name is missing the library is freed, and the shared

@@ -3,7 +3,7 @@
 // The process-wide table of the gateway's entry points, the loader that fills it, and the opening
 // of the gateway environment.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 
 #include <cstdint>
 #include <string>

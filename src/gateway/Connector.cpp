@@ -91,14 +91,14 @@ TCGConnector::~TCGConnector() {
         }
         cgEnv = false;
     }
-    if (cgSettings.CGDllHandle >= 32) {
+    if (cgSettings.CGDllHandle >= platform::kFirstHandle) {
         if (FServices.FreeLibrary) {
             FServices.FreeLibrary(cgSettings.CGDllHandle);
         }
         cgSettings.CGDllHandle = 0;
     }
     TProcInfo& pi = cgSettings.ProcInfo;
-    if (platform::ProcessHandleValue(pi) >= 32 && FServices.TerminateProcess &&
+    if (platform::ProcessHandleValue(pi) >= platform::kFirstHandle && FServices.TerminateProcess &&
         FServices.TerminateProcess(platform::ProcessHandleValue(pi), 0)) {
         if (FServices.CloseHandle(platform::ThreadHandleValue(pi))) {
             platform::ClearThreadHandle(pi);
@@ -126,14 +126,18 @@ std::string RouterIniArgument(const std::string& fileName, const std::string& in
     const std::string bin = std::string("bin") + separator;
     const std::size_t at = dir.find(bin);
     if (at == std::string::npos) {
-        return dir;
+        return dir.empty() ? dir : platform::QuoteArgument(dir);
     }
     dir.erase(at, bin.size());
-    return "\"" + dir + iniName + "\"";
+    return platform::QuoteArgument(dir + iniName, true);
 }
 
 std::string RouterCommandLine(const std::string& fileName, const std::string& iniName,
                               char separator) {
+    // A quoted program name ends at the next quotation mark, and nothing can escape one there.
+    if (fileName.empty() || fileName.find('"') != std::string::npos) {
+        return {};
+    }
     return "\"" + fileName + "\" /ini:" + RouterIniArgument(fileName, iniName, separator);
 }
 
@@ -159,13 +163,19 @@ bool TCGConnector::LoadRouter(const std::string& FileName, const std::string& /*
         return false;
     }
     const char sep = FServices.PathSeparator;
-    if (!FServices.StartProcess(RouterCommandLine(FileName, IniName, sep),
-                                platform::DirectoryOf(FileName, sep), cgSettings.ProcInfo)) {
+    const std::string dir = platform::DirectoryOf(FileName, sep);
+    const std::string commandLine = RouterCommandLine(FileName, IniName, sep);
+    // The settings are checked when applied; this keeps a name from anywhere else from starting
+    // something outside the router's folder as well.
+    if (commandLine.empty() || !platform::IsPlainFileName(FileName.substr(dir.size()))) {
+        return false;
+    }
+    if (!FServices.StartProcess(FileName, commandLine, dir, cgSettings.ProcInfo)) {
         return false;
     }
     // A router that ends by itself is reaped and reported at once rather than found at close.
     const std::uintptr_t process = platform::ProcessHandleValue(cgSettings.ProcInfo);
-    if (process >= 32 && FServices.ProcessExited) {
+    if (process >= platform::kFirstHandle && FServices.ProcessExited) {
         Health->WatchProcess(
             [exited = FServices.ProcessExited, process]() -> std::optional<std::string> {
                 platform::TProcessExit ended;

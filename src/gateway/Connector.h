@@ -38,8 +38,8 @@ struct TConnectorServices {
     std::function<bool(const std::string& key, const std::string& value, std::string& out)>
         ReadMachineString;
     std::function<bool(const std::string& machine, const std::string& name)> ServiceRunning;
-    std::function<bool(const std::string& commandLine, const std::string& currentDir,
-                       TProcInfo& info)>
+    std::function<bool(const std::string& application, const std::string& commandLine,
+                       const std::string& currentDir, TProcInfo& info)>
         StartProcess;
     std::function<bool(std::uintptr_t process, std::uint32_t exitCode)> TerminateProcess;
     std::function<bool(std::uintptr_t handle)> CloseHandle;
@@ -142,10 +142,12 @@ private:
 std::string RouterDirFromInstallDir(std::string installDir, char separator);
 // What follows "/ini:" on the router's command line: the router's directory with its first
 // "bin" + separator removed, followed by IniName, in quotation marks; the bare directory,
-// unquoted, when it holds no "bin" + separator.
+// unquoted, when it holds no "bin" + separator. Either is quoted by the command line's rules
+// (platform::QuoteArgument), so a blank or a mark in it cannot start another argument.
 std::string RouterIniArgument(const std::string& fileName, const std::string& iniName,
                               char separator);
 // The router's whole command line: FileName in quotation marks, a blank, "/ini:", the argument.
+// Empty when FileName is empty or holds a quotation mark, which no quoting can carry.
 std::string RouterCommandLine(const std::string& fileName, const std::string& iniName,
                               char separator);
 

@@ -1,5 +1,7 @@
 #include "grids/GridLayouts.h"
 
+#include "store/KeyTables.h"
+
 #include <string>
 
 namespace vorlen {
@@ -190,19 +192,26 @@ constexpr std::array<TGridColumn, 11> kPositionsColumns{{
     {"Тип счета", "account_type"},
 }};
 
-const std::array<TGridLayout, kGridCount> kLayouts{{
-    {"AccGrid", "Счет", "FORTS_PART_REPL", "part", kAccGrid, TGridFilter::None, kAccColumns},
-    {"OrdersGrid", "Ордера", "FORTS_TRADE_REPL", "orders_log", kOrdersGrid, TGridFilter::Orders,
-     kOrdersColumns},
-    {"MLOrdersGrid", "Составные ордера", "FORTS_TRADE_REPL", "multileg_orders_log", kMLOrdersGrid,
-     TGridFilter::MLOrders, kMLOrdersColumns},
-    {"DealsGrid", "Сделки", "FORTS_TRADE_REPL", "user_deal", kDealsGrid, TGridFilter::None,
-     kDealsColumns},
-    {"MLDealsGrid", "Составные сделки", "FORTS_TRADE_REPL", "user_multileg_deal", kMLDealsGrid,
-     TGridFilter::None, kMLDealsColumns},
-    {"PositionsGrid", "Позиции", "FORTS_POS_REPL", "position", kPositionsGrid, TGridFilter::None,
-     kPositionsColumns},
+// A grid shows the key table of its own number.
+constexpr TGridLayout Layout(std::string_view name, std::string_view caption, int grid,
+                             TGridFilter filter, std::span<const TGridColumn> columns) noexcept {
+    const TKeyTableRef& key = kKeyTableRefs[static_cast<std::size_t>(grid)];
+    return {name, caption, key.Stream, key.Table, grid, filter, columns};
+}
+
+constexpr std::array<TGridLayout, kGridCount> kLayouts{{
+    Layout("AccGrid", "Счет", kAccGrid, TGridFilter::None, kAccColumns),
+    Layout("OrdersGrid", "Ордера", kOrdersGrid, TGridFilter::Orders, kOrdersColumns),
+    Layout("MLOrdersGrid", "Составные ордера", kMLOrdersGrid, TGridFilter::MLOrders,
+           kMLOrdersColumns),
+    Layout("DealsGrid", "Сделки", kDealsGrid, TGridFilter::None, kDealsColumns),
+    Layout("MLDealsGrid", "Составные сделки", kMLDealsGrid, TGridFilter::None, kMLDealsColumns),
+    Layout("PositionsGrid", "Позиции", kPositionsGrid, TGridFilter::None, kPositionsColumns),
 }};
+
+static_assert(kAccGrid == kKeyTablePart && kOrdersGrid == kKeyTableOrders &&
+              kMLOrdersGrid == kKeyTableMLOrders && kDealsGrid == kKeyTableDeals &&
+              kMLDealsGrid == kKeyTableMLDeals && kPositionsGrid == kKeyTablePositions);
 
 } // namespace
 

@@ -14,6 +14,7 @@
 #include "platform/Journal.h"
 #include "platform/Thread.h"
 #include "store/CG_Types.h"
+#include "store/KeyTables.h"
 
 #include <array>
 #include <cstdint>
@@ -28,7 +29,7 @@ class TUpdateGrids : public TThread {
 public:
     // Wait-list positions: the six grid tables, the system messages, and the exit event last,
     // so a pending pass runs before the thread ends. Positions 0..6 are also GetTable numbers.
-    static constexpr unsigned kMessEvent = 6;
+    static constexpr unsigned kMessEvent = kKeyTableSysMessages;
     static constexpr unsigned kExitEvent = 7;
     static constexpr unsigned kEventCount = 8;
 

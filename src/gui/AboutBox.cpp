@@ -15,7 +15,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setModal(true);
 
     auto* picture = new QLabel(this);
-    picture->setPixmap(MainPixmap(6).scaled(48, 48));
+    picture->setPixmap(MainPixmap(MainImage::NewExpert).scaled(48, 48));
     auto* product = new QLabel(QStringLiteral("<b>Vorlen</b>"), this);
     auto* text = new QLabel(QStringLiteral("Торговый терминал срочного рынка Московской биржи.\n"
                                            "Работает через шлюз CGate и роутер P2MQRouter."),

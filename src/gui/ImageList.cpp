@@ -96,21 +96,21 @@ void Gear(QPainter& p, QPointF c, qreal outer, const QColor& colour) {
 
 void Draw(QPainter& p, int index) {
     switch (index) {
-    case 0: // document
+    case MainImage::Document: // document
         Page(p, QRectF(3.5, 1.5, 9, 13));
         break;
-    case 1: // all experts: a stack of windows
+    case MainImage::AllExperts: // all experts: a stack of windows
         Window(p, QRectF(1.5, 1.5, 9, 7), kBlue);
         Window(p, QRectF(3.5, 4.5, 9, 7), kBlue);
         Window(p, QRectF(5.5, 7.5, 9, 7), kGreen);
         break;
-    case 2: // folder
+    case MainImage::Folder: // folder
         p.setPen(Pen(kInk, 1.0));
         p.setBrush(kAmber);
         p.drawRect(QRectF(1.5, 4.5, 13, 9));
         p.drawRect(QRectF(1.5, 3, 5, 1.5));
         break;
-    case 3: // disk
+    case MainImage::Disk: // disk
         p.setPen(Pen(kInk, 1.0));
         p.setBrush(kBlue);
         p.drawRect(QRectF(2.5, 2.5, 11, 11));
@@ -118,14 +118,14 @@ void Draw(QPainter& p, int index) {
         p.drawRect(QRectF(4.5, 2.5, 7, 4));
         p.drawRect(QRectF(4.5, 9.5, 7, 4));
         break;
-    case 4: // magnifier
+    case MainImage::Magnifier: // magnifier
         p.setPen(Pen(kInk, 1.6));
         p.setBrush(QColor(200, 225, 250));
         p.drawEllipse(QPointF(6.5, 6.5), 4, 4);
         p.setPen(Pen(kInk, 2.4));
         p.drawLine(QPointF(9.5, 9.5), QPointF(14, 14));
         break;
-    case 5: { // stop all
+    case MainImage::StopAll: { // stop all
         QPolygonF octagon;
         for (int i = 0; i < 8; ++i) {
             const qreal a = kPi / 8 + kPi * i / 4;
@@ -137,11 +137,11 @@ void Draw(QPainter& p, int index) {
         p.fillRect(QRectF(4.5, 7, 7, 2), Qt::white);
         break;
     }
-    case 6: // new expert: a window with a plus
+    case MainImage::NewExpert: // new expert: a window with a plus
         Window(p, QRectF(1.5, 1.5, 11, 10), kBlue);
         Plus(p, QPointF(11.5, 11.5), 3.5, kGreen);
         break;
-    case 7: // cut
+    case MainImage::Cut: // cut
         p.setPen(Pen(kInk, 1.4));
         p.drawLine(QPointF(4, 2), QPointF(11, 11));
         p.drawLine(QPointF(12, 2), QPointF(5, 11));
@@ -149,11 +149,11 @@ void Draw(QPainter& p, int index) {
         p.drawEllipse(QPointF(4, 12.5), 2, 2);
         p.drawEllipse(QPointF(12, 12.5), 2, 2);
         break;
-    case 8: // copy
+    case MainImage::Copy: // copy
         Page(p, QRectF(1.5, 1.5, 8, 10));
         Page(p, QRectF(6.5, 4.5, 8, 10));
         break;
-    case 9: // paste: clipboard
+    case MainImage::Paste: // paste: clipboard
         p.setPen(Pen(kInk, 1.0));
         p.setBrush(kAmber);
         p.drawRect(QRectF(2.5, 2.5, 11, 12));
@@ -162,13 +162,13 @@ void Draw(QPainter& p, int index) {
         p.setBrush(kGrey);
         p.drawRect(QRectF(5.5, 1.5, 5, 2.5));
         break;
-    case 10: // undo
+    case MainImage::Undo: // undo
         Arrow(p, QPointF(13, 11), QPointF(3, 6), kBlue);
         break;
-    case 11: // redo
+    case MainImage::Redo: // redo
         Arrow(p, QPointF(3, 11), QPointF(13, 6), kBlue);
         break;
-    case 12: { // help
+    case MainImage::Help: { // help
         p.setPen(Pen(kInk, 0.8));
         p.setBrush(kBlue);
         p.drawEllipse(QPointF(8, 8), 6.5, 6.5);
@@ -180,7 +180,7 @@ void Draw(QPainter& p, int index) {
         p.drawText(QRectF(0, 0, 16, 16), Qt::AlignCenter, QStringLiteral("?"));
         break;
     }
-    case 13: { // info
+    case MainImage::Info: { // info
         p.setPen(Pen(kInk, 0.8));
         p.setBrush(kGreen);
         p.drawEllipse(QPointF(8, 8), 6.5, 6.5);
@@ -188,7 +188,7 @@ void Draw(QPainter& p, int index) {
         p.fillRect(QRectF(7, 4, 2, 2), Qt::white);
         break;
     }
-    case 14: { // warning
+    case MainImage::Warning: { // warning
         QPolygonF t;
         t << QPointF(8, 1.5) << QPointF(14.5, 14) << QPointF(1.5, 14);
         p.setPen(Pen(kInk, 0.8));
@@ -198,40 +198,40 @@ void Draw(QPainter& p, int index) {
         p.fillRect(QRectF(7.2, 11.5, 1.6, 1.6), kInk);
         break;
     }
-    case 15: // tile horizontally: windows one above the other
+    case MainImage::TileHorizontal: // tile horizontally: windows one above the other
         Window(p, QRectF(1.5, 1.5, 13, 6), kBlue);
         Window(p, QRectF(1.5, 8.5, 13, 6), kBlue);
         break;
-    case 16: // tile vertically: windows side by side
+    case MainImage::TileVertical: // tile vertically: windows side by side
         Window(p, QRectF(1.5, 1.5, 6, 13), kBlue);
         Window(p, QRectF(8.5, 1.5, 6, 13), kBlue);
         break;
-    case 17: // cascade
+    case MainImage::Cascade: // cascade
         Window(p, QRectF(1.5, 1.5, 8, 7), kBlue);
         Window(p, QRectF(4.5, 4.5, 8, 7), kBlue);
         Window(p, QRectF(7.5, 7.5, 7, 7), kBlue);
         break;
-    case 18: // exit: a door and an arrow out
+    case MainImage::Exit: // exit: a door and an arrow out
         p.setPen(Pen(kInk, 1.0));
         p.setBrush(QColor(160, 110, 60));
         p.drawRect(QRectF(2.5, 1.5, 7, 13));
         Arrow(p, QPointF(7, 8), QPointF(15, 8), kRed);
         break;
-    case 19: // disconnect: plugs apart, red
+    case MainImage::Disconnect: // disconnect: plugs apart, red
         Plugs(p, 5, kRed);
         break;
-    case 20: // connect: plugs together, green
+    case MainImage::Connect: // connect: plugs together, green
         Plugs(p, 0, kGreen);
         break;
-    case 21: // settings
+    case MainImage::Settings: // settings
         Gear(p, QPointF(8, 8), 7, kGrey);
         break;
-    case 22: // connect or disconnect, not connected: grey plugs apart
+    case MainImage::ConnDisIdle: // connect or disconnect, not connected: grey plugs apart
         Plugs(p, 4, kGrey);
         p.setPen(Pen(kRed, 1.6));
         p.drawLine(QPointF(6.5, 2), QPointF(9.5, 14));
         break;
-    case 23: // connected: plugs joined, with a spark
+    case MainImage::ConnDisConnected: // connected: plugs joined, with a spark
         Plugs(p, 0, kGreen);
         p.setPen(Pen(kAmber, 1.6));
         p.drawLine(QPointF(8, 1), QPointF(6.5, 4));

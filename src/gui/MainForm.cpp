@@ -21,6 +21,10 @@
 
 namespace vorlen::gui {
 
+// The controller names the two connect-button pictures by the same indices.
+static_assert(MainImage::ConnDisIdle == kConndisImage &&
+              MainImage::ConnDisConnected == kConndisConnectedImage);
+
 namespace {
 
 constexpr int kClientWidth = 950;
@@ -49,7 +53,7 @@ TMainForm::TMainForm(TPortFactory factory, std::string appPath, QWidget* parent)
     : QMainWindow(parent) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Vorlen"));
-    setWindowIcon(MainIcon(6));
+    setWindowIcon(MainIcon(MainImage::NewExpert));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -99,40 +103,46 @@ QAction* TMainForm::NewAction(const char* name, const QString& caption, const QS
 
 void TMainForm::CreateActions() {
     Connect1 = NewAction("Connect1", QStringLiteral("Подключиться"),
-                         QStringLiteral("Соединение с роутером"), 20);
+                         QStringLiteral("Соединение с роутером"), MainImage::Connect);
     Connect1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    Disconnect1 = NewAction("Disconnect1", QStringLiteral("Разорвать соединение"),
-                            QStringLiteral("Разорвать соединение с роутером"), 19);
+    Disconnect1 =
+        NewAction("Disconnect1", QStringLiteral("Разорвать соединение"),
+                  QStringLiteral("Разорвать соединение с роутером"), MainImage::Disconnect);
     Disconnect1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     Conndis1 = NewAction("Conndis1", QStringLiteral("Соединить/Разъединить"),
                          QStringLiteral("Соединение|Подключиться/Разорвать соединение с роутером"),
                          kConndisImage);
     Settings1 = NewAction("Settings1", QStringLiteral("Настройки"),
-                          QStringLiteral("Настройки программы"), 21);
+                          QStringLiteral("Настройки программы"), MainImage::Settings);
     Settings1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     FileExit1 = NewAction("FileExit1", QStringLiteral("В&ыход"),
-                          QStringLiteral("Выход|Выйти из программы"), 18);
+                          QStringLiteral("Выход|Выйти из программы"), MainImage::Exit);
     FileNew1 = NewAction("FileNew1", QStringLiteral("&Новый эксперт"),
-                         QStringLiteral("Эксперт|Создать нового эксперта"), 6);
+                         QStringLiteral("Эксперт|Создать нового эксперта"), MainImage::NewExpert);
     FileNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    FileNew1Tool = NewAction("FileNew1Tool", QStringLiteral("&Эксперт"),
-                             QStringLiteral("Эксперт|Создать нового эксперта"), 6);
-    FilesNew1 = NewAction("FilesNew1", QStringLiteral("Все эксперты"), QString(), 1);
+    FileNew1Tool =
+        NewAction("FileNew1Tool", QStringLiteral("&Эксперт"),
+                  QStringLiteral("Эксперт|Создать нового эксперта"), MainImage::NewExpert);
+    FilesNew1 =
+        NewAction("FilesNew1", QStringLiteral("Все эксперты"), QString(), MainImage::AllExperts);
     FilesNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    FilesNew1Tool = NewAction("FilesNew1Tool", QStringLiteral("Все эксперты"), QString(), 1);
+    FilesNew1Tool = NewAction("FilesNew1Tool", QStringLiteral("Все эксперты"), QString(),
+                              MainImage::AllExperts);
     HelpAbout1 = NewAction("HelpAbout1", QStringLiteral("&О программе..."),
-                           QStringLiteral("О программе|Информация о программе"), -1);
-    WindowCascade1 = NewAction("WindowCascade1", QStringLiteral("&Каскадом"), QString(), 17);
-    WindowTileHorizontal1 =
-        NewAction("WindowTileHorizontal1", QStringLiteral("&Горизонтально"), QString(), 15);
-    WindowTileVertical1 =
-        NewAction("WindowTileVertical1", QStringLiteral("&Вертикально"), QString(), 16);
-    WindowMinimizeAll1 =
-        NewAction("WindowMinimizeAll1", QStringLiteral("&Свернуть все"), QString(), -1);
-    WindowArrange1 = NewAction("WindowArrange1", QStringLiteral("&Выровнять все"), QString(), -1);
-    StopAllExperts =
-        NewAction("StopAllExperts", QStringLiteral("&Остановить всех экспертов"),
-                  QStringLiteral("Остановить|Остановить всех работающик экспертов"), 5);
+                           QStringLiteral("О программе|Информация о программе"), MainImage::None);
+    WindowCascade1 =
+        NewAction("WindowCascade1", QStringLiteral("&Каскадом"), QString(), MainImage::Cascade);
+    WindowTileHorizontal1 = NewAction("WindowTileHorizontal1", QStringLiteral("&Горизонтально"),
+                                      QString(), MainImage::TileHorizontal);
+    WindowTileVertical1 = NewAction("WindowTileVertical1", QStringLiteral("&Вертикально"),
+                                    QString(), MainImage::TileVertical);
+    WindowMinimizeAll1 = NewAction("WindowMinimizeAll1", QStringLiteral("&Свернуть все"), QString(),
+                                   MainImage::None);
+    WindowArrange1 =
+        NewAction("WindowArrange1", QStringLiteral("&Выровнять все"), QString(), MainImage::None);
+    StopAllExperts = NewAction("StopAllExperts", QStringLiteral("&Остановить всех экспертов"),
+                               QStringLiteral("Остановить|Остановить всех работающик экспертов"),
+                               MainImage::StopAll);
 
     // Menu entries and buttons that share a command but not an enabled state get their own
     // action each; their shortcuts live on the menu entries.

@@ -2,6 +2,7 @@
 
 #include "main/Dialogs.h"
 #include "main/Subscriptions.h"
+#include "platform/Module.h"
 
 #include <charconv>
 #include <cstdint>
@@ -34,6 +35,18 @@ bool ApplyDialogValues(const TSettingsModel& dialog, const std::string& appPath,
     s.RoutPath = targets.RouterPath ? targets.RouterPath(v.RegKeyEdit, v.RegRecordEdit) : "";
     if (s.RoutPath.empty()) {
         ShowError(std::string(kNoRouterPathText));
+        return false;
+    }
+    if (s.RoutPath.find('"') != std::string::npos) {
+        ShowError(std::string(kQuotedInstallDirText));
+        return false;
+    }
+    if (!platform::IsPlainFileName(v.RoutNameEdit)) {
+        ShowError(std::string(kBadRouterNameText));
+        return false;
+    }
+    if (!platform::IsPlainFileName(v.CgateDllEdit)) {
+        ShowError(std::string(kBadLibraryNameText));
         return false;
     }
 

@@ -17,6 +17,15 @@ namespace vorlen {
 inline constexpr std::string_view kNoRouterPathText = "Не получен путь к роутеру!";
 inline constexpr std::string_view kBadBufferSizeText =
     "Не правильно введен \"Размер буфера\" в настройках!";
+// The names below end up on the router's command line and in the library loader, so anything
+// but a plain file name is refused before either is reached.
+inline constexpr std::string_view kQuotedInstallDirText =
+    "Папка установки шлюза в реестре содержит кавычки, роутер не будет запущен!";
+inline constexpr std::string_view kBadRouterNameText =
+    "Имя роутера должно быть именем файла без пути, \"..\", кавычек и управляющих символов!";
+inline constexpr std::string_view kBadLibraryNameText =
+    "Имя библиотеки CGATE должно быть именем файла без пути, \"..\", кавычек и управляющих "
+    "символов!";
 
 // Whether a text reads as a signed 64-bit decimal integer: an optional sign and digits, nothing
 // else, within range.

@@ -3,6 +3,7 @@
 #include "main/ApplySettings.h"
 #include "main/Dialogs.h"
 #include "platform/FormatSettings.h"
+#include "platform/Module.h"
 
 #include <chrono>
 #include <exception>
@@ -82,7 +83,8 @@ void TMainController::Timer1Timer() {
         s.RoutLoad = true;
     }
     s.CGDllHandle = FPort->LoadGateway(s.RoutPath + s.CGDLLName);
-    if (s.CGDllHandle <= 32) {
+    // Stricter by one than the handle rule itself: a library at exactly 32 counts as not loaded.
+    if (s.CGDllHandle <= platform::kFirstHandle) {
         // A library loaded by an earlier sequence has been replaced by this failed one, so
         // nothing may call into the gateway any more.
         FControls.Conndis1 = false;
@@ -133,7 +135,7 @@ void TMainController::Connect1Execute() {
     // The connect command needs a loaded gateway; the window only offers it then, but a
     // shortcut or a stale click must not call into an empty entry table.
     const TConnectorSettings& s = FPort->Settings();
-    if (s.CGDllHandle <= 32)
+    if (s.CGDllHandle <= platform::kFirstHandle)
         return;
     if (FPort->EnvOpen()) {
         // After a disconnection the environment is still open and accepted: connecting again

@@ -10,9 +10,7 @@ target_link_libraries(vorlen_maincontroller PUBLIC vorlen_subscriptions vorlen_s
                                                    vorlen_experts vorlen_grids vorlen_gateway vorlen_health
                                                    vorlen_platform)
 
-# The controller over the real connector, once the connector and the grid updater are there.
-if(TARGET vorlen_connector AND TARGET vorlen_grids)
-    vorlen_core_module(vorlen_connectorport ${CMAKE_CURRENT_LIST_DIR}/ConnectorPort.cpp)
-    target_link_libraries(vorlen_connectorport PUBLIC vorlen_maincontroller vorlen_connector
-                                                      vorlen_grids)
-endif()
+# The controller over the real connector.
+vorlen_core_module(vorlen_connectorport ${CMAKE_CURRENT_LIST_DIR}/ConnectorPort.cpp)
+target_link_libraries(vorlen_connectorport PUBLIC vorlen_maincontroller vorlen_connector
+                                                  vorlen_grids)

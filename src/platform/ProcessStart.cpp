@@ -100,9 +100,35 @@ std::vector<std::string> SplitCommandLine(std::string_view s) {
     return args;
 }
 
+std::string QuoteArgument(std::string_view argument, bool always) {
+    if (!always && !argument.empty() &&
+        argument.find_first_of(" \t\n\v\"") == std::string_view::npos) {
+        return std::string(argument);
+    }
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are literal except before a mark: there each one is doubled, and the
+        // mark itself is escaped.
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted.push_back(c);
+    }
+    // The closing mark follows, so trailing backslashes are doubled too.
+    quoted.append(2 * backslashes, '\\');
+    quoted.push_back('"');
+    return quoted;
+}
+
 #ifdef _WIN32
 
-bool StartProcess(const std::string& commandLine, const std::string& currentDir, TProcInfo& info) {
+bool StartProcess(const std::string& application, const std::string& commandLine,
+                  const std::string& currentDir, TProcInfo& info) {
+    const std::wstring app = WideFromUtf8(application);
     std::wstring cmd = WideFromUtf8(commandLine); // CreateProcessW may write into it
     const std::wstring dir = WideFromUtf8(currentDir);
     STARTUPINFOW si;
@@ -111,7 +137,7 @@ bool StartProcess(const std::string& commandLine, const std::string& currentDir,
     si.wShowWindow = 1; // without STARTF_USESHOWWINDOW, as the router has always been started
     PROCESS_INFORMATION pi;
     ZeroMemory(&pi, sizeof pi);
-    const BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE,
+    const BOOL ok = CreateProcessW(app.c_str(), cmd.data(), nullptr, nullptr, FALSE,
                                    CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr,
                                    dir.empty() ? nullptr : dir.c_str(), &si, &pi);
     if (!ok) {
@@ -265,14 +291,14 @@ private:
 
 } // namespace
 
-bool StartProcess(const std::string& commandLine, const std::string& currentDir, TProcInfo& info) {
+bool StartProcess(const std::string& application, const std::string& commandLine,
+                  const std::string& currentDir, TProcInfo& info) {
     std::vector<std::string> args = SplitCommandLine(commandLine);
-    if (args.empty() || args[0].empty()) {
+    if (application.empty() || args.empty() || args[0] != application) {
         return false;
     }
-    std::string program = args[0];
-    const bool searchPath = program.find('/') == std::string::npos;
-    if (!searchPath && program.front() != '/') {
+    std::string program = application;
+    if (program.front() != '/') {
         // Windows resolves a relative program against the caller's directory, not the child's.
         std::string cwd(4096, '\0');
         if (getcwd(cwd.data(), cwd.size()) == nullptr) {
@@ -295,10 +321,8 @@ bool StartProcess(const std::string& commandLine, const std::string& currentDir,
     pid_t pid = -1;
     // Held across the spawn so that the new pid is in the table before anyone can ask for it.
     std::lock_guard<std::mutex> guard(gChildrenLock);
-    const int rc = searchPath ? posix_spawnp(&pid, program.c_str(), setup.Actions(), setup.Attr(),
-                                             argv.data(), environ)
-                              : posix_spawn(&pid, program.c_str(), setup.Actions(), setup.Attr(),
-                                            argv.data(), environ);
+    const int rc =
+        posix_spawn(&pid, program.c_str(), setup.Actions(), setup.Attr(), argv.data(), environ);
     if (rc != 0) {
         return false;
     }

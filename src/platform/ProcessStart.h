@@ -19,23 +19,33 @@ namespace vorlen::platform {
 //    doubled mark gives one literal mark and ends the quoting.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
-// Starts a program from its command line, with `currentDir` as its current directory (the
-// caller's own when empty), the caller's environment, no window and no inherited handles, and
-// fills `info`. False when the process could not be created.
+// One argument after the program's name, written so that SplitCommandLine (and Windows) read it
+// back unchanged whatever characters it holds: as it is when it needs no quoting (and `always`
+// is false), otherwise in quotation marks, with each mark and the backslashes before a mark or
+// before the closing mark escaped.
+std::string QuoteArgument(std::string_view argument, bool always = false);
+
+// Starts `application` with the given command line (whose first argument names the same
+// program), with `currentDir` as its current directory (the caller's own when empty), the
+// caller's environment, no window and no inherited handles, and fills `info`. False when the
+// process could not be created. The program is never looked up in PATH, and its path is never
+// taken back out of the command line, so no character of it can change what is started.
 //
-// Windows: CreateProcessW, no application name, no security attributes, CREATE_NO_WINDOW |
-// NORMAL_PRIORITY_CLASS, a start-up record that is zero apart from its size and wShowWindow = 1.
+// Windows: CreateProcessW with the application name and the command line, no security
+// attributes, CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, a start-up record that is zero apart
+// from its size and wShowWindow = 1.
 //
-// Elsewhere: posix_spawn with the arguments SplitCommandLine gives (a program name without "/"
-// is looked up in PATH, a relative one against the caller's directory). The child gets
-// /dev/null as standard input and output, no other descriptor of ours, default signal
-// handling, and a process group of its own, so a Ctrl+C meant for the terminal does not reach
-// it before the terminal has shut down in order. `info` receives opaque handles that are never
-// below 32: hProcess = kProcessHandleBase + 2 * pid, hThread = that + 1; both process and
-// thread ids are the pid. The handles stay valid until closed, and a handle that was never
-// issued, or was closed, is refused by the calls below, so a stale value can never reach a
-// process that happens to have reused the pid.
-bool StartProcess(const std::string& commandLine, const std::string& currentDir, TProcInfo& info);
+// Elsewhere: posix_spawn of `application` (a relative one against the caller's directory) with
+// the arguments SplitCommandLine gives; a command line whose first argument is not
+// `application` is refused. The child gets /dev/null as standard input and output, no other
+// descriptor of ours, default signal handling, and a process group of its own, so a Ctrl+C
+// meant for the terminal does not reach it before the terminal has shut down in order. `info`
+// receives opaque handles that are never below 32: hProcess = kProcessHandleBase + 2 * pid,
+// hThread = that + 1; both process and thread ids are the pid. The handles stay valid until
+// closed, and a handle that was never issued, or was closed, is refused by the calls below, so
+// a stale value can never reach a process that happens to have reused the pid.
+bool StartProcess(const std::string& application, const std::string& commandLine,
+                  const std::string& currentDir, TProcInfo& info);
 
 // Ends a started process. Windows: TerminateProcess(process, exitCode), then up to `graceMs` for
 // the termination, which Windows carries out after the call has returned. Elsewhere: SIGTERM, a

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 
 namespace vorlen {
 
@@ -132,7 +133,11 @@ int DrainUiQueue() {
     return RunQueuedCalls(Queue());
 }
 
-void WaitAndDrainUntil(const std::function<bool()>& stop) {
+namespace {
+
+// Waits until `stop` or, when `deadline` is set, until then; true for `stop`.
+bool DrainUntil(const std::function<bool()>& stop,
+                std::optional<std::chrono::steady_clock::time_point> deadline) {
     TUiQueue& q = Queue();
     const bool ui = IsUiThread();
     for (;;) {
@@ -146,10 +151,26 @@ void WaitAndDrainUntil(const std::function<bool()>& stop) {
         // Read after `seen`: a wake that lands after this evaluation changes Wakes, so the wait
         // below cannot miss it.
         if (stop())
-            return;
+            return true;
         std::unique_lock lock(q.Lock);
-        q.Queued.wait(lock, [&] { return (ui && !q.Calls.empty()) || q.Wakes != seen; });
+        const auto woken = [&] { return (ui && !q.Calls.empty()) || q.Wakes != seen; };
+        if (!deadline) {
+            q.Queued.wait(lock, woken);
+        } else if (!q.Queued.wait_until(lock, *deadline, woken)) {
+            lock.unlock();
+            return stop();
+        }
     }
+}
+
+} // namespace
+
+void WaitAndDrainUntil(const std::function<bool()>& stop) {
+    DrainUntil(stop, std::nullopt);
+}
+
+bool WaitAndDrainFor(const std::function<bool()>& stop, std::chrono::milliseconds limit) {
+    return DrainUntil(stop, std::chrono::steady_clock::now() + limit);
 }
 
 void WakeUiWaiter() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -38,6 +39,8 @@ int DrainUiQueue();
 // WakeUiWaiter afterwards so that the wait re-evaluates it. Called off the UI thread, it only
 // waits and drains nothing.
 void WaitAndDrainUntil(const std::function<bool()>& stop);
+// The same with a limit: true once `stop` returned true, false when `limit` ran out first.
+bool WaitAndDrainFor(const std::function<bool()>& stop, std::chrono::milliseconds limit);
 // Makes a WaitAndDrainUntil in progress evaluate its stop condition again.
 void WakeUiWaiter();
 } // namespace ui

@@ -24,7 +24,7 @@ struct TDialogValues {
     std::string RoutIniEdit;
     std::string ServiceNameEdit;
     int MarketBox = kMarketFutures; // market index, -1 when nothing is chosen
-    int SpinEdit1 = 1;              // transactions per second, in units of 30
+    int SpinEdit1 = 1;              // transactions per second, in steps of kTrSpeedStep
     int RadioGroup1 = 0;            // depth index, -1 when nothing is chosen
     bool SchemBox = false;
     bool FightBox = false;

@@ -16,6 +16,9 @@ namespace vorlen {
 
 enum class TMessageKind { None, Info, Error };
 
+// The dialog's speed control counts in steps of this many transactions per second.
+inline constexpr unsigned kTrSpeedStep = 30;
+
 struct TLoadResult {
     TLoadStatus Status = TLoadStatus::Loaded;
     TMessageKind Kind = TMessageKind::None;
@@ -48,7 +51,7 @@ public:
     // The order-book depth (5, 20, 50) of the current choice, or `current` when nothing is chosen.
     int StakanCnt(int current) const;
     // Order posts per time window.
-    unsigned TrSpeed() const { return static_cast<unsigned>(Values.SpinEdit1) * 30U; }
+    unsigned TrSpeed() const { return static_cast<unsigned>(Values.SpinEdit1) * kTrSpeedStep; }
 
     TSavedSettings Snapshot() const;
     TSaveResult Save(const std::filesystem::path& savingDir) const;

@@ -3,7 +3,7 @@
 // The records shared by every part of the terminal. Strings are UTF-8; text that comes from or
 // goes to the gateway is converted at the gateway boundary.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "platform/Events.h"
 #include "platform/Process.h"
 #include "store/Value.h"

@@ -4,7 +4,7 @@
 // These run for every field of every stream message: no allocation beyond the value's own string
 // or bytes, and no locale look-up per call (the format settings are read once).
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "platform/FormatSettings.h"
 #include "store/Value.h"
 

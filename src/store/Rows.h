@@ -20,7 +20,7 @@
 // TRowView is valid while that lock is held and its row is neither removed nor the table
 // cleared or re-described.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "store/BlockPool.h"
 #include "store/CG_Types.h"
 #include "store/IdMap.h"

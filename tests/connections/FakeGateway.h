@@ -6,7 +6,7 @@
 // the calling connection's thread, as the real gateway does.
 
 #include "gateway/Cgate.h"
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "platform/Journal.h"
 #include "store/CG_Types.h"
 

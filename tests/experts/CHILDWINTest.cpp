@@ -22,6 +22,8 @@ using test::TTestScheme;
 class FakeReplies : public TOrderReplies {
 public:
     bool GetReplData(std::uint32_t Key, TReplData& Data) override {
+        if (OnAsk)
+            OnAsk();
         std::lock_guard lock(FLock);
         ++Asked;
         const auto it = Replies.find(Key);
@@ -45,6 +47,7 @@ public:
         return Replies.size();
     }
     int Asked = 0;
+    std::function<void()> OnAsk; // runs at every request, before it is served
 
 private:
     std::mutex FLock;
@@ -227,6 +230,22 @@ TEST_F(Expert, StoppingWithdrawsAPendingReply) {
     // Nobody would fetch it any more, and its event is about to be freed.
     EXPECT_EQ(Replies.Pending(), 0u);
     EXPECT_TRUE(Memo.Lines.empty());
+}
+
+TEST_F(Expert, APendingReplyIsWithdrawnOnlyAfterTheThreadHasEnded) {
+    auto e = Make();
+    e->TransId = 9;
+    const TValue code{std::int32_t{5}};
+    Replies.Put(9, &code);
+    std::vector<bool> finishedWhenAsked;
+    Replies.OnAsk = [&] { finishedWhenAsked.push_back(e->Finished()); };
+    ASSERT_TRUE(e->RegisterAndStart());
+    Trade_(1, 42);
+    e->WaitForTicks(1);
+    e->Stop();
+    Replies.OnAsk = nullptr;
+    EXPECT_EQ(finishedWhenAsked, std::vector<bool>{true});
+    EXPECT_EQ(Replies.Pending(), 0u);
 }
 
 } // namespace

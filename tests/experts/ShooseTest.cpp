@@ -1,5 +1,7 @@
 #include "experts/Shoose.h"
 
+#include "TableData.h"
+
 #include <gtest/gtest.h>
 
 namespace vorlen {
@@ -11,6 +13,26 @@ THeader H(std::int32_t id, const char* isin, const char* shortIsin, const char* 
 
 TSpotHeader S(const char* smallName) {
     return TSpotHeader{1, smallName, smallName, smallName};
+}
+
+// Every row of the underlying-ticker table, through the whole lookup: a code with that prefix
+// finds its spot entry; without the spot entry there is no underlying.
+TEST(ChooserTickers, EveryPrefixOfTheTableGivesItsTicker) {
+    const auto rows = test::ReadTableData("spot_tickers.tsv");
+    ASSERT_EQ(rows.size(), 15u);
+    for (const test::TDataRow& row : rows) {
+        const std::string& prefix = row.at(0);
+        const std::string& ticker = row.at(1);
+        EXPECT_EQ(SpotTickerForPrefix(prefix), ticker) << prefix;
+        const TSHeaders spot{S("LKOH"), S(ticker.c_str())};
+        EXPECT_EQ(BaseAssetCode(prefix + "-6.26", spot), ticker) << prefix;
+        EXPECT_EQ(BaseAssetCode(prefix + "-6.26", TSHeaders{S(prefix.c_str())}),
+                  prefix == ticker ? ticker : "")
+            << prefix;
+    }
+    // A prefix outside the table is its own ticker.
+    EXPECT_EQ(SpotTickerForPrefix("LKOH"), "LKOH");
+    EXPECT_EQ(BaseAssetCode("LKOH-6.26", TSHeaders{S("LKOH")}), "LKOH");
 }
 
 class Chooser : public ::testing::Test {

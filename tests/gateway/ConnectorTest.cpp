@@ -63,6 +63,35 @@ TEST(RouterPath, BuildsTheIniArgumentFromTheFirstBinDirectory) {
               R"("/opt/gate/router" /ini:/opt/gate/)");
 }
 
+// Whatever a path holds, the command line splits back into exactly the program and one /ini:
+// argument naming the configuration, as the router will read them.
+TEST(RouterPath, NoCharacterOfThePathsSplitsTheCommandLine) {
+    struct Case {
+        std::string File, Ini, IniPath;
+        char Sep;
+    };
+    const std::vector<Case> cases = {
+        {R"(C:\Program Files\Gate\bin\router.exe)", "client_router.ini",
+         R"(C:\Program Files\Gate\client_router.ini)", '\\'},
+        {R"(C:\Program Files\Gate\router.exe)", "r.ini", R"(C:\Program Files\Gate\)", '\\'},
+        {R"(C:\a;b\bin\r.exe)", "x\" /c calc \"", R"(C:\a;b\x" /c calc ")", '\\'},
+        {R"(C:\X\bin\r.exe)", R"(a\" b\\)", R"(C:\X\a\" b\\)", '\\'},
+        {"/opt/$(id) gate/bin/router", "client_router.ini", "/opt/$(id) gate/client_router.ini",
+         '/'},
+        {"/opt/a\tb/router", "r.ini", "/opt/a\tb/", '/'},
+        {"/opt/new\nline/bin/router", "c.ini", "/opt/new\nline/c.ini", '/'},
+    };
+    for (const Case& c : cases) {
+        const std::string line = RouterCommandLine(c.File, c.Ini, c.Sep);
+        EXPECT_EQ(platform::SplitCommandLine(line),
+                  (std::vector<std::string>{c.File, "/ini:" + c.IniPath}))
+            << line;
+    }
+    // A mark in the program's path cannot be carried at all.
+    EXPECT_EQ(RouterCommandLine(R"(C:\X" /c "calc\bin\r.exe)", "r.ini", '\\'), "");
+    EXPECT_EQ(RouterCommandLine("", "r.ini", '/'), "");
+}
+
 // ---------------------------------------------------------------------------------------------
 // The connector with its operating-system services replaced.
 
@@ -76,6 +105,7 @@ struct FakeSystem {
     bool StartOk = true;
     bool TerminateOk = true;
     TProcInfo Started{};
+    std::string LastApplication;
     std::string LastCommandLine;
     std::string LastDir;
 
@@ -92,8 +122,10 @@ struct FakeSystem {
             Calls.push_back("service " + machine + " " + name);
             return ServiceUp;
         };
-        s.StartProcess = [this](const std::string& cmd, const std::string& dir, TProcInfo& info) {
+        s.StartProcess = [this](const std::string& app, const std::string& cmd,
+                                const std::string& dir, TProcInfo& info) {
             Calls.push_back("start");
+            LastApplication = app;
             LastCommandLine = cmd;
             LastDir = dir;
             if (StartOk) {
@@ -217,6 +249,7 @@ TEST(Connector, StartsTheRouterAndTerminatesItAtTheEnd) {
                                  "client_router.ini", "host", "Svc"));
         EXPECT_EQ(sys.LastCommandLine,
                   R"("C:\X\bin\P2MQRouter64.exe" /ini:"C:\X\client_router.ini")");
+        EXPECT_EQ(sys.LastApplication, R"(C:\X\bin\P2MQRouter64.exe)");
         EXPECT_EQ(sys.LastDir, R"(C:\X\bin\)");
         EXPECT_EQ(ProcessOf(c), 100u);
         sys.Calls.clear();
@@ -262,6 +295,41 @@ TEST(Connector, ReportsARouterThatCannotBeStarted) {
     EXPECT_EQ(ProcessOf(c), 0u);
 }
 
+// Router names as a hostile settings file would give them: nothing is started for any of them.
+// (A name that reaches into another folder, "../router" or "sub/router", is refused earlier,
+// when the settings are applied; here only the file's own name can be judged.)
+TEST(Connector, StartsNothingForARouterNameThatIsNotAPlainFileName) {
+    const std::vector<std::string> names = {
+        R"(../../../../bin/sh" -c "id > /tmp/x" ")",
+        "router\" -c \"id\"",
+        R"(router\" -c x)",
+        "router\n-c id",
+        "..",
+        "C:router.exe",
+    };
+    for (const char sep : {'/', '\\'}) {
+        for (const std::string& name : names) {
+            FakeSystem sys;
+            TCGConnector c(HooksFor(sys, sep));
+            const std::string dir = sep == '/' ? "/opt/gate/bin/" : R"(C:\Gate\bin\)";
+            EXPECT_FALSE(c.LoadRouter(dir + name, "", "", "client_router.ini", "", "Svc")) << name;
+            EXPECT_EQ(sys.LastCommandLine, "") << name;
+            EXPECT_EQ(ProcessOf(c), 0u);
+        }
+    }
+    // "$(...)" or ";" is no path and no quoting: such a name is a file name like any other,
+    // started as one program with no shell to read it.
+    FakeSystem sys;
+    TCGConnector c(HooksFor(sys, '/'));
+    EXPECT_TRUE(c.LoadRouter("/opt/gate/bin/$(id)", "", "", "r.ini", "", "Svc"));
+    EXPECT_EQ(sys.LastApplication, "/opt/gate/bin/$(id)");
+    EXPECT_EQ(platform::SplitCommandLine(sys.LastCommandLine),
+              (std::vector<std::string>{"/opt/gate/bin/$(id)", "/ini:/opt/gate/r.ini"}));
+    EXPECT_TRUE(c.LoadRouter("/opt/gate/bin/router; id > x", "", "", "r.ini", "", "Svc"));
+    EXPECT_EQ(platform::SplitCommandLine(sys.LastCommandLine),
+              (std::vector<std::string>{"/opt/gate/bin/router; id > x", "/ini:/opt/gate/r.ini"}));
+}
+
 TEST(Connector, TheAccessorNeverOutlivesItsConnector) {
     FakeSystem sys;
     auto c = std::make_unique<TCGConnector>(HooksFor(sys));
@@ -299,8 +367,20 @@ std::uint32_t CG_CALL FakeNoListener(cg_conn_t*, const char*, CG_LISTENER_CB, vo
 
 } // namespace
 
+// Puts the process-wide entry table back however a test ends, a failed assertion included.
+class EntryTableGuard {
+public:
+    EntryTableGuard() : FSaved(CG()) {}
+    ~EntryTableGuard() { CG() = FSaved; }
+    EntryTableGuard(const EntryTableGuard&) = delete;
+    EntryTableGuard& operator=(const EntryTableGuard&) = delete;
+
+private:
+    TCGateEntryPoints FSaved;
+};
+
 TEST(Connector, StopsThreadsLeftRunningBeforeClosingTheGateway) {
-    const TCGateEntryPoints saved = CG();
+    const EntryTableGuard restore;
     CG().cg_conn_new = FakeConnNew;
     CG().cg_conn_getstate = FakeGetState;
     CG().cg_pub_new = FakeNoPublisher;
@@ -327,7 +407,6 @@ TEST(Connector, StopsThreadsLeftRunningBeforeClosingTheGateway) {
         ASSERT_GE(gStatePolls, 20);
     }
     EXPECT_TRUE(threadsGone);
-    CG() = saved;
 }
 
 #ifndef _WIN32
@@ -370,11 +449,34 @@ public:
 
 } // namespace
 
+// Sets an environment variable for one test and puts the old value back however it ends.
+class EnvGuard {
+public:
+    EnvGuard(const char* name, const std::string& value) : FName(name) {
+        const char* old = std::getenv(name);
+        FHad = old != nullptr;
+        FOld = FHad ? old : "";
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvGuard() {
+        if (FHad) {
+            setenv(FName, FOld.c_str(), 1);
+        } else {
+            unsetenv(FName);
+        }
+    }
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+
+private:
+    const char* FName;
+    bool FHad = false;
+    std::string FOld;
+};
+
 TEST(Connector, StartsAndStopsARealRouterFoundThroughTheRegistryFile) {
     Installation inst;
-    const char* old = std::getenv("VORLEN_REGISTRY");
-    const std::string oldValue = old ? old : "";
-    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1);
+    const EnvGuard registry("VORLEN_REGISTRY", inst.RegFile.string());
 
     TConnectorHooks hooks;
     hooks.Services.ServiceRunning = [](const std::string&, const std::string&) { return false; };
@@ -401,11 +503,5 @@ TEST(Connector, StartsAndStopsARealRouterFoundThroughTheRegistryFile) {
     // Terminated and reaped by the connector's destruction.
     EXPECT_NE(kill(pid, 0), 0);
     EXPECT_EQ(errno, ESRCH);
-
-    if (old != nullptr) {
-        setenv("VORLEN_REGISTRY", oldValue.c_str(), 1);
-    } else {
-        unsetenv("VORLEN_REGISTRY");
-    }
 }
 #endif

@@ -5,7 +5,7 @@
  * answers the version in the environment variable FAKEGATE_CGATE_VERSION ("major.minor.build").
  * Built once whole and once per OMIT_<name> definition, which leaves out that one name.
  */
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,5 +1,6 @@
 #include "grids/GridLayouts.h"
 
+#include "TableData.h"
 #include "grids/GridSink.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,48 @@
 
 namespace vorlen {
 namespace {
+
+// Every grid, every column, in order, against the table of the grids kept in tests/data: a
+// changed caption, field, column order, page caption or table fails here.
+TEST(GridLayouts, MatchTheGridTableColumnByColumn) {
+    const auto rows = test::ReadTableData("grid_columns.tsv");
+    ASSERT_FALSE(rows.empty());
+    const auto& grids = GridLayouts();
+    int grid = -1;
+    std::size_t column = 0;
+    const auto columnsChecked = [&] {
+        if (grid >= 0) {
+            EXPECT_EQ(column, grids[static_cast<std::size_t>(grid)].Columns.size())
+                << grids[static_cast<std::size_t>(grid)].Name;
+        }
+    };
+    for (const test::TDataRow& row : rows) {
+        if (row.at(0) == "grid") {
+            columnsChecked();
+            ++grid;
+            column = 0;
+            ASSERT_LT(grid, kGridCount);
+            const TGridLayout& g = grids[static_cast<std::size_t>(grid)];
+            EXPECT_EQ(g.Name, row.at(1));
+            EXPECT_EQ(g.PageCaption, row.at(2));
+            EXPECT_EQ(g.Stream, row.at(3));
+            EXPECT_EQ(g.Table, row.at(4));
+            EXPECT_EQ(g.Columns.size(), std::stoul(row.at(5))) << g.Name;
+            continue;
+        }
+        ASSERT_GE(grid, 0);
+        const TGridLayout& g = grids[static_cast<std::size_t>(grid)];
+        ASSERT_EQ(row.at(1), std::to_string(column));
+        ASSERT_LT(column, g.Columns.size()) << g.Name;
+        const TGridColumn& c = g.Columns[column];
+        EXPECT_EQ(c.Caption, row.at(2)) << g.Name << " column " << column;
+        EXPECT_EQ(c.Field, row.at(3) == "-" ? std::string() : row.at(3))
+            << g.Name << " column " << column;
+        ++column;
+    }
+    columnsChecked();
+    EXPECT_EQ(grid, kGridCount - 1);
+}
 
 TEST(GridLayouts, PagesTablesAndColumnCounts) {
     const auto& grids = GridLayouts();

@@ -6,10 +6,13 @@
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <new>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -328,7 +331,10 @@ protected:
         r.Key(id).Int("isin_id", id);
         Send(kPos, r);
     }
-    void DrainUntil(const std::function<bool()>& done) { ui::WaitAndDrainUntil(done); }
+    // Serves the queue of calls onto this (UI) thread until `done`; false when a minute passed.
+    static bool DrainUntil(const std::function<bool()>& done) {
+        return ui::WaitAndDrainFor(done, std::chrono::minutes(1));
+    }
 };
 
 TEST_F(UpdGridsThread, PositionsAndExitTogetherGiveOnePassThenTheEnd) {
@@ -349,7 +355,7 @@ TEST_F(UpdGridsThread, ABurstDuringAPassGivesExactlyOneMorePass) {
     };
     Position(1);
     Updater.Start();
-    DrainUntil([&] { return PosGrid.Passes >= 2; });
+    ASSERT_TRUE(DrainUntil([&] { return PosGrid.Passes >= 2; }));
     // Only the exit event now, without the terminated mark: anything still pending would be
     // served before it.
     Updater.Event(TUpdateGrids::kExitEvent).Set();
@@ -381,7 +387,7 @@ TEST_F(UpdGridsThread, AFilterChoiceAndARowChangedInPlaceShowWithoutANewRow) {
 TEST_F(UpdGridsThread, AnEventForATableWithoutRowsRunsNoPass) {
     Updater.Start();
     Order("orders_log", 1, 1);
-    DrainUntil([&] { return OrdersGrid.Cell(0, 0) == "1"; });
+    ASSERT_TRUE(DrainUntil([&] { return OrdersGrid.Cell(0, 0) == "1"; }));
     // The positions table has no row yet, so the store hands nothing over; the orders table of
     // the pass before must not be shown in the positions grid.
     Updater.Event(kPositionsGrid).Set();
@@ -391,15 +397,23 @@ TEST_F(UpdGridsThread, AnEventForATableWithoutRowsRunsNoPass) {
 }
 
 TEST_F(UpdGridsThread, AFreedUpdaterIsNeverSignalledAgain) {
-    {
-        TUpdateGrids other(Store, Orders, MLOrders);
-        other.Start();
-        other.Stop();
-    }
-    // The store must have dropped the freed updater's events (a sanitizer build sees the use).
+    // The updater lives in memory of the test's own; once it is gone the memory is overwritten,
+    // so a store that still signalled its events would lock a mutex made of that pattern and
+    // fail loudly (sanitizer builds also report the use itself).
+    alignas(TUpdateGrids) unsigned char memory[sizeof(TUpdateGrids)];
+    auto* other = new (memory) TUpdateGrids(Store, Orders, MLOrders);
+    other->Start();
+    other->Stop();
+    other->~TUpdateGrids();
+    std::memset(memory, 0xA5, sizeof memory);
+
     Position(1);
     Order("orders_log", 1, 1);
-    SUCCEED();
+    EXPECT_TRUE(std::all_of(std::begin(memory), std::end(memory),
+                            [](unsigned char b) { return b == 0xA5; }));
+    // The rows themselves still arrive.
+    TTable positions;
+    EXPECT_TRUE(Store.GetTable(kPositionsGrid, positions));
 }
 
 } // namespace

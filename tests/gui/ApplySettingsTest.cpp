@@ -180,5 +180,51 @@ TEST_F(ApplySettingsTest, TooManyStreamsRefuseAndKeepTheOldListeners) {
     EXPECT_EQ(Streams.size(), before.size());
 }
 
+// Names from a hostile or damaged settings file: each is refused with its own box, the record
+// stays unset and no listener is built, so nothing is started or loaded after it.
+TEST_F(ApplySettingsTest, RefusesRouterAndLibraryNamesThatAreNotPlainFileNames) {
+    const std::vector<std::string> bad = {
+        R"(../../../../bin/sh" -c "id > /tmp/x" ")",
+        "P2MQRouter64.exe\" -c \"id\"",
+        R"(P2MQRouter64.exe\" x)",
+        "P2MQRouter64.exe\n-c",
+        "a;b\x01",
+        "..",
+        "../P2MQRouter64.exe",
+        R"(sub\P2MQRouter64.exe)",
+        "/bin/sh",
+        "C:P2MQRouter64.exe",
+        "",
+    };
+    for (const bool router : {true, false}) {
+        for (const std::string& name : bad) {
+            TConnectorSettings fresh{};
+            S = fresh;
+            Listeners = {};
+            Boxes.Calls.clear();
+            Dialog = TSettingsModel{};
+            (router ? Dialog.Values.RoutNameEdit : Dialog.Values.CgateDllEdit) = name;
+            EXPECT_FALSE(Apply()) << name;
+            EXPECT_FALSE(S.isSet);
+            EXPECT_TRUE(Listeners.empty());
+            const std::string text(router ? kBadRouterNameText : kBadLibraryNameText);
+            EXPECT_EQ(Boxes.Calls, (std::vector<TDialogCall>{{TDialogKind::Error, text}})) << name;
+        }
+    }
+    // Shell syntax without a path, a mark or a control character is only an odd file name.
+    Dialog = TSettingsModel{};
+    Dialog.Values.RoutNameEdit = "router; $(id).exe";
+    Boxes.Calls.clear();
+    EXPECT_TRUE(Apply());
+}
+
+TEST_F(ApplySettingsTest, RefusesAnInstallationFolderWithAQuotationMark) {
+    RouterDir = R"(C:\Gate" /c "calc\bin\)";
+    EXPECT_FALSE(Apply());
+    EXPECT_FALSE(S.isSet);
+    EXPECT_EQ(Boxes.Calls,
+              (std::vector<TDialogCall>{{TDialogKind::Error, std::string(kQuotedInstallDirText)}}));
+}
+
 } // namespace
 } // namespace vorlen

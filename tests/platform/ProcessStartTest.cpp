@@ -58,6 +58,36 @@ TEST(SplitCommandLine, FollowsTheBackslashAndQuotationRules) {
     EXPECT_EQ(SplitCommandLine(R"(p "Шлюз биржи")"), (Args{"p", "Шлюз биржи"}));
 }
 
+// Every argument comes back from its quoted form unchanged, so a value with blanks, marks,
+// backslashes or shell syntax stays one argument.
+TEST(QuoteArgument, SplitsBackIntoTheSameArguments) {
+    const Args values = {"plain",
+                         "",
+                         "a b",
+                         "tab\there",
+                         R"(C:\Program Files\Gate\)",
+                         R"(x" -c "id > /tmp/x" ")",
+                         R"(back\"slash)",
+                         R"(\\server\share\\)",
+                         "new\nline",
+                         "a; rm -rf x",
+                         "$(id)",
+                         "\"\"\"",
+                         "Шлюз биржи"};
+    std::string line = "prog";
+    for (const std::string& v : values) {
+        line += ' ' + vorlen::platform::QuoteArgument(v);
+    }
+    Args expected = {"prog"};
+    expected.insert(expected.end(), values.begin(), values.end());
+    EXPECT_EQ(SplitCommandLine(line), expected) << line;
+
+    // Quoting is added only where it is needed, unless asked for.
+    EXPECT_EQ(vorlen::platform::QuoteArgument(R"(C:\Gate\)"), R"(C:\Gate\)");
+    EXPECT_EQ(vorlen::platform::QuoteArgument(R"(C:\X\client_router.ini)", true),
+              R"("C:\X\client_router.ini")");
+}
+
 // Real children, started from command lines of the shapes the router gets.
 #ifndef _WIN32
 
@@ -116,7 +146,7 @@ struct ChildGuard {
 TEST(ProcessStart, StartsAndTerminatesARealChild) {
     TProcInfo info;
     ChildGuard guard{info};
-    ASSERT_TRUE(StartProcess(R"("/bin/sleep" 30)", "", info));
+    ASSERT_TRUE(StartProcess("/bin/sleep", R"("/bin/sleep" 30)", "", info));
     EXPECT_GE(info.hProcess, 32u);
     EXPECT_GE(info.hThread, 32u);
     EXPECT_NE(info.hProcess, info.hThread);
@@ -141,7 +171,8 @@ TEST(ProcessStart, KillsAChildThatIgnoresTheTerminationRequest) {
     TProcInfo info;
     ChildGuard guard{info};
     TempDir dir;
-    ASSERT_TRUE(StartProcess(R"(/bin/sh -c "trap '' TERM; : > ready.done; exec sleep 30")",
+    ASSERT_TRUE(StartProcess("/bin/sh",
+                             R"(/bin/sh -c "trap '' TERM; : > ready.done; exec sleep 30")",
                              dir.Path.string(), info));
     WaitForFile(dir.Path / "ready");
     const auto pid = static_cast<pid_t>(info.dwProcessId);
@@ -153,7 +184,7 @@ TEST(ProcessStart, ReapsAChildThatHasAlreadyExited) {
     TProcInfo info;
     ChildGuard guard{info};
     TempDir dir;
-    ASSERT_TRUE(StartProcess(R"(/bin/sh -c ": > gone.done")", dir.Path.string(), info));
+    ASSERT_TRUE(StartProcess("/bin/sh", R"(/bin/sh -c ": > gone.done")", dir.Path.string(), info));
     WaitForFile(dir.Path / "gone");
     const auto pid = static_cast<pid_t>(info.dwProcessId);
     EXPECT_TRUE(TerminateStartedProcess(info.hProcess, 0));
@@ -201,6 +232,7 @@ TEST(ProcessStart, PassesArgumentsDirectoryAndNothingElse) {
     ASSERT_EQ(dup2(fd, 57), 57);
     close(fd);
     const bool started = StartProcess(
+        "/bin/sh",
         R"(/bin/sh -c "pwd > out; printf '%s\n' \"$@\" >> out; [ -e /proc/self/fd/57 ] || echo closed >> out; : > out.done" sh "a b" c\"d \\x)",
         dir.Path.string(), info);
     close(57);
@@ -222,7 +254,8 @@ TEST(ProcessStart, ResolvesARelativeProgramAgainstTheCallersDirectory) {
     fs::permissions(dir.Path / "tools" / "mark.sh", fs::perms::owner_all);
     const fs::path old = fs::current_path();
     fs::current_path(dir.Path);
-    const bool started = StartProcess("tools/mark.sh", (dir.Path / "work").string(), info);
+    const bool started =
+        StartProcess("tools/mark.sh", "tools/mark.sh", (dir.Path / "work").string(), info);
     fs::current_path(old);
     ASSERT_TRUE(started);
     WaitForFile(dir.Path / "work" / "marked");
@@ -230,10 +263,13 @@ TEST(ProcessStart, ResolvesARelativeProgramAgainstTheCallersDirectory) {
 
 TEST(ProcessStart, ReportsWhatCannotBeStarted) {
     TProcInfo info;
-    EXPECT_FALSE(StartProcess("/nonexistent/router /ini:x", "", info));
-    EXPECT_FALSE(StartProcess("/bin/sleep 1", "/nonexistent/dir", info));
-    EXPECT_FALSE(StartProcess("", "", info));
-    EXPECT_FALSE(StartProcess("\"\" x", "", info));
+    EXPECT_FALSE(StartProcess("/nonexistent/router", "/nonexistent/router /ini:x", "", info));
+    EXPECT_FALSE(StartProcess("/bin/sleep", "/bin/sleep 1", "/nonexistent/dir", info));
+    EXPECT_FALSE(StartProcess("", "", "", info));
+    EXPECT_FALSE(StartProcess("", "\"\" x", "", info));
+    // The program is the one named apart, never one read out of the line, nor one from PATH.
+    EXPECT_FALSE(StartProcess("/bin/sleep", R"("/bin/sh" -c "exit 0")", "", info));
+    EXPECT_FALSE(StartProcess("sleep", "sleep 1", "", info));
     EXPECT_EQ(info.hProcess, 0u);
 
     EXPECT_FALSE(TerminateStartedProcess(0, 0));

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,15 +16,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder per test, removed afterwards.
+// A fresh folder per test and per run, removed afterwards: runs of the same test at the same
+// time (two configurations, two checkouts) each get their own.
 class TempDir {
 public:
     TempDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        FPath = fs::temp_directory_path() /
-                (std::string("vorlen-settings-") + info->test_suite_name() + "-" + info->name());
-        fs::remove_all(FPath);
-        fs::create_directories(FPath);
+        const std::string stem =
+            std::string("vorlen-settings-") + info->test_suite_name() + "-" + info->name() + "-";
+        std::random_device random;
+        for (;;) {
+            FPath = fs::temp_directory_path() / (stem + std::to_string(random()));
+            // create_directory is false for a folder that exists already: someone else's.
+            if (fs::create_directory(FPath))
+                break;
+        }
     }
     ~TempDir() {
         std::error_code ec;

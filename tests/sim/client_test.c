@@ -1,12 +1,12 @@
 /*
  * The gateway library as the terminal sees it: loaded by path, every entry point bound by name,
  * talking to a router started for this test on free ports. Written in C so that nothing but the
- * C interface of cgate.h is used.
+ * C interface of GatewayCInterface.h is used.
  *
  * Usage: sim_client_test <installation folder>
  */
 #include "client_os.h"
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 
 #include <stdarg.h>
 #include <stdio.h>

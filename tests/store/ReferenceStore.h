@@ -6,7 +6,7 @@
 // row's every field, so a fault of the store's own containers (map, arena, arrival order) or
 // of its conversion on read shows as a difference.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "store/Functions.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"

@@ -3,7 +3,7 @@
 // Hand-made gateway schemes and the bytes of stream-data messages for them, for the store's
 // tests, its fuzzer and its benchmark.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 #include "store/Value.h"
 
 #include <bit>

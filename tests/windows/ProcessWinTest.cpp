@@ -59,7 +59,8 @@ TEST(RouterProcess, StartsWithTheRouterCommandLineDirectoryAndStartupRecord) {
     const std::string router = Utf8(inst.Router);
     const std::string commandLine = RouterCommandLine(router, "client_router.ini", '\\');
     TProcInfo info{};
-    ASSERT_TRUE(platform::StartProcess(commandLine, platform::DirectoryOf(router, '\\'), info));
+    ASSERT_TRUE(
+        platform::StartProcess(router, commandLine, platform::DirectoryOf(router, '\\'), info));
     const std::string started = WaitForRecord(inst.Record);
     ASSERT_NE(started, "") << "the router wrote no record";
 
@@ -98,7 +99,7 @@ TEST(RouterProcess, ARouterThatEndedOnItsOwnCountsAsEnded) {
     ScopedEnv exit(L"VORLEN_PROBE_EXIT", L"3");
     const std::string router = Utf8(inst.Router);
     TProcInfo info{};
-    ASSERT_TRUE(platform::StartProcess(RouterCommandLine(router, "client_router.ini", '\\'),
+    ASSERT_TRUE(platform::StartProcess(router, RouterCommandLine(router, "client_router.ini", '\\'),
                                        platform::DirectoryOf(router, '\\'), info));
     ASSERT_EQ(WaitForSingleObject(ProcessOf(info), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
     // Windows refuses to terminate a process that has ended; the process has ended all the same.
@@ -114,8 +115,8 @@ TEST(RouterProcess, AProgramThatIsNotThereIsReportedAndNothingIsFilledIn) {
     TempFolder folder;
     const std::string missing = Utf8(folder.Root / "bin" / "P2MQRouter64.exe");
     TProcInfo info{};
-    EXPECT_FALSE(
-        platform::StartProcess(RouterCommandLine(missing, "client_router.ini", '\\'), "", info));
+    EXPECT_FALSE(platform::StartProcess(
+        missing, RouterCommandLine(missing, "client_router.ini", '\\'), "", info));
     EXPECT_EQ(platform::ProcessHandleValue(info), 0u);
     EXPECT_EQ(platform::ThreadHandleValue(info), 0u);
     EXPECT_EQ(info.dwProcessId, 0u);

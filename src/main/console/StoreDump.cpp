@@ -2,6 +2,7 @@
 
 #include "platform/OwnerFile.h"
 #include "store/Functions.h"
+#include "store/KeyTables.h"
 #include "store/Storage.h"
 
 #include <fstream>
@@ -10,22 +11,9 @@ namespace vorlen {
 
 namespace {
 
-// The key tables in GetTable's numbering.
-struct TKeyTable {
-    std::string_view Stream;
-    std::string_view Table;
-};
-constexpr TKeyTable kKeyTables[kKeyTableCount] = {
-    {"FORTS_PART_REPL", "part"},
-    {"FORTS_TRADE_REPL", "orders_log"},
-    {"FORTS_TRADE_REPL", "multileg_orders_log"},
-    {"FORTS_TRADE_REPL", "user_deal"},
-    {"FORTS_TRADE_REPL", "user_multileg_deal"},
-    {"FORTS_POS_REPL", "position"},
-    {"FORTS_REFDATA_REPL", "sys_messages"},
-};
+static_assert(kKeyTableRefs.size() == kKeyTableCount);
 
-const TTable* FindTable(const TMarketData& data, const TKeyTable& key) {
+const TTable* FindTable(const TMarketData& data, const TKeyTableRef& key) {
     for (const TStream& stream : data.Streams) {
         if (stream.sName != key.Stream) {
             continue;
@@ -115,7 +103,7 @@ std::vector<TDumpFile> CollectDump(TCGStorage& store) {
     TMarketData data;
     store.GetData(data);
     TCGStorage::TAccess access(store);
-    for (const TKeyTable& key : kKeyTables) {
+    for (const TKeyTableRef& key : kKeyTableRefs) {
         const TTable* table = FindTable(data, key);
         files.push_back({std::string(key.Table) + ".tsv",
                          table != nullptr ? TableTsv(access.Rows(*table)) : std::string()});
