@@ -70,6 +70,8 @@ use_ccache() {
   export CMAKE_C_COMPILER_LAUNCHER="${CMAKE_C_COMPILER_LAUNCHER:-ccache}"
   export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
+  # Debug information would otherwise tie every object to its checkout's build folder.
+  export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 }
 
 # Configures one preset when it has never been configured, or when the presets or a file under
