@@ -1,0 +1,54 @@
+#pragma once
+
+// The trader's own orders as the orders log tells them: one entry per order, whatever order the
+// log's rows came in and however often one was repeated.
+
+#include "orders/RiskGate.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vorlen::orders {
+
+// What one orders-log row says, in the exchange's terms.
+struct TOrderLogRow {
+    std::int64_t OrderId = 0;
+    std::int32_t IsinId = 0;
+    std::string Client;
+    TSide Side = TSide::Buy;
+    std::int64_t Price = 0;
+    int Action = 0; // 0 cancelled, 1 placed, 2 traded
+    std::int64_t Amount =
+        0;                 // placed: the order's quantity; traded: the deal's; cancelled: the rest
+    std::int64_t Rest = 0; // what remained after this row's event
+    std::int64_t DealId = 0;
+    std::int64_t MomentNs = 0;
+};
+
+enum class TOrderState { Placed, PartlyFilled, Filled, Cancelled };
+
+struct TOwnOrder {
+    std::int64_t OrderId = 0;
+    std::int32_t IsinId = 0;
+    std::string Client;
+    TSide Side = TSide::Buy;
+    std::int64_t Price = 0;
+    std::int64_t Amount = 0;
+    std::int64_t Filled = 0;
+    std::int64_t Rest = 0;
+    std::int64_t LastMomentNs = 0;
+    TOrderState State = TOrderState::Placed;
+    bool Active() const {
+        return State == TOrderState::Placed || State == TOrderState::PartlyFilled;
+    }
+};
+
+// Orders by id. The remaining quantity only ever falls and a cancel is final, so the lowest rest
+// seen and any cancel row decide, whatever their order; deals count once per deal id.
+std::vector<TOwnOrder> DeriveOwnOrders(const std::vector<TOrderLogRow>& rows);
+
+// "выставлена", "частично исполнена", "исполнена", "снята".
+const char* StateText(TOrderState state);
+
+} // namespace vorlen::orders
