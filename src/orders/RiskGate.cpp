@@ -109,7 +109,10 @@ TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGa
     const std::int64_t sign = o.Side == TSide::Buy ? 1 : -1;
     const std::int64_t after = v.Position + sign * (pendingSameSide + o.Qty);
     const std::int64_t absAfter = after < 0 ? -after : after;
-    if (absAfter > l.MaxPosition) {
+    const std::int64_t absNow = v.Position < 0 ? -v.Position : v.Position;
+    // An order that brings a position already over the limit back towards it is let through:
+    // refusing it would keep the trader stuck with the very risk the limit is about.
+    if (absAfter > l.MaxPosition && absAfter >= absNow) {
         return Refuse("Позиция с учётом активных заявок составит " + N(absAfter) + " (допустимо " +
                       N(l.MaxPosition) + ").");
     }
