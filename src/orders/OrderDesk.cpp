@@ -96,6 +96,20 @@ std::vector<TOwnOrder> TOrderDesk::LiveOrders(const TStoreFacts& facts) const {
     return live;
 }
 
+std::vector<std::uint32_t> TOrderDesk::UnseenAdds(const TStoreFacts& facts) const {
+    std::set<std::int64_t> seen;
+    for (const TOrderLogRow& r : facts.OrdersLog) {
+        seen.insert(r.ExtId);
+    }
+    std::vector<std::uint32_t> out;
+    for (const auto& [trId, p] : FPending) {
+        if (!p.IsCancel && seen.count(trId) == 0) {
+            out.push_back(trId);
+        }
+    }
+    return out;
+}
+
 TGateView TOrderDesk::View(const TStoreFacts& facts, const TOrderRequest* order) const {
     TGateView v;
     v.NowMs = Now();
@@ -110,10 +124,9 @@ TGateView TOrderDesk::View(const TStoreFacts& facts, const TOrderRequest* order)
         v.Live.push_back({o.Client, isin != facts.IsinById.end() ? isin->second : std::string(),
                           o.Side, o.Rest});
     }
-    for (const auto& [trId, p] : FPending) {
-        if (!p.IsCancel) {
-            v.Live.push_back({p.Order.Client, p.Order.Isin, p.Order.Side, p.Order.Qty});
-        }
+    for (const std::uint32_t trId : UnseenAdds(facts)) {
+        const TOrderRequest& o = FPending.at(trId).Order;
+        v.Live.push_back({o.Client, o.Isin, o.Side, o.Qty});
     }
     if (order != nullptr) {
         if (const auto ins = facts.Instruments.find(order->Isin); ins != facts.Instruments.end()) {
@@ -302,6 +315,9 @@ void TOrderDesk::Collect() {
         for (const TOrderRequest& r : replacements) {
             PlaceLocked(r, lines);
         }
+        if (FKill.Phase() == TKillPhase::Cancelling) {
+            CancelSeenAdds(lines);
+        }
         PollKill(lines);
     }
     Emit(lines);
@@ -309,21 +325,25 @@ void TOrderDesk::Collect() {
 
 std::size_t TOrderDesk::Pending() const {
     std::lock_guard lock(FLock);
-    return FPending.size();
+    return static_cast<std::size_t>(std::count_if(
+        FPending.begin(), FPending.end(), [](const auto& p) { return !p.second.Expired; }));
 }
 
 void TOrderDesk::ExpirePending() {
     TLines lines;
     {
         std::lock_guard lock(FLock);
-        for (const auto& [trId, post] : FPending) {
+        for (auto& [trId, post] : FPending) {
+            if (post.Expired) {
+                continue;
+            }
+            post.Expired = true;
             ++FFailed;
             lines.push_back(
                 "Нет ответа, транзакция " + std::to_string(trId) +
                 (post.IsCancel ? ": снятие заявки " + std::to_string(post.OrderId) : ": заявка") +
                 " может оставаться активной.");
         }
-        FPending.clear();
     }
     Emit(lines);
 }
@@ -340,13 +360,11 @@ void TOrderDesk::KillSwitch() {
         FKillReport.reset();
         const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
         const std::vector<TOwnOrder> live = LiveOrders(facts);
-        std::size_t adds = 0;
-        for (const auto& [trId, post] : FPending) {
-            if (!post.IsCancel) {
-                FKill.AwaitAdd(trId);
-                ++adds;
-            }
+        const std::vector<std::uint32_t> unseen = UnseenAdds(facts);
+        for (const std::uint32_t trId : unseen) {
+            FKill.AwaitAdd(trId);
         }
+        const std::size_t adds = unseen.size();
         lines.push_back("Снять все заявки и остановить торговлю: торговля остановлена, снимается "
                         "заявок: " +
                         std::to_string(live.size()) +
@@ -359,6 +377,22 @@ void TOrderDesk::KillSwitch() {
         PollKill(lines);
     }
     Emit(lines);
+}
+
+void TOrderDesk::CancelSeenAdds(TLines& lines) {
+    // An order the kill switch waits for may show in the orders log before its reply comes.
+    const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+    for (const TOwnOrder& o : DeriveOwnOrders(facts.OrdersLog)) {
+        const auto trId = static_cast<std::uint32_t>(o.ExtId);
+        if (o.ExtId <= 0 || !FKill.AwaitsAdd(trId)) {
+            continue;
+        }
+        FKill.OnAddReply(trId);
+        if (o.Active()) {
+            CancelLocked(o.OrderId, facts, lines);
+            FKill.AwaitCancel(o.OrderId);
+        }
+    }
 }
 
 void TOrderDesk::PollKill(TLines& lines) {

@@ -78,10 +78,10 @@ public:
 
     // Takes the replies that have arrived and acts on them; also reports the kill switch.
     void Collect();
-    // Replies still expected.
+    // Replies still expected and not given up on.
     std::size_t Pending() const;
-    // Gives up on the replies still expected: each counts as failed, and an order among them is
-    // reported as possibly live.
+    // Gives up on the replies still expected: each counts as failed and is journalled as
+    // possibly live; a late reply is still taken, and the kill switch still waits for them.
     void ExpirePending();
 
     // "Снять все заявки и остановить торговлю".
@@ -101,17 +101,22 @@ private:
         TOrderRequest Order;      // what an add placed
         std::int32_t IsinId = 0;
         std::optional<TOrderRequest> Replacement; // a modify's new order
+        bool Expired = false; // given up on (counted failed) but still listened for
     };
     using TLines = std::vector<std::string>;
 
     std::int64_t Now() const;
     TGateView View(const TStoreFacts& facts, const TOrderRequest* order) const;
     std::vector<TOwnOrder> LiveOrders(const TStoreFacts& facts) const;
+    // Adds still without a reply whose order the orders log does not show yet (its ext_id is
+    // the transaction id): the ones that may rest on the book unseen.
+    std::vector<std::uint32_t> UnseenAdds(const TStoreFacts& facts) const;
     TPlaceResult PlaceLocked(const TOrderRequest& order, TLines& lines);
     bool CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TLines& lines,
                       std::optional<TOrderRequest> replacement = {});
     void OnReply(std::uint32_t trId, const TPendingPost& post, const TReply& reply, TLines& lines,
                  std::vector<TOrderRequest>& replacements);
+    void CancelSeenAdds(TLines& lines);
     void PollKill(TLines& lines);
     void Emit(TLines& lines);
 

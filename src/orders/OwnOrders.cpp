@@ -32,6 +32,7 @@ std::vector<TOwnOrder> DeriveOwnOrders(const std::vector<TOrderLogRow>& rows) {
         o.Side = r.Side;
         o.Price = r.Price;
         o.LastMomentNs = std::max(o.LastMomentNs, r.MomentNs);
+        o.ExtId = r.ExtId != 0 ? r.ExtId : o.ExtId;
         a.MinRest = a.MinRest < 0 ? r.Rest : std::min(a.MinRest, r.Rest);
         switch (r.Action) {
         case 0:

@@ -24,6 +24,7 @@ struct TOrderLogRow {
     std::int64_t Rest = 0; // what remained after this row's event
     std::int64_t DealId = 0;
     std::int64_t MomentNs = 0;
+    std::int64_t ExtId = 0; // the poster's own number: this terminal puts its transaction id there
 };
 
 enum class TOrderState { Placed, PartlyFilled, Filled, Cancelled };
@@ -38,6 +39,7 @@ struct TOwnOrder {
     std::int64_t Filled = 0;
     std::int64_t Rest = 0;
     std::int64_t LastMomentNs = 0;
+    std::int64_t ExtId = 0;
     TOrderState State = TOrderState::Placed;
     bool Active() const {
         return State == TOrderState::Placed || State == TOrderState::PartlyFilled;

@@ -67,6 +67,7 @@ TStoreFacts ReadStoreFacts(TCGStorage& store) {
             r.Rest = Int(row, "public_amount_rest");
             r.DealId = Int(row, "id_deal");
             r.MomentNs = Int(row, "moment_ns");
+            r.ExtId = Int(row, "ext_id");
             f.OrdersLog.push_back(std::move(r));
         }
     }
