@@ -325,8 +325,8 @@ void TOrderDesk::Collect() {
 
 std::size_t TOrderDesk::Pending() const {
     std::lock_guard lock(FLock);
-    return static_cast<std::size_t>(std::count_if(
-        FPending.begin(), FPending.end(), [](const auto& p) { return !p.second.Expired; }));
+    return static_cast<std::size_t>(std::count_if(FPending.begin(), FPending.end(),
+                                                  [](const auto& p) { return !p.second.Expired; }));
 }
 
 void TOrderDesk::ExpirePending() {

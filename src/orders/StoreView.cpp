@@ -4,6 +4,8 @@
 #include "store/Storage.h"
 
 #include <cmath>
+#include <type_traits>
+#include <variant>
 
 namespace vorlen::orders {
 
@@ -24,9 +26,18 @@ const TRows* FindRows(const TCGStorage::TAccess& access, const TMarketData& data
     return nullptr;
 }
 
+// Any integer width the scheme gives the field; 0 for anything else.
 std::int64_t Int(const TRowView& row, const char* name) {
-    const std::int64_t v = VarAsInt64(row.Field(name).Data);
-    return v == -919191 ? 0 : v;
+    return std::visit(
+        [](const auto& v) -> std::int64_t {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+                return static_cast<std::int64_t>(v);
+            } else {
+                return 0;
+            }
+        },
+        row.Field(name).Data);
 }
 
 // Decimal fields arrive as doubles; prices are whole numbers of 1e-5 units.

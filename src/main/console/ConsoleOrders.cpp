@@ -23,8 +23,8 @@ constexpr auto kLogWait = std::chrono::seconds(5);
 
 // Serves the journal's synchronised calls while it waits: the transaction thread writes its
 // lines through this thread, and a reply waits behind them.
-void WaitFor(orders::TOrderDesk& desk, const std::function<bool()>& done,
-             TClock::duration limit, const std::function<bool()>& stop) {
+void WaitFor(orders::TOrderDesk& desk, const std::function<bool()>& done, TClock::duration limit,
+             const std::function<bool()>& stop) {
     const auto until = TClock::now() + limit;
     for (;;) {
         ui::DrainUiQueue();
@@ -38,9 +38,8 @@ void WaitFor(orders::TOrderDesk& desk, const std::function<bool()>& done,
 
 bool LoadLimits(const TConsoleOptions& options, const std::filesystem::path& dataDir,
                 orders::TLimitsBook& book, std::ostream& err) {
-    std::filesystem::path file = options.RiskFile.empty()
-                                     ? dataDir / orders::kLimitsFileName
-                                     : PathFromUtf8(options.RiskFile);
+    std::filesystem::path file = options.RiskFile.empty() ? dataDir / orders::kLimitsFileName
+                                                          : PathFromUtf8(options.RiskFile);
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         if (options.RiskFile.empty()) {
@@ -93,14 +92,13 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
     in.StopStrategies = {};
     orders::TOrderLogFile log(dataDir);
     orders::TOrderDesk desk(
-        transport, limits, in, [&journal](const std::string& t) { journal.AppendLine(JournalLine(t)); },
-        &log);
+        transport, limits, in,
+        [&journal](const std::string& t) { journal.AppendLine(JournalLine(t)); }, &log);
 
     // Replies can only come once the publisher is open; an order before that would be refused
     // for a reason that is only a matter of waiting.
     WaitFor(
-        desk, [&] { return transport.Health() == orders::TLinkHealth::Online; }, kReplyWait,
-        stop);
+        desk, [&] { return transport.Health() == orders::TLinkHealth::Online; }, kReplyWait, stop);
 
     std::set<std::int64_t> before;
     for (const auto& o : orders::DeriveOwnOrders(orders::ReadStoreFacts(store).OrdersLog)) {
@@ -112,12 +110,14 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
         const auto order = ParseOrderSpec(spec, error);
         posted += order && desk.Place(*order).Status == orders::TPlaceStatus::Posted ? 1 : 0;
     }
-    WaitFor(desk, [&] { return desk.Pending() == 0; }, kReplyWait, stop);
+    WaitFor(
+        desk, [&] { return desk.Pending() == 0; }, kReplyWait, stop);
     desk.ExpirePending();
 
     if (options.CancelAll) {
         desk.KillSwitch();
-        WaitFor(desk, [&] { return desk.LastKillReport().has_value(); }, kReplyWait, stop);
+        WaitFor(
+            desk, [&] { return desk.LastKillReport().has_value(); }, kReplyWait, stop);
     }
 
     // Own orders as the orders log shows them; the placed ones are waited for a moment so that
@@ -137,6 +137,9 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
     WaitFor(desk, refresh, kLogWait, stop);
     const orders::TStoreFacts facts = orders::ReadStoreFacts(store);
     for (const auto& o : own) {
+        if (before.count(o.OrderId) != 0 && !o.Active()) {
+            continue; // done with before this run
+        }
         const auto isin = facts.IsinById.find(o.IsinId);
         journal.AppendLine(JournalLine(
             "Своя заявка " + std::to_string(o.OrderId) + ": " +

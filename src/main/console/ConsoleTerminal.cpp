@@ -215,8 +215,9 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             !settingsFile.empty() ? PathFromUtf8(settingsFile).parent_path()
                                   : PathFromUtf8(platform::ExecutableDir()) / "saving";
         if (view.Online()) {
-            orderCode = RunConsoleOrders(options, *port, view.Journal(), dataDir,
-                                         [&] { return watcher->StopRequested(); }, err);
+            orderCode = RunConsoleOrders(
+                options, *port, view.Journal(), dataDir, [&] { return watcher->StopRequested(); },
+                err);
         }
         if (orderCode == kExitUsage) {
             code = kExitUsage;
