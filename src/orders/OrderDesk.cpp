@@ -58,7 +58,8 @@ std::string DescribeOrder(const TOrderRequest& o) {
 TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInputs inputs,
                        TJournalFn journal, TOrderLogFile* log)
     : FTransport(transport), FLimits(std::move(limits)), FIn(std::move(inputs)),
-      FJournal(std::move(journal)), FLog(log) {}
+      FJournal(std::move(journal)), FLog(log),
+      FExtBase(static_cast<std::int32_t>((WallMs() / 1000) % 2'000'000 * 1000)) {}
 
 std::int64_t TOrderDesk::Now() const {
     return FIn.NowMs ? FIn.NowMs() : WallMs();
@@ -81,15 +82,15 @@ void TOrderDesk::Emit(TLines& lines) {
 
 std::vector<TOwnOrder> TOrderDesk::LiveOrders(const TStoreFacts& facts) const {
     std::vector<TOwnOrder> live;
-    std::set<std::int64_t> inLog;
-    for (TOwnOrder& o : DeriveOwnOrders(facts.OrdersLog)) {
-        inLog.insert(o.OrderId);
+    for (const TOwnOrder& o : facts.Own) {
         if (o.Active()) {
-            live.push_back(std::move(o));
+            live.push_back(o);
         }
     }
     for (const auto& [id, o] : FAccepted) {
-        if (inLog.count(id) == 0) {
+        // Until the orders log shows it (by the ext_id this desk gave it), the reply is all
+        // there is to know of it.
+        if (!facts.HasExtId(o.ExtId)) {
             live.push_back(o);
         }
     }
@@ -97,13 +98,9 @@ std::vector<TOwnOrder> TOrderDesk::LiveOrders(const TStoreFacts& facts) const {
 }
 
 std::vector<std::uint32_t> TOrderDesk::UnseenAdds(const TStoreFacts& facts) const {
-    std::set<std::int64_t> seen;
-    for (const TOrderLogRow& r : facts.OrdersLog) {
-        seen.insert(r.ExtId);
-    }
     std::vector<std::uint32_t> out;
     for (const auto& [trId, p] : FPending) {
-        if (!p.IsCancel && seen.count(trId) == 0) {
+        if (!p.IsCancel && !facts.HasExtId(p.ExtId)) {
             out.push_back(trId);
         }
     }
@@ -155,6 +152,7 @@ TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
 TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
     lines.push_back("Заявка: " + DescribeOrder(order) + ".");
     const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+    std::erase_if(FAccepted, [&](const auto& a) { return facts.HasExtId(a.second.ExtId); });
     const TGateView view = View(facts, &order);
     const TGateDecision d = CheckOrder(order, FLimits.For(order.Client, order.Isin), view);
     if (!d.Allowed) {
@@ -172,7 +170,7 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
     Put(p.price, FormatPrice(order.Price));
     Put(p.comment, "vorlen");
     const std::uint32_t trId = FTransport.NextId();
-    p.ext_id = static_cast<std::int32_t>(trId);
+    p.ext_id = FExtBase + static_cast<std::int32_t>(trId % 1000);
     if (!FTransport.PostAdd(trId, p.isin_id, p)) {
         ++FFailed;
         const std::string reason = "соединение Трансакций не приняло сообщение.";
@@ -183,7 +181,7 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
     FSent.push_back({view.NowMs, order.Client, order.Isin, order.Side, order.Price, order.Qty});
     const std::int64_t keepFrom = std::min(view.DayStartMs, view.NowMs - 60'000);
     std::erase_if(FSent, [&](const TSentOrder& s) { return s.AtMs < keepFrom; });
-    FPending[trId] = {false, 0, order, p.isin_id, std::nullopt};
+    FPending[trId] = {false, 0, order, p.isin_id, std::nullopt, false, p.ext_id};
     lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
     return {TPlaceStatus::Posted, trId, {}};
 }
@@ -286,6 +284,7 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
     o.Side = post.Order.Side;
     o.Price = post.Order.Price;
     o.Amount = o.Rest = post.Order.Qty;
+    o.ExtId = post.ExtId;
     FAccepted[o.OrderId] = o;
     if (FKill.AwaitsAdd(trId)) {
         FKill.OnAddReply(trId);
@@ -382,15 +381,16 @@ void TOrderDesk::KillSwitch() {
 void TOrderDesk::CancelSeenAdds(TLines& lines) {
     // An order the kill switch waits for may show in the orders log before its reply comes.
     const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
-    for (const TOwnOrder& o : DeriveOwnOrders(facts.OrdersLog)) {
-        const auto trId = static_cast<std::uint32_t>(o.ExtId);
-        if (o.ExtId <= 0 || !FKill.AwaitsAdd(trId)) {
+    for (const auto& [trId, post] : FPending) {
+        if (post.IsCancel || !FKill.AwaitsAdd(trId) || !facts.HasExtId(post.ExtId)) {
             continue;
         }
         FKill.OnAddReply(trId);
-        if (o.Active()) {
-            CancelLocked(o.OrderId, facts, lines);
-            FKill.AwaitCancel(o.OrderId);
+        for (const TOwnOrder& o : facts.Own) {
+            if (o.ExtId == post.ExtId && o.Active()) {
+                CancelLocked(o.OrderId, facts, lines);
+                FKill.AwaitCancel(o.OrderId);
+            }
         }
     }
 }

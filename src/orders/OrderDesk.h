@@ -102,6 +102,7 @@ private:
         std::int32_t IsinId = 0;
         std::optional<TOrderRequest> Replacement; // a modify's new order
         bool Expired = false; // given up on (counted failed) but still listened for
+        std::int32_t ExtId = 0;
     };
     using TLines = std::vector<std::string>;
 
@@ -136,6 +137,10 @@ private:
     std::size_t FRefused = 0;
     std::size_t FFailed = 0;
     bool FLogWarned = false;
+    // ext_id of an order is this base plus its transaction id modulo 1000: the orders log keeps
+    // earlier runs' orders, whose transaction ids began at 1 too, and an order must never be
+    // taken for one of them.
+    std::int32_t FExtBase = 0;
 };
 
 // "покупка Si-3.27 1 по 92000, клиент FZ00001"

@@ -6,6 +6,8 @@
 #include "orders/RiskGate.h"
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,28 @@ struct TOwnOrder {
 // Orders by id. The remaining quantity only ever falls and a cancel is final, so the lowest rest
 // seen and any cancel row decide, whatever their order; deals count once per deal id.
 std::vector<TOwnOrder> DeriveOwnOrders(const std::vector<TOrderLogRow>& rows);
+
+// The same, fed one row at a time, so a reader that sees the log grow pays only for new rows.
+class TOwnOrderTracker {
+public:
+    void Add(const TOrderLogRow& row);
+    std::vector<TOwnOrder> Orders(bool activeOnly = false) const;
+    const std::set<std::int64_t>& ExtIds() const { return FExtIds; }
+    void Clear() { *this = TOwnOrderTracker{}; }
+
+private:
+    struct TAcc {
+        TOwnOrder Order;
+        bool Placed = false;
+        bool Cancelled = false;
+        std::int64_t MinRest = -1;
+        std::set<std::int64_t> Deals;
+    };
+    static TOwnOrder Finish(const TAcc& a);
+    std::map<std::int64_t, TAcc> FAcc;
+    std::set<std::int64_t> FActive; // ids of the orders that may still trade
+    std::set<std::int64_t> FExtIds;
+};
 
 // "выставлена", "частично исполнена", "исполнена", "снята".
 const char* StateText(TOrderState state);

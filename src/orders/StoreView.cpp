@@ -3,6 +3,7 @@
 #include "store/Functions.h"
 #include "store/Storage.h"
 
+#include <chrono>
 #include <cmath>
 #include <type_traits>
 #include <variant>
@@ -10,21 +11,6 @@
 namespace vorlen::orders {
 
 namespace {
-
-const TRows* FindRows(const TCGStorage::TAccess& access, const TMarketData& data,
-                      const std::string& stream, const std::string& table) {
-    for (const TStream& s : data.Streams) {
-        if (s.sName != stream) {
-            continue;
-        }
-        for (const TTable& t : s.Tables) {
-            if (t.tName == table && t.Values) {
-                return &access.Rows(t);
-            }
-        }
-    }
-    return nullptr;
-}
 
 // Any integer width the scheme gives the field; 0 for anything else.
 std::int64_t Int(const TRowView& row, const char* name) {
@@ -61,12 +47,53 @@ std::string Text(const TRowView& row, const char* name) {
 } // namespace
 
 TStoreFacts ReadStoreFacts(TCGStorage& store) {
-    TStoreFacts f;
+    TStoreReader reader(store);
+    TStoreFacts f = reader.Read(true);
+    f.ExtIds = *f.ExtIdsRef;
+    f.ExtIdsRef = nullptr;
+    return f;
+}
+
+void TStoreReader::Describe() {
     TMarketData data;
-    store.GetData(data);
-    const TCGStorage::TAccess access(store);
-    if (const TRows* rows = FindRows(access, data, "FORTS_TRADE_REPL", "orders_log")) {
-        for (const TRowView row : *rows) {
+    FStore.GetData(data);
+    const auto find = [&](const char* stream, const char* table, TTable& out) {
+        for (const TStream& s : data.Streams) {
+            for (const TTable& t : s.Tables) {
+                if (s.sName == stream && t.tName == table && t.Values) {
+                    out = t;
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    // Each table is there once its stream has been described; until all are, look again.
+    FDescribed = find("FORTS_TRADE_REPL", "orders_log", FLog) &
+                 find("FORTS_POS_REPL", "position", FPos) & find("FORTS_PART_REPL", "part", FPart) &
+                 find("FORTS_REFDATA_REPL", "fut_sess_contents", FRef);
+}
+
+TStoreFacts TStoreReader::Read(bool allOrders) {
+    if (!FDescribed) {
+        Describe();
+    }
+    TStoreFacts f;
+    const std::int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count();
+    const TCGStorage::TAccess access(FStore);
+    const TRows& log = access.Rows(FLog);
+    if (log.Size() < FSeen.size()) {
+        FSeen.clear();
+        FTracker.Clear();
+    }
+    // Orders-log rows are events, added and never changed: an unchanged count means nothing new.
+    if (log.Size() != FSeen.size()) {
+        for (const TRowView row : log) {
+            if (!FSeen.insert(row.ReplId()).second) {
+                continue;
+            }
             TOrderLogRow r;
             r.OrderId = Int(row, "public_order_id");
             r.IsinId = static_cast<std::int32_t>(Int(row, "isin_id"));
@@ -79,24 +106,30 @@ TStoreFacts ReadStoreFacts(TCGStorage& store) {
             r.DealId = Int(row, "id_deal");
             r.MomentNs = Int(row, "moment_ns");
             r.ExtId = Int(row, "ext_id");
-            f.OrdersLog.push_back(std::move(r));
+            FTracker.Add(r);
         }
     }
-    if (const TRows* rows = FindRows(access, data, "FORTS_POS_REPL", "position")) {
-        for (const TRowView row : *rows) {
-            f.Positions[{Text(row, "client_code"),
-                         static_cast<std::int32_t>(Int(row, "isin_id"))}] = Int(row, "xpos");
-        }
+    f.Own = FTracker.Orders(!allOrders);
+    f.ExtIdsRef = &FTracker.ExtIds();
+    for (const TRowView row : access.Rows(FPos)) {
+        f.Positions[{Text(row, "client_code"), static_cast<std::int32_t>(Int(row, "isin_id"))}] =
+            Int(row, "xpos");
     }
-    if (const TRows* rows = FindRows(access, data, "FORTS_PART_REPL", "part")) {
-        for (const TRowView row : *rows) {
+    const TRows& ref = access.Rows(FRef);
+    const TRows& part = access.Rows(FPart);
+    if (ref.Size() != FRefCount || part.Size() != FPartCount || nowMs - FReadAtMs > 1000) {
+        FReadAtMs = nowMs;
+        FRefCount = ref.Size();
+        FPartCount = part.Size();
+        FClients.clear();
+        for (const TRowView row : part) {
             if (std::string c = Text(row, "client_code"); !c.empty()) {
-                f.Clients.push_back(std::move(c));
+                FClients.push_back(std::move(c));
             }
         }
-    }
-    if (const TRows* rows = FindRows(access, data, "FORTS_REFDATA_REPL", "fut_sess_contents")) {
-        for (const TRowView row : *rows) {
+        FInstruments.clear();
+        FIsinById.clear();
+        for (const TRowView row : ref) {
             TInstrumentRef ins;
             ins.IsinId = static_cast<std::int32_t>(Int(row, "isin_id"));
             ins.Isin = Text(row, "isin");
@@ -104,10 +137,13 @@ TStoreFacts ReadStoreFacts(TCGStorage& store) {
             ins.LimitDown = Price(row, "limit_down");
             ins.LimitUp = Price(row, "limit_up");
             ins.Limited = !row.Has("is_limited") || Int(row, "is_limited") != 0;
-            f.IsinById[ins.IsinId] = ins.Isin;
-            f.Instruments[ins.Isin] = std::move(ins);
+            FIsinById[ins.IsinId] = ins.Isin;
+            FInstruments[ins.Isin] = std::move(ins);
         }
     }
+    f.Clients = FClients;
+    f.Instruments = FInstruments;
+    f.IsinById = FIsinById;
     return f;
 }
 

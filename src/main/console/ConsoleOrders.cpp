@@ -78,7 +78,8 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
     TCGStorage& store = *conn.Storage;
     TCGConnection* md = conn.MDConn.get();
     orders::TDeskInputs in;
-    in.Facts = [&store] { return orders::ReadStoreFacts(store); };
+    orders::TStoreReader reader(store);
+    in.Facts = [&reader] { return reader.Read(); };
     // TODO(health): the market-data connection's ONLINE/STALE state goes here once it lands;
     // until then "every stream on-line" is what the connection can tell.
     in.MarketData = [md] {
@@ -101,7 +102,7 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
         desk, [&] { return transport.Health() == orders::TLinkHealth::Online; }, kReplyWait, stop);
 
     std::set<std::int64_t> before;
-    for (const auto& o : orders::DeriveOwnOrders(orders::ReadStoreFacts(store).OrdersLog)) {
+    for (const auto& o : orders::ReadStoreFacts(store).Own) {
         before.insert(o.OrderId);
     }
     std::size_t posted = 0;
@@ -124,8 +125,7 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
     // the list says what became of them.
     std::vector<orders::TOwnOrder> own;
     const auto refresh = [&] {
-        const orders::TStoreFacts facts = orders::ReadStoreFacts(store);
-        own = orders::DeriveOwnOrders(facts.OrdersLog);
+        own = orders::ReadStoreFacts(store).Own;
         std::size_t fresh = 0;
         bool settled = true;
         for (const auto& o : own) {
