@@ -36,7 +36,23 @@ TEST(ConsoleOptions, ReadsEveryOptionInBothForms) {
     ASSERT_TRUE(Parse({"--expert=GAZR-6.26"}, o, error)) << error;
     EXPECT_EQ(o.ExpertIsin, "GAZR-6.26");
 
+    ASSERT_TRUE(Parse({"--order", "sell Si-3.27 2 92000,5 FZ00001", "--order=buy RTS-3.27 1 1 X",
+                       "--cancel-all", "--risk", "lim.txt"},
+                      o, error))
+        << error;
+    ASSERT_EQ(o.Orders.size(), 2u);
+    const auto order = ParseOrderSpec(o.Orders[0], error);
+    ASSERT_TRUE(order);
+    EXPECT_EQ(order->Side, orders::TSide::Sell);
+    EXPECT_EQ(order->Qty, 2);
+    EXPECT_EQ(order->Price, 9200050000);
+    EXPECT_EQ(order->Client, "FZ00001");
+    EXPECT_TRUE(o.CancelAll);
+    EXPECT_EQ(o.RiskFile, "lim.txt");
+
     ASSERT_TRUE(Parse({}, o, error));
+    EXPECT_TRUE(o.Orders.empty());
+    EXPECT_FALSE(o.CancelAll);
     EXPECT_FALSE(o.Seconds.has_value());
     EXPECT_FALSE(o.UntilOnline);
     EXPECT_TRUE(o.DumpDir.empty());
@@ -56,6 +72,13 @@ TEST(ConsoleOptions, RefusesWhatItCannotUse) {
                                                {"--expert"},
                                                {"--expert="},
                                                {"--until-online=yes"},
+                                               {"--order", "buy Si-3.27 1 92000"},
+                                               {"--order", "hold Si-3.27 1 92000 FZ00001"},
+                                               {"--order", "buy Si-3.27 x 92000 FZ00001"},
+                                               {"--order", "buy Si-3.27 1 9.2.0 FZ00001"},
+                                               {"--order", "buy Si-3.27 1 92000 FZ00001 more"},
+                                               {"--cancel-all=yes"},
+                                               {"--risk"},
                                                {"--verbose"},
                                                {"stray"}}) {
         error.clear();
