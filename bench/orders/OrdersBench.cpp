@@ -109,8 +109,8 @@ int main(int argc, char** argv) {
     orders::TOrderDesk desk(transport, limits, in, {}, nullptr);
 
     const orders::TStoreFacts facts = orders::ReadStoreFacts(store);
-    const auto si = facts.Instruments.find("Si-12.26");
-    if (si == facts.Instruments.end()) {
+    const auto si = facts.Ref->Instruments.find("Si-12.26");
+    if (si == facts.Ref->Instruments.end()) {
         std::fprintf(stderr, "no Si-12.26\n");
         return 1;
     }

@@ -110,23 +110,33 @@ std::vector<std::uint32_t> TOrderDesk::UnseenAdds(const TStoreFacts& facts) cons
 TGateView TOrderDesk::View(const TStoreFacts& facts, const TOrderRequest* order) const {
     TGateView v;
     v.NowMs = Now();
-    v.DayStartMs = v.NowMs - SinceMidnightMs();
+    // Local midnight, found again once the day it was found for is over.
+    if (v.NowMs - FDayStartMs >= 86'400'000 || FDayStartMs == 0) {
+        FDayStartMs = v.NowMs - SinceMidnightMs();
+        FSentToday.clear();
+    }
     v.Transactions = FTransport.Health();
     v.MarketData = FIn.MarketData ? FIn.MarketData() : TLinkHealth::Offline;
     v.Halted = FKill.Latched();
-    v.KnownClients = facts.Clients;
+    static const TRefFacts kNoRef;
+    const TRefFacts& ref = facts.Ref ? *facts.Ref : kNoRef;
+    v.KnownClients = ref.Clients;
     v.Sent = FSent;
+    if (order != nullptr) {
+        const auto today = FSentToday.find(order->Client);
+        v.SentToday = today != FSentToday.end() ? today->second : 0;
+    }
     for (const TOwnOrder& o : LiveOrders(facts)) {
-        const auto isin = facts.IsinById.find(o.IsinId);
-        v.Live.push_back({o.Client, isin != facts.IsinById.end() ? isin->second : std::string(),
-                          o.Side, o.Rest});
+        const auto isin = ref.IsinById.find(o.IsinId);
+        v.Live.push_back(
+            {o.Client, isin != ref.IsinById.end() ? isin->second : std::string(), o.Side, o.Rest});
     }
     for (const std::uint32_t trId : UnseenAdds(facts)) {
         const TOrderRequest& o = FPending.at(trId).Order;
         v.Live.push_back({o.Client, o.Isin, o.Side, o.Qty});
     }
     if (order != nullptr) {
-        if (const auto ins = facts.Instruments.find(order->Isin); ins != facts.Instruments.end()) {
+        if (const auto ins = ref.Instruments.find(order->Isin); ins != ref.Instruments.end()) {
             v.Instrument = ins->second;
             const auto pos = facts.Positions.find({order->Client, ins->second.IsinId});
             v.Position = pos != facts.Positions.end() ? pos->second : 0;
@@ -179,8 +189,8 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
     }
     // Counted once posted: what the exchange saw is what the rate rules are about.
     FSent.push_back({view.NowMs, order.Client, order.Isin, order.Side, order.Price, order.Qty});
-    const std::int64_t keepFrom = std::min(view.DayStartMs, view.NowMs - 60'000);
-    std::erase_if(FSent, [&](const TSentOrder& s) { return s.AtMs < keepFrom; });
+    ++FSentToday[order.Client];
+    std::erase_if(FSent, [&](const TSentOrder& s) { return s.AtMs <= view.NowMs - 60'000; });
     FPending[trId] = {false, 0, order, p.isin_id, std::nullopt, false, p.ext_id};
     lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
     return {TPlaceStatus::Posted, trId, {}};

@@ -131,7 +131,8 @@ private:
     std::map<std::uint32_t, TPendingPost> FPending;
     // Orders the exchange accepted; kept until the orders log shows them.
     std::map<std::int64_t, TOwnOrder> FAccepted;
-    std::vector<TSentOrder> FSent;
+    std::vector<TSentOrder> FSent;                          // the last minute's
+    mutable std::map<std::string, std::int64_t> FSentToday; // by client code, since FDayStartMs
     TKillSwitch FKill;
     std::optional<TKillReport> FKillReport;
     std::size_t FRefused = 0;
@@ -141,6 +142,7 @@ private:
     // earlier runs' orders, whose transaction ids began at 1 too, and an order must never be
     // taken for one of them.
     std::int32_t FExtBase = 0;
+    mutable std::int64_t FDayStartMs = 0;
 };
 
 // "покупка Si-3.27 1 по 92000, клиент FZ00001"

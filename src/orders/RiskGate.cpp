@@ -88,21 +88,19 @@ TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGa
     }
 
     std::int64_t lastMinute = 0;
-    std::int64_t today = 0;
     bool repeat = false;
     for (const TSentOrder& s : v.Sent) {
         if (s.Client != o.Client) {
             continue;
         }
         lastMinute += s.AtMs > v.NowMs - kMinuteMs ? 1 : 0;
-        today += s.AtMs >= v.DayStartMs ? 1 : 0;
         repeat = repeat || (s.AtMs > v.NowMs - kRepeatMs && s.Isin == o.Isin && s.Side == o.Side &&
                             s.Price == o.Price && s.Qty == o.Qty);
     }
     if (lastMinute >= l.MaxPerMinute) {
         return Refuse("Превышено число заявок в минуту (" + N(l.MaxPerMinute) + ").");
     }
-    if (today >= l.MaxPerDay) {
+    if (v.SentToday >= l.MaxPerDay) {
         return Refuse("Превышено число заявок за день (" + N(l.MaxPerDay) + ").");
     }
 

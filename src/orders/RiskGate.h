@@ -58,7 +58,6 @@ struct TSentOrder {
 
 struct TGateView {
     std::int64_t NowMs = 0;
-    std::int64_t DayStartMs = 0; // the trading day's start on the same clock
     TLinkHealth Transactions = TLinkHealth::Offline;
     TLinkHealth MarketData = TLinkHealth::Offline;
     bool Halted = false;
@@ -66,7 +65,8 @@ struct TGateView {
     std::optional<TInstrumentRef> Instrument; // the order's instrument, if the reference has it
     std::int64_t Position = 0;                // held on the order's client code and instrument
     std::vector<TLiveOrder> Live;
-    std::vector<TSentOrder> Sent;
+    std::vector<TSentOrder> Sent; // at least the last minute's
+    std::int64_t SentToday = 0;   // orders posted today on the order's client code
     // The best price on the side the order would trade against; nothing without a book.
     std::optional<std::int64_t> BestOpposite;
 };

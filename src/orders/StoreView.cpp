@@ -121,14 +121,12 @@ TStoreFacts TStoreReader::Read(bool allOrders) {
         FReadAtMs = nowMs;
         FRefCount = ref.Size();
         FPartCount = part.Size();
-        FClients.clear();
+        auto refFacts = std::make_shared<TRefFacts>();
         for (const TRowView row : part) {
             if (std::string c = Text(row, "client_code"); !c.empty()) {
-                FClients.push_back(std::move(c));
+                refFacts->Clients.push_back(std::move(c));
             }
         }
-        FInstruments.clear();
-        FIsinById.clear();
         for (const TRowView row : ref) {
             TInstrumentRef ins;
             ins.IsinId = static_cast<std::int32_t>(Int(row, "isin_id"));
@@ -137,13 +135,12 @@ TStoreFacts TStoreReader::Read(bool allOrders) {
             ins.LimitDown = Price(row, "limit_down");
             ins.LimitUp = Price(row, "limit_up");
             ins.Limited = !row.Has("is_limited") || Int(row, "is_limited") != 0;
-            FIsinById[ins.IsinId] = ins.Isin;
-            FInstruments[ins.Isin] = std::move(ins);
+            refFacts->IsinById[ins.IsinId] = ins.Isin;
+            refFacts->Instruments[ins.Isin] = std::move(ins);
         }
+        FRefFacts = std::move(refFacts);
     }
-    f.Clients = FClients;
-    f.Instruments = FInstruments;
-    f.IsinById = FIsinById;
+    f.Ref = FRefFacts;
     return f;
 }
 

@@ -9,6 +9,7 @@
 #include "store/CG_Types.h"
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_set>
@@ -21,6 +22,13 @@ class TCGStorage;
 
 namespace vorlen::orders {
 
+// What changes rarely: the account table's client codes and the futures' reference rows.
+struct TRefFacts {
+    std::vector<std::string> Clients;
+    std::map<std::string, TInstrumentRef> Instruments; // by isin
+    std::map<std::int32_t, std::string> IsinById;
+};
+
 struct TStoreFacts {
     // Own orders from the orders log: the active ones, or all of them when asked for.
     std::vector<TOwnOrder> Own;
@@ -32,9 +40,8 @@ struct TStoreFacts {
         return ExtIds.count(id) != 0 || (ExtIdsRef != nullptr && ExtIdsRef->count(id) != 0);
     }
     std::map<std::pair<std::string, std::int32_t>, std::int64_t> Positions; // (client, isin_id)
-    std::vector<std::string> Clients;
-    std::map<std::string, TInstrumentRef> Instruments; // by isin
-    std::map<std::int32_t, std::string> IsinById;
+    // Shared between reads until the rows behind it change; never null from a reader.
+    std::shared_ptr<const TRefFacts> Ref;
 };
 
 // Keeps what it derived from the orders log between reads: the log only grows, so each read
@@ -58,9 +65,7 @@ private:
     // second has passed.
     std::size_t FRefCount = 0, FPartCount = 0;
     std::int64_t FReadAtMs = 0;
-    std::map<std::string, TInstrumentRef> FInstruments;
-    std::map<std::int32_t, std::string> FIsinById;
-    std::vector<std::string> FClients;
+    std::shared_ptr<const TRefFacts> FRefFacts = std::make_shared<TRefFacts>();
 };
 
 // A one-off read, every order included.

@@ -66,10 +66,12 @@ protected:
     KillSwitch() {
         TDeskInputs in;
         in.Facts = [] {
+            auto ref = std::make_shared<TRefFacts>();
+            ref->Clients = {"FZ00001"};
+            ref->Instruments["Si-3.27"] = {7, "Si-3.27", P, 90 * P, 110 * P, true};
+            ref->IsinById[7] = "Si-3.27";
             TStoreFacts f;
-            f.Clients = {"FZ00001"};
-            f.Instruments["Si-3.27"] = {7, "Si-3.27", P, 90 * P, 110 * P, true};
-            f.IsinById[7] = "Si-3.27";
+            f.Ref = ref;
             return f;
         };
         in.MarketData = [] { return TLinkHealth::Online; };

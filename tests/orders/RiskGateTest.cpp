@@ -17,7 +17,6 @@ struct TScene {
     TGateView View;
     TScene() {
         View.NowMs = 10'000'000;
-        View.DayStartMs = 0;
         View.Transactions = TLinkHealth::Online;
         View.MarketData = TLinkHealth::Online;
         View.KnownClients = {"FZ00001"};
@@ -120,16 +119,13 @@ const TCase kCases[] = {
     {"per day at the limit",
      [](TScene& s) {
          s.Limits.MaxPerDay = 3;
-         for (int i = 0; i < 3; ++i)
-             s.View.Sent.push_back(Sent(s.View.DayStartMs + i));
+         s.View.SentToday = 3;
      },
      "за день"},
-    {"yesterday's orders do not count",
+    {"per day one below",
      [](TScene& s) {
          s.Limits.MaxPerDay = 3;
-         s.View.DayStartMs = 1000;
-         for (int i = 0; i < 3; ++i)
-             s.View.Sent.push_back(Sent(999));
+         s.View.SentToday = 2;
      },
      nullptr},
     {"position reaches max",

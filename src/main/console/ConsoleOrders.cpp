@@ -140,10 +140,10 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
         if (before.count(o.OrderId) != 0 && !o.Active()) {
             continue; // done with before this run
         }
-        const auto isin = facts.IsinById.find(o.IsinId);
+        const auto isin = facts.Ref->IsinById.find(o.IsinId);
         journal.AppendLine(JournalLine(
             "Своя заявка " + std::to_string(o.OrderId) + ": " +
-            orders::DescribeOrder({isin != facts.IsinById.end() ? isin->second : "?", o.Side,
+            orders::DescribeOrder({isin != facts.Ref->IsinById.end() ? isin->second : "?", o.Side,
                                    o.Amount, o.Price, o.Client, false}) +
             ", " + orders::StateText(o.State) + ", остаток " + std::to_string(o.Rest) + "."));
     }
