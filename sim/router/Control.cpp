@@ -15,7 +15,8 @@ namespace {
 const char* const kHelp =
     "OK commands: ping | drop | refuse MS | lifenum STREAM [N] | cleardeleted STREAM TABLE [REV] "
     "| delete STREAM TABLE ID | rows STREAM TABLE | sysmsg LANG TEXT | replstate STREAM TEXT | "
-    "delay MS | withhold N|all|off | rate N|max | freeze | resume | counters | quit";
+    "delay MS | withhold N|all|off | rate N|max | freeze | resume | fill now|off|on | counters | "
+    "quit";
 
 std::string Rest(std::string_view line, std::size_t words) {
     std::size_t pos = 0;
@@ -170,6 +171,17 @@ std::string Server::Command(std::string_view line) {
     if (cmd == "freeze" || cmd == "resume") {
         frozen_ = cmd == "freeze";
         return "OK " + cmd;
+    }
+    if (cmd == "fill") {
+        const std::string mode = words.size() == 2 ? Lower(words[1]) : std::string();
+        if (mode == "now") {
+            return "OK filled " + std::to_string(exchange_.FillAllResting());
+        }
+        if (mode == "off" || mode == "on") {
+            exchange_.SetFillResting(mode == "on");
+            return "OK fill " + mode + " resting=" + std::to_string(exchange_.RestingCount());
+        }
+        return "ERR usage: fill now|off|on";
     }
     if (cmd == "counters" || cmd == "stats") {
         return Counters();

@@ -97,6 +97,11 @@ public:
     // True when some subscriber would receive background events.
     bool BackgroundWatched();
 
+    // Resting orders: filled when the market crosses them (the default), never, or all at once.
+    void SetFillResting(bool on) { fillResting_ = on; }
+    std::size_t FillAllResting();
+    std::size_t RestingCount() const { return resting_.size(); }
+
     Reply Handle(std::uint32_t msgId, std::string_view msgName, const char* data, std::size_t n);
     std::int64_t SystemMessage(std::string_view lang, std::string_view utf8, const Time& moment);
 
@@ -137,6 +142,7 @@ private:
     std::vector<std::size_t> futures_; // indexes of futures in instruments_
     std::vector<Account> accounts_;
     std::map<std::int64_t, UserOrder> resting_;
+    bool fillResting_ = true;
     std::map<std::pair<std::string, std::int32_t>, Position> positions_;
     std::int64_t nextOrderId_ = 1850000000001;
     std::int64_t nextDealId_ = 1700000000001;

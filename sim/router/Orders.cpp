@@ -205,7 +205,19 @@ Reply Exchange::DelOrder(const char* d) {
     return MakeReply("FORTS_MSG102", 0, o.id, rest);
 }
 
+std::size_t Exchange::FillAllResting() {
+    const std::size_t n = resting_.size();
+    for (auto& [id, o] : resting_) {
+        Fill(o, o.price, o.rest);
+    }
+    resting_.clear();
+    return n;
+}
+
 void Exchange::MatchResting(const Instrument& ins) {
+    if (!fillResting_) {
+        return;
+    }
     for (auto it = resting_.begin(); it != resting_.end();) {
         UserOrder& o = it->second;
         const bool crossed =

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace vorlen {
@@ -49,7 +50,27 @@ const TOrderField kOrderFields[] = {
     VORLEN_ORDER_FIELD("ncc_request", ncc_request),
 };
 
+const TOrderField kDelFields[] = {
+    {"broker_code", offsetof(TDelOrderParams, broker_code), sizeof(TDelOrderParams::broker_code)},
+    {"order_id", offsetof(TDelOrderParams, order_id), sizeof(TDelOrderParams::order_id)},
+    {"client_code", offsetof(TDelOrderParams, client_code), sizeof(TDelOrderParams::client_code)},
+    {"isin_id", offsetof(TDelOrderParams, isin_id), sizeof(TDelOrderParams::isin_id)},
+};
+
 #undef VORLEN_ORDER_FIELD
+
+template <class TParams>
+struct TFieldsOf;
+template <>
+struct TFieldsOf<TAddOrderParams> {
+    static constexpr const TOrderField* Begin = std::begin(kOrderFields);
+    static constexpr const TOrderField* End = std::end(kOrderFields);
+};
+template <>
+struct TFieldsOf<TDelOrderParams> {
+    static constexpr const TOrderField* Begin = std::begin(kDelFields);
+    static constexpr const TOrderField* End = std::end(kDelFields);
+};
 
 std::int64_t SteadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -57,9 +78,10 @@ std::int64_t SteadyMs() {
         .count();
 }
 
-// Copies the order into the message's data by field name. Never more than the record's own
+// Copies the record into the message's data by field name. Never more than the record's own
 // field (whatever size the scheme claims) and never past the message's data.
-void FillOrder(const cg_message_desc_t& desc, cg_msg_data_t& msg, const TAddOrderParams& aop) {
+template <class TParams>
+void FillOrder(const cg_message_desc_t& desc, cg_msg_data_t& msg, const TParams& aop) {
     if (msg.data == nullptr) {
         return;
     }
@@ -70,10 +92,11 @@ void FillOrder(const cg_message_desc_t& desc, cg_msg_data_t& msg, const TAddOrde
         if (f->name == nullptr || f->offset >= msg.data_size) {
             continue;
         }
-        for (const TOrderField& of : kOrderFields) {
-            if (std::strcmp(f->name, of.Name) == 0) {
-                const std::size_t n = std::min({f->size, of.Width, msg.data_size - f->offset});
-                std::memcpy(dst + f->offset, src + of.Offset, n);
+        for (const TOrderField* of = TFieldsOf<TParams>::Begin; of != TFieldsOf<TParams>::End;
+             ++of) {
+            if (std::strcmp(f->name, of->Name) == 0) {
+                const std::size_t n = std::min({f->size, of->Width, msg.data_size - f->offset});
+                std::memcpy(dst + f->offset, src + of->Offset, n);
                 break;
             }
         }
@@ -392,6 +415,7 @@ void TCGTRConnection::StoreReply(const cg_msg_t* msg) {
         }
         break;
     }
+    FReplied.insert(reply.user_id);
     entry.Event.Set();
 }
 
@@ -413,6 +437,7 @@ bool TCGTRConnection::RegEvent(std::uint32_t Key, std::int32_t isin_id, TEvent E
     }
     it->second.isin_id = isin_id;
     it->second.Event = Event;
+    FReplied.erase(Key);
     return true;
 }
 
@@ -428,6 +453,18 @@ bool TCGTRConnection::GetReplData(std::uint32_t Key, TReplData& Data) {
     TMutexGuard guard(TRMutex);
     const auto it = MQRepl.find(Key);
     if (it == MQRepl.end()) {
+        return false;
+    }
+    Data = std::move(it->second);
+    MQRepl.erase(it);
+    FReplied.erase(Key);
+    return true;
+}
+
+bool TCGTRConnection::TakeReply(std::uint32_t Key, TReplData& Data) {
+    TMutexGuard guard(TRMutex);
+    const auto it = MQRepl.find(Key);
+    if (it == MQRepl.end() || FReplied.erase(Key) == 0) {
         return false;
     }
     Data = std::move(it->second);
@@ -454,6 +491,17 @@ bool TCGTRConnection::CheckTrSpeed() {
 
 bool TCGTRConnection::AddOrder(std::uint32_t tr_id, std::int32_t isin_id,
                                const TAddOrderParams& AOP, TEvent Event) {
+    return PostRegistered(tr_id, isin_id, "AddOrder", AOP, Event);
+}
+
+bool TCGTRConnection::DelOrder(std::uint32_t tr_id, std::int32_t isin_id,
+                               const TDelOrderParams& DOP, TEvent Event) {
+    return PostRegistered(tr_id, isin_id, "DelOrder", DOP, Event);
+}
+
+template <class TParams>
+bool TCGTRConnection::PostRegistered(std::uint32_t tr_id, std::int32_t isin_id, const char* msgName,
+                                     const TParams& params, TEvent Event) {
     if (PubState() != CG_STATE_ACTIVE) {
         return false;
     }
@@ -462,21 +510,22 @@ bool TCGTRConnection::AddOrder(std::uint32_t tr_id, std::int32_t isin_id,
     if (!RegEvent(tr_id, isin_id, Event)) {
         return false;
     }
-    const bool posted = CheckTrSpeed() && Post(tr_id, AOP);
+    const bool posted = CheckTrSpeed() && Post(tr_id, msgName, params);
     if (!posted) {
         Withdraw(tr_id, Event);
     }
     return posted;
 }
 
-bool TCGTRConnection::Post(std::uint32_t tr_id, const TAddOrderParams& AOP) {
+template <class TParams>
+bool TCGTRConnection::Post(std::uint32_t tr_id, const char* msgName, const TParams& params) {
     std::lock_guard<std::mutex> lock(FPubLock);
     // Without the scheme the order's fields cannot be placed; an empty order is not sent.
     if (Pub == nullptr || PubScheme == nullptr) {
         return false;
     }
     cg_msg_t* msg = nullptr;
-    if (CG().cg_pub_msgnew(Pub, CG_KEY_NAME, "AddOrder", &msg) != CG_ERR_OK || msg == nullptr) {
+    if (CG().cg_pub_msgnew(Pub, CG_KEY_NAME, msgName, &msg) != CG_ERR_OK || msg == nullptr) {
         return false;
     }
     auto& data = *reinterpret_cast<cg_msg_data_t*>(msg);
@@ -485,7 +534,7 @@ bool TCGTRConnection::Post(std::uint32_t tr_id, const TAddOrderParams& AOP) {
     for (std::size_t i = 0; i < PubScheme->num_messages && desc != nullptr;
          ++i, desc = desc->next) {
         if (desc->id == data.msg_id) {
-            FillOrder(*desc, data, AOP);
+            FillOrder(*desc, data, params);
             break;
         }
     }

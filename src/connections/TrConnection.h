@@ -18,9 +18,18 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace vorlen {
+
+// The body of one "DelOrder" message, filled into the message by field name.
+struct TDelOrderParams {
+    char broker_code[5] = {};
+    std::int64_t order_id = 0;
+    char client_code[4] = {};
+    std::int32_t isin_id = 0;
+};
 
 class TCGTRConnection : public TThread {
 public:
@@ -57,6 +66,12 @@ public:
     // still registered, the limiter refuses, or the gateway does not take the message.
     bool AddOrder(std::uint32_t tr_id, std::int32_t isin_id, const TAddOrderParams& AOP,
                   TEvent Event);
+    // Posts one "DelOrder" on the same publisher, limiter and reply registry as AddOrder.
+    bool DelOrder(std::uint32_t tr_id, std::int32_t isin_id, const TDelOrderParams& DOP,
+                  TEvent Event);
+    // As GetReplData, but only once the reply has been stored: a caller that polls several
+    // pending ids never takes an entry whose reply is still on its way.
+    bool TakeReply(std::uint32_t Key, TReplData& Data);
     // Registers a pending reply; false when Key is still registered (its earlier caller would
     // otherwise never be answered).
     bool RegEvent(std::uint32_t Key, std::int32_t isin_id, TEvent Event);
@@ -95,7 +110,11 @@ private:
     void CheckPublisher();
     void CheckListener();
     void StoreReply(const cg_msg_t* msg);
-    bool Post(std::uint32_t tr_id, const TAddOrderParams& AOP);
+    template <class TParams>
+    bool PostRegistered(std::uint32_t tr_id, std::int32_t isin_id, const char* msgName,
+                        const TParams& params, TEvent Event);
+    template <class TParams>
+    bool Post(std::uint32_t tr_id, const char* msgName, const TParams& params);
     void Withdraw(std::uint32_t Key, TEvent Event);
 
     const TConnectorSettings& FSettings;
@@ -105,6 +124,7 @@ private:
 
     TMutex TRMutex; // MQRepl and Trans_id
     std::map<std::uint32_t, TReplData> MQRepl;
+    std::set<std::uint32_t> FReplied; // keys of MQRepl whose reply has been stored
 
     std::atomic<cg_conn_t*> FConn{nullptr};
     TListenerData Lsnr;

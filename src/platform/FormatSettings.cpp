@@ -85,6 +85,13 @@ bool ToLocalTime(std::time_t t, std::tm& local) {
 
 } // namespace
 
+std::tm LocalTm(std::chrono::system_clock::time_point now) {
+    std::tm local{};
+    if (!ToLocalTime(std::chrono::system_clock::to_time_t(now), local))
+        local = std::tm{};
+    return local;
+}
+
 const TFormatSettings& FormatSettings() {
     return Current();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <string>
 
 namespace vorlen {
@@ -31,6 +32,8 @@ std::string JournalLine(const std::string& text, std::chrono::system_clock::time
                         const TFormatSettings& fs);
 // The local time of day "hh:mm:ss".
 std::string FormatClockTime(std::chrono::system_clock::time_point t);
+// The local calendar date and time of `now` (all zero when the system cannot tell).
+std::tm LocalTm(std::chrono::system_clock::time_point now);
 // Date alone in the short date format, for a local calendar date.
 std::string FormatShortDate(int year, int month, int day, const TFormatSettings& fs);
 

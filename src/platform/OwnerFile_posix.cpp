@@ -7,9 +7,12 @@
 
 namespace vorlen::platform {
 
-bool WriteOwnerOnlyFile(const std::filesystem::path& file, std::string_view bytes) {
-    const int fd =
-        ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+namespace {
+
+// `sync`: the whole content is replaced and must be on disk when we say so; a log line appended
+// is left to the system's own flushing.
+bool WriteFd(const std::filesystem::path& file, std::string_view bytes, int flags, bool sync) {
+    const int fd = ::open(file.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         return false;
     }
@@ -26,9 +29,25 @@ bool WriteOwnerOnlyFile(const std::filesystem::path& file, std::string_view byte
             done += static_cast<std::size_t>(n);
         }
     }
-    ok = ::fsync(fd) == 0 && ok;
+    if (sync) {
+        ok = ::fsync(fd) == 0 && ok;
+    }
     ok = ::close(fd) == 0 && ok;
     return ok;
+}
+
+} // namespace
+
+bool WriteOwnerOnlyFile(const std::filesystem::path& file, std::string_view bytes) {
+    return WriteFd(file, bytes, O_TRUNC, true);
+}
+
+bool AppendOwnerOnlyFile(const std::filesystem::path& file, std::string_view bytes) {
+    std::error_code ec;
+    if (file.has_parent_path()) {
+        std::filesystem::create_directories(file.parent_path(), ec);
+    }
+    return WriteFd(file, bytes, O_APPEND, false);
 }
 
 } // namespace vorlen::platform

@@ -244,7 +244,8 @@ uint32_t PubGetScheme(cg_publisher_t*, cg_scheme_desc_t** scheme) {
 
 uint32_t PubMsgNew(cg_publisher_t*, uint32_t idType, const void* id, cg_msg_t** msg) {
     std::lock_guard<std::mutex> lock(gFake->Mu);
-    if (idType != CG_KEY_NAME || std::strcmp(static_cast<const char*>(id), "AddOrder") != 0) {
+    if (idType != CG_KEY_NAME || (std::strcmp(static_cast<const char*>(id), "AddOrder") != 0 &&
+                                  std::strcmp(static_cast<const char*>(id), "DelOrder") != 0)) {
         return CG_ERR_INVALIDARGUMENT;
     }
     auto m = MakeMessage(CG_MSG_DATA);

@@ -31,7 +31,10 @@ const char* const kListenerUnknown = "Внимание: Состояние сл�
 constexpr std::uint32_t kAddOrderId = 64;
 constexpr std::size_t kOrderSize = 200;
 void BuildOrderScheme(test::FakeScheme& scheme) {
-    scheme.AddMessage("DelOrder", 65, 16);
+    cg_message_desc_t& d = scheme.AddMessage("DelOrder", 65, 16);
+    scheme.AddField(d, "order_id", "i8", 8, 0);
+    scheme.AddField(d, "broker_code", "c4", 4, 8);
+    scheme.AddField(d, "isin_id", "i4", 4, 12);
     cg_message_desc_t& m = scheme.AddMessage("AddOrder", kAddOrderId, kOrderSize);
     scheme.AddField(m, "broker_code", "c7", 7, 0);
     scheme.AddField(m, "isin_id", "i4", 4, 8);
@@ -320,6 +323,41 @@ TEST_F(TransactionConnection, PostsTheOrderAndHandsOverItsReply) {
     EXPECT_EQ(std::get<std::int32_t>(reply.Fields["code"].Data), 0);
     EXPECT_EQ(std::get<std::string>(reply.Fields["message"].Data), "Ок");
     EXPECT_FALSE(conn->GetReplData(7, reply));
+}
+
+TEST_F(TransactionConnection, CancelsThroughDelOrderAndHandsOverOnlyArrivedReplies) {
+    gw.PubMsgId = 65;
+    gw.PubMsgSize = 16;
+    StartReady();
+    TDelOrderParams del;
+    del.order_id = 1850000000042;
+    std::memcpy(del.broker_code, "FZ00", 4);
+    del.isin_id = 7;
+    ASSERT_TRUE(conn->DelOrder(8, 7, del, events.Event(1)));
+    std::vector<unsigned char> posted;
+    gw.With([&](FakeGateway& g) {
+        ASSERT_EQ(g.Publishers[0].Posts.size(), 1u);
+        EXPECT_EQ(g.Publishers[0].Posts[0].UserId, 8u);
+        posted = g.Publishers[0].Posts[0].Bytes;
+    });
+    ASSERT_EQ(posted.size(), 16u);
+    std::int64_t orderId = 0;
+    std::int32_t isin = 0;
+    std::memcpy(&orderId, posted.data(), 8);
+    std::memcpy(&isin, posted.data() + 12, 4);
+    EXPECT_EQ(orderId, 1850000000042);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(posted.data() + 8), 3), "FZ0");
+    EXPECT_EQ(isin, 7);
+
+    // Registered, not answered yet: a poller must not take the entry away from its reply.
+    TReplData reply;
+    EXPECT_FALSE(conn->TakeReply(8, reply));
+    DeliverReply(8, "FORTS_MSG101", 14, "gone");
+    ASSERT_EQ(events.WaitAnyFor(20000), 1u);
+    ASSERT_TRUE(conn->TakeReply(8, reply));
+    EXPECT_EQ(std::get<std::int32_t>(reply.Fields["code"].Data), 14);
+    EXPECT_FALSE(conn->TakeReply(8, reply));
+    EXPECT_FALSE(conn->GetReplData(8, reply));
 }
 
 TEST_F(TransactionConnection, StoresOnlyRepliesThatAreAwaited) {

@@ -42,7 +42,23 @@ TEST(ConsoleOptions, ReadsEveryOptionInBothForms) {
     EXPECT_EQ(o.StrategyFile, "s.lua");
     EXPECT_EQ(o.StrategyParams, (std::vector<std::string>{"b=x=y", "c="}));
 
+    ASSERT_TRUE(Parse({"--order", "sell Si-3.27 2 92000,5 FZ00001", "--order=buy RTS-3.27 1 1 X",
+                       "--cancel-all", "--risk", "lim.txt"},
+                      o, error))
+        << error;
+    ASSERT_EQ(o.Orders.size(), 2u);
+    const auto order = ParseOrderSpec(o.Orders[0], error);
+    ASSERT_TRUE(order);
+    EXPECT_EQ(order->Side, orders::TSide::Sell);
+    EXPECT_EQ(order->Qty, 2);
+    EXPECT_EQ(order->Price, 9200050000);
+    EXPECT_EQ(order->Client, "FZ00001");
+    EXPECT_TRUE(o.CancelAll);
+    EXPECT_EQ(o.RiskFile, "lim.txt");
+
     ASSERT_TRUE(Parse({}, o, error));
+    EXPECT_TRUE(o.Orders.empty());
+    EXPECT_FALSE(o.CancelAll);
     EXPECT_FALSE(o.Seconds.has_value());
     EXPECT_FALSE(o.UntilOnline);
     EXPECT_TRUE(o.DumpDir.empty());
@@ -68,7 +84,14 @@ TEST(ConsoleOptions, RefusesWhatItCannotUse) {
              {"--expert", "Si", "--param", "a=1"},
              {"--expert", "Si", "--strategy="},
              {"--expert", "Si", "--strategy", "a.lua", "--param", "=1"},
-             {"--expert", "Si", "--strategy", "a.lua", "--param", "a"}}) {
+             {"--expert", "Si", "--strategy", "a.lua", "--param", "a"},
+             {"--order", "buy Si-3.27 1 92000"},
+             {"--order", "hold Si-3.27 1 92000 FZ00001"},
+             {"--order", "buy Si-3.27 x 92000 FZ00001"},
+             {"--order", "buy Si-3.27 1 9.2.0 FZ00001"},
+             {"--order", "buy Si-3.27 1 92000 FZ00001 more"},
+             {"--cancel-all=yes"},
+             {"--risk"}}) {
         error.clear();
         EXPECT_FALSE(Parse(args, o, error)) << args.front();
         EXPECT_FALSE(error.empty()) << args.front();

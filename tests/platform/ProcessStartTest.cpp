@@ -203,7 +203,7 @@ TEST(ProcessStart, TellsHowAChildEndedAndReapsIt) {
                            TCase{R"(/bin/sh -c "kill -9 $$")", true, 9}}) {
         TProcInfo info;
         ChildGuard guard{info};
-        ASSERT_TRUE(StartProcess(c.CommandLine, "", info));
+        ASSERT_TRUE(StartProcess("/bin/sh", c.CommandLine, "", info));
         const auto pid = static_cast<pid_t>(info.dwProcessId);
         TProcessExit ended;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

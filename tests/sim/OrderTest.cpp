@@ -128,6 +128,32 @@ TEST_F(SimOrders, OrderBelowTheMarketRestsAsActive) {
     EXPECT_EQ(LogRowsOf(orderId).size(), 1u) << "a resting order must not fill";
 }
 
+TEST_F(SimOrders, FillControlFillsEveryRestingOrderAtItsPriceOrNone) {
+    // The trader's day begins with orders of its own already resting.
+    const std::string off = router.Control("fill off");
+    ASSERT_EQ(off.rfind("OK fill off resting=", 0), 0u) << off;
+    const int before = std::stoi(off.substr(off.find('=') + 1));
+    std::vector<std::int64_t> ids;
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        const Event r = Order(60 + i, "001", isin, 1, 2, Price(mid - (5 + i) * step));
+        ASSERT_EQ(Int(replies->scheme, r, "code"), 0);
+        ids.push_back(Int(replies->scheme, r, "order_id"));
+    }
+    session->Pump([] { return false; }, 100);
+    EXPECT_EQ(router.Control("fill on"), "OK fill on resting=" + std::to_string(before + 2));
+    EXPECT_EQ(router.Control("fill now"), "OK filled " + std::to_string(before + 2));
+    EXPECT_EQ(router.Control("fill now"), "OK filled 0");
+    EXPECT_EQ(router.Control("fill"), "ERR usage: fill now|off|on");
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ASSERT_TRUE(session->Pump([&] { return LogRowsOf(ids[i]).size() == 2; }));
+        const Event& fill = *LogRowsOf(ids[i]).back();
+        EXPECT_EQ(Int(trade->scheme, fill, "public_action"), 2);
+        EXPECT_EQ(Int(trade->scheme, fill, "public_amount"), 2);
+        EXPECT_EQ(Int(trade->scheme, fill, "public_amount_rest"), 0);
+        EXPECT_DOUBLE_EQ(Decimal(trade->scheme, fill, "deal_price"), mid - (5.0 + i) * step);
+    }
+}
+
 TEST_F(SimOrders, CrossingOrderFillsAndChangesPositionAndMoney) {
     auto clientRow = [&](const std::string& code) -> const Event* {
         const Event* last = nullptr;

@@ -1,6 +1,7 @@
 #include "main/console/ConsoleOptions.h"
 
 #include <charconv>
+#include <sstream>
 
 namespace vorlen {
 
@@ -15,6 +16,28 @@ bool ReadSeconds(const std::string& text, int& out) {
 }
 
 } // namespace
+
+std::optional<orders::TOrderRequest> ParseOrderSpec(const std::string& spec, std::string& error) {
+    std::istringstream in(spec);
+    std::string side, isin, qty, price, client, extra;
+    in >> side >> isin >> qty >> price >> client >> extra;
+    orders::TOrderRequest r;
+    long long q = 0;
+    const char* qEnd = qty.data() + qty.size();
+    const auto [end, ec] = std::from_chars(qty.data(), qEnd, q);
+    const auto p = orders::ParsePrice(price);
+    if ((side != "buy" && side != "sell") || client.empty() || !extra.empty() ||
+        ec != std::errc{} || end != qEnd || !p) {
+        error = "--order wants \"buy|sell ISIN QTY PRICE CLIENT\", not \"" + spec + "\"";
+        return std::nullopt;
+    }
+    r.Side = side == "buy" ? orders::TSide::Buy : orders::TSide::Sell;
+    r.Isin = isin;
+    r.Qty = q;
+    r.Price = *p;
+    r.Client = client;
+    return r;
+}
 
 bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& out,
                          std::string& error) {
@@ -42,6 +65,20 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             out.Help = true;
         } else if (name == "--until-online" && !value) {
             out.UntilOnline = true;
+        } else if (name == "--cancel-all" && !value) {
+            out.CancelAll = true;
+        } else if (name == "--order" || name == "--risk") {
+            const auto v = takeValue();
+            if (!v) {
+                return false;
+            }
+            if (name == "--risk") {
+                out.RiskFile = *v;
+            } else if (!ParseOrderSpec(*v, error)) {
+                return false;
+            } else {
+                out.Orders.push_back(*v);
+            }
         } else if (name == "--seconds") {
             const auto v = takeValue();
             int seconds = 0;
@@ -100,6 +137,8 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
 std::string ConsoleUsage() {
     return "Usage: vorlen-console [--settings FILE] [--seconds N] [--until-online] [--dump DIR]\n"
            "                     [--expert ISIN [--strategy FILE [--param NAME=VALUE]...]]\n"
+           "                     [--order \"buy|sell ISIN QTY PRICE CLIENT\"]... [--cancel-all]\n"
+           "                     [--risk FILE]\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
            "a saved-settings FILE), finds the gateway installation through the registry, starts\n"
@@ -125,11 +164,20 @@ std::string ConsoleUsage() {
            "  --strategy FILE  the expert runs the Lua strategy FILE (see docs/strategies.md);\n"
            "                   its orders are refused while the terminal has no risk gate\n"
            "  --param N=V      sets the strategy's parameter N (declared in its params table)\n"
+           "  --order SPEC     once on-line, place the limit order SPEC (repeatable; CLIENT as\n"
+           "                   the account table shows it); every order passes the risk gate,\n"
+           "                   and attempts, refusals and replies are journal lines, also kept\n"
+           "                   in orders_YYYY-MM-DD.log beside the saved settings\n"
+           "  --cancel-all     once the orders have their replies: cancel every own active\n"
+           "                   order and stop trading (the kill switch)\n"
+           "  --risk FILE      the risk limits (default: risk_limits.txt beside the saved\n"
+           "                   settings, else the built-in limits)\n"
            "\n"
            "Exit codes: 0 done; 1 bad arguments or strategy parameters; 2 an error box, no\n"
            "futures ISIN for --expert, or a strategy that could not be read, loaded or\n"
            "started; 3 --until-online ran out of time; 4 the gateway environment did not\n"
-           "open; 5 the dump could not be written; 128+N ended by signal N.\n"
+           "open; 5 the dump could not be written, or an order or cancel was refused or failed;\n"
+           "128+N ended by signal N.\n"
            "\n"
            "On systems without a registry the installation is read from a registry export file:\n"
            "$VORLEN_REGISTRY, else ~/.config/vorlen/registry.reg, else /etc/vorlen/registry.reg.\n";

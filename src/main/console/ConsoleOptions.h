@@ -1,5 +1,7 @@
 #pragma once
 
+#include "orders/RiskGate.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +23,13 @@ struct TConsoleOptions {
     // what the script declares once it is loaded).
     std::string StrategyFile;
     std::vector<std::string> StrategyParams;
+    // Orders placed once on-line, in order, each "buy|sell ISIN QTY PRICE CLIENT"; checked for
+    // their form here, for everything else by the risk gate.
+    std::vector<std::string> Orders;
+    // Throw the kill switch once the orders (if any) have their replies.
+    bool CancelAll = false;
+    // The risk limits file; empty: risk_limits.txt beside the saved settings, if there is one.
+    std::string RiskFile;
     bool Help = false;
 };
 
@@ -30,6 +39,7 @@ inline constexpr int kExitErrorBox = 2;      // an error box, or no futures for 
 inline constexpr int kExitNotOnline = 3;     // --until-online, but the time ran out first
 inline constexpr int kExitNoEnvironment = 4; // the gateway environment did not open
 inline constexpr int kExitDumpFailed = 5;    // the run went well, the tables could not be written
+inline constexpr int kExitOrderRefused = 5;  // an order or cancel was refused or failed
 // A signal ends the run through the shutdown order with 128 + its number, as shells expect.
 
 // False with `error` set when the arguments make no sense.
@@ -37,5 +47,9 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                          std::string& error);
 
 std::string ConsoleUsage();
+
+// One --order value as an order; nothing (with `error`) when it is not of the form
+// "buy|sell ISIN QTY PRICE CLIENT".
+std::optional<orders::TOrderRequest> ParseOrderSpec(const std::string& spec, std::string& error);
 
 } // namespace vorlen

@@ -2,6 +2,7 @@
 
 #include "connections/Connection.h"
 #include "main/ConnectorPort.h"
+#include "main/console/ConsoleOrders.h"
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
 #include "platform/FormatSettings.h"
@@ -301,6 +302,24 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         }
     }
 
+    int orderCode = 0;
+    if (code == 0 && (!options.Orders.empty() || options.CancelAll)) {
+        // Orders only once every stream is on-line: the gate needs the account table, the
+        // positions and the reference rows complete.
+        ui::WaitAndDrainUntil([&] { return watcher->StopRequested() || view.Online(); });
+        const std::filesystem::path dataDir =
+            !settingsFile.empty() ? PathFromUtf8(settingsFile).parent_path()
+                                  : PathFromUtf8(platform::ExecutableDir()) / "saving";
+        if (view.Online()) {
+            orderCode = RunConsoleOrders(
+                options, *port, view.Journal(), dataDir, [&] { return watcher->StopRequested(); },
+                err);
+        }
+        if (orderCode == kExitUsage) {
+            code = kExitUsage;
+        }
+    }
+
     if (code == 0) {
         // The expert is asked for once the window would offer "New expert", that is, in the
         // connected state; --until-online then waits for it to have started.
@@ -351,6 +370,10 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
                 }
             }
         }
+    }
+
+    if (code == 0) {
+        code = orderCode;
     }
 
     const auto stopStart = TClock::now();

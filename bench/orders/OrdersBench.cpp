@@ -1,0 +1,200 @@
+// What the risk gate adds to posting an order, and how long an order takes to come back
+// answered, with the terminal's core in this process against the offline exchange.
+//
+// Post alone: TCGTRConnection::AddOrder with a ready record. Gate + post: the desk's Place,
+// which reads the replica's facts, runs the gate and posts the same way. Both post limit orders
+// resting far from the market, in alternating rounds, so neither side gets a warmer router. The
+// round trip: Place until the desk has taken the exchange's reply.
+//
+// After each round the exchange fills every resting order, so a round starts with few active
+// orders, as a trader's day does (the gate's default allows 20).
+//
+//   bench_orders [orders per side and round, 20] [rounds, 10]
+//            prints, last, "gate_overhead_vs_post: <ratio>" and "order_roundtrip_us_p50: <n>"
+
+#include "../../tests/e2e/SimHarness.h"
+#include "main/ConnectorPort.h"
+#include "main/console/ConsoleTerminal.h"
+#include "orders/OrderDesk.h"
+#include "orders/TrTransport.h"
+#include "platform/Module.h"
+#include "platform/Thread.h"
+#include "store/Storage.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+using namespace vorlen;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+bool DrainUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
+    const auto until = Clock::now() + limit;
+    while (Clock::now() < until) {
+        ui::DrainUiQueue();
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return false;
+}
+
+template <std::size_t N>
+void Put(char (&dst)[N], const std::string& src) {
+    std::memset(dst, 0, N);
+    std::memcpy(dst, src.data(), std::min(src.size(), N - 1));
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+
+    e2e::TSimInstall inst(0);
+    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1);
+    ui::MarkUiThread();
+    std::ostringstream journal, errors;
+    TConsoleDialogs dialogs(errors);
+    TScopedDialogs scoped(dialogs);
+    auto settings = std::make_unique<TSettingsModel>();
+    if (settings->Load(inst.SettingsFile).Status != TLoadStatus::Loaded) {
+        std::fprintf(stderr, "settings not loaded\n");
+        return 1;
+    }
+    TConsoleView view(journal, std::move(settings));
+    TConnectorPort* port = nullptr;
+    const TPortFactory makePort = ConnectorPortFactory();
+    auto controller = std::make_unique<TMainController>(
+        view,
+        [&](TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids) {
+            std::unique_ptr<TTerminalPort> created = makePort(memo, grids);
+            port = static_cast<TConnectorPort*>(created.get());
+            return created;
+        },
+        platform::ExecutableDir());
+    controller->FormCreate();
+    controller->Timer1Timer();
+    controller->Connect1Execute();
+    TCGConnector& conn = port->Connector();
+    if (!DrainUntil([&] { return view.Online() && conn.TRConn->PubState() == 3; })) {
+        std::fprintf(stderr, "not on-line\n%s", journal.str().c_str());
+        return 1;
+    }
+    conn.TRConn->TrMax = 1'000'000; // the bench measures posting, not the limiter
+
+    orders::TLimitsBook limits;
+    std::string error;
+    limits.Parse("* max_qty=10 max_pos=1000000 max_active=1000000 per_minute=1000000 "
+                 "per_day=1000000\n",
+                 error);
+    orders::TTrTransport transport(*conn.TRConn);
+    TCGStorage& store = *conn.Storage;
+    orders::TDeskInputs in;
+    orders::TStoreReader reader(store);
+    in.Facts = [&reader] { return reader.Read(); };
+    in.MarketData = [] { return orders::TLinkHealth::Online; };
+    orders::TOrderDesk desk(transport, limits, in, {}, nullptr);
+
+    const orders::TStoreFacts facts = orders::ReadStoreFacts(store);
+    const auto si = facts.Ref->Instruments.find("Si-12.26");
+    if (si == facts.Ref->Instruments.end()) {
+        std::fprintf(stderr, "no Si-12.26\n");
+        return 1;
+    }
+    const std::int32_t isinId = si->second.IsinId;
+    int price = 85000; // far below the market: every order rests
+    auto nextPrice = [&] { return price++; };
+
+    {
+        const auto t = Clock::now();
+        for (int i = 0; i < 20; ++i) {
+            reader.Read();
+        }
+        std::printf("store read: %.1f us\n",
+                    std::chrono::duration<double, std::micro>(Clock::now() - t).count() / 20);
+        TMarketData data;
+        const auto t2 = Clock::now();
+        for (int i = 0; i < 20; ++i) {
+            store.GetData(data);
+        }
+        std::printf("GetData: %.1f us\n",
+                    std::chrono::duration<double, std::micro>(Clock::now() - t2).count() / 20);
+    }
+    std::vector<double> postAlone, gated, roundTrips;
+    for (int r = 0; r < rounds; ++r) {
+        std::vector<std::uint32_t> ids;
+        auto t0 = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            TAddOrderParams p{};
+            Put(p.broker_code, "FZ00");
+            Put(p.client_code, "001");
+            Put(p.price, std::to_string(nextPrice()));
+            Put(p.comment, "vorlen");
+            p.isin_id = isinId;
+            p.dir = 1;
+            p.atype = 1;
+            p.amount = 1;
+            std::uint32_t id = transport.NextId();
+            p.ext_id = static_cast<std::int32_t>(id);
+            if (transport.PostAdd(id, isinId, p)) {
+                ids.push_back(id);
+            }
+        }
+        postAlone.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
+                            count);
+        t0 = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            desk.Place({"Si-12.26", orders::TSide::Buy, 1, nextPrice() * orders::kPriceScale,
+                        "FZ00001", false});
+        }
+        gated.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count() /
+                        count);
+        // Take every reply, so the next round starts with nothing outstanding.
+        DrainUntil([&] {
+            desk.Collect();
+            std::erase_if(ids, [&](std::uint32_t id) {
+                orders::TReply reply;
+                return transport.TakeReply(id, reply);
+            });
+            return ids.empty() && desk.Pending() == 0;
+        });
+
+        for (int i = 0; i < std::max(1, count / 4); ++i) {
+            const auto start = Clock::now();
+            desk.Place({"Si-12.26", orders::TSide::Buy, 1, nextPrice() * orders::kPriceScale,
+                        "FZ00001", false});
+            while (desk.Pending() != 0) {
+                ui::DrainUiQueue();
+                transport.WaitReply(1);
+                desk.Collect();
+            }
+            roundTrips.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+        inst.Control("fill now");
+        std::printf("round %d: post alone %.1f us, gate + post %.1f us per order\n", r + 1,
+                    postAlone.back(), gated.back());
+    }
+    std::printf("refused %zu, failed %zu, own orders %zu\n", desk.Refused(), desk.Failed(),
+                orders::ReadStoreFacts(store).Own.size());
+    std::printf("gate_overhead_vs_post: %.2f\n", Median(gated) / Median(postAlone));
+    std::printf("order_roundtrip_us_p50: %.0f\n", Median(roundTrips));
+
+    controller->FormClose();
+    controller.reset();
+    ui::UnmarkUiThread();
+    return 0;
+}

@@ -1,0 +1,151 @@
+#pragma once
+
+// The order path: every order and cancel of the trader (ticket, console, later strategies) goes
+// through here, past the risk gate, to the transaction connection; every attempt, refusal, post,
+// reply and cancel goes to the journal and the order log. The kill switch lives here too.
+
+#include "connections/TrConnection.h"
+#include "orders/KillSwitch.h"
+#include "orders/OrderLogFile.h"
+#include "orders/RiskGate.h"
+#include "orders/StoreView.h"
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vorlen::orders {
+
+// The exchange's answer to one posted message.
+struct TReply {
+    std::int32_t Code = 0;
+    std::int64_t OrderId = 0;
+};
+
+// Where orders go: the transaction connection in the program, a script in tests.
+class IOrderTransport {
+public:
+    virtual ~IOrderTransport() = default;
+    virtual std::uint32_t NextId() = 0;
+    virtual bool PostAdd(std::uint32_t trId, std::int32_t isinId, const TAddOrderParams& p) = 0;
+    virtual bool PostCancel(std::uint32_t trId, std::int32_t isinId, const TDelOrderParams& p) = 0;
+    // The reply of trId once it has arrived; false while it has not.
+    virtual bool TakeReply(std::uint32_t trId, TReply& out) = 0;
+    // Returns when a reply may have arrived, or after `ms`.
+    virtual void WaitReply(unsigned ms) = 0;
+    virtual TLinkHealth Health() = 0;
+};
+
+// What the desk asks of the rest of the terminal, each filled by whoever builds it.
+struct TDeskInputs {
+    std::function<TStoreFacts()> Facts;
+    std::function<TLinkHealth()> MarketData;
+    // The best price an order on `side` would trade against; nothing without a book.
+    std::function<std::optional<std::int64_t>(const std::string& isin, TSide side)> BestOpposite;
+    // Milliseconds of the wall clock; empty: std::chrono::system_clock.
+    std::function<std::int64_t()> NowMs;
+    // Stops every expert's strategy; the kill switch calls it first.
+    std::function<void()> StopStrategies;
+    // How long the kill switch waits for its cancels to be confirmed.
+    std::int64_t KillTimeoutMs = 5000;
+};
+
+enum class TPlaceStatus { Refused, Failed, Posted };
+
+struct TPlaceResult {
+    TPlaceStatus Status = TPlaceStatus::Refused;
+    std::uint32_t TrId = 0;
+    std::string Reason;
+};
+
+class TOrderDesk {
+public:
+    using TJournalFn = std::function<void(const std::string& text)>;
+
+    // `journal` gets each text (written without the desk's lock held); `log` may be null.
+    TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInputs inputs,
+               TJournalFn journal, TOrderLogFile* log);
+
+    TPlaceResult Place(const TOrderRequest& order);
+    // Cancels one own order; false when the gate or the connection refused it.
+    bool Cancel(std::int64_t orderId);
+    // Modify: the replacement is placed only once the exchange has confirmed the cancel.
+    bool Modify(std::int64_t orderId, const TOrderRequest& replacement);
+
+    // Takes the replies that have arrived and acts on them; also reports the kill switch.
+    void Collect();
+    // Replies still expected and not given up on.
+    std::size_t Pending() const;
+    // Gives up on the replies still expected: each counts as failed and is journalled as
+    // possibly live; a late reply is still taken, and the kill switch still waits for them.
+    void ExpirePending();
+
+    // "Снять все заявки и остановить торговлю".
+    void KillSwitch();
+    TKillPhase KillPhase() const;
+    std::optional<TKillReport> LastKillReport() const;
+    bool Rearm(bool confirmed);
+
+    std::size_t Refused() const;
+    std::size_t Failed() const;
+    IOrderTransport& Transport() { return FTransport; }
+
+private:
+    struct TPendingPost {
+        bool IsCancel = false;
+        std::int64_t OrderId = 0; // the order a cancel is for
+        TOrderRequest Order;      // what an add placed
+        std::int32_t IsinId = 0;
+        std::optional<TOrderRequest> Replacement; // a modify's new order
+        bool Expired = false; // given up on (counted failed) but still listened for
+        std::int32_t ExtId = 0;
+    };
+    using TLines = std::vector<std::string>;
+
+    std::int64_t Now() const;
+    TGateView View(const TStoreFacts& facts, const TOrderRequest* order) const;
+    std::vector<TOwnOrder> LiveOrders(const TStoreFacts& facts) const;
+    // Adds still without a reply whose order the orders log does not show yet (its ext_id is
+    // the transaction id): the ones that may rest on the book unseen.
+    std::vector<std::uint32_t> UnseenAdds(const TStoreFacts& facts) const;
+    TPlaceResult PlaceLocked(const TOrderRequest& order, TLines& lines);
+    bool CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TLines& lines,
+                      std::optional<TOrderRequest> replacement = {});
+    void OnReply(std::uint32_t trId, const TPendingPost& post, const TReply& reply, TLines& lines,
+                 std::vector<TOrderRequest>& replacements);
+    void CancelSeenAdds(TLines& lines);
+    void PollKill(TLines& lines);
+    void Emit(TLines& lines);
+
+    IOrderTransport& FTransport;
+    TLimitsBook FLimits;
+    TDeskInputs FIn;
+    TJournalFn FJournal;
+    TOrderLogFile* FLog;
+
+    mutable std::mutex FLock;
+    std::map<std::uint32_t, TPendingPost> FPending;
+    // Orders the exchange accepted; kept until the orders log shows them.
+    std::map<std::int64_t, TOwnOrder> FAccepted;
+    std::vector<TSentOrder> FSent;                          // the last minute's
+    mutable std::map<std::string, std::int64_t> FSentToday; // by client code, since FDayStartMs
+    TKillSwitch FKill;
+    std::optional<TKillReport> FKillReport;
+    std::size_t FRefused = 0;
+    std::size_t FFailed = 0;
+    bool FLogWarned = false;
+    // ext_id of an order is this base plus its transaction id modulo 1000: the orders log keeps
+    // earlier runs' orders, whose transaction ids began at 1 too, and an order must never be
+    // taken for one of them.
+    std::int32_t FExtBase = 0;
+    mutable std::int64_t FDayStartMs = 0;
+};
+
+// "покупка Si-3.27 1 по 92000, клиент FZ00001"
+std::string DescribeOrder(const TOrderRequest& order);
+
+} // namespace vorlen::orders

@@ -1,0 +1,23 @@
+#include "orders/OrderLogFile.h"
+
+#include "platform/FormatSettings.h"
+#include "platform/OwnerFile.h"
+
+#include <cstdio>
+
+namespace vorlen::orders {
+
+std::filesystem::path TOrderLogFile::FileFor(std::chrono::system_clock::time_point now) const {
+    const std::tm t = LocalTm(now);
+    char name[64];
+    std::snprintf(name, sizeof name, "orders_%04d-%02d-%02d.log", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday);
+    return FDir / name;
+}
+
+bool TOrderLogFile::Append(const std::string& journalLine,
+                           std::chrono::system_clock::time_point now) {
+    return platform::AppendOwnerOnlyFile(FileFor(now), journalLine + "\n");
+}
+
+} // namespace vorlen::orders

@@ -1,0 +1,80 @@
+#pragma once
+
+// The trader's own orders as the orders log tells them: one entry per order, whatever order the
+// log's rows came in and however often one was repeated.
+
+#include "orders/RiskGate.h"
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vorlen::orders {
+
+// What one orders-log row says, in the exchange's terms.
+struct TOrderLogRow {
+    std::int64_t OrderId = 0;
+    std::int32_t IsinId = 0;
+    std::string Client;
+    TSide Side = TSide::Buy;
+    std::int64_t Price = 0;
+    int Action = 0; // 0 cancelled, 1 placed, 2 traded
+    std::int64_t Amount =
+        0;                 // placed: the order's quantity; traded: the deal's; cancelled: the rest
+    std::int64_t Rest = 0; // what remained after this row's event
+    std::int64_t DealId = 0;
+    std::int64_t MomentNs = 0;
+    std::int64_t ExtId = 0; // the poster's own number: this terminal puts its transaction id there
+};
+
+enum class TOrderState { Placed, PartlyFilled, Filled, Cancelled };
+
+struct TOwnOrder {
+    std::int64_t OrderId = 0;
+    std::int32_t IsinId = 0;
+    std::string Client;
+    TSide Side = TSide::Buy;
+    std::int64_t Price = 0;
+    std::int64_t Amount = 0;
+    std::int64_t Filled = 0;
+    std::int64_t Rest = 0;
+    std::int64_t LastMomentNs = 0;
+    std::int64_t ExtId = 0;
+    TOrderState State = TOrderState::Placed;
+    bool Active() const {
+        return State == TOrderState::Placed || State == TOrderState::PartlyFilled;
+    }
+};
+
+// Orders by id. The remaining quantity only ever falls and a cancel is final, so the lowest rest
+// seen and any cancel row decide, whatever their order; deals count once per deal id.
+std::vector<TOwnOrder> DeriveOwnOrders(const std::vector<TOrderLogRow>& rows);
+
+// The same, fed one row at a time, so a reader that sees the log grow pays only for new rows.
+class TOwnOrderTracker {
+public:
+    void Add(const TOrderLogRow& row);
+    std::vector<TOwnOrder> Orders(bool activeOnly = false) const;
+    const std::set<std::int64_t>& ExtIds() const { return FExtIds; }
+    void Clear() { *this = TOwnOrderTracker{}; }
+
+private:
+    struct TAcc {
+        TOwnOrder Order;
+        bool Placed = false;
+        bool Cancelled = false;
+        std::int64_t MinRest = -1;
+        std::set<std::int64_t> Deals;
+    };
+    static TOwnOrder Finish(const TAcc& a);
+    std::map<std::int64_t, TAcc> FAcc;
+    std::set<std::int64_t> FActive; // ids of the orders that may still trade
+    std::set<std::int64_t> FExtIds;
+};
+
+// "выставлена", "частично исполнена", "исполнена", "снята".
+const char* StateText(TOrderState state);
+
+} // namespace vorlen::orders

@@ -1,0 +1,73 @@
+#pragma once
+
+// The limits the risk gate holds every order to: conservative built-in defaults, replaced per
+// client code and, under a client code, per instrument.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace vorlen::orders {
+
+// Prices travel in 1e-5 units, the finest step the exchange's prices carry.
+inline constexpr std::int64_t kPriceScale = 100000;
+
+// Decimal text ("92000", "1.25", "0,5") in 1e-5 units; nothing for text that is not a price or
+// has non-zero digits beyond the fifth decimal place.
+std::optional<std::int64_t> ParsePrice(const std::string& text);
+std::string FormatPrice(std::int64_t units);
+
+struct TRiskLimits {
+    std::int64_t MaxOrderQty = 10;
+    std::int64_t MaxPosition = 50;
+    std::int64_t MaxActive = 20;
+    std::int64_t MaxPerMinute = 60;
+    std::int64_t MaxPerDay = 500;
+    // Furthest distance from the best opposite price, in hundredths of a percent (500 = 5 %).
+    std::int64_t MaxDistanceBp = 500;
+    bool operator==(const TRiskLimits&) const = default;
+};
+
+// One line of the limits file may set any subset of the fields; the rest are inherited.
+struct TLimitsPatch {
+    std::optional<std::int64_t> MaxOrderQty, MaxPosition, MaxActive, MaxPerMinute, MaxPerDay,
+        MaxDistanceBp;
+    void ApplyTo(TRiskLimits& limits) const;
+    bool operator==(const TLimitsPatch&) const = default;
+};
+
+// The file, one rule a line, '#' starts a comment:
+//
+//   *              max_qty=10 max_pos=50 max_active=20 per_minute=60 per_day=500 distance_pct=5
+//   FZ00001        max_qty=5
+//   FZ00001 Si-3.27 max_pos=20
+//
+// The first word is "*" (every client code), a client code, or a client code followed by an
+// instrument's isin; then key=value pairs. The built-in defaults apply first, then "*", then the
+// client code's line, then its instrument's line. distance_pct takes up to two decimals.
+class TLimitsBook {
+public:
+    TRiskLimits For(const std::string& client, const std::string& isin) const;
+
+    void SetAll(const TLimitsPatch& p) { FAll = p; }
+    void SetClient(const std::string& client, const TLimitsPatch& p) { FClients[client] = p; }
+    void SetInstrument(const std::string& client, const std::string& isin, const TLimitsPatch& p) {
+        FInstruments[{client, isin}] = p;
+    }
+
+    // False with `error` (naming the line) when the text is not a limits file; the book is
+    // then left unchanged, so a damaged file never loosens a limit.
+    bool Parse(const std::string& text, std::string& error);
+    std::string Format() const;
+
+private:
+    TLimitsPatch FAll;
+    std::map<std::string, TLimitsPatch> FClients;
+    std::map<std::pair<std::string, std::string>, TLimitsPatch> FInstruments;
+};
+
+inline constexpr const char* kLimitsFileName = "risk_limits.txt";
+
+} // namespace vorlen::orders

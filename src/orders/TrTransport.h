@@ -1,0 +1,26 @@
+#pragma once
+
+// The desk's transport over the transaction connection: one event for every reply it waits for.
+
+#include "connections/TrConnection.h"
+#include "orders/OrderDesk.h"
+#include "platform/Events.h"
+
+namespace vorlen::orders {
+
+class TTrTransport final : public IOrderTransport {
+public:
+    explicit TTrTransport(TCGTRConnection& conn) : FConn(conn), FEvents(1) {}
+    std::uint32_t NextId() override;
+    bool PostAdd(std::uint32_t trId, std::int32_t isinId, const TAddOrderParams& p) override;
+    bool PostCancel(std::uint32_t trId, std::int32_t isinId, const TDelOrderParams& p) override;
+    bool TakeReply(std::uint32_t trId, TReply& out) override;
+    void WaitReply(unsigned ms) override { FEvents.WaitAnyFor(ms); }
+    TLinkHealth Health() override;
+
+private:
+    TCGTRConnection& FConn;
+    TEventSet FEvents;
+};
+
+} // namespace vorlen::orders

@@ -1,0 +1,171 @@
+// Orders from the console against the offline exchange: placed, refused by the gate before they
+// are posted, cancelled by the kill switch, and left unconfirmed when replies are withheld.
+
+#include "SimHarness.h"
+
+#include <algorithm>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace vorlen::e2e {
+namespace {
+
+// Si-12.26 trades around 92000 with a step of 1; these rest well below the market.
+const char* const kIsin = "Si-12.26";
+
+std::string Order(int price, int qty = 1) {
+    return "buy " + std::string(kIsin) + " " + std::to_string(qty) + " " + std::to_string(price) +
+           " FZ00001";
+}
+
+std::vector<std::string> Matching(const std::string& output, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& t : JournalTexts(output)) {
+        if (t.rfind(prefix, 0) == 0) {
+            out.push_back(t);
+        }
+    }
+    return out;
+}
+
+// The counter `name` of the router's "counters" reply; -1 when missing.
+long Counter(const std::string& reply, const std::string& name) {
+    const std::size_t at = reply.find(" " + name + "=");
+    return at == std::string::npos ? -1 : std::stol(reply.substr(at + name.size() + 2));
+}
+
+// The order numbers the exchange gave in its replies to the console's orders.
+std::vector<std::string> AcceptedIds(const std::string& output) {
+    const std::string key = "номер заявки ";
+    std::vector<std::string> ids;
+    for (const std::string& r : Matching(output, "Ответ на заявку")) {
+        if (const std::size_t at = r.find(key); at != std::string::npos) {
+            ids.push_back(r.substr(at + key.size(), r.find('.', at) - at - key.size()));
+        }
+    }
+    return ids;
+}
+
+fs::path OrderLog(const TSimInstall& inst) {
+    for (const auto& e : fs::directory_iterator(inst.Root)) {
+        if (e.path().filename().string().rfind("orders_", 0) == 0) {
+            return e.path();
+        }
+    }
+    return {};
+}
+
+TEST(ConsoleOrders, PlacedOrderIsInTheOrdersLogAndOwnOrdersRefusedOnesAreNeverPosted) {
+    TSimInstall inst(0);
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--seconds", "300", "--order",
+                           Order(91000), "--order", "buy Si-12.26 1 91000.5 FZ00001", "--order",
+                           Order(91001, 11), "--order", Order(91002) + "0"});
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntil([&] { return !Matching(run.Stdout(), "Заявки консоли:").empty(); }, 180s))
+        << run.Stdout() << run.Stderr();
+    const std::string counters = inst.Control("counters");
+    const std::string out = run.Stdout();
+
+    // Off step, over the quantity limit, and a client code the account table does not have.
+    const auto refusals = Matching(out, "Заявка отклонена: ");
+    ASSERT_EQ(refusals.size(), 3u) << out;
+    EXPECT_NE(refusals[0].find("не кратна шагу"), std::string::npos) << refusals[0];
+    EXPECT_NE(refusals[1].find("больше допустимого"), std::string::npos) << refusals[1];
+    EXPECT_NE(refusals[2].find("FZ000010"), std::string::npos) << refusals[2];
+    EXPECT_EQ(Counter(counters, "posts"), 1) << counters;
+    EXPECT_EQ(Counter(counters, "accepted"), 1) << counters;
+
+    const auto replies = Matching(out, "Ответ на заявку");
+    const auto ids = AcceptedIds(out);
+    ASSERT_EQ(ids.size(), 1u) << out;
+    const std::string orderId = ids[0];
+    EXPECT_EQ(Matching(out, "Своя заявка " + orderId +
+                                ": покупка Si-12.26 1 по 91000, клиент "
+                                "FZ00001, выставлена, остаток 1.")
+                  .size(),
+              1u)
+        << out;
+
+    // The order log beside the saved settings: owner-only, every step of the run in it.
+    const fs::path log = OrderLog(inst);
+    ASSERT_FALSE(log.empty());
+    struct stat st {};
+    ASSERT_EQ(stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const std::string logText = ReadFile(log);
+    for (const std::string& t : refusals) {
+        EXPECT_NE(logText.find(t), std::string::npos) << t;
+    }
+    EXPECT_NE(logText.find(replies[0]), std::string::npos);
+
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Wait(60s), 128 + SIGTERM);
+}
+
+TEST(ConsoleOrders, KillSwitchCancelsThreeRestingOrders) {
+    TSimInstall inst(0);
+    const fs::path dump = inst.Root / "dump";
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--until-online", "--dump",
+                           dump.string(), "--order", Order(91000), "--order", Order(91001),
+                           "--order", Order(91002), "--cancel-all"});
+    ASSERT_TRUE(run.Started());
+    EXPECT_EQ(run.Wait(180s), 0) << run.Stdout() << run.Stderr();
+    const std::string out = run.Stdout();
+    EXPECT_EQ(Matching(out, "Все заявки сняты, торговля остановлена.").size(), 1u) << out;
+    const auto ids = AcceptedIds(out);
+    ASSERT_EQ(ids.size(), 3u) << out;
+    // Every own active order goes, the ones placed before this run included.
+    const auto rows = TsvRows(dump / "orders_log.tsv");
+    ASSERT_FALSE(rows.empty());
+    const auto column = [&](const char* name) {
+        return std::find(rows[0].begin(), rows[0].end(), name) - rows[0].begin();
+    };
+    const auto action = column("public_action");
+    const auto id = column("public_order_id");
+    for (const std::string& orderId : ids) {
+        const auto reply = Matching(out, "Ответ на снятие заявки " + orderId + " ");
+        ASSERT_EQ(reply.size(), 1u) << orderId << "\n" << out;
+        EXPECT_NE(reply[0].find("код 0 "), std::string::npos) << reply[0];
+        const auto own = Matching(out, "Своя заявка " + orderId + ": покупка Si-12.26 1 по");
+        ASSERT_EQ(own.size(), 1u) << out;
+        EXPECT_NE(own[0].find(", снята, остаток 0."), std::string::npos) << own[0];
+        int placed = 0, removed = 0;
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            if (rows[i][id] == orderId) {
+                placed += rows[i][action] == "1" ? 1 : 0;
+                removed += rows[i][action] == "0" ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(placed, 1) << orderId;
+        EXPECT_EQ(removed, 1) << orderId;
+    }
+}
+
+TEST(ConsoleOrders, WithRepliesWithheldTheKillSwitchReportsThemUnconfirmed) {
+    TSimInstall inst(0);
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--until-online", "--order",
+                           Order(91000), "--order", Order(91001), "--order", Order(91002),
+                           "--cancel-all"});
+    ASSERT_TRUE(run.Started());
+    // The router comes up long before the replication snapshot is whole and orders may go.
+    ASSERT_TRUE(WaitUntil([&] { return inst.Control("withhold all").rfind("OK", 0) == 0; }));
+    EXPECT_EQ(run.Wait(180s), 5) << run.Stdout() << run.Stderr();
+    const std::string out = run.Stdout();
+    EXPECT_TRUE(Matching(out, "Все заявки сняты").empty()) << out;
+    // Each cancel went out and none was answered: every one of them is unconfirmed, the three
+    // orders of this run among them.
+    std::size_t sent = 0;
+    for (const std::string& t : Matching(out, "Снятие заявки ")) {
+        sent += t.find(" отправлено, транзакция ") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_GE(sent, 3u) << out;
+    EXPECT_EQ(Matching(out, "Снятие не подтверждено для заявок: " + std::to_string(sent) +
+                                ". Торговля остановлена.")
+                  .size(),
+              1u)
+        << out;
+}
+
+} // namespace
+} // namespace vorlen::e2e
