@@ -32,9 +32,11 @@ bool TTrTransport::TakeReply(std::uint32_t trId, TReply& out) {
 }
 
 TLinkHealth TTrTransport::Health() {
-    // TODO(health): the connection's ONLINE/STALE state replaces this once it lands; until
-    // then an active publisher is as close to "online" as the connection can tell.
-    return FConn.PubState() == CG_STATE_ACTIVE ? TLinkHealth::Online : TLinkHealth::Offline;
+    // Nothing can be posted without an active publisher, whatever the connection's health says.
+    if (FConn.PubState() != CG_STATE_ACTIVE) {
+        return TLinkHealth::Offline;
+    }
+    return FLinkHealth ? FLinkHealth() : TLinkHealth::Online;
 }
 
 } // namespace vorlen::orders

@@ -6,11 +6,16 @@
 #include "orders/OrderDesk.h"
 #include "platform/Events.h"
 
+#include <functional>
+
 namespace vorlen::orders {
 
 class TTrTransport final : public IOrderTransport {
 public:
-    explicit TTrTransport(TCGTRConnection& conn) : FConn(conn), FEvents(1) {}
+    // `linkHealth`: the connection's health as the terminal judges it (silence of the exchange
+    // included); without it only the publisher's own state counts.
+    explicit TTrTransport(TCGTRConnection& conn, std::function<TLinkHealth()> linkHealth = {})
+        : FConn(conn), FLinkHealth(std::move(linkHealth)), FEvents(1) {}
     std::uint32_t NextId() override;
     bool PostAdd(std::uint32_t trId, std::int32_t isinId, const TAddOrderParams& p) override;
     bool PostCancel(std::uint32_t trId, std::int32_t isinId, const TDelOrderParams& p) override;
@@ -20,6 +25,7 @@ public:
 
 private:
     TCGTRConnection& FConn;
+    std::function<TLinkHealth()> FLinkHealth;
     TEventSet FEvents;
 };
 

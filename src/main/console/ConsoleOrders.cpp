@@ -1,6 +1,7 @@
 #include "main/console/ConsoleOrders.h"
 
 #include "connections/Connection.h"
+#include "health/HealthMonitor.h"
 #include "orders/OrderDesk.h"
 #include "orders/TrTransport.h"
 #include "platform/FormatSettings.h"
@@ -74,18 +75,29 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
     if (!conn.TRConn || !conn.Storage) {
         return kExitOrderRefused;
     }
-    orders::TTrTransport transport(*conn.TRConn);
+    const THealthMonitor* health = conn.Health.get();
+    // The terminal's own judgement of each link: a connection that claims to be active while
+    // the exchange has gone silent is stale, and prices from it are not to be traded on.
+    const auto linkHealth = [health](THealthLink link) {
+        if (health == nullptr) {
+            return orders::TLinkHealth::Offline;
+        }
+        switch (health->State(link)) {
+        case THealthState::Online:
+            return orders::TLinkHealth::Online;
+        case THealthState::Stale:
+            return orders::TLinkHealth::Stale;
+        default:
+            return orders::TLinkHealth::Offline;
+        }
+    };
+    orders::TTrTransport transport(*conn.TRConn,
+                                   [linkHealth] { return linkHealth(THealthLink::Transactions); });
     TCGStorage& store = *conn.Storage;
-    TCGConnection* md = conn.MDConn.get();
     orders::TDeskInputs in;
     orders::TStoreReader reader(store);
     in.Facts = [&reader] { return reader.Read(); };
-    // TODO(health): the market-data connection's ONLINE/STALE state goes here once it lands;
-    // until then "every stream on-line" is what the connection can tell.
-    in.MarketData = [md] {
-        return md != nullptr && md->Online() ? orders::TLinkHealth::Online
-                                             : orders::TLinkHealth::Offline;
-    };
+    in.MarketData = [linkHealth] { return linkHealth(THealthLink::MarketData); };
     // TODO(book): the order book's best opposite price goes here once it lands; without a book
     // the gate's distance rule is not applied.
     in.BestOpposite = {};
