@@ -1,21 +1,24 @@
-// How many stream-data messages the terminal applies to its replica per second when the router
-// generates background activity as fast as its client drains it, against what a bare gateway
-// client takes from the same router setup in the same run.
+// Capacity: the highest background rate of the router that the terminal keeps up with, against
+// the same for a bare gateway client that copies every message into a hash map, in one run.
 //
-// Both sides go through the gateway library loaded the way the terminal loads it
-// (LoadCGateLibrary, OpenCGateEnvironment) and subscribe to the same listener settings, built by
-// the terminal's own subscription builder. Each side gets a fresh router of the same
-// configuration, alone, so neither competes with the other for the processor or for the router.
+// The rate steps up from kRates[0], doubling. At each step a fresh router of the shared
+// configuration (alone, so neither side competes with the other) is set to that rate and
+// watched for `seconds`: a side sustains it when it applied within 1% of the rows the router
+// queued to it and the 99th percentile of its lag behind the router (sampled every 100 ms:
+// rows queued but not yet applied, over the rate) stays under 10 ms. Both sides go through the
+// gateway library loaded the way the terminal loads it and subscribe with the same listener
+// settings, built by the terminal's own subscription builder.
 //
-// What is counted: the terminal's market-data connection registers its listeners through the
-// entry-point table, so the bench swaps the table's cg_lsn_new for one that registers a
-// forwarding callback. That callback counts a stream-data message only after the connection's
-// own callback has returned, that is after the store has applied it; the bare client counts the
-// same message type in its callback. The router's own count of rows queued to its one client
-// over the same window is printed beside each, as a check from the other end.
+// What is counted on the terminal's side: its market-data connection registers its listeners
+// through the entry-point table, so the bench swaps the table's cg_lsn_new for one that
+// registers a forwarding callback, which counts a stream-data message only after the
+// connection's own callback has returned, that is after the store has applied it.
 //
-//   bench_e2e [seconds per side and round, 2] [rounds, 3]
-//                            prints, last, "e2e_vs_raw: <ratio>"
+// Processor time per message is the process's (the connection's thread does all the work),
+// compared at the highest rate both sides sustained.
+//
+//   bench_e2e [seconds per step, 10]
+//       prints, last, "capacity_vs_bare: <ratio>" and "cpu_per_msg_vs_bare: <ratio>"
 
 #include "../../tests/e2e/SimHarness.h"
 #include "connections/Connection.h"
@@ -32,12 +35,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <regex>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -118,11 +125,21 @@ std::uint32_t CG_CALL CountingLsnNew(cg_conn_t* conn, const char* settings, CG_L
 struct TRawCounter {
     std::uint64_t Rows = 0;
     bool Online = false;
+    // Every message's bytes under its replication id: the least a client that keeps the data
+    // must do.
+    std::unordered_map<std::int64_t, std::vector<std::uint8_t>> Copy;
 };
 
 std::uint32_t CG_CALL CountRaw(cg_conn_t*, cg_listener_t*, cg_msg_t* msg, void* data) {
     auto* c = static_cast<TRawCounter*>(data);
     if (msg->type == CG_MSG_STREAM_CHANGED) {
+        const auto* m = reinterpret_cast<const cg_msg_streamdata_t*>(msg);
+        if (m->data != nullptr && m->data_size >= 8) {
+            std::int64_t id;
+            std::memcpy(&id, m->data, 8);
+            const auto* bytes = static_cast<const std::uint8_t*>(m->data);
+            c->Copy[id].assign(bytes, bytes + m->data_size);
+        }
         ++c->Rows;
     } else if (msg->type == CG_MSG_P2REPL_ONLINE) {
         c->Online = true;
@@ -134,17 +151,18 @@ struct TResult {
     std::uint64_t Messages = 0;   // counted by the client
     std::uint64_t RouterRows = 0; // rows the router queued over the same window
     double Seconds = 0;
+    double CpuSeconds = 0; // the process's, over the window
+    double LagP99Ms = 0;   // of the samples of rows queued but not yet applied
     bool Ok = false;
 
-    void Add(const TResult& r) {
-        Messages += r.Messages;
-        RouterRows += r.RouterRows;
-        Seconds += r.Seconds;
-        Ok = r.Ok;
-    }
     double PerSecond() const { return Seconds > 0 ? static_cast<double>(Messages) / Seconds : 0; }
-    double RouterPerSecond() const {
-        return Seconds > 0 ? static_cast<double>(RouterRows) / Seconds : 0;
+    double CpuPerMessage() const {
+        return Messages > 0 ? CpuSeconds / static_cast<double>(Messages) : 0;
+    }
+    bool Sustained() const {
+        return Ok && RouterRows > 0 &&
+               static_cast<double>(Messages) >= 0.99 * static_cast<double>(RouterRows) &&
+               LagP99Ms < 10;
     }
 };
 
@@ -152,7 +170,53 @@ Clock::time_point After(Clock::time_point t, double seconds) {
     return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-TResult RunRaw(TConnectorSettings s, const std::vector<std::string>& lsnSettings, double seconds) {
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// Watches one side for `seconds` at `rate`: `step` keeps the side going (returns after at most
+// a few milliseconds), `applied` counts what it has applied so far.
+TResult Watch(TRouter& router, double rate, double seconds, const std::function<void()>& step,
+              const std::function<std::uint64_t()>& applied) {
+    TResult r;
+    router.Inst.Control("rate " + std::to_string(static_cast<long long>(rate)));
+    const auto warm = After(Clock::now(), 0.5);
+    while (Clock::now() < warm) {
+        step();
+    }
+    const std::uint64_t routerStart = router.Rows();
+    const std::uint64_t start = applied();
+    const double cpu0 = ProcessCpuSeconds();
+    const auto t0 = Clock::now();
+    const auto t1 = After(t0, seconds);
+    std::vector<double> lags;
+    auto next = After(t0, 0.1);
+    while (Clock::now() < t1) {
+        step();
+        if (Clock::now() >= next) {
+            const double queued = static_cast<double>(router.Rows() - routerStart);
+            const double done = static_cast<double>(applied() - start);
+            lags.push_back(std::max(0.0, queued - done) / rate * 1000.0);
+            next = After(Clock::now(), 0.1);
+        }
+    }
+    r.Seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    r.CpuSeconds = ProcessCpuSeconds() - cpu0;
+    r.Messages = applied() - start;
+    r.RouterRows = router.Rows() - routerStart;
+    if (!lags.empty()) {
+        std::sort(lags.begin(), lags.end());
+        r.LagP99Ms = lags[std::min(lags.size() - 1, lags.size() * 99 / 100)];
+    }
+    r.Ok = true;
+    return r;
+}
+
+TResult RunRaw(TConnectorSettings s, const std::vector<std::string>& lsnSettings, double rate,
+               double seconds) {
     TResult r;
     TRouter router;
     if (!router.Start()) {
@@ -211,25 +275,7 @@ TResult RunRaw(TConnectorSettings s, const std::vector<std::string>& lsnSettings
         pass();
     }
     if (online()) {
-        router.Inst.Control("rate max");
-        const auto warm = After(Clock::now(), 0.5);
-        while (Clock::now() < warm) {
-            pass();
-        }
-        const std::uint64_t routerStart = router.Rows();
-        const std::uint64_t start = total();
-        const auto t0 = Clock::now();
-        const auto t1 = After(t0, seconds);
-        while (Clock::now() < t1) {
-            pass();
-        }
-        const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-        const std::uint64_t got = total() - start;
-        const std::uint64_t routerRows = router.Rows() - routerStart;
-        r.Messages = got;
-        r.RouterRows = routerRows;
-        r.Seconds = elapsed;
-        r.Ok = true;
+        r = Watch(router, rate, seconds, pass, total);
     } else {
         std::fprintf(stderr, "raw: streams did not come on-line\n");
     }
@@ -244,21 +290,7 @@ TResult RunRaw(TConnectorSettings s, const std::vector<std::string>& lsnSettings
 
 // --- the terminal -------------------------------------------------------------------------------
 
-// Rows the replica holds at the end: a check that the messages counted did land in the store.
-std::uint64_t StoreRows(TCGStorage& store) {
-    TMarketData data;
-    store.GetData(data);
-    TCGStorage::TAccess access(store);
-    std::uint64_t n = 0;
-    for (const TStream& st : data.Streams) {
-        for (const TTable& t : st.Tables) {
-            n += access.Rows(t).Size();
-        }
-    }
-    return n;
-}
-
-TResult RunTerminal(TConnectorSettings s, const TSubscription& sub, double seconds) {
+TResult RunTerminal(TConnectorSettings s, const TSubscription& sub, double rate, double seconds) {
     TResult r;
     TRouter router;
     if (!router.Start()) {
@@ -283,26 +315,19 @@ TResult RunTerminal(TConnectorSettings s, const TSubscription& sub, double secon
     conn.Start();
     serve(Clock::now() + std::chrono::seconds(60), [&] { return conn.Online(); });
     if (conn.Online()) {
-        router.Inst.Control("rate max");
-        serve(After(Clock::now(), 0.5), [] { return false; });
-        const std::uint64_t routerStart = router.Rows();
-        const std::uint64_t start = gApplied.load();
-        const auto t0 = Clock::now();
-        serve(After(t0, seconds), [] { return false; });
-        const std::uint64_t got = gApplied.load() - start;
-        const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-        const std::uint64_t routerRows = router.Rows() - routerStart;
-        r.Messages = got;
-        r.RouterRows = routerRows;
-        r.Seconds = elapsed;
-        r.Ok = true;
+        r = Watch(
+            router, rate, seconds,
+            [] {
+                ui::DrainUiQueue();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            },
+            [] { return gApplied.load(); });
     } else {
         std::fprintf(stderr, "terminal: streams did not come on-line\n");
     }
     // WaitFor serves the UI queue itself while the thread writes its last journal lines.
     conn.Terminate();
     conn.WaitFor();
-    std::printf("terminal store rows: %llu\n", static_cast<unsigned long long>(StoreRows(store)));
     return r;
 }
 
@@ -328,9 +353,11 @@ TConnectorSettings DialogDefaults() {
 
 } // namespace
 
+// Rates tried, events per second of the router's background activity.
+constexpr double kRates[] = {2'000, 4'000, 8'000, 16'000, 32'000, 64'000, 128'000, 256'000};
+
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 10.0;
     ui::MarkUiThread();
 
     TStreamTree tree;
@@ -351,7 +378,7 @@ int main(int argc, char** argv) {
     }
 
     // The library and environment of one laid-out installation serve every connection of the
-    // run; each side's router has an installation (and ports) of its own.
+    // run; each step's router has an installation (and ports) of its own.
     const e2e::TSimInstall layout(0);
     TConnectorSettings s = DialogDefaults();
     std::string missing;
@@ -364,32 +391,55 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Rounds alternate the two sides, so that a machine whose load changes during the run
-    // weighs on both alike; the figures are totals over all rounds.
-    TResult raw, term;
     gRealLsnNew = CG().cg_lsn_new;
-    for (int round = 0; round < rounds; ++round) {
-        // The bare client with the entry-point table as the library filled it.
-        CG().cg_lsn_new = gRealLsnNew;
-        const TResult r = RunRaw(s, lsnSettings, seconds);
-        CG().cg_lsn_new = &CountingLsnNew;
-        const TResult e = RunTerminal(s, sub, seconds);
-        if (!r.Ok || !e.Ok) {
-            return 1;
+    double bareCapacity = 0, termCapacity = 0;
+    std::map<double, double> bareCpu, termCpu; // rate -> processor seconds per message
+    bool bareOn = true, termOn = true;
+    for (const double rate : kRates) {
+        if (!bareOn && !termOn) {
+            break;
         }
-        std::printf("round %d: raw %.0f/s, e2e %.0f/s\n", round + 1, r.PerSecond(), e.PerSecond());
-        raw.Add(r);
-        term.Add(e);
+        if (bareOn) {
+            CG().cg_lsn_new = gRealLsnNew;
+            const TResult r = RunRaw(s, lsnSettings, rate, seconds);
+            std::printf("bare %.0f/s: applied %.0f/s of %.0f/s, lag p99 %.1f ms, %.2f us/msg\n",
+                        rate, r.PerSecond(), static_cast<double>(r.RouterRows) / r.Seconds,
+                        r.LagP99Ms, r.CpuPerMessage() * 1e6);
+            bareOn = r.Sustained();
+            if (bareOn) {
+                bareCapacity = rate;
+                bareCpu[rate] = r.CpuPerMessage();
+            }
+        }
+        if (termOn) {
+            CG().cg_lsn_new = &CountingLsnNew;
+            const TResult r = RunTerminal(s, sub, rate, seconds);
+            std::printf("terminal %.0f/s: applied %.0f/s of %.0f/s, lag p99 %.1f ms, %.2f us/msg\n",
+                        rate, r.PerSecond(), static_cast<double>(r.RouterRows) / r.Seconds,
+                        r.LagP99Ms, r.CpuPerMessage() * 1e6);
+            termOn = r.Sustained();
+            if (termOn) {
+                termCapacity = rate;
+                termCpu[rate] = r.CpuPerMessage();
+            }
+        }
+        std::fflush(stdout);
     }
     CG().cg_lsn_new = gRealLsnNew;
-
     CG().cg_env_close();
     ui::UnmarkUiThread();
-    std::printf("raw_router_rows_per_s: %.0f\n", raw.RouterPerSecond());
-    std::printf("raw_msgs_per_s: %.0f\n", raw.PerSecond());
-    std::printf("e2e_router_rows_per_s: %.0f\n", term.RouterPerSecond());
-    std::printf("e2e_msgs_per_s: %.0f\n", term.PerSecond());
-    std::printf("e2e_vs_raw: %.3f\n",
-                raw.PerSecond() > 0 ? term.PerSecond() / raw.PerSecond() : 0.0);
+
+    // Processor time compared at the highest rate both sustained.
+    double cpuRatio = 0;
+    for (auto it = termCpu.rbegin(); it != termCpu.rend(); ++it) {
+        if (bareCpu.contains(it->first) && bareCpu[it->first] > 0) {
+            cpuRatio = it->second / bareCpu[it->first];
+            break;
+        }
+    }
+    std::printf("bare_capacity_per_s: %.0f\n", bareCapacity);
+    std::printf("terminal_capacity_per_s: %.0f\n", termCapacity);
+    std::printf("cpu_per_msg_vs_bare: %.2f\n", cpuRatio);
+    std::printf("capacity_vs_bare: %.2f\n", bareCapacity > 0 ? termCapacity / bareCapacity : 0.0);
     return 0;
 }

@@ -1,17 +1,19 @@
 // How many stream-data messages one connection takes from the router per second when the
-// router generates background activity as fast as the connection drains it. The baseline is a
-// plain copy of the same records in this process, so the ratio travels between machines.
+// router generates background activity as fast as the connection drains it, and the processor
+// time each message costs the router and the client's thread. Processor time, unlike the rate,
+// hardly depends on what else the machine runs.
 //
 //   bench_sim [seconds]      prints, last, "sim_msgs_per_s: <n>"
-
 #include "../../tests/sim/SimSupport.h"
 
 #include <atomic>
-#include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -33,39 +35,40 @@ std::uint32_t CG_CALL Count(cg_conn_t*, cg_listener_t*, cg_msg_t* msg, void* dat
     return 0;
 }
 
-// Baseline: copying one orders_aggr-sized record, as the library does for every row.
-void BM_CopyRecord(benchmark::State& state) {
-    std::vector<char> from(96, 'x');
-    std::vector<char> to(96);
-    for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), from.size());
-        benchmark::DoNotOptimize(to.data());
-        benchmark::ClobberMemory();
+// Processor time of a process, from /proc: user and system, in seconds.
+double ProcessCpuSeconds(long long pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (f == nullptr) {
+        return 0;
     }
-    state.SetItemsProcessed(state.iterations());
+    char text[1024] = {};
+    const std::size_t n = std::fread(text, 1, sizeof text - 1, f);
+    std::fclose(f);
+    text[n] = 0;
+    // The command name may hold spaces; the fields counted below start after its ')'.
+    const char* p = std::strrchr(text, ')');
+    if (p == nullptr) {
+        return 0;
+    }
+    unsigned long utime = 0, stime = 0;
+    if (std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) !=
+        2) {
+        return 0;
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
-BENCHMARK(BM_CopyRecord);
 
-struct Baseline : benchmark::ConsoleReporter {
-    double perSecond = 0;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) {
-            if (r.counters.count("items_per_second")) {
-                perSecond = r.counters.at("items_per_second");
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
-    int one = 1;
-    benchmark::Initialize(&one, argv);
-    Baseline baseline;
-    benchmark::RunSpecifiedBenchmarks(&baseline);
 
     simtest::OpenEnvironment();
     simtest::Router router("rate=max\n");
@@ -123,6 +126,8 @@ int main(int argc, char** argv) {
         pass();
     }
     const std::uint64_t start = total();
+    const double routerCpu0 = ProcessCpuSeconds(router.Pid());
+    const double clientCpu0 = ThreadCpuSeconds();
     const auto t0 = Clock::now();
     const auto t1 =
         t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -130,16 +135,19 @@ int main(int argc, char** argv) {
         pass();
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-    const double rate = static_cast<double>(total() - start) / elapsed;
+    const auto messages = static_cast<double>(total() - start);
+    const double rate = messages / elapsed;
+    const double routerCpu = ProcessCpuSeconds(router.Pid()) - routerCpu0;
+    const double clientCpu = ThreadCpuSeconds() - clientCpu0;
     std::printf("router counters: %s\n", router.Control("counters").c_str());
     for (cg_listener_t* l : lsn) {
         cg_lsn_destroy(l);
     }
     cg_conn_destroy(conn);
     router.Stop();
-    if (baseline.perSecond > 0) {
-        std::printf("sim_vs_record_copy_ratio: %.6f\n", rate / baseline.perSecond);
-    }
+    std::printf("sim_router_cpu_share: %.2f\n", routerCpu / elapsed);
+    std::printf("sim_client_cpu_us_per_msg: %.3f\n", messages > 0 ? clientCpu * 1e6 / messages : 0);
+    std::printf("sim_router_cpu_us_per_msg: %.3f\n", messages > 0 ? routerCpu * 1e6 / messages : 0);
     std::printf("sim_msgs_per_s: %.0f\n", rate);
     return 0;
 }

@@ -28,6 +28,7 @@ public:
     bool Running() const { return pid_ != 0; }
     int Port() const { return port_; }
     int ControlPort() const { return control_; }
+    long long Pid() const { return pid_; }
     std::string Folder() const { return dir_; }
     // One control command, its one-line reply ("" when the router cannot be reached).
     std::string Control(const std::string& command);
