@@ -1,5 +1,6 @@
 #include "gateway/Connector.h"
 
+#include "book/BookKeeper.h"
 #include "connections/Connection.h"
 #include "connections/TrConnection.h"
 #include "gateway/Cgate.h"
@@ -61,6 +62,8 @@ TCGConnector::TCGConnector(TConnectorHooks hooks) : FServices(std::move(hooks.Se
     cgSettings = TConnectorSettings{};
     cgEnv = false;
     Storage = std::make_unique<TCGStorage>();
+    Books = std::make_unique<TBookKeeper>(Storage->Mutex());
+    Storage->SetObserver(Books.get());
     MDConn = std::make_unique<TCGConnection>(*Storage, cgSettings, hooks.Journal);
     MDConn->SetOnConnected(std::move(hooks.OnConnected));
     UpdGrids = TUpdateGridsPtr(nullptr, TUpdateGridsDeleter{hooks.GridUpdater.StopAndFree});
@@ -167,6 +170,9 @@ void TCGConnector::StopGridUpdater() {
 }
 
 void TCGConnector::ReleaseStorage() {
+    if (Storage)
+        Storage->SetObserver(nullptr);
+    Books.reset();
     Storage.reset();
 }
 

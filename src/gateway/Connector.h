@@ -18,6 +18,7 @@ namespace vorlen {
 
 class TCGConnector;
 class TCGStorage;
+class TBookKeeper;
 class TCGConnection;
 class TCGTRConnection;
 // The grid updater (grids/UpdGrids.h) is not written yet. Until it is, the program that has grids
@@ -114,6 +115,8 @@ public:
     TConnectorSettings cgSettings{};
     bool cgEnv = false;
     std::unique_ptr<TCGStorage> Storage;
+    // The order books, following the store from its creation to its release.
+    std::unique_ptr<TBookKeeper> Books;
     std::unique_ptr<TCGConnection> MDConn;
     std::unique_ptr<TCGTRConnection> TRConn;
     TUpdateGridsPtr UpdGrids;

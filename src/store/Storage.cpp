@@ -49,6 +49,7 @@ struct TCGStorage::Impl {
     TEvent FEvent;
     bool CLTFut = false;
     bool FieldCompare = true;
+    TStoreObserver* Observer = nullptr; // observer hook
 
     TTable* TableAt(std::int32_t s, std::int64_t t) {
         if (s < 0 || static_cast<std::size_t>(s) >= MarData.Streams.size())
@@ -101,6 +102,13 @@ void TCGStorage::SetStreams(const std::vector<std::string>& names) {
     streams.resize(names.size());
     for (std::size_t i = 0; i < names.size(); ++i)
         streams[i].sName = names[i];
+    if (FImpl->Observer != nullptr) // observer hook
+        FImpl->Observer->OnStreams(names);
+}
+
+void TCGStorage::SetObserver(TStoreObserver* observer) {
+    TMutexGuard lock(FMutex);
+    FImpl->Observer = observer;
 }
 
 void TCGStorage::SetCLTFut(bool on) {
@@ -185,6 +193,8 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
             table.Values->Reset(std::move(layouts[i]));
         else
             table.Values = std::make_shared<TRows>(std::move(layouts[i]));
+        if (d.Observer != nullptr) // observer hook
+            d.Observer->OnTableDescribed(idx, t, *m);
     }
 }
 
@@ -237,6 +247,8 @@ void TCGStorage::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& st
     } else if (rec != nullptr) {
         rows.Remove(key);
     }
+    if (d.Observer != nullptr) // observer hook
+        d.Observer->OnRow(s, t, key, data, size, !keep);
     d.WakeExperts();
 }
 
@@ -248,6 +260,8 @@ void TCGStorage::LNClearTables(std::int32_t idx) {
     for (TTable& table : streams[static_cast<std::size_t>(idx)].Tables)
         if (table.Values)
             table.Values->Clear();
+    if (FImpl->Observer != nullptr) // observer hook
+        FImpl->Observer->OnStreamCleared(idx);
 }
 
 void TCGStorage::ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t size) {
@@ -267,6 +281,8 @@ void TCGStorage::ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t s
                 [&](const TRowView& row) { return VarAsInt64(row.Value(pos)) < rev; });
     }
     table->Rev = rev == std::numeric_limits<std::int64_t>::max() ? 0 : rev;
+    if (FImpl->Observer != nullptr) // observer hook
+        FImpl->Observer->OnDeletedCleared(idx, static_cast<std::int32_t>(clear.table_idx), rev);
 }
 
 namespace {

@@ -11,6 +11,7 @@
 #include "platform/Mutex.h"
 #include "store/CG_Types.h"
 #include "store/Rows.h"
+#include "store/StoreObserver.h"
 
 #include <array>
 #include <cstddef>
@@ -37,6 +38,10 @@ public:
     void SetCLTFut(bool on);
     // The grid updater's events, one per key table (0..6); an empty TEvent signals nothing.
     void SetGridEvents(const std::array<TEvent, kKeyTableCount>& events);
+
+    // A follower of the tables (the order books), told of every change under the lock; null
+    // detaches it. Set before the connection starts and cleared before the follower goes.
+    void SetObserver(TStoreObserver* observer);
 
     // Experts on the same instrument each register; every one of them is woken.
     bool RegEvent(std::int32_t Key, TEvent Event);

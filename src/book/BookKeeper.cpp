@@ -1,0 +1,519 @@
+#include "book/BookKeeper.h"
+
+#include "settings/Catalogue.h"
+#include "store/Functions.h"
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <map>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+
+namespace vorlen {
+
+namespace {
+
+enum class TKind { Aggr, OrdersLog, Position, Vm, Reference, Common };
+
+// The fields a kind of table is read by; positions resolved once per description.
+enum TRole : std::size_t {
+    kRev,
+    kIsin,
+    kPrice,
+    kVolume,
+    kDir,
+    kClient,
+    kOrderId,
+    kStepPrice,
+    kRoleCount
+};
+
+struct TFieldRef {
+    cg_field_desc_t Desc{};
+    std::string Type; // the description's type string outlives the call that gave it only here
+    bool Found = false;
+
+    TValue Read(const void* data, std::size_t size) const {
+        if (!Found)
+            return {};
+        cg_field_desc_t d = Desc;
+        d.fild_type = Type.c_str();
+        return FieldToVariant(d, data, size);
+    }
+};
+
+double AsDouble(const TValue& v) {
+    return std::visit(
+        [](const auto& x) -> double {
+            using X = std::decay_t<decltype(x)>;
+            if constexpr (std::is_arithmetic_v<X> && !std::is_same_v<X, bool>)
+                return static_cast<double>(x);
+            else
+                return 0;
+        },
+        v);
+}
+
+std::int64_t AsInt(const TValue& v) {
+    return std::visit(
+        [](const auto& x) -> std::int64_t {
+            using X = std::decay_t<decltype(x)>;
+            if constexpr (std::is_integral_v<X> && !std::is_same_v<X, bool>)
+                return static_cast<std::int64_t>(x);
+            else
+                return 0;
+        },
+        v);
+}
+
+struct TLevelSum {
+    std::int64_t Volume = 0;
+    int Rows = 0; // rows at this price: two rows with one price make one level of their sum
+};
+
+struct TLadder {
+    std::map<double, TLevelSum, std::greater<>> Bids;
+    std::map<double, TLevelSum> Asks;
+    std::uint64_t Stamp = 0;
+    std::chrono::system_clock::time_point Updated;
+    bool Touched = false;
+};
+
+struct TAggrRow {
+    std::int32_t Isin = 0;
+    int Side = -1; // 0 bid, 1 ask, -1 not a level
+    double Price = 0;
+    std::int64_t Volume = 0;
+    std::int64_t Rev = 0;
+};
+
+// A row of the header tables, reduced to what the header needs.
+struct TRec {
+    std::int32_t Isin = 0;
+    std::int64_t Rev = 0;
+    std::string Client;
+    double A = 0;       // price, average price, margin or minimum step
+    double B = 0;       // step price
+    std::int64_t N = 0; // position or resting volume
+    int Dir = 0;
+};
+
+struct THook {
+    TKind Kind;
+    int Depth = 0;
+    std::array<TFieldRef, kRoleCount> F;
+    std::unordered_map<std::int64_t, TAggrRow> Aggr;
+    std::unordered_map<std::int32_t, TLadder> Ladders;
+    // Keyed by replication id, except the orders log: by order id, the latest action only.
+    std::unordered_map<std::int64_t, TRec> Recs;
+};
+
+template <class Map>
+void AddLevel(Map& side, double price, std::int64_t volume) {
+    TLevelSum& l = side[price];
+    l.Volume += volume;
+    ++l.Rows;
+}
+
+template <class Map>
+void RemoveLevel(Map& side, double price, std::int64_t volume) {
+    const auto it = side.find(price);
+    if (it == side.end())
+        return;
+    it->second.Volume -= volume;
+    if (--it->second.Rows <= 0)
+        side.erase(it);
+}
+
+// Which tables the books follow, by stream and table name.
+bool Classify(std::string_view stream, std::string_view table, TKind& kind, int& depth) {
+    for (std::size_t d = 0; d < kDepthStreams.size(); ++d) {
+        if (stream == kDepthStreams[d]) {
+            kind = TKind::Aggr;
+            depth = kDepthValues[d];
+            return table == "orders_aggr";
+        }
+    }
+    if (stream == "FORTS_TRADE_REPL" && table == "orders_log")
+        kind = TKind::OrdersLog;
+    else if (stream == "FORTS_POS_REPL" && table == "position")
+        kind = TKind::Position;
+    else if (stream == "FORTS_VM_REPL" && (table == "fut_vm" || table == "opt_vm"))
+        kind = TKind::Vm;
+    else if (table == "fut_sess_contents" || table == "opt_sess_contents")
+        kind = TKind::Reference;
+    else if (stream == "FORTS_COMMON_REPL" && table == "common")
+        kind = TKind::Common;
+    else
+        return false;
+    return true;
+}
+
+// Field names per kind and role; empty where the kind does not read the role.
+std::array<std::string_view, kRoleCount> RoleNames(TKind kind) {
+    switch (kind) {
+    case TKind::Aggr:
+        return {"replRev", "isin_id", "price", "volume", "dir", "", "", ""};
+    case TKind::OrdersLog:
+        return {"replRev", "isin_id", "price",           "public_amount_rest",
+                "dir",     "",        "public_order_id", ""};
+    case TKind::Position:
+        return {"replRev", "isin_id", "waprice", "xpos", "", "client_code", "", ""};
+    case TKind::Vm:
+        return {"replRev", "isin_id", "vm", "", "", "client_code", "", ""};
+    case TKind::Reference:
+        return {"replRev", "isin_id", "min_step", "", "", "", "", "step_price"};
+    case TKind::Common:
+        return {"replRev", "isin_id", "price", "", "", "", "", ""};
+    }
+    return {};
+}
+
+} // namespace
+
+struct TBookKeeper::Impl {
+    std::vector<std::string> Streams;
+    std::vector<std::vector<std::unique_ptr<THook>>> Hooks; // [stream][table]
+    bool AggrChosen = false;
+    std::uint64_t Counter = 0;     // the source of every stamp
+    std::uint64_t GlobalStamp = 0; // a change that concerns every instrument
+    std::unordered_map<std::int32_t, std::uint64_t> IsinStamps; // header changes per instrument
+
+    THook* HookAt(std::int32_t s, std::int32_t t) const {
+        if (s < 0 || static_cast<std::size_t>(s) >= Hooks.size())
+            return nullptr;
+        const auto& tables = Hooks[static_cast<std::size_t>(s)];
+        if (t < 0 || static_cast<std::size_t>(t) >= tables.size())
+            return nullptr;
+        return tables[static_cast<std::size_t>(t)].get();
+    }
+
+    void TouchAll() { GlobalStamp = ++Counter; }
+    void TouchIsin(std::int32_t isin) { IsinStamps[isin] = ++Counter; }
+
+    // The book the snapshots read: the deepest chosen stream that has been described.
+    const THook* BookHook() const {
+        const THook* best = nullptr;
+        for (const auto& tables : Hooks)
+            for (const auto& h : tables)
+                if (h && h->Kind == TKind::Aggr && (best == nullptr || h->Depth > best->Depth))
+                    best = h.get();
+        return best;
+    }
+
+    void ApplyAggr(THook& h, std::int64_t replId, const void* data, std::size_t size, bool deleted);
+    void ApplyRec(THook& h, std::int64_t replId, const void* data, std::size_t size, bool deleted);
+    void DropRows(THook& h, std::int64_t belowRev, bool all);
+    void Fill(std::int32_t isin, TBookSnapshot& out) const;
+};
+
+void TBookKeeper::Impl::ApplyAggr(THook& h, std::int64_t replId, const void* data, std::size_t size,
+                                  bool deleted) {
+    const auto now = std::chrono::system_clock::now();
+    const auto touch = [&](std::int32_t isin) -> TLadder& {
+        TLadder& l = h.Ladders[isin];
+        l.Stamp = ++Counter;
+        l.Updated = now;
+        l.Touched = true;
+        return l;
+    };
+    const auto remove = [&](const TAggrRow& r) {
+        TLadder& l = touch(r.Isin);
+        if (r.Side == 0)
+            RemoveLevel(l.Bids, r.Price, r.Volume);
+        else if (r.Side == 1)
+            RemoveLevel(l.Asks, r.Price, r.Volume);
+    };
+    auto it = h.Aggr.find(replId);
+    if (deleted) {
+        if (it != h.Aggr.end()) {
+            remove(it->second);
+            h.Aggr.erase(it);
+        }
+        return;
+    }
+    TAggrRow row;
+    row.Rev = AsInt(h.F[kRev].Read(data, size));
+    row.Isin = static_cast<std::int32_t>(AsInt(h.F[kIsin].Read(data, size)));
+    row.Price = AsDouble(h.F[kPrice].Read(data, size));
+    row.Volume = AsInt(h.F[kVolume].Read(data, size));
+    const std::int64_t dir = AsInt(h.F[kDir].Read(data, size));
+    // A row without volume or with a direction other than buy (1) or sell (2) is no level.
+    row.Side = row.Volume <= 0 ? -1 : dir == 1 ? 0 : dir == 2 ? 1 : -1;
+    if (it != h.Aggr.end()) {
+        remove(it->second);
+        it->second = row;
+    } else {
+        h.Aggr.emplace(replId, row);
+    }
+    TLadder& l = touch(row.Isin);
+    if (row.Side == 0)
+        AddLevel(l.Bids, row.Price, row.Volume);
+    else if (row.Side == 1)
+        AddLevel(l.Asks, row.Price, row.Volume);
+}
+
+void TBookKeeper::Impl::ApplyRec(THook& h, std::int64_t replId, const void* data, std::size_t size,
+                                 bool deleted) {
+    if (h.Kind == TKind::OrdersLog) {
+        // The log only grows; each row is one action on an order, and the latest says what rests.
+        if (deleted)
+            return;
+        TRec r;
+        r.Rev = AsInt(h.F[kRev].Read(data, size));
+        r.Isin = static_cast<std::int32_t>(AsInt(h.F[kIsin].Read(data, size)));
+        r.A = AsDouble(h.F[kPrice].Read(data, size));
+        r.N = AsInt(h.F[kVolume].Read(data, size));
+        r.Dir = static_cast<int>(AsInt(h.F[kDir].Read(data, size)));
+        r.B = static_cast<double>(replId);
+        const std::int64_t order = AsInt(h.F[kOrderId].Read(data, size));
+        const auto it = h.Recs.find(order);
+        if (it != h.Recs.end() && it->second.B > r.B)
+            return; // an older action arriving late changes nothing
+        if (r.N > 0)
+            h.Recs[order] = r;
+        else if (it != h.Recs.end())
+            h.Recs.erase(it);
+        TouchIsin(r.Isin);
+        return;
+    }
+    const auto it = h.Recs.find(replId);
+    if (deleted) {
+        if (it != h.Recs.end()) {
+            TouchIsin(it->second.Isin);
+            h.Recs.erase(it);
+        }
+        return;
+    }
+    TRec r;
+    r.Rev = AsInt(h.F[kRev].Read(data, size));
+    r.Isin = static_cast<std::int32_t>(AsInt(h.F[kIsin].Read(data, size)));
+    r.A = AsDouble(h.F[kPrice].Read(data, size));
+    r.B = AsDouble(h.F[kStepPrice].Read(data, size));
+    r.N = AsInt(h.F[kVolume].Read(data, size));
+    if (const TValue c = h.F[kClient].Read(data, size); std::holds_alternative<std::string>(c))
+        r.Client = std::get<std::string>(c);
+    if (it != h.Recs.end() && it->second.Isin != r.Isin)
+        TouchIsin(it->second.Isin);
+    h.Recs[replId] = std::move(r);
+    TouchIsin(h.Recs[replId].Isin);
+}
+
+void TBookKeeper::Impl::DropRows(THook& h, std::int64_t belowRev, bool all) {
+    // The store keeps rows that have no revision field; so does the book.
+    if (!all && !h.F[kRev].Found)
+        return;
+    if (h.Kind == TKind::Aggr) {
+        for (auto it = h.Aggr.begin(); it != h.Aggr.end();) {
+            if (all || it->second.Rev < belowRev) {
+                const TAggrRow& r = it->second;
+                TLadder& l = h.Ladders[r.Isin];
+                if (r.Side == 0)
+                    RemoveLevel(l.Bids, r.Price, r.Volume);
+                else if (r.Side == 1)
+                    RemoveLevel(l.Asks, r.Price, r.Volume);
+                it = h.Aggr.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (all)
+            h.Ladders.clear();
+    } else {
+        std::erase_if(h.Recs, [&](const auto& kv) { return all || kv.second.Rev < belowRev; });
+    }
+    TouchAll();
+}
+
+void TBookKeeper::Impl::Fill(std::int32_t isin, TBookSnapshot& out) const {
+    out.IsinId = isin;
+    out.Bids.clear();
+    out.Asks.clear();
+    out.Positions.clear();
+    out.LastUpdate.reset();
+    out.LastDeal.reset();
+    out.MinStep.reset();
+    out.StepPrice.reset();
+    out.Depth = 0;
+    out.VmSubscribed = false;
+
+    const THook* book = BookHook();
+    out.Status = !AggrChosen       ? TBookStatus::NotSubscribed
+                 : book == nullptr ? TBookStatus::Waiting
+                                   : TBookStatus::Live;
+    const THook* orders = nullptr;
+    for (const auto& tables : Hooks) {
+        for (const auto& h : tables) {
+            if (!h)
+                continue;
+            switch (h->Kind) {
+            case TKind::OrdersLog:
+                orders = h.get();
+                break;
+            case TKind::Position:
+                for (const auto& [id, r] : h->Recs)
+                    if (r.Isin == isin)
+                        out.Positions.push_back({r.Client, r.N, r.A, std::nullopt});
+                break;
+            case TKind::Reference:
+                for (const auto& [id, r] : h->Recs) {
+                    if (r.Isin == isin) {
+                        out.MinStep = r.A;
+                        out.StepPrice = r.B;
+                    }
+                }
+                break;
+            case TKind::Common:
+                for (const auto& [id, r] : h->Recs)
+                    if (r.Isin == isin && r.A != 0)
+                        out.LastDeal = r.A;
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    std::sort(out.Positions.begin(), out.Positions.end(),
+              [](const TBookPosition& a, const TBookPosition& b) { return a.Client < b.Client; });
+    for (const auto& tables : Hooks) {
+        for (const auto& h : tables) {
+            if (!h || h->Kind != TKind::Vm)
+                continue;
+            out.VmSubscribed = true;
+            for (const auto& [id, r] : h->Recs)
+                for (TBookPosition& p : out.Positions)
+                    if (r.Isin == isin && r.Client == p.Client)
+                        p.VarMargin = p.VarMargin.value_or(0) + r.A;
+        }
+    }
+
+    if (book == nullptr)
+        return;
+    out.Depth = book->Depth;
+    const auto found = book->Ladders.find(isin);
+    if (found == book->Ladders.end())
+        return;
+    const TLadder& l = found->second;
+    if (l.Touched)
+        out.LastUpdate = l.Updated;
+    const auto depth = static_cast<std::size_t>(book->Depth);
+    // Own resting volume at a price; the orders log marks what the aggregate already counts.
+    const auto own = [&](int dir, double price) {
+        std::int64_t sum = 0;
+        if (orders != nullptr)
+            for (const auto& [id, r] : orders->Recs)
+                if (r.Isin == isin && r.Dir == dir && r.A == price)
+                    sum += r.N;
+        return sum;
+    };
+    for (const auto& [price, sum] : l.Bids) {
+        if (out.Bids.size() >= depth)
+            break;
+        out.Bids.push_back({price, sum.Volume, own(1, price)});
+    }
+    for (const auto& [price, sum] : l.Asks) {
+        if (out.Asks.size() >= depth)
+            break;
+        out.Asks.push_back({price, sum.Volume, own(2, price)});
+    }
+}
+
+TBookKeeper::TBookKeeper(TMutex& storeLock) : FLock(storeLock), FImpl(std::make_unique<Impl>()) {}
+
+TBookKeeper::~TBookKeeper() = default;
+
+bool TBookKeeper::Snapshot(std::int32_t isin_id, TBookSnapshot& out) const {
+    TMutexGuard lock(FLock);
+    const Impl& d = *FImpl;
+    std::uint64_t version = d.GlobalStamp;
+    if (const auto it = d.IsinStamps.find(isin_id); it != d.IsinStamps.end())
+        version = std::max(version, it->second);
+    if (const THook* book = d.BookHook()) {
+        if (const auto it = book->Ladders.find(isin_id); it != book->Ladders.end())
+            version = std::max(version, it->second.Stamp);
+    }
+    // Version 0 is "never filled", so the first snapshot always copies.
+    ++version;
+    if (out.IsinId == isin_id && out.Version == version)
+        return false;
+    d.Fill(isin_id, out);
+    out.Version = version;
+    return true;
+}
+
+void TBookKeeper::OnStreams(const std::vector<std::string>& names) {
+    Impl& d = *FImpl;
+    d.Streams = names;
+    d.Hooks.clear();
+    d.Hooks.resize(names.size());
+    d.AggrChosen = std::any_of(names.begin(), names.end(), [](const std::string& n) {
+        return std::find(kDepthStreams.begin(), kDepthStreams.end(), n) != kDepthStreams.end();
+    });
+    d.TouchAll();
+}
+
+void TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t table,
+                                   const cg_message_desc_t& desc) {
+    Impl& d = *FImpl;
+    if (stream < 0 || static_cast<std::size_t>(stream) >= d.Hooks.size() || table < 0)
+        return;
+    auto& tables = d.Hooks[static_cast<std::size_t>(stream)];
+    if (tables.size() <= static_cast<std::size_t>(table))
+        tables.resize(static_cast<std::size_t>(table) + 1);
+    auto& slot = tables[static_cast<std::size_t>(table)];
+    slot.reset();
+    d.TouchAll();
+    TKind kind{};
+    int depth = 0;
+    if (!Classify(d.Streams[static_cast<std::size_t>(stream)], desc.name ? desc.name : "", kind,
+                  depth))
+        return;
+    auto hook = std::make_unique<THook>();
+    hook->Kind = kind;
+    hook->Depth = depth;
+    const auto names = RoleNames(kind);
+    std::size_t n = 0;
+    for (const cg_field_desc_t* f = desc.fields; f != nullptr && n < desc.num_fields;
+         f = f->next, ++n) {
+        if (f->name == nullptr)
+            continue;
+        for (std::size_t r = 0; r < kRoleCount; ++r) {
+            if (!names[r].empty() && names[r] == f->name) {
+                TFieldRef& ref = hook->F[r];
+                ref.Desc = *f;
+                ref.Type = f->fild_type ? f->fild_type : "";
+                ref.Found = !ref.Type.empty();
+            }
+        }
+    }
+    slot = std::move(hook);
+}
+
+void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, std::int64_t replId,
+                        const void* data, std::size_t size, bool deleted) {
+    THook* h = FImpl->HookAt(stream, table);
+    if (h == nullptr)
+        return;
+    if (h->Kind == TKind::Aggr)
+        FImpl->ApplyAggr(*h, replId, data, size, deleted);
+    else
+        FImpl->ApplyRec(*h, replId, data, size, deleted);
+}
+
+void TBookKeeper::OnStreamCleared(std::int32_t stream) {
+    Impl& d = *FImpl;
+    if (stream < 0 || static_cast<std::size_t>(stream) >= d.Hooks.size())
+        return;
+    for (auto& h : d.Hooks[static_cast<std::size_t>(stream)])
+        if (h)
+            d.DropRows(*h, 0, true);
+}
+
+void TBookKeeper::OnDeletedCleared(std::int32_t stream, std::int32_t table, std::int64_t rev) {
+    if (THook* h = FImpl->HookAt(stream, table))
+        FImpl->DropRows(*h, rev, false);
+}
+
+} // namespace vorlen
