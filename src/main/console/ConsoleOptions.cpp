@@ -53,6 +53,15 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                 return false;
             }
             out.Seconds = seconds;
+        } else if (name == "--book") {
+            const auto v = takeValue();
+            if (!v)
+                return false;
+            if (v->empty()) {
+                error = "--book needs a non-empty value";
+                return false;
+            }
+            out.BookIsins.push_back(*v);
         } else if (name == "--dump" || name == "--settings" || name == "--expert") {
             const auto v = takeValue();
             if (!v) {
@@ -75,7 +84,7 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
 
 std::string ConsoleUsage() {
     return "Usage: vorlen-console [--settings FILE] [--seconds N] [--until-online] [--dump DIR]\n"
-           "                     [--expert ISIN]\n"
+           "                     [--expert ISIN] [--book ISIN]...\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
            "a saved-settings FILE), finds the gateway installation through the registry, starts\n"
@@ -98,10 +107,16 @@ std::string ConsoleUsage() {
            "  --expert ISIN    once connected, start one expert on the futures ISIN, chosen\n"
            "                   as the instrument chooser would; its journal lines go to\n"
            "                   standard output after its window caption and a blank\n"
+           "  --book ISIN      (repeatable) once connected, check that a futures or option\n"
+           "                   ISIN is listed; with --dump, also write DIR/book_ISIN.tsv (side,\n"
+           "                   price, volume, own resting volume; asks from the highest down,\n"
+           "                   then bids from the best down) and DIR/position_ISIN.tsv\n"
+           "                   (client_code, pos, waprice, mark, open_pnl, vm)\n"
            "\n"
-           "Exit codes: 0 done; 1 bad arguments; 2 an error box, or no futures ISIN for\n"
-           "--expert; 3 --until-online ran out of time; 4 the gateway environment did not\n"
-           "open; 5 the dump could not be written; 128+N ended by signal N.\n"
+           "Exit codes: 0 done; 1 bad arguments; 2 an error box, no futures ISIN for\n"
+           "--expert, or an ISIN of --book that no list holds; 3 --until-online ran out of\n"
+           "time; 4 the gateway environment did not open; 5 the dump could not be written;\n"
+           "128+N ended by signal N.\n"
            "\n"
            "On systems without a registry the installation is read from a registry export file:\n"
            "$VORLEN_REGISTRY, else ~/.config/vorlen/registry.reg, else /etc/vorlen/registry.reg.\n";

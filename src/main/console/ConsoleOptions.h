@@ -17,13 +17,15 @@ struct TConsoleOptions {
     std::string SettingsFile;
     // The futures (isin) of an expert started once connected; empty: no expert.
     std::string ExpertIsin;
+    // Instruments (isin) whose order books and positions --dump writes; each must be listed.
+    std::vector<std::string> BookIsins;
     bool Help = false;
 };
 
 // Exit codes beyond 0: a run that ended as asked.
-inline constexpr int kExitUsage = 1;         // the command line could not be read
-inline constexpr int kExitErrorBox = 2;      // an error box, or no futures for --expert
-inline constexpr int kExitNotOnline = 3;     // --until-online, but the time ran out first
+inline constexpr int kExitUsage = 1;     // the command line could not be read
+inline constexpr int kExitErrorBox = 2;  // an error box, no futures for --expert, an unknown --book
+inline constexpr int kExitNotOnline = 3; // --until-online, but the time ran out first
 inline constexpr int kExitNoEnvironment = 4; // the gateway environment did not open
 inline constexpr int kExitDumpFailed = 5;    // the run went well, the tables could not be written
 // A signal ends the run through the shutdown order with 128 + its number, as shells expect.

@@ -1,6 +1,8 @@
 #include "main/console/ConsoleTerminal.h"
 
+#include "book/BookKeeper.h"
 #include "main/ConnectorPort.h"
+#include "main/console/BookDump.h"
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
 #include "platform/FormatSettings.h"
@@ -75,6 +77,26 @@ int StartExpert(TMainController& controller, TConsoleView& view, const std::stri
     }
     err << std::flush;
     return kExitErrorBox;
+}
+
+// The instruments of --book, looked up once the lists are built; kExitErrorBox with the reason on
+// `err` for a code no list holds.
+int FindBooks(TTerminalPort& port, const std::vector<std::string>& isins,
+              std::vector<std::pair<std::string, std::int32_t>>& found, std::ostream& err) {
+    THeaders fut, opt;
+    TSHeaders spot;
+    port.GetHeaders(fut, opt, spot);
+    for (const std::string& isin : isins) {
+        const auto id = FindInstrument(fut, opt, isin);
+        if (!id) {
+            err << "vorlen-console: --book: no futures or option with isin \"" << isin
+                << "\" in the instrument lists\n"
+                << std::flush;
+            return kExitErrorBox;
+        }
+        found.emplace_back(isin, *id);
+    }
+    return 0;
 }
 
 } // namespace
@@ -205,17 +227,29 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         }
     }
 
+    std::vector<std::pair<std::string, std::int32_t>> books; // --book, once found
     if (code == 0) {
         // The expert is asked for once the window would offer "New expert", that is, in the
         // connected state; --until-online then waits for it to have started.
         bool expertPending = !options.ExpertIsin.empty();
+        bool booksPending = !options.BookIsins.empty();
         const auto connected = [&] { return view.Controls().FileNew1Menu; };
         for (;;) {
             ui::WaitAndDrainUntil([&] {
-                return watcher->StopRequested() || (expertPending && connected()) ||
-                       (!expertPending && options.UntilOnline && view.Online());
+                return watcher->StopRequested() ||
+                       ((expertPending || booksPending) && connected()) ||
+                       (!expertPending && !booksPending && options.UntilOnline && view.Online());
             });
-            if (!expertPending || watcher->StopRequested())
+            if (watcher->StopRequested())
+                break;
+            if (booksPending) {
+                booksPending = false;
+                code = FindBooks(*port, options.BookIsins, books, err);
+                if (code != 0)
+                    break;
+                continue;
+            }
+            if (!expertPending)
                 break;
             expertPending = false;
             code = StartExpert(controller, view, options.ExpertIsin, err);
@@ -232,6 +266,12 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             std::vector<TDumpFile> files = CollectDump(*port->Connector().Storage);
             for (TDumpFile& f : CollectGridDump(view.GridTables()))
                 files.push_back(std::move(f));
+            if (books.size() < options.BookIsins.size() && code == 0)
+                err << "vorlen-console: --book: the instrument lists were not built; no book "
+                       "is written\n";
+            for (const auto& [isin, id] : books)
+                for (TDumpFile& f : CollectBookDump(*port->Connector().Books, isin, id))
+                    files.push_back(std::move(f));
             if (!WriteDump(PathFromUtf8(dumpDir), files, error)) {
                 err << "vorlen-console: " << error << '\n';
                 if (code == 0) {
