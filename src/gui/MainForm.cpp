@@ -1,6 +1,7 @@
 #include "gui/MainForm.h"
 
 #include "gui/AboutBox.h"
+#include "gui/BookForm.h"
 #include "gui/GridModel.h"
 #include "gui/ImageList.h"
 #include "gui/JournalPane.h"
@@ -79,6 +80,7 @@ TMainForm::~TMainForm() {
     // running into a store that is about to go.
     if (!FClosed) {
         FClosed = true;
+        DetachBooks();
         FController->FormClose();
     }
 }
@@ -116,6 +118,13 @@ void TMainForm::CreateActions() {
     FilesNew1 = NewAction("FilesNew1", QStringLiteral("Все эксперты"), QString(), 1);
     FilesNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     FilesNew1Tool = NewAction("FilesNew1Tool", QStringLiteral("Все эксперты"), QString(), 1);
+    BookNew1 = NewAction("BookNew1", QStringLiteral("С&такан"),
+                         QStringLiteral("Стакан|Открыть стакан инструмента"), -1);
+    BookNew1->setIcon(BookIcon());
+    BookNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    BookNew1Tool = NewAction("BookNew1Tool", QStringLiteral("Стакан"),
+                             QStringLiteral("Стакан|Открыть стакан инструмента"), -1);
+    BookNew1Tool->setIcon(BookIcon());
     HelpAbout1 = NewAction("HelpAbout1", QStringLiteral("&О программе..."),
                            QStringLiteral("О программе|Информация о программе"), -1);
     WindowCascade1 = NewAction("WindowCascade1", QStringLiteral("&Каскадом"), QString(), 17);
@@ -141,6 +150,8 @@ void TMainForm::CreateActions() {
     connect(FileNew1Tool, &QAction::triggered, this, &TMainForm::FileNew1Execute);
     connect(FilesNew1, &QAction::triggered, this, &TMainForm::FilesNew1Execute);
     connect(FilesNew1Tool, &QAction::triggered, this, &TMainForm::FilesNew1Execute);
+    connect(BookNew1, &QAction::triggered, this, &TMainForm::BookNew1Execute);
+    connect(BookNew1Tool, &QAction::triggered, this, &TMainForm::BookNew1Execute);
     connect(HelpAbout1, &QAction::triggered, this, &TMainForm::HelpAbout1Execute);
     connect(WindowCascade1, &QAction::triggered, this, &TMainForm::WindowCascade1Execute);
     connect(WindowTileHorizontal1, &QAction::triggered, this,
@@ -170,6 +181,8 @@ void TMainForm::CreateMenus() {
     Experts1->menuAction()->setStatusTip(QStringLiteral("Создание эксперта(ов)"));
     Experts1->addAction(FileNew1);
     Experts1->addAction(FilesNew1);
+    Experts1->addSeparator();
+    Experts1->addAction(BookNew1);
 
     Window1 = bar->addMenu(QStringLiteral("&Окна"));
     Window1->setObjectName(QStringLiteral("Window1"));
@@ -200,6 +213,7 @@ void TMainForm::CreateToolBar() {
     ToolBar1->addSeparator();
     ToolBar1->addAction(FileNew1Tool);
     ToolBar1->addAction(FilesNew1Tool);
+    ToolBar1->addAction(BookNew1Tool);
     ToolBar1->addSeparator();
     ToolBar1->addAction(WindowCascade1);
     ToolBar1->addAction(WindowTileHorizontal1);

@@ -39,6 +39,14 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions, QWidget* 
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(240, 216, 123, 25);
 
+    BookButton = new QPushButton(QStringLiteral("Стакан"), this);
+    BookButton->setObjectName(QStringLiteral("BookButton"));
+    BookButton->setGeometry(7, 7, 75, 25);
+    connect(BookButton, &QPushButton::clicked, this, [this] {
+        if (FExpert != nullptr)
+            emit BookRequested(FExpert->isin_id, QString::fromStdString(FExpert->Futisin));
+    });
+
     if (store != nullptr) {
         if (transactions != nullptr)
             FReplies = std::make_unique<TTrReplies>(*transactions);
