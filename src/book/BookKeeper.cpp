@@ -108,6 +108,17 @@ struct THook {
     std::unordered_map<std::int32_t, TLadder> Ladders;
     // Keyed by replication id, except the orders log: by order id, the latest action only.
     std::unordered_map<std::int64_t, TRec> Recs;
+    // Reference rows and last prices, one per instrument: isin_id -> key in Recs, so a
+    // snapshot does not walk tens of thousands of option series under the store's lock.
+    std::unordered_map<std::int32_t, std::int64_t> ByIsin;
+    bool Indexed() const { return Kind == TKind::Reference || Kind == TKind::Common; }
+    const TRec* ForIsin(std::int32_t isin) const {
+        const auto it = ByIsin.find(isin);
+        if (it == ByIsin.end())
+            return nullptr;
+        const auto rec = Recs.find(it->second);
+        return rec == Recs.end() ? nullptr : &rec->second;
+    }
 };
 
 template <class Map>
@@ -283,6 +294,9 @@ void TBookKeeper::Impl::ApplyRec(THook& h, std::int64_t replId, const void* data
     if (deleted) {
         if (it != h.Recs.end()) {
             TouchIsin(it->second.Isin);
+            if (const auto at = h.ByIsin.find(it->second.Isin);
+                at != h.ByIsin.end() && at->second == replId)
+                h.ByIsin.erase(at);
             h.Recs.erase(it);
         }
         return;
@@ -297,8 +311,11 @@ void TBookKeeper::Impl::ApplyRec(THook& h, std::int64_t replId, const void* data
         r.Client = std::get<std::string>(c);
     if (it != h.Recs.end() && it->second.Isin != r.Isin)
         TouchIsin(it->second.Isin);
+    const std::int32_t isin = r.Isin;
     h.Recs[replId] = std::move(r);
-    TouchIsin(h.Recs[replId].Isin);
+    if (h.Indexed())
+        h.ByIsin[isin] = replId;
+    TouchIsin(isin);
 }
 
 void TBookKeeper::Impl::DropRows(THook& h, std::int64_t belowRev, bool all) {
@@ -323,6 +340,7 @@ void TBookKeeper::Impl::DropRows(THook& h, std::int64_t belowRev, bool all) {
             h.Ladders.clear();
     } else {
         std::erase_if(h.Recs, [&](const auto& kv) { return all || kv.second.Rev < belowRev; });
+        std::erase_if(h.ByIsin, [&](const auto& kv) { return !h.Recs.contains(kv.second); });
     }
     TouchAll();
 }
@@ -358,17 +376,14 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, TBookSnapshot& out) const {
                         out.Positions.push_back({r.Client, r.N, r.A, std::nullopt});
                 break;
             case TKind::Reference:
-                for (const auto& [id, r] : h->Recs) {
-                    if (r.Isin == isin) {
-                        out.MinStep = r.A;
-                        out.StepPrice = r.B;
-                    }
+                if (const TRec* r = h->ForIsin(isin)) {
+                    out.MinStep = r->A;
+                    out.StepPrice = r->B;
                 }
                 break;
             case TKind::Common:
-                for (const auto& [id, r] : h->Recs)
-                    if (r.Isin == isin && r.A != 0)
-                        out.LastDeal = r.A;
+                if (const TRec* r = h->ForIsin(isin); r != nullptr && r->A != 0)
+                    out.LastDeal = r->A;
                 break;
             default:
                 break;

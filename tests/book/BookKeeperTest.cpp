@@ -3,6 +3,7 @@
 
 #include "book/BookKeeper.h"
 
+#include "book/BookView.h"
 #include "gateway/Cgate.h"
 #include "platform/FormatSettings.h"
 #include "store/Storage.h"
@@ -351,6 +352,45 @@ TEST(BookFigures, MarkAndOpenPnl) {
     EXPECT_DOUBLE_EQ(*OpenPnl(92010.0, 92000.25, -4, 12.5, 10.0), -48.75);
     EXPECT_FALSE(OpenPnl(92010.0, 92000.25, 4, 12.5, 0.0)) << "no step, no value";
     EXPECT_FALSE(OpenPnl(std::nullopt, 92000.25, 4, 12.5, 10.0));
+}
+
+TEST(BookView, LadderOrderAndFreshness) {
+    TBookSnapshot s;
+    s.Status = TBookStatus::Live;
+    s.Bids = {{100, 5, 2}, {99, 1, 0}};
+    s.Asks = {{101, 3, 0}, {102, 4, 1}};
+    const std::vector<TLadderRow> want = {
+        {"", "102", "4", "1", false, true},
+        {"", "101", "3", "", true, true},
+        {"5", "100", "", "2", true, false},
+        {"1", "99", "", "", false, false},
+    };
+    EXPECT_EQ(LadderRows(s), want);
+
+    const auto now = std::chrono::system_clock::now();
+    struct TFreshCase {
+        TBookStatus Status;
+        std::optional<std::chrono::seconds> Age;
+        std::string Starts;
+        bool Stale;
+    };
+    const std::vector<TFreshCase> cases = {
+        {TBookStatus::NotSubscribed, std::nullopt, std::string(kBookNotSubscribedText), true},
+        {TBookStatus::Waiting, std::nullopt, std::string(kBookWaitingText), true},
+        {TBookStatus::Live, std::chrono::seconds(1), "обновлено ", false},
+        {TBookStatus::Live, std::chrono::seconds(6), "обновлено ", true},
+    };
+    for (const TFreshCase& c : cases) {
+        s.Status = c.Status;
+        s.LastUpdate.reset();
+        if (c.Age)
+            s.LastUpdate = now - *c.Age;
+        const TBookStatusLine line = BookStatusLine(s, now);
+        EXPECT_EQ(line.Text.rfind(c.Starts, 0), 0u) << line.Text;
+        EXPECT_EQ(line.Stale, c.Stale) << line.Text;
+    }
+    s.Bids = {{103, 1, 0}};
+    EXPECT_NE(BookStatusLine(s, now).Text.find("не ниже"), std::string::npos) << "crossed";
 }
 
 } // namespace
