@@ -3,6 +3,7 @@
 // its market and the trader's orders move it, and the position is valued as by hand. Then the
 // console's --book files.
 
+#include "InProcessTerminal.h"
 #include "SimHarness.h"
 #include "book/BookKeeper.h"
 #include "connections/TrConnection.h"
@@ -57,34 +58,12 @@ using TSide = std::vector<std::pair<double, std::int64_t>>; // price, volume; be
 class BookE2E : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override {
-        FOldDir = fs::current_path();
-        setenv("VORLEN_REGISTRY", Inst.RegFile.c_str(), 1);
-        ui::MarkUiThread();
-        auto settings = std::make_unique<TSettingsModel>();
-        ASSERT_EQ(settings->Load(Inst.SettingsFile).Status, TLoadStatus::Loaded);
-        settings->SetDepth(GetParam());
-        View = std::make_unique<TConsoleView>(Journal, std::move(settings));
-        const TPortFactory makePort = ConnectorPortFactory();
-        Controller = std::make_unique<TMainController>(
-            *View,
-            [this, makePort](TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids) {
-                std::unique_ptr<TTerminalPort> created = makePort(memo, grids);
-                Port = static_cast<TConnectorPort*>(created.get());
-                return created;
-            },
-            platform::ExecutableDir());
-        Controller->FormCreate();
-        Controller->Timer1Timer();
-        Controller->Connect1Execute();
-        ASSERT_TRUE(Port != nullptr && Port->EnvOpen()) << Errors.str();
-        ASSERT_TRUE(DrainUntil([this] { return View->Online(); })) << Journal.str();
+        Term = std::make_unique<TInProcessTerminal>(
+            Inst, [this](TSettingsModel& settings) { settings.SetDepth(GetParam()); });
+        ASSERT_TRUE(Term->Online()) << Term->Failure();
+        Port = &Term->Port();
     }
-    void TearDown() override {
-        Controller.reset();
-        ui::UnmarkUiThread();
-        unsetenv("VORLEN_REGISTRY");
-        fs::current_path(FOldDir);
-    }
+    void TearDown() override { Term.reset(); }
 
     TCGStorage& Store() { return *Port->Connector().Storage; }
     TBookKeeper& Books() { return *Port->Connector().Books; }
@@ -185,16 +164,8 @@ protected:
     }
 
     TSimInstall Inst{0};
-    std::ostringstream Journal;
-    std::ostringstream Errors;
-    TConsoleDialogs Dialogs{Errors};
-    TScopedDialogs Scoped{Dialogs};
-    std::unique_ptr<TConsoleView> View;
-    std::unique_ptr<TMainController> Controller;
+    std::unique_ptr<TInProcessTerminal> Term;
     TConnectorPort* Port = nullptr;
-
-private:
-    fs::path FOldDir;
 };
 
 TEST_P(BookE2E, BooksEqualTheRowsAsMarketAndOrdersMoveThemAndPositionsAreValued) {
