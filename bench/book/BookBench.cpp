@@ -114,11 +114,11 @@ private:
 
 struct TSide {
     explicit TSide(bool books) {
-        store.SetStreams({"FORTS_AGGR20_REPL"});
         if (books) {
             keeper = std::make_unique<TBookKeeper>(store.Mutex());
             store.SetObserver(keeper.get());
         }
+        store.SetStreams({"FORTS_AGGR20_REPL"});
         lsn.sName = "FORTS_AGGR20_REPL";
         store.SetTblsDesc(0, lsn, Scheme().Desc());
     }
@@ -150,6 +150,12 @@ void Run(benchmark::State& state, bool books) {
             state.ResumeTiming();
             side->Feed(batch, feed.Size());
             state.PauseTiming();
+        }
+        if (books) {
+            TBookSnapshot probe;
+            side->keeper->Snapshot(1, probe);
+            if (probe.Bids.empty() && probe.Asks.empty())
+                state.SkipWithError("the books did not follow the store");
         }
         side.reset();
         state.ResumeTiming();

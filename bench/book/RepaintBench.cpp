@@ -21,14 +21,27 @@ constexpr int kMeasureMs = 4000;
 
 constexpr int kWarmUpMs = 500;
 
-// Runs Qt's loop, serving the terminal's UI-call queue too, for `ms`.
-void Spin(QApplication& app, int ms) {
+// Runs Qt's loop, serving the terminal's UI-call queue too, for `ms`. With a form, returns its
+// repaints per second: repaints after the first over the time from the first to the last, so
+// that where the span starts and ends between two timer steps does not count.
+double Spin(QApplication& app, int ms, const gui::TBookForm* form = nullptr) {
     QElapsedTimer clock;
     clock.start();
+    std::uint64_t seen = form != nullptr ? form->Repaints() : 0, count = 0;
+    qint64 first = -1, last = -1;
     while (clock.elapsed() < ms) {
         ui::DrainUiQueue();
-        app.processEvents(QEventLoop::AllEvents, 5);
+        app.processEvents(QEventLoop::AllEvents, 1);
+        if (form != nullptr && form->Repaints() != seen) {
+            seen = form->Repaints();
+            last = clock.nsecsElapsed();
+            if (first < 0)
+                first = last;
+            else
+                ++count;
+        }
     }
+    return last > first ? static_cast<double>(count) * 1e9 / static_cast<double>(last - first) : 0;
 }
 
 std::uint64_t RowsSent(const e2e::TSimInstall& inst) {
@@ -62,13 +75,11 @@ double RepaintsPerSecond(int argc, char** argv) {
     form.show();
     inst.Control("rate max");
     Spin(app, kWarmUpMs); // the router reaches its pace
-    const std::uint64_t repaints = form.Repaints();
     const std::uint64_t rows = RowsSent(inst);
     QElapsedTimer clock;
     clock.start();
-    Spin(app, kMeasureMs);
+    const double rate = Spin(app, kMeasureMs, &form);
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
-    const double rate = static_cast<double>(form.Repaints() - repaints) / seconds;
     std::printf("book_sim_rows_per_s: %.0f\n",
                 static_cast<double>(RowsSent(inst) - rows) / seconds);
     inst.Control("rate 0");

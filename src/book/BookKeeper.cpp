@@ -1,10 +1,16 @@
 #include "book/BookKeeper.h"
 
+#include "gateway/Cgate.h"
 #include "settings/Catalogue.h"
 #include "store/Functions.h"
 
+#if defined(VORLEN_HAVE_ABSL)
+#include <absl/container/flat_hash_map.h>
+#endif
+
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string_view>
@@ -30,21 +36,83 @@ enum TRole : std::size_t {
     kRoleCount
 };
 
+#if defined(VORLEN_HAVE_ABSL)
+template <class K, class V>
+using THashMap = absl::flat_hash_map<K, V>;
+#else
+template <class K, class V>
+using THashMap = std::unordered_map<K, V>;
+#endif
+
+// How a field is read on the hot path: integers straight from their bytes, decimals through
+// the gateway's cg_bcd_get and the store's own scaling, anything else through FieldToVariant.
+enum class TRead : std::uint8_t { None, Signed, Unsigned, Decimal, Other };
+
 struct TFieldRef {
     cg_field_desc_t Desc{};
     std::string Type; // the description's type string outlives the call that gave it only here
-    bool Found = false;
+    TRead How = TRead::None;
+
+    void Resolve(const cg_field_desc_t& f) {
+        Desc = f;
+        Type = f.fild_type != nullptr ? f.fild_type : "";
+        const char t = Type.empty() ? '\0' : Type[0];
+        const bool width = f.size == 1 || f.size == 2 || f.size == 4 || f.size == 8;
+        How = Type.empty()           ? TRead::None
+              : t == 'i' && width    ? TRead::Signed
+              : t == 'u' && width    ? TRead::Unsigned
+              : t == 'd' || t == 's' ? TRead::Decimal
+                                     : TRead::Other;
+    }
+    bool Found() const { return How != TRead::None; }
 
     TValue Read(const void* data, std::size_t size) const {
-        if (!Found)
+        if (!Found())
             return {};
         cg_field_desc_t d = Desc;
         d.fild_type = Type.c_str();
         return FieldToVariant(d, data, size);
     }
+
+    // The field as an integer; 0 when it is missing or not one.
+    std::int64_t Int(const void* data, std::size_t size) const {
+        if (How != TRead::Signed && How != TRead::Unsigned)
+            return How == TRead::None ? 0 : AsIntValue(Read(data, size));
+        if (Desc.offset > size || Desc.size > size - Desc.offset)
+            return 0;
+        const auto* p = static_cast<const std::uint8_t*>(data) + Desc.offset;
+        std::uint64_t u = 0;
+        std::memcpy(&u, p, Desc.size);
+        if (How == TRead::Signed && Desc.size < 8) {
+            const unsigned shift = 64 - 8 * static_cast<unsigned>(Desc.size);
+            return static_cast<std::int64_t>(u << shift) >> shift;
+        }
+        return static_cast<std::int64_t>(u);
+    }
+
+    // The field as a number; 0 when it is missing or not one.
+    double Number(const void* data, std::size_t size) const {
+        if (How == TRead::Decimal) {
+            const auto bcdGet = CG().cg_bcd_get;
+            if (bcdGet == nullptr || Desc.offset > size || Desc.size > size - Desc.offset)
+                return 0;
+            std::int64_t mantissa = 0;
+            std::int8_t scale = 0;
+            if (bcdGet(static_cast<const std::uint8_t*>(data) + Desc.offset, &mantissa, &scale) !=
+                0)
+                return 0;
+            return ScaledDecimal(mantissa, scale);
+        }
+        if (How == TRead::Signed || How == TRead::Unsigned)
+            return static_cast<double>(Int(data, size));
+        return How == TRead::None ? 0 : AsDoubleValue(Read(data, size));
+    }
+
+    static std::int64_t AsIntValue(const TValue& v);
+    static double AsDoubleValue(const TValue& v);
 };
 
-double AsDouble(const TValue& v) {
+double TFieldRef::AsDoubleValue(const TValue& v) {
     return std::visit(
         [](const auto& x) -> double {
             using X = std::decay_t<decltype(x)>;
@@ -56,7 +124,7 @@ double AsDouble(const TValue& v) {
         v);
 }
 
-std::int64_t AsInt(const TValue& v) {
+std::int64_t TFieldRef::AsIntValue(const TValue& v) {
     return std::visit(
         [](const auto& x) -> std::int64_t {
             using X = std::decay_t<decltype(x)>;
@@ -68,25 +136,30 @@ std::int64_t AsInt(const TValue& v) {
         v);
 }
 
-struct TLevelSum {
+// One aggregated row as the book keeps it.
+struct TLevelRow {
+    std::int64_t ReplId = 0;
+    double Price = 0;
     std::int64_t Volume = 0;
-    int Rows = 0; // rows at this price: two rows with one price make one level of their sum
+    std::int64_t Rev = 0;
+    int Side = -1; // 0 bid, 1 ask, -1 not a level (no volume, or no known direction)
 };
 
+// An instrument's rows, in no order. A change of volume or price, which is most of what the
+// exchange sends, only rewrites its row; the rows are sorted into levels when a reader copies
+// the book, at most a few hundred rows twenty times a second.
 struct TLadder {
-    std::map<double, TLevelSum, std::greater<>> Bids;
-    std::map<double, TLevelSum> Asks;
+    std::int32_t Isin = 0;
+    std::vector<TLevelRow> Rows;
     std::uint64_t Stamp = 0;
     std::chrono::system_clock::time_point Updated;
     bool Touched = false;
 };
 
-struct TAggrRow {
-    std::int32_t Isin = 0;
-    int Side = -1; // 0 bid, 1 ask, -1 not a level
-    double Price = 0;
-    std::int64_t Volume = 0;
-    std::int64_t Rev = 0;
+// Where a row lives: its instrument's ladder and its place there.
+struct TRowRef {
+    TLadder* Ladder = nullptr;
+    std::uint32_t Index = 0;
 };
 
 // A row of the header tables, reduced to what the header needs.
@@ -104,8 +177,26 @@ struct THook {
     TKind Kind;
     int Depth = 0;
     std::array<TFieldRef, kRoleCount> F;
-    std::unordered_map<std::int64_t, TAggrRow> Aggr;
-    std::unordered_map<std::int32_t, TLadder> Ladders;
+    THashMap<std::int64_t, TRowRef> Aggr;
+    // Ladders stay where they are while rows point at them.
+    THashMap<std::int32_t, std::unique_ptr<TLadder>> Ladders;
+    TLadder& LadderOf(std::int32_t isin) {
+        auto& l = Ladders[isin];
+        if (!l) {
+            l = std::make_unique<TLadder>();
+            l->Isin = isin;
+        }
+        return *l;
+    }
+    // Takes row `ref` out of its ladder; the last row of the ladder moves into its place.
+    void Unlink(const TRowRef& ref) {
+        auto& rows = ref.Ladder->Rows;
+        if (ref.Index + 1 != rows.size()) {
+            rows[ref.Index] = rows.back();
+            Aggr[rows[ref.Index].ReplId].Index = ref.Index;
+        }
+        rows.pop_back();
+    }
     // Keyed by replication id, except the orders log: by order id, the latest action only.
     std::unordered_map<std::int64_t, TRec> Recs;
     // Reference rows and last prices, one per instrument: isin_id -> key in Recs, so a
@@ -120,23 +211,6 @@ struct THook {
         return rec == Recs.end() ? nullptr : &rec->second;
     }
 };
-
-template <class Map>
-void AddLevel(Map& side, double price, std::int64_t volume) {
-    TLevelSum& l = side[price];
-    l.Volume += volume;
-    ++l.Rows;
-}
-
-template <class Map>
-void RemoveLevel(Map& side, double price, std::int64_t volume) {
-    const auto it = side.find(price);
-    if (it == side.end())
-        return;
-    it->second.Volume -= volume;
-    if (--it->second.Rows <= 0)
-        side.erase(it);
-}
 
 // Which tables the books follow, by stream and table name.
 bool Classify(std::string_view stream, std::string_view table, TKind& kind, int& depth) {
@@ -185,7 +259,10 @@ std::array<std::string_view, kRoleCount> RoleNames(TKind kind) {
 } // namespace
 
 struct TBookKeeper::Impl {
+    static constexpr std::uint32_t kClockEvery = 63; // read the clock every 64 rows
     std::vector<std::string> Streams;
+    std::uint32_t ClockTick = 0;
+    std::chrono::system_clock::time_point Now = std::chrono::system_clock::now();
     std::vector<std::vector<std::unique_ptr<THook>>> Hooks; // [stream][table]
     bool AggrChosen = false;
     std::uint64_t Counter = 0;     // the source of every stamp
@@ -222,48 +299,50 @@ struct TBookKeeper::Impl {
 
 void TBookKeeper::Impl::ApplyAggr(THook& h, std::int64_t replId, const void* data, std::size_t size,
                                   bool deleted) {
-    const auto now = std::chrono::system_clock::now();
-    const auto touch = [&](std::int32_t isin) -> TLadder& {
-        TLadder& l = h.Ladders[isin];
+    // Reading the clock for every row would cost as much as the rest of this; the time is taken
+    // every so many rows here and at every snapshot, which is as fresh as anyone can see it.
+    if ((++ClockTick & kClockEvery) == 0)
+        Now = std::chrono::system_clock::now();
+    const auto touch = [&](TLadder& l) {
         l.Stamp = ++Counter;
-        l.Updated = now;
+        l.Updated = Now;
         l.Touched = true;
-        return l;
     };
-    const auto remove = [&](const TAggrRow& r) {
-        TLadder& l = touch(r.Isin);
-        if (r.Side == 0)
-            RemoveLevel(l.Bids, r.Price, r.Volume);
-        else if (r.Side == 1)
-            RemoveLevel(l.Asks, r.Price, r.Volume);
-    };
-    auto it = h.Aggr.find(replId);
     if (deleted) {
-        if (it != h.Aggr.end()) {
-            remove(it->second);
+        if (const auto it = h.Aggr.find(replId); it != h.Aggr.end()) {
+            const TRowRef ref = it->second;
+            touch(*ref.Ladder);
             h.Aggr.erase(it);
+            h.Unlink(ref);
         }
         return;
     }
-    TAggrRow row;
-    row.Rev = AsInt(h.F[kRev].Read(data, size));
-    row.Isin = static_cast<std::int32_t>(AsInt(h.F[kIsin].Read(data, size)));
-    row.Price = AsDouble(h.F[kPrice].Read(data, size));
-    row.Volume = AsInt(h.F[kVolume].Read(data, size));
-    const std::int64_t dir = AsInt(h.F[kDir].Read(data, size));
-    // A row without volume or with a direction other than buy (1) or sell (2) is no level.
+    TLevelRow row;
+    row.ReplId = replId;
+    row.Rev = h.F[kRev].Int(data, size);
+    const auto isin = static_cast<std::int32_t>(h.F[kIsin].Int(data, size));
+    row.Price = h.F[kPrice].Number(data, size);
+    row.Volume = h.F[kVolume].Int(data, size);
+    const std::int64_t dir = h.F[kDir].Int(data, size);
     row.Side = row.Volume <= 0 ? -1 : dir == 1 ? 0 : dir == 2 ? 1 : -1;
-    if (it != h.Aggr.end()) {
-        remove(it->second);
-        it->second = row;
-    } else {
-        h.Aggr.emplace(replId, row);
+    const auto [it, added] = h.Aggr.try_emplace(replId);
+    TRowRef& ref = it->second;
+    if (!added && ref.Ladder->Isin == isin) {
+        ref.Ladder->Rows[ref.Index] = row;
+        touch(*ref.Ladder);
+        return;
     }
-    TLadder& l = touch(row.Isin);
-    if (row.Side == 0)
-        AddLevel(l.Bids, row.Price, row.Volume);
-    else if (row.Side == 1)
-        AddLevel(l.Asks, row.Price, row.Volume);
+    if (!added) {
+        // The row moved to another instrument.
+        touch(*ref.Ladder);
+        const TRowRef old = ref;
+        h.Unlink(old);
+    }
+    TLadder& l = h.LadderOf(isin);
+    // Looked up again: Unlink may have written to the map.
+    h.Aggr.find(replId)->second = {&l, static_cast<std::uint32_t>(l.Rows.size())};
+    l.Rows.push_back(row);
+    touch(l);
 }
 
 void TBookKeeper::Impl::ApplyRec(THook& h, std::int64_t replId, const void* data, std::size_t size,
@@ -273,13 +352,13 @@ void TBookKeeper::Impl::ApplyRec(THook& h, std::int64_t replId, const void* data
         if (deleted)
             return;
         TRec r;
-        r.Rev = AsInt(h.F[kRev].Read(data, size));
-        r.Isin = static_cast<std::int32_t>(AsInt(h.F[kIsin].Read(data, size)));
-        r.A = AsDouble(h.F[kPrice].Read(data, size));
-        r.N = AsInt(h.F[kVolume].Read(data, size));
-        r.Dir = static_cast<int>(AsInt(h.F[kDir].Read(data, size)));
+        r.Rev = h.F[kRev].Int(data, size);
+        r.Isin = static_cast<std::int32_t>(h.F[kIsin].Int(data, size));
+        r.A = h.F[kPrice].Number(data, size);
+        r.N = h.F[kVolume].Int(data, size);
+        r.Dir = static_cast<int>(h.F[kDir].Int(data, size));
         r.B = static_cast<double>(replId);
-        const std::int64_t order = AsInt(h.F[kOrderId].Read(data, size));
+        const std::int64_t order = h.F[kOrderId].Int(data, size);
         const auto it = h.Recs.find(order);
         if (it != h.Recs.end() && it->second.B > r.B)
             return; // an older action arriving late changes nothing
@@ -302,11 +381,11 @@ void TBookKeeper::Impl::ApplyRec(THook& h, std::int64_t replId, const void* data
         return;
     }
     TRec r;
-    r.Rev = AsInt(h.F[kRev].Read(data, size));
-    r.Isin = static_cast<std::int32_t>(AsInt(h.F[kIsin].Read(data, size)));
-    r.A = AsDouble(h.F[kPrice].Read(data, size));
-    r.B = AsDouble(h.F[kStepPrice].Read(data, size));
-    r.N = AsInt(h.F[kVolume].Read(data, size));
+    r.Rev = h.F[kRev].Int(data, size);
+    r.Isin = static_cast<std::int32_t>(h.F[kIsin].Int(data, size));
+    r.A = h.F[kPrice].Number(data, size);
+    r.B = h.F[kStepPrice].Number(data, size);
+    r.N = h.F[kVolume].Int(data, size);
     if (const TValue c = h.F[kClient].Read(data, size); std::holds_alternative<std::string>(c))
         r.Client = std::get<std::string>(c);
     if (it != h.Recs.end() && it->second.Isin != r.Isin)
@@ -320,24 +399,24 @@ void TBookKeeper::Impl::ApplyRec(THook& h, std::int64_t replId, const void* data
 
 void TBookKeeper::Impl::DropRows(THook& h, std::int64_t belowRev, bool all) {
     // The store keeps rows that have no revision field; so does the book.
-    if (!all && !h.F[kRev].Found)
+    if (!all && !h.F[kRev].Found())
         return;
     if (h.Kind == TKind::Aggr) {
-        for (auto it = h.Aggr.begin(); it != h.Aggr.end();) {
-            if (all || it->second.Rev < belowRev) {
-                const TAggrRow& r = it->second;
-                TLadder& l = h.Ladders[r.Isin];
-                if (r.Side == 0)
-                    RemoveLevel(l.Bids, r.Price, r.Volume);
-                else if (r.Side == 1)
-                    RemoveLevel(l.Asks, r.Price, r.Volume);
-                it = h.Aggr.erase(it);
-            } else {
-                ++it;
+        if (all) {
+            h.Aggr.clear();
+            h.Ladders.clear();
+        } else {
+            for (auto& [isin, ladder] : h.Ladders) {
+                std::erase_if(ladder->Rows, [&](const TLevelRow& r) {
+                    if (r.Rev >= belowRev)
+                        return false;
+                    h.Aggr.erase(r.ReplId);
+                    return true;
+                });
+                for (std::uint32_t i = 0; i < ladder->Rows.size(); ++i)
+                    h.Aggr[ladder->Rows[i].ReplId] = {ladder.get(), i};
             }
         }
-        if (all)
-            h.Ladders.clear();
     } else {
         std::erase_if(h.Recs, [&](const auto& kv) { return all || kv.second.Rev < belowRev; });
         std::erase_if(h.ByIsin, [&](const auto& kv) { return !h.Recs.contains(kv.second); });
@@ -410,7 +489,7 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, TBookSnapshot& out) const {
     const auto found = book->Ladders.find(isin);
     if (found == book->Ladders.end())
         return;
-    const TLadder& l = found->second;
+    const TLadder& l = *found->second;
     if (l.Touched)
         out.LastUpdate = l.Updated;
     const auto depth = static_cast<std::size_t>(book->Depth);
@@ -423,15 +502,26 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, TBookSnapshot& out) const {
                     sum += r.N;
         return sum;
     };
-    for (const auto& [price, sum] : l.Bids) {
-        if (out.Bids.size() >= depth)
-            break;
-        out.Bids.push_back({price, sum.Volume, own(1, price)});
-    }
-    for (const auto& [price, sum] : l.Asks) {
-        if (out.Asks.size() >= depth)
-            break;
-        out.Asks.push_back({price, sum.Volume, own(2, price)});
+    // Rows sorted best first per side; rows at one price make one level of their sum.
+    std::vector<const TLevelRow*> rows;
+    rows.reserve(l.Rows.size());
+    for (const TLevelRow& r : l.Rows)
+        if (r.Side >= 0)
+            rows.push_back(&r);
+    std::sort(rows.begin(), rows.end(), [](const TLevelRow* a, const TLevelRow* b) {
+        if (a->Side != b->Side)
+            return a->Side < b->Side;
+        return a->Side == 0 ? a->Price > b->Price : a->Price < b->Price;
+    });
+    for (const TLevelRow* r : rows) {
+        auto& side = r->Side == 0 ? out.Bids : out.Asks;
+        if (!side.empty() && side.back().Price == r->Price) {
+            side.back().Volume += r->Volume;
+            continue;
+        }
+        if (side.size() >= depth)
+            continue;
+        side.push_back({r->Price, r->Volume, own(r->Side + 1, r->Price)});
     }
 }
 
@@ -441,13 +531,14 @@ TBookKeeper::~TBookKeeper() = default;
 
 bool TBookKeeper::Snapshot(std::int32_t isin_id, TBookSnapshot& out) const {
     TMutexGuard lock(FLock);
+    FImpl->Now = std::chrono::system_clock::now();
     const Impl& d = *FImpl;
     std::uint64_t version = d.GlobalStamp;
     if (const auto it = d.IsinStamps.find(isin_id); it != d.IsinStamps.end())
         version = std::max(version, it->second);
     if (const THook* book = d.BookHook()) {
         if (const auto it = book->Ladders.find(isin_id); it != book->Ladders.end())
-            version = std::max(version, it->second.Stamp);
+            version = std::max(version, it->second->Stamp);
     }
     // Version 0 is "never filled", so the first snapshot always copies.
     ++version;
@@ -496,10 +587,7 @@ void TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t table,
             continue;
         for (std::size_t r = 0; r < kRoleCount; ++r) {
             if (!names[r].empty() && names[r] == f->name) {
-                TFieldRef& ref = hook->F[r];
-                ref.Desc = *f;
-                ref.Type = f->fild_type ? f->fild_type : "";
-                ref.Found = !ref.Type.empty();
+                hook->F[r].Resolve(*f);
             }
         }
     }

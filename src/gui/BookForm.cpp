@@ -149,6 +149,9 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
     Timer->setInterval(kBookRefreshMs);
+    // A coarse timer may fire up to 5% early, which would let a busy book repaint more than
+    // 1000 / kBookRefreshMs times a second.
+    Timer->setTimerType(Qt::PreciseTimer);
     connect(Timer, &QTimer::timeout, this, &TBookForm::Refresh);
     Refresh();
     Timer->start();

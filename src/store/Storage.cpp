@@ -109,6 +109,13 @@ void TCGStorage::SetStreams(const std::vector<std::string>& names) {
 void TCGStorage::SetObserver(TStoreObserver* observer) {
     TMutexGuard lock(FMutex);
     FImpl->Observer = observer;
+    // A follower attached after the streams were named still learns them.
+    if (observer != nullptr && !FImpl->MarData.Streams.empty()) {
+        std::vector<std::string> names;
+        for (const TStream& stream : FImpl->MarData.Streams)
+            names.push_back(stream.sName);
+        observer->OnStreams(names);
+    }
 }
 
 void TCGStorage::SetCLTFut(bool on) {
