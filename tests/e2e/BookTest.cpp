@@ -30,15 +30,6 @@ namespace vorlen::e2e {
 
 namespace {
 
-bool DrainUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s) {
-    return WaitUntil(
-        [&] {
-            ui::DrainUiQueue();
-            return done();
-        },
-        limit);
-}
-
 double Num(const TValue& v) {
     return std::visit(
         [](const auto& x) -> double {
@@ -109,7 +100,7 @@ protected:
     TBookSnapshot CheckSettled(std::int32_t isin) {
         TBookSnapshot s;
         std::uint64_t seen = 0;
-        const bool settled = DrainUntil([&] {
+        const bool settled = Term->ServeUntil([&] {
             Books().Snapshot(isin, s);
             const bool same = s.Version == seen && !s.Bids.empty() && !s.Asks.empty();
             seen = s.Version;
@@ -156,8 +147,8 @@ protected:
         TCGTRConnection& tr = *Port->Connector().TRConn;
         tr.GetTrandID(id);
         TEventSet events(1);
-        ASSERT_TRUE(DrainUntil([&] { return tr.AddOrder(id, isin, p, events.Event(0)); }));
-        ASSERT_TRUE(DrainUntil([&] { return events.WaitAnyFor(10) == 0; }));
+        ASSERT_TRUE(Term->ServeUntil([&] { return tr.AddOrder(id, isin, p, events.Event(0)); }));
+        ASSERT_TRUE(Term->ServeUntil([&] { return events.WaitAnyFor(10) == 0; }));
         TReplData reply;
         ASSERT_TRUE(tr.GetReplData(id, reply));
         ASSERT_EQ(VarAsInteger(reply.Fields["code"].Data), 0);
@@ -186,7 +177,7 @@ TEST_P(BookE2E, BooksEqualTheRowsAsMarketAndOrdersMoveThemAndPositionsAreValued)
     ASSERT_GT(minStep, 0);
     // The header's figures by hand, from the replica's own position row and the best prices.
     const auto checkPnl = [&](TBookSnapshot& book, std::int64_t pos) {
-        ASSERT_TRUE(DrainUntil([&] {
+        ASSERT_TRUE(Term->ServeUntil([&] {
             Books().Snapshot(isin, book);
             return book.Positions.size() == 1 && book.Positions.front().Pos == pos;
         }));
