@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <map>
+#include <unordered_map>
 
 namespace vsim {
 
@@ -69,7 +71,15 @@ struct Fields {
 
 } // namespace
 
+struct Exchange::Book {
+    // Background volume by price, per side (0 bid, 1 ask).
+    std::map<std::int64_t, std::int64_t> background[2];
+    // Per depth and side: the rows the stream holds, price -> (row id, volume).
+    std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> shown[3][2];
+};
+
 struct Exchange::Handles {
+    std::unordered_map<std::int32_t, Book> books;
     Fields aggr[3];
     Fields ordlog;
     Fields deal;
@@ -122,36 +132,140 @@ Account* Exchange::FindAccount(std::string_view client) {
     return nullptr;
 }
 
-void Exchange::PutAggrLevel(const Instrument& ins, int side, int level) {
-    static const int kDepth[3] = {5, 20, 50};
-    const std::int64_t price =
-        side == 0 ? ins.mid - ins.step * (level + 1) : ins.mid + ins.step * (level + 1);
-    const auto volume = static_cast<std::int64_t>(1 + rng_() % 500);
-    const Time now = h_->now;
-    const std::uint64_t ns = ++h_->ns;
-    for (int d = 0; d < 3; ++d) {
-        if (level >= kDepth[d]) {
-            continue;
-        }
-        Fields& f = h_->aggr[d];
-        // A book nobody watches is not kept row by row; it is rebuilt from the instruments'
-        // prices when someone subscribes (Refresh).
-        if (h_->refreshing >= 0 ? d != h_->refreshing : !market_.HasSubscribers(*f.stream)) {
-            h_->aggrStale[d] = h_->aggrStale[d] || h_->refreshing < 0;
-            continue;
-        }
-        std::string& row = f.Clear();
-        PutInt(row.data(), f["isin_id"], ins.isin_id);
-        PutDecimal(&row[f["price"].offset], price, static_cast<std::int8_t>(5));
-        PutInt(row.data(), f["volume"], volume);
-        PutTime(&row[f["moment"].offset], now);
-        PutInt(row.data(), f["moment_ns"], static_cast<std::int64_t>(ns));
-        PutInt(row.data(), f["dir"], side + 1);
-        PutInt(row.data(), f["timestamp"], static_cast<std::int64_t>(ns));
-        PutInt(row.data(), f["sess_id"], kSession);
-        market_.UpsertCopy(*f.stream, f.table,
-                           static_cast<std::int64_t>(ins.isin_id) * 100 + side * 50 + level, row);
+namespace {
+
+constexpr int kDepth[3] = {5, 20, 50};
+constexpr int kLevels = 50; // levels of background volume per side around the middle price
+
+} // namespace
+
+// The price of background level `level` (0: best) on a side, from the current middle price.
+static std::int64_t LevelPrice(const Instrument& ins, int side, int level) {
+    return side == 0 ? ins.mid - ins.step * (level + 1) : ins.mid + ins.step * (level + 1);
+}
+
+std::int64_t Exchange::LevelVolume(const Instrument& ins, int side, std::int64_t price) {
+    auto& bg = h_->books[ins.isin_id].background[side];
+    auto it = bg.find(price);
+    if (it == bg.end()) {
+        it = bg.emplace(price, static_cast<std::int64_t>(1 + rng_() % 500)).first;
     }
+    std::int64_t own = 0;
+    for (const auto& [id, o] : resting_) {
+        if (o.isin_id == ins.isin_id && o.dir == side + 1 && o.price == price) {
+            own += o.rest;
+        }
+    }
+    return it->second + own;
+}
+
+bool Exchange::DepthWatched(int d) {
+    // A book nobody watches is not kept row by row; it is brought up to date when someone
+    // subscribes (Refresh).
+    if (h_->refreshing >= 0 ? d != h_->refreshing : !market_.HasSubscribers(*h_->aggr[d].stream)) {
+        h_->aggrStale[d] = h_->aggrStale[d] || h_->refreshing < 0;
+        return false;
+    }
+    return true;
+}
+
+void Exchange::WriteAggrRow(int d, const Instrument& ins, int side, std::int64_t id,
+                            std::int64_t price, std::int64_t volume) {
+    Fields& f = h_->aggr[d];
+    const std::uint64_t ns = ++h_->ns;
+    std::string& row = f.Clear();
+    PutInt(row.data(), f["isin_id"], ins.isin_id);
+    PutDecimal(&row[f["price"].offset], price, static_cast<std::int8_t>(5));
+    PutInt(row.data(), f["volume"], volume);
+    PutTime(&row[f["moment"].offset], h_->now);
+    PutInt(row.data(), f["moment_ns"], static_cast<std::int64_t>(ns));
+    PutInt(row.data(), f["dir"], side + 1);
+    PutInt(row.data(), f["timestamp"], static_cast<std::int64_t>(ns));
+    PutInt(row.data(), f["sess_id"], kSession);
+    market_.UpsertCopy(*f.stream, f.table, id, row);
+}
+
+// Background volume at one level changed: only the row of that price moves, when it is shown.
+void Exchange::PutAggrLevel(const Instrument& ins, int side, int level) {
+    const std::int64_t price = LevelPrice(ins, side, level);
+    h_->books[ins.isin_id].background[side][price] = static_cast<std::int64_t>(1 + rng_() % 500);
+    for (int d = 0; d < 3; ++d) {
+        if (level >= kDepth[d] || !DepthWatched(d)) {
+            continue;
+        }
+        auto& shown = h_->books[ins.isin_id].shown[d][side];
+        const auto it = shown.find(price);
+        if (it == shown.end()) {
+            continue; // beyond the depth once own orders are counted in
+        }
+        it->second.second = LevelVolume(ins, side, price);
+        WriteAggrRow(d, ins, side, it->second.first, price, it->second.second);
+    }
+}
+
+// Brings every watched depth of the instrument's book to what the middle price, the background
+// volumes and the trader's resting orders make it: rows of prices that left are deleted, new
+// prices get rows of their own, changed volumes are rewritten. Each side stays sorted and within
+// its depth. Bids stay below asks: a buy rests only below the best ask and a sell only above the
+// best bid (AddOrder fills anything else at once); the one exception left is the trader's own buy
+// and sell both resting at the middle price, a cross trade this market does not check for.
+void Exchange::PublishBook(const Instrument& ins) {
+    Book& book = h_->books[ins.isin_id];
+    for (int side = 0; side < 2; ++side) {
+        // Prices offered: the background levels and the trader's own, best first.
+        std::vector<std::int64_t> prices;
+        for (int level = 0; level < kLevels; ++level) {
+            prices.push_back(LevelPrice(ins, side, level));
+        }
+        for (const auto& [id, o] : resting_) {
+            if (o.isin_id == ins.isin_id && o.dir == side + 1) {
+                prices.push_back(o.price);
+            }
+        }
+        std::sort(prices.begin(), prices.end());
+        prices.erase(std::unique(prices.begin(), prices.end()), prices.end());
+        if (side == 0) {
+            std::reverse(prices.begin(), prices.end());
+        }
+        // Background volumes far from the market are forgotten.
+        auto& bg = book.background[side];
+        std::erase_if(bg, [&](const auto& kv) {
+            return kv.first < ins.mid - ins.step * (kLevels + 10) ||
+                   kv.first > ins.mid + ins.step * (kLevels + 10);
+        });
+        for (int d = 0; d < 3; ++d) {
+            if (!DepthWatched(d)) {
+                continue;
+            }
+            Fields& f = h_->aggr[d];
+            auto& shown = book.shown[d][side];
+            const std::size_t n = std::min<std::size_t>(prices.size(), kDepth[d]);
+            std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> next;
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::int64_t price = prices[i];
+                const std::int64_t volume = LevelVolume(ins, side, price);
+                const auto old = shown.find(price);
+                const std::int64_t id =
+                    old != shown.end() ? old->second.first : market_.NextId(*f.stream, f.table);
+                if (old == shown.end() || old->second.second != volume) {
+                    WriteAggrRow(d, ins, side, id, price, volume);
+                }
+                next[price] = {id, volume};
+            }
+            for (const auto& [price, row] : shown) {
+                if (next.find(price) == next.end()) {
+                    market_.Delete(*f.stream, f.table, row.first);
+                }
+            }
+            shown = std::move(next);
+        }
+    }
+}
+
+void Exchange::OwnOrdersChanged(const Instrument& ins) {
+    h_->now = LocalNow();
+    h_->ns = std::max<std::uint64_t>(h_->ns, EpochNs());
+    PublishBook(ins);
 }
 
 void Exchange::MoveMid(Instrument& ins, int ticks) {
@@ -161,6 +275,7 @@ void Exchange::MoveMid(Instrument& ins, int ticks) {
     }
     ins.mid = mid;
     MatchResting(ins);
+    PublishBook(ins);
     Fields& f = h_->common;
     std::string& row = f.Clear();
     PutInt(row.data(), f["sess_id"], kSession);
@@ -269,11 +384,7 @@ void Exchange::Refresh(std::string_view stream) {
         h_->now = LocalNow();
         h_->refreshing = d;
         for (std::size_t k : futures_) {
-            for (int side = 0; side < 2; ++side) {
-                for (int level = 0; level < 50; ++level) {
-                    PutAggrLevel(instruments_[k], side, level);
-                }
-            }
+            PublishBook(instruments_[k]);
         }
         h_->refreshing = -1;
     }

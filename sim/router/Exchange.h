@@ -117,12 +117,20 @@ public:
 
 private:
     struct Handles;
+    struct Book;
     void SeedInstruments();
     void SeedReference();
     void SeedTrader();
     void SeedMarketData();
     void SeedOtherStreams();
     void PutAggrLevel(const Instrument& ins, int side, int level);
+    void PublishBook(const Instrument& ins);
+    // The trader's resting orders on the instrument changed: its book shows them.
+    void OwnOrdersChanged(const Instrument& ins);
+    std::int64_t LevelVolume(const Instrument& ins, int side, std::int64_t price);
+    bool DepthWatched(int d);
+    void WriteAggrRow(int d, const Instrument& ins, int side, std::int64_t id, std::int64_t price,
+                      std::int64_t volume);
     void MoveMid(Instrument& ins, int ticks);
     void MatchResting(const Instrument& ins);
     Reply AddOrder(const char* data);

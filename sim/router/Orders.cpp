@@ -183,6 +183,7 @@ Reply Exchange::AddOrder(const char* d) {
         Fill(o, bid, o.rest);
     } else if (type == 1) {
         resting_[o.id] = o;
+        OwnOrdersChanged(*ins);
     } else {
         const std::int64_t rest = o.rest;
         o.rest = 0;
@@ -202,6 +203,9 @@ Reply Exchange::DelOrder(const char* d) {
     const std::int64_t rest = o.rest;
     o.rest = 0;
     OrderLogRow(o, 0, rest, 0, 0);
+    if (const Instrument* ins = FindInstrument(o.isin_id)) {
+        OwnOrdersChanged(*ins);
+    }
     return MakeReply("FORTS_MSG102", 0, o.id, rest);
 }
 

@@ -1,5 +1,6 @@
 #include "gateway/Connector.h"
 
+#include "book/BookKeeper.h"
 #include "connections/Connection.h"
 #include "connections/TrConnection.h"
 #include "gateway/Cgate.h"
@@ -66,6 +67,8 @@ TCGConnector::TCGConnector(TConnectorHooks hooks) : FServices(std::move(hooks.Se
     cgEnv = false;
     Health = std::make_unique<THealthMonitor>(hooks.Journal);
     Storage = std::make_unique<TCGStorage>();
+    Books = std::make_unique<TBookKeeper>(Storage->Mutex());
+    Storage->SetObserver(Books.get());
     MDConn = std::make_unique<TCGConnection>(*Storage, cgSettings, hooks.Journal);
     MDConn->SetOnConnected(std::move(hooks.OnConnected));
     MDConn->SetHealthFeed(&Health->Feed(THealthLink::MarketData));
@@ -216,6 +219,9 @@ void TCGConnector::StopGridUpdater() {
 }
 
 void TCGConnector::ReleaseStorage() {
+    if (Storage)
+        Storage->SetObserver(nullptr);
+    Books.reset();
     Storage.reset();
 }
 

@@ -19,6 +19,7 @@ namespace vorlen {
 
 class TCGConnector;
 class TCGStorage;
+class TBookKeeper;
 class TCGConnection;
 class TCGTRConnection;
 class THealthMonitor;
@@ -125,6 +126,8 @@ public:
     TConnectorSettings cgSettings{};
     bool cgEnv = false;
     std::unique_ptr<TCGStorage> Storage;
+    // The order books, following the store from its creation to its release.
+    std::unique_ptr<TBookKeeper> Books;
     std::unique_ptr<TCGConnection> MDConn;
     std::unique_ptr<TCGTRConnection> TRConn;
     TUpdateGridsPtr UpdGrids;

@@ -1,6 +1,7 @@
 #include "gui/MainForm.h"
 
 #include "gui/AboutBox.h"
+#include "gui/BookForm.h"
 #include "gui/GridModel.h"
 #include "gui/ImageList.h"
 #include "gui/JournalPane.h"
@@ -87,6 +88,7 @@ TMainForm::~TMainForm() {
     // running into a store that is about to go.
     if (!FClosed) {
         FClosed = true;
+        DetachBooks();
         FController->FormClose();
     }
 }
@@ -128,6 +130,13 @@ void TMainForm::CreateActions() {
     FilesNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     FilesNew1Tool = NewAction("FilesNew1Tool", QStringLiteral("Все эксперты"), QString(),
                               MainImage::AllExperts);
+    BookNew1 = NewAction("BookNew1", QStringLiteral("С&такан"),
+                         QStringLiteral("Стакан|Открыть стакан инструмента"), MainImage::None);
+    BookNew1->setIcon(BookIcon());
+    BookNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    BookNew1Tool = NewAction("BookNew1Tool", QStringLiteral("Стакан"),
+                             QStringLiteral("Стакан|Открыть стакан инструмента"), MainImage::None);
+    BookNew1Tool->setIcon(BookIcon());
     HelpAbout1 = NewAction("HelpAbout1", QStringLiteral("&О программе..."),
                            QStringLiteral("О программе|Информация о программе"), MainImage::None);
     WindowCascade1 =
@@ -155,6 +164,8 @@ void TMainForm::CreateActions() {
     connect(FileNew1Tool, &QAction::triggered, this, &TMainForm::FileNew1Execute);
     connect(FilesNew1, &QAction::triggered, this, &TMainForm::FilesNew1Execute);
     connect(FilesNew1Tool, &QAction::triggered, this, &TMainForm::FilesNew1Execute);
+    connect(BookNew1, &QAction::triggered, this, &TMainForm::BookNew1Execute);
+    connect(BookNew1Tool, &QAction::triggered, this, &TMainForm::BookNew1Execute);
     connect(HelpAbout1, &QAction::triggered, this, &TMainForm::HelpAbout1Execute);
     connect(WindowCascade1, &QAction::triggered, this, &TMainForm::WindowCascade1Execute);
     connect(WindowTileHorizontal1, &QAction::triggered, this,
@@ -184,6 +195,8 @@ void TMainForm::CreateMenus() {
     Experts1->menuAction()->setStatusTip(QStringLiteral("Создание эксперта(ов)"));
     Experts1->addAction(FileNew1);
     Experts1->addAction(FilesNew1);
+    Experts1->addSeparator();
+    Experts1->addAction(BookNew1);
 
     Window1 = bar->addMenu(QStringLiteral("&Окна"));
     Window1->setObjectName(QStringLiteral("Window1"));
@@ -214,6 +227,7 @@ void TMainForm::CreateToolBar() {
     ToolBar1->addSeparator();
     ToolBar1->addAction(FileNew1Tool);
     ToolBar1->addAction(FilesNew1Tool);
+    ToolBar1->addAction(BookNew1Tool);
     ToolBar1->addSeparator();
     ToolBar1->addAction(WindowCascade1);
     ToolBar1->addAction(WindowTileHorizontal1);

@@ -23,6 +23,7 @@ class QToolBar;
 namespace vorlen::gui {
 
 class TAboutBox;
+class TBookForm;
 class TGridView;
 class TJournalPane;
 class TMDIChild;
@@ -51,9 +52,12 @@ public:
     bool RunChooser(TChooser& chooser) override;
     std::vector<TExpertWindowPort*> ExpertWindows() override;
     TExpertWindowPort* OpenExpertWindow(const std::string& caption) override;
+    void OpenBookWindow(std::int32_t isin_id, const std::string& isin) override;
 
     // The expert windows in window-list order.
     std::vector<TMDIChild*> ExpertChildren() const;
+    // The order-book windows in window-list order.
+    std::vector<TBookForm*> BookChildren() const;
 
     // Components, under the names the rest of the terminal knows them by.
     QToolBar* ToolBar1 = nullptr;
@@ -80,6 +84,8 @@ public:
     QAction* FileNew1Tool = nullptr; // toolbar button "&Эксперт"
     QAction* FilesNew1 = nullptr;    // menu entry "Все эксперты"
     QAction* FilesNew1Tool = nullptr;
+    QAction* BookNew1 = nullptr;     // menu entry "С&такан" (Ctrl+B)
+    QAction* BookNew1Tool = nullptr; // toolbar button "Стакан"
     QAction* HelpAbout1 = nullptr;
     QAction* WindowCascade1 = nullptr;
     QAction* WindowTileHorizontal1 = nullptr;
@@ -110,6 +116,7 @@ public slots:
     void Conndis1Execute();
     void FileNew1Execute();
     void FilesNew1Execute();
+    void BookNew1Execute();
     void FileExit1Execute();
     void HelpAbout1Execute();
     void WindowCascade1Execute();
@@ -131,6 +138,8 @@ private:
     void CreateOrderMenus();
     void SyncOrderMenus();
     void RebuildWindowList();
+    // Book windows stop reading before the store and its books are released.
+    void DetachBooks();
     void Tile(bool horizontal);
     QAction* NewAction(const char* name, const QString& caption, const QString& hint, int image);
 

@@ -2,6 +2,7 @@
 // windows, the window commands and closing.
 
 #include "gui/AboutBox.h"
+#include "gui/BookForm.h"
 #include "gui/ChForm.h"
 #include "gui/GridModel.h"
 #include "gui/ImageList.h"
@@ -64,6 +65,9 @@ void TMainForm::ShowControls(const TMainControls& c) {
     FileNew1->setEnabled(c.FileNew1Menu);
     FilesNew1Tool->setEnabled(c.FilesNew1Button);
     FilesNew1->setEnabled(c.FilesNew1Menu);
+    // A book needs the instrument lists, as a new expert does.
+    BookNew1->setEnabled(c.FileNew1Menu);
+    BookNew1Tool->setEnabled(c.FileNew1Menu);
     StopAllExperts->setEnabled(c.StopAllButton);
 }
 
@@ -117,9 +121,47 @@ TExpertWindowPort* TMainForm::OpenExpertWindow(const std::string& caption) {
     QMdiSubWindow* sub = MdiArea->addSubWindow(child);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     child->setWindowTitle(QString::fromStdString(caption));
+    connect(child, &TMDIChild::BookRequested, this,
+            [this](std::int32_t id, QString isin) { OpenBookWindow(id, isin.toStdString()); });
     sub->adjustSize();
     sub->show();
     return child;
+}
+
+std::vector<TBookForm*> TMainForm::BookChildren() const {
+    std::vector<TBookForm*> children;
+    for (QMdiSubWindow* sub : MdiArea->subWindowList(QMdiArea::CreationOrder))
+        if (auto* child = qobject_cast<TBookForm*>(sub->widget()))
+            children.push_back(child);
+    return children;
+}
+
+void TMainForm::OpenBookWindow(std::int32_t isin_id, const std::string& isin) {
+    // One window per instrument: asking again brings it forward.
+    for (QMdiSubWindow* sub : MdiArea->subWindowList()) {
+        if (auto* book = qobject_cast<TBookForm*>(sub->widget());
+            book != nullptr && book->IsinId() == isin_id) {
+            if (sub->isMinimized())
+                sub->showNormal();
+            MdiArea->setActiveSubWindow(sub);
+            return;
+        }
+    }
+    TTerminalPort* port = FController->Port();
+    auto* book = new TBookForm(port != nullptr ? port->Books() : nullptr, isin_id, isin);
+    QMdiSubWindow* sub = MdiArea->addSubWindow(book);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->resize(book->size());
+    sub->show();
+}
+
+void TMainForm::DetachBooks() {
+    for (TBookForm* book : BookChildren())
+        book->Detach();
+}
+
+void TMainForm::BookNew1Execute() {
+    FController->BookNewExecute();
 }
 
 void TMainForm::Timer1Timer() {
@@ -241,6 +283,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     FClosed = true;
     Timer1->stop();
     HealthTimer->stop();
+    DetachBooks();
     FController->FormClose();
     event->accept();
 }

@@ -49,6 +49,13 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions, QWidget* 
     Button1->setGeometry(240, 216, 123, 25);
 
     StaleMark = new TStaleMark(this);
+    BookButton = new QPushButton(QStringLiteral("Стакан"), this);
+    BookButton->setObjectName(QStringLiteral("BookButton"));
+    BookButton->setGeometry(7, 7, 75, 25);
+    connect(BookButton, &QPushButton::clicked, this, [this] {
+        if (FExpert != nullptr)
+            emit BookRequested(FExpert->isin_id, QString::fromStdString(FExpert->Futisin));
+    });
 
     if (store != nullptr) {
         if (transactions != nullptr)

@@ -41,6 +41,10 @@ public:
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
     QPushButton* Button1 = nullptr;
+    QPushButton* BookButton = nullptr; // the order book of the expert's instrument
+
+signals:
+    void BookRequested(std::int32_t isin_id, QString isin);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -139,6 +139,10 @@ TCGTRConnection* TConnectorPort::Transactions() {
     return FConnector->TRConn.get();
 }
 
+TBookKeeper* TConnectorPort::Books() {
+    return FConnector->Books.get();
+}
+
 void TConnectorPort::StopTransactions() {
     FConnector->StopTransaction();
 }

@@ -43,6 +43,7 @@ public:
     bool GetHeaders(THeaders& fut, THeaders& opt, TSHeaders& spot) override;
     TCGStorage* Store() override;
     TCGTRConnection* Transactions() override;
+    TBookKeeper* Books() override;
     void StopTransactions() override;
     void StopMarketData() override;
     void StopUpdater() override;

@@ -297,6 +297,20 @@ void TMainController::FileNew1Execute() {
         window->ShowStale(true, v.StaleText);
 }
 
+void TMainController::BookNewExecute() {
+    if (FPort == nullptr || !FPort->GetHeaders(FutHeaders, OptHeaders, SpotHeaders))
+        return;
+    TChooser chooser(FutHeaders, OptHeaders, SpotHeaders);
+    chooser.Preselect(0);
+    if (!FView.RunChooser(chooser))
+        return;
+    if (chooser.FutBox.Items.empty()) {
+        ShowError(std::string(kNoInstrumentText));
+        return;
+    }
+    FView.OpenBookWindow(chooser.Fisin_id, chooser.Fisin);
+}
+
 void TMainController::FilesNew1Execute() {
     FControls.StopAllButton = true;
     Show();

@@ -25,6 +25,7 @@
 
 namespace vorlen {
 
+class TBookKeeper;
 class TCGStorage;
 class TCGTRConnection;
 
@@ -107,6 +108,8 @@ public:
     // What an expert reads and posts through; null where there is none (a test's port).
     virtual TCGStorage* Store() { return nullptr; }
     virtual TCGTRConnection* Transactions() { return nullptr; }
+    // The order books; null where there are none.
+    virtual TBookKeeper* Books() { return nullptr; }
 
     // Closing, called in this order. Each stops its thread (if it ever started), waits for it
     // and releases it; calling one for something already gone does nothing.
@@ -191,6 +194,9 @@ public:
     virtual std::vector<TExpertWindowPort*> ExpertWindows() = 0;
     // Creates an expert window (with its suspended expert) under this caption; null on failure.
     virtual TExpertWindowPort* OpenExpertWindow(const std::string& caption) = 0;
+    // Shows the order book of an instrument (a window of its own); a view without windows
+    // ignores it.
+    virtual void OpenBookWindow(std::int32_t /*isin_id*/, const std::string& /*isin*/) {}
 };
 
 using TPortFactory = std::function<std::unique_ptr<TTerminalPort>(
@@ -213,6 +219,9 @@ public:
     void Conndis1Execute();
     void FileNew1Execute();
     void FilesNew1Execute();
+    // "Стакан": the instrument chooser, then the book of the futures chosen. Enabled with
+    // "&Новый эксперт", in the connected state.
+    void BookNewExecute();
     // True when the window may close.
     bool FormCloseQuery();
     // Stops and releases everything, in the shutdown order; a second call does nothing.

@@ -227,6 +227,10 @@ std::int32_t ParseTypeSize(const char* s) {
     return static_cast<std::int32_t>(result);
 }
 
+double ScaledDecimal(std::int64_t mantissa, std::int8_t scale) {
+    return ApplyScale(mantissa, scale);
+}
+
 TValue FieldToVariant(const cg_field_desc_t& f, const void* data, std::size_t dataSize) {
     const char* type = f.fild_type;
     if (data == nullptr || type == nullptr || type[0] == '\0')

@@ -22,6 +22,10 @@ std::int32_t ParseTypeSize(const char* s);
 // A field that does not lie wholly inside the data gives the empty value.
 TValue FieldToVariant(const cg_field_desc_t& f, const void* data, std::size_t dataSize);
 
+// The value of a decimal field from its mantissa and scale, exactly as FieldToVariant gives it;
+// for readers that take the two from cg_bcd_get themselves.
+double ScaledDecimal(std::int64_t mantissa, std::int8_t scale);
+
 // Display text of a value, with the given locale record (default: the process-wide one).
 std::string ValueToStr(const TValue& v);
 std::string ValueToStr(const TValue& v, const TFormatSettings& fs);

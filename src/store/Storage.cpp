@@ -66,6 +66,7 @@ struct TCGStorage::Impl {
     std::int32_t Fisin_id = 0;
     TEvent FEvent;
     bool CLTFut = false;
+    TStoreObserver* Observer = nullptr; // observer hook
 
     TTable* TableAt(std::int32_t s, std::int64_t t) {
         if (s < 0 || static_cast<std::size_t>(s) >= MarData.Streams.size())
@@ -131,6 +132,20 @@ void TCGStorage::SetStreams(const std::vector<std::string>& names) {
     FImpl->Facts.resize(names.size());
     for (std::size_t i = 0; i < names.size(); ++i)
         streams[i].sName = names[i];
+    if (FImpl->Observer != nullptr) // observer hook
+        FImpl->Observer->OnStreams(names);
+}
+
+void TCGStorage::SetObserver(TStoreObserver* observer) {
+    TMutexGuard lock(FMutex);
+    FImpl->Observer = observer;
+    // A follower attached after the streams were named still learns them.
+    if (observer != nullptr && !FImpl->MarData.Streams.empty()) {
+        std::vector<std::string> names;
+        for (const TStream& stream : FImpl->MarData.Streams)
+            names.push_back(stream.sName);
+        observer->OnStreams(names);
+    }
 }
 
 void TCGStorage::SetCLTFut(bool on) {
@@ -219,6 +234,8 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
             table.Values->Reset(std::move(layouts[i]));
         } else
             table.Values = std::make_shared<TRows>(std::move(layouts[i]));
+        if (d.Observer != nullptr) // observer hook
+            d.Observer->OnTableDescribed(idx, t, *m);
     }
 }
 
@@ -275,6 +292,8 @@ void TCGStorage::Impl::Apply(const cg_msg_streamdata_t& Msg, const TStreamData& 
         Changed(facts, s, t, TChange::Deleted, rows.View(rec));
         rows.Unlink(rec);
     }
+    if (Observer != nullptr) // observer hook
+        Observer->OnRow(s, t, key, data, size, !keep);
     WakeExperts();
 }
 
@@ -297,6 +316,8 @@ void TCGStorage::LNClearTables(std::int32_t idx) {
             d.Changed(d.FactsAt(idx, static_cast<std::int32_t>(i)), idx,
                       static_cast<std::int32_t>(i), TChange::Cleared, TRowView());
     }
+    if (d.Observer != nullptr) // observer hook
+        d.Observer->OnStreamCleared(idx);
 }
 
 void TCGStorage::ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t size) {
@@ -323,6 +344,8 @@ void TCGStorage::ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t s
             });
     }
     table->Rev = rev == std::numeric_limits<std::int64_t>::max() ? 0 : rev;
+    if (FImpl->Observer != nullptr) // observer hook
+        FImpl->Observer->OnDeletedCleared(idx, static_cast<std::int32_t>(clear.table_idx), rev);
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include "platform/Mutex.h"
 #include "store/CG_Types.h"
 #include "store/Rows.h"
+#include "store/StoreObserver.h"
 
 #include <array>
 #include <cstddef>
@@ -43,6 +44,10 @@ public:
     // Any change to a key table's rows (a new row, a row changed in place or removed, a clear)
     // signals its event.
     void SetGridEvents(const std::array<TEvent, kKeyTableCount>& events);
+
+    // A follower of the tables (the order books), told of every change under the lock; null
+    // detaches it. Set before the connection starts and cleared before the follower goes.
+    void SetObserver(TStoreObserver* observer);
 
     // Experts on the same instrument each register; every one of them is woken.
     bool RegEvent(std::int32_t Key, TEvent Event);

@@ -1,6 +1,7 @@
 // The terminal's core in this process against the offline exchange: what an expert would do
 // with the transaction connection, and what the replica holds behind the instrument lists.
 
+#include "InProcessTerminal.h"
 #include "SimHarness.h"
 #include "connections/Connection.h"
 #include "connections/TrConnection.h"
@@ -52,36 +53,12 @@ struct TFutures {
 class InProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        FOldDir = fs::current_path();
-        setenv("VORLEN_REGISTRY", Inst.RegFile.c_str(), 1);
-        ui::MarkUiThread();
-        auto settings = std::make_unique<TSettingsModel>();
-        ASSERT_EQ(settings->Load(Inst.SettingsFile).Status, TLoadStatus::Loaded);
-        View = std::make_unique<TConsoleView>(Journal, std::move(settings));
-        const TPortFactory makePort = ConnectorPortFactory();
-        Controller = std::make_unique<TMainController>(
-            *View,
-            [this, makePort](TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids) {
-                std::unique_ptr<TTerminalPort> created = makePort(memo, grids);
-                Port = static_cast<TConnectorPort*>(created.get());
-                return created;
-            },
-            platform::ExecutableDir());
-        Controller->FormCreate();
-        Controller->Timer1Timer();
-        ASSERT_EQ(Dialogs.Errors(), 0) << Errors.str();
-        Controller->Connect1Execute();
-        ASSERT_EQ(Dialogs.Errors(), 0) << Errors.str();
-        ASSERT_TRUE(Port->EnvOpen());
-        ASSERT_TRUE(DrainUntil([this] { return View->Online(); })) << Journal.str();
+        Term = std::make_unique<TInProcessTerminal>(Inst);
+        ASSERT_TRUE(Term->Online()) << Term->Failure();
+        Port = &Term->Port();
     }
 
-    void TearDown() override {
-        Controller.reset();
-        ui::UnmarkUiThread();
-        unsetenv("VORLEN_REGISTRY");
-        fs::current_path(FOldDir);
-    }
+    void TearDown() override { Term.reset(); }
 
     TCGStorage& Store() { return *Port->Connector().Storage; }
     TCGTRConnection& Transactions() { return *Port->Connector().TRConn; }
@@ -154,16 +131,8 @@ protected:
     }
 
     TSimInstall Inst;
-    std::ostringstream Journal;
-    std::ostringstream Errors;
-    TConsoleDialogs Dialogs{Errors};
-    TScopedDialogs Scoped{Dialogs};
-    std::unique_ptr<TConsoleView> View;
-    std::unique_ptr<TMainController> Controller;
+    std::unique_ptr<TInProcessTerminal> Term;
     TConnectorPort* Port = nullptr;
-
-private:
-    fs::path FOldDir;
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 // A terminal port that records what the main window's controller asks of the connector and
 // answers from a script. Its call log outlives it, so a test can see the port's own release.
 
+#include "book/BookKeeper.h"
 #include "gateway/Cgate.h"
 #include "main/MainController.h"
 #include "store/Storage.h"
@@ -42,8 +43,11 @@ class TFakePort final : public TTerminalPort {
 public:
     TFakePort(TPortScript script, std::shared_ptr<TPortLog> log)
         : Script(std::move(script)), Log(std::move(log)) {
-        if (Script.WithStore)
+        if (Script.WithStore) {
             Storage = std::make_unique<TCGStorage>();
+            Keeper = std::make_unique<TBookKeeper>(Storage->Mutex());
+            Storage->SetObserver(Keeper.get());
+        }
     }
     ~TFakePort() override { Log->Calls.push_back("Release"); }
 
@@ -98,12 +102,16 @@ public:
         return true;
     }
     TCGStorage* Store() override { return Storage.get(); }
+    TBookKeeper* Books() override { return Keeper.get(); }
 
     void StopTransactions() override { Log->Calls.push_back("StopTransactions"); }
     void StopMarketData() override { Log->Calls.push_back("StopMarketData"); }
     void StopUpdater() override { Log->Calls.push_back("StopUpdater"); }
     void ReleaseStore() override {
         Log->Calls.push_back("ReleaseStore");
+        if (Storage)
+            Storage->SetObserver(nullptr);
+        Keeper.reset();
         Storage.reset();
     }
     void StopConnections() override { Log->Calls.push_back("StopConnections"); }
@@ -127,6 +135,7 @@ public:
     std::function<void()> OnHealth;
     THealthSnapshot HealthNow;
     std::unique_ptr<TCGStorage> Storage;
+    std::unique_ptr<TBookKeeper> Keeper;
 };
 
 // A factory for the controller that keeps a pointer to the port it made.

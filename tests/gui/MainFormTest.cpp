@@ -98,7 +98,8 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
               (QStringList{"&Соединение", "&Эксперт(ы)", "&Окна", "&Помощь"}));
     EXPECT_EQ(Texts(Form->Connection1->actions()),
               (QStringList{"Подключиться", "Разорвать соединение", "Настройки", "|", "В&ыход"}));
-    EXPECT_EQ(Texts(Form->Experts1->actions()), (QStringList{"&Новый эксперт", "Все эксперты"}));
+    EXPECT_EQ(Texts(Form->Experts1->actions()),
+              (QStringList{"&Новый эксперт", "Все эксперты", "|", "С&такан"}));
     EXPECT_EQ(Texts(Form->Window1->actions()),
               (QStringList{"&Каскадом", "&Горизонтально", "&Вертикально", "&Свернуть все",
                            "&Выровнять все"}));
@@ -106,10 +107,10 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
     EXPECT_EQ(Form->Connection1->menuAction()->statusTip(),
               "Подключение, настройки и выход из программы");
     EXPECT_EQ(Form->Window1->menuAction()->statusTip(), "Команды дочерних окон");
-    EXPECT_EQ(
-        Texts(Form->ToolBar1->actions()),
-        (QStringList{"Соединить/Разъединить", "|", "&Эксперт", "Все эксперты", "|", "&Каскадом",
-                     "&Горизонтально", "&Вертикально", "|", "&Остановить всех экспертов"}));
+    EXPECT_EQ(Texts(Form->ToolBar1->actions()),
+              (QStringList{"Соединить/Разъединить", "|", "&Эксперт", "Все эксперты", "Стакан", "|",
+                           "&Каскадом", "&Горизонтально", "&Вертикально", "|",
+                           "&Остановить всех экспертов"}));
 
     EXPECT_EQ(Form->Connect1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
     EXPECT_EQ(Form->Disconnect1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -117,6 +118,15 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
     EXPECT_EQ(Form->FileNew1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
     EXPECT_EQ(Form->FilesNew1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
     EXPECT_TRUE(Form->Conndis1->shortcut().isEmpty());
+    // The book's shortcut is its own: no two commands of the window share one.
+    EXPECT_EQ(Form->BookNew1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_B));
+    QList<QKeySequence> shortcuts;
+    for (const QAction* a : Form->findChildren<QAction*>()) {
+        if (a->shortcut().isEmpty())
+            continue;
+        EXPECT_FALSE(shortcuts.contains(a->shortcut())) << a->objectName().toStdString();
+        shortcuts << a->shortcut();
+    }
     EXPECT_EQ(Form->Conndis1->toolTip(), "Соединение");
     EXPECT_EQ(Form->Conndis1->statusTip(), "Подключиться/Разорвать соединение с роутером");
     EXPECT_EQ(Form->FileNew1Tool->statusTip(), "Создать нового эксперта");
@@ -130,9 +140,9 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
           Form->WindowTileHorizontal1, Form->WindowTileVertical1})
         EXPECT_FALSE(a->icon().isNull()) << a->objectName().toStdString();
 
-    for (QAction* a :
-         {Form->Conndis1, Form->FileNew1Tool, Form->FilesNew1Tool, Form->StopAllExperts,
-          Form->Connect1, Form->Disconnect1, Form->FileNew1, Form->FilesNew1})
+    for (QAction* a : {Form->Conndis1, Form->FileNew1Tool, Form->FilesNew1Tool,
+                       Form->StopAllExperts, Form->Connect1, Form->Disconnect1, Form->FileNew1,
+                       Form->FilesNew1, Form->BookNew1, Form->BookNew1Tool})
         EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
     for (QAction* a : {Form->Settings1, Form->FileExit1, Form->HelpAbout1, Form->WindowCascade1,
                        Form->WindowMinimizeAll1, Form->WindowArrange1})

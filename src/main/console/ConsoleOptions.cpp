@@ -90,6 +90,15 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                 return false;
             }
             out.Seconds = seconds;
+        } else if (name == "--book") {
+            const auto v = takeValue();
+            if (!v)
+                return false;
+            if (v->empty()) {
+                error = "--book needs a non-empty value";
+                return false;
+            }
+            out.BookIsins.push_back(*v);
         } else if (name == "--dump" || name == "--settings" || name == "--expert") {
             const auto v = takeValue();
             if (!v) {
@@ -139,6 +148,7 @@ std::string ConsoleUsage() {
            "                     [--expert ISIN [--strategy FILE [--param NAME=VALUE]...]]\n"
            "                     [--order \"buy|sell ISIN QTY PRICE CLIENT\"]... [--cancel-all]\n"
            "                     [--risk FILE]\n"
+           "                     [--book ISIN]...\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
            "a saved-settings FILE), finds the gateway installation through the registry, starts\n"
@@ -172,11 +182,17 @@ std::string ConsoleUsage() {
            "                   order and stop trading (the kill switch)\n"
            "  --risk FILE      the risk limits (default: risk_limits.txt beside the saved\n"
            "                   settings, else the built-in limits)\n"
+           "  --book ISIN      (repeatable) once connected, check that a futures or option\n"
+           "                   ISIN is listed; with --dump, also write DIR/book_ISIN.tsv (side,\n"
+           "                   price, volume, own resting volume; asks from the highest down,\n"
+           "                   then bids from the best down) and DIR/position_ISIN.tsv\n"
+           "                   (client_code, pos, waprice, mark, open_pnl, vm)\n"
            "\n"
            "Exit codes: 0 done; 1 bad arguments or strategy parameters; 2 an error box, no\n"
-           "futures ISIN for --expert, or a strategy that could not be read, loaded or\n"
-           "started; 3 --until-online ran out of time; 4 the gateway environment did not\n"
-           "open; 5 the dump could not be written, or an order or cancel was refused or failed;\n"
+           "futures ISIN for --expert, an ISIN of --book that no list holds, or a strategy\n"
+           "that could not be read, loaded or started; 3 --until-online ran out of time; 4 the\n"
+           "gateway environment did not open; 5 the dump could not be written, or an order or\n"
+           "cancel was refused or failed;\n"
            "128+N ended by signal N.\n"
            "\n"
            "On systems without a registry the installation is read from a registry export file:\n"

@@ -30,13 +30,15 @@ struct TConsoleOptions {
     bool CancelAll = false;
     // The risk limits file; empty: risk_limits.txt beside the saved settings, if there is one.
     std::string RiskFile;
+    // Instruments (isin) whose order books and positions --dump writes; each must be listed.
+    std::vector<std::string> BookIsins;
     bool Help = false;
 };
 
 // Exit codes beyond 0: a run that ended as asked.
-inline constexpr int kExitUsage = 1;         // the command line could not be read
-inline constexpr int kExitErrorBox = 2;      // an error box, or no futures for --expert
-inline constexpr int kExitNotOnline = 3;     // --until-online, but the time ran out first
+inline constexpr int kExitUsage = 1;     // the command line could not be read
+inline constexpr int kExitErrorBox = 2;  // an error box, no futures for --expert, an unknown --book
+inline constexpr int kExitNotOnline = 3; // --until-online, but the time ran out first
 inline constexpr int kExitNoEnvironment = 4; // the gateway environment did not open
 inline constexpr int kExitDumpFailed = 5;    // the run went well, the tables could not be written
 inline constexpr int kExitOrderRefused = 5;  // an order or cancel was refused or failed

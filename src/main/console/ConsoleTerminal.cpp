@@ -1,7 +1,9 @@
 #include "main/console/ConsoleTerminal.h"
 
+#include "book/BookKeeper.h"
 #include "connections/Connection.h"
 #include "main/ConnectorPort.h"
+#include "main/console/BookDump.h"
 #include "main/console/ConsoleOrders.h"
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
@@ -153,6 +155,26 @@ int StartStrategy(TConsoleView& view, const TStrategySource& source,
     err << "vorlen-console: --strategy: this build has no Lua strategies\n";
     return kExitErrorBox;
 #endif
+}
+
+// The instruments of --book, looked up once the lists are built; kExitErrorBox with the reason on
+// `err` for a code no list holds.
+int FindBooks(TTerminalPort& port, const std::vector<std::string>& isins,
+              std::vector<std::pair<std::string, std::int32_t>>& found, std::ostream& err) {
+    THeaders fut, opt;
+    TSHeaders spot;
+    port.GetHeaders(fut, opt, spot);
+    for (const std::string& isin : isins) {
+        const auto id = FindInstrument(fut, opt, isin);
+        if (!id) {
+            err << "vorlen-console: --book: no futures or option with isin \"" << isin
+                << "\" in the instrument lists\n"
+                << std::flush;
+            return kExitErrorBox;
+        }
+        found.emplace_back(isin, *id);
+    }
+    return 0;
 }
 
 } // namespace
@@ -320,10 +342,12 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         }
     }
 
+    std::vector<std::pair<std::string, std::int32_t>> books; // --book, once found
     if (code == 0) {
         // The expert is asked for once the window would offer "New expert", that is, in the
         // connected state; --until-online then waits for it to have started.
         bool expertPending = !options.ExpertIsin.empty();
+        bool booksPending = !options.BookIsins.empty();
         const auto connected = [&] { return view.Controls().FileNew1Menu; };
         // The market-data thread ends by itself only when its connection cannot be created
         // (settings the gateway refuses): nothing will ever come on-line then.
@@ -335,8 +359,9 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         for (;;) {
             ui::WaitAndDrainUntil([&] {
                 gaveUp = options.UntilOnline && hopeless();
-                return watcher->StopRequested() || gaveUp || (expertPending && connected()) ||
-                       (!expertPending && options.UntilOnline && view.Online());
+                return watcher->StopRequested() || gaveUp ||
+                       ((expertPending || booksPending) && connected()) ||
+                       (!expertPending && !booksPending && options.UntilOnline && view.Online());
             });
             if (gaveUp) {
                 err << "vorlen-console: --until-online: the market-data connection could not be "
@@ -344,7 +369,16 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
                     << std::flush;
                 break;
             }
-            if (!expertPending || watcher->StopRequested())
+            if (watcher->StopRequested())
+                break;
+            if (booksPending) {
+                booksPending = false;
+                code = FindBooks(*port, options.BookIsins, books, err);
+                if (code != 0)
+                    break;
+                continue;
+            }
+            if (!expertPending)
                 break;
             expertPending = false;
             code = StartExpert(controller, view, options.ExpertIsin, err);
@@ -363,6 +397,12 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             std::vector<TDumpFile> files = CollectDump(*port->Connector().Storage);
             for (TDumpFile& f : CollectGridDump(view.GridTables()))
                 files.push_back(std::move(f));
+            if (books.size() < options.BookIsins.size() && code == 0)
+                err << "vorlen-console: --book: the instrument lists were not built; no book "
+                       "is written\n";
+            for (const auto& [isin, id] : books)
+                for (TDumpFile& f : CollectBookDump(*port->Connector().Books, isin, id))
+                    files.push_back(std::move(f));
             if (!WriteDump(PathFromUtf8(dumpDir), files, error)) {
                 err << "vorlen-console: " << error << '\n';
                 if (code == 0) {

@@ -1,0 +1,201 @@
+// What the order books cost and how often a book window repaints.
+//
+//   book_overhead_vs_store: the store applying aggregated order-book messages with the books
+//     following it, against the store alone. 200 instruments with 20 price levels a side are
+//     loaded first, then 2,000,000 messages arrive: 80% volume changes of a live level, 10%
+//     levels removed, 10% levels added at a new price. Both sides get the very same messages.
+//   book_repaints_per_s: (when built with the windows) a book window on the offline exchange
+//     running at its maximum rate; the ladder's repaints per second over a few seconds.
+
+#include "FastestRunReporter.h"
+#include "book/BookKeeper.h"
+#include "gateway/Cgate.h"
+#include "store/Storage.h"
+#include "store/TestScheme.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#if defined(VORLEN_BOOK_REPAINTS)
+double RepaintsPerSecond(int argc, char** argv);
+#endif
+
+namespace vorlen {
+namespace {
+
+constexpr std::int32_t kInstruments = 200;
+constexpr int kLevels = 20;
+constexpr std::size_t kMessages = 2'000'000;
+constexpr std::size_t kBatch = 65'536;
+
+const test::TTestScheme& Scheme() {
+    static const test::TTestScheme scheme = [] {
+        test::TTestScheme s;
+        s.Table("orders_aggr", test::ReplFields({{"isin_id", "i4", 4},
+                                                 {"price", "d16.5", 9},
+                                                 {"volume", "i8", 8},
+                                                 {"moment", "t", 10},
+                                                 {"moment_ns", "u8", 8},
+                                                 {"dir", "i1", 1},
+                                                 {"timestamp", "u8", 8},
+                                                 {"sess_id", "i4", 4}}));
+        return s;
+    }();
+    return scheme;
+}
+
+// A seeded stream of aggregated-book messages over a model of the live levels.
+class TFeed {
+public:
+    TFeed() : FRow(Scheme(), "orders_aggr") {}
+    std::size_t Size() const { return FRow.Bytes.size(); }
+
+    void Preload(std::vector<std::uint8_t>& out) {
+        out.clear();
+        for (std::int32_t isin = 1; isin <= kInstruments; ++isin)
+            for (int side = 0; side < 2; ++side)
+                for (int level = 0; level < kLevels; ++level)
+                    Add(out, isin, side, 100000 + (side == 0 ? -1 : 1) * (level + 1));
+    }
+
+    void Next(std::vector<std::uint8_t>& out, std::size_t count) {
+        out.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            const unsigned dice = static_cast<unsigned>(FRng() % 100);
+            const std::size_t at = FRng() % FLive.size();
+            const TLevel l = FLive[at];
+            if (dice < 80) {
+                Put(out, l, Volume(), 0);
+            } else if (dice < 90) {
+                FLive[at] = FLive.back();
+                FLive.pop_back();
+                Put(out, l, 0, 1);
+            } else {
+                Add(out, l.Isin, l.Side,
+                    100000 + (l.Side == 0 ? -1 : 1) * static_cast<std::int64_t>(1 + FRng() % 60));
+            }
+        }
+    }
+
+private:
+    struct TLevel {
+        std::int64_t Id;
+        std::int32_t Isin;
+        int Side;
+        std::int64_t Price;
+    };
+
+    std::int64_t Volume() { return 1 + static_cast<std::int64_t>(FRng() % 500); }
+
+    void Add(std::vector<std::uint8_t>& out, std::int32_t isin, int side, std::int64_t price) {
+        FLive.push_back({++FLastId, isin, side, price});
+        Put(out, FLive.back(), Volume(), 0);
+    }
+
+    void Put(std::vector<std::uint8_t>& out, const TLevel& l, std::int64_t volume,
+             std::int64_t act) {
+        test::TRowBytes& r = FRow;
+        r.Key(l.Id, ++FRev, act).Int("isin_id", l.Isin).Decimal("price", l.Price, 0);
+        r.Int("volume", volume).Int("dir", l.Side + 1).Int("moment_ns", FRev).Int("sess_id", 7);
+        out.insert(out.end(), r.Bytes.begin(), r.Bytes.end());
+    }
+
+    test::TRowBytes FRow;
+    std::mt19937_64 FRng{20261209};
+    std::int64_t FLastId = 0;
+    std::int64_t FRev = 0;
+    std::vector<TLevel> FLive;
+};
+
+struct TSide {
+    explicit TSide(bool books) {
+        if (books) {
+            keeper = std::make_unique<TBookKeeper>(store.Mutex());
+            store.SetObserver(keeper.get());
+        }
+        store.SetStreams({"FORTS_AGGR20_REPL"});
+        lsn.sName = "FORTS_AGGR20_REPL";
+        store.SetTblsDesc(0, lsn, Scheme().Desc());
+    }
+    ~TSide() { store.SetObserver(nullptr); }
+    void Feed(const std::vector<std::uint8_t>& batch, std::size_t size) {
+        cg_msg_streamdata_t msg{};
+        msg.type = CG_MSG_STREAM_CHANGED;
+        msg.data_size = size;
+        for (std::size_t at = 0; at < batch.size(); at += size) {
+            msg.data = const_cast<std::uint8_t*>(batch.data() + at);
+            store.UpdStrMsg(msg, lsn);
+        }
+    }
+    TCGStorage store;
+    std::unique_ptr<TBookKeeper> keeper;
+    TStreamData lsn;
+};
+
+void Run(benchmark::State& state, bool books) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        TFeed feed;
+        std::vector<std::uint8_t> batch;
+        auto side = std::make_unique<TSide>(books);
+        feed.Preload(batch);
+        side->Feed(batch, feed.Size());
+        for (std::size_t done = 0; done < kMessages; done += kBatch) {
+            feed.Next(batch, std::min(kBatch, kMessages - done));
+            state.ResumeTiming();
+            side->Feed(batch, feed.Size());
+            state.PauseTiming();
+        }
+        if (books) {
+            TBookSnapshot probe;
+            side->keeper->Snapshot(1, probe);
+            if (probe.Bids.empty() && probe.Asks.empty())
+                state.SkipWithError("the books did not follow the store");
+        }
+        side.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kMessages));
+}
+
+void BM_Store(benchmark::State& state) {
+    Run(state, false);
+}
+void BM_StoreAndBooks(benchmark::State& state) {
+    Run(state, true);
+}
+BENCHMARK(BM_Store)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_StoreAndBooks)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+
+} // namespace
+} // namespace vorlen
+
+int main(int argc, char** argv) {
+    vorlen::CG().cg_bcd_get = vorlen::test::TestBcdGet;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    vorlen::bench::TFastestRunReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    const auto& times = reporter.Times;
+    if (!times.contains("BM_Store") || !times.contains("BM_StoreAndBooks") ||
+        times.at("BM_Store") <= 0) {
+        std::fprintf(stderr, "book_overhead_vs_store: both benchmarks must run\n");
+        return 1;
+    }
+    std::fflush(stdout);
+    std::printf("book_overhead_vs_store: %.2f\n",
+                times.at("BM_StoreAndBooks") / times.at("BM_Store"));
+#if defined(VORLEN_BOOK_REPAINTS)
+    std::fflush(stdout);
+    const double repaints = RepaintsPerSecond(argc, argv);
+    std::printf("book_repaints_per_s: %.1f\n", repaints);
+#endif
+    return 0;
+}

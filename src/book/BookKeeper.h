@@ -1,0 +1,51 @@
+#pragma once
+
+// The order books of every instrument, kept from the aggregated order-book rows as the store
+// applies them, with what the books' headers show: the trader's resting orders (from the orders
+// log), positions, variation margin, the instruments' price steps and the last deal price.
+//
+// The keeper follows the store (TStoreObserver): it is told of each row on the market-data thread
+// inside the store's apply step, under the store's lock, so it needs no lock of its own and no
+// pass over any table. Readers copy one instrument's book under that same lock (Snapshot): at
+// most twice the depth of levels, so the market-data thread waits for one short copy at worst.
+
+#include "book/Book.h"
+#include "platform/Mutex.h"
+#include "store/StoreObserver.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vorlen {
+
+class TBookKeeper final : public TStoreObserver {
+public:
+    // `storeLock` is the lock of the store this keeper follows.
+    explicit TBookKeeper(TMutex& storeLock);
+    ~TBookKeeper() override;
+    TBookKeeper(const TBookKeeper&) = delete;
+    TBookKeeper& operator=(const TBookKeeper&) = delete;
+
+    // Copies the instrument's book into `out` under the store's lock. When `out` already holds
+    // this instrument at the current version, nothing is copied and the result is false, so a
+    // window that repaints on a timer pays for a copy only when something changed.
+    bool Snapshot(std::int32_t isin_id, TBookSnapshot& out) const;
+
+    // TStoreObserver: called with the store's lock held.
+    void OnStreams(const std::vector<std::string>& names) override;
+    void OnTableDescribed(std::int32_t stream, std::int32_t table,
+                          const cg_message_desc_t& desc) override;
+    void OnRow(std::int32_t stream, std::int32_t table, std::int64_t replId, const void* data,
+               std::size_t size, bool deleted) override;
+    void OnStreamCleared(std::int32_t stream) override;
+    void OnDeletedCleared(std::int32_t stream, std::int32_t table, std::int64_t rev) override;
+
+private:
+    struct Impl;
+    TMutex& FLock;
+    std::unique_ptr<Impl> FImpl;
+};
+
+} // namespace vorlen

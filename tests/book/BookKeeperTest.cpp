@@ -1,0 +1,398 @@
+// The order books kept beside the store: fed through the store's own apply step, so every case
+// also checks that the store tells the keeper what it did.
+
+#include "book/BookKeeper.h"
+
+#include "book/BookView.h"
+#include "gateway/Cgate.h"
+#include "platform/FormatSettings.h"
+#include "store/Storage.h"
+#include "store/TestScheme.h"
+
+#include <gtest/gtest.h>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace vorlen::test {
+
+namespace {
+
+constexpr std::int32_t kIsin = 7;
+constexpr std::int32_t kOther = 8;
+
+// Streams in listener order.
+enum { kAggr, kTrade, kPos, kRef, kVm, kStreamCount };
+
+// One step of a scenario on the aggregated table.
+struct TStep {
+    enum { Put, Del, LifeNumber, ClearBelow, Redescribe } Op;
+    std::int64_t Id = 0;
+    int Dir = 1;
+    std::int64_t Price = 0; // in 1e-5
+    std::int64_t Volume = 0;
+    std::int64_t Rev = 1;
+    std::int32_t Isin = kIsin;
+};
+
+TStep Put(std::int64_t id, int dir, std::int64_t price, std::int64_t volume, std::int64_t rev = 1,
+          std::int32_t isin = kIsin) {
+    return {TStep::Put, id, dir, price * 100000, volume, rev, isin};
+}
+TStep Del(std::int64_t id) {
+    return {TStep::Del, id};
+}
+
+using TLevels = std::vector<std::pair<double, std::int64_t>>; // price, volume; best first
+
+struct TCase {
+    const char* Name;
+    std::vector<TStep> Steps;
+    TLevels Bids;
+    TLevels Asks;
+    bool Crossed = false;
+};
+
+class BookKeeperTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FSavedCG = CG();
+        CG().cg_bcd_get = TestBcdGet;
+        SetFormatSettings(RussianFormatSettings());
+        Aggr.Table("orders_aggr", ReplFields({{"isin_id", "i4", 4},
+                                              {"price", "d16.5", 9},
+                                              {"volume", "i8", 8},
+                                              {"dir", "i1", 1}}));
+        Trade.Table("orders_log", ReplFields({{"public_order_id", "i8", 8},
+                                              {"isin_id", "i4", 4},
+                                              {"public_amount_rest", "i8", 8},
+                                              {"price", "d16.5", 9},
+                                              {"dir", "i1", 1}}));
+        Pos.Table("position", ReplFields({{"client_code", "c7", 7},
+                                          {"isin_id", "i4", 4},
+                                          {"xpos", "i8", 8},
+                                          {"waprice", "d16.5", 9}}));
+        Ref.Table("fut_sess_contents", ReplFields({{"isin_id", "i4", 4},
+                                                   {"min_step", "d16.5", 9},
+                                                   {"step_price", "d16.5", 9}}));
+        Vm.Table("fut_vm",
+                 ReplFields({{"isin_id", "i4", 4}, {"client_code", "c7", 7}, {"vm", "d16.5", 9}}));
+        Store.SetObserver(&Books);
+        Choose(Names);
+    }
+    void TearDown() override { CG() = FSavedCG; }
+
+    void Choose(const std::vector<std::string>& names) {
+        Store.SetStreams(names);
+        Lsn.assign(names.size(), TStreamData{});
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            Lsn[i].Pos = static_cast<std::int32_t>(i);
+            Lsn[i].sName = names[i];
+        }
+    }
+    void Open(int s) {
+        TTestScheme* schemes[] = {&Aggr, &Trade, &Pos, &Ref, &Vm};
+        Store.SetTblsDesc(s, Lsn[static_cast<std::size_t>(s)], schemes[s]->Desc());
+    }
+    void OpenAll() {
+        for (int s = 0; s < kStreamCount; ++s)
+            Open(s);
+    }
+    void Send(int s, const TRowBytes& row) {
+        Store.UpdStrMsg(row.Msg(), Lsn[static_cast<std::size_t>(s)]);
+    }
+    void Apply(const TStep& st) {
+        TRowBytes r(Aggr, "orders_aggr");
+        switch (st.Op) {
+        case TStep::Put:
+            r.Key(st.Id, st.Rev)
+                .Int("isin_id", st.Isin)
+                .Decimal("price", st.Price, 5)
+                .Int("volume", st.Volume)
+                .Int("dir", st.Dir);
+            Send(kAggr, r);
+            break;
+        case TStep::Del:
+            r.Key(st.Id, st.Rev, 1);
+            Send(kAggr, r);
+            break;
+        case TStep::LifeNumber:
+            Store.LNClearTables(kAggr);
+            break;
+        case TStep::ClearBelow: {
+            cg_data_cleardeleted_t clear{};
+            clear.table_idx = 0;
+            clear.table_rev = st.Rev;
+            Store.ClearDeleted(kAggr, &clear, sizeof clear);
+            break;
+        }
+        case TStep::Redescribe:
+            Open(kAggr);
+            break;
+        }
+    }
+    void Order(std::int64_t replId, std::int64_t order, int dir, std::int64_t price,
+               std::int64_t rest) {
+        TRowBytes r(Trade, "orders_log");
+        r.Key(replId)
+            .Int("public_order_id", order)
+            .Int("isin_id", kIsin)
+            .Int("public_amount_rest", rest)
+            .Decimal("price", price * 100000, 5)
+            .Int("dir", dir);
+        Send(kTrade, r);
+    }
+    TBookSnapshot Snap(std::int32_t isin = kIsin) {
+        TBookSnapshot s;
+        Books.Snapshot(isin, s);
+        return s;
+    }
+    static TLevels Levels(const std::vector<TBookLevel>& side) {
+        TLevels out;
+        for (const TBookLevel& l : side)
+            out.emplace_back(l.Price, l.Volume);
+        return out;
+    }
+
+    std::vector<std::string> Names = {"FORTS_AGGR5_REPL", "FORTS_TRADE_REPL", "FORTS_POS_REPL",
+                                      "FORTS_REFDATA_REPL", "FORTS_VM_REPL"};
+    TTestScheme Aggr, Trade, Pos, Ref, Vm;
+    TCGStorage Store;
+    TBookKeeper Books{Store.Mutex()};
+    std::vector<TStreamData> Lsn;
+    TCGateEntryPoints FSavedCG;
+};
+
+TEST_F(BookKeeperTest, LadderFollowsTheAggregatedRows) {
+    const std::vector<TCase> cases = {
+        {"inserts come out sorted, best first",
+         {Put(1, 1, 99, 5), Put(2, 2, 101, 3), Put(3, 1, 100, 4), Put(4, 2, 102, 6)},
+         {{100, 4}, {99, 5}},
+         {{101, 3}, {102, 6}}},
+        {"a changed row moves its volume and its level",
+         {Put(1, 1, 99, 5), Put(2, 1, 98, 1), Put(1, 1, 97, 8), Put(2, 1, 98, 2)},
+         {{98, 2}, {97, 8}},
+         {}},
+        {"a row may change side", {Put(1, 1, 99, 5), Put(1, 2, 101, 5)}, {}, {{101, 5}}},
+        {"deletion removes a level, an unknown key changes nothing",
+         {Put(1, 1, 99, 5), Put(2, 1, 98, 1), Del(1), Del(42)},
+         {{98, 1}},
+         {}},
+        {"rows at one price make one level of their sum, and stay when one goes",
+         {Put(1, 2, 101, 5), Put(2, 2, 101, 2), Put(3, 2, 102, 1), Del(1)},
+         {},
+         {{101, 2}, {102, 1}}},
+        {"each side is cut at the stream's depth",
+         {Put(1, 1, 91, 1), Put(2, 1, 92, 1), Put(3, 1, 93, 1), Put(4, 1, 94, 1), Put(5, 1, 95, 1),
+          Put(6, 1, 96, 1), Put(7, 1, 97, 1)},
+         {{97, 1}, {96, 1}, {95, 1}, {94, 1}, {93, 1}},
+         {}},
+        {"a crossed book is shown as the exchange sent it",
+         {Put(1, 1, 101, 1), Put(2, 2, 100, 2)},
+         {{101, 1}},
+         {{100, 2}},
+         true},
+        {"rows without volume or direction, and other instruments, are no levels here",
+         {Put(1, 1, 99, 0), Put(2, 3, 98, 4), Put(3, 1, 97, 2, 1, kOther), Put(4, 2, 103, 1)},
+         {},
+         {{103, 1}}},
+        {"a life-number change empties the book, which then rebuilds from new rows",
+         {Put(1, 1, 99, 5), Put(2, 2, 101, 3), {TStep::LifeNumber}, Put(3, 1, 98, 7)},
+         {{98, 7}},
+         {}},
+        {"clear-deleted removes the rows below the revision",
+         {Put(1, 1, 99, 5, 10),
+          Put(2, 1, 98, 1, 20),
+          Put(3, 2, 101, 1, 30),
+          {TStep::ClearBelow, 0, 1, 0, 0, 20}},
+         {{98, 1}},
+         {{101, 1}}},
+        {"clear-deleted at the largest revision empties the book",
+         {Put(1, 1, 99, 5, 10),
+          {TStep::ClearBelow, 0, 1, 0, 0, std::numeric_limits<std::int64_t>::max()}},
+         {},
+         {}},
+        {"a listener that reopens starts an empty book",
+         {Put(1, 1, 99, 5), {TStep::Redescribe}, Put(2, 2, 101, 1)},
+         {},
+         {{101, 1}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        OpenAll();
+        for (const TStep& st : c.Steps)
+            Apply(st);
+        const TBookSnapshot s = Snap();
+        EXPECT_EQ(s.Status, TBookStatus::Live);
+        EXPECT_EQ(Levels(s.Bids), c.Bids);
+        EXPECT_EQ(Levels(s.Asks), c.Asks);
+        EXPECT_EQ(s.Crossed(), c.Crossed);
+    }
+}
+
+TEST_F(BookKeeperTest, OwnRestingOrdersAreMarkedAtTheirLevelsByTheirLatestAction) {
+    OpenAll();
+    Apply(Put(1, 1, 99, 10));
+    Apply(Put(2, 1, 98, 4));
+    Apply(Put(3, 2, 101, 6));
+    Order(1, 500, 1, 99, 3);  // rests 3 at the best bid
+    Order(2, 501, 2, 101, 2); // rests 2 at the best ask
+    Order(3, 502, 1, 98, 1);
+    Order(4, 502, 1, 98, 0); // then filled: no longer resting
+    Order(5, 500, 1, 99, 2); // partly filled
+    Order(0, 500, 1, 99, 9); // an older action arriving late changes nothing
+    Order(6, 503, 1, 97, 5); // below the book's levels: no level to mark
+    const TBookSnapshot s = Snap();
+    ASSERT_EQ(s.Bids.size(), 2u);
+    EXPECT_EQ(s.Bids[0], (TBookLevel{99, 10, 2}));
+    EXPECT_EQ(s.Bids[1], (TBookLevel{98, 4, 0}));
+    ASSERT_EQ(s.Asks.size(), 1u);
+    EXPECT_EQ(s.Asks[0], (TBookLevel{101, 6, 2}));
+
+    // The trade stream's new life number forgets the orders; the book stays.
+    Store.LNClearTables(kTrade);
+    EXPECT_EQ(Snap().Bids[0], (TBookLevel{99, 10, 0}));
+}
+
+TEST_F(BookKeeperTest, StatusSaysWhetherTheBookStreamIsChosenAndDescribed) {
+    Choose({"FORTS_TRADE_REPL", "FORTS_POS_REPL"});
+    EXPECT_EQ(Snap().Status, TBookStatus::NotSubscribed);
+    Choose(Names);
+    EXPECT_EQ(Snap().Status, TBookStatus::Waiting);
+    Open(kAggr);
+    const TBookSnapshot s = Snap();
+    EXPECT_EQ(s.Status, TBookStatus::Live);
+    EXPECT_EQ(s.Depth, 5);
+    EXPECT_FALSE(s.LastUpdate);
+}
+
+TEST_F(BookKeeperTest, SnapshotCopiesOnlyWhenItsInstrumentChanged) {
+    OpenAll();
+    Apply(Put(1, 1, 99, 5));
+    TBookSnapshot s;
+    EXPECT_TRUE(Books.Snapshot(kIsin, s));
+    EXPECT_FALSE(Books.Snapshot(kIsin, s));
+    Apply(Put(2, 1, 98, 1, 1, kOther));
+    EXPECT_FALSE(Books.Snapshot(kIsin, s)) << "another instrument's level";
+    Apply(Put(1, 1, 99, 6));
+    EXPECT_TRUE(Books.Snapshot(kIsin, s));
+    EXPECT_EQ(s.Bids[0].Volume, 6);
+    TBookSnapshot other;
+    EXPECT_TRUE(Books.Snapshot(kOther, other));
+    EXPECT_EQ(Levels(other.Bids), (TLevels{{98, 1}}));
+}
+
+TEST_F(BookKeeperTest, HeaderValuesEachClientsPositionAtTheMark) {
+    OpenAll();
+    TRowBytes ref(Ref, "fut_sess_contents");
+    // Minimum step 0.25 is worth 0.5 money units.
+    ref.Key(1).Int("isin_id", kIsin).Decimal("min_step", 25, 2).Decimal("step_price", 5, 1);
+    Send(kRef, ref);
+    const auto position = [&](std::int64_t id, const char* client, std::int64_t pos,
+                              std::int64_t waprice) {
+        TRowBytes r(Pos, "position");
+        r.Key(id).Text("client_code", client).Int("isin_id", kIsin).Int("xpos", pos);
+        r.Decimal("waprice", waprice, 2);
+        Send(kPos, r);
+    };
+    position(1, "002", -1, 9200500); // short 1 at 92005
+    position(2, "001", 4, 9200025);  // long 4 at 92000.25
+    TRowBytes vm(Vm, "fut_vm");
+    vm.Key(1).Int("isin_id", kIsin).Text("client_code", "001").Decimal("vm", -1250, 2);
+    Send(kVm, vm);
+    Apply(Put(1, 1, 92009, 1)); // mark 92010: the mid of 92009 and 92011
+    Apply(Put(2, 2, 92011, 1));
+
+    const auto rows = PositionRows(Snap());
+    ASSERT_EQ(rows.size(), 2u);
+    // (92010 - 92000.25) * 4 * 0.5 / 0.25 = 78; (92010 - 92005) * -1 * 2 = -10.
+    const std::vector<std::vector<std::string>> want = {
+        {"001", "4", "92000,25", "92010", "78", "-12,5"},
+        {"002", "-1", "92005", "92010", "-10", ""},
+    };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const TPositionRow& r = rows[i];
+        EXPECT_EQ(
+            (std::vector<std::string>{r.Client, r.Pos, r.AvgPrice, r.Mark, r.OpenPnl, r.VarMargin}),
+            want[i]);
+    }
+
+    // Without the margin stream the header says so rather than showing a zero; with one side
+    // of the book gone and no deal known there is no mark and no P&L.
+    Choose({"FORTS_AGGR5_REPL", "FORTS_TRADE_REPL", "FORTS_POS_REPL", "FORTS_REFDATA_REPL"});
+    for (int s = 0; s < kVm; ++s)
+        Open(s);
+    position(2, "001", 4, 9200025);
+    Apply(Put(2, 2, 92011, 1));
+    const auto alone = PositionRows(Snap());
+    ASSERT_EQ(alone.size(), 1u);
+    EXPECT_EQ(alone[0].VarMargin, kVmNotSubscribedText);
+    EXPECT_EQ(alone[0].Mark, "");
+    EXPECT_EQ(alone[0].OpenPnl, "");
+}
+
+TEST(BookFigures, MarkAndOpenPnl) {
+    struct TMarkCase {
+        std::vector<TBookLevel> Bids, Asks;
+        std::optional<double> LastDeal, Mark;
+    };
+    const std::vector<TMarkCase> marks = {
+        {{{100, 1, 0}}, {{102, 1, 0}}, 50.0, 101.0},
+        {{{100, 1, 0}}, {}, 50.0, 50.0},
+        {{}, {{102, 1, 0}}, std::nullopt, std::nullopt},
+    };
+    for (const TMarkCase& c : marks) {
+        TBookSnapshot s;
+        s.Bids = c.Bids;
+        s.Asks = c.Asks;
+        s.LastDeal = c.LastDeal;
+        EXPECT_EQ(MarkPrice(s), c.Mark);
+    }
+    EXPECT_DOUBLE_EQ(*OpenPnl(92010.0, 92000.25, 4, 12.5, 10.0), 48.75);
+    EXPECT_DOUBLE_EQ(*OpenPnl(92010.0, 92000.25, -4, 12.5, 10.0), -48.75);
+    EXPECT_FALSE(OpenPnl(92010.0, 92000.25, 4, 12.5, 0.0)) << "no step, no value";
+    EXPECT_FALSE(OpenPnl(std::nullopt, 92000.25, 4, 12.5, 10.0));
+}
+
+TEST(BookView, LadderOrderAndFreshness) {
+    TBookSnapshot s;
+    s.Status = TBookStatus::Live;
+    s.Bids = {{100, 5, 2}, {99, 1, 0}};
+    s.Asks = {{101, 3, 0}, {102, 4, 1}};
+    const std::vector<TLadderRow> want = {
+        {"", "102", "4", "1", false, true},
+        {"", "101", "3", "", true, true},
+        {"5", "100", "", "2", true, false},
+        {"1", "99", "", "", false, false},
+    };
+    EXPECT_EQ(LadderRows(s), want);
+
+    const auto now = std::chrono::system_clock::now();
+    struct TFreshCase {
+        TBookStatus Status;
+        std::optional<std::chrono::seconds> Age;
+        std::string Starts;
+        bool Stale;
+    };
+    const std::vector<TFreshCase> cases = {
+        {TBookStatus::NotSubscribed, std::nullopt, std::string(kBookNotSubscribedText), true},
+        {TBookStatus::Waiting, std::nullopt, std::string(kBookWaitingText), true},
+        {TBookStatus::Live, std::chrono::seconds(1), "обновлено ", false},
+        {TBookStatus::Live, std::chrono::seconds(6), "обновлено ", true},
+    };
+    for (const TFreshCase& c : cases) {
+        s.Status = c.Status;
+        s.LastUpdate.reset();
+        if (c.Age)
+            s.LastUpdate = now - *c.Age;
+        const TBookStatusLine line = BookStatusLine(s, now);
+        EXPECT_EQ(line.Text.rfind(c.Starts, 0), 0u) << line.Text;
+        EXPECT_EQ(line.Stale, c.Stale) << line.Text;
+    }
+    s.Bids = {{103, 1, 0}};
+    EXPECT_NE(BookStatusLine(s, now).Text.find("не ниже"), std::string::npos) << "crossed";
+}
+
+} // namespace
+
+} // namespace vorlen::test

@@ -1,0 +1,160 @@
+// The order-book window: opened from the main window's command and from an expert window, fed
+// by rows the store applies, refreshed by its timer, listed with the other windows, and gone
+// without a trace once closed.
+
+#include "gui/BookForm.h"
+
+#include "FakePort.h"
+#include "GuiSupport.h"
+#include "gui/ChForm.h"
+#include "gui/MainForm.h"
+#include "gui/MdiChild.h"
+#include "store/TestScheme.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+
+namespace vorlen::test {
+namespace {
+
+class BookFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FSavedCG = CG();
+        CG().cg_bcd_get = TestBcdGet;
+        Aggr.Table("orders_aggr", ReplFields({{"isin_id", "i4", 4},
+                                              {"price", "d16.5", 9},
+                                              {"volume", "i8", 8},
+                                              {"dir", "i1", 1}}));
+        TPortScript script;
+        script.WithStore = true;
+        script.Fut = {Header(11, "GAZR-6.26", "GZM6", "Газпром"),
+                      Header(12, "Si-12.26", "SiZ6", "Доллар")};
+        Modal.Steps.push_back(TScriptedModal::Accept);
+        Form = std::make_unique<gui::TMainForm>(FakePortFactory(script, Log, &Port), "/opt/v/");
+        Form->show();
+        ASSERT_TRUE(WaitFor([&] { return Modal.Shown == 1; }));
+        Form->Connect1->trigger();
+        Port->OnConnected();
+    }
+    void TearDown() override {
+        if (Form != nullptr) {
+            Boxes.DefaultAnswer = true;
+            Form->close();
+            Form.reset();
+        }
+        CG() = FSavedCG;
+    }
+
+    // The aggregated stream of depth 5 as the market-data thread would open and fill it.
+    void Subscribe() {
+        Port->Storage->SetStreams({"FORTS_AGGR5_REPL"});
+        Lsn.Pos = 0;
+        Lsn.sName = "FORTS_AGGR5_REPL";
+        Port->Storage->SetTblsDesc(0, Lsn, Aggr.Desc());
+    }
+    void Level(std::int64_t id, std::int32_t isin, int dir, std::int64_t price,
+               std::int64_t volume) {
+        TRowBytes r(Aggr, "orders_aggr");
+        r.Key(id).Int("isin_id", isin).Decimal("price", price, 0).Int("volume", volume);
+        r.Int("dir", dir);
+        Port->Storage->UpdStrMsg(r.Msg(), Lsn);
+    }
+    static QStringList Cells(const gui::TBookForm& book) {
+        QStringList cells;
+        const QAbstractItemModel* m = book.Ladder->model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            for (int c = 0; c < m->columnCount(); ++c)
+                cells << m->index(r, c).data().toString();
+        return cells;
+    }
+    QStringList WindowList() {
+        emit Form->Window1->aboutToShow();
+        QStringList titles;
+        for (const QAction* a : Form->Window1->actions())
+            titles << a->text();
+        return titles;
+    }
+
+    std::shared_ptr<TPortLog> Log = std::make_shared<TPortLog>();
+    TScriptedDialogs Boxes;
+    TScopedDialogs Installed{Boxes};
+    TScriptedModal Modal;
+    TFakePort* Port = nullptr;
+    std::unique_ptr<gui::TMainForm> Form;
+    TTestScheme Aggr;
+    TStreamData Lsn;
+    TCGateEntryPoints FSavedCG;
+};
+
+TEST_F(BookFormTest, OpensShowsLevelsUpdatesAndClosesCleanly) {
+    ASSERT_TRUE(Form->BookNew1->isEnabled());
+    ASSERT_TRUE(Form->BookNew1Tool->isEnabled());
+    Modal.Steps.push_back(TScriptedModal::Accept); // the chooser, first futures
+    Form->BookNew1->trigger();
+    auto books = Form->BookChildren();
+    ASSERT_EQ(books.size(), 1u);
+    gui::TBookForm* book = books[0];
+    EXPECT_EQ(book->windowTitle(), "Стакан GAZR-6.26");
+    EXPECT_EQ(book->Status->text(), "поток стакана не подписан");
+    EXPECT_EQ(book->Model->rowCount(), 0);
+
+    Subscribe();
+    Level(1, 11, 1, 100, 5);
+    Level(2, 11, 2, 102, 7);
+    Level(3, 11, 2, 103, 1);
+    Level(4, 12, 1, 50, 9); // another instrument's
+    ASSERT_TRUE(WaitFor([&] { return book->Model->rowCount() == 3; }));
+    EXPECT_EQ(Cells(*book), (QStringList{"", "103", "1", "", "102", "7", "5", "100", ""}));
+    EXPECT_TRUE(book->Status->text().startsWith("обновлено "))
+        << book->Status->text().toStdString();
+    EXPECT_EQ(book->Header->text(), "позиции нет");
+
+    Level(2, 11, 2, 101, 4);
+    ASSERT_TRUE(WaitFor([&] { return Cells(*book).contains("101"); }));
+    EXPECT_EQ(Cells(*book), (QStringList{"", "103", "1", "", "101", "4", "5", "100", ""}));
+
+    // The same instrument again brings its window forward; the expert's button opens its own.
+    Modal.Steps.push_back(TScriptedModal::Accept);
+    Form->BookNew1Tool->trigger();
+    EXPECT_EQ(Form->BookChildren().size(), 1u);
+    Modal.Steps.push_back([](QDialog& d) {
+        auto* chooser = qobject_cast<gui::TChForm*>(&d);
+        chooser->FutBox->setCurrentIndex(1);
+        chooser->FutBoxChange(1);
+        return static_cast<int>(QDialog::Accepted);
+    });
+    Form->FileNew1->trigger();
+    ASSERT_EQ(Form->ExpertChildren().size(), 1u);
+    Form->ExpertChildren()[0]->BookButton->click();
+    books = Form->BookChildren();
+    ASSERT_EQ(books.size(), 2u);
+    EXPECT_EQ(books[1]->windowTitle(), "Стакан Si-12.26");
+    ASSERT_TRUE(WaitFor([&] { return books[1]->Model->rowCount() == 1; }));
+    EXPECT_TRUE(WindowList().contains("&1 Стакан GAZR-6.26"));
+    EXPECT_TRUE(WindowList().contains("&3 Стакан Si-12.26"));
+
+    // Closing a book leaves neither its window nor its timer behind.
+    QPointer<QTimer> timer = book->Timer;
+    book->parentWidget()->close();
+    ASSERT_TRUE(WaitFor([&] { return timer.isNull(); }));
+    EXPECT_EQ(Form->BookChildren().size(), 1u);
+    EXPECT_FALSE(WindowList().contains("&1 Стакан GAZR-6.26"));
+
+    // Closing the terminal stops the remaining book before the store goes.
+    QPointer<QTimer> other = Form->BookChildren()[0]->Timer;
+    Boxes.DefaultAnswer = true;
+    Form->close();
+    EXPECT_FALSE(other.isNull() ? other->isActive() : false);
+    Form.reset();
+    EXPECT_TRUE(other.isNull());
+}
+
+} // namespace
+} // namespace vorlen::test
