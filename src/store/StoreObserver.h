@@ -5,7 +5,7 @@
 // store's lock held, so a follower's state is guarded by that same lock: it takes no lock of its
 // own, must not call back into the store, and must be quick.
 
-#include "gateway/cgate.h"
+#include "gateway/GatewayCInterface.h"
 
 #include <cstddef>
 #include <cstdint>
