@@ -8,23 +8,14 @@
 #include "store/CG_Types.h"
 #include "strategies/Decimal.h"
 
+#include "book/Book.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace vorlen {
-
-struct TBookLevel {
-    double Price = 0;
-    std::int64_t Volume = 0;
-};
-
-// Best first on both sides.
-struct TBookSnapshot {
-    std::vector<TBookLevel> Bids;
-    std::vector<TBookLevel> Asks;
-};
 
 struct TPositionInfo {
     std::int64_t Net = 0;

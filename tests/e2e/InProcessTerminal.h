@@ -35,6 +35,10 @@ public:
     bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 60s);
 
     TConnectorPort& Port() { return *FPort; }
+    TConsoleView* View() { return FView.get(); }
+    TMainController* Controller() { return FController.get(); }
+    // The journal lines written so far.
+    std::string Journal() const { return FJournal.str(); }
 
 private:
     std::filesystem::path FOldDir;

@@ -210,7 +210,7 @@ TEST_F(InProcess, AfterFillsThePositionsAndAccountGridsEqualTheirTables) {
     const fs::path dump = Inst.Root / "dump";
     const auto agree = [&] {
         std::vector<TDumpFile> files = CollectDump(Store());
-        for (TDumpFile& g : CollectGridDump(View->GridTables())) {
+        for (TDumpFile& g : CollectGridDump(Term->View()->GridTables())) {
             files.push_back(std::move(g));
         }
         std::string error;
@@ -262,14 +262,14 @@ TEST_F(InProcess, DisconnectKeepsTheRowsStaleAndConnectingAgainRefillsThem) {
                health.State(THealthLink::Transactions) == state;
     };
     const auto filled = [this](int grid) {
-        const TModelGridSink& g = View->GridTables().Grid(grid);
+        const TModelGridSink& g = Term->View()->GridTables().Grid(grid);
         return g.RowCount() > 1 && !g.Cell(1, 0).empty();
     };
-    ASSERT_TRUE(DrainUntil([&] { return both(THealthState::Online); })) << Journal.str();
+    ASSERT_TRUE(DrainUntil([&] { return both(THealthState::Online); })) << Term->Journal();
     ASSERT_TRUE(DrainUntil([&] { return filled(kAccGrid) && filled(kPositionsGrid); }));
-    EXPECT_FALSE(Controller->HealthView().Stale);
+    EXPECT_FALSE(Term->Controller()->HealthView().Stale);
 
-    Controller->Disconnect1Execute();
+    Term->Controller()->Disconnect1Execute();
     EXPECT_TRUE(Port->Connector().MDConn->Finished());
     EXPECT_TRUE(Port->Connector().TRConn->Finished());
     EXPECT_EQ(Port->Connector().MDConn->hConn(), nullptr);
@@ -279,32 +279,32 @@ TEST_F(InProcess, DisconnectKeepsTheRowsStaleAndConnectingAgainRefillsThem) {
     offline.Conndis1 = true;
     offline.Connect1 = true;
     offline.Settings1 = false;
-    EXPECT_EQ(Controller->Controls(), offline);
+    EXPECT_EQ(Term->Controller()->Controls(), offline);
     ASSERT_TRUE(DrainUntil([&] { return both(THealthState::Disconnected); }));
     // Nothing of ours is connected to the router any more.
     EXPECT_EQ(Inst.Control("counters").rfind("OK clients=0 ", 0), 0u) << Inst.Control("counters");
     EXPECT_TRUE(filled(kAccGrid) && filled(kPositionsGrid));
-    const THealthView stale = Controller->HealthView();
+    const THealthView stale = Term->Controller()->HealthView();
     EXPECT_TRUE(stale.Stale);
     EXPECT_NE(stale.StaleText.find("Последние данные в "), std::string::npos);
     // The state is known before its journal line has been served on this thread.
     EXPECT_TRUE(DrainUntil([this] {
-        const std::string journal = Journal.str();
+        const std::string journal = Term->Journal();
         return journal.find("Соединение Маркет-дата отключено.") != std::string::npos &&
                journal.find("Соединение Трансакции отключено.") != std::string::npos;
-    })) << Journal.str();
+    })) << Term->Journal();
 
     // Grids drawn anew from nothing: only a refill can bring their rows back.
-    View->SetupGrids();
+    Term->View()->SetupGrids();
     ASSERT_FALSE(filled(kAccGrid));
-    Controller->Conndis1Execute();
-    ASSERT_TRUE(DrainUntil([this] { return Controller->Controls().FileNew1Menu; }))
-        << Journal.str();
-    EXPECT_TRUE(Controller->Controls().Disconnect1);
+    Term->Controller()->Conndis1Execute();
+    ASSERT_TRUE(DrainUntil([this] { return Term->Controller()->Controls().FileNew1Menu; }))
+        << Term->Journal();
+    EXPECT_TRUE(Term->Controller()->Controls().Disconnect1);
     ASSERT_TRUE(DrainUntil([&] { return filled(kAccGrid) && filled(kPositionsGrid); }));
-    ASSERT_TRUE(DrainUntil([&] { return both(THealthState::Online); })) << Journal.str();
-    EXPECT_FALSE(Controller->HealthView().Stale);
-    const std::string again = Journal.str();
+    ASSERT_TRUE(DrainUntil([&] { return both(THealthState::Online); })) << Term->Journal();
+    EXPECT_FALSE(Term->Controller()->HealthView().Stale);
+    const std::string again = Term->Journal();
     std::size_t lists = 0;
     for (std::size_t at = again.find("Инструменты добавлены."); at != std::string::npos;
          at = again.find("Инструменты добавлены.", at + 1)) {

@@ -22,7 +22,10 @@ std::string Sample(const std::string& name) {
 }
 
 TBookSnapshot Book(double bid, double ask) {
-    return TBookSnapshot{{{bid, 5}, {bid - 1, 9}}, {{ask, 3}}};
+    TBookSnapshot book;
+    book.Bids = {{bid, 5}, {bid - 1, 9}};
+    book.Asks = {{ask, 3}};
+    return book;
 }
 
 std::vector<std::string> Quotes(const TFakeWorld& w, std::size_t from = 0) {

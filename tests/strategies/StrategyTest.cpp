@@ -219,7 +219,9 @@ TEST_F(StrategyTest, TheContextAnswersFromTheWorld) {
     World.Fields["limits_set"] = std::int32_t{1};
     World.Fields["client_code"] = std::string("C01");
     World.Positions[""] = TPositionInfo{-3, 100.25};
-    World.BookNow = TBookSnapshot{{{100.0, 5}, {99.95, 7}}, {{100.05, 2}}};
+    World.BookNow = TBookSnapshot{};
+    World.BookNow->Bids = {{100.0, 5}, {99.95, 7}};
+    World.BookNow->Asks = {{100.05, 2}};
     World.Active = {TOwnOrder{9, TSide::Sell, "100.10", 2, 1, "C01"}};
     auto s = Make(R"(
         function on_start(ctx)
