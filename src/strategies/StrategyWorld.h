@@ -5,10 +5,9 @@
 // own thread, so the whole surface can be replaced by a fake in a test and is wired to the book
 // and the risk gate by the terminal.
 
+#include "book/Book.h"
 #include "store/CG_Types.h"
 #include "strategies/Decimal.h"
-
-#include "book/Book.h"
 
 #include <cstdint>
 #include <optional>
