@@ -110,8 +110,15 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
 
     // Replies can only come once the publisher is open; an order before that would be refused
     // for a reason that is only a matter of waiting.
+    // The health monitor samples the links a few times a second, so both may come on-line a
+    // moment after the instrument lists are built; the gate would refuse every order until then.
     WaitFor(
-        desk, [&] { return transport.Health() == orders::TLinkHealth::Online; }, kReplyWait, stop);
+        desk,
+        [&] {
+            return transport.Health() == orders::TLinkHealth::Online &&
+                   linkHealth(THealthLink::MarketData) == orders::TLinkHealth::Online;
+        },
+        kReplyWait, stop);
 
     std::set<std::int64_t> before;
     for (const auto& o : orders::ReadStoreFacts(store).Own) {
