@@ -42,6 +42,8 @@ public:
     // so here. The grid updater then attaches a TRowRefs, hands it each pass's rows with
     // ShowRowRefs on the user-interface thread, and detaches it (null) before the store goes.
     virtual bool WantsRowRefs() const { return false; }
+    // By value: the sinks that take the rows keep their own share.
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
     virtual void AttachRowRefs(std::shared_ptr<TRowRefs>) {}
     virtual void ShowRowRefs(TRowRefList&&) {}
 };

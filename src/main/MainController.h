@@ -126,6 +126,8 @@ public:
     virtual void RefreshGrids() {}
     // The connections' health; `onChange` runs on the UI thread after a state changed. Set the
     // handler before the first Connect.
+    // By value: a port that keeps the handler moves it in.
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
     virtual void SetHealthHandler(std::function<void()> /*onChange*/) {}
     virtual THealthSnapshot Health() const { return {}; }
     // Before closing: no more health reports while the connections are taken down.
