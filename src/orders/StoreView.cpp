@@ -69,9 +69,12 @@ void TStoreReader::Describe() {
         return false;
     };
     // Each table is there once its stream has been described; until all are, look again.
-    FDescribed = find("FORTS_TRADE_REPL", "orders_log", FLog) &
-                 find("FORTS_POS_REPL", "position", FPos) & find("FORTS_PART_REPL", "part", FPart) &
-                 find("FORTS_REFDATA_REPL", "fut_sess_contents", FRef);
+    // Every table is looked for, so those already there are taken even while one is missing.
+    const bool log = find("FORTS_TRADE_REPL", "orders_log", FLog);
+    const bool pos = find("FORTS_POS_REPL", "position", FPos);
+    const bool part = find("FORTS_PART_REPL", "part", FPart);
+    const bool ref = find("FORTS_REFDATA_REPL", "fut_sess_contents", FRef);
+    FDescribed = log && pos && part && ref;
 }
 
 TStoreFacts TStoreReader::Read(bool allOrders) {
