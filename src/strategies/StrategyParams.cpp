@@ -63,7 +63,7 @@ bool ApplyParamOverrides(TStrategyParams& params, const std::vector<TParamOverri
     std::vector<std::pair<std::size_t, std::string>> checked;
     for (const auto& [name, text] : overrides) {
         const auto it = std::find_if(params.begin(), params.end(),
-                                     [&](const TStrategyParam& p) { return p.Name == name; });
+                                     [&n = name](const TStrategyParam& p) { return p.Name == n; });
         if (it == params.end()) {
             error = "нет параметра " + name;
             return false;
