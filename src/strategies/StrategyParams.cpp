@@ -71,7 +71,8 @@ bool ApplyParamOverrides(TStrategyParams& params, const std::vector<TParamOverri
         std::string canonical;
         std::string why;
         if (!CheckParamValue(it->Kind, text, canonical, why)) {
-            error = "параметр " + name + ": " + why;
+            error = "параметр ";
+            error.append(name).append(": ").append(why);
             return false;
         }
         checked.emplace_back(static_cast<std::size_t>(it - params.begin()), std::move(canonical));
