@@ -47,7 +47,7 @@ TEST(ConsoleOptions, ReadsEveryOptionInBothForms) {
                       o, error))
         << error;
     ASSERT_EQ(o.Orders.size(), 2u);
-    const auto order = ParseOrderSpec(o.Orders[0], error);
+    const auto order = ParseOrderLine(o.Orders[0], error);
     ASSERT_TRUE(order);
     EXPECT_EQ(order->Side, orders::TSide::Sell);
     EXPECT_EQ(order->Qty, 2);

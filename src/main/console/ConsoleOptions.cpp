@@ -17,8 +17,8 @@ bool ReadSeconds(const std::string& text, int& out) {
 
 } // namespace
 
-std::optional<orders::TOrderRequest> ParseOrderSpec(const std::string& spec, std::string& error) {
-    std::istringstream in(spec);
+std::optional<orders::TOrderRequest> ParseOrderLine(const std::string& line, std::string& error) {
+    std::istringstream in(line);
     std::string side, isin, qty, price, client, extra;
     in >> side >> isin >> qty >> price >> client >> extra;
     orders::TOrderRequest r;
@@ -28,7 +28,7 @@ std::optional<orders::TOrderRequest> ParseOrderSpec(const std::string& spec, std
     const auto p = orders::ParsePrice(price);
     if ((side != "buy" && side != "sell") || client.empty() || !extra.empty() ||
         ec != std::errc{} || end != qEnd || !p) {
-        error = "--order wants \"buy|sell ISIN QTY PRICE CLIENT\", not \"" + spec + "\"";
+        error = "--order wants \"buy|sell ISIN QTY PRICE CLIENT\", not \"" + line + "\"";
         return std::nullopt;
     }
     r.Side = side == "buy" ? orders::TSide::Buy : orders::TSide::Sell;
@@ -74,7 +74,7 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             }
             if (name == "--risk") {
                 out.RiskFile = *v;
-            } else if (!ParseOrderSpec(*v, error)) {
+            } else if (!ParseOrderLine(*v, error)) {
                 return false;
             } else {
                 out.Orders.push_back(*v);
@@ -174,7 +174,7 @@ std::string ConsoleUsage() {
            "  --strategy FILE  the expert runs the Lua strategy FILE (see docs/strategies.md);\n"
            "                   its orders are refused while the terminal has no risk gate\n"
            "  --param N=V      sets the strategy's parameter N (declared in its params table)\n"
-           "  --order SPEC     once on-line, place the limit order SPEC (repeatable; CLIENT as\n"
+           "  --order ORDER    once on-line, place the limit ORDER (repeatable; CLIENT as\n"
            "                   the account table shows it); every order passes the risk gate,\n"
            "                   and attempts, refusals and replies are journal lines, also kept\n"
            "                   in orders_YYYY-MM-DD.log beside the saved settings\n"

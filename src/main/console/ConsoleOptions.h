@@ -52,6 +52,6 @@ std::string ConsoleUsage();
 
 // One --order value as an order; nothing (with `error`) when it is not of the form
 // "buy|sell ISIN QTY PRICE CLIENT".
-std::optional<orders::TOrderRequest> ParseOrderSpec(const std::string& spec, std::string& error);
+std::optional<orders::TOrderRequest> ParseOrderLine(const std::string& line, std::string& error);
 
 } // namespace vorlen

@@ -98,8 +98,8 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
     orders::TStoreReader reader(store);
     in.Facts = [&reader] { return reader.Read(); };
     in.MarketData = [linkHealth] { return linkHealth(THealthLink::MarketData); };
-    // TODO(book): the order book's best opposite price goes here once it lands; without a book
-    // the gate's distance rule is not applied.
+    // The console gives the gate no best opposite price, so its distance-from-the-market rule
+    // is not applied to console orders; every other rule is.
     in.BestOpposite = {};
     // The console runs no strategies; its expert, if any, only watches.
     in.StopStrategies = {};
@@ -125,9 +125,9 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
         before.insert(o.OrderId);
     }
     std::size_t posted = 0;
-    for (const std::string& spec : options.Orders) {
+    for (const std::string& line : options.Orders) {
         std::string error;
-        const auto order = ParseOrderSpec(spec, error);
+        const auto order = ParseOrderLine(line, error);
         posted += order && desk.Place(*order).Status == orders::TPlaceStatus::Posted ? 1 : 0;
     }
     WaitFor(
