@@ -1,6 +1,7 @@
 #include "store/Storage.h"
 
 #include "store/Functions.h"
+#include "store/KeyTables.h"
 
 #include <cstring>
 #include <limits>
@@ -11,20 +12,7 @@ namespace vorlen {
 
 namespace {
 
-struct TKeyTableName {
-    std::string_view Stream;
-    std::string_view Table;
-};
-
-constexpr TKeyTableName kKeyTables[kKeyTableCount] = {
-    {"FORTS_PART_REPL", "part"},
-    {"FORTS_TRADE_REPL", "orders_log"},
-    {"FORTS_TRADE_REPL", "multileg_orders_log"},
-    {"FORTS_TRADE_REPL", "user_deal"},
-    {"FORTS_TRADE_REPL", "user_multileg_deal"},
-    {"FORTS_POS_REPL", "position"},
-    {"FORTS_REFDATA_REPL", "sys_messages"},
-};
+static_assert(kKeyTableRefs.size() == kKeyTableCount);
 
 struct TTablePos {
     std::int32_t Str = -1;
@@ -42,7 +30,8 @@ enum class TChange { Inserted, Changed, Deleted, Cleared };
 
 int KeyTableNo(std::string_view stream, std::string_view table) {
     for (int k = 0; k < kKeyTableCount; ++k)
-        if (kKeyTables[k].Stream == stream && kKeyTables[k].Table == table)
+        if (kKeyTableRefs[static_cast<std::size_t>(k)].Stream == stream &&
+            kKeyTableRefs[static_cast<std::size_t>(k)].Table == table)
             return k;
     return -1;
 }
