@@ -48,25 +48,41 @@ std::vector<TLadderRow> LadderRows(const TBookSnapshot& book) {
     return rows;
 }
 
-TBookStatusLine BookStatusLine(const TBookSnapshot& book,
-                               std::chrono::system_clock::time_point now) {
+TBookStatusLine BookStatusLine(const TBookSnapshot& book, std::chrono::system_clock::time_point now,
+                               std::optional<THealthState> marketData) {
+    TBookStatusLine line;
+    line.Health = marketData;
+    bool frozen = false;
     switch (book.Status) {
     case TBookStatus::NotSubscribed:
-        return {std::string(kBookNotSubscribedText), true};
+        line.Text = kBookNotSubscribedText;
+        frozen = true;
+        break;
     case TBookStatus::Waiting:
-        return {std::string(kBookWaitingText), true};
+        line.Text = kBookWaitingText;
+        frozen = true;
+        break;
     case TBookStatus::Live:
+        if (!book.LastUpdate) {
+            line.Text = "заявок по инструменту нет";
+            break;
+        }
+        const auto age = now - *book.LastUpdate;
+        const auto tenths =
+            std::chrono::duration_cast<std::chrono::milliseconds>(age).count() / 100;
+        line.Text = "обновлено " + TimeOfDay(*book.LastUpdate) + ", " +
+                    NumberText(static_cast<double>(tenths < 0 ? 0 : tenths) / 10) + " с назад";
+        if (book.Crossed())
+            line.Text += "; лучшая покупка не ниже лучшей продажи";
+        frozen = !marketData && age > kBookStaleAfter;
         break;
     }
-    if (!book.LastUpdate)
-        return {"заявок по инструменту нет", false};
-    const auto age = now - *book.LastUpdate;
-    const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(age).count() / 100;
-    std::string text = "обновлено " + TimeOfDay(*book.LastUpdate) + ", " +
-                       NumberText(static_cast<double>(tenths < 0 ? 0 : tenths) / 10) + " с назад";
-    if (book.Crossed())
-        text += "; лучшая покупка не ниже лучшей продажи";
-    return {text, age > kBookStaleAfter};
+    if (marketData) {
+        line.Text = std::string(HealthStateName(*marketData)) + "; " + line.Text;
+        frozen = frozen || *marketData != THealthState::Online;
+    }
+    line.Stale = frozen;
+    return line;
 }
 
 std::vector<std::string> PositionLines(const TBookSnapshot& book) {

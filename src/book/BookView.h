@@ -4,8 +4,10 @@
 // line that says how fresh the book is, and the header's lines.
 
 #include "book/Book.h"
+#include "health/HealthMachine.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,12 +30,17 @@ std::vector<TLadderRow> LadderRows(const TBookSnapshot& book);
 struct TBookStatusLine {
     std::string Text;
     bool Stale = false; // frozen data: the window shows it in warning colours
+    // The market-data connection's state when it is known; the window colours the line by it.
+    std::optional<THealthState> Health;
 };
 
-// "обновлено hh:mm:ss.zzz, N с назад", or why there is nothing to show. The connection's health
-// state, once the terminal tracks it, belongs in this line too.
-TBookStatusLine BookStatusLine(const TBookSnapshot& book,
-                               std::chrono::system_clock::time_point now);
+// "на связи; обновлено hh:mm:ss.zzz, N с назад", or why there is nothing to show.
+// `marketData` is the market-data connection's health state. Known, it alone decides whether
+// the levels are stale: any state but on-line freezes them, while an on-line book that has not
+// moved for a while is only a quiet market (the health monitor already watches the exchange's
+// heartbeat). Unknown, the book is stale once older than kBookStaleAfter.
+TBookStatusLine BookStatusLine(const TBookSnapshot& book, std::chrono::system_clock::time_point now,
+                               std::optional<THealthState> marketData = std::nullopt);
 
 // One header line per client code: "FZ00001: позиция 4 по 92000,25, оценка 92010,
 // P&L 78, ВМ -12,5"; the margin's place says when its stream is not subscribed.

@@ -1,5 +1,7 @@
 #include "gui/BookForm.h"
 
+#include "gui/StaleMark.h"
+
 #include <QBrush>
 #include <QColor>
 #include <QFont>
@@ -161,9 +163,15 @@ TBookForm::~TBookForm() {
     Detach();
 }
 
+void TBookForm::SetHealthSource(THealthSource source) {
+    FHealth = std::move(source);
+    Refresh();
+}
+
 void TBookForm::Detach() {
     Timer->stop();
     FBooks = nullptr;
+    FHealth = nullptr;
 }
 
 void TBookForm::Refresh() {
@@ -175,16 +183,25 @@ void TBookForm::Refresh() {
         Header->setText(lines.join(QLatin1Char('\n')));
         ++FRepaints;
     }
-    // The age changes while the book does not; frozen data must look frozen.
-    const TBookStatusLine line = FBooks != nullptr
-                                     ? BookStatusLine(FBook, std::chrono::system_clock::now())
-                                     : TBookStatusLine{"нет соединения", true};
+    // The age and the connection change while the book does not; frozen data must look frozen.
+    std::optional<THealthState> health;
+    if (FHealth)
+        health = FHealth();
+    const TBookStatusLine line =
+        FBooks != nullptr ? BookStatusLine(FBook, std::chrono::system_clock::now(), health)
+                          : TBookStatusLine{"нет соединения", true, std::nullopt};
     Status->setText(Q(line.Text));
-    if (line.Stale != FStale) {
-        FStale = line.Stale;
-        Status->setStyleSheet(FStale ? QStringLiteral("color: #b00000; font-weight: bold;")
-                                     : QString());
-    }
+    if (line.Stale == FStale && line.Health == FShownHealth)
+        return;
+    FStale = line.Stale;
+    FShownHealth = line.Health;
+    QString style;
+    if (FStale)
+        style += QStringLiteral("color: #b00000; font-weight: bold;");
+    // The same colours as the main window's connection indicators.
+    if (line.Health && *line.Health != THealthState::Online)
+        style += QStringLiteral("background-color: %1;").arg(HealthColor(*line.Health).name());
+    Status->setStyleSheet(style);
 }
 
 } // namespace vorlen::gui

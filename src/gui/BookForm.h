@@ -11,6 +11,8 @@
 #include <QAbstractTableModel>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 class QIcon;
@@ -49,7 +51,12 @@ public:
               QWidget* parent = nullptr);
     ~TBookForm() override;
 
+    // The market-data connection's health as the main window tracks it.
+    using THealthSource = std::function<THealthState()>;
+
     std::int32_t IsinId() const { return FIsinId; }
+    // Without a source the window judges freshness by the book's age alone.
+    void SetHealthSource(THealthSource source);
     // Stops reading the books: they are about to be released with the store.
     void Detach();
     // One timer step: copy the book when it changed, refresh what is shown.
@@ -70,6 +77,9 @@ private:
     std::int32_t FIsinId;
     TBookSnapshot FBook;
     std::uint64_t FRepaints = 0;
+    THealthSource FHealth;
+    // What the status line was last painted with, so that a steady state restyles nothing.
+    std::optional<THealthState> FShownHealth;
     bool FStale = false;
 };
 

@@ -149,6 +149,12 @@ void TMainForm::OpenBookWindow(std::int32_t isin_id, const std::string& isin) {
     }
     TTerminalPort* port = FController->Port();
     auto* book = new TBookForm(port != nullptr ? port->Books() : nullptr, isin_id, isin);
+    // The port is looked up at each call rather than kept: it goes away when the terminal closes.
+    book->SetHealthSource([this] {
+        const TTerminalPort* p = FController->Port();
+        return p != nullptr ? p->Health()[THealthLink::MarketData].State
+                            : THealthState::Disconnected;
+    });
     QMdiSubWindow* sub = MdiArea->addSubWindow(book);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->resize(book->size());

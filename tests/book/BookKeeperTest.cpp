@@ -367,28 +367,48 @@ TEST(BookView, LadderOrderAndFreshness) {
     };
     EXPECT_EQ(LadderRows(s), want);
 
+    // Without a health state the age decides; with one, only the connection does: a quiet
+    // on-line book is not stale, a frozen or lost connection makes even a fresh one stale.
     const auto now = std::chrono::system_clock::now();
+    using H = THealthState;
     struct TFreshCase {
         TBookStatus Status;
         std::optional<std::chrono::seconds> Age;
+        std::optional<H> Health;
         std::string Starts;
         bool Stale;
     };
+    const std::string live = "обновлено ";
     const std::vector<TFreshCase> cases = {
-        {TBookStatus::NotSubscribed, std::nullopt, std::string(kBookNotSubscribedText), true},
-        {TBookStatus::Waiting, std::nullopt, std::string(kBookWaitingText), true},
-        {TBookStatus::Live, std::chrono::seconds(1), "обновлено ", false},
-        {TBookStatus::Live, std::chrono::seconds(6), "обновлено ", true},
+        {TBookStatus::NotSubscribed, {}, {}, std::string(kBookNotSubscribedText), true},
+        {TBookStatus::Waiting, {}, {}, std::string(kBookWaitingText), true},
+        {TBookStatus::Live, std::chrono::seconds(1), {}, live, false},
+        {TBookStatus::Live, std::chrono::seconds(6), {}, live, true},
+        {TBookStatus::Live, std::chrono::seconds(60), H::Online, "на связи; " + live, false},
+        {TBookStatus::Live, std::chrono::seconds(1), H::Stale, "нет данных; " + live, true},
+        {TBookStatus::Live, std::chrono::seconds(1), H::Reconnecting, "переподключение; " + live,
+         true},
+        {TBookStatus::Live, std::chrono::seconds(1), H::Disconnected, "отключено; " + live, true},
+        {TBookStatus::Live, {}, H::Connecting, "подключение; заявок", true},
+        {TBookStatus::Live, {}, H::Online, "на связи; заявок", false},
+        {TBookStatus::NotSubscribed,
+         {},
+         H::Online,
+         "на связи; " + std::string(kBookNotSubscribedText),
+         true},
     };
     for (const TFreshCase& c : cases) {
         s.Status = c.Status;
         s.LastUpdate.reset();
         if (c.Age)
             s.LastUpdate = now - *c.Age;
-        const TBookStatusLine line = BookStatusLine(s, now);
+        const TBookStatusLine line = BookStatusLine(s, now, c.Health);
         EXPECT_EQ(line.Text.rfind(c.Starts, 0), 0u) << line.Text;
         EXPECT_EQ(line.Stale, c.Stale) << line.Text;
+        EXPECT_EQ(line.Health, c.Health) << line.Text;
     }
+    s.Status = TBookStatus::Live;
+    s.LastUpdate = now;
     s.Bids = {{103, 1, 0}};
     EXPECT_NE(BookStatusLine(s, now).Text.find("не ниже"), std::string::npos) << "crossed";
 }

@@ -74,6 +74,9 @@ protected:
                 cells << m->index(r, c).data().toString();
         return cells;
     }
+    void MarketData(THealthState state) {
+        Port->HealthNow.Links[static_cast<std::size_t>(THealthLink::MarketData)].State = state;
+    }
     QStringList WindowList() {
         emit Form->Window1->aboutToShow();
         QStringList titles;
@@ -102,7 +105,7 @@ TEST_F(BookFormTest, OpensShowsLevelsUpdatesAndClosesCleanly) {
     ASSERT_EQ(books.size(), 1u);
     gui::TBookForm* book = books[0];
     EXPECT_EQ(book->windowTitle(), "Стакан GAZR-6.26");
-    EXPECT_EQ(book->Status->text(), "поток стакана не подписан");
+    EXPECT_EQ(book->Status->text(), "отключено; поток стакана не подписан");
     EXPECT_EQ(book->Model->rowCount(), 0);
 
     Subscribe();
@@ -112,8 +115,20 @@ TEST_F(BookFormTest, OpensShowsLevelsUpdatesAndClosesCleanly) {
     Level(4, 12, 1, 50, 9); // another instrument's
     ASSERT_TRUE(WaitFor([&] { return book->Model->rowCount() == 3; }));
     EXPECT_EQ(Cells(*book), (QStringList{"", "103", "1", "", "102", "7", "5", "100", ""}));
-    EXPECT_TRUE(book->Status->text().startsWith("обновлено "))
+    // The market-data connection's state leads the line; a frozen link marks the book stale
+    // however fresh its last rows are, and the line recovers with the link.
+    EXPECT_TRUE(book->Status->text().startsWith("отключено; обновлено "))
         << book->Status->text().toStdString();
+    EXPECT_FALSE(book->Status->styleSheet().isEmpty());
+    MarketData(THealthState::Online);
+    ASSERT_TRUE(WaitFor([&] { return book->Status->text().startsWith("на связи; обновлено "); }))
+        << book->Status->text().toStdString();
+    EXPECT_TRUE(book->Status->styleSheet().isEmpty());
+    MarketData(THealthState::Stale);
+    ASSERT_TRUE(WaitFor([&] { return book->Status->text().startsWith("нет данных; "); }));
+    EXPECT_TRUE(book->Status->styleSheet().contains("color")) << "stale must stand out";
+    MarketData(THealthState::Online);
+    ASSERT_TRUE(WaitFor([&] { return book->Status->styleSheet().isEmpty(); }));
     EXPECT_EQ(book->Header->text(), "позиции нет");
 
     Level(2, 11, 2, 101, 4);
