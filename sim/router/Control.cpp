@@ -15,8 +15,8 @@ namespace {
 const char* const kHelp =
     "OK commands: ping | drop | refuse MS | lifenum STREAM [N] | cleardeleted STREAM TABLE [REV] "
     "| delete STREAM TABLE ID | rows STREAM TABLE | sysmsg LANG TEXT | replstate STREAM TEXT | "
-    "delay MS | withhold N|all|off | rate N|max | freeze | resume | fill now|off|on | counters | "
-    "quit";
+    "delay MS | withhold N|all|off | rate N|max | freeze | resume | fill now|off|on | "
+    "move ISIN_ID TICKS | counters | quit";
 
 std::string Rest(std::string_view line, std::size_t words) {
     std::size_t pos = 0;
@@ -182,6 +182,17 @@ std::string Server::Command(std::string_view line) {
             return "OK fill " + mode + " resting=" + std::to_string(exchange_.RestingCount());
         }
         return "ERR usage: fill now|off|on";
+    }
+    if (cmd == "move") {
+        std::int64_t ticks = 0;
+        if (words.size() != 3 || !ParseInt(words[1], n) || !ParseInt(words[2], ticks) ||
+            ticks < -1000 || ticks > 1000) {
+            return "ERR usage: move ISIN_ID TICKS";
+        }
+        if (!exchange_.Move(static_cast<std::int32_t>(n), static_cast<int>(ticks))) {
+            return "ERR no futures " + std::to_string(n) + " or the move reaches its price limits";
+        }
+        return "OK move " + std::to_string(n) + " " + std::to_string(ticks);
     }
     if (cmd == "counters" || cmd == "stats") {
         return Counters();

@@ -159,6 +159,27 @@ std::int64_t Exchange::LevelVolume(const Instrument& ins, int side, std::int64_t
     return it->second + own;
 }
 
+std::int64_t Exchange::OwnBest(const Instrument& ins, int side) const {
+    std::int64_t best = 0;
+    for (const auto& [id, o] : resting_) {
+        if (o.isin_id == ins.isin_id && o.dir == side + 1 &&
+            (best == 0 || (side == 0 ? o.price > best : o.price < best))) {
+            best = o.price;
+        }
+    }
+    return best;
+}
+
+std::int64_t Exchange::BackgroundBest(const Instrument& ins, int side) const {
+    const std::int64_t best = LevelPrice(ins, side, 0);
+    const std::int64_t own = OwnBest(ins, 1 - side);
+    // Levels are one step apart: the first one shown is the step beyond the trader's order.
+    if (own == 0 || (side == 0 ? best < own : best > own)) {
+        return best;
+    }
+    return side == 0 ? own - ins.step : own + ins.step;
+}
+
 bool Exchange::DepthWatched(int d) {
     // A book nobody watches is not kept row by row; it is brought up to date when someone
     // subscribes (Refresh).
@@ -207,15 +228,20 @@ void Exchange::PutAggrLevel(const Instrument& ins, int side, int level) {
 // volumes and the trader's resting orders make it: rows of prices that left are deleted, new
 // prices get rows of their own, changed volumes are rewritten. Each side stays sorted and within
 // its depth. Bids stay below asks: a buy rests only below the best ask and a sell only above the
-// best bid (AddOrder fills anything else at once); the one exception left is the trader's own buy
-// and sell both resting at the middle price, a cross trade this market does not check for.
+// best bid (AddOrder fills anything else at once, and refuses an order that would meet the
+// trader's own); when resting orders are not filled and the middle price moves through them,
+// the background levels they would meet are not shown, as if those traders had withdrawn.
 void Exchange::PublishBook(const Instrument& ins) {
     Book& book = h_->books[ins.isin_id];
     for (int side = 0; side < 2; ++side) {
         // Prices offered: the background levels and the trader's own, best first.
         std::vector<std::int64_t> prices;
+        const std::int64_t ownOpposite = OwnBest(ins, 1 - side);
         for (int level = 0; level < kLevels; ++level) {
-            prices.push_back(LevelPrice(ins, side, level));
+            const std::int64_t price = LevelPrice(ins, side, level);
+            if (ownOpposite == 0 || (side == 0 ? price < ownOpposite : price > ownOpposite)) {
+                prices.push_back(price);
+            }
         }
         for (const auto& [id, o] : resting_) {
             if (o.isin_id == ins.isin_id && o.dir == side + 1) {
@@ -268,10 +294,20 @@ void Exchange::OwnOrdersChanged(const Instrument& ins) {
     PublishBook(ins);
 }
 
-void Exchange::MoveMid(Instrument& ins, int ticks) {
+bool Exchange::Move(std::int32_t isin_id, int ticks) {
+    Instrument* ins = FindInstrument(isin_id);
+    if (ins == nullptr || ins->option) {
+        return false;
+    }
+    h_->now = LocalNow();
+    h_->ns = std::max<std::uint64_t>(h_->ns, EpochNs());
+    return MoveMid(*ins, ticks);
+}
+
+bool Exchange::MoveMid(Instrument& ins, int ticks) {
     const std::int64_t mid = ins.mid + ticks * ins.step;
     if (mid - ins.step * 50 <= ins.lower || mid + ins.step * 50 >= ins.upper) {
-        return;
+        return false;
     }
     ins.mid = mid;
     MatchResting(ins);
@@ -285,6 +321,7 @@ void Exchange::MoveMid(Instrument& ins, int ticks) {
     PutDecimal(&row[f["price"].offset], mid, static_cast<std::int8_t>(5));
     PutTime(&row[f["deal_time"].offset], h_->now);
     market_.UpsertCopy(*f.stream, f.table, ins.isin_id, row);
+    return true;
 }
 
 bool Exchange::BackgroundWatched() {

@@ -101,6 +101,9 @@ public:
     void SetFillResting(bool on) { fillResting_ = on; }
     std::size_t FillAllResting();
     std::size_t RestingCount() const { return resting_.size(); }
+    // Moves a futures' middle price by `ticks` steps, as its background trading would; false for
+    // an unknown futures or a move that would reach its price limits.
+    bool Move(std::int32_t isin_id, int ticks);
 
     Reply Handle(std::uint32_t msgId, std::string_view msgName, const char* data, std::size_t n);
     std::int64_t SystemMessage(std::string_view lang, std::string_view utf8, const Time& moment);
@@ -112,6 +115,7 @@ public:
     static constexpr std::int32_t kUnknownClient = 34;
     static constexpr std::int32_t kBadParameters = 35;
     static constexpr std::int32_t kOutOfLimits = 32;
+    static constexpr std::int32_t kCrossTrade = 31;
     static constexpr std::int32_t kOrderNotFound = 14;
     static constexpr std::int32_t kUnknownMessage = 10001;
 
@@ -128,10 +132,15 @@ private:
     // The trader's resting orders on the instrument changed: its book shows them.
     void OwnOrdersChanged(const Instrument& ins);
     std::int64_t LevelVolume(const Instrument& ins, int side, std::int64_t price);
+    // The trader's best resting price on a side (0 bid, 1 ask); 0 when none rests there.
+    std::int64_t OwnBest(const Instrument& ins, int side) const;
+    // The best background price on a side, as the book shows it: background volume never
+    // stands where it would meet the trader's own resting orders of the other side.
+    std::int64_t BackgroundBest(const Instrument& ins, int side) const;
     bool DepthWatched(int d);
     void WriteAggrRow(int d, const Instrument& ins, int side, std::int64_t id, std::int64_t price,
                       std::int64_t volume);
-    void MoveMid(Instrument& ins, int ticks);
+    bool MoveMid(Instrument& ins, int ticks);
     void MatchResting(const Instrument& ins);
     Reply AddOrder(const char* data);
     Reply DelOrder(const char* data);

@@ -19,6 +19,8 @@ const char* ReplyText(std::int32_t code) {
         return "Не найдена заявка для удаления.";
     case Exchange::kOutOfLimits:
         return "Цена сделки вне лимита.";
+    case Exchange::kCrossTrade:
+        return "Не разрешена встречная заявка на один счёт и/или ИНН.";
     case Exchange::kUnknownClient:
         return "Попытка операции на несуществующий код клиента.";
     case Exchange::kBadParameters:
@@ -165,6 +167,12 @@ Reply Exchange::AddOrder(const char* d) {
     if (price < ins->lower || price > ins->upper) {
         return MakeReply("FORTS_MSG101", kOutOfLimits, 0, 0);
     }
+    // Every account here is the one trader's: an order that would trade against the trader's own
+    // resting order is refused, as the exchange's check of counter orders does.
+    const std::int64_t ownOpposite = OwnBest(*ins, dir == 1 ? 1 : 0);
+    if (ownOpposite != 0 && (dir == 1 ? price >= ownOpposite : price <= ownOpposite)) {
+        return MakeReply("FORTS_MSG101", kCrossTrade, 0, 0);
+    }
     UserOrder o;
     o.id = nextOrderId_++;
     o.isin_id = isin_id;
@@ -175,8 +183,8 @@ Reply Exchange::AddOrder(const char* d) {
     o.comment = GetText(d, *m.Field("comment"));
     o.ext_id = static_cast<std::int32_t>(GetInt(d, *m.Field("ext_id")));
     OrderLogRow(o, 1, amount, 0, 0);
-    const std::int64_t ask = ins->mid + ins->step;
-    const std::int64_t bid = ins->mid - ins->step;
+    const std::int64_t ask = BackgroundBest(*ins, 1);
+    const std::int64_t bid = BackgroundBest(*ins, 0);
     if (o.dir == 1 && price >= ask) {
         Fill(o, ask, o.rest);
     } else if (o.dir == 2 && price <= bid) {

@@ -126,8 +126,9 @@ protected:
         return s;
     }
 
-    // Posts an order for client 001 and waits for the exchange's answer.
-    void Post(std::int32_t isin, int dir, double price, std::int32_t amount) {
+    // Posts an order for client 001 and waits for the exchange's answer, which must be `code`.
+    void Post(std::int32_t isin, int dir, double price, std::int32_t amount,
+              std::int64_t code = 0) {
         TAddOrderParams p{};
         const auto put = [](char* f, std::size_t n, const std::string& t) {
             std::memset(f, 0, n);
@@ -151,7 +152,7 @@ protected:
         ASSERT_TRUE(Term->ServeUntil([&] { return events.WaitAnyFor(10) == 0; }));
         TReplData reply;
         ASSERT_TRUE(tr.GetReplData(id, reply));
-        ASSERT_EQ(VarAsInteger(reply.Fields["code"].Data), 0);
+        ASSERT_EQ(VarAsInteger(reply.Fields["code"].Data), code);
     }
 
     TSimInstall Inst{0};
@@ -212,6 +213,22 @@ TEST_P(BookE2E, BooksEqualTheRowsAsMarketAndOrdersMoveThemAndPositionsAreValued)
     EXPECT_EQ(own.Bids.front().Own, 2);
     EXPECT_GE(own.Bids.front().Volume, 2);
     checkPnl(own, 5);
+
+    // A sell at the same price would trade against the trader's own buy: the exchange refuses
+    // such a counter order, and the book stays uncrossed.
+    Post(isin, 2, inside, 1, 31);
+    TBookSnapshot counter = CheckSettled(isin);
+    EXPECT_EQ(counter.Bids.front().Own, 2);
+    EXPECT_EQ(counter.Asks.front().Own, 0);
+
+    // With resting orders left unfilled the market moves down through the trader's buy: no
+    // offer is shown at or below it, and it stays the best bid.
+    ASSERT_EQ(Inst.Control("fill off").rfind("OK", 0), 0u);
+    ASSERT_EQ(Inst.Control("move " + std::to_string(isin) + " -3").rfind("OK", 0), 0u);
+    TBookSnapshot through = CheckSettled(isin);
+    EXPECT_EQ(through.Bids.front().Price, inside);
+    EXPECT_EQ(through.Bids.front().Own, 2);
+    EXPECT_EQ(through.Asks.front().Price, inside + minStep);
 
     // A busy market: levels come and go, the middle price moves; once it calms down the books
     // still equal the rows.

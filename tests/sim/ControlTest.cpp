@@ -164,9 +164,10 @@ TEST_F(SimControl, RateCountersAndBadCommands) {
     const std::string counters = router.Control("counters");
     EXPECT_EQ(counters.rfind("OK clients=1 ", 0), 0u) << counters;
     EXPECT_NE(counters.find(" subscriptions=2 "), std::string::npos) << counters;
-    for (const char* bad : {"rate -1", "refuse soon", "lifenum FORTS_NO_SUCH_REPL",
-                            "cleardeleted FORTS_REFDATA_REPL no_table", "delete X y 1", "withhold",
-                            "sysmsg ru", "frobnicate", ""}) {
+    for (const char* bad :
+         {"rate -1", "refuse soon", "lifenum FORTS_NO_SUCH_REPL",
+          "cleardeleted FORTS_REFDATA_REPL no_table", "delete X y 1", "withhold", "sysmsg ru",
+          "frobnicate", "move 1", "move x 1", "move 999999 1", "move 1 100000", ""}) {
         EXPECT_EQ(router.Control(bad).rfind("ERR", 0), 0u) << bad;
     }
 }
