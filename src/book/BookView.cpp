@@ -2,6 +2,8 @@
 
 #include "platform/FormatSettings.h"
 
+#include <cmath>
+
 namespace vorlen {
 
 namespace {
@@ -14,6 +16,10 @@ std::string TimeOfDay(std::chrono::system_clock::time_point t) {
     if (from == std::string::npos || to == std::string::npos || to <= from)
         return line;
     return line.substr(from + 1, to - from - 1);
+}
+
+std::int64_t PriceUnits(double price) {
+    return std::llround(price * 100000.0);
 }
 
 std::string OrDash(const std::string& text) {
@@ -31,6 +37,7 @@ std::vector<TLadderRow> LadderRows(const TBookSnapshot& book) {
     for (auto it = book.Asks.rbegin(); it != book.Asks.rend(); ++it) {
         TLadderRow r;
         r.Price = NumberText(it->Price);
+        r.Units = PriceUnits(it->Price);
         r.Ask = std::to_string(it->Volume);
         r.Own = own(*it);
         r.Best = std::next(it) == book.Asks.rend();
@@ -40,6 +47,7 @@ std::vector<TLadderRow> LadderRows(const TBookSnapshot& book) {
     for (std::size_t i = 0; i < book.Bids.size(); ++i) {
         TLadderRow r;
         r.Price = NumberText(book.Bids[i].Price);
+        r.Units = PriceUnits(book.Bids[i].Price);
         r.Bid = std::to_string(book.Bids[i].Volume);
         r.Own = own(book.Bids[i]);
         r.Best = i == 0;

@@ -21,6 +21,7 @@ struct TLadderRow {
     std::string Own;             // the trader's resting volume here; empty when none
     bool Best = false;           // the best bid or the best ask
     bool IsAsk = false;
+    std::int64_t Units = 0; // the price in 1e-5 units, as orders carry it
     bool operator==(const TLadderRow&) const = default;
 };
 

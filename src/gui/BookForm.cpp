@@ -1,15 +1,23 @@
 #include "gui/BookForm.h"
 
 #include "gui/StaleMark.h"
+#include "orders/OrderDesk.h"
 
 #include <QBrush>
+#include <QCheckBox>
 #include <QColor>
+#include <QComboBox>
 #include <QFont>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -119,7 +127,7 @@ QVariant TLadderModel::headerData(int section, Qt::Orientation orientation, int 
 
 TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string& isin,
                      QWidget* parent)
-    : QWidget(parent), FBooks(books), FIsinId(isin_id) {
+    : QWidget(parent), FIsin(isin), FBooks(books), FIsinId(isin_id) {
     setObjectName(QStringLiteral("BookForm"));
     setWindowTitle(QStringLiteral("Стакан ") + Q(isin));
     resize(300, 420);
@@ -141,12 +149,53 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     Ladder->setSelectionMode(QAbstractItemView::NoSelection);
     Ladder->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Ladder->setTextElideMode(Qt::ElideNone);
+    // Only a mouse click names a level: the view's activation by Enter is left unconnected.
+    connect(Ladder, &QTableView::clicked, this, &TBookForm::CellClicked);
+
+    Qty = new QSpinBox(this);
+    Qty->setObjectName(QStringLiteral("Qty"));
+    Qty->setRange(1, 1000000);
+    Qty->setValue(1);
+    Client = new QComboBox(this);
+    Client->setObjectName(QStringLiteral("Client"));
+    Client->addItem(QStringLiteral("— клиент —"), QString());
+    OneClick = new QCheckBox(QStringLiteral("В один клик"), this);
+    OneClick->setObjectName(QStringLiteral("OneClick"));
+    OneClick->setToolTip(QStringLiteral("Щелчок по уровню сразу отправляет заявку"));
+    connect(OneClick, &QCheckBox::clicked, this, [this](bool on) { SetOneClick(on); });
+    auto* trade = new QHBoxLayout;
+    trade->addWidget(new QLabel(QStringLiteral("Кол-во:"), this));
+    trade->addWidget(Qty);
+    trade->addWidget(Client, 1);
+    trade->addWidget(OneClick);
+
+    ArmedBanner = new QLabel(
+        QStringLiteral("ТОРГОВЛЯ В ОДИН КЛИК: щелчок по уровню отправляет заявку. Esc — выключить"),
+        this);
+    ArmedBanner->setObjectName(QStringLiteral("ArmedBanner"));
+    ArmedBanner->setWordWrap(true);
+    ArmedBanner->setStyleSheet(
+        QStringLiteral("background-color: #c00000; color: white; font-weight: bold;"));
+    ArmedBanner->hide();
+    TradeNote = new QLabel(this);
+    TradeNote->setObjectName(QStringLiteral("TradeNote"));
+    TradeNote->setWordWrap(true);
+    TradeNote->setTextFormat(Qt::PlainText);
+
+    LadderFrame = new QFrame(this);
+    LadderFrame->setObjectName(QStringLiteral("LadderFrame"));
+    auto* frameLayout = new QVBoxLayout(LadderFrame);
+    frameLayout->setContentsMargins(3, 3, 3, 3);
+    frameLayout->addWidget(Ladder);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(Header);
     layout->addWidget(Status);
-    layout->addWidget(Ladder, 1);
+    layout->addLayout(trade);
+    layout->addWidget(ArmedBanner);
+    layout->addWidget(TradeNote);
+    layout->addWidget(LadderFrame, 1);
 
     Timer = new QTimer(this);
     Timer->setObjectName(QStringLiteral("Timer"));
@@ -172,6 +221,103 @@ void TBookForm::Detach() {
     Timer->stop();
     FBooks = nullptr;
     FHealth = nullptr;
+    FClients = nullptr;
+    SetOrderDesk(nullptr);
+}
+
+void TBookForm::SetOrderDesk(orders::TOrderDesk* desk) {
+    FDesk = desk;
+    if (FDesk == nullptr && FArmed) {
+        SetOneClick(false);
+        TradeNote->setText(QStringLiteral("Торговля в один клик выключена: нет соединения "
+                                          "Трансакций."));
+    }
+}
+
+void TBookForm::SetClientSource(TClientSource source) {
+    FClients = std::move(source);
+    ReloadClients();
+}
+
+void TBookForm::ReloadClients() {
+    FTicksSinceClients = 0;
+    if (!FClients)
+        return;
+    const QString chosen = Client->currentData().toString();
+    const QSignalBlocker block(Client);
+    while (Client->count() > 1)
+        Client->removeItem(1);
+    for (const std::string& code : FClients())
+        Client->addItem(Q(code), Q(code));
+    // A code the account table no longer lists is not kept chosen.
+    const int at = chosen.isEmpty() ? -1 : Client->findData(chosen);
+    Client->setCurrentIndex(at > 0 ? at : 0);
+}
+
+bool TBookForm::SetOneClick(bool on) {
+    if (on && FDesk == nullptr) {
+        TradeNote->setText(QStringLiteral("Торговля в один клик недоступна: нет соединения "
+                                          "Трансакций."));
+        on = false;
+    } else if (on && Client->currentData().toString().isEmpty()) {
+        TradeNote->setText(QStringLiteral("Для торговли в один клик выберите код клиента."));
+        on = false;
+    } else if (on != FArmed) {
+        TradeNote->clear();
+    }
+    FArmed = on;
+    ShowArmed();
+    return FArmed;
+}
+
+void TBookForm::ShowArmed() {
+    const QSignalBlocker block(OneClick);
+    OneClick->setChecked(FArmed);
+    ArmedBanner->setVisible(FArmed);
+    LadderFrame->setStyleSheet(FArmed ? QStringLiteral("QFrame#LadderFrame { border: 3px solid "
+                                                       "#c00000; }")
+                                      : QString());
+}
+
+void TBookForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && FArmed) {
+        SetOneClick(false);
+        TradeNote->setText(QStringLiteral("Торговля в один клик выключена."));
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TBookForm::CellClicked(const QModelIndex& index) {
+    if (!index.isValid() || index.row() >= static_cast<int>(Model->Rows().size()) ||
+        index.column() == kPriceColumn)
+        return;
+    const TLadderRow& row = Model->Rows()[static_cast<std::size_t>(index.row())];
+    const int side = index.column() == kBidColumn ? 1 : 2;
+    if (!FArmed) {
+        emit LevelClicked(Q(FIsin), side, static_cast<qint64>(row.Units));
+        return;
+    }
+    orders::TOrderRequest order;
+    order.Isin = FIsin;
+    order.Side = side == 1 ? orders::TSide::Buy : orders::TSide::Sell;
+    order.Qty = Qty->value();
+    order.Price = row.Units;
+    order.Client = Client->currentData().toString().toStdString();
+    const orders::TPlaceResult r = FDesk->Place(order);
+    switch (r.Status) {
+    case orders::TPlaceStatus::Posted:
+        TradeNote->setText(QStringLiteral("Отправлена заявка: ") + Q(orders::DescribeOrder(order)) +
+                           QLatin1Char('.'));
+        break;
+    case orders::TPlaceStatus::Refused:
+        TradeNote->setText(QStringLiteral("Заявка отклонена: ") + Q(r.Reason));
+        break;
+    case orders::TPlaceStatus::Failed:
+        TradeNote->setText(QStringLiteral("Заявка не отправлена: ") + Q(r.Reason));
+        break;
+    }
 }
 
 void TBookForm::Refresh() {
@@ -183,6 +329,9 @@ void TBookForm::Refresh() {
         Header->setText(lines.join(QLatin1Char('\n')));
         ++FRepaints;
     }
+    // The account table may be filled after the window opened.
+    if (Client->count() == 1 && ++FTicksSinceClients >= 1000 / kBookRefreshMs)
+        ReloadClients();
     // The age and the connection change while the book does not; frozen data must look frozen.
     std::optional<THealthState> health;
     if (FHealth)

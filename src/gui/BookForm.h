@@ -4,6 +4,12 @@
 // that tells how fresh the book is, and the price ladder (bid volume | price | ask volume).
 // A timer copies the book at most 20 times a second, and only repaints when it changed, however
 // fast the market-data thread applies rows.
+//
+// A click on a volume cell names a level: the bid column a buy, the ask column a sell, at that
+// row's price. Unarmed, the window only says so (LevelClicked, for an order ticket to fill in).
+// Armed one-click trading sends that order at once through the order desk, with the window's
+// quantity and client code; it is off in every new window, armed by its own check box only,
+// shown by a red frame and banner, and disarmed by Esc, by losing the desk, or by closing.
 
 #include "book/BookKeeper.h"
 #include "book/BookView.h"
@@ -15,10 +21,18 @@
 #include <optional>
 #include <string>
 
+class QCheckBox;
+class QComboBox;
+class QFrame;
 class QIcon;
 class QLabel;
+class QSpinBox;
 class QTableView;
 class QTimer;
+
+namespace vorlen::orders {
+class TOrderDesk;
+}
 
 namespace vorlen::gui {
 
@@ -53,10 +67,20 @@ public:
 
     // The market-data connection's health as the main window tracks it.
     using THealthSource = std::function<THealthState()>;
+    // The account table's client codes.
+    using TClientSource = std::function<std::vector<std::string>()>;
 
     std::int32_t IsinId() const { return FIsinId; }
     // Without a source the window judges freshness by the book's age alone.
     void SetHealthSource(THealthSource source);
+    // Where one-click orders go; null (the default) when there is no transaction connection.
+    // The owner of the desk sets null before the desk goes away; that disarms the window.
+    void SetOrderDesk(orders::TOrderDesk* desk);
+    void SetClientSource(TClientSource source);
+    // Arms or disarms one-click trading. Arming is refused, with the reason shown, without a
+    // desk or an explicitly chosen client code; returns whether the window is armed now.
+    bool SetOneClick(bool on);
+    bool OneClickArmed() const { return FArmed; }
     // Stops reading the books: they are about to be released with the store.
     void Detach();
     // One timer step: copy the book when it changed, refresh what is shown.
@@ -71,8 +95,32 @@ public:
     QTableView* Ladder = nullptr;
     TLadderModel* Model = nullptr;
     QTimer* Timer = nullptr;
+    QSpinBox* Qty = nullptr;
+    QComboBox* Client = nullptr; // first item: none chosen
+    QCheckBox* OneClick = nullptr;
+    QLabel* ArmedBanner = nullptr; // shown while armed
+    QLabel* TradeNote = nullptr;   // the last click's outcome, or why arming was refused
+    QFrame* LadderFrame = nullptr; // red while armed
+
+signals:
+    // A click on a level while one-click trading is not armed. side: 1 buy, 2 sell; price in
+    // 1e-5 units.
+    void LevelClicked(const QString& isin, int side, qint64 price);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void CellClicked(const QModelIndex& index);
+    void ReloadClients();
+    void ShowArmed();
+
+    std::string FIsin;
+    orders::TOrderDesk* FDesk = nullptr;
+    TClientSource FClients;
+    bool FArmed = false;
+    int FTicksSinceClients = 0;
+
     TBookKeeper* FBooks;
     std::int32_t FIsinId;
     TBookSnapshot FBook;

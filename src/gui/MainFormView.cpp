@@ -13,6 +13,7 @@
 #include "gui/SetForm.h"
 #include "gui/StaleMark.h"
 #include "main/Tiling.h"
+#include "orders/StoreView.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -154,6 +155,12 @@ void TMainForm::OpenBookWindow(std::int32_t isin_id, const std::string& isin) {
         const TTerminalPort* p = FController->Port();
         return p != nullptr ? p->Health()[THealthLink::MarketData].State
                             : THealthState::Disconnected;
+    });
+    book->SetClientSource([this] {
+        TTerminalPort* p = FController->Port();
+        TCGStorage* store = p != nullptr ? p->Store() : nullptr;
+        return store != nullptr ? orders::ReadStoreFacts(*store).Ref->Clients
+                                : std::vector<std::string>();
     });
     QMdiSubWindow* sub = MdiArea->addSubWindow(book);
     sub->setAttribute(Qt::WA_DeleteOnClose);

@@ -357,13 +357,13 @@ TEST(BookFigures, MarkAndOpenPnl) {
 TEST(BookView, LadderOrderAndFreshness) {
     TBookSnapshot s;
     s.Status = TBookStatus::Live;
-    s.Bids = {{100, 5, 2}, {99, 1, 0}};
-    s.Asks = {{101, 3, 0}, {102, 4, 1}};
+    s.Bids = {{100, 5, 2}, {99.75, 1, 0}};
+    s.Asks = {{101, 3, 0}, {102.00001, 4, 1}};
     const std::vector<TLadderRow> want = {
-        {"", "102", "4", "1", false, true},
-        {"", "101", "3", "", true, true},
-        {"5", "100", "", "2", true, false},
-        {"1", "99", "", "", false, false},
+        {"", NumberText(102.00001), "4", "1", false, true, 10200001},
+        {"", "101", "3", "", true, true, 10100000},
+        {"5", "100", "", "2", true, false, 10000000},
+        {"1", NumberText(99.75), "", "", false, false, 9975000},
     };
     EXPECT_EQ(LadderRows(s), want);
 

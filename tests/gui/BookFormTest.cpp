@@ -1,6 +1,6 @@
 // The order-book window: opened from the main window's command and from an expert window, fed
 // by rows the store applies, refreshed by its timer, listed with the other windows, and gone
-// without a trace once closed.
+// without a trace once closed; its clicks name levels, and send orders only when armed.
 
 #include "gui/BookForm.h"
 
@@ -9,15 +9,21 @@
 #include "gui/ChForm.h"
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
+#include "orders/ScriptedTransport.h"
 #include "store/TestScheme.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 
 namespace vorlen::test {
@@ -169,6 +175,112 @@ TEST_F(BookFormTest, OpensShowsLevelsUpdatesAndClosesCleanly) {
     EXPECT_FALSE(other.isNull() ? other->isActive() : false);
     Form.reset();
     EXPECT_TRUE(other.isNull());
+}
+
+TEST_F(BookFormTest, OneClickTradingIsOptInVisiblyArmedAndSendsOneOrderPerClick) {
+    using namespace orders;
+    constexpr std::int64_t P = kPriceScale;
+    Modal.Steps.push_back(TScriptedModal::Accept);
+    Form->BookNew1->trigger();
+    ASSERT_EQ(Form->BookChildren().size(), 1u);
+    gui::TBookForm* book = Form->BookChildren()[0];
+    Subscribe();
+    Level(1, 11, 1, 100, 5);
+    Level(2, 11, 2, 102, 7);
+    Level(3, 11, 2, 103, 1);
+    ASSERT_TRUE(WaitFor([&] { return book->Model->rowCount() == 3; }));
+    book->SetClientSource([] { return std::vector<std::string>{"FZ00001", "FZ00002"}; });
+
+    TScriptedTransport transport;
+    TDeskInputs in;
+    in.Facts = [] {
+        auto ref = std::make_shared<TRefFacts>();
+        ref->Clients = {"FZ00001", "FZ00002"};
+        ref->Instruments["GAZR-6.26"] = {11, "GAZR-6.26", P, 90 * P, 110 * P, true};
+        ref->IsinById[11] = "GAZR-6.26";
+        TStoreFacts f;
+        f.Ref = ref;
+        return f;
+    };
+    in.MarketData = [] { return orders::TLinkHealth::Online; };
+    TOrderDesk desk(
+        transport, TLimitsBook{}, in, [](const std::string&) {}, nullptr);
+
+    enum { kBid, kPrice, kAsk };
+    QSignalSpy clicked(book, &gui::TBookForm::LevelClicked);
+    const auto click = [&](int row, int column) {
+        const QModelIndex at = book->Model->index(row, column);
+        QTest::mouseClick(book->Ladder->viewport(), Qt::LeftButton, {},
+                          book->Ladder->visualRect(at).center());
+    };
+    const auto armed = [&] {
+        const bool shown = !book->ArmedBanner->isHidden();
+        const bool framed = book->LadderFrame->styleSheet().contains("border");
+        EXPECT_EQ(shown, book->OneClickArmed());
+        EXPECT_EQ(framed, book->OneClickArmed());
+        EXPECT_EQ(book->OneClick->isChecked(), book->OneClickArmed());
+        return book->OneClickArmed();
+    };
+
+    // Off in a new window: a click on a volume names its level and side, the price column
+    // names nothing, and nothing is posted.
+    EXPECT_FALSE(armed());
+    click(2, kBid);
+    click(0, kAsk);
+    click(1, kPrice);
+    ASSERT_EQ(clicked.count(), 2);
+    EXPECT_EQ(clicked[0], (QVariantList{"GAZR-6.26", 1, qint64{100 * P}}));
+    EXPECT_EQ(clicked[1], (QVariantList{"GAZR-6.26", 2, qint64{103 * P}}));
+
+    // Arming asks for a desk, then for a client code chosen by hand.
+    book->OneClick->click();
+    EXPECT_FALSE(armed());
+    EXPECT_TRUE(book->TradeNote->text().contains("нет соединения"))
+        << book->TradeNote->text().toStdString();
+    book->SetOrderDesk(&desk);
+    book->OneClick->click();
+    EXPECT_FALSE(armed());
+    EXPECT_TRUE(book->TradeNote->text().contains("клиента"))
+        << book->TradeNote->text().toStdString();
+    ASSERT_EQ(book->Client->currentIndex(), 0) << "no client is chosen for the trader";
+    book->Client->setCurrentIndex(2);
+    book->Qty->setValue(3);
+    book->OneClick->click();
+    ASSERT_TRUE(armed());
+
+    // Armed: one click, one order with the window's figures, and no ticket asked for.
+    click(1, kAsk);
+    ASSERT_EQ(transport.Adds.size(), 1u);
+    const TAddOrderParams& sent = transport.Adds.begin()->second;
+    EXPECT_EQ(sent.isin_id, 11);
+    EXPECT_EQ(sent.dir, 2);
+    EXPECT_EQ(sent.amount, 3);
+    EXPECT_STREQ(sent.price, "102");
+    EXPECT_STREQ(sent.broker_code, "FZ00");
+    EXPECT_STREQ(sent.client_code, "002");
+    EXPECT_EQ(clicked.count(), 2);
+    EXPECT_TRUE(book->TradeNote->text().startsWith("Отправлена заявка: продажа GAZR-6.26 3"))
+        << book->TradeNote->text().toStdString();
+    // The same click at once is the same order again: the desk's gate holds it back.
+    click(1, kAsk);
+    EXPECT_EQ(transport.Adds.size(), 1u);
+    EXPECT_TRUE(book->TradeNote->text().startsWith("Заявка отклонена"))
+        << book->TradeNote->text().toStdString();
+
+    // Esc disarms; clicks only name levels again.
+    QTest::keyClick(book->Ladder, Qt::Key_Escape);
+    EXPECT_FALSE(armed());
+    click(2, kBid);
+    EXPECT_EQ(transport.Adds.size(), 1u);
+    EXPECT_EQ(clicked.count(), 3);
+
+    // Losing the desk disarms too.
+    book->OneClick->click();
+    ASSERT_TRUE(armed());
+    book->SetOrderDesk(nullptr);
+    EXPECT_FALSE(armed());
+    click(2, kBid);
+    EXPECT_EQ(transport.Adds.size(), 1u);
 }
 
 } // namespace
