@@ -159,6 +159,14 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     Client = new QComboBox(this);
     Client->setObjectName(QStringLiteral("Client"));
     Client->addItem(QStringLiteral("— клиент —"), QString());
+    // Armed trading always has a client code: taking it away disarms.
+    connect(Client, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (FArmed && index <= 0) {
+            SetOneClick(false);
+            TradeNote->setText(QStringLiteral("Торговля в один клик выключена: не выбран код "
+                                              "клиента."));
+        }
+    });
     OneClick = new QCheckBox(QStringLiteral("В один клик"), this);
     OneClick->setObjectName(QStringLiteral("OneClick"));
     OneClick->setToolTip(QStringLiteral("Щелчок по уровню сразу отправляет заявку"));
@@ -252,6 +260,11 @@ void TBookForm::ReloadClients() {
     // A code the account table no longer lists is not kept chosen.
     const int at = chosen.isEmpty() ? -1 : Client->findData(chosen);
     Client->setCurrentIndex(at > 0 ? at : 0);
+    if (FArmed && at <= 0) {
+        SetOneClick(false);
+        TradeNote->setText(
+            QStringLiteral("Торговля в один клик выключена: кода клиента нет в списке счетов."));
+    }
 }
 
 bool TBookForm::SetOneClick(bool on) {

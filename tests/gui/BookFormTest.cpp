@@ -274,7 +274,13 @@ TEST_F(BookFormTest, OneClickTradingIsOptInVisiblyArmedAndSendsOneOrderPerClick)
     EXPECT_EQ(transport.Adds.size(), 1u);
     EXPECT_EQ(clicked.count(), 3);
 
-    // Losing the desk disarms too.
+    // Losing the desk or the client code disarms too.
+    book->OneClick->click();
+    ASSERT_TRUE(armed());
+    book->SetClientSource([] { return std::vector<std::string>{"FZ00001"}; });
+    EXPECT_FALSE(armed());
+    EXPECT_EQ(book->Client->currentIndex(), 0);
+    book->Client->setCurrentIndex(1);
     book->OneClick->click();
     ASSERT_TRUE(armed());
     book->SetOrderDesk(nullptr);
