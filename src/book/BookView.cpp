@@ -10,7 +10,7 @@ namespace {
 
 // "hh:mm:ss.zzz" of a moment in local time, as the journal writes it.
 std::string TimeOfDay(std::chrono::system_clock::time_point t) {
-    const std::string line = JournalLine(std::string(), t, FormatSettings());
+    std::string line = JournalLine(std::string(), t, FormatSettings());
     const std::size_t from = line.find(' ');
     const std::size_t to = line.find(" --> ");
     if (from == std::string::npos || to == std::string::npos || to <= from)
