@@ -331,6 +331,7 @@ TEST_F(MainControllerTest, InitialDataSwitchesToTheConnectedState) {
     expected.FileNew1Menu = true;
     expected.FilesNew1Button = true;
     expected.FilesNew1Menu = true;
+    expected.Trading = true;
     EXPECT_EQ(View.Shown, expected);
 
     Controller->FilesNew1Execute();
