@@ -35,6 +35,8 @@ public:
     bool RegisterAndStart() override;
     void StopExpert() override;
     void ShowStale(bool stale, const std::string& text) override;
+    // Stops the window's strategy, if one runs; the expert goes on.
+    void StopStrategy();
     TStaleMark* StaleMark = nullptr;
 
     TJournalPane* Memo1 = nullptr;
