@@ -114,13 +114,6 @@ void TMDIChild::StopExpert() {
     FExpert.reset();
 }
 
-void TMDIChild::StopStrategy() {
-#if VORLEN_STRATEGIES
-    if (FRunner != nullptr)
-        FRunner->Stop();
-#endif
-}
-
 void TMDIChild::ShowStale(bool stale, const std::string& text) {
     StaleMark->ShowStale(stale, QString::fromStdString(text));
 }

@@ -64,7 +64,8 @@ class GuiEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         OldDir = std::filesystem::current_path();
-        setenv("VORLEN_REGISTRY", Inst.RegFile.c_str(), 1);
+        // Before the terminal starts a thread of its own.
+        setenv("VORLEN_REGISTRY", Inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         gui::SetOpenFileHandler([this](const gui::TOpenFileRequest&) {
             return QString::fromStdString(Inst.SettingsFile.string());
         });
@@ -76,7 +77,7 @@ protected:
             Form.reset();
         }
         gui::SetOpenFileHandler({});
-        unsetenv("VORLEN_REGISTRY");
+        unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe): its threads have ended
         std::filesystem::current_path(OldDir);
     }
     QStringList Journal() const { return Form->Memo1->Lines(); }
