@@ -63,6 +63,7 @@ TMainForm::TMainForm(TPortFactory factory, std::string appPath, QWidget* parent)
     connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
 
     CreateActions();
+    CreateTradingActions();
     CreateMenus();
     CreateToolBar();
     CreateClientArea();
@@ -173,7 +174,7 @@ void TMainForm::CreateActions() {
     connect(WindowTileVertical1, &QAction::triggered, this, &TMainForm::WindowTileVertical1Execute);
     connect(WindowMinimizeAll1, &QAction::triggered, this, &TMainForm::WindowMinimizeAll1Execute);
     connect(WindowArrange1, &QAction::triggered, this, &TMainForm::WindowArrange1Execute);
-    // The stop-all button has no command of its own.
+    connect(StopAllExperts, &QAction::triggered, this, &TMainForm::StopAllExpertsExecute);
 }
 
 void TMainForm::CreateMenus() {
@@ -197,6 +198,8 @@ void TMainForm::CreateMenus() {
     Experts1->addAction(FilesNew1);
     Experts1->addSeparator();
     Experts1->addAction(BookNew1);
+
+    CreateTradingMenu();
 
     Window1 = bar->addMenu(QStringLiteral("&Окна"));
     Window1->setObjectName(QStringLiteral("Window1"));
@@ -234,6 +237,7 @@ void TMainForm::CreateToolBar() {
     ToolBar1->addAction(WindowTileVertical1);
     ToolBar1->addSeparator();
     ToolBar1->addAction(StopAllExperts);
+    ToolBar1->addAction(KillSwitch1Tool);
     setContextMenuPolicy(Qt::NoContextMenu);
 }
 

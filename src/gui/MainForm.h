@@ -27,6 +27,7 @@ class TBookForm;
 class TGridView;
 class TJournalPane;
 class TMDIChild;
+class TOwnOrdersForm;
 class TStaleMark;
 
 class TMainForm final : public QMainWindow, public TMainView {
@@ -53,11 +54,14 @@ public:
     std::vector<TExpertWindowPort*> ExpertWindows() override;
     TExpertWindowPort* OpenExpertWindow(const std::string& caption) override;
     void OpenBookWindow(std::int32_t isin_id, const std::string& isin) override;
+    void StopStrategies() override;
 
     // The expert windows in window-list order.
     std::vector<TMDIChild*> ExpertChildren() const;
     // The order-book windows in window-list order.
     std::vector<TBookForm*> BookChildren() const;
+    // The own-orders window, if open.
+    TOwnOrdersForm* OwnOrdersChild() const;
 
     // Components, under the names the rest of the terminal knows them by.
     QToolBar* ToolBar1 = nullptr;
@@ -93,9 +97,18 @@ public:
     QAction* WindowMinimizeAll1 = nullptr;
     QAction* WindowArrange1 = nullptr;
     QAction* StopAllExperts = nullptr;
+    QAction* Ticket1 = nullptr;    // "&Новая заявка..." (Ctrl+T)
+    QAction* OwnOrders1 = nullptr; // "&Мои заявки" (Ctrl+L)
+    QAction* KillSwitch1 = nullptr; // "Снять все заявки и остановить торговлю" (Ctrl+K)
+    QAction* KillSwitch1Tool = nullptr;
+    QAction* Rearm1 = nullptr;  // "&Разрешить торговлю"
+    QAction* Limits1 = nullptr; // "&Лимиты заявок..."
+    // Takes the exchange's replies to the desk's orders.
+    QTimer* OrdersTimer = nullptr;
 
     QMenu* Connection1 = nullptr; // "&Соединение"
     QMenu* Experts1 = nullptr;    // "&Эксперт(ы)"
+    QMenu* Trading1 = nullptr;    // "&Торговля"
     QMenu* Window1 = nullptr;     // "&Окна"
     QMenu* Help1 = nullptr;       // "&Помощь"
 
@@ -124,6 +137,15 @@ public slots:
     void WindowTileVertical1Execute();
     void WindowMinimizeAll1Execute();
     void WindowArrange1Execute();
+    // The order ticket, pre-filled (a clicked book level): side 1 buy, 2 sell, 0 none; price in
+    // 1e-5 units, 0 for none.
+    void OpenOrderTicket(const QString& isin, int side, qint64 price);
+    void Ticket1Execute();
+    void OwnOrders1Execute();
+    void KillSwitch1Execute();
+    void Rearm1Execute();
+    void Limits1Execute();
+    void StopAllExpertsExecute();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -136,9 +158,12 @@ private:
     void CreateClientArea();
     void CreateHealthIndicators();
     void CreateOrderMenus();
+    void CreateTradingActions();
+    void CreateTradingMenu();
+    orders::TOrderDesk* Desk() const;
     void SyncOrderMenus();
     void RebuildWindowList();
-    // Book windows stop reading before the store and its books are released.
+    // Book and own-orders windows stop reading before the store and its books are released.
     void DetachBooks();
     void Tile(bool horizontal);
     QAction* NewAction(const char* name, const QString& caption, const QString& hint, int image);

@@ -10,6 +10,7 @@
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
 #include "gui/Modal.h"
+#include "gui/OwnOrdersForm.h"
 #include "gui/SetForm.h"
 #include "gui/StaleMark.h"
 #include "main/Tiling.h"
@@ -70,6 +71,8 @@ void TMainForm::ShowControls(const TMainControls& c) {
     BookNew1->setEnabled(c.FileNew1Menu);
     BookNew1Tool->setEnabled(c.FileNew1Menu);
     StopAllExperts->setEnabled(c.StopAllButton);
+    for (QAction* action : {Ticket1, OwnOrders1, KillSwitch1, KillSwitch1Tool, Rearm1})
+        action->setEnabled(c.Trading);
 }
 
 void TMainForm::ShowHealth(const THealthView& view) {
@@ -172,6 +175,8 @@ void TMainForm::OpenBookWindow(std::int32_t isin_id, const std::string& isin) {
 void TMainForm::DetachBooks() {
     for (TBookForm* book : BookChildren())
         book->Detach();
+    if (TOwnOrdersForm* own = OwnOrdersChild())
+        own->Detach();
 }
 
 void TMainForm::BookNew1Execute() {
@@ -297,6 +302,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     FClosed = true;
     Timer1->stop();
     HealthTimer->stop();
+    OrdersTimer->stop();
     DetachBooks();
     FController->FormClose();
     event->accept();

@@ -35,6 +35,13 @@ public:
     bool RegisterAndStart() override;
     void StopExpert() override;
     void ShowStale(bool stale, const std::string& text) override;
+    // Stops the window's strategy, if one runs; the expert goes on.
+    void StopStrategy() {
+#if VORLEN_STRATEGIES
+        if (FRunner != nullptr)
+            FRunner->Stop();
+#endif
+    }
     TStaleMark* StaleMark = nullptr;
 
     TJournalPane* Memo1 = nullptr;

@@ -5,6 +5,10 @@
 #include "gateway/Cgate.h"
 #include "grids/UpdGrids.h"
 #include "health/HealthMonitor.h"
+#include "main/TerminalDesk.h"
+#include "platform/FormatSettings.h"
+#include "platform/Thread.h"
+#include "settings/SavedSettings.h"
 #include "store/Storage.h"
 
 #include <exception>
@@ -13,7 +17,8 @@
 namespace vorlen {
 
 TConnectorPort::TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids,
-                               TConnectorServices services) {
+                               TConnectorServices services, std::filesystem::path tradingDir)
+    : FMemo(memo), FTradingDir(tradingDir.empty() ? DefaultSavingDir() : std::move(tradingDir)) {
     TConnectorHooks hooks;
     hooks.Journal = &memo;
     hooks.Services = std::move(services);
@@ -34,6 +39,7 @@ TConnectorPort::TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, 
 }
 
 TConnectorPort::~TConnectorPort() {
+    DropDesk();
     SetConnector(nullptr);
     FConnector.reset();
 }
@@ -115,6 +121,25 @@ bool TConnectorPort::StartTransactions(std::uint32_t trMax,
     FConnector->Health->Start();
     // After a disconnection the same thread object runs again.
     tr->Restart();
+    if (FDesk == nullptr && FConnector->Storage) {
+        TTerminalDeskParts parts;
+        parts.Transactions = tr;
+        parts.Store = FConnector->Storage.get();
+        parts.Health = FConnector->Health.get();
+        parts.Books = FConnector->Books.get();
+        parts.Dir = FTradingDir;
+        // Orders may come from a strategy's thread; the journal pane is the UI thread's.
+        TJournalSink* memo = &FMemo;
+        parts.Journal = [memo](const std::string& text) {
+            const std::string line = JournalLine(text);
+            TThread::Synchronize([memo, &line] { memo->AppendLine(line); });
+        };
+        parts.StopStrategies = [this] {
+            if (FStopStrategies)
+                FStopStrategies();
+        };
+        FDesk = std::make_unique<TTerminalDesk>(std::move(parts));
+    }
     return true;
 }
 
@@ -143,7 +168,24 @@ TBookKeeper* TConnectorPort::Books() {
     return FConnector->Books.get();
 }
 
+orders::TOrderDesk* TConnectorPort::OrderDesk() {
+    return FDesk ? &FDesk->Desk() : nullptr;
+}
+
+void TConnectorPort::SetStopStrategies(std::function<void()> stop) {
+    FStopStrategies = std::move(stop);
+}
+
+void TConnectorPort::DropDesk() {
+    if (FDesk == nullptr)
+        return;
+    if (FStopStrategies)
+        FStopStrategies();
+    FDesk.reset();
+}
+
 void TConnectorPort::StopTransactions() {
+    DropDesk();
     FConnector->StopTransaction();
 }
 
@@ -160,6 +202,7 @@ void TConnectorPort::ReleaseStore() {
 }
 
 void TConnectorPort::StopConnections() {
+    DropDesk();
     FConnector->StopConnections();
 }
 
@@ -182,11 +225,11 @@ void TConnectorPort::StopHealth() {
     FConnector->Health->Stop();
 }
 
-TPortFactory ConnectorPortFactory(TConnectorServices services) {
-    return [services = std::move(services)](
+TPortFactory ConnectorPortFactory(TConnectorServices services, std::filesystem::path tradingDir) {
+    return [services = std::move(services), tradingDir = std::move(tradingDir)](
                TJournalSink& memo,
                const std::array<TGridSink*, kGridCount>& grids) -> std::unique_ptr<TTerminalPort> {
-        return std::make_unique<TConnectorPort>(memo, grids, services);
+        return std::make_unique<TConnectorPort>(memo, grids, services, tradingDir);
     };
 }
 

@@ -6,16 +6,21 @@
 #include "gateway/Connector.h"
 #include "main/MainController.h"
 
+#include <filesystem>
 #include <memory>
 
 namespace vorlen {
+
+class TTerminalDesk;
 
 class TConnectorPort final : public TTerminalPort {
 public:
     // Creates the connector (store, market-data connection, the grid updater started over
     // `grids` and `memo`, transaction connection) and publishes it process-wide.
+    // `tradingDir` keeps the limits file and the order logs; empty: beside the saved settings.
     TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids,
-                   TConnectorServices services = DefaultConnectorServices());
+                   TConnectorServices services = DefaultConnectorServices(),
+                   std::filesystem::path tradingDir = {});
     // Clears the accessor first, then releases the connector: the gateway environment, the
     // library and a router process started here go with it.
     ~TConnectorPort() override;
@@ -44,6 +49,9 @@ public:
     TCGStorage* Store() override;
     TCGTRConnection* Transactions() override;
     TBookKeeper* Books() override;
+    orders::TOrderDesk* OrderDesk() override;
+    void SetStopStrategies(std::function<void()> stop) override;
+    std::filesystem::path TradingDir() const override { return FTradingDir; }
     void StopTransactions() override;
     void StopMarketData() override;
     void StopUpdater() override;
@@ -55,10 +63,18 @@ public:
     void StopHealth() override;
 
 private:
+    // The desk goes before its connection stops, once no strategy can be using it.
+    void DropDesk();
+
+    TJournalSink& FMemo;
+    std::filesystem::path FTradingDir;
+    std::function<void()> FStopStrategies;
     std::unique_ptr<TCGConnector> FConnector;
+    std::unique_ptr<TTerminalDesk> FDesk;
 };
 
 // Builds a TConnectorPort for the main window.
-TPortFactory ConnectorPortFactory(TConnectorServices services = DefaultConnectorServices());
+TPortFactory ConnectorPortFactory(TConnectorServices services = DefaultConnectorServices(),
+                                  std::filesystem::path tradingDir = {});
 
 } // namespace vorlen

@@ -2,8 +2,10 @@
 
 #include "main/ApplySettings.h"
 #include "main/Dialogs.h"
+#include "orders/OrderDesk.h"
 #include "platform/FormatSettings.h"
 #include "platform/Module.h"
+#include "platform/Thread.h"
 
 #include <chrono>
 #include <exception>
@@ -58,6 +60,8 @@ void TMainController::FormCreate() {
                                                    FPort->RefreshGrid(grid);
                                            });
     FPort->SetHealthHandler([this] { HealthChanged(); });
+    // The desk may call this from any thread that trades; the expert windows live on this one.
+    FPort->SetStopStrategies([this] { TThread::Synchronize([this] { FView.StopStrategies(); }); });
     FView.ArmTimer();
 }
 
@@ -199,6 +203,7 @@ void TMainController::Disconnect() {
     FControls.FileNew1Menu = false;
     FControls.FilesNew1Button = false;
     FControls.FilesNew1Menu = false;
+    FControls.Trading = false;
     Show();
 }
 
@@ -261,7 +266,37 @@ void TMainController::InitialDataComplete() {
     FControls.Disconnect1 = true;
     FControls.FileNew1Menu = true;
     FControls.FilesNew1Menu = true;
+    FControls.Trading = true;
     Show();
+}
+
+void TMainController::KillSwitchExecute() {
+    orders::TOrderDesk* desk = FPort != nullptr ? FPort->OrderDesk() : nullptr;
+    if (desk == nullptr) {
+        FView.Journal().AppendLine(
+            JournalLine(std::string(kNoDeskLine) + " Снять заявки нельзя до подключения."));
+        return;
+    }
+    if (!AskConfirm(std::string(kKillSwitchQuestion)))
+        return;
+    desk->KillSwitch();
+}
+
+void TMainController::RearmExecute() {
+    orders::TOrderDesk* desk = FPort != nullptr ? FPort->OrderDesk() : nullptr;
+    if (desk == nullptr || !AskConfirm(std::string(kRearmQuestion)))
+        return;
+    desk->Rearm(true);
+}
+
+void TMainController::StopAllExpertsExecute() {
+    FView.StopStrategies();
+    FView.Journal().AppendLine(JournalLine("Стратегии всех экспертов остановлены."));
+}
+
+void TMainController::OrdersTick() {
+    if (orders::TOrderDesk* desk = FPort != nullptr ? FPort->OrderDesk() : nullptr)
+        desk->Collect();
 }
 
 void TMainController::FileNew1Execute() {
@@ -297,18 +332,23 @@ void TMainController::FileNew1Execute() {
         window->ShowStale(true, v.StaleText);
 }
 
-void TMainController::BookNewExecute() {
+std::optional<std::pair<std::int32_t, std::string>> TMainController::ChooseFutures() {
     if (FPort == nullptr || !FPort->GetHeaders(FutHeaders, OptHeaders, SpotHeaders))
-        return;
+        return std::nullopt;
     TChooser chooser(FutHeaders, OptHeaders, SpotHeaders);
     chooser.Preselect(0);
     if (!FView.RunChooser(chooser))
-        return;
+        return std::nullopt;
     if (chooser.FutBox.Items.empty()) {
         ShowError(std::string(kNoInstrumentText));
-        return;
+        return std::nullopt;
     }
-    FView.OpenBookWindow(chooser.Fisin_id, chooser.Fisin);
+    return std::make_pair(chooser.Fisin_id, chooser.Fisin);
+}
+
+void TMainController::BookNewExecute() {
+    if (const auto futures = ChooseFutures())
+        FView.OpenBookWindow(futures->first, futures->second);
 }
 
 void TMainController::FilesNew1Execute() {

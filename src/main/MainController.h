@@ -16,12 +16,18 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+namespace vorlen::orders {
+class TOrderDesk;
+}
 
 namespace vorlen {
 
@@ -39,6 +45,12 @@ inline constexpr std::string_view kVersionUnknownText = "Не получена �
 inline constexpr std::string_view kVersionTooOldText = "Версия CGATE.DLL должна быть более новой!";
 inline constexpr std::string_view kNoInstrumentText = "Не выбрано ни одного инструмента!";
 inline constexpr std::string_view kExitQuestionText = "Вы действительно хотите выйти?";
+inline constexpr std::string_view kKillSwitchCaption = "Снять все заявки и остановить торговлю";
+inline constexpr std::string_view kKillSwitchQuestion =
+    "Снять все заявки и остановить торговлю? Новые заявки будут отклоняться до разрешения "
+    "торговли.";
+inline constexpr std::string_view kRearmQuestion = "Разрешить торговлю снова?";
+inline constexpr std::string_view kNoDeskLine = "Нет соединения Трансакций.";
 
 // "Инструмент " + caption + " уже создан!"
 std::string ExpertExistsText(std::string_view caption);
@@ -65,6 +77,8 @@ struct TMainControls {
     bool FilesNew1Button = false;
     bool FilesNew1Menu = false; // "Все эксперты" (and Ctrl+O)
     bool StopAllButton = false;
+    // The order ticket, own orders and the kill switch: once connected.
+    bool Trading = false;
     bool operator==(const TMainControls&) const = default;
 };
 
@@ -110,6 +124,7 @@ public:
     virtual TCGTRConnection* Transactions() { return nullptr; }
     // The order books; null where there are none.
     virtual TBookKeeper* Books() { return nullptr; }
+    virtual orders::TOrderDesk* OrderDesk() { return nullptr; }
 
     // Closing, called in this order. Each stops its thread (if it ever started), waits for it
     // and releases it; calling one for something already gone does nothing.
@@ -132,6 +147,13 @@ public:
     virtual THealthSnapshot Health() const { return {}; }
     // Before closing: no more health reports while the connections are taken down.
     virtual void StopHealth() {}
+
+    // What the order desk calls to stop every expert's strategy (the kill switch, and before the
+    // desk goes with its connection); set before the first Connect.
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
+    virtual void SetStopStrategies(std::function<void()> /*stop*/) {}
+    // Where the limits file and the order logs are kept; empty where there are none.
+    virtual std::filesystem::path TradingDir() const { return {}; }
 };
 
 // One expert window as the controller sees it.
@@ -199,6 +221,8 @@ public:
     // Shows the order book of an instrument (a window of its own); a view without windows
     // ignores it.
     virtual void OpenBookWindow(std::int32_t /*isin_id*/, const std::string& /*isin*/) {}
+    // Stops the strategy of every expert window (the experts themselves go on).
+    virtual void StopStrategies() {}
 };
 
 using TPortFactory = std::function<std::unique_ptr<TTerminalPort>(
@@ -224,6 +248,16 @@ public:
     // "Стакан": the instrument chooser, then the book of the futures chosen. Enabled with
     // "&Новый эксперт", in the connected state.
     void BookNewExecute();
+    // The instrument chooser; the futures chosen (id and code), or nothing.
+    std::optional<std::pair<std::int32_t, std::string>> ChooseFutures();
+    // "Снять все заявки и остановить торговлю", after the trader's confirmation.
+    void KillSwitchExecute();
+    // Allows orders again after the kill switch, after the trader's confirmation.
+    void RearmExecute();
+    // The stop-all-experts command: every expert's strategy stops.
+    void StopAllExpertsExecute();
+    // Takes the replies that have arrived (the window's order timer).
+    void OrdersTick();
     // True when the window may close.
     bool FormCloseQuery();
     // Stops and releases everything, in the shutdown order; a second call does nothing.

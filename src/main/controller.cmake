@@ -4,13 +4,15 @@ vorlen_core_module(vorlen_maincontroller
     ${CMAKE_CURRENT_LIST_DIR}/Dialogs.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ApplySettings.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainController.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/OrderTicket.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LocaleFormats.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Tiling.cpp)
 target_link_libraries(vorlen_maincontroller PUBLIC vorlen_subscriptions vorlen_settings
                                                    vorlen_experts vorlen_grids vorlen_gateway vorlen_health
-                                                   vorlen_platform)
+                                                   vorlen_orders vorlen_platform)
 
 # The controller over the real connector.
-vorlen_core_module(vorlen_connectorport ${CMAKE_CURRENT_LIST_DIR}/ConnectorPort.cpp)
+vorlen_core_module(vorlen_connectorport ${CMAKE_CURRENT_LIST_DIR}/ConnectorPort.cpp
+                   ${CMAKE_CURRENT_LIST_DIR}/TerminalDesk.cpp)
 target_link_libraries(vorlen_connectorport PUBLIC vorlen_maincontroller vorlen_connector
-                                                  vorlen_grids)
+                                                  vorlen_grids vorlen_orders vorlen_book)

@@ -439,6 +439,11 @@ bool TOrderDesk::Rearm(bool confirmed) {
     return ok;
 }
 
+void TOrderDesk::SetLimits(TLimitsBook limits) {
+    std::lock_guard lock(FLock);
+    FLimits = std::move(limits);
+}
+
 std::size_t TOrderDesk::Refused() const {
     std::lock_guard lock(FLock);
     return FRefused;

@@ -90,6 +90,9 @@ public:
     std::optional<TKillReport> LastKillReport() const;
     bool Rearm(bool confirmed);
 
+    // New limits for the orders from now on (the trader saved them in the limits dialog).
+    void SetLimits(TLimitsBook limits);
+
     std::size_t Refused() const;
     std::size_t Failed() const;
     IOrderTransport& Transport() { return FTransport; }

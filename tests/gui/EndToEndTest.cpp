@@ -9,11 +9,20 @@
 #include "gui/JournalPane.h"
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
+#include "gui/OwnOrdersForm.h"
 #include "gui/SetForm.h"
+#include "gui/TicketForm.h"
+#include "health/HealthMonitor.h"
 #include "main/ConnectorPort.h"
+#include "orders/StoreView.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
 #include <QThreadPool>
 #include <cstdlib>
 #include <fstream>
@@ -55,7 +64,8 @@ class GuiEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         OldDir = std::filesystem::current_path();
-        setenv("VORLEN_REGISTRY", Inst.RegFile.c_str(), 1);
+        // Before the terminal starts a thread of its own.
+        setenv("VORLEN_REGISTRY", Inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         gui::SetOpenFileHandler([this](const gui::TOpenFileRequest&) {
             return QString::fromStdString(Inst.SettingsFile.string());
         });
@@ -67,7 +77,7 @@ protected:
             Form.reset();
         }
         gui::SetOpenFileHandler({});
-        unsetenv("VORLEN_REGISTRY");
+        unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe): its threads have ended
         std::filesystem::current_path(OldDir);
     }
     QStringList Journal() const { return Form->Memo1->Lines(); }
@@ -82,6 +92,43 @@ protected:
     }
     std::string Cell(int grid, int row, int col) const {
         return Form->GridViews[static_cast<std::size_t>(grid)]->Model().Cell(row, col);
+    }
+
+    // Applies the saved settings, connects, and waits until the terminal could trade.
+    void ConnectForTrading() {
+        Modal.Steps.push_back([](QDialog& d) {
+            auto* settings = qobject_cast<gui::TSetForm*>(&d);
+            EXPECT_NE(settings, nullptr);
+            QTest::mouseClick(settings->LoadButton, Qt::LeftButton);
+            QTest::mouseClick(settings->ApplyButton, Qt::LeftButton);
+            return d.result();
+        });
+        Form = std::make_unique<gui::TMainForm>(
+            ConnectorPortFactory(DefaultConnectorServices(), Inst.Root / "trading"));
+        Form->show();
+        ASSERT_TRUE(WaitFor([&] { return Form->Conndis1->isEnabled(); }, 60000));
+        Form->Conndis1->trigger();
+        ASSERT_TRUE(WaitFor([&] { return Form->Ticket1->isEnabled(); }, 120000))
+            << Journal().join('\n').toStdString();
+        auto* port = dynamic_cast<TConnectorPort*>(Form->Controller().Port());
+        ASSERT_NE(port, nullptr);
+        ASSERT_NE(port->OrderDesk(), nullptr);
+        const THealthMonitor& health = *port->Connector().Health;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                const orders::TStoreFacts facts = orders::ReadStoreFacts(*port->Store());
+                return health.IsOnline(THealthLink::Transactions) &&
+                       health.IsOnline(THealthLink::MarketData) && !facts.Ref->Clients.empty() &&
+                       facts.Ref->Instruments.count("Si-12.26") != 0;
+            },
+            120000));
+    }
+    // The row of an order in the own-orders window; -1 when it is not there.
+    static int RowOf(const gui::TOwnOrdersForm& own, const std::string& id) {
+        for (std::size_t r = 0; r < own.Rows().size(); ++r)
+            if (own.Rows()[r].Cells[0] == id)
+                return static_cast<int>(r);
+        return -1;
     }
 
     e2e::TSimInstall Inst;
@@ -168,6 +215,94 @@ TEST_F(GuiEndToEnd, ClosingBeforeAnyConnectionReleasesEverything) {
     EXPECT_EQ(Connector(), nullptr);
     Form.reset();
     EXPECT_TRUE(WaitFor([&] { return ThreadCount() <= threadsBefore; }, 20000));
+}
+
+// The trader's path through the windows: a ticket with every field chosen, the confirmation that
+// names them, the exchange's order number, the order in "Мои заявки", its cancel from there, and
+// the kill switch with nothing left to cancel.
+TEST_F(GuiEndToEnd, TicketConfirmsOwnOrdersShowsAndCancelsAndTheKillSwitchReports) {
+    ConnectForTrading();
+    if (HasFatalFailure())
+        return;
+    ASSERT_EQ(Inst.Control("fill off").rfind("OK", 0), 0U) << "resting orders must stay resting";
+
+    std::string orderId;
+    Modal.Steps.push_back([&](QDialog& d) {
+        auto* ticket = qobject_cast<gui::TTicketForm*>(&d);
+        EXPECT_NE(ticket, nullptr);
+        if (ticket == nullptr)
+            return static_cast<int>(QDialog::Rejected);
+        // The chooser names the instrument.
+        Modal.Steps.push_back([](QDialog& c) {
+            auto* chooser = qobject_cast<gui::TChForm*>(&c);
+            EXPECT_NE(chooser, nullptr);
+            chooser->FutBox->setCurrentIndex(chooser->FutBox->findText("Si-12.26"));
+            QTest::mouseClick(chooser->Button1, Qt::LeftButton);
+            return c.result();
+        });
+        QTest::mouseClick(ticket->ChooseButton, Qt::LeftButton);
+        EXPECT_EQ(ticket->IsinEdit->text(), "Si-12.26");
+        ticket->BuyButton->click();
+        ticket->PriceEdit->setText("91000");
+        ticket->QtyEdit->setText("2");
+        // The client code is never taken for the trader, even with one account only.
+        EXPECT_EQ(ticket->ClientBox->currentIndex(), 0);
+        QTest::mouseClick(ticket->SendButton, Qt::LeftButton);
+        EXPECT_TRUE(ticket->ResultLabel->text().contains("код клиента"))
+            << ticket->ResultLabel->text().toStdString();
+        EXPECT_TRUE(Boxes.Texts(TDialogKind::Confirm).empty()) << "nothing to confirm yet";
+
+        ticket->ClientBox->setCurrentIndex(ticket->ClientBox->findText("FZ00001"));
+        EXPECT_TRUE(ticket->ConfirmBox->isChecked()) << "confirmation is on by default";
+        Boxes.Answers = {false, true};
+        QTest::mouseClick(ticket->SendButton, Qt::LeftButton);
+        EXPECT_TRUE(ticket->ResultLabel->text().contains("отменено"));
+        QTest::mouseClick(ticket->SendButton, Qt::LeftButton);
+        const auto asked = Boxes.Texts(TDialogKind::Confirm);
+        EXPECT_EQ(asked.size(), 2U);
+        if (!asked.empty()) {
+            EXPECT_EQ(asked.back(),
+                      "Выставить заявку: покупка Si-12.26 2 по 91000, клиент FZ00001?");
+        }
+        EXPECT_TRUE(WaitFor([&] { return ticket->ResultLabel->text().contains("номер заявки"); }))
+            << ticket->ResultLabel->text().toStdString();
+        const QString text = ticket->ResultLabel->text();
+        orderId = text.mid(text.lastIndexOf(' ') + 1).chopped(1).toStdString();
+        QTest::mouseClick(ticket->CloseButton, Qt::LeftButton);
+        return d.result();
+    });
+    Form->Ticket1->trigger();
+    ASSERT_FALSE(orderId.empty());
+    EXPECT_TRUE(JournalHas(QString::fromStdString("номер заявки " + orderId)));
+
+    Form->OwnOrders1->trigger();
+    gui::TOwnOrdersForm* own = Form->OwnOrdersChild();
+    ASSERT_NE(own, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return RowOf(*own, orderId) >= 0; }));
+    {
+        const auto& cells = own->Rows()[static_cast<std::size_t>(RowOf(*own, orderId))].Cells;
+        EXPECT_EQ(cells[2], "Si-12.26");
+        EXPECT_EQ(cells[3], "FZ00001");
+        EXPECT_EQ(cells[5], "91000");
+        EXPECT_EQ(cells[7], "2");
+        EXPECT_EQ(cells[8], "выставлена");
+    }
+    own->Grid->selectRow(RowOf(*own, orderId));
+    QTest::mouseClick(own->CancelSelectedButton, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] {
+        const int r = RowOf(*own, orderId);
+        return r >= 0 && own->Rows()[static_cast<std::size_t>(r)].Cells[8] == "снята";
+    })) << Journal().join('\n').toStdString();
+    EXPECT_TRUE(WaitFor(
+        [&] { return JournalHas(QString::fromStdString("Ответ на снятие заявки " + orderId)); }));
+
+    Boxes.Answers = {true};
+    Form->KillSwitch1->trigger();
+    EXPECT_TRUE(WaitFor([&] {
+        return JournalHas(QStringLiteral("Все заявки сняты, торговля остановлена."));
+    })) << Journal().join('\n').toStdString();
+    EXPECT_TRUE(std::filesystem::exists(Inst.Root / "trading"))
+        << "the order log is kept beside the saved settings";
 }
 
 } // namespace

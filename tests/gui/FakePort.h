@@ -103,6 +103,10 @@ public:
     }
     TCGStorage* Store() override { return Storage.get(); }
     TBookKeeper* Books() override { return Keeper.get(); }
+    orders::TOrderDesk* OrderDesk() override { return Desk; }
+    void SetStopStrategies(std::function<void()> stop) override {
+        StopStrategies = std::move(stop);
+    }
 
     void StopTransactions() override { Log->Calls.push_back("StopTransactions"); }
     void StopMarketData() override { Log->Calls.push_back("StopMarketData"); }
@@ -136,6 +140,8 @@ public:
     THealthSnapshot HealthNow;
     std::unique_ptr<TCGStorage> Storage;
     std::unique_ptr<TBookKeeper> Keeper;
+    orders::TOrderDesk* Desk = nullptr;   // the test's
+    std::function<void()> StopStrategies; // what the controller gave
 };
 
 // A factory for the controller that keeps a pointer to the port it made.

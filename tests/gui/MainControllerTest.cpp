@@ -2,6 +2,7 @@
 
 #include "FakePort.h"
 #include "main/Dialogs.h"
+#include "orders/OrderDesk.h"
 
 #include <deque>
 #include <gtest/gtest.h>
@@ -91,6 +92,7 @@ public:
         Windows.push_back(std::make_unique<TFakeWindow>(caption, Log));
         return Windows.back().get();
     }
+    void StopStrategies() override { ++StrategiesStopped; }
 
     std::shared_ptr<TPortLog> Log;
     TMemoryJournal Memo;
@@ -105,6 +107,7 @@ public:
     int ChooserOpt = -2;
     bool ChooserAnswer = true;
     int PickFut = -1;
+    int StrategiesStopped = 0;
     std::vector<std::unique_ptr<TFakeWindow>> Windows;
 };
 
@@ -331,11 +334,68 @@ TEST_F(MainControllerTest, InitialDataSwitchesToTheConnectedState) {
     expected.FileNew1Menu = true;
     expected.FilesNew1Button = true;
     expected.FilesNew1Menu = true;
+    expected.Trading = true;
     EXPECT_EQ(View.Shown, expected);
 
     Controller->FilesNew1Execute();
     EXPECT_TRUE(View.Shown.StopAllButton);
     EXPECT_TRUE(View.Shown.FilesNew1Button);
+}
+
+// A transport with nothing on the book and no reply ever due.
+class TIdleTransport final : public orders::IOrderTransport {
+public:
+    std::uint32_t NextId() override { return 1; }
+    bool PostAdd(std::uint32_t, std::int32_t, const TAddOrderParams&) override { return false; }
+    bool PostCancel(std::uint32_t, std::int32_t, const TDelOrderParams&) override { return false; }
+    bool TakeReply(std::uint32_t, orders::TReply&) override { return false; }
+    void WaitReply(unsigned) override {}
+    orders::TLinkHealth Health() override { return orders::TLinkHealth::Online; }
+};
+
+// The kill switch and re-arming happen only once the trader confirms; the kill switch stops every
+// expert's strategy through the hook the controller gives the port, and reports in the journal.
+TEST_F(MainControllerTest, KillSwitchAndRearmAskFirstAndStopEveryStrategy) {
+    Ready();
+    Controller->KillSwitchExecute();
+    EXPECT_TRUE(Boxes.Calls.empty()) << "nothing to ask without a desk";
+    ASSERT_EQ(View.Memo.Lines.size(), 1U);
+    EXPECT_NE(View.Memo.Lines[0].find("Нет соединения Трансакций."), std::string::npos);
+
+    TIdleTransport transport;
+    orders::TDeskInputs in;
+    in.StopStrategies = [this] { Port->StopStrategies(); };
+    std::vector<std::string> journal;
+    orders::TOrderDesk desk(
+        transport, {}, in, [&](const std::string& t) { journal.push_back(t); }, nullptr);
+    Port->Desk = &desk;
+    ASSERT_TRUE(Port->StopStrategies) << "the controller hands the port its stop hook";
+
+    Boxes.Answers = {false};
+    Controller->KillSwitchExecute();
+    EXPECT_EQ(Boxes.Texts(TDialogKind::Confirm),
+              std::vector<std::string>{std::string(kKillSwitchQuestion)});
+    EXPECT_EQ(desk.KillPhase(), orders::TKillPhase::Armed);
+    EXPECT_EQ(View.StrategiesStopped, 0);
+
+    Boxes.Answers = {true};
+    Controller->KillSwitchExecute();
+    EXPECT_EQ(desk.KillPhase(), orders::TKillPhase::Halted);
+    EXPECT_EQ(View.StrategiesStopped, 1);
+    ASSERT_FALSE(journal.empty());
+    EXPECT_EQ(journal.back(), "Все заявки сняты, торговля остановлена.");
+
+    Boxes.Answers = {false};
+    Controller->RearmExecute();
+    EXPECT_EQ(desk.KillPhase(), orders::TKillPhase::Halted);
+    Boxes.Answers = {true};
+    Controller->RearmExecute();
+    EXPECT_EQ(desk.KillPhase(), orders::TKillPhase::Armed);
+    EXPECT_EQ(Boxes.Texts(TDialogKind::Confirm).size(), 4U);
+
+    Controller->StopAllExpertsExecute();
+    EXPECT_EQ(View.StrategiesStopped, 2);
+    Port->Desk = nullptr;
 }
 
 // After a connection the disconnect commands disconnect; before one, they connect. Connecting

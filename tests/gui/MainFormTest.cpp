@@ -95,7 +95,11 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
     EXPECT_EQ(Form->MainPageControl->height(), 150);
 
     EXPECT_EQ(Texts(Form->menuBar()->actions()),
-              (QStringList{"&Соединение", "&Эксперт(ы)", "&Окна", "&Помощь"}));
+              (QStringList{"&Соединение", "&Эксперт(ы)", "&Торговля", "&Окна", "&Помощь"}));
+    EXPECT_EQ(Texts(Form->Trading1->actions()),
+              (QStringList{"&Новая заявка...", "&Мои заявки", "|",
+                           "Снять все заявки и остановить торговлю", "&Разрешить торговлю", "|",
+                           "&Лимиты заявок..."}));
     EXPECT_EQ(Texts(Form->Connection1->actions()),
               (QStringList{"Подключиться", "Разорвать соединение", "Настройки", "|", "В&ыход"}));
     EXPECT_EQ(Texts(Form->Experts1->actions()),
@@ -107,10 +111,11 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
     EXPECT_EQ(Form->Connection1->menuAction()->statusTip(),
               "Подключение, настройки и выход из программы");
     EXPECT_EQ(Form->Window1->menuAction()->statusTip(), "Команды дочерних окон");
-    EXPECT_EQ(Texts(Form->ToolBar1->actions()),
-              (QStringList{"Соединить/Разъединить", "|", "&Эксперт", "Все эксперты", "Стакан", "|",
-                           "&Каскадом", "&Горизонтально", "&Вертикально", "|",
-                           "&Остановить всех экспертов"}));
+    EXPECT_EQ(
+        Texts(Form->ToolBar1->actions()),
+        (QStringList{"Соединить/Разъединить", "|", "&Эксперт", "Все эксперты", "Стакан", "|",
+                     "&Каскадом", "&Горизонтально", "&Вертикально", "|",
+                     "&Остановить всех экспертов", "Снять все заявки и остановить торговлю"}));
 
     EXPECT_EQ(Form->Connect1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
     EXPECT_EQ(Form->Disconnect1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -142,10 +147,11 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
 
     for (QAction* a : {Form->Conndis1, Form->FileNew1Tool, Form->FilesNew1Tool,
                        Form->StopAllExperts, Form->Connect1, Form->Disconnect1, Form->FileNew1,
-                       Form->FilesNew1, Form->BookNew1, Form->BookNew1Tool})
+                       Form->FilesNew1, Form->BookNew1, Form->BookNew1Tool, Form->Ticket1,
+                       Form->OwnOrders1, Form->KillSwitch1, Form->KillSwitch1Tool, Form->Rearm1})
         EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
     for (QAction* a : {Form->Settings1, Form->FileExit1, Form->HelpAbout1, Form->WindowCascade1,
-                       Form->WindowMinimizeAll1, Form->WindowArrange1})
+                       Form->WindowMinimizeAll1, Form->WindowArrange1, Form->Limits1})
         EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
 
     for (gui::TGridView* grid : Form->GridViews) {

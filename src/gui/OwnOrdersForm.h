@@ -1,0 +1,58 @@
+#pragma once
+
+// "Мои заявки": the trader's orders as the orders log tells them, with their state, what remains
+// and when they last changed; the selected ones or all active ones are cancelled through the desk.
+
+#include "main/OrderTicket.h"
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+
+namespace vorlen {
+class TCGStorage;
+}
+
+namespace vorlen::gui {
+
+class TOwnOrdersForm final : public QWidget {
+    Q_OBJECT
+public:
+    // `store` may be null (nothing to show); `desk` gives the desk as it is now.
+    TOwnOrdersForm(TCGStorage* store, std::function<orders::TOrderDesk*()> desk,
+                   QWidget* parent = nullptr);
+    ~TOwnOrdersForm() override;
+
+    // Stops reading: the store is about to go.
+    void Detach();
+    // Reads the orders log again and shows what changed.
+    void Refresh();
+    const std::vector<TOwnOrderRow>& Rows() const { return FRows; }
+
+    QTableWidget* Grid = nullptr;
+    QCheckBox* ActiveOnlyBox = nullptr;
+    QPushButton* CancelSelectedButton = nullptr;
+    QPushButton* CancelAllButton = nullptr;
+    QLabel* StatusLabel = nullptr;
+
+public slots:
+    void CancelSelectedClick();
+    void CancelAllClick();
+
+private:
+    void Cancel(const std::vector<std::int64_t>& ids);
+
+    std::unique_ptr<orders::TStoreReader> FReader;
+    std::function<orders::TOrderDesk*()> FDesk;
+    std::vector<TOwnOrderRow> FRows;
+    QTimer* FTimer = nullptr;
+};
+
+} // namespace vorlen::gui

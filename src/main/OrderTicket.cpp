@@ -1,0 +1,139 @@
+#include "main/OrderTicket.h"
+
+#include "connections/ErrorCode.h"
+#include "platform/FormatSettings.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+
+namespace vorlen {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+} // namespace
+
+std::optional<orders::TOrderRequest> TicketOrder(const TTicketInput& in, std::string& error) {
+    if (in.Isin.empty()) {
+        error = "не выбран инструмент.";
+        return std::nullopt;
+    }
+    if (in.Side != static_cast<int>(orders::TSide::Buy) &&
+        in.Side != static_cast<int>(orders::TSide::Sell)) {
+        error = "не выбрано направление (покупка или продажа).";
+        return std::nullopt;
+    }
+    const std::string qtyText = Trim(in.Qty);
+    std::int64_t qty = 0;
+    const auto [end, ec] = std::from_chars(qtyText.data(), qtyText.data() + qtyText.size(), qty);
+    if (qtyText.empty() || ec != std::errc() || end != qtyText.data() + qtyText.size() ||
+        qty <= 0) {
+        error = "количество должно быть целым числом больше нуля.";
+        return std::nullopt;
+    }
+    const std::optional<std::int64_t> price = orders::ParsePrice(Trim(in.Price));
+    if (!price || *price <= 0) {
+        error = "цена должна быть числом больше нуля (не более пяти знаков после запятой).";
+        return std::nullopt;
+    }
+    if (in.Client.empty()) {
+        error = "не выбран код клиента.";
+        return std::nullopt;
+    }
+    orders::TOrderRequest order;
+    order.Isin = in.Isin;
+    order.Side = static_cast<orders::TSide>(in.Side);
+    order.Qty = qty;
+    order.Price = *price;
+    order.Client = in.Client;
+    return order;
+}
+
+std::string TicketConfirmText(const orders::TOrderRequest& order) {
+    return "Выставить заявку: " + orders::DescribeOrder(order) + "?";
+}
+
+std::string PlaceOutcomeText(const orders::TPlaceResult& result) {
+    switch (result.Status) {
+    case orders::TPlaceStatus::Refused:
+        return "Заявка отклонена: " + result.Reason;
+    case orders::TPlaceStatus::Failed:
+        return "Заявка не отправлена: " + result.Reason;
+    case orders::TPlaceStatus::Posted:
+        break;
+    }
+    return "Заявка отправлена, транзакция " + std::to_string(result.TrId) +
+           ". Ожидается ответ биржи.";
+}
+
+bool IsRepeatRefusal(const orders::TPlaceResult& result) {
+    return result.Status == orders::TPlaceStatus::Refused &&
+           result.Reason.rfind("Такая же заявка", 0) == 0;
+}
+
+std::string ReplyOutcomeText(const orders::TReply& reply) {
+    if (reply.Code == 0 && reply.OrderId != 0) {
+        return "Заявка принята биржей, номер заявки " + std::to_string(reply.OrderId) + ".";
+    }
+    const std::string_view text = GetReplyText(reply.Code);
+    return "Биржа не приняла заявку: код " + std::to_string(reply.Code) +
+           (text.empty() ? std::string() : " (" + std::string(text) + ")") + ".";
+}
+
+const std::array<const char*, kOwnOrderColumns>& OwnOrderCaptions() {
+    static const std::array<const char*, kOwnOrderColumns> captions{
+        "Номер", "Время",  "Инструмент", "Клиент",   "Операция",
+        "Цена",  "Кол-во", "Остаток",    "Состояние"};
+    return captions;
+}
+
+std::vector<TOwnOrderRow> OwnOrderRows(const orders::TStoreFacts& facts, bool activeOnly) {
+    std::vector<const orders::TOwnOrder*> picked;
+    for (const orders::TOwnOrder& o : facts.Own) {
+        if (!activeOnly || o.Active()) {
+            picked.push_back(&o);
+        }
+    }
+    std::stable_sort(picked.begin(), picked.end(), [](const auto* a, const auto* b) {
+        return a->LastMomentNs != b->LastMomentNs ? a->LastMomentNs > b->LastMomentNs
+                                                  : a->OrderId > b->OrderId;
+    });
+    std::vector<TOwnOrderRow> rows;
+    rows.reserve(picked.size());
+    for (const orders::TOwnOrder* o : picked) {
+        TOwnOrderRow row;
+        row.OrderId = o->OrderId;
+        row.Active = o->Active();
+        std::string isin = "?";
+        if (facts.Ref != nullptr) {
+            if (const auto it = facts.Ref->IsinById.find(o->IsinId);
+                it != facts.Ref->IsinById.end()) {
+                isin = it->second;
+            }
+        }
+        const auto at = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::nanoseconds(o->LastMomentNs)));
+        row.Cells = {std::to_string(o->OrderId),
+                     o->LastMomentNs > 0 ? FormatClockTime(at) : std::string(),
+                     isin,
+                     o->Client,
+                     o->Side == orders::TSide::Buy ? "Покупка" : "Продажа",
+                     orders::FormatPrice(o->Price),
+                     std::to_string(o->Amount),
+                     std::to_string(o->Rest),
+                     orders::StateText(o->State)};
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+} // namespace vorlen

@@ -1,0 +1,53 @@
+#pragma once
+
+// The trader's order windows without the windows: what the ticket makes of its fields, what it
+// asks and answers, and the own-orders window's rows.
+
+#include "orders/OrderDesk.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorlen {
+
+// The ticket's fields as the trader left them.
+struct TTicketInput {
+    std::string Isin;   // from the instrument chooser; empty: none chosen
+    int Side = 0;       // 1 buy, 2 sell, 0 none chosen
+    std::string Price;  // as typed
+    std::string Qty;    // as typed
+    std::string Client; // chosen from the account table; empty: none chosen
+};
+
+// The order the ticket stands for, or nothing with the reason in `error`. Only the form of the
+// fields is checked here; every limit is the gate's.
+std::optional<orders::TOrderRequest> TicketOrder(const TTicketInput& in, std::string& error);
+
+// The confirmation question naming everything the order carries.
+std::string TicketConfirmText(const orders::TOrderRequest& order);
+// What the ticket shows once the desk has taken the order (refused, not sent, or posted).
+std::string PlaceOutcomeText(const orders::TPlaceResult& result);
+// The gate refused the order only because an equal one went a moment ago.
+bool IsRepeatRefusal(const orders::TPlaceResult& result);
+inline constexpr const char* kRepeatQuestion =
+    "Такая же заявка отправлена меньше секунды назад. Отправить ещё одну?";
+// What the ticket shows once the exchange has answered.
+std::string ReplyOutcomeText(const orders::TReply& reply);
+
+inline constexpr std::size_t kOwnOrderColumns = 9;
+// "Номер", "Время", "Инструмент", "Клиент", "Операция", "Цена", "Кол-во", "Остаток", "Состояние".
+const std::array<const char*, kOwnOrderColumns>& OwnOrderCaptions();
+
+struct TOwnOrderRow {
+    std::int64_t OrderId = 0;
+    bool Active = false;
+    std::array<std::string, kOwnOrderColumns> Cells;
+};
+
+// Own orders as the orders log tells them, the latest event first; `activeOnly` leaves out the
+// filled and cancelled ones.
+std::vector<TOwnOrderRow> OwnOrderRows(const orders::TStoreFacts& facts, bool activeOnly);
+
+} // namespace vorlen

@@ -1,0 +1,153 @@
+#include "main/TerminalDesk.h"
+
+#include "book/BookKeeper.h"
+#include "connections/TrConnection.h"
+#include "platform/OwnerFile.h"
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace vorlen {
+
+orders::TLinkHealth DeskLinkHealth(const THealthMonitor* health, THealthLink link) {
+    if (health == nullptr) {
+        return orders::TLinkHealth::Offline;
+    }
+    const THealthState state = health->State(link);
+    if (state == THealthState::Online) {
+        return orders::TLinkHealth::Online;
+    }
+    return state == THealthState::Stale ? orders::TLinkHealth::Stale : orders::TLinkHealth::Offline;
+}
+
+bool TReplyKeepingTransport::TakeReply(std::uint32_t trId, orders::TReply& out) {
+    if (!FInner->TakeReply(trId, out)) {
+        return false;
+    }
+    std::lock_guard lock(FLock);
+    FReplies.emplace_back(trId, out);
+    if (FReplies.size() > kKept) {
+        FReplies.pop_front();
+    }
+    return true;
+}
+
+std::optional<orders::TReply> TReplyKeepingTransport::ReplyOf(std::uint32_t trId) const {
+    std::lock_guard lock(FLock);
+    // Newest first: transaction ids come round again after two thousand million.
+    for (auto it = FReplies.rbegin(); it != FReplies.rend(); ++it) {
+        if (it->first == trId) {
+            return it->second;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<orders::TReply> PostedReply(orders::TOrderDesk& desk, std::uint32_t trId) {
+    const auto* keeping = dynamic_cast<const TReplyKeepingTransport*>(&desk.Transport());
+    return keeping != nullptr ? keeping->ReplyOf(trId) : std::nullopt;
+}
+
+TTerminalDesk::TTerminalDesk(TTerminalDeskParts parts)
+    : FParts(std::move(parts)), FReader(std::make_unique<orders::TStoreReader>(*FParts.Store)),
+      FLog(FParts.Dir) {
+    orders::TLimitsBook limits;
+    std::string error;
+    if (!LoadLimitsFile(FParts.Dir, limits, error) && FParts.Journal) {
+        FParts.Journal("Ошибка: лимиты заявок не прочитаны (" + error +
+                       "), действуют встроенные лимиты.");
+    }
+    const THealthMonitor* health = FParts.Health;
+    FTransport = std::make_unique<TReplyKeepingTransport>(
+        std::make_unique<orders::TTrTransport>(*FParts.Transactions, [health] {
+            return DeskLinkHealth(health, THealthLink::Transactions);
+        }));
+
+    orders::TDeskInputs in;
+    in.Facts = [this] {
+        orders::TStoreFacts facts = FReader->Read();
+        FRef = facts.Ref;
+        return facts;
+    };
+    in.MarketData = [health] { return DeskLinkHealth(health, THealthLink::MarketData); };
+    if (FParts.Books != nullptr) {
+        in.BestOpposite = [this](const std::string& isin, orders::TSide side) {
+            return BestOpposite(isin, side);
+        };
+    }
+    in.StopStrategies = FParts.StopStrategies;
+    FDesk = std::make_unique<orders::TOrderDesk>(*FTransport, std::move(limits), std::move(in),
+                                                 FParts.Journal, &FLog);
+}
+
+std::optional<std::int64_t> TTerminalDesk::BestOpposite(const std::string& isin,
+                                                        orders::TSide side) {
+    if (FRef == nullptr) {
+        return std::nullopt;
+    }
+    const auto ins = FRef->Instruments.find(isin);
+    if (ins == FRef->Instruments.end()) {
+        return std::nullopt;
+    }
+    TBookSnapshot book;
+    FParts.Books->Snapshot(ins->second.IsinId, book);
+    if (book.Status != TBookStatus::Live) {
+        return std::nullopt;
+    }
+    // A buy trades against the asks, a sell against the bids.
+    const std::optional<double> best = side == orders::TSide::Buy ? book.BestAsk() : book.BestBid();
+    if (!best) {
+        return std::nullopt;
+    }
+    return std::llround(*best * static_cast<double>(orders::kPriceScale));
+}
+
+bool LoadLimitsFile(const std::filesystem::path& dir, orders::TLimitsBook& book,
+                    std::string& error) {
+    const std::filesystem::path file = dir / orders::kLimitsFileName;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+        return true;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = "файл " + file.filename().string() + " не открывается";
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return book.Parse(text.str(), error);
+}
+
+std::string LimitsFileText(const std::filesystem::path& dir) {
+    std::ifstream in(dir / orders::kLimitsFileName, std::ios::binary);
+    if (in) {
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    const orders::TRiskLimits d;
+    orders::TLimitsBook book;
+    book.SetAll(
+        {d.MaxOrderQty, d.MaxPosition, d.MaxActive, d.MaxPerMinute, d.MaxPerDay, d.MaxDistanceBp});
+    return book.Format();
+}
+
+bool SaveLimitsFile(const std::filesystem::path& dir, const std::string& text,
+                    orders::TLimitsBook& parsed, std::string& error) {
+    orders::TLimitsBook book;
+    if (!book.Parse(text, error)) {
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (!platform::WriteOwnerOnlyFile(dir / orders::kLimitsFileName, text)) {
+        error = "файл " + std::string(orders::kLimitsFileName) + " не записан";
+        return false;
+    }
+    parsed = std::move(book);
+    return true;
+}
+
+} // namespace vorlen
