@@ -114,7 +114,10 @@ struct TForward {
 
 // Holds every registration's forward for the life of the program: the gateway may call a
 // listener until it is destroyed, and a deque never moves its elements.
-std::deque<TForward> gForwards;
+std::deque<TForward>& Forwards() {
+    static std::deque<TForward> forwards;
+    return forwards;
+}
 cg_lsn_new_t gRealLsnNew = nullptr;
 
 std::uint32_t CG_CALL CountApplied(cg_conn_t* conn, cg_listener_t* lsn, cg_msg_t* msg, void* data) {
@@ -133,8 +136,8 @@ std::uint32_t CG_CALL CountApplied(cg_conn_t* conn, cg_listener_t* lsn, cg_msg_t
 // the deque needs no lock.
 std::uint32_t CG_CALL CountingLsnNew(cg_conn_t* conn, const char* settings, CG_LISTENER_CB cb,
                                      void* data, cg_listener_t** lsn) {
-    gForwards.push_back({cb, data, {}});
-    return gRealLsnNew(conn, settings, &CountApplied, &gForwards.back(), lsn);
+    Forwards().push_back({cb, data, {}});
+    return gRealLsnNew(conn, settings, &CountApplied, &Forwards().back(), lsn);
 }
 
 // --- the bare client ----------------------------------------------------------------------------
@@ -397,7 +400,8 @@ struct TSide {
 // see the machine alike; then each side halves the gap between its last rate sustained and its
 // first failed.
 void FindCapacities(std::vector<TSide>& sides, const TOptions& o) {
-    for (double rate = kFirstRate; rate <= kLastRate; rate *= 2) {
+    for (int step = 0; kFirstRate * (1 << step) <= kLastRate; ++step) {
+        const double rate = kFirstRate * (1 << step);
         bool any = false;
         for (TSide& side : sides) {
             if (side.Failed > 0)

@@ -34,6 +34,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -238,7 +239,7 @@ TPassCost MeasurePasses() {
 } // namespace
 } // namespace vorlen
 
-int main() {
+int main() try {
     vorlen::CG().cg_bcd_get = vorlen::test::TestBcdGet;
     const vorlen::TFigures text = vorlen::Measure(false);
     const vorlen::TFigures refs = vorlen::Measure(true);
@@ -251,4 +252,9 @@ int main() {
     std::printf("pass_us_following: %.1f\n", pass.FollowingUs);
     std::printf("pass_following_vs_whole: %.4f\n", pass.FollowingUs / pass.WholeUs);
     return 0;
+} catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+} catch (...) {
+    return 1;
 }

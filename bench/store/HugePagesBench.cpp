@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <string>
 #include <sys/prctl.h>
@@ -141,7 +142,7 @@ void Print(const char* name, const TFill& f) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     const std::size_t rows =
         argc > 1 ? static_cast<std::size_t>(std::max(1000L, std::atol(argv[1]))) : 1'000'000;
     // Alternated, so that a change in the machine's load falls on both alike; the faster of
@@ -164,4 +165,9 @@ int main(int argc, char** argv) {
     std::printf("hugepage_max_stall_vs_off: %.2f\n", on.MaxUs / off.MaxUs);
     std::printf("hugepage_fill_vs_off: %.2f\n", on.Seconds / off.Seconds);
     return 0;
+} catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+} catch (...) {
+    return 1;
 }
