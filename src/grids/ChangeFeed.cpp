@@ -16,11 +16,11 @@ TGridChangeFeed::TChanges TGridChangeFeed::Take(int grid, std::string_view strea
     if (s != w.Stream || table != w.Table) {
         w.Stream = s;
         w.Table = table;
-        w.Changes = {false, {}};
+        w.Changes = {false, {}, {}};
         return {};
     }
     TChanges out = std::move(w.Changes);
-    w.Changes = {false, {}};
+    w.Changes = {false, {}, {}};
     // A stream the store has not named is not followed.
     if (s < 0)
         out.All = true;
@@ -29,10 +29,8 @@ TGridChangeFeed::TChanges TGridChangeFeed::Take(int grid, std::string_view strea
 
 void TGridChangeFeed::Lose(std::int32_t stream, std::int64_t table) {
     for (TWatch& w : FWatch) {
-        if (w.Stream == stream && (table < 0 || w.Table == table)) {
-            w.Changes.All = true;
-            w.Changes.Ids = {};
-        }
+        if (w.Stream == stream && (table < 0 || w.Table == table))
+            w.Changes = {};
     }
 }
 
@@ -56,12 +54,10 @@ void TGridChangeFeed::OnRow(std::int32_t stream, std::int32_t table, std::int64_
     for (TWatch& w : FWatch) {
         if (w.Stream != stream || w.Table != table || w.Changes.All)
             continue;
-        if (w.Changes.Ids.size() >= kMaxIds) {
-            w.Changes.All = true;
-            w.Changes.Ids = {};
-        } else {
-            w.Changes.Ids.push_back(replId);
-        }
+        if (w.Changes.Stored.size() + w.Changes.Removed.size() >= kMaxIds)
+            w.Changes = {};
+        else
+            (deleted ? w.Changes.Removed : w.Changes.Stored).push_back(replId);
     }
     if (FNext != nullptr)
         FNext->OnRow(stream, table, replId, data, size, deleted);

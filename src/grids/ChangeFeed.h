@@ -31,8 +31,9 @@ public:
     TStoreObserver* Next() const { return FNext; }
 
     struct TChanges {
-        bool All = true;               // look at every row
-        std::vector<std::int64_t> Ids; // rows stored or removed since the last Take
+        bool All = true;                   // look at every row
+        std::vector<std::int64_t> Stored;  // rows inserted or changed since the last Take
+        std::vector<std::int64_t> Removed; // rows removed since the last Take
     };
     // Under the store's lock. Watches table `table` (its number within its stream) of key
     // stream `stream` for grid `grid` from now on and hands over what was recorded for it.

@@ -112,9 +112,8 @@ TRowRefList TRowCollector::Pass(const TTable& table, std::optional<std::int32_t>
         const bool same = FValid && !changes.All && table.Values == FList.Table.Values &&
                           rows.Generation() == FList.Generation && rows.Layout() == FRowLayout &&
                           filter == FFilter && FList.Cut == FLayout.Columns.size();
-        if (same && Follow(rows, changes.Ids)) {
+        if (same && Follow(rows, changes))
             return Handout();
-        }
         FRowLayout = rows.Layout();
     }
     // What changes from here on is recorded for the next pass, which looks at it again.
@@ -135,45 +134,45 @@ TRowRefList TRowCollector::Handout() {
     return out;
 }
 
-bool TRowCollector::Follow(const TRows& rows, std::vector<std::int64_t>& changed) {
+bool TRowCollector::Follow(const TRows& rows, TGridChangeFeed::TChanges& changes) {
     const TRowLayout* layout = rows.Layout();
     if (layout == nullptr)
         return false;
     const int actionPos = layout->IndexOf("private_action");
     TField action;
-    // Rows that arrived: they stand after every row listed.
+    // Rows that arrived stand after every row listed; they are added once the listed rows that
+    // changed have been dealt with, since a row removed and stored again under the same id
+    // leaves its old place and arrives anew.
     const std::size_t end = rows.Positions();
-    std::vector<std::int64_t> arrived;
-    for (std::size_t at = FList.Seen; at < end; ++at) {
-        const TRowView row = rows.AtPosition(at);
-        if (!row)
-            continue;
-        if (!changed.empty())
-            arrived.push_back(row.ReplId());
-        if (Passes(row, FFilter, actionPos, action))
-            FList.Keys.PushBack(row.ReplId());
-    }
+    std::vector<std::pair<std::int64_t, bool>> arrived; // id, shown
+    for (std::size_t at = FList.Seen; at < end; ++at)
+        if (const TRowView row = rows.AtPosition(at))
+            arrived.emplace_back(row.ReplId(), Passes(row, FFilter, actionPos, action));
     FList.Seen = end;
-    if (changed.empty())
-        return true;
-    // Rows changed in place or removed: a listed row that no longer passes leaves; a row that
+
+    // A listed row that was removed, or no longer passes, leaves; a row changed in place that
     // now passes must already be listed, or it belongs somewhere among the others.
-    std::sort(changed.begin(), changed.end());
-    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-    std::sort(arrived.begin(), arrived.end());
-    std::vector<std::int64_t> drop, keep;
-    for (const std::int64_t id : changed) {
-        if (std::binary_search(arrived.begin(), arrived.end(), id))
-            continue;
-        const TRowView row = rows.Find(id);
-        if (row && Passes(row, FFilter, actionPos, action))
-            keep.push_back(id);
-        else
-            drop.push_back(id);
+    std::vector<std::int64_t>& drop = changes.Removed;
+    std::vector<std::int64_t> keep;
+    if (!changes.Stored.empty()) {
+        std::vector<std::int64_t> fresh;
+        fresh.reserve(arrived.size());
+        for (const auto& a : arrived)
+            fresh.push_back(a.first);
+        std::sort(fresh.begin(), fresh.end());
+        for (const std::int64_t id : changes.Stored) {
+            if (std::binary_search(fresh.begin(), fresh.end(), id))
+                continue;
+            const TRowView row = rows.Find(id);
+            if (!row || !Passes(row, FFilter, actionPos, action))
+                drop.push_back(id);
+            else if (FFilter) // without a filter every row still here was listed on arrival
+                keep.push_back(id);
+        }
     }
-    // Without a filter every row still here was listed when it arrived.
-    if (!FFilter)
-        keep.clear();
+    std::sort(drop.begin(), drop.end());
+    std::sort(keep.begin(), keep.end());
+    keep.erase(std::unique(keep.begin(), keep.end()), keep.end());
     std::size_t found = 0;
     if (!drop.empty() || !keep.empty()) {
         FList.Keys.RemoveIf([&](std::int64_t id) {
@@ -182,6 +181,9 @@ bool TRowCollector::Follow(const TRows& rows, std::vector<std::int64_t>& changed
             return std::binary_search(drop.begin(), drop.end(), id);
         });
     }
+    for (const auto& [id, shown] : arrived)
+        if (shown)
+            FList.Keys.PushBack(id);
     return found == keep.size();
 }
 

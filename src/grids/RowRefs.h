@@ -65,7 +65,7 @@ public:
 
 private:
     // Brings the list up to date from what changed; false when only a whole pass can.
-    bool Follow(const TRows& rows, std::vector<std::int64_t>& changed);
+    bool Follow(const TRows& rows, TGridChangeFeed::TChanges& changes);
     // A copy of the list for the user-interface thread: it shares the list's chunks.
     TRowRefList Handout();
 

@@ -186,6 +186,10 @@ TEST_F(RowRefs, ACollectorFollowingChangesListsWhatAWholePassLists) {
             filter = kind == 35 ? std::optional<std::int32_t>(kFilterDone) : std::nullopt;
         else if (kind == 37)
             Store.LNClearTables(0);
+        else if (kind < 45) {
+            Order(some, 0, "", /*act=*/1); // removed and back, now at the end, in one pass
+            Order(some, 1, "back");
+        }
         TTable table;
         if (!Store.GetTable(1, table))
             continue;
