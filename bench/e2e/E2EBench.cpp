@@ -2,9 +2,9 @@
 // the same for a bare gateway client that copies every message into a hash map, in one run.
 //
 // Each side's rate doubles from kFirstRate until a step fails, then the gap between the last
-// step sustained and the first failed is halved a few times. Each step gets a fresh router of
-// the shared configuration (alone, so neither side competes with the other), set to that rate
-// and watched for `seconds`. A side sustains a rate when it applied within 1% of the rows the
+// step sustained (or none) and the first failed is halved a few times. Each step gets a fresh
+// router of the shared configuration (alone, so neither side competes with the other), set to that
+// rate and watched for `seconds`. A side sustains a rate when it applied within 1% of the rows the
 // router queued to it and the 99th percentile of every timed message's delay stays under 10 ms.
 // The delay of a message is measured for each one, not sampled: the router stamps its events
 // with the wall-clock time it made them ("moment_ns"), and the side compares that with the
@@ -496,8 +496,13 @@ int main(int argc, char** argv) {
     std::printf("terminal_cpu_us_per_msg: %.3f\n", termCpu * 1e6);
     std::printf("bare_capacity_per_s: %.0f\n", bare.Sustained);
     std::printf("terminal_capacity_per_s: %.0f\n", term.Sustained);
-    std::printf("cpu_per_msg_vs_bare: %.2f\n", bareCpu > 0 ? termCpu / bareCpu : 0.0);
-    std::printf("capacity_vs_bare: %.2f\n",
-                bare.Sustained > 0 ? term.Sustained / bare.Sustained : 0.0);
+    // No rate sustained (a machine too busy to keep any delay under 10 ms) gives no ratio, not a
+    // ratio of zero.
+    if (bare.Sustained == 0 || term.Sustained == 0)
+        std::fprintf(stderr, "no rate sustained by one side: the ratios are undefined\n");
+    std::printf("cpu_per_msg_vs_bare: %.2f\n", bareCpu > 0 ? termCpu / bareCpu : std::nan(""));
+    std::printf("capacity_vs_bare: %.2f\n", bare.Sustained > 0 && term.Sustained > 0
+                                                ? term.Sustained / bare.Sustained
+                                                : std::nan(""));
     return 0;
 }
