@@ -4,16 +4,23 @@
 // rows), in frames of 16.7 ms. Measured twice in the same run: the grid holding every cell's
 // text, as it did, and the grid showing rows by reference, as the main window's does now. Then
 // the memory each grid holds per row. Wall time: the UI thread's stall is what a trader sees.
+// Then what one pass of the updater costs its thread after a new own order (processor time):
+// looking at the whole table, as every pass did, and following the store's changes, as the
+// main window's passes do now.
 // The last lines are
 //   ui_stall_frames_text_grid: <longest stall / 16.7 ms, grid of texts>
 //   grid_bytes_per_row_text_grid: <memory the grid of texts holds per row>
 //   ui_stall_frames: <longest stall / 16.7 ms, grid by reference>
 //   grid_bytes_per_row: <memory the grid by reference holds per row>
+//   pass_us_whole: <one pass over the whole table, microseconds of the updater's thread>
+//   pass_us_following: <one pass that follows the changes>
+//   pass_following_vs_whole: <the second over the first>
 
 #include "gateway/Cgate.h"
 #include "grids/GridLayouts.h"
 #include "grids/GridSink.h"
 #include "grids/OrderMenus.h"
+#include "grids/RowRefs.h"
 #include "grids/UpdGrids.h"
 #include "platform/CodePage.h"
 #include "platform/FormatSettings.h"
@@ -27,11 +34,14 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
+#include <time.h>
 #include <vector>
 
 namespace vorlen {
@@ -144,6 +154,8 @@ TFigures Measure(bool byReference) {
     grid.SetWantsRowRefs(byReference);
     double longest = 0;
     TUpdateGrids updater(data.Store, orders, mlOrders);
+    if (byReference)
+        updater.FollowChanges(nullptr);
     updater.SetGrid(kOrdersGrid, &grid);
     ui::MarkUiThread();
     updater.Start();
@@ -184,10 +196,50 @@ TFigures Measure(bool byReference) {
     return f;
 }
 
+double ThreadCpuUs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) * 1e-3;
+}
+
+struct TPassCost {
+    double WholeUs = 0;
+    double FollowingUs = 0;
+};
+
+// The updater's side of one pass after each of a series of own orders, both ways over the same
+// table; the two lists are compared so the figure is of passes that give the same rows.
+TPassCost MeasurePasses() {
+    constexpr int kOrders = 200;
+    TTable100k data;
+    TGridChangeFeed feed(nullptr);
+    data.Store.SetObserver(&feed);
+    TRowCollector collector(data.Store, GridLayout(kOrdersGrid), kOrdersGrid, &feed);
+    const std::optional<std::int32_t> filter = kFilterActive;
+    collector.Pass(data.Table, filter);
+    test::TRowBytes row(data.Scheme, "orders_log");
+    double whole = 0, following = 0;
+    for (int i = 0; i < kOrders; ++i) {
+        row.Key(20'000'000 + i).Int("public_order_id", i).Int("private_action", 1);
+        data.Store.UpdStrMsg(row.Msg(), data.Lsn);
+        double t0 = ThreadCpuUs();
+        const TRowRefList a = collector.Pass(data.Table, filter);
+        following += ThreadCpuUs() - t0;
+        t0 = ThreadCpuUs();
+        const TRowRefList b = CollectRows(data.Store, data.Table, GridLayout(kOrdersGrid), filter);
+        whole += ThreadCpuUs() - t0;
+        if (a.Keys.Size() != b.Keys.Size() ||
+            a.Keys[a.Keys.Size() - 1] != b.Keys[b.Keys.Size() - 1])
+            std::fprintf(stderr, "the two passes differ\n");
+    }
+    data.Store.SetObserver(nullptr);
+    return {whole / kOrders, following / kOrders};
+}
+
 } // namespace
 } // namespace vorlen
 
-int main() {
+int main() try {
     vorlen::CG().cg_bcd_get = vorlen::test::TestBcdGet;
     const vorlen::TFigures text = vorlen::Measure(false);
     const vorlen::TFigures refs = vorlen::Measure(true);
@@ -195,5 +247,14 @@ int main() {
     std::printf("grid_bytes_per_row_text_grid: %.0f\n", text.BytesPerRow);
     std::printf("ui_stall_frames: %.2f\n", refs.StallFrames);
     std::printf("grid_bytes_per_row: %.0f\n", refs.BytesPerRow);
+    const vorlen::TPassCost pass = vorlen::MeasurePasses();
+    std::printf("pass_us_whole: %.1f\n", pass.WholeUs);
+    std::printf("pass_us_following: %.1f\n", pass.FollowingUs);
+    std::printf("pass_following_vs_whole: %.4f\n", pass.FollowingUs / pass.WholeUs);
     return 0;
+} catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+} catch (...) {
+    return 1;
 }

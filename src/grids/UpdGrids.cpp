@@ -21,6 +21,8 @@ TUpdateGrids::~TUpdateGrids() {
     Stop();
     // Under the store's lock: once this returns, no market-data thread is still signalling.
     FStorage.SetGridEvents({});
+    if (FFeed)
+        FStorage.SetObserver(FFeed->Next());
     for (int g = 0; g < kGridCount; ++g)
         if (FByRef[static_cast<std::size_t>(g)])
             FGrids[static_cast<std::size_t>(g)]->AttachRowRefs(nullptr);
@@ -36,6 +38,13 @@ void TUpdateGrids::SetGrid(int grid, TGridSink* sink) {
     FByRef[g] = sink != nullptr && sink->WantsRowRefs();
     if (FByRef[g])
         sink->AttachRowRefs(std::make_shared<TRowRefs>(FStorage, GridLayout(grid)));
+}
+
+void TUpdateGrids::FollowChanges(TStoreObserver* next) {
+    FFeed = std::make_unique<TGridChangeFeed>(next);
+    FStorage.SetObserver(FFeed.get());
+    for (auto& collector : FCollectors)
+        collector.reset();
 }
 
 void TUpdateGrids::Stop() {
@@ -116,7 +125,10 @@ void TUpdateGrids::RefPass(int grid) {
     TGridSink* sink = FGrids[static_cast<std::size_t>(grid)];
     std::optional<std::int32_t> filter;
     Synchronize([&] { filter = FilterOf(grid); });
-    TRowRefList list = CollectRows(FStorage, FTable, GridLayout(grid), filter);
+    auto& collector = FCollectors[static_cast<std::size_t>(grid)];
+    if (!collector)
+        collector = std::make_unique<TRowCollector>(FStorage, GridLayout(grid), grid, FFeed.get());
+    TRowRefList list = collector->Pass(FTable, filter);
     Synchronize([&] { sink->ShowRowRefs(std::move(list)); });
 }
 

@@ -7,9 +7,11 @@
 // A grid that shows rows by reference (TGridSink::WantsRowRefs) costs the user-interface thread
 // only the swap of the new row list: which rows pass is found here, on this thread.
 
+#include "grids/ChangeFeed.h"
 #include "grids/GridLayouts.h"
 #include "grids/GridPass.h"
 #include "grids/GridSink.h"
+#include "grids/RowRefs.h"
 #include "platform/Events.h"
 #include "platform/Journal.h"
 #include "platform/Thread.h"
@@ -46,6 +48,12 @@ public:
     // Not owned; null leaves that grid (or the journal) alone. Set before Start.
     void SetMemo(TJournalSink* memo) { FMemo = memo; }
     void SetGrid(int grid, TGridSink* sink);
+    // Lets the passes of the grids that show rows by reference look only at what changed: the
+    // updater follows the store in place of `next` (the store's follower so far, which it
+    // hands every call on to) until it is destroyed, when `next` follows it again. Call before
+    // Start and before the streams are named; destroy the updater only once the market-data
+    // connection has stopped.
+    void FollowChanges(TStoreObserver* next);
 
     // Signals the exit event, asks the thread to terminate and waits for it; a pass under way
     // finishes first. Does nothing for a thread that never started or has ended.
@@ -86,6 +94,8 @@ private:
     std::array<TGridSink*, kGridCount> FGrids{};
     std::array<bool, kGridCount> FByRef{};
     std::array<std::unique_ptr<TGridPass>, kGridCount> FPasses;
+    std::unique_ptr<TGridChangeFeed> FFeed;
+    std::array<std::unique_ptr<TRowCollector>, kGridCount> FCollectors;
 };
 
 } // namespace vorlen

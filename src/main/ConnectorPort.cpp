@@ -1,5 +1,6 @@
 #include "main/ConnectorPort.h"
 
+#include "book/BookKeeper.h"
 #include "connections/Connection.h"
 #include "connections/TrConnection.h"
 #include "gateway/Cgate.h"
@@ -25,6 +26,7 @@ TConnectorPort::TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, 
     hooks.GridUpdater.Create = [&memo, grids](TCGConnector& c) -> TUpdateGrids* {
         auto updater = std::make_unique<TUpdateGrids>(*c.Storage, c.Orders, c.MLOrders);
         updater->SetMemo(&memo);
+        updater->FollowChanges(c.Books.get());
         for (int g = 0; g < kGridCount; ++g)
             updater->SetGrid(g, grids[static_cast<std::size_t>(g)]);
         updater->Start();

@@ -1,6 +1,7 @@
 #include "grids/RowRefs.h"
 
 #include "gateway/Cgate.h"
+#include "grids/ChangeFeed.h"
 #include "grids/GridPass.h"
 #include "grids/GridSink.h"
 #include "grids/OrderMenus.h"
@@ -151,6 +152,62 @@ TEST_F(RowRefs, ARowRemovedAfterThePassShowsEmptyUntilTheNext) {
     EXPECT_EQ(refs.Cell(1, 99), "");
 }
 
+std::vector<std::int64_t> Ids(const TRowKeys& keys) {
+    std::vector<std::int64_t> ids;
+    for (std::size_t i = 0; i < keys.Size(); ++i)
+        ids.push_back(keys[i]);
+    return ids;
+}
+
+// A collector that follows the store's changes lists, after every kind of change, what a whole
+// pass lists at that moment; the lists it handed out earlier stay as they were; and it looks at
+// the whole table only when it must.
+TEST_F(RowRefs, ACollectorFollowingChangesListsWhatAWholePassLists) {
+    TGridChangeFeed feed(nullptr);
+    Store.SetObserver(&feed);
+    TRowCollector collector(Store, GridLayout(kOrdersGrid), kOrdersGrid, &feed);
+    std::mt19937 rng(5);
+    std::optional<std::int32_t> filter = kFilterActive;
+    std::vector<std::pair<TRowRefList, std::vector<std::int64_t>>> handed;
+    std::int64_t next = 1;
+    const int rounds = 300;
+    for (int round = 0; round < rounds; ++round) {
+        const unsigned kind = rng() % 100;
+        for (unsigned k = rng() % 40; k > 0; --k)
+            Order(next++, static_cast<std::int32_t>(rng() % 4), "n");
+        const std::int64_t some = 1 + static_cast<std::int64_t>(rng() % next);
+        if (kind < 15)
+            Order(some, 1, "changed"); // in place; may also bring a deleted row back at the end
+        else if (kind < 20)
+            Order(some, static_cast<std::int32_t>(rng() % 4), "changed");
+        else if (kind < 35)
+            Order(some, 0, "", /*act=*/1);
+        else if (kind < 37)
+            filter = kind == 35 ? std::optional<std::int32_t>(kFilterDone) : std::nullopt;
+        else if (kind == 37)
+            Store.LNClearTables(0);
+        else if (kind < 45) {
+            Order(some, 0, "", /*act=*/1); // removed and back, now at the end, in one pass
+            Order(some, 1, "back");
+        }
+        TTable table;
+        if (!Store.GetTable(1, table))
+            continue;
+        TRowRefList got = collector.Pass(table, filter);
+        const TRowRefList whole = CollectRows(Store, table, GridLayout(kOrdersGrid), filter);
+        ASSERT_EQ(Ids(got.Keys), Ids(whole.Keys)) << "round " << round;
+        if (round % 10 == 0) {
+            std::vector<std::int64_t> ids = Ids(got.Keys);
+            handed.emplace_back(std::move(got), std::move(ids));
+        }
+    }
+    for (const auto& [list, ids] : handed)
+        ASSERT_EQ(Ids(list.Keys), ids);
+    EXPECT_LT(collector.WholePasses(), static_cast<std::size_t>(rounds / 5));
+    EXPECT_GT(collector.WholePasses(), 3U);
+    Store.SetObserver(nullptr);
+}
+
 // Through the updater's thread: a change in place reaches the grid, and once the updater is
 // gone the grid no longer reads the store.
 TEST_F(RowRefs, TheUpdaterShowsChangesInPlaceAndDetachesWhenFreed) {
@@ -175,6 +232,51 @@ TEST_F(RowRefs, TheUpdaterShowsChangesInPlaceAndDetachesWhenFreed) {
     }
     EXPECT_EQ(grid.RowCount(), 1);
     EXPECT_EQ(grid.Cell(0, 0), "");
+    ui::UnmarkUiThread();
+}
+
+// The same through the updater following the store: new rows, rows changed in place and rows
+// removed reach the grid, and the follower it stood in for hears every change.
+TEST_F(RowRefs, TheUpdaterFollowingChangesShowsEveryKindOfChange) {
+    struct TCount final : TStoreObserver {
+        void OnStreams(const std::vector<std::string>&) override {}
+        void OnTableDescribed(std::int32_t, std::int32_t, const cg_message_desc_t&) override {}
+        void OnRow(std::int32_t, std::int32_t, std::int64_t, const void*, std::size_t,
+                   bool) override {
+            ++Rows;
+        }
+        void OnStreamCleared(std::int32_t) override { ++Clears; }
+        void OnDeletedCleared(std::int32_t, std::int32_t, std::int64_t) override {}
+        int Rows = 0, Clears = 0;
+    } books;
+    ui::MarkUiThread();
+    std::int32_t orders = kFilterActive, mlOrders = kFilterActive;
+    TModelGridSink grid(GridLayout(kOrdersGrid));
+    grid.SetWantsRowRefs(true);
+    const int comment = 16;
+    {
+        TUpdateGrids updater(Store, orders, mlOrders);
+        updater.FollowChanges(&books);
+        updater.SetGrid(kOrdersGrid, &grid);
+        updater.Start();
+        for (std::int64_t id = 1; id <= 3; ++id)
+            Order(id, 1, "c" + std::to_string(id));
+        ui::WaitAndDrainUntil([&] { return grid.RowCount() == 3; });
+        Order(2, 1, "second");
+        ui::WaitAndDrainUntil([&] { return grid.Cell(1, comment) == "second"; });
+        Order(1, 0, "", /*act=*/1);
+        Order(4, 1, "c4");
+        ui::WaitAndDrainUntil(
+            [&] { return grid.RowCount() == 3 && grid.Cell(2, comment) == "c4"; });
+        EXPECT_EQ(grid.Cell(0, comment), "second");
+        Store.LNClearTables(0);
+        Order(5, 1, "c5");
+        ui::WaitAndDrainUntil(
+            [&] { return grid.RowCount() == 1 && grid.Cell(0, comment) == "c5"; });
+        updater.Stop();
+    }
+    EXPECT_EQ(books.Rows, 7);
+    EXPECT_EQ(books.Clears, 1);
     ui::UnmarkUiThread();
 }
 
