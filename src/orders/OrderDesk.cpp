@@ -279,6 +279,10 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
         }
         return;
     }
+    FAnswers[trId] = reply;
+    if (FAnswers.size() > kAnswersKept) {
+        FAnswers.erase(FAnswers.begin());
+    }
     lines.push_back("Ответ на заявку (" + tr + "): " + ReplyWords(reply.Code) +
                     (reply.Code == 0 ? ", номер заявки " + std::to_string(reply.OrderId) : "") +
                     ".");
@@ -437,6 +441,18 @@ bool TOrderDesk::Rearm(bool confirmed) {
     }
     Emit(lines);
     return ok;
+}
+
+std::vector<TOwnOrder> TOrderDesk::ActiveOrders() {
+    std::lock_guard lock(FLock);
+    const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+    return LiveOrders(facts);
+}
+
+std::optional<TReply> TOrderDesk::Answer(std::uint32_t trId) const {
+    std::lock_guard lock(FLock);
+    const auto it = FAnswers.find(trId);
+    return it != FAnswers.end() ? std::optional<TReply>(it->second) : std::nullopt;
 }
 
 std::size_t TOrderDesk::Refused() const {

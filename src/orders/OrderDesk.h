@@ -94,6 +94,14 @@ public:
     std::size_t Failed() const;
     IOrderTransport& Transport() { return FTransport; }
 
+    // The own orders that may still trade: those the orders log shows active and those the
+    // exchange accepted that it does not show yet.
+    std::vector<TOwnOrder> ActiveOrders();
+    // The exchange's answer to an add, once Collect has taken it; kept for the latest
+    // kAnswersKept adds, so whoever posted one can learn its order id without racing others.
+    std::optional<TReply> Answer(std::uint32_t trId) const;
+    static constexpr std::size_t kAnswersKept = 1024;
+
 private:
     struct TPendingPost {
         bool IsCancel = false;
@@ -135,6 +143,7 @@ private:
     mutable std::map<std::string, std::int64_t> FSentToday; // by client code, since FDayStartMs
     TKillSwitch FKill;
     std::optional<TKillReport> FKillReport;
+    std::map<std::uint32_t, TReply> FAnswers;
     std::size_t FRefused = 0;
     std::size_t FFailed = 0;
     bool FLogWarned = false;

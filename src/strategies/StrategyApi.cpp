@@ -185,7 +185,10 @@ std::string PlaceOrder(TStrategyHostState& h, TSide side, std::int32_t amount,
     order.Client = client != nullptr ? std::string(client, clientLen) : AccountClient(*h.World);
     if (order.Client.empty())
         return "не задан код клиента";
+    const auto before = std::chrono::steady_clock::now();
     const TOrderResult result = h.World->Place(order);
+    // The wait for the exchange's answer is not the script's own time.
+    h.Deadline += std::chrono::steady_clock::now() - before;
     id = result.Id;
     return result.Refusal;
 }

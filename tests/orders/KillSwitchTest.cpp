@@ -2,6 +2,7 @@
 // or withholds.
 
 #include "orders/OrderDesk.h"
+#include "orders/ScriptedTransport.h"
 
 #include <gtest/gtest.h>
 
@@ -9,57 +10,6 @@ namespace vorlen::orders {
 namespace {
 
 constexpr std::int64_t P = kPriceScale;
-
-class TScriptedTransport final : public IOrderTransport {
-public:
-    struct TPost {
-        bool Cancel;
-        std::int64_t OrderId;
-    };
-    std::uint32_t NextId() override { return ++FId; }
-    bool PostAdd(std::uint32_t trId, std::int32_t, const TAddOrderParams&) override {
-        Posts[trId] = {false, 0};
-        return Accepting;
-    }
-    bool PostCancel(std::uint32_t trId, std::int32_t, const TDelOrderParams& p) override {
-        Posts[trId] = {true, p.order_id};
-        return Accepting;
-    }
-    bool TakeReply(std::uint32_t trId, TReply& out) override {
-        const auto it = Replies.find(trId);
-        if (it == Replies.end()) {
-            return false;
-        }
-        out = it->second;
-        Replies.erase(it);
-        return true;
-    }
-    void WaitReply(unsigned) override {}
-    TLinkHealth Health() override { return TLinkHealth::Online; }
-
-    // Answers every post not yet answered: adds get ids 1000 + trId, cancels `cancelCode`.
-    void ReplyAll(std::int32_t cancelCode = 0) {
-        for (const auto& [trId, p] : Posts) {
-            if (Answered.insert(trId).second) {
-                Replies[trId] = p.Cancel ? TReply{cancelCode, p.OrderId} : TReply{0, 1000 + trId};
-            }
-        }
-    }
-    std::size_t Cancels() const {
-        std::size_t n = 0;
-        for (const auto& [trId, p] : Posts)
-            n += p.Cancel ? 1 : 0;
-        return n;
-    }
-
-    bool Accepting = true;
-    std::map<std::uint32_t, TPost> Posts;
-    std::map<std::uint32_t, TReply> Replies;
-    std::set<std::uint32_t> Answered;
-
-private:
-    std::uint32_t FId = 0;
-};
 
 class KillSwitch : public ::testing::Test {
 protected:

@@ -1,0 +1,71 @@
+#pragma once
+
+// An order transport whose replies a test releases or withholds: adds are accepted as order
+// 1000 + their transaction id, cancels with the code the test chooses.
+
+#include "orders/OrderDesk.h"
+
+#include <map>
+#include <optional>
+#include <set>
+
+namespace vorlen::orders {
+
+class TScriptedTransport final : public IOrderTransport {
+public:
+    struct TPost {
+        bool Cancel;
+        std::int64_t OrderId;
+        std::int64_t ExtId; // an add's
+    };
+    std::uint32_t NextId() override { return ++FId; }
+    bool PostAdd(std::uint32_t trId, std::int32_t, const TAddOrderParams& p) override {
+        Posts[trId] = {false, 0, p.ext_id};
+        if (AnswerAddsWith && Accepting && Answered.insert(trId).second) {
+            Replies[trId] = {*AnswerAddsWith, *AnswerAddsWith == 0 ? 1000 + trId : 0};
+        }
+        return Accepting;
+    }
+    bool PostCancel(std::uint32_t trId, std::int32_t, const TDelOrderParams& p) override {
+        Posts[trId] = {true, p.order_id, 0};
+        return Accepting;
+    }
+    bool TakeReply(std::uint32_t trId, TReply& out) override {
+        const auto it = Replies.find(trId);
+        if (it == Replies.end()) {
+            return false;
+        }
+        out = it->second;
+        Replies.erase(it);
+        return true;
+    }
+    void WaitReply(unsigned) override {}
+    TLinkHealth Health() override { return TLinkHealth::Online; }
+
+    // Answers every post not yet answered: adds get ids 1000 + trId, cancels `cancelCode`.
+    void ReplyAll(std::int32_t cancelCode = 0) {
+        for (const auto& [trId, p] : Posts) {
+            if (Answered.insert(trId).second) {
+                Replies[trId] = p.Cancel ? TReply{cancelCode, p.OrderId} : TReply{0, 1000 + trId};
+            }
+        }
+    }
+    std::size_t Cancels() const {
+        std::size_t n = 0;
+        for (const auto& [trId, p] : Posts)
+            n += p.Cancel ? 1 : 0;
+        return n;
+    }
+
+    bool Accepting = true;
+    // Adds answered at once with this code (as the exchange would before the poster looks).
+    std::optional<std::int32_t> AnswerAddsWith;
+    std::map<std::uint32_t, TPost> Posts;
+    std::map<std::uint32_t, TReply> Replies;
+    std::set<std::uint32_t> Answered;
+
+private:
+    std::uint32_t FId = 0;
+};
+
+} // namespace vorlen::orders
