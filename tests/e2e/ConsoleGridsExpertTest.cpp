@@ -214,27 +214,33 @@ TEST(ConsoleExpert, UpdaterMarketDataAndExpertRunTogetherUnderAHeavyMarket) {
 }
 
 #if VORLEN_STRATEGIES
-// A strategy on the console's expert reads its parameters, has its order refused (no risk gate
-// is wired in yet: nothing may leave without one), and gets its on_stop when the terminal ends.
-TEST(ConsoleExpert, RunsAStrategyWhoseOrdersAreRefusedWithoutTheGate) {
+// A strategy on the console's expert reads its parameters, has its over-limit order refused by
+// the risk gate with the gate's reason and nothing posted, and gets its on_stop when the
+// terminal ends.
+TEST(ConsoleExpert, RunsAStrategyWhoseOverLimitOrderTheGateRefuses) {
     TSimInstall inst;
     const std::optional<TKnownFutures> fut = FindKnownFutures(inst);
     ASSERT_TRUE(fut.has_value());
     const fs::path script = inst.Root / "probe.lua";
     std::ofstream(script) << "params = { qty = 1, tag = 'x' }\n"
                              "function on_start(ctx)\n"
-                             "  local id, why = ctx:buy(ctx.params.qty, '100')\n"
+                             "  local id, why = ctx:buy(ctx.params.qty, '100', 'FZ00001')\n"
                              "  ctx:log(ctx.params.tag, ctx.isin, tostring(id), why)\n"
                              "end\n"
                              "function on_stop(ctx) ctx:log('stop', ctx.params.tag) end\n";
 
-    TConsoleRun run(inst,
-                    {"--settings", inst.SettingsFile.string(), "--expert", fut->Isin, "--strategy",
-                     script.string(), "--param", "tag=probe", "--until-online", "--seconds", "60"});
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--expert", fut->Isin,
+                           "--strategy", script.string(), "--param", "tag=probe", "--param",
+                           "qty=11", "--seconds", "120"});
     ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntil([&] { return run.Stdout().find(" probe ") != std::string::npos; }))
+        << run.Stdout() << run.Stderr();
+    const std::string counters = inst.Control("counters");
+    EXPECT_NE(counters.find(" posts=0 "), std::string::npos) << counters;
+    run.Signal(SIGTERM);
     const std::optional<int> code = run.Wait(120s);
     ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 0) << run.Stdout() << run.Stderr();
+    EXPECT_EQ(*code, 128 + SIGTERM) << run.Stdout() << run.Stderr();
     std::vector<std::string> texts;
     for (const std::string& line : SplitLines(run.Stdout())) {
         if (StartsWith(line, fut->Caption + " "))
@@ -243,7 +249,8 @@ TEST(ConsoleExpert, RunsAStrategyWhoseOrdersAreRefusedWithoutTheGate) {
     EXPECT_EQ(texts, (std::vector<std::string>{
                          "", // the window's initial "Memo1"
                          "Стратегия probe.lua загружена.", "Стратегия probe.lua запущена.",
-                         "probe " + fut->Isin + " nil торговля недоступна: нет проверки рисков",
+                         "probe " + fut->Isin +
+                             " nil Количество 11 больше допустимого в одной заявке (10).",
                          "stop probe", "Стратегия probe.lua остановлена."}))
         << run.Stdout();
     EXPECT_EQ(ThreadsLeft(run.Stderr()), 0) << run.Stderr();
