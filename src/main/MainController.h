@@ -23,6 +23,10 @@
 #include <string_view>
 #include <vector>
 
+namespace vorlen::orders {
+class TOrderDesk;
+}
+
 namespace vorlen {
 
 class TBookKeeper;
@@ -110,6 +114,7 @@ public:
     virtual TCGTRConnection* Transactions() { return nullptr; }
     // The order books; null where there are none.
     virtual TBookKeeper* Books() { return nullptr; }
+    virtual orders::TOrderDesk* OrderDesk() { return nullptr; }
 
     // Closing, called in this order. Each stops its thread (if it ever started), waits for it
     // and releases it; calling one for something already gone does nothing.
