@@ -60,6 +60,7 @@ TConsoleDesk::TConsoleDesk(TCGConnector& conn, orders::TLimitsBook limits, TJour
         FRef = facts.Ref;
         return facts;
     };
+    in.FactsChanged = [this] { return FReader.Changed(); };
     in.MarketData = [this] { return Link(THealthLink::MarketData); };
     in.BestOpposite = [this](const std::string& isin,
                              orders::TSide side) -> std::optional<std::int64_t> {
