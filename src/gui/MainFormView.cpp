@@ -122,8 +122,9 @@ TExpertWindowPort* TMainForm::OpenExpertWindow(const std::string& caption) {
     QMdiSubWindow* sub = MdiArea->addSubWindow(child);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     child->setWindowTitle(QString::fromStdString(caption));
-    connect(child, &TMDIChild::BookRequested, this,
-            [this](std::int32_t id, QString isin) { OpenBookWindow(id, isin.toStdString()); });
+    connect(child, &TMDIChild::BookRequested, this, [this](std::int32_t id, const QString& isin) {
+        OpenBookWindow(id, isin.toStdString());
+    });
     sub->adjustSize();
     sub->show();
     return child;

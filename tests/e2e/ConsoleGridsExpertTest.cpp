@@ -6,6 +6,7 @@
 #include "grids/GridLayouts.h"
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -15,13 +16,13 @@ namespace vorlen::e2e {
 
 namespace {
 
-const std::string kOnline = "Инструменты добавлены.";
+constexpr const char* kOnline = "Инструменты добавлены.";
 
 // The grids' files in page order: account, orders, multi-leg orders, deals, multi-leg deals,
 // positions.
-const std::vector<std::string> kGridFiles = {"grid_acc.tsv",       "grid_orders.tsv",
-                                             "grid_ml_orders.tsv", "grid_deals.tsv",
-                                             "grid_ml_deals.tsv",  "grid_positions.tsv"};
+constexpr std::array<const char*, 6> kGridFiles = {"grid_acc.tsv",       "grid_orders.tsv",
+                                                   "grid_ml_orders.tsv", "grid_deals.tsv",
+                                                   "grid_ml_deals.tsv",  "grid_positions.tsv"};
 
 bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
@@ -36,7 +37,7 @@ bool StartsWith(const std::string& text, const std::string& start) {
 std::vector<std::size_t> CheckGridFiles(const fs::path& dump) {
     std::vector<std::size_t> dataRows;
     for (int g = 0; g < kGridCount; ++g) {
-        const std::string& file = kGridFiles[static_cast<std::size_t>(g)];
+        const std::string file = kGridFiles[static_cast<std::size_t>(g)];
         const TGridLayout& layout = GridLayout(g);
         const auto rows = TsvRows(dump / file);
         dataRows.push_back(rows.empty() ? 0 : rows.size() - 1);

@@ -43,9 +43,9 @@ std::set<std::string> Numbers(const std::string& out, const std::string& prefix,
 
 TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothingAfterStop) {
     TSimInstall inst; // a market that moves by itself
-    TConsoleRun run(inst,
-                    {"--settings", inst.SettingsFile.string(), "--expert", "Si-12.26", "--strategy",
-                     VORLEN_STRATEGY_SAMPLES "/market_maker.lua", "--seconds", "300"});
+    const std::string script = std::string(VORLEN_STRATEGY_SAMPLES) + "/market_maker.lua";
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--expert", "Si-12.26",
+                           "--strategy", script, "--seconds", "300"});
     ASSERT_TRUE(run.Started());
     // Quotes rest however the market moves (the strategy starts once on-line, long after the
     // router is up), so that every one of them must be cancelled.
