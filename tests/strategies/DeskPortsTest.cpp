@@ -99,7 +99,7 @@ TEST_F(DeskPorts, TheScriptGetsTheExchangesIdOrTheReasonAndSeesOnlyItsOwnOrders)
     ASSERT_EQ(Transport.Cancels(), 1u);
     EXPECT_EQ(Transport.Posts.rbegin()->second.OrderId, 1001);
 
-    // Its life as the orders log tells it: a part filled, then the rest cancelled.
+    // Its life as the orders log tells it: partly filled, then the rest cancelled.
     Logged(1, orders::TOrderState::PartlyFilled, 1);
     EXPECT_EQ(Events(), (std::vector<std::string>{"1001 partly_filled 1"}));
     EXPECT_TRUE(Events().empty());
