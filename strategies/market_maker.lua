@@ -45,12 +45,40 @@ local function place(ctx, side, price)
   end
 end
 
+-- Lots of our own orders at each price of one side, as the terminal knows them from the
+-- exchange's answers (the book's own column follows the orders log, which may come later).
+local function own_lots(ctx, side)
+  local lots = {}
+  for _, o in ipairs(ctx:orders()) do
+    if o.side == side then
+      local price = tonumber(o.price)
+      lots[price] = (lots[price] or 0) + o.rest
+    end
+  end
+  return lots
+end
+
+-- The best price of the others: a level that holds only our own quotes is not the market, or
+-- each quote would move the middle and be chased by the next.
+local function best(levels, lots)
+  for _, level in ipairs(levels) do
+    if level[2] > math.max(level[3], lots[level[1]] or 0) then
+      return level[1]
+    end
+  end
+  return nil
+end
+
 local function quote(ctx)
-  local book = ctx:book(1)
-  if not book or not book.bids[1] or not book.asks[1] then
+  local book = ctx:book()
+  if not book then
     return
   end
-  local mid = (book.bids[1][1] + book.asks[1][1]) / 2
+  local bid, ask = best(book.bids, own_lots(ctx, 'buy')), best(book.asks, own_lots(ctx, 'sell'))
+  if not bid or not ask then
+    return
+  end
+  local mid = (bid + ask) / 2
   if quoted_mid and math.abs(mid - quoted_mid) < ctx.params.requote then
     return
   end

@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
     orders::TDeskInputs in;
     orders::TStoreReader reader(store);
     in.Facts = [&reader] { return reader.Read(); };
+    in.FactsChanged = [&reader] { return reader.Changed(); };
     in.MarketData = [] { return orders::TLinkHealth::Online; };
     orders::TOrderDesk desk(transport, limits, in, {}, nullptr);
 

@@ -5,6 +5,7 @@
 #include "gui/GridModel.h"
 #include "gui/ImageList.h"
 #include "gui/JournalPane.h"
+#include "gui/MdiChild.h"
 #include "gui/StaleMark.h"
 #include "platform/Module.h"
 
@@ -90,6 +91,8 @@ TMainForm::~TMainForm() {
     if (!FClosed) {
         FClosed = true;
         DetachBooks();
+        for (TMDIChild* child : ExpertChildren())
+            child->FinishStrategy();
         FController->FormClose();
     }
 }

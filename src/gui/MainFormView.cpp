@@ -120,8 +120,9 @@ std::vector<TExpertWindowPort*> TMainForm::ExpertWindows() {
 
 TExpertWindowPort* TMainForm::OpenExpertWindow(const std::string& caption) {
     TTerminalPort* port = FController->Port();
-    auto* child = new TMDIChild(port != nullptr ? port->Store() : nullptr,
-                                port != nullptr ? port->Transactions() : nullptr);
+    auto* child = new TMDIChild(
+        port != nullptr ? port->Store() : nullptr, port != nullptr ? port->Transactions() : nullptr,
+        port != nullptr ? port->OrderDesk() : nullptr, port != nullptr ? port->Books() : nullptr);
     QMdiSubWindow* sub = MdiArea->addSubWindow(child);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     child->setWindowTitle(QString::fromStdString(caption));
@@ -304,6 +305,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     HealthTimer->stop();
     OrdersTimer->stop();
     DetachBooks();
+    // The shutdown order ends the transaction connection first: strategies take their orders
+    // off before that.
+    for (TMDIChild* child : ExpertChildren())
+        child->FinishStrategy();
     FController->FormClose();
     event->accept();
 }

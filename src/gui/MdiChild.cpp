@@ -3,9 +3,11 @@
 #include "gui/DesignFont.h"
 #include "gui/JournalPane.h"
 #include "gui/StaleMark.h"
+#include "platform/Thread.h"
 
 #include <QCloseEvent>
 #include <QPushButton>
+#include <chrono>
 
 #if VORLEN_STRATEGIES
 #include "gui/Modal.h"
@@ -26,7 +28,9 @@ QSize TMDIChild::sizeHint() const {
     return kClientSize;
 }
 
-TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions, QWidget* parent)
+TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions,
+                     [[maybe_unused]] orders::TOrderDesk* desk, [[maybe_unused]] TBookKeeper* books,
+                     QWidget* parent)
     : QWidget(parent) {
     setObjectName(QStringLiteral("MDIChild"));
     setWindowTitle(QStringLiteral("MDI Child"));
@@ -63,12 +67,16 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions, QWidget* 
         FExpert = std::make_unique<TExpert>(*store, FReplies.get());
         FExpert->Memo = Memo1;
 #if VORLEN_STRATEGIES
-        // No risk gate yet: the runner's orders are refused with the reason.
-        FRunner = std::make_unique<TStrategyRunner>(*FExpert, *store, nullptr, nullptr);
+        if (desk != nullptr)
+            FOrders = std::make_unique<TDeskOrders>(*desk, OrdersLogOf(*store));
+        if (books != nullptr)
+            FBook = std::make_unique<TKeeperBook>(*books);
+        FRunner = std::make_unique<TStrategyRunner>(*FExpert, *store, FOrders.get(), FBook.get());
         // Queued, and dropped with the window if it is gone by then.
         FRunner->SetOnChange([this] {
             QMetaObject::invokeMethod(
                 this, [this] { StrategyChanged(); }, Qt::QueuedConnection);
+            ui::WakeUiWaiter(); // FinishStrategy may be waiting
         });
         connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
         connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
@@ -97,6 +105,10 @@ void TMDIChild::SetupExpert(std::int32_t isin_id, const std::string& futName,
     FExpert->Futname = futName;
     FExpert->Futisin = futIsin;
     FExpert->Memo = Memo1;
+#if VORLEN_STRATEGIES
+    if (FOrders != nullptr)
+        FOrders->SetIsin(futIsin);
+#endif
 }
 
 bool TMDIChild::RegisterAndStart() {
@@ -112,6 +124,24 @@ void TMDIChild::StopExpert() {
 #endif
     FExpert->Stop();
     FExpert.reset();
+}
+
+void TMDIChild::StopStrategy() {
+#if VORLEN_STRATEGIES
+    if (FRunner != nullptr)
+        FRunner->Stop();
+#endif
+}
+
+void TMDIChild::FinishStrategy() {
+#if VORLEN_STRATEGIES
+    if (FRunner == nullptr || FRunner->Status().State != TStrategy::TState::Running)
+        return;
+    const std::uint64_t serial = FRunner->Status().Serial;
+    FRunner->Stop();
+    // Serves the expert thread's journal lines while it runs on_stop.
+    ui::WaitAndDrainFor([&] { return FRunner->Status().Serial > serial; }, std::chrono::seconds(5));
+#endif
 }
 
 void TMDIChild::ShowStale(bool stale, const std::string& text) {
@@ -169,12 +199,19 @@ void TMDIChild::BitBtn1Click() {
     if (FRunner == nullptr)
         return;
     const TStrategy::TState state = FRunner->Status().State;
-    if (state == TStrategy::TState::Empty)
+    if (state == TStrategy::TState::Empty) {
         ShowInfo("Эксперт не загружен.");
-    else if (state == TStrategy::TState::Running)
+    } else if (state == TStrategy::TState::Running) {
         FRunner->Stop();
-    else
+    } else if (const std::string halt = FOrders != nullptr ? FOrders->HaltReason() : "";
+               !halt.empty()) {
+        // The journal says it too when the strategy is asked to start; the trader pressing the
+        // button is told at once.
+        ShowInfo("Стратегия не запущена: " + halt);
         FRunner->Start();
+    } else {
+        FRunner->Start();
+    }
 }
 
 void TMDIChild::StrategyChanged() {

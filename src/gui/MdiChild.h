@@ -5,6 +5,7 @@
 #include "experts/CHILDWIN.h"
 #include "main/MainController.h"
 #if VORLEN_STRATEGIES
+#include "strategies/DeskPorts.h"
 #include "strategies/StrategyRunner.h"
 #endif
 
@@ -22,8 +23,11 @@ class TMDIChild final : public QWidget, public TExpertWindowPort {
     Q_OBJECT
 public:
     // Creates the window's suspended expert over `store`; without a store the window has no
-    // expert. `transactions` may be null (the expert then reads no order replies).
-    TMDIChild(TCGStorage* store, TCGTRConnection* transactions, QWidget* parent = nullptr);
+    // expert. `transactions` may be null (the expert then reads no order replies); so may `desk`
+    // (its strategy's orders are refused) and `books` (it has no book). The desk and the books
+    // must outlive the expert's strategy (FinishStrategy, or the window's closing).
+    TMDIChild(TCGStorage* store, TCGTRConnection* transactions, orders::TOrderDesk* desk = nullptr,
+              TBookKeeper* books = nullptr, QWidget* parent = nullptr);
     ~TMDIChild() override;
 
     TExpert* Expert() { return FExpert.get(); }
@@ -35,13 +39,10 @@ public:
     bool RegisterAndStart() override;
     void StopExpert() override;
     void ShowStale(bool stale, const std::string& text) override;
-    // Stops the window's strategy, if one runs; the expert goes on.
-    void StopStrategy() {
-#if VORLEN_STRATEGIES
-        if (FRunner != nullptr)
-            FRunner->Stop();
-#endif
-    }
+    // Asks the expert's strategy to stop (the kill switch); it stops on the expert's thread.
+    void StopStrategy();
+    // Stops it and waits until its on_stop has run: before the connections go at closing.
+    void FinishStrategy();
     TStaleMark* StaleMark = nullptr;
 
     TJournalPane* Memo1 = nullptr;
@@ -69,6 +70,9 @@ private:
     std::unique_ptr<TTrReplies> FReplies;
     std::unique_ptr<TExpert> FExpert;
 #if VORLEN_STRATEGIES
+    // The strategy's ports; they go after the runner that calls them.
+    std::unique_ptr<TDeskOrders> FOrders;
+    std::unique_ptr<TKeeperBook> FBook;
     std::unique_ptr<TStrategyRunner> FRunner; // goes before the expert it hooks into
     QString FBaseCaption; // the caption the main window gave, before a strategy joined it
 #endif

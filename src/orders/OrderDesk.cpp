@@ -107,8 +107,17 @@ std::vector<std::uint32_t> TOrderDesk::UnseenAdds(const TStoreFacts& facts) cons
     return out;
 }
 
-TGateView TOrderDesk::View(const TStoreFacts& facts, const TOrderRequest* order) const {
-    TGateView v;
+const TStoreFacts& TOrderDesk::Facts() {
+    if (!FHaveFacts || !FIn.FactsChanged || FIn.FactsChanged()) {
+        FFacts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+        FHaveFacts = true;
+        ++FFactsSerial;
+    }
+    return FFacts;
+}
+
+const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts, const TOrderRequest& order) {
+    TGateView& v = FView;
     v.NowMs = Now();
     // Local midnight, found again once the day it was found for is over.
     if (v.NowMs - FDayStartMs >= 86'400'000 || FDayStartMs == 0) {
@@ -120,30 +129,34 @@ TGateView TOrderDesk::View(const TStoreFacts& facts, const TOrderRequest* order)
     v.Halted = FKill.Latched();
     static const TRefFacts kNoRef;
     const TRefFacts& ref = facts.Ref ? *facts.Ref : kNoRef;
-    v.KnownClients = ref.Clients;
-    v.Sent = FSent;
-    if (order != nullptr) {
-        const auto today = FSentToday.find(order->Client);
-        v.SentToday = today != FSentToday.end() ? today->second : 0;
-    }
-    for (const TOwnOrder& o : LiveOrders(facts)) {
-        const auto isin = ref.IsinById.find(o.IsinId);
-        v.Live.push_back(
-            {o.Client, isin != ref.IsinById.end() ? isin->second : std::string(), o.Side, o.Rest});
-    }
-    for (const std::uint32_t trId : UnseenAdds(facts)) {
-        const TOrderRequest& o = FPending.at(trId).Order;
-        v.Live.push_back({o.Client, o.Isin, o.Side, o.Qty});
-    }
-    if (order != nullptr) {
-        if (const auto ins = ref.Instruments.find(order->Isin); ins != ref.Instruments.end()) {
-            v.Instrument = ins->second;
-            const auto pos = facts.Positions.find({order->Client, ins->second.IsinId});
-            v.Position = pos != facts.Positions.end() ? pos->second : 0;
+    if (!FViewBuilt || FViewFacts != FFactsSerial || FViewLive != FLiveSerial) {
+        v.KnownClients = ref.Clients;
+        v.Live.clear();
+        for (const TOwnOrder& o : LiveOrders(facts)) {
+            const auto isin = ref.IsinById.find(o.IsinId);
+            v.Live.push_back({o.Client, isin != ref.IsinById.end() ? isin->second : std::string(),
+                              o.Side, o.Rest});
         }
-        if (FIn.BestOpposite) {
-            v.BestOpposite = FIn.BestOpposite(order->Isin, order->Side);
+        for (const std::uint32_t trId : UnseenAdds(facts)) {
+            const TOrderRequest& o = FPending.at(trId).Order;
+            v.Live.push_back({o.Client, o.Isin, o.Side, o.Qty});
         }
+        FViewBuilt = true;
+        FViewFacts = FFactsSerial;
+        FViewLive = FLiveSerial;
+    }
+    const auto today = FSentToday.find(order.Client);
+    v.SentToday = today != FSentToday.end() ? today->second : 0;
+    v.Instrument.reset();
+    v.Position = 0;
+    if (const auto ins = ref.Instruments.find(order.Isin); ins != ref.Instruments.end()) {
+        v.Instrument = ins->second;
+        const auto pos = facts.Positions.find({order.Client, ins->second.IsinId});
+        v.Position = pos != facts.Positions.end() ? pos->second : 0;
+    }
+    v.BestOpposite.reset();
+    if (FIn.BestOpposite) {
+        v.BestOpposite = FIn.BestOpposite(order.Isin, order.Side);
     }
     return v;
 }
@@ -161,9 +174,12 @@ TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
 
 TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
     lines.push_back("Заявка: " + DescribeOrder(order) + ".");
-    const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
-    std::erase_if(FAccepted, [&](const auto& a) { return facts.HasExtId(a.second.ExtId); });
-    const TGateView view = View(facts, &order);
+    const TStoreFacts& facts = Facts();
+    if (std::erase_if(FAccepted, [&](const auto& a) { return facts.HasExtId(a.second.ExtId); }) !=
+        0) {
+        ++FLiveSerial;
+    }
+    const TGateView& view = PlaceView(facts, order);
     const TGateDecision d = CheckOrder(order, FLimits.For(order.Client, order.Isin), view);
     if (!d.Allowed) {
         ++FRefused;
@@ -187,11 +203,25 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
         lines.push_back("Заявка не отправлена: " + reason);
         return {TPlaceStatus::Failed, 0, reason};
     }
-    // Counted once posted: what the exchange saw is what the rate rules are about.
-    FSent.push_back({view.NowMs, order.Client, order.Isin, order.Side, order.Price, order.Qty});
+    // Counted once posted: what the exchange saw is what the rate rules are about. The gate
+    // counts only the last minute's, so older ones are dropped only now and then.
+    const std::int64_t now = view.NowMs;
+    std::vector<TSentOrder>& sent = FView.Sent;
+    if (!sent.empty() && sent.front().AtMs <= now - 60'000) {
+        std::erase_if(sent, [&](const TSentOrder& s) { return s.AtMs <= now - 60'000; });
+    }
+    sent.push_back({now, order.Client, order.Isin, order.Side, order.Price, order.Qty});
     ++FSentToday[order.Client];
-    std::erase_if(FSent, [&](const TSentOrder& s) { return s.AtMs <= view.NowMs - 60'000; });
     FPending[trId] = {false, 0, order, p.isin_id, std::nullopt, false, p.ext_id};
+    // The view's live orders gain this one, as a rebuild would give them.
+    const bool current = FViewBuilt && FViewFacts == FFactsSerial && FViewLive == FLiveSerial;
+    ++FLiveSerial;
+    if (current) {
+        if (!facts.HasExtId(p.ext_id)) {
+            FView.Live.push_back({order.Client, order.Isin, order.Side, order.Qty});
+        }
+        FViewLive = FLiveSerial;
+    }
     lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
     return {TPlaceStatus::Posted, trId, {}};
 }
@@ -201,7 +231,7 @@ bool TOrderDesk::Cancel(std::int64_t orderId) {
     bool ok = false;
     {
         std::lock_guard lock(FLock);
-        const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+        const TStoreFacts& facts = Facts();
         ok = CancelLocked(orderId, facts, lines);
     }
     Emit(lines);
@@ -213,7 +243,7 @@ bool TOrderDesk::Modify(std::int64_t orderId, const TOrderRequest& replacement) 
     bool ok = false;
     {
         std::lock_guard lock(FLock);
-        const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+        const TStoreFacts& facts = Facts();
         ok = CancelLocked(orderId, facts, lines, replacement);
     }
     Emit(lines);
@@ -234,7 +264,9 @@ bool TOrderDesk::CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TL
         lines.push_back("Снятие отклонено: активной заявки " + std::to_string(orderId) + " нет.");
         return false;
     }
-    const TGateDecision d = CheckCancel(View(facts, nullptr));
+    TGateView cancelView;
+    cancelView.Transactions = FTransport.Health();
+    const TGateDecision d = CheckCancel(cancelView);
     if (!d.Allowed) {
         ++FRefused;
         lines.push_back("Снятие отклонено: " + d.Reason);
@@ -279,6 +311,10 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
         }
         return;
     }
+    FAnswers[trId] = reply;
+    if (FAnswers.size() > kAnswersKept) {
+        FAnswers.erase(FAnswers.begin());
+    }
     lines.push_back("Ответ на заявку (" + tr + "): " + ReplyWords(reply.Code) +
                     (reply.Code == 0 ? ", номер заявки " + std::to_string(reply.OrderId) : "") +
                     ".");
@@ -299,7 +335,7 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
     if (FKill.AwaitsAdd(trId)) {
         FKill.OnAddReply(trId);
         // Accepted after the kill switch was thrown: it goes the way of the others.
-        const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+        const TStoreFacts& facts = Facts();
         CancelLocked(o.OrderId, facts, lines);
         FKill.AwaitCancel(o.OrderId);
     }
@@ -319,6 +355,7 @@ void TOrderDesk::Collect() {
             const TPendingPost post = std::move(it->second);
             const std::uint32_t trId = it->first;
             it = FPending.erase(it);
+            ++FLiveSerial;
             OnReply(trId, post, reply, lines, replacements);
         }
         for (const TOrderRequest& r : replacements) {
@@ -367,7 +404,7 @@ void TOrderDesk::KillSwitch() {
         std::lock_guard lock(FLock);
         FKill.Trip(Now(), FIn.KillTimeoutMs);
         FKillReport.reset();
-        const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+        const TStoreFacts& facts = Facts();
         const std::vector<TOwnOrder> live = LiveOrders(facts);
         const std::vector<std::uint32_t> unseen = UnseenAdds(facts);
         for (const std::uint32_t trId : unseen) {
@@ -390,7 +427,7 @@ void TOrderDesk::KillSwitch() {
 
 void TOrderDesk::CancelSeenAdds(TLines& lines) {
     // An order the kill switch waits for may show in the orders log before its reply comes.
-    const TStoreFacts facts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+    const TStoreFacts& facts = Facts();
     for (const auto& [trId, post] : FPending) {
         if (post.IsCancel || !FKill.AwaitsAdd(trId) || !facts.HasExtId(post.ExtId)) {
             continue;
@@ -442,6 +479,18 @@ bool TOrderDesk::Rearm(bool confirmed) {
 void TOrderDesk::SetLimits(TLimitsBook limits) {
     std::lock_guard lock(FLock);
     FLimits = std::move(limits);
+}
+
+std::vector<TOwnOrder> TOrderDesk::ActiveOrders() {
+    std::lock_guard lock(FLock);
+    const TStoreFacts& facts = Facts();
+    return LiveOrders(facts);
+}
+
+std::optional<TReply> TOrderDesk::Answer(std::uint32_t trId) const {
+    std::lock_guard lock(FLock);
+    const auto it = FAnswers.find(trId);
+    return it != FAnswers.end() ? std::optional<TReply>(it->second) : std::nullopt;
 }
 
 std::size_t TOrderDesk::Refused() const {

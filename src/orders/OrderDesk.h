@@ -43,6 +43,9 @@ public:
 // What the desk asks of the rest of the terminal, each filled by whoever builds it.
 struct TDeskInputs {
     std::function<TStoreFacts()> Facts;
+    // True when what Facts returns may have changed since its last call; while it is false the
+    // desk goes on with the facts it read last. Empty: Facts is read for every order and cancel.
+    std::function<bool()> FactsChanged;
     std::function<TLinkHealth()> MarketData;
     // The best price an order on `side` would trade against; nothing without a book.
     std::function<std::optional<std::int64_t>(const std::string& isin, TSide side)> BestOpposite;
@@ -97,6 +100,14 @@ public:
     std::size_t Failed() const;
     IOrderTransport& Transport() { return FTransport; }
 
+    // The own orders that may still trade: those the orders log shows active and those the
+    // exchange accepted that it does not show yet.
+    std::vector<TOwnOrder> ActiveOrders();
+    // The exchange's answer to an add, once Collect has taken it; kept for the latest
+    // kAnswersKept adds, so whoever posted one can learn its order id without racing others.
+    std::optional<TReply> Answer(std::uint32_t trId) const;
+    static constexpr std::size_t kAnswersKept = 1024;
+
 private:
     struct TPendingPost {
         bool IsCancel = false;
@@ -110,7 +121,12 @@ private:
     using TLines = std::vector<std::string>;
 
     std::int64_t Now() const;
-    TGateView View(const TStoreFacts& facts, const TOrderRequest* order) const;
+    // The facts as they are now: read again only when they may have changed.
+    const TStoreFacts& Facts();
+    // The gate's view for `order`. What does not depend on the order (live orders, client
+    // codes) is kept between orders and built again only when the facts or the desk's own
+    // orders have changed.
+    const TGateView& PlaceView(const TStoreFacts& facts, const TOrderRequest& order);
     std::vector<TOwnOrder> LiveOrders(const TStoreFacts& facts) const;
     // Adds still without a reply whose order the orders log does not show yet (its ext_id is
     // the transaction id): the ones that may rest on the book unseen.
@@ -134,10 +150,18 @@ private:
     std::map<std::uint32_t, TPendingPost> FPending;
     // Orders the exchange accepted; kept until the orders log shows them.
     std::map<std::int64_t, TOwnOrder> FAccepted;
-    std::vector<TSentOrder> FSent;                          // the last minute's
-    mutable std::map<std::string, std::int64_t> FSentToday; // by client code, since FDayStartMs
+    TStoreFacts FFacts;
+    bool FHaveFacts = false;
+    std::uint64_t FFactsSerial = 0; // each new read of the facts
+    std::uint64_t FLiveSerial = 0;  // each change of FAccepted or FPending's adds
+    // Between orders; its Sent holds the orders posted in (at least) the last minute.
+    TGateView FView;
+    std::uint64_t FViewFacts = 0, FViewLive = 0; // what its live orders were built from
+    bool FViewBuilt = false;
+    std::map<std::string, std::int64_t> FSentToday; // by client code, since FDayStartMs
     TKillSwitch FKill;
     std::optional<TKillReport> FKillReport;
+    std::map<std::uint32_t, TReply> FAnswers;
     std::size_t FRefused = 0;
     std::size_t FFailed = 0;
     bool FLogWarned = false;
@@ -145,7 +169,7 @@ private:
     // earlier runs' orders, whose transaction ids began at 1 too, and an order must never be
     // taken for one of them.
     std::int32_t FExtBase = 0;
-    mutable std::int64_t FDayStartMs = 0;
+    std::int64_t FDayStartMs = 0;
 };
 
 // "покупка Si-3.27 1 по 92000, клиент FZ00001"

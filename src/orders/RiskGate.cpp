@@ -32,7 +32,7 @@ TGateDecision CheckCancel(const TGateView& view) {
 
 TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGateView& v) {
     if (v.Halted) {
-        return Refuse("Торговля остановлена: заявки не принимаются до повторного разрешения.");
+        return Refuse(kHaltedRefusal);
     }
     if (v.Transactions != TLinkHealth::Online) {
         return Refuse("Соединение Трансакций не в рабочем состоянии: заявка не отправлена.");

@@ -71,6 +71,10 @@ struct TGateView {
     std::optional<std::int64_t> BestOpposite;
 };
 
+// Every order's refusal while the kill switch is latched.
+inline constexpr const char* kHaltedRefusal =
+    "Торговля остановлена: заявки не принимаются до повторного разрешения.";
+
 struct TGateDecision {
     bool Allowed = false;
     std::string Reason; // Russian; empty when allowed

@@ -77,14 +77,34 @@ void TStoreReader::Describe() {
     FDescribed = log && pos && part && ref;
 }
 
+namespace {
+
+std::int64_t SteadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+bool TStoreReader::Changed() {
+    if (!FRead || !FDescribed || FStore.KeyTableChanges() != FReadChanges ||
+        SteadyMs() - FReadAtMs > 1000) {
+        return true;
+    }
+    const TCGStorage::TAccess access(FStore);
+    return access.Rows(FRef).Size() != FRefCount;
+}
+
 TStoreFacts TStoreReader::Read(bool allOrders) {
     if (!FDescribed) {
         Describe();
     }
     TStoreFacts f;
-    const std::int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count();
+    const std::int64_t nowMs = SteadyMs();
+    // Taken before the rows are read: a change while they are read shows as a change next time.
+    FReadChanges = FStore.KeyTableChanges();
+    FRead = true;
     const TCGStorage::TAccess access(FStore);
     const TRows& log = access.Rows(FLog);
     if (log.Size() < FSeen.size()) {

@@ -51,6 +51,10 @@ class TStoreReader {
 public:
     explicit TStoreReader(TCGStorage& store) : FStore(store) {}
     TStoreFacts Read(bool allOrders = false);
+    // False while a Read now would return what the last one did (no key table has changed, the
+    // reference rows are as many and were read less than a second ago): cheap enough to ask
+    // before every order.
+    bool Changed();
 
 private:
     void Describe();
@@ -65,6 +69,8 @@ private:
     // second has passed.
     std::size_t FRefCount = 0, FPartCount = 0;
     std::int64_t FReadAtMs = 0;
+    std::uint64_t FReadChanges = 0;
+    bool FRead = false;
     std::shared_ptr<const TRefFacts> FRefFacts = std::make_shared<TRefFacts>();
 };
 

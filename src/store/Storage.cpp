@@ -3,6 +3,7 @@
 #include "store/Functions.h"
 #include "store/KeyTables.h"
 
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -56,6 +57,8 @@ struct TCGStorage::Impl {
     TEvent FEvent;
     bool CLTFut = false;
     TStoreObserver* Observer = nullptr; // observer hook
+    // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
+    std::atomic<std::uint64_t> KeyChanges{0};
 
     TTable* TableAt(std::int32_t s, std::int64_t t) {
         if (s < 0 || static_cast<std::size_t>(s) >= MarData.Streams.size())
@@ -93,6 +96,7 @@ struct TCGStorage::Impl {
         const auto k = static_cast<std::size_t>(facts.KeyNo);
         if (change == TChange::Inserted)
             KeyPos[k] = {s, t};
+        KeyChanges.fetch_add(1, std::memory_order_release);
         GridEvents[k].Set();
     }
 
@@ -135,6 +139,10 @@ void TCGStorage::SetObserver(TStoreObserver* observer) {
             names.push_back(stream.sName);
         observer->OnStreams(names);
     }
+}
+
+std::uint64_t TCGStorage::KeyTableChanges() const {
+    return FImpl->KeyChanges.load(std::memory_order_acquire);
 }
 
 void TCGStorage::SetCLTFut(bool on) {
@@ -190,6 +198,7 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
     garbage.reserve(count);
     TMutexGuard lock(FMutex);
     auto& d = *FImpl;
+    d.KeyChanges.fetch_add(1, std::memory_order_release);
     if (idx < 0 || static_cast<std::size_t>(idx) >= d.MarData.Streams.size())
         return;
     TStream& stream = d.MarData.Streams[static_cast<std::size_t>(idx)];

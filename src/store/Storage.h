@@ -45,6 +45,11 @@ public:
     // signals its event.
     void SetGridEvents(const std::array<TEvent, kKeyTableCount>& events);
 
+    // Grows with every change to a key table's rows (as its grid event is signalled) and with
+    // every new description of a stream; read without the lock, so a reader of the key tables
+    // can tell cheaply that nothing it read has changed since.
+    std::uint64_t KeyTableChanges() const;
+
     // A follower of the tables (the order books), told of every change under the lock; null
     // detaches it. Set before the connection starts and cleared before the follower goes.
     void SetObserver(TStoreObserver* observer);

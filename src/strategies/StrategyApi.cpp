@@ -116,11 +116,15 @@ int CtxBook(lua_State* L) {
                 lua_Integer i = 0;
                 for (std::size_t k = 0; k < n; ++k) {
                     const TBookLevel& level = levels[k];
-                    lua_createtable(L, 2, 0);
+                    lua_createtable(L, 3, 0);
                     lua_pushnumber(L, level.Price);
                     lua_rawseti(L, -2, 1);
                     lua_pushinteger(L, level.Volume);
                     lua_rawseti(L, -2, 2);
+                    // The strategy's own quotes are in the volume too: a quoting strategy must
+                    // be able to tell the market from itself.
+                    lua_pushinteger(L, level.Own);
+                    lua_rawseti(L, -2, 3);
                     lua_rawseti(L, -2, ++i);
                 }
                 lua_setfield(L, -2, name);
@@ -185,7 +189,10 @@ std::string PlaceOrder(TStrategyHostState& h, TSide side, std::int32_t amount,
     order.Client = client != nullptr ? std::string(client, clientLen) : AccountClient(*h.World);
     if (order.Client.empty())
         return "не задан код клиента";
+    const auto before = std::chrono::steady_clock::now();
     const TOrderResult result = h.World->Place(order);
+    // The wait for the exchange's answer is not the script's own time.
+    h.Deadline += std::chrono::steady_clock::now() - before;
     id = result.Id;
     return result.Refusal;
 }

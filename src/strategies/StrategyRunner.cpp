@@ -98,7 +98,11 @@ void TStrategyRunner::Commands() {
 void TStrategyRunner::Tick() {
     if (FStrategy == nullptr || !FStrategy->Running())
         return;
-    FStrategy->Tick();
+    // The orders log wakes the expert like any row of its instrument: what became of the
+    // strategy's orders is told before the tick that may act on it.
+    FStrategy->OrderEvents();
+    if (FStrategy->Running())
+        FStrategy->Tick();
     if (!FStrategy->Running())
         Publish();
 }

@@ -6,6 +6,7 @@
 #include "grids/GridLayouts.h"
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -15,13 +16,13 @@ namespace vorlen::e2e {
 
 namespace {
 
-const std::string kOnline = "Инструменты добавлены.";
+constexpr const char* kOnline = "Инструменты добавлены.";
 
 // The grids' files in page order: account, orders, multi-leg orders, deals, multi-leg deals,
 // positions.
-const std::vector<std::string> kGridFiles = {"grid_acc.tsv",       "grid_orders.tsv",
-                                             "grid_ml_orders.tsv", "grid_deals.tsv",
-                                             "grid_ml_deals.tsv",  "grid_positions.tsv"};
+constexpr std::array<const char*, 6> kGridFiles = {"grid_acc.tsv",       "grid_orders.tsv",
+                                                   "grid_ml_orders.tsv", "grid_deals.tsv",
+                                                   "grid_ml_deals.tsv",  "grid_positions.tsv"};
 
 bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
@@ -36,7 +37,7 @@ bool StartsWith(const std::string& text, const std::string& start) {
 std::vector<std::size_t> CheckGridFiles(const fs::path& dump) {
     std::vector<std::size_t> dataRows;
     for (int g = 0; g < kGridCount; ++g) {
-        const std::string& file = kGridFiles[static_cast<std::size_t>(g)];
+        const std::string file = kGridFiles[static_cast<std::size_t>(g)];
         const TGridLayout& layout = GridLayout(g);
         const auto rows = TsvRows(dump / file);
         dataRows.push_back(rows.empty() ? 0 : rows.size() - 1);
@@ -214,27 +215,33 @@ TEST(ConsoleExpert, UpdaterMarketDataAndExpertRunTogetherUnderAHeavyMarket) {
 }
 
 #if VORLEN_STRATEGIES
-// A strategy on the console's expert reads its parameters, has its order refused (no risk gate
-// is wired in yet: nothing may leave without one), and gets its on_stop when the terminal ends.
-TEST(ConsoleExpert, RunsAStrategyWhoseOrdersAreRefusedWithoutTheGate) {
+// A strategy on the console's expert reads its parameters, has its over-limit order refused by
+// the risk gate with the gate's reason and nothing posted, and gets its on_stop when the
+// terminal ends.
+TEST(ConsoleExpert, RunsAStrategyWhoseOverLimitOrderTheGateRefuses) {
     TSimInstall inst;
     const std::optional<TKnownFutures> fut = FindKnownFutures(inst);
     ASSERT_TRUE(fut.has_value());
     const fs::path script = inst.Root / "probe.lua";
     std::ofstream(script) << "params = { qty = 1, tag = 'x' }\n"
                              "function on_start(ctx)\n"
-                             "  local id, why = ctx:buy(ctx.params.qty, '100')\n"
+                             "  local id, why = ctx:buy(ctx.params.qty, '100', 'FZ00001')\n"
                              "  ctx:log(ctx.params.tag, ctx.isin, tostring(id), why)\n"
                              "end\n"
                              "function on_stop(ctx) ctx:log('stop', ctx.params.tag) end\n";
 
-    TConsoleRun run(inst,
-                    {"--settings", inst.SettingsFile.string(), "--expert", fut->Isin, "--strategy",
-                     script.string(), "--param", "tag=probe", "--until-online", "--seconds", "60"});
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--expert", fut->Isin,
+                           "--strategy", script.string(), "--param", "tag=probe", "--param",
+                           "qty=11", "--seconds", "120"});
     ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntil([&] { return run.Stdout().find(" probe ") != std::string::npos; }))
+        << run.Stdout() << run.Stderr();
+    const std::string counters = inst.Control("counters");
+    EXPECT_NE(counters.find(" posts=0 "), std::string::npos) << counters;
+    run.Signal(SIGTERM);
     const std::optional<int> code = run.Wait(120s);
     ASSERT_TRUE(code.has_value());
-    EXPECT_EQ(*code, 0) << run.Stdout() << run.Stderr();
+    EXPECT_EQ(*code, 128 + SIGTERM) << run.Stdout() << run.Stderr();
     std::vector<std::string> texts;
     for (const std::string& line : SplitLines(run.Stdout())) {
         if (StartsWith(line, fut->Caption + " "))
@@ -243,7 +250,8 @@ TEST(ConsoleExpert, RunsAStrategyWhoseOrdersAreRefusedWithoutTheGate) {
     EXPECT_EQ(texts, (std::vector<std::string>{
                          "", // the window's initial "Memo1"
                          "Стратегия probe.lua загружена.", "Стратегия probe.lua запущена.",
-                         "probe " + fut->Isin + " nil торговля недоступна: нет проверки рисков",
+                         "probe " + fut->Isin +
+                             " nil Количество 11 больше допустимого в одной заявке (10).",
                          "stop probe", "Стратегия probe.lua остановлена."}))
         << run.Stdout();
     EXPECT_EQ(ThreadsLeft(run.Stderr()), 0) << run.Stderr();

@@ -58,21 +58,24 @@ fs::path OrderLog(const TSimInstall& inst) {
 
 TEST(ConsoleOrders, PlacedOrderIsInTheOrdersLogAndOwnOrdersRefusedOnesAreNeverPosted) {
     TSimInstall inst(0);
-    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--seconds", "300", "--order",
-                           Order(91000), "--order", "buy Si-12.26 1 91000.5 FZ00001", "--order",
-                           Order(91001, 11), "--order", Order(91002) + "0"});
+    TConsoleRun run(inst,
+                    {"--settings", inst.SettingsFile.string(), "--seconds", "300", "--order",
+                     Order(91000), "--order", "buy Si-12.26 1 91000.5 FZ00001", "--order",
+                     Order(91001, 11), "--order", Order(91002) + "0", "--order", Order(86000)});
     ASSERT_TRUE(run.Started());
     ASSERT_TRUE(WaitUntil([&] { return !Matching(run.Stdout(), "Заявки консоли:").empty(); }, 180s))
         << run.Stdout() << run.Stderr();
     const std::string counters = inst.Control("counters");
     const std::string out = run.Stdout();
 
-    // Off step, over the quantity limit, and a client code the account table does not have.
+    // Off step, over the quantity limit, a client code the account table does not have, and
+    // further from the book's best ask (about 92000) than the limits allow.
     const auto refusals = Matching(out, "Заявка отклонена: ");
-    ASSERT_EQ(refusals.size(), 3u) << out;
+    ASSERT_EQ(refusals.size(), 4u) << out;
     EXPECT_NE(refusals[0].find("не кратна шагу"), std::string::npos) << refusals[0];
     EXPECT_NE(refusals[1].find("больше допустимого"), std::string::npos) << refusals[1];
     EXPECT_NE(refusals[2].find("FZ000010"), std::string::npos) << refusals[2];
+    EXPECT_NE(refusals[3].find("от лучшей встречной цены"), std::string::npos) << refusals[3];
     EXPECT_EQ(Counter(counters, "posts"), 1) << counters;
     EXPECT_EQ(Counter(counters, "accepted"), 1) << counters;
 

@@ -1,10 +1,13 @@
 #pragma once
 
-// An order transport for tests: it records every post and answers only when the test says so.
+// An order transport for tests: it records every post and what each add carried, and answers
+// only when the test says so (adds get order 1000 + their transaction id, or at once with
+// `AnswerAddsWith`; cancels the code the test chooses).
 
 #include "orders/OrderDesk.h"
 
 #include <map>
+#include <optional>
 #include <set>
 
 namespace vorlen::orders {
@@ -14,15 +17,19 @@ public:
     struct TPost {
         bool Cancel;
         std::int64_t OrderId;
+        std::int64_t ExtId; // an add's
     };
     std::uint32_t NextId() override { return ++FId; }
     bool PostAdd(std::uint32_t trId, std::int32_t, const TAddOrderParams& p) override {
-        Posts[trId] = {false, 0};
+        Posts[trId] = {false, 0, p.ext_id};
         Adds[trId] = p;
+        if (AnswerAddsWith && Accepting && Answered.insert(trId).second) {
+            Replies[trId] = {*AnswerAddsWith, *AnswerAddsWith == 0 ? 1000 + trId : 0};
+        }
         return Accepting;
     }
     bool PostCancel(std::uint32_t trId, std::int32_t, const TDelOrderParams& p) override {
-        Posts[trId] = {true, p.order_id};
+        Posts[trId] = {true, p.order_id, 0};
         return Accepting;
     }
     bool TakeReply(std::uint32_t trId, TReply& out) override {
@@ -53,6 +60,8 @@ public:
     }
 
     bool Accepting = true;
+    // Adds answered at once with this code (as the exchange would before the poster looks).
+    std::optional<std::int32_t> AnswerAddsWith;
     std::map<std::uint32_t, TPost> Posts;
     std::map<std::uint32_t, TAddOrderParams> Adds; // what each add carried
     std::map<std::uint32_t, TReply> Replies;

@@ -8,6 +8,7 @@
 #include "main/MainController.h"
 #include "platform/Journal.h"
 #if VORLEN_STRATEGIES
+#include "strategies/DeskPorts.h"
 #include "strategies/StrategyRunner.h"
 #endif
 
@@ -19,6 +20,7 @@ namespace vorlen {
 
 class TCGStorage;
 class TCGTRConnection;
+class TConsoleDesk;
 
 // Each line goes on to `target` as `prefix`, a blank, and the line.
 class TPrefixedJournal final : public TJournalSink {
@@ -38,9 +40,10 @@ inline constexpr std::string_view kExpertMemoInitialText = "Memo1";
 class TConsoleExpertWindow final : public TExpertWindowPort {
 public:
     // Creates the suspended expert over `store` (none without a store) and shows the journal's
-    // initial text, as the window does when it opens. `transactions` may be null.
+    // initial text, as the window does when it opens. `transactions` may be null; so may
+    // `desk`, and the strategy's orders are refused then.
     TConsoleExpertWindow(std::string caption, TJournalSink& out, TCGStorage* store,
-                         TCGTRConnection* transactions);
+                         TCGTRConnection* transactions, TConsoleDesk* desk = nullptr);
     ~TConsoleExpertWindow() override;
 
     std::string Caption() const override { return FCaption; }
@@ -48,6 +51,9 @@ public:
                      const std::string& futIsin) override;
     bool RegisterAndStart() override;
     void StopExpert() override;
+    // Stops a running strategy (its on_stop runs) while the connections are still there, and
+    // waits for the exchange's answers to what it posted on the way out.
+    void StopStrategy();
 
     bool Running() const { return FRunning; }
     TExpert* Expert() { return FExpert.get(); }
@@ -64,6 +70,10 @@ private:
     std::unique_ptr<TTrReplies> FReplies;
     std::unique_ptr<TExpert> FExpert;
 #if VORLEN_STRATEGIES
+    TConsoleDesk* FDesk = nullptr;
+    // The strategy's ports; they go after the runner that calls them.
+    std::unique_ptr<TDeskOrders> FOrders;
+    std::unique_ptr<TKeeperBook> FBook;
     std::unique_ptr<TStrategyRunner> FRunner; // goes before the expert it hooks into
 #endif
     bool FRunning = false;

@@ -1,18 +1,12 @@
 #include "main/console/ConsoleOrders.h"
 
-#include "connections/Connection.h"
-#include "health/HealthMonitor.h"
 #include "orders/OrderDesk.h"
-#include "orders/TrTransport.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
-#include "settings/SavedSettings.h"
 #include "store/Storage.h"
 
 #include <chrono>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 namespace vorlen {
 
@@ -37,88 +31,22 @@ void WaitFor(orders::TOrderDesk& desk, const std::function<bool()>& done, TClock
     }
 }
 
-bool LoadLimits(const TConsoleOptions& options, const std::filesystem::path& dataDir,
-                orders::TLimitsBook& book, std::ostream& err) {
-    std::filesystem::path file = options.RiskFile.empty() ? dataDir / orders::kLimitsFileName
-                                                          : PathFromUtf8(options.RiskFile);
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        if (options.RiskFile.empty()) {
-            return true; // the built-in limits
-        }
-        err << "vorlen-console: --risk: cannot read " << options.RiskFile << '\n';
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string error;
-    if (!book.Parse(text.str(), error)) {
-        err << "vorlen-console: " << PathToUtf8(file) << ": " << error << '\n';
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
-int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJournalSink& journal,
-                     const std::filesystem::path& dataDir, const std::function<bool()>& stop,
-                     std::ostream& err) {
+int RunConsoleOrders(const TConsoleOptions& options, TConsoleDesk& console, TJournalSink& journal,
+                     const std::function<bool()>& stop) {
     if (options.Orders.empty() && !options.CancelAll) {
         return 0;
     }
-    orders::TLimitsBook limits;
-    if (!LoadLimits(options, dataDir, limits, err)) {
-        return kExitUsage;
-    }
-    TCGConnector& conn = port.Connector();
-    if (!conn.TRConn || !conn.Storage) {
-        return kExitOrderRefused;
-    }
-    const THealthMonitor* health = conn.Health.get();
-    // The terminal's own judgement of each link: a connection that claims to be active while
-    // the exchange has gone silent is stale, and prices from it are not to be traded on.
-    const auto linkHealth = [health](THealthLink link) {
-        if (health == nullptr) {
-            return orders::TLinkHealth::Offline;
-        }
-        switch (health->State(link)) {
-        case THealthState::Online:
-            return orders::TLinkHealth::Online;
-        case THealthState::Stale:
-            return orders::TLinkHealth::Stale;
-        default:
-            return orders::TLinkHealth::Offline;
-        }
-    };
-    orders::TTrTransport transport(*conn.TRConn,
-                                   [linkHealth] { return linkHealth(THealthLink::Transactions); });
-    TCGStorage& store = *conn.Storage;
-    orders::TDeskInputs in;
-    orders::TStoreReader reader(store);
-    in.Facts = [&reader] { return reader.Read(); };
-    in.MarketData = [linkHealth] { return linkHealth(THealthLink::MarketData); };
-    // The console gives the gate no best opposite price, so its distance-from-the-market rule
-    // is not applied to console orders; every other rule is.
-    in.BestOpposite = {};
-    // The console runs no strategies; its expert, if any, only watches.
-    in.StopStrategies = {};
-    orders::TOrderLogFile log(dataDir);
-    orders::TOrderDesk desk(
-        transport, limits, in,
-        [&journal](const std::string& t) { journal.AppendLine(JournalLine(t)); }, &log);
+    orders::TOrderDesk& desk = console.Desk();
+    TCGStorage& store = console.Store();
 
     // Replies can only come once the publisher is open; an order before that would be refused
     // for a reason that is only a matter of waiting.
     // The health monitor samples the links a few times a second, so both may come on-line a
     // moment after the instrument lists are built; the gate would refuse every order until then.
     WaitFor(
-        desk,
-        [&] {
-            return transport.Health() == orders::TLinkHealth::Online &&
-                   linkHealth(THealthLink::MarketData) == orders::TLinkHealth::Online;
-        },
-        kReplyWait, stop);
+        desk, [&] { return console.Online(); }, kReplyWait, stop);
 
     std::set<std::int64_t> before;
     for (const auto& o : orders::ReadStoreFacts(store).Own) {

@@ -157,6 +157,16 @@ int StartStrategy(TConsoleView& view, const TStrategySource& source,
 #endif
 }
 
+// A strategy started before both links are on-line would have its first orders refused for a
+// reason that is only a matter of waiting; after a while it starts anyway and its refusals say
+// why.
+void WaitForTrading(TConsoleView& view, TConsoleDesk& desk, const TStopWatcher& watcher) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!watcher.StopRequested() && !(view.Online() && desk.Online()) &&
+           std::chrono::steady_clock::now() < until)
+        ui::WaitAndDrainFor([&] { return watcher.StopRequested(); }, std::chrono::milliseconds(50));
+}
+
 // The instruments of --book, looked up once the lists are built; kExitErrorBox with the reason on
 // `err` for a code no list holds.
 int FindBooks(TTerminalPort& port, const std::vector<std::string>& isins,
@@ -227,7 +237,7 @@ TExpertWindowPort* TConsoleView::OpenExpertWindow(const std::string& caption) {
     TCGStorage* store = FPort != nullptr ? FPort->Store() : nullptr;
     TCGTRConnection* transactions = FPort != nullptr ? FPort->Transactions() : nullptr;
     FWindows.push_back(
-        std::make_unique<TConsoleExpertWindow>(caption, FJournal, store, transactions));
+        std::make_unique<TConsoleExpertWindow>(caption, FJournal, store, transactions, FDesk));
     return FWindows.back().get();
 }
 
@@ -283,6 +293,8 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     ui::MarkUiThread();
     TConsoleDialogs dialogs(err);
     TScopedDialogs scopedDialogs(dialogs);
+    // Outlives the view: the expert's strategy orders through it until the window goes.
+    std::unique_ptr<TConsoleDesk> desk;
     TConsoleView view(out, std::move(settings), options.ExpertIsin);
     TConnectorPort* port = nullptr;
     const TPortFactory makePort = ConnectorPortFactory();
@@ -325,20 +337,29 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     }
 
     int orderCode = 0;
-    if (code == 0 && (!options.Orders.empty() || options.CancelAll)) {
-        // Orders only once every stream is on-line: the gate needs the account table, the
-        // positions and the reference rows complete.
-        ui::WaitAndDrainUntil([&] { return watcher->StopRequested() || view.Online(); });
+    const bool ordering = !options.Orders.empty() || options.CancelAll;
+    if (code == 0 && (ordering || !options.StrategyFile.empty())) {
         const std::filesystem::path dataDir =
             !settingsFile.empty() ? PathFromUtf8(settingsFile).parent_path()
                                   : PathFromUtf8(platform::ExecutableDir()) / "saving";
-        if (view.Online()) {
-            orderCode = RunConsoleOrders(
-                options, *port, view.Journal(), dataDir, [&] { return watcher->StopRequested(); },
-                err);
-        }
-        if (orderCode == kExitUsage) {
+        orders::TLimitsBook limits;
+        TCGConnector& conn = port->Connector();
+        if (!LoadRiskLimits(options, dataDir, limits, err)) {
             code = kExitUsage;
+        } else if (conn.TRConn && conn.Storage) {
+            desk = std::make_unique<TConsoleDesk>(conn, std::move(limits), view.Journal(), dataDir);
+            view.SetDesk(desk.get());
+        } else if (ordering) {
+            orderCode = kExitOrderRefused;
+        }
+    }
+    if (code == 0 && ordering && desk != nullptr) {
+        // Orders only once every stream is on-line: the gate needs the account table, the
+        // positions and the reference rows complete.
+        ui::WaitAndDrainUntil([&] { return watcher->StopRequested() || view.Online(); });
+        if (view.Online()) {
+            orderCode = RunConsoleOrders(options, *desk, view.Journal(),
+                                         [&] { return watcher->StopRequested(); });
         }
     }
 
@@ -382,8 +403,11 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
                 break;
             expertPending = false;
             code = StartExpert(controller, view, options.ExpertIsin, err);
-            if (code == 0 && !options.StrategyFile.empty())
+            if (code == 0 && !options.StrategyFile.empty()) {
+                if (desk != nullptr)
+                    WaitForTrading(view, *desk, *watcher);
                 code = StartStrategy(view, strategy, options.StrategyParams, *watcher, err);
+            }
             if (code != 0)
                 break;
         }
@@ -417,6 +441,10 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     }
 
     const auto stopStart = TClock::now();
+    // The shutdown order ends the transaction connection first; a strategy's on_stop must
+    // reach the exchange before that.
+    for (const auto& window : view.ExpertWindowList())
+        window->StopStrategy();
     controller.FormClose();
     // The connector has ended the router and given its handle back.
     watcher->SetRouter(0);

@@ -7,6 +7,7 @@
 
 #include "main/Dialogs.h"
 #include "main/MainController.h"
+#include "main/console/ConsoleDesk.h"
 #include "main/console/ConsoleExpert.h"
 #include "main/console/ConsoleGrids.h"
 #include "main/console/ConsoleOptions.h"
@@ -70,6 +71,8 @@ public:
 
     // Where new experts read and post; set once the connector exists.
     void SetPort(TTerminalPort* port) { FPort = port; }
+    // The desk a new expert's strategy orders through; none: its orders are refused.
+    void SetDesk(TConsoleDesk* desk) { FDesk = desk; }
 
     bool TimerArmed() const { return FTimerArmed; }
     const TMainControls& Controls() const { return FControls; }
@@ -90,6 +93,7 @@ private:
     TMainControls FControls;
     TConsoleGrids FGrids;
     TTerminalPort* FPort = nullptr;
+    TConsoleDesk* FDesk = nullptr;
     std::vector<std::unique_ptr<TConsoleExpertWindow>> FWindows;
 };
 

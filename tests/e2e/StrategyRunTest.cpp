@@ -1,0 +1,91 @@
+// Strategies on the console's expert trading against the offline exchange through the risk gate:
+// the market-making sample quotes both sides, follows the market and leaves nothing behind when
+// it stops.
+
+#include "SimHarness.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace vorlen::e2e {
+namespace {
+
+#if VORLEN_STRATEGIES
+
+int Count(const std::string& text, const std::string& piece) {
+    int n = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + piece.size()))
+        ++n;
+    return n;
+}
+
+// The number after "name=" in the router's reply; -1 when missing.
+long Counter(const std::string& reply, const std::string& name) {
+    const std::size_t at = reply.find(" " + name + "=");
+    return at == std::string::npos ? -1 : std::stol(reply.substr(at + name.size() + 2));
+}
+
+// The numbers after `key` in the journal texts that begin with `prefix`.
+std::set<std::string> Numbers(const std::string& out, const std::string& prefix,
+                              const std::string& key) {
+    std::set<std::string> ids;
+    for (const std::string& t : JournalTexts(out)) {
+        const std::size_t at = t.find(key);
+        if (t.rfind(prefix, 0) == 0 && at != std::string::npos) {
+            const std::size_t from = at + key.size();
+            ids.insert(t.substr(from, t.find_first_not_of("0123456789", from) - from));
+        }
+    }
+    return ids;
+}
+
+TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothingAfterStop) {
+    TSimInstall inst; // a market that moves by itself
+    const std::string script = std::string(VORLEN_STRATEGY_SAMPLES) + "/market_maker.lua";
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--expert", "Si-12.26",
+                           "--strategy", script, "--seconds", "300"});
+    ASSERT_TRUE(run.Started());
+    // Quotes rest however the market moves (the strategy starts once on-line, long after the
+    // router is up), so that every one of them must be cancelled.
+    ASSERT_TRUE(WaitUntil([&] { return inst.Control("fill off").rfind("OK fill off", 0) == 0; }));
+    // Two quotes, then a move of the middle: both cancelled and placed anew.
+    const auto requoted = [&] {
+        const std::string out = run.Stdout();
+        return Count(out, "Заявка отправлена") >= 4 && Count(out, "отправлено, транзакция") >= 2;
+    };
+    ASSERT_TRUE(WaitUntil(requoted, 120s)) << run.Stdout() << run.Stderr();
+    const std::string before = run.Stdout();
+    EXPECT_NE(before.find("Заявка: покупка Si-12.26 1 по"), std::string::npos) << before;
+    EXPECT_NE(before.find("Заявка: продажа Si-12.26 1 по"), std::string::npos) << before;
+    EXPECT_EQ(Counter(inst.Control("counters"), "rejected"), 0);
+
+    run.Signal(SIGTERM);
+    const std::optional<int> code = run.Wait(120s);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 128 + SIGTERM) << run.Stderr();
+    const std::string out = run.Stdout();
+    EXPECT_NE(out.find("Стратегия market_maker.lua остановлена."), std::string::npos) << out;
+    EXPECT_EQ(ThreadsLeft(run.Stderr()), 0) << run.Stderr();
+    // Nothing fills, so every order the exchange accepted must have been cancelled, each
+    // cancel confirmed by the exchange, before the run ended.
+    const auto placed = Numbers(out, "Ответ на заявку", "номер заявки ");
+    const auto cancelled = Numbers(out, "Ответ на снятие заявки ", "Ответ на снятие заявки ");
+    std::set<std::string> confirmed;
+    for (const std::string& t : JournalTexts(out)) {
+        for (const std::string& id : cancelled) {
+            if (t.rfind("Ответ на снятие заявки " + id + " ", 0) == 0 &&
+                (t.find("): код 0.") != std::string::npos ||
+                 t.find("): код 0 (") != std::string::npos))
+                confirmed.insert(id);
+        }
+    }
+    EXPECT_GE(placed.size(), 4u) << out;
+    EXPECT_EQ(confirmed, placed) << out;
+}
+
+#endif
+
+} // namespace
+} // namespace vorlen::e2e
