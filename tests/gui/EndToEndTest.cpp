@@ -301,6 +301,11 @@ TEST_F(GuiEndToEnd, TicketConfirmsOwnOrdersShowsAndCancelsAndTheKillSwitchReport
     EXPECT_TRUE(WaitFor([&] {
         return JournalHas(QStringLiteral("Все заявки сняты, торговля остановлена."));
     })) << Journal().join('\n').toStdString();
+    EXPECT_TRUE(WaitFor([&] { return Form->TradingState->text() == "Торговля остановлена"; }));
+    Boxes.Answers = {true};
+    Form->Rearm1->trigger();
+    EXPECT_TRUE(JournalHas(QStringLiteral("Торговля снова разрешена.")));
+    EXPECT_TRUE(WaitFor([&] { return Form->TradingState->isHidden(); }));
     EXPECT_TRUE(std::filesystem::exists(Inst.Root / "trading"))
         << "the order log is kept beside the saved settings";
 }
