@@ -268,6 +268,13 @@ TEST_F(GuiEndToEnd, TicketConfirmsOwnOrdersShowsAndCancelsAndTheKillSwitchReport
             << ticket->ResultLabel->text().toStdString();
         const QString text = ticket->ResultLabel->text();
         orderId = text.mid(text.lastIndexOf(' ') + 1).chopped(1).toStdString();
+        // Within the day's limits, but far from the book's best ask: the book keeper's price
+        // reaches the gate.
+        ticket->PriceEdit->setText("86000");
+        Boxes.Answers = {true};
+        QTest::mouseClick(ticket->SendButton, Qt::LeftButton);
+        EXPECT_TRUE(ticket->ResultLabel->text().contains("от лучшей встречной цены"))
+            << ticket->ResultLabel->text().toStdString();
         QTest::mouseClick(ticket->CloseButton, Qt::LeftButton);
         return d.result();
     });
