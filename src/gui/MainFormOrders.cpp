@@ -94,6 +94,7 @@ void TMainForm::ShowTradingState() {
         desk != nullptr ? TradingStateText(desk->KillPhase(), desk->LastKillReport()) : "";
     TradingState->setText(QString::fromStdString(text));
     TradingState->setVisible(!text.empty());
+    Rearm1->setEnabled(FController->Controls().Trading && !text.empty());
 }
 
 void TMainForm::CreateTradingMenu() {

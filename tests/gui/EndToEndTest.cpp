@@ -303,12 +303,14 @@ TEST_F(GuiEndToEnd, TicketConfirmsOwnOrdersShowsAndCancelsAndTheKillSwitchReport
     EXPECT_TRUE(WaitFor(
         [&] { return JournalHas(QString::fromStdString("Ответ на снятие заявки " + orderId)); }));
 
+    EXPECT_FALSE(Form->Rearm1->isEnabled()) << "nothing to re-arm while trading is allowed";
     Boxes.Answers = {true};
     Form->KillSwitch1->trigger();
     EXPECT_TRUE(WaitFor([&] {
         return JournalHas(QStringLiteral("Все заявки сняты, торговля остановлена."));
     })) << Journal().join('\n').toStdString();
     EXPECT_TRUE(WaitFor([&] { return Form->TradingState->text() == "Торговля остановлена"; }));
+    EXPECT_TRUE(Form->Rearm1->isEnabled());
     Boxes.Answers = {true};
     Form->Rearm1->trigger();
     EXPECT_TRUE(JournalHas(QStringLiteral("Торговля снова разрешена.")));
