@@ -311,6 +311,15 @@ TEST_F(GuiEndToEnd, TicketConfirmsOwnOrdersShowsAndCancelsAndTheKillSwitchReport
     })) << Journal().join('\n').toStdString();
     EXPECT_TRUE(WaitFor([&] { return Form->TradingState->text() == "Торговля остановлена"; }));
     EXPECT_TRUE(Form->Rearm1->isEnabled());
+
+    // Reconnecting does not re-arm.
+    Form->Disconnect1->trigger();
+    EXPECT_EQ(Form->Controller().Port()->OrderDesk(), nullptr);
+    Form->Connect1->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Form->Ticket1->isEnabled(); }, 120000));
+    ASSERT_NE(Form->Controller().Port()->OrderDesk(), nullptr);
+    EXPECT_NE(Form->Controller().Port()->OrderDesk()->KillPhase(), orders::TKillPhase::Armed);
+    EXPECT_TRUE(WaitFor([&] { return Form->Rearm1->isEnabled(); }, 20000));
     Boxes.Answers = {true};
     Form->Rearm1->trigger();
     EXPECT_TRUE(JournalHas(QStringLiteral("Торговля снова разрешена.")));
