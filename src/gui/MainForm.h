@@ -105,6 +105,8 @@ public:
     QAction* Limits1 = nullptr; // "&Лимиты заявок..."
     // Takes the exchange's replies to the desk's orders.
     QTimer* OrdersTimer = nullptr;
+    // Says, in the status bar, that the kill switch has stopped trading.
+    QLabel* TradingState = nullptr;
 
     QMenu* Connection1 = nullptr; // "&Соединение"
     QMenu* Experts1 = nullptr;    // "&Эксперт(ы)"
@@ -161,6 +163,7 @@ private:
     void CreateTradingActions();
     void CreateTradingMenu();
     orders::TOrderDesk* Desk() const;
+    void ShowTradingState();
     void SyncOrderMenus();
     void RebuildWindowList();
     // Book and own-orders windows stop reading before the store and its books are released.

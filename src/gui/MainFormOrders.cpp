@@ -12,10 +12,12 @@
 #include "platform/FormatSettings.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 
@@ -69,8 +71,30 @@ void TMainForm::CreateTradingActions() {
     OrdersTimer = new QTimer(this);
     OrdersTimer->setObjectName(QStringLiteral("OrdersTimer"));
     OrdersTimer->setInterval(kOrdersTimerMs);
-    connect(OrdersTimer, &QTimer::timeout, this, [this] { FController->OrdersTick(); });
+    connect(OrdersTimer, &QTimer::timeout, this, [this] {
+        FController->OrdersTick();
+        ShowTradingState();
+    });
     OrdersTimer->start();
+
+    TradingState = new QLabel(this);
+    TradingState->setObjectName(QStringLiteral("TradingState"));
+    TradingState->setAutoFillBackground(true);
+    TradingState->setMargin(1);
+    QPalette p = TradingState->palette();
+    p.setColor(QPalette::Window, QColor(255, 160, 160));
+    TradingState->setPalette(p);
+    TradingState->hide();
+    statusBar()->addPermanentWidget(TradingState);
+}
+
+void TMainForm::ShowTradingState() {
+    const orders::TOrderDesk* desk = Desk();
+    const std::string text =
+        desk != nullptr ? TradingStateText(desk->KillPhase(), desk->LastKillReport()) : "";
+    TradingState->setText(QString::fromStdString(text));
+    TradingState->setVisible(!text.empty());
+    Rearm1->setEnabled(FController->Controls().Trading && !text.empty());
 }
 
 void TMainForm::CreateTradingMenu() {

@@ -71,7 +71,8 @@ void TMainForm::ShowControls(const TMainControls& c) {
     BookNew1->setEnabled(c.FileNew1Menu);
     BookNew1Tool->setEnabled(c.FileNew1Menu);
     StopAllExperts->setEnabled(c.StopAllButton);
-    for (QAction* action : {Ticket1, OwnOrders1, KillSwitch1, KillSwitch1Tool, Rearm1})
+    // Re-arming follows the kill switch itself (ShowTradingState).
+    for (QAction* action : {Ticket1, OwnOrders1, KillSwitch1, KillSwitch1Tool})
         action->setEnabled(c.Trading);
 }
 

@@ -141,6 +141,11 @@ bool TConnectorPort::StartTransactions(std::uint32_t trMax,
                 FStopStrategies();
         };
         FDesk = std::make_unique<TTerminalDesk>(std::move(parts));
+        // A disconnection is no way round the kill switch: trading stays stopped, and whatever
+        // orders the store still shows are asked to go again, until the trader re-arms.
+        if (FHalted) {
+            FDesk->Desk().KillSwitch();
+        }
     }
     return true;
 }
@@ -183,6 +188,7 @@ void TConnectorPort::DropDesk() {
         return;
     if (FStopStrategies)
         FStopStrategies();
+    FHalted = FDesk->Desk().KillPhase() != orders::TKillPhase::Armed;
     FDesk.reset();
 }
 

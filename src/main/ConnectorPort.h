@@ -71,6 +71,7 @@ private:
     std::function<void()> FStopStrategies;
     std::unique_ptr<TCGConnector> FConnector;
     std::unique_ptr<TTerminalDesk> FDesk;
+    bool FHalted = false; // the last desk went with its kill switch thrown
 };
 
 // Builds a TConnectorPort for the main window.

@@ -88,6 +88,23 @@ std::string ReplyOutcomeText(const orders::TReply& reply) {
            (text.empty() ? std::string() : " (" + std::string(text) + ")") + ".";
 }
 
+std::string TradingStateText(orders::TKillPhase phase,
+                             const std::optional<orders::TKillReport>& report) {
+    switch (phase) {
+    case orders::TKillPhase::Armed:
+        return {};
+    case orders::TKillPhase::Cancelling:
+        return "Торговля остановлена, заявки снимаются";
+    case orders::TKillPhase::Halted:
+        break;
+    }
+    if (report && !report->AllGone) {
+        return "Торговля остановлена, снятие не подтверждено: " +
+               std::to_string(report->Unconfirmed);
+    }
+    return "Торговля остановлена";
+}
+
 const std::array<const char*, kOwnOrderColumns>& OwnOrderCaptions() {
     static const std::array<const char*, kOwnOrderColumns> captions{
         "Номер", "Время",  "Инструмент", "Клиент",   "Операция",

@@ -36,6 +36,10 @@ inline constexpr const char* kRepeatQuestion =
 // What the ticket shows once the exchange has answered.
 std::string ReplyOutcomeText(const orders::TReply& reply);
 
+// The status bar's word on the kill switch: empty while trading is allowed.
+std::string TradingStateText(orders::TKillPhase phase,
+                             const std::optional<orders::TKillReport>& report);
+
 inline constexpr std::size_t kOwnOrderColumns = 9;
 // "Номер", "Время", "Инструмент", "Клиент", "Операция", "Цена", "Кол-во", "Остаток", "Состояние".
 const std::array<const char*, kOwnOrderColumns>& OwnOrderCaptions();

@@ -268,6 +268,13 @@ TEST_F(GuiEndToEnd, TicketConfirmsOwnOrdersShowsAndCancelsAndTheKillSwitchReport
             << ticket->ResultLabel->text().toStdString();
         const QString text = ticket->ResultLabel->text();
         orderId = text.mid(text.lastIndexOf(' ') + 1).chopped(1).toStdString();
+        // Within the day's limits, but far from the book's best ask: the book keeper's price
+        // reaches the gate.
+        ticket->PriceEdit->setText("86000");
+        Boxes.Answers = {true};
+        QTest::mouseClick(ticket->SendButton, Qt::LeftButton);
+        EXPECT_TRUE(ticket->ResultLabel->text().contains("от лучшей встречной цены"))
+            << ticket->ResultLabel->text().toStdString();
         QTest::mouseClick(ticket->CloseButton, Qt::LeftButton);
         return d.result();
     });
@@ -296,11 +303,27 @@ TEST_F(GuiEndToEnd, TicketConfirmsOwnOrdersShowsAndCancelsAndTheKillSwitchReport
     EXPECT_TRUE(WaitFor(
         [&] { return JournalHas(QString::fromStdString("Ответ на снятие заявки " + orderId)); }));
 
+    EXPECT_FALSE(Form->Rearm1->isEnabled()) << "nothing to re-arm while trading is allowed";
     Boxes.Answers = {true};
     Form->KillSwitch1->trigger();
     EXPECT_TRUE(WaitFor([&] {
         return JournalHas(QStringLiteral("Все заявки сняты, торговля остановлена."));
     })) << Journal().join('\n').toStdString();
+    EXPECT_TRUE(WaitFor([&] { return Form->TradingState->text() == "Торговля остановлена"; }));
+    EXPECT_TRUE(Form->Rearm1->isEnabled());
+
+    // Reconnecting does not re-arm.
+    Form->Disconnect1->trigger();
+    EXPECT_EQ(Form->Controller().Port()->OrderDesk(), nullptr);
+    Form->Connect1->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Form->Ticket1->isEnabled(); }, 120000));
+    ASSERT_NE(Form->Controller().Port()->OrderDesk(), nullptr);
+    EXPECT_NE(Form->Controller().Port()->OrderDesk()->KillPhase(), orders::TKillPhase::Armed);
+    EXPECT_TRUE(WaitFor([&] { return Form->Rearm1->isEnabled(); }, 20000));
+    Boxes.Answers = {true};
+    Form->Rearm1->trigger();
+    EXPECT_TRUE(JournalHas(QStringLiteral("Торговля снова разрешена.")));
+    EXPECT_TRUE(WaitFor([&] { return Form->TradingState->isHidden(); }));
     EXPECT_TRUE(std::filesystem::exists(Inst.Root / "trading"))
         << "the order log is kept beside the saved settings";
 }
