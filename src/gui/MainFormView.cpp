@@ -168,6 +168,9 @@ void TMainForm::OpenBookWindow(std::int32_t isin_id, const std::string& isin) {
         return store != nullptr ? orders::ReadStoreFacts(*store).Ref->Clients
                                 : std::vector<std::string>();
     });
+    // The desk lives until the terminal closes, when DetachBooks takes it away again.
+    book->SetOrderDesk(port != nullptr ? port->OrderDesk() : nullptr);
+    connect(book, &TBookForm::LevelClicked, this, &TMainForm::OpenOrderTicket);
     QMdiSubWindow* sub = MdiArea->addSubWindow(book);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->resize(book->size());

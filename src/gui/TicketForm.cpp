@@ -161,7 +161,7 @@ void TTicketForm::PollReply() {
         FReplyTimer->stop();
         return;
     }
-    if (const std::optional<orders::TReply> reply = PostedReply(*desk, FAwaited)) {
+    if (const std::optional<orders::TReply> reply = desk->Answer(FAwaited)) {
         FReplyTimer->stop();
         FAwaited = 0;
         ShowResult(ReplyOutcomeText(*reply));

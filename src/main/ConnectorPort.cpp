@@ -41,7 +41,8 @@ TConnectorPort::TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, 
 }
 
 TConnectorPort::~TConnectorPort() {
-    DropDesk();
+    StopStrategies();
+    FDesk.reset();
     SetConnector(nullptr);
     FConnector.reset();
 }
@@ -136,16 +137,8 @@ bool TConnectorPort::StartTransactions(std::uint32_t trMax,
             const std::string line = JournalLine(text);
             TThread::Synchronize([memo, &line] { memo->AppendLine(line); });
         };
-        parts.StopStrategies = [this] {
-            if (FStopStrategies)
-                FStopStrategies();
-        };
+        parts.StopStrategies = [this] { StopStrategies(); };
         FDesk = std::make_unique<TTerminalDesk>(std::move(parts));
-        // A disconnection is no way round the kill switch: trading stays stopped, and whatever
-        // orders the store still shows are asked to go again, until the trader re-arms.
-        if (FHalted) {
-            FDesk->Desk().KillSwitch();
-        }
     }
     return true;
 }
@@ -183,17 +176,14 @@ void TConnectorPort::SetStopStrategies(std::function<void()> stop) {
     FStopStrategies = std::move(stop);
 }
 
-void TConnectorPort::DropDesk() {
-    if (FDesk == nullptr)
-        return;
+void TConnectorPort::StopStrategies() {
     if (FStopStrategies)
         FStopStrategies();
-    FHalted = FDesk->Desk().KillPhase() != orders::TKillPhase::Armed;
-    FDesk.reset();
 }
 
 void TConnectorPort::StopTransactions() {
-    DropDesk();
+    StopStrategies();
+    FDesk.reset();
     FConnector->StopTransaction();
 }
 
@@ -210,7 +200,10 @@ void TConnectorPort::ReleaseStore() {
 }
 
 void TConnectorPort::StopConnections() {
-    DropDesk();
+    // The desk outlives a disconnection, as the connection objects and the store do: expert and
+    // book windows keep it, and a thrown kill switch stays thrown until the trader re-arms.
+    // While the links are down its gate refuses every order.
+    StopStrategies();
     FConnector->StopConnections();
 }
 

@@ -63,15 +63,15 @@ public:
     void StopHealth() override;
 
 private:
-    // The desk goes before its connection stops, once no strategy can be using it.
-    void DropDesk();
+    void StopStrategies();
 
     TJournalSink& FMemo;
     std::filesystem::path FTradingDir;
     std::function<void()> FStopStrategies;
     std::unique_ptr<TCGConnector> FConnector;
+    // Made by the first start of the transaction connection; it goes only when that connection
+    // stops for good, once no strategy can be using it.
     std::unique_ptr<TTerminalDesk> FDesk;
-    bool FHalted = false; // the last desk went with its kill switch thrown
 };
 
 // Builds a TConnectorPort for the main window.

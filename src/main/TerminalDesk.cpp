@@ -21,32 +21,19 @@ orders::TLinkHealth DeskLinkHealth(const THealthMonitor* health, THealthLink lin
     return state == THealthState::Stale ? orders::TLinkHealth::Stale : orders::TLinkHealth::Offline;
 }
 
-bool TReplyKeepingTransport::TakeReply(std::uint32_t trId, orders::TReply& out) {
-    if (!FInner->TakeReply(trId, out)) {
-        return false;
+std::optional<std::int64_t> BestOppositeUnits(const TBookKeeper& books, std::int32_t isinId,
+                                              orders::TSide side) {
+    TBookSnapshot book;
+    books.Snapshot(isinId, book);
+    if (book.Status != TBookStatus::Live) {
+        return std::nullopt;
     }
-    std::lock_guard lock(FLock);
-    FReplies.emplace_back(trId, out);
-    if (FReplies.size() > kKept) {
-        FReplies.pop_front();
+    // A buy trades against the asks, a sell against the bids.
+    const std::optional<double> best = side == orders::TSide::Buy ? book.BestAsk() : book.BestBid();
+    if (!best) {
+        return std::nullopt;
     }
-    return true;
-}
-
-std::optional<orders::TReply> TReplyKeepingTransport::ReplyOf(std::uint32_t trId) const {
-    std::lock_guard lock(FLock);
-    // Newest first: transaction ids come round again after two thousand million.
-    for (auto it = FReplies.rbegin(); it != FReplies.rend(); ++it) {
-        if (it->first == trId) {
-            return it->second;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<orders::TReply> PostedReply(orders::TOrderDesk& desk, std::uint32_t trId) {
-    const auto* keeping = dynamic_cast<const TReplyKeepingTransport*>(&desk.Transport());
-    return keeping != nullptr ? keeping->ReplyOf(trId) : std::nullopt;
+    return std::llround(*best * static_cast<double>(orders::kPriceScale));
 }
 
 TTerminalDesk::TTerminalDesk(TTerminalDeskParts parts)
@@ -54,15 +41,17 @@ TTerminalDesk::TTerminalDesk(TTerminalDeskParts parts)
       FLog(FParts.Dir) {
     orders::TLimitsBook limits;
     std::string error;
-    if (!LoadLimitsFile(FParts.Dir, limits, error) && FParts.Journal) {
+    if (FParts.Limits) {
+        limits = std::move(*FParts.Limits);
+        FParts.Limits.reset();
+    } else if (!LoadLimitsFile(FParts.Dir, limits, error) && FParts.Journal) {
         FParts.Journal("Ошибка: лимиты заявок не прочитаны (" + error +
                        "), действуют встроенные лимиты.");
     }
     const THealthMonitor* health = FParts.Health;
-    FTransport = std::make_unique<TReplyKeepingTransport>(
-        std::make_unique<orders::TTrTransport>(*FParts.Transactions, [health] {
-            return DeskLinkHealth(health, THealthLink::Transactions);
-        }));
+    FTransport = std::make_unique<orders::TTrTransport>(*FParts.Transactions, [health] {
+        return DeskLinkHealth(health, THealthLink::Transactions);
+    });
 
     orders::TDeskInputs in;
     in.Facts = [this] {
@@ -70,6 +59,7 @@ TTerminalDesk::TTerminalDesk(TTerminalDeskParts parts)
         FRef = facts.Ref;
         return facts;
     };
+    in.FactsChanged = [this] { return FReader->Changed(); };
     in.MarketData = [health] { return DeskLinkHealth(health, THealthLink::MarketData); };
     if (FParts.Books != nullptr) {
         in.BestOpposite = [this](const std::string& isin, orders::TSide side) {
@@ -90,17 +80,13 @@ std::optional<std::int64_t> TTerminalDesk::BestOpposite(const std::string& isin,
     if (ins == FRef->Instruments.end()) {
         return std::nullopt;
     }
-    TBookSnapshot book;
-    FParts.Books->Snapshot(ins->second.IsinId, book);
-    if (book.Status != TBookStatus::Live) {
-        return std::nullopt;
-    }
-    // A buy trades against the asks, a sell against the bids.
-    const std::optional<double> best = side == orders::TSide::Buy ? book.BestAsk() : book.BestBid();
-    if (!best) {
-        return std::nullopt;
-    }
-    return std::llround(*best * static_cast<double>(orders::kPriceScale));
+    return BestOppositeUnits(*FParts.Books, ins->second.IsinId, side);
+}
+
+bool TTerminalDesk::Online() const {
+    return DeskLinkHealth(FParts.Health, THealthLink::Transactions) ==
+               orders::TLinkHealth::Online &&
+           DeskLinkHealth(FParts.Health, THealthLink::MarketData) == orders::TLinkHealth::Online;
 }
 
 bool LoadLimitsFile(const std::filesystem::path& dir, orders::TLimitsBook& book,

@@ -8,7 +8,6 @@
 #include "orders/OrderDesk.h"
 #include "orders/TrTransport.h"
 
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -26,35 +25,10 @@ class TCGTRConnection;
 // the exchange has gone silent counts as stale.
 orders::TLinkHealth DeskLinkHealth(const THealthMonitor* health, THealthLink link);
 
-// Hands the desk each reply and keeps the last ones, so a window can tell the trader what became
-// of the order it posted.
-class TReplyKeepingTransport final : public orders::IOrderTransport {
-public:
-    explicit TReplyKeepingTransport(std::unique_ptr<orders::IOrderTransport> inner)
-        : FInner(std::move(inner)) {}
-    std::uint32_t NextId() override { return FInner->NextId(); }
-    bool PostAdd(std::uint32_t trId, std::int32_t isinId, const TAddOrderParams& p) override {
-        return FInner->PostAdd(trId, isinId, p);
-    }
-    bool PostCancel(std::uint32_t trId, std::int32_t isinId, const TDelOrderParams& p) override {
-        return FInner->PostCancel(trId, isinId, p);
-    }
-    bool TakeReply(std::uint32_t trId, orders::TReply& out) override;
-    void WaitReply(unsigned ms) override { FInner->WaitReply(ms); }
-    orders::TLinkHealth Health() override { return FInner->Health(); }
-
-    std::optional<orders::TReply> ReplyOf(std::uint32_t trId) const;
-
-private:
-    static constexpr std::size_t kKept = 256;
-    std::unique_ptr<orders::IOrderTransport> FInner;
-    mutable std::mutex FLock;
-    std::deque<std::pair<std::uint32_t, orders::TReply>> FReplies;
-};
-
-// The exchange's reply to a transaction the desk posted, once it has been taken; nothing while
-// it has not come, or when the desk does not keep replies.
-std::optional<orders::TReply> PostedReply(orders::TOrderDesk& desk, std::uint32_t trId);
+// The best price an order on `side` would trade against, in the gate's units; none without a
+// live book or with that side empty.
+std::optional<std::int64_t> BestOppositeUnits(const TBookKeeper& books, std::int32_t isinId,
+                                              orders::TSide side);
 
 struct TTerminalDeskParts {
     TCGTRConnection* Transactions = nullptr;
@@ -62,6 +36,8 @@ struct TTerminalDeskParts {
     const THealthMonitor* Health = nullptr;
     const TBookKeeper* Books = nullptr; // may be null: no distance rule then
     std::filesystem::path Dir;          // the limits file and the order logs
+    // Limits read elsewhere (the console's --risk); none: the limits file of `Dir`.
+    std::optional<orders::TLimitsBook> Limits;
     // Called from whichever thread used the desk.
     std::function<void(const std::string& text)> Journal;
     std::function<void()> StopStrategies;
@@ -72,7 +48,11 @@ public:
     // Reads the limits file of `parts.Dir`; a damaged one is reported in the journal and the
     // built-in limits hold.
     explicit TTerminalDesk(TTerminalDeskParts parts);
+    TTerminalDesk(const TTerminalDesk&) = delete;
+    TTerminalDesk& operator=(const TTerminalDesk&) = delete;
     orders::TOrderDesk& Desk() { return *FDesk; }
+    // Both links on-line as the gate judges them.
+    bool Online() const;
 
 private:
     std::optional<std::int64_t> BestOpposite(const std::string& isin, orders::TSide side);
@@ -83,7 +63,7 @@ private:
     // The reference rows of the last read (the desk reads the facts before it asks for a price,
     // both under its own lock).
     std::shared_ptr<const orders::TRefFacts> FRef;
-    std::unique_ptr<TReplyKeepingTransport> FTransport;
+    std::unique_ptr<orders::TTrTransport> FTransport;
     std::unique_ptr<orders::TOrderDesk> FDesk;
 };
 

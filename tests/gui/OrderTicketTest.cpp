@@ -108,11 +108,11 @@ orders::TDeskInputs TradableInputs() {
     return in;
 }
 
-// The ticket learns the exchange's answer through the desk's transport, and tells a repeated
+// The ticket learns the exchange's answer from the desk, and tells a repeated
 // order (which it may send again once the trader agrees) from any other refusal.
 TEST(OrderTicket, AnswersAndRefusalsAsTheTicketReadsThem) {
-    auto* script = new TScriptTransport;
-    TReplyKeepingTransport transport{std::unique_ptr<orders::IOrderTransport>(script)};
+    TScriptTransport transport;
+    TScriptTransport* script = &transport;
     std::vector<std::string> journal;
     orders::TOrderDesk desk(
         transport, {}, TradableInputs(), [&](const std::string& t) { journal.push_back(t); },
@@ -123,11 +123,11 @@ TEST(OrderTicket, AnswersAndRefusalsAsTheTicketReadsThem) {
     const orders::TPlaceResult posted = desk.Place(order);
     ASSERT_EQ(posted.Status, orders::TPlaceStatus::Posted) << posted.Reason;
     EXPECT_EQ(PlaceOutcomeText(posted), "Заявка отправлена, транзакция 1. Ожидается ответ биржи.");
-    EXPECT_FALSE(PostedReply(desk, posted.TrId)) << "no answer before the exchange gave one";
+    EXPECT_FALSE(desk.Answer(posted.TrId)) << "no answer before the exchange gave one";
     script->Replies[posted.TrId] = {0, 1850000000004};
-    EXPECT_FALSE(PostedReply(desk, posted.TrId)) << "the desk has not taken it yet";
+    EXPECT_FALSE(desk.Answer(posted.TrId)) << "the desk has not taken it yet";
     desk.Collect();
-    const auto reply = PostedReply(desk, posted.TrId);
+    const auto reply = desk.Answer(posted.TrId);
     ASSERT_TRUE(reply);
     EXPECT_EQ(ReplyOutcomeText(*reply), "Заявка принята биржей, номер заявки 1850000000004.");
 
@@ -148,7 +148,7 @@ TEST(OrderTicket, AnswersAndRefusalsAsTheTicketReadsThem) {
 
     script->Replies[again.TrId] = {31, 0};
     desk.Collect();
-    const auto rejected = PostedReply(desk, again.TrId);
+    const auto rejected = desk.Answer(again.TrId);
     ASSERT_TRUE(rejected);
     EXPECT_EQ(ReplyOutcomeText(*rejected).rfind("Биржа не приняла заявку: код 31", 0), 0U);
 }

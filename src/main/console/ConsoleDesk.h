@@ -5,10 +5,8 @@
 // connection, the replica's facts, the order log file, the health monitor's judgement of both
 // links and the book keeper's best prices.
 
-#include "health/HealthMonitor.h"
+#include "main/TerminalDesk.h"
 #include "main/console/ConsoleOptions.h"
-#include "orders/OrderDesk.h"
-#include "orders/TrTransport.h"
 #include "platform/Journal.h"
 
 #include <filesystem>
@@ -28,11 +26,6 @@ class TCGConnector;
 bool LoadRiskLimits(const TConsoleOptions& options, const std::filesystem::path& dataDir,
                     orders::TLimitsBook& book, std::ostream& err);
 
-// The best price an order on `side` would trade against, in the gate's units; none without a
-// live book or with that side empty.
-std::optional<std::int64_t> BestOppositeUnits(const TBookKeeper& books, std::int32_t isinId,
-                                              orders::TSide side);
-
 class TConsoleDesk {
 public:
     // `conn` must have its transaction connection and store; all must outlive the desk's use.
@@ -42,25 +35,16 @@ public:
     TConsoleDesk(const TConsoleDesk&) = delete;
     TConsoleDesk& operator=(const TConsoleDesk&) = delete;
 
-    orders::TOrderDesk& Desk() { return *FDesk; }
+    orders::TOrderDesk& Desk() { return FDesk.Desk(); }
     TCGStorage& Store() { return FStore; }
     TBookKeeper* Books() { return FBooks; }
     // Both links on-line as the gate judges them.
-    bool Online();
+    bool Online() const { return FDesk.Online(); }
 
 private:
-    orders::TLinkHealth Link(THealthLink link) const;
-
     TCGStorage& FStore;
     TBookKeeper* FBooks;
-    const THealthMonitor* FHealth;
-    orders::TTrTransport FTransport;
-    orders::TStoreReader FReader;
-    // The reference facts of the desk's last read, for the book's lookups (the desk's lock
-    // covers both).
-    std::shared_ptr<const orders::TRefFacts> FRef;
-    orders::TOrderLogFile FLog;
-    std::unique_ptr<orders::TOrderDesk> FDesk;
+    TTerminalDesk FDesk;
 };
 
 } // namespace vorlen
