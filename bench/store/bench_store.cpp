@@ -348,17 +348,23 @@ struct TStoreSide {
         msg.msg_index = size == Scheme().Message(0).size ? 0 : 1;
         msg.data = const_cast<std::uint8_t*>(data);
         msg.data_size = size;
-        store.UpdStrMsg(msg, lsn);
+        batch.UpdStrMsg(msg, lsn);
     }
+    // The end of what one cg_conn_process call delivered.
+    void Done() { batch.Release(); }
     TEventSet grid{kKeyTableCount};
     TCGStorage store;
     TStreamData lsn;
+    // Messages share a hold of the lock as the market-data connection's do.
+    TCGStorage::TBatch batch{store};
 };
 
 template <class TSide>
 void Feed(TSide& side, const std::vector<std::uint8_t>& batch, std::size_t size) {
     for (std::size_t at = 0; at < batch.size(); at += size)
         side.Apply(batch.data() + at, size);
+    if constexpr (requires { side.Done(); })
+        side.Done();
 }
 
 // Preloads the rows untimed, then times the 2,000,000 messages; batches are generated untimed.

@@ -88,6 +88,9 @@ private:
     int FindElement(const void* data) const;
 
     TCGStorage& FStorage;
+    // The stream-data messages of one cg_conn_process call share a hold of the store's lock;
+    // anything else the thread does lets it go first.
+    TCGStorage::TBatch FBatch{FStorage};
     const TConnectorSettings& FSettings;
     TJournalSink* Memo;
     std::string MemoStr;
