@@ -9,6 +9,7 @@
 #include "platform/Journal.h"
 #include "platform/Thread.h"
 #include "store/CG_Types.h"
+#include "store/Storage.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,8 +19,6 @@
 #include <vector>
 
 namespace vorlen {
-
-class TCGStorage;
 
 class TCGConnection : public TThread {
 public:
