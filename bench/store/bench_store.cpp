@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <random>
 #include <string>
@@ -495,7 +496,8 @@ TClearFigures LifeNumberClear() {
 } // namespace
 } // namespace vorlen
 
-int main(int argc, char** argv) {
+namespace {
+int RunAll(int argc, char** argv) {
     vorlen::CG().cg_bcd_get = vorlen::test::TestBcdGet;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -521,4 +523,14 @@ int main(int argc, char** argv) {
     std::printf("store_vs_baseline: %.2f\n", times.at("BM_Store") / times.at("BM_Baseline"));
     std::printf("store_bytes_per_row: %.0f\n", bytes);
     return 0;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return RunAll(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_store: %s\n", e.what());
+        return 1;
+    }
 }
