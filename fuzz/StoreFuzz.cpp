@@ -69,8 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     store.SetTblsDesc(0, lsn, scheme.Desc());
     model.Describe(0, scheme.Desc());
 
+    // Consecutive messages share one hold of the lock, as one cg_conn_process call's do.
+    TCGStorage::TBatch run(store);
     while (in.remaining_bytes() > 0) {
         const auto op = in.ConsumeIntegralInRange<int>(0, 15);
+        if (op > 10)
+            run.Release();
         if (op <= 10) {
             cg_msg_streamdata_t msg{};
             msg.type = CG_MSG_STREAM_CHANGED;
@@ -100,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             msg.data_size = bytes.size();
             msg.data = bytes.empty() ? nullptr : const_cast<std::uint8_t*>(bytes.data());
-            store.UpdStrMsg(msg, sd);
+            run.UpdStrMsg(msg, sd);
             model.Update(msg, sd.Pos);
         } else if (op == 11) {
             const auto idx = in.ConsumeIntegralInRange<std::int32_t>(-1, 2);
@@ -128,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             model.Describe(0, scheme.Desc());
         }
     }
+    run.Release();
     if (!test::Difference(store, model, 2).empty())
         std::abort();
     return 0;

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <random>
 #include <string>
@@ -348,17 +349,23 @@ struct TStoreSide {
         msg.msg_index = size == Scheme().Message(0).size ? 0 : 1;
         msg.data = const_cast<std::uint8_t*>(data);
         msg.data_size = size;
-        store.UpdStrMsg(msg, lsn);
+        batch.UpdStrMsg(msg, lsn);
     }
+    // The end of what one cg_conn_process call delivered.
+    void Done() { batch.Release(); }
     TEventSet grid{kKeyTableCount};
     TCGStorage store;
     TStreamData lsn;
+    // Messages share a hold of the lock as the market-data connection's do.
+    TCGStorage::TBatch batch{store};
 };
 
 template <class TSide>
 void Feed(TSide& side, const std::vector<std::uint8_t>& batch, std::size_t size) {
     for (std::size_t at = 0; at < batch.size(); at += size)
         side.Apply(batch.data() + at, size);
+    if constexpr (requires { side.Done(); })
+        side.Done();
 }
 
 // Preloads the rows untimed, then times the 2,000,000 messages; batches are generated untimed.
@@ -489,7 +496,8 @@ TClearFigures LifeNumberClear() {
 } // namespace
 } // namespace vorlen
 
-int main(int argc, char** argv) {
+namespace {
+int RunAll(int argc, char** argv) {
     vorlen::CG().cg_bcd_get = vorlen::test::TestBcdGet;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -515,4 +523,14 @@ int main(int argc, char** argv) {
     std::printf("store_vs_baseline: %.2f\n", times.at("BM_Store") / times.at("BM_Baseline"));
     std::printf("store_bytes_per_row: %.0f\n", bytes);
     return 0;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return RunAll(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_store: %s\n", e.what());
+        return 1;
+    }
 }

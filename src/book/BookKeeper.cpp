@@ -81,13 +81,26 @@ struct TFieldRef {
         if (Desc.offset > size || Desc.size > size - Desc.offset)
             return 0;
         const auto* p = static_cast<const std::uint8_t*>(data) + Desc.offset;
-        std::uint64_t u = 0;
-        std::memcpy(&u, p, Desc.size);
-        if (How == TRead::Signed && Desc.size < 8) {
-            const unsigned shift = 64 - 8 * static_cast<unsigned>(Desc.size);
-            return static_cast<std::int64_t>(u << shift) >> shift;
+        // One read of the field's own width: a copy of a width known only at run time goes byte
+        // by byte, and reading the result back waits for every one of those stores.
+        const bool sign = How == TRead::Signed;
+        switch (Desc.size) {
+        case 1:
+            return sign ? Load<std::int8_t>(p) : Load<std::uint8_t>(p);
+        case 2:
+            return sign ? Load<std::int16_t>(p) : Load<std::uint16_t>(p);
+        case 4:
+            return sign ? Load<std::int32_t>(p) : Load<std::uint32_t>(p);
+        default:
+            return Load<std::int64_t>(p);
         }
-        return static_cast<std::int64_t>(u);
+    }
+
+    template <class T>
+    static std::int64_t Load(const std::uint8_t* p) {
+        T v;
+        std::memcpy(&v, p, sizeof v);
+        return static_cast<std::int64_t>(v);
     }
 
     // The field as a number; 0 when it is missing or not one.
@@ -138,7 +151,6 @@ std::int64_t TFieldRef::AsIntValue(const TValue& v) {
 
 // One aggregated row as the book keeps it.
 struct TLevelRow {
-    std::int64_t ReplId = 0;
     double Price = 0;
     std::int64_t Volume = 0;
     std::int64_t Rev = 0;
@@ -147,19 +159,31 @@ struct TLevelRow {
 
 // An instrument's rows, in no order. A change of volume or price, which is most of what the
 // exchange sends, only rewrites its row; the rows are sorted into levels when a reader copies
-// the book, at most a few hundred rows twenty times a second.
+// the book, at most a few hundred rows twenty times a second. The ids sit apart from the rows,
+// so finding a row reads a few cache lines of ids and no map.
 struct TLadder {
     std::int32_t Isin = 0;
+    std::vector<std::int64_t> Ids; // Ids[i] is the replication id of Rows[i]
     std::vector<TLevelRow> Rows;
     std::uint64_t Stamp = 0;
     std::chrono::system_clock::time_point Updated;
     bool Touched = false;
-};
 
-// Where a row lives: its instrument's ladder and its place there.
-struct TRowRef {
-    TLadder* Ladder = nullptr;
-    std::uint32_t Index = 0;
+    // Position of the row with this id; Rows.size() when there is none.
+    std::size_t Find(std::int64_t replId) const {
+        return static_cast<std::size_t>(std::find(Ids.begin(), Ids.end(), replId) - Ids.begin());
+    }
+    void Add(std::int64_t replId, const TLevelRow& row) {
+        Ids.push_back(replId);
+        Rows.push_back(row);
+    }
+    // Takes row `at` out; the last row moves into its place.
+    void Remove(std::size_t at) {
+        Ids[at] = Ids.back();
+        Rows[at] = Rows.back();
+        Ids.pop_back();
+        Rows.pop_back();
+    }
 };
 
 // A row of the header tables, reduced to what the header needs.
@@ -177,8 +201,6 @@ struct THook {
     TKind Kind;
     int Depth = 0;
     std::array<TFieldRef, kRoleCount> F;
-    THashMap<std::int64_t, TRowRef> Aggr;
-    // Ladders stay where they are while rows point at them.
     THashMap<std::int32_t, std::unique_ptr<TLadder>> Ladders;
     TLadder& LadderOf(std::int32_t isin) {
         auto& l = Ladders[isin];
@@ -188,14 +210,9 @@ struct THook {
         }
         return *l;
     }
-    // Takes row `ref` out of its ladder; the last row of the ladder moves into its place.
-    void Unlink(const TRowRef& ref) {
-        auto& rows = ref.Ladder->Rows;
-        if (ref.Index + 1 != rows.size()) {
-            rows[ref.Index] = rows.back();
-            Aggr[rows[ref.Index].ReplId].Index = ref.Index;
-        }
-        rows.pop_back();
+    TLadder* FindLadder(std::int32_t isin) const {
+        const auto it = Ladders.find(isin);
+        return it == Ladders.end() ? nullptr : it->second.get();
     }
     // Keyed by replication id, except the orders log: by order id, the latest action only.
     std::unordered_map<std::int64_t, TRec> Recs;
@@ -291,14 +308,13 @@ struct TBookKeeper::Impl {
         return best;
     }
 
-    void ApplyAggr(THook& h, std::int64_t replId, const void* data, std::size_t size, bool deleted);
+    void ApplyAggr(THook& h, const TStoreObserver::TRowChange& c);
     void ApplyRec(THook& h, std::int64_t replId, const void* data, std::size_t size, bool deleted);
     void DropRows(THook& h, std::int64_t belowRev, bool all);
     void Fill(std::int32_t isin, TBookSnapshot& out) const;
 };
 
-void TBookKeeper::Impl::ApplyAggr(THook& h, std::int64_t replId, const void* data, std::size_t size,
-                                  bool deleted) {
+void TBookKeeper::Impl::ApplyAggr(THook& h, const TStoreObserver::TRowChange& c) {
     // Reading the clock for every row would cost as much as the rest of this; the time is taken
     // every so many rows here and at every snapshot, which is as fresh as anyone can see it.
     if ((++ClockTick & kClockEvery) == 0)
@@ -308,40 +324,47 @@ void TBookKeeper::Impl::ApplyAggr(THook& h, std::int64_t replId, const void* dat
         l.Updated = Now;
         l.Touched = true;
     };
-    if (deleted) {
-        if (const auto it = h.Aggr.find(replId); it != h.Aggr.end()) {
-            const TRowRef ref = it->second;
-            touch(*ref.Ladder);
-            h.Aggr.erase(it);
-            h.Unlink(ref);
+    // The row as the book has it: mostly under the instrument the message names, which it
+    // rarely leaves; otherwise under the one the row's previous bytes name.
+    const auto isin = static_cast<std::int32_t>(h.F[kIsin].Int(c.Data, c.Size));
+    const auto find = [&](std::int32_t in, std::size_t& at) -> TLadder* {
+        TLadder* l = h.FindLadder(in);
+        if (l == nullptr)
+            return nullptr;
+        at = l->Find(c.ReplId);
+        return at < l->Rows.size() ? l : nullptr;
+    };
+    std::size_t at = 0;
+    TLadder* from = find(isin, at);
+    if (from == nullptr && c.Previous) {
+        const TRowView& before = c.Previous;
+        from = find(static_cast<std::int32_t>(h.F[kIsin].Int(before.Data(), before.Size())), at);
+    }
+    if (c.Deleted) {
+        if (from != nullptr) {
+            touch(*from);
+            from->Remove(at);
         }
         return;
     }
     TLevelRow row;
-    row.ReplId = replId;
-    row.Rev = h.F[kRev].Int(data, size);
-    const auto isin = static_cast<std::int32_t>(h.F[kIsin].Int(data, size));
-    row.Price = h.F[kPrice].Number(data, size);
-    row.Volume = h.F[kVolume].Int(data, size);
-    const std::int64_t dir = h.F[kDir].Int(data, size);
+    row.Rev = h.F[kRev].Int(c.Data, c.Size);
+    row.Price = h.F[kPrice].Number(c.Data, c.Size);
+    row.Volume = h.F[kVolume].Int(c.Data, c.Size);
+    const std::int64_t dir = h.F[kDir].Int(c.Data, c.Size);
     row.Side = row.Volume <= 0 ? -1 : dir == 1 ? 0 : dir == 2 ? 1 : -1;
-    const auto [it, added] = h.Aggr.try_emplace(replId);
-    TRowRef& ref = it->second;
-    if (!added && ref.Ladder->Isin == isin) {
-        ref.Ladder->Rows[ref.Index] = row;
-        touch(*ref.Ladder);
+    if (from != nullptr && from->Isin == isin) {
+        from->Rows[at] = row;
+        touch(*from);
         return;
     }
-    if (!added) {
+    if (from != nullptr) {
         // The row moved to another instrument.
-        touch(*ref.Ladder);
-        const TRowRef old = ref;
-        h.Unlink(old);
+        touch(*from);
+        from->Remove(at);
     }
     TLadder& l = h.LadderOf(isin);
-    // Looked up again: Unlink may have written to the map.
-    h.Aggr.find(replId)->second = {&l, static_cast<std::uint32_t>(l.Rows.size())};
-    l.Rows.push_back(row);
+    l.Add(c.ReplId, row);
     touch(l);
 }
 
@@ -403,19 +426,12 @@ void TBookKeeper::Impl::DropRows(THook& h, std::int64_t belowRev, bool all) {
         return;
     if (h.Kind == TKind::Aggr) {
         if (all) {
-            h.Aggr.clear();
             h.Ladders.clear();
         } else {
-            for (auto& [isin, ladder] : h.Ladders) {
-                std::erase_if(ladder->Rows, [&](const TLevelRow& r) {
-                    if (r.Rev >= belowRev)
-                        return false;
-                    h.Aggr.erase(r.ReplId);
-                    return true;
-                });
-                for (std::uint32_t i = 0; i < ladder->Rows.size(); ++i)
-                    h.Aggr[ladder->Rows[i].ReplId] = {ladder.get(), i};
-            }
+            for (auto& [isin, ladder] : h.Ladders)
+                for (std::size_t i = ladder->Rows.size(); i-- > 0;)
+                    if (ladder->Rows[i].Rev < belowRev)
+                        ladder->Remove(i);
         }
     } else {
         std::erase_if(h.Recs, [&](const auto& kv) { return all || kv.second.Rev < belowRev; });
@@ -594,15 +610,14 @@ void TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t table,
     slot = std::move(hook);
 }
 
-void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, std::int64_t replId,
-                        const void* data, std::size_t size, bool deleted) {
+void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {
     THook* h = FImpl->HookAt(stream, table);
     if (h == nullptr)
         return;
     if (h->Kind == TKind::Aggr)
-        FImpl->ApplyAggr(*h, replId, data, size, deleted);
+        FImpl->ApplyAggr(*h, change);
     else
-        FImpl->ApplyRec(*h, replId, data, size, deleted);
+        FImpl->ApplyRec(*h, change.ReplId, change.Data, change.Size, change.Deleted);
 }
 
 void TBookKeeper::OnStreamCleared(std::int32_t stream) {

@@ -62,6 +62,8 @@ void TCGConnection::UpdMemo() {
 }
 
 void TCGConnection::Journal(std::string text) {
+    // The UI thread may be waiting for the store while it runs this line.
+    FBatch.Release();
     MemoStr = std::move(text);
     Synchronize([this] { UpdMemo(); });
 }
@@ -173,6 +175,7 @@ void TCGConnection::Pass(cg_conn_t* conn) {
     conn::ProcessAndWarnOnce(
         conn, FProcessWarned, [this](const char* text) { Journal(text); },
         "Внимание: Состояние соединения Макет-дата не определено.");
+    FBatch.Release();
     CheckListeners(conn);
 }
 
@@ -247,6 +250,11 @@ std::uint32_t TCGConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
         return 0;
     }
     TListenerData& el = Lsnrs[static_cast<std::size_t>(idx)];
+    if (msg->type != CG_MSG_STREAM_CHANGED) {
+        // Only stream data is applied within the batch's hold; every other message calls the
+        // store or the journal.
+        FBatch.Release();
+    }
     if (FHealth != nullptr) {
         // Only this thread counts, so a plain store publishes the count without a locked add.
         FHealth->Data.store(++FReceived, std::memory_order_relaxed);
@@ -281,7 +289,7 @@ std::uint32_t TCGConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
         }
         // The element's record itself stands for the copy the store is given: only this thread
         // writes it, and not while the store reads it, so no per-row copy is needed.
-        FStorage.UpdStrMsg(row, el.StreamData);
+        FBatch.UpdStrMsg(row, el.StreamData);
         break;
     }
     case CG_MSG_P2REPL_LIFENUM:

@@ -9,6 +9,7 @@
 #include "platform/Journal.h"
 #include "platform/Thread.h"
 #include "store/CG_Types.h"
+#include "store/Storage.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,8 +19,6 @@
 #include <vector>
 
 namespace vorlen {
-
-class TCGStorage;
 
 class TCGConnection : public TThread {
 public:
@@ -88,6 +87,9 @@ private:
     int FindElement(const void* data) const;
 
     TCGStorage& FStorage;
+    // The stream-data messages of one cg_conn_process call share a hold of the store's lock;
+    // anything else the thread does lets it go first.
+    TCGStorage::TBatch FBatch{FStorage};
     const TConnectorSettings& FSettings;
     TJournalSink* Memo;
     std::string MemoStr;

@@ -14,8 +14,8 @@ bool TTrReplies::GetReplData(std::uint32_t Key, TReplData& Data) {
 
 TExpert::TExpert(TCGStorage& store, TOrderReplies* replies)
     : DataBase(store), FStore(store), FReplies(replies) {
-    if (FStore.GetData(DataBase.DataBuff))
-        DataBase.BuildDataMap();
+    FStore.GetData(DataBase.DataBuff);
+    DataBase.BuildDataMap();
 }
 
 TExpert::~TExpert() {
@@ -23,8 +23,7 @@ TExpert::~TExpert() {
 }
 
 bool TExpert::RegisterAndStart() {
-    if (!FStore.RegEvent(isin_id, TickEvent()))
-        return false;
+    FStore.RegEvent(isin_id, TickEvent());
     FRegistered = true;
     FRegisteredKey = isin_id;
     Start();
@@ -71,8 +70,8 @@ void TExpert::Execute() {
     while (!Terminated()) {
         switch (FEvents.WaitAny()) {
         case kTickEvent:
-            if (FStore.GetData(DataBase.DataBuff))
-                ProcessTick();
+            FStore.GetData(DataBase.DataBuff);
+            ProcessTick();
             break;
         case kOrderEvent:
             OrderReply();

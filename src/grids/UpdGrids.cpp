@@ -65,7 +65,8 @@ void TUpdateGrids::Execute() {
         // A table not handed over must not leave the previous pass's table in FTable, where the
         // next pass would show it in the wrong grid.
         FTable = TTable{};
-        if (!FStorage.GetTable(static_cast<std::int32_t>(index), FTable) || !FTable.Values)
+        FStorage.GetTable(static_cast<std::int32_t>(index), FTable);
+        if (!FTable.Values)
             continue;
         if (index < kGridCount && FByRef[index])
             RefPass(static_cast<int>(index));

@@ -153,7 +153,10 @@ bool TConnectorPort::StartMarketData(std::function<void()> onConnected) {
 }
 
 bool TConnectorPort::GetHeaders(THeaders& fut, THeaders& opt, TSHeaders& spot) {
-    return FConnector->Storage && FConnector->Storage->GetHeaders(fut, opt, spot);
+    if (!FConnector->Storage)
+        return false;
+    FConnector->Storage->GetHeaders(fut, opt, spot);
+    return true;
 }
 
 TCGStorage* TConnectorPort::Store() {

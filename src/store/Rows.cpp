@@ -166,6 +166,20 @@ TRowLayout::TRowLayout(const cg_message_desc_t& desc) : FSource(&desc) {
     }
     FIndex.resize(kept);
     FIsinId = IndexOf("isin_id");
+    if (FFields.size() >= 3) {
+        const TFieldInfo& mark = FFields[2];
+        if (mark.Direct >= kDirectI1 && mark.Direct <= kDirectU8) {
+            FMarkAt = mark.Desc.offset;
+            FMarkWidth = IntrinsicWidth(mark.Desc.fild_type);
+            FMarkSpan = std::max(mark.Desc.size, FMarkWidth);
+        }
+    }
+    // Only a four-byte signed field reads as a 32-bit integer without conversion.
+    if (FIsinId >= 0 && FFields[static_cast<std::size_t>(FIsinId)].Direct == kDirectI4) {
+        const cg_field_desc_t& d = FFields[static_cast<std::size_t>(FIsinId)].Desc;
+        FIsinAt = d.offset;
+        FIsinSpan = std::max<std::size_t>(d.size, sizeof(std::int32_t));
+    }
 }
 
 int TRowLayout::IndexOf(std::string_view name) const {

@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -72,6 +73,30 @@ public:
     // VarAsInteger of field `pos`, without building the value.
     std::int32_t AsInteger(std::size_t pos, const std::uint8_t* data, std::size_t size) const;
 
+    // Whether the message keeps its row: its deletion mark, the third field, is zero. A table
+    // with fewer fields only ever stores. The usual integer mark is read straight from its bytes.
+    bool Keeps(const std::uint8_t* data, std::size_t size) const {
+        if (FFields.size() < 3)
+            return true;
+        if (FMarkWidth == 0 || FMarkAt > size || size - FMarkAt < FMarkSpan)
+            return IsZero(2, data, size);
+        std::uint8_t any = 0;
+        for (std::size_t i = 0; i < FMarkWidth; ++i)
+            any |= data[FMarkAt + i];
+        return any == 0;
+    }
+    // AsInteger of the "isin_id" field; `none` for a table without one.
+    std::int32_t IsinOf(const std::uint8_t* data, std::size_t size, std::int32_t none) const {
+        if (FIsinId < 0)
+            return none;
+        if (FIsinAt <= size && size - FIsinAt >= FIsinSpan) {
+            std::int32_t v;
+            std::memcpy(&v, data + FIsinAt, sizeof v);
+            return v;
+        }
+        return AsInteger(static_cast<std::size_t>(FIsinId), data, size);
+    }
+
 private:
     friend class TRows;
     friend class TRowView;
@@ -86,6 +111,10 @@ private:
     std::size_t FInline = 0; // message bytes a row's block holds
     const cg_message_desc_t* FSource;
     int FIsinId = -1;
+    // Where Keeps and IsinOf read straight from the bytes: the field's offset, the bytes the
+    // message must hold from there, and the deletion mark's width (0: convert it instead).
+    std::size_t FMarkAt = 0, FMarkSpan = 0, FMarkWidth = 0;
+    std::size_t FIsinAt = SIZE_MAX, FIsinSpan = 0;
 };
 
 // Read access to one row.
@@ -195,6 +224,7 @@ private:
     // Empties the table at once and hands its memory to the caller.
     TGarbage TakeAll();
     TRec* FindRec(std::int64_t replId) const { return FMap.Find(replId); }
+    void Prefetch(std::int64_t replId) const { FMap.Prefetch(replId); }
     TRowView View(const TRec* rec) const { return TRowView(rec, FLayout.get()); }
     // Adds a row at the end of the arrival order holding `data`.
     TRec* Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size);

@@ -22,7 +22,12 @@ struct TTablePos {
 
 // What the store needs to know of a table for every message, found once when it is described.
 struct TTableFacts {
-    int KeyNo = -1; // its number among the key tables, -1 for any other table
+    // The table's rows and their layout, found here rather than through the stream and table
+    // records for every message; both live as long as the table's description.
+    TRows* Rows = nullptr;
+    const TRowLayout* Layout = nullptr;
+    std::size_t KeyAt = 0; // where the replication id sits in a message
+    int KeyNo = -1;        // its number among the key tables, -1 for any other table
     bool Heartbeat = false;
 };
 
@@ -76,9 +81,10 @@ struct TCGStorage::Impl {
         return TableAt(p.Str, p.Tbl);
     }
 
-    const TTableFacts& FactsAt(std::int32_t s, std::int32_t t) const {
+    const TTableFacts& FactsAt(std::int32_t s, std::int64_t t) const {
         static const TTableFacts kNone;
-        const auto si = static_cast<std::size_t>(s), ti = static_cast<std::size_t>(t);
+        const auto si = static_cast<std::size_t>(s);
+        const auto ti = static_cast<std::uint64_t>(t);
         return si < Facts.size() && ti < Facts[si].size() ? Facts[si][ti] : kNone;
     }
 
@@ -155,10 +161,9 @@ void TCGStorage::SetGridEvents(const std::array<TEvent, kKeyTableCount>& events)
     FImpl->GridEvents = events;
 }
 
-bool TCGStorage::RegEvent(std::int32_t Key, TEvent Event) {
+void TCGStorage::RegEvent(std::int32_t Key, TEvent Event) {
     TMutexGuard lock(FMutex);
     FImpl->ListEvents.emplace_back(Key, Event);
-    return true;
 }
 
 void TCGStorage::UnregEvent(std::int32_t Key, TEvent Event) {
@@ -221,7 +226,6 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
             d.MarData.SpotTpos = t;
         }
         // The stream's own name, given with SetStreams, tells the key tables.
-        facts[i] = {KeyTableNo(stream.sName, name), name == "heartbeat"};
         TTable& table = tables[i];
         table.tIdx = t;
         table.tName = name;
@@ -232,16 +236,38 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
             table.Values->Reset(std::move(layouts[i]));
         } else
             table.Values = std::make_shared<TRows>(std::move(layouts[i]));
+        const TRowLayout& layout = *table.Values->Layout();
+        facts[i] = {table.Values.get(), &layout, layout.Count() > 0 ? layout.Desc(0).offset : 0,
+                    KeyTableNo(stream.sName, name), name == "heartbeat"};
         if (d.Observer != nullptr) // observer hook
             d.Observer->OnTableDescribed(idx, t, *m);
     }
 }
 
 void TCGStorage::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& strData) {
+    TBatch one(*this);
+    one.UpdStrMsg(Msg, strData);
+}
+
+void TCGStorage::TBatch::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& strData) {
     if (strData.TableDecs.empty() || strData.SchemType != CG_SCHEME_BIN)
         return;
-    TMutexGuard lock(FMutex);
-    FImpl->Apply(Msg, strData);
+    if (FCount == kMessages)
+        Release();
+    if (!FHeld) {
+        FStore.FMutex.Lock();
+        FHeld = true;
+    }
+    ++FCount;
+    FStore.FImpl->Apply(Msg, strData);
+}
+
+void TCGStorage::TBatch::Release() {
+    if (FHeld) {
+        FHeld = false;
+        FStore.FMutex.Unlock();
+    }
+    FCount = 0;
 }
 
 void TCGStorage::Impl::Apply(const cg_msg_streamdata_t& Msg, const TStreamData& strData) {
@@ -250,32 +276,31 @@ void TCGStorage::Impl::Apply(const cg_msg_streamdata_t& Msg, const TStreamData& 
         Msg.msg_index > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         return;
     const auto t = static_cast<std::int32_t>(Msg.msg_index);
-    TTable* table = TableAt(s, t);
-    const cg_message_desc_t* desc = strData.TableDecs[Msg.msg_index];
-    if (table == nullptr || desc == nullptr || !table->Values)
-        return;
-    TRows& rows = *table->Values;
-    const TRowLayout* layout = rows.Layout();
+    const TTableFacts& facts = FactsAt(s, t);
+    const TRowLayout* layout = facts.Layout;
     // A description other than the one the table was built from would have us read the row by
     // a layout that does not fit it.
-    if (layout == nullptr || layout->Source() != desc || layout->Count() == 0)
+    if (layout == nullptr || layout->Source() != strData.TableDecs[Msg.msg_index] ||
+        layout->Count() == 0)
         return;
+    TRows& rows = *facts.Rows;
     const auto* data = static_cast<const std::uint8_t*>(Msg.data);
     const std::size_t size = Msg.data_size;
-    const std::size_t keyAt = layout->Desc(0).offset;
+    const std::size_t keyAt = facts.KeyAt;
     if (data == nullptr || keyAt > size || size - keyAt < sizeof(std::int64_t) ||
         size > std::numeric_limits<std::uint32_t>::max())
         return;
     std::int64_t key;
     std::memcpy(&key, data + keyAt, sizeof key);
+    // The row's slot is on its way from memory while the message is looked at.
+    rows.Prefetch(key);
 
-    // The deletion mark is the third field; a table with fewer fields only ever stores.
-    const bool keep = layout->Count() < 3 || layout->IsZero(2, data, size);
-    if (const int isin = layout->IsinId(); isin >= 0)
-        Fisin_id = layout->AsInteger(static_cast<std::size_t>(isin), data, size);
+    const bool keep = layout->Keeps(data, size);
+    Fisin_id = layout->IsinOf(data, size, Fisin_id);
 
-    const TTableFacts& facts = FactsAt(s, t);
     TRows::TRec* rec = rows.FindRec(key);
+    if (Observer != nullptr) // observer hook
+        Observer->OnRow(s, t, {key, data, size, rows.View(rec), !keep});
     if (keep && rec != nullptr) {
         rows.Refill(*rec, data, size);
         Changed(facts, s, t, TChange::Changed, rows.View(rec));
@@ -290,8 +315,6 @@ void TCGStorage::Impl::Apply(const cg_msg_streamdata_t& Msg, const TStreamData& 
         Changed(facts, s, t, TChange::Deleted, rows.View(rec));
         rows.Unlink(rec);
     }
-    if (Observer != nullptr) // observer hook
-        Observer->OnRow(s, t, key, data, size, !keep);
     WakeExperts();
 }
 
@@ -474,7 +497,7 @@ bool TCGStorage::BuildHeaders() {
     return true;
 }
 
-bool TCGStorage::GetData(TMarketData& Data) {
+void TCGStorage::GetData(TMarketData& Data) {
     TMutexGuard lock(FMutex);
     const TMarketData& m = FImpl->MarData;
     Data.FutSPos = m.FutSPos;
@@ -488,18 +511,16 @@ bool TCGStorage::GetData(TMarketData& Data) {
     Data.SpotHdr = m.SpotHdr;
     // Names and row-set handles only; the rows themselves stay shared.
     Data.Streams = m.Streams;
-    return true;
 }
 
-bool TCGStorage::GetHeaders(THeaders& FHdr, THeaders& OHdr, TSHeaders& SHdr) {
+void TCGStorage::GetHeaders(THeaders& FHdr, THeaders& OHdr, TSHeaders& SHdr) {
     TMutexGuard lock(FMutex);
     FHdr = FImpl->MarData.FutHdr;
     OHdr = FImpl->MarData.OptHdr;
     SHdr = FImpl->MarData.SpotHdr;
-    return true;
 }
 
-bool TCGStorage::GetTable(std::int32_t no, TTable& Table) {
+void TCGStorage::GetTable(std::int32_t no, TTable& Table) {
     TMutexGuard lock(FMutex);
     // A key table that has no row yet has no position: the caller's record stays as it was.
     if (const TTable* table = FImpl->KeyTable(no)) {
@@ -508,7 +529,6 @@ bool TCGStorage::GetTable(std::int32_t no, TTable& Table) {
         Table.Rev = table->Rev;
         Table.Values = table->Values;
     }
-    return true;
 }
 
 bool TCGStorage::RemoveRow(std::int32_t no, std::int64_t replId) {

@@ -55,20 +55,45 @@ public:
     void SetObserver(TStoreObserver* observer);
 
     // Experts on the same instrument each register; every one of them is woken.
-    bool RegEvent(std::int32_t Key, TEvent Event);
+    void RegEvent(std::int32_t Key, TEvent Event);
     // Withdraws one registration, so a closed expert's event is never signalled again.
     void UnregEvent(std::int32_t Key, TEvent Event);
 
     void SetTblsDesc(std::int32_t idx, TStreamData& StrData, const cg_scheme_desc_t& Scheme);
     void UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& strData);
+
+    // Stream-data messages that reach the store one after another on the thread that feeds it
+    // (those of one cg_conn_process call) share one hold of the lock: each is applied exactly as
+    // UpdStrMsg applies it, with the same events and follower calls, but the lock is taken at
+    // the first of them and kept until Release, the batch's end, or kMessages messages later,
+    // so a reader waits for a short run of messages at most. While a batch holds the lock its
+    // thread may call nothing else of the store and must not wait for another thread that might
+    // want the lock: it calls Release first.
+    class TBatch {
+    public:
+        static constexpr unsigned kMessages = 256;
+        explicit TBatch(TCGStorage& store) : FStore(store) {}
+        ~TBatch() { Release(); }
+        TBatch(const TBatch&) = delete;
+        TBatch& operator=(const TBatch&) = delete;
+
+        void UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& strData);
+        void Release();
+
+    private:
+        TCGStorage& FStore;
+        unsigned FCount = 0;
+        bool FHeld = false;
+    };
     void LNClearTables(std::int32_t idx);
     // `size` is the message's data size; a record shorter than cg_data_cleardeleted_t is ignored.
     void ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t size);
     bool BuildHeaders();
 
-    bool GetData(TMarketData& Data);
-    bool GetHeaders(THeaders& FHdr, THeaders& OHdr, TSHeaders& SHdr);
-    bool GetTable(std::int32_t no, TTable& Table);
+    void GetData(TMarketData& Data);
+    void GetHeaders(THeaders& FHdr, THeaders& OHdr, TSHeaders& SHdr);
+    // A key table that has no row yet has no position: `Table` is left as it was.
+    void GetTable(std::int32_t no, TTable& Table);
 
     // Takes a row out of key table `no` (the journal pass consumes "sys_messages" this way);
     // false when there is no such row. Takes the lock itself.

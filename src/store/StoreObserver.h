@@ -6,6 +6,7 @@
 // own, must not call back into the store, and must be quick.
 
 #include "gateway/GatewayCInterface.h"
+#include "store/Rows.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,10 +25,20 @@ public:
     // valid only during the call: a follower resolves what it needs of it here, once per table.
     virtual void OnTableDescribed(std::int32_t stream, std::int32_t table,
                                   const cg_message_desc_t& desc) = 0;
-    // A row the store has just stored (inserted or refilled), or removed when `deleted`; `data`
-    // is the message's record as received, laid out as the table's description says.
-    virtual void OnRow(std::int32_t stream, std::int32_t table, std::int64_t replId,
-                       const void* data, std::size_t size, bool deleted) = 0;
+    // A message the store is about to apply to a row of a table.
+    struct TRowChange {
+        std::int64_t ReplId = 0;
+        // The message's record as received, laid out as the table's description says.
+        const void* Data = nullptr;
+        std::size_t Size = 0;
+        // The row as it stands before this message; empty for a row the store does not have.
+        // A follower finds what it made of the row from these bytes, so it needs no map of its
+        // own; reading them costs a trip to memory, so only when the message does not say.
+        TRowView Previous;
+        bool Deleted = false; // the row goes (or, with no Previous, would have gone)
+    };
+    // Every stream-data message of a described table, in the order the store applies them.
+    virtual void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) = 0;
     // A life-number change emptied every table of the stream.
     virtual void OnStreamCleared(std::int32_t stream) = 0;
     // Rows whose "replRev" is below `rev` have left the table.

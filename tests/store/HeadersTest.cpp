@@ -34,7 +34,7 @@ TEST_F(HeadersTest, BuildsTheThreeListsInArrivalOrder) {
     Option(1, 200, "Si80000BC5");
     Spot(9, 300, "SBER");
     ASSERT_TRUE(Store.BuildHeaders());
-    ASSERT_TRUE(Store.GetHeaders(Fut, Opt, Spt));
+    Store.GetHeaders(Fut, Opt, Spt);
 
     ASSERT_EQ(Fut.size(), 2u);
     EXPECT_EQ(Fut[0].isin, "Si-3.25");
@@ -123,7 +123,7 @@ TEST_F(HeadersTest, GetDataCopiesListsAndSharesRows) {
     Future(1, 100, "Si-3.25");
     Store.BuildHeaders();
     TMarketData md;
-    ASSERT_TRUE(Store.GetData(md));
+    Store.GetData(md);
     EXPECT_EQ(md.FutSPos, kRef);
     EXPECT_EQ(md.FutTpos, static_cast<std::int32_t>(Ref.Index("fut_sess_contents")));
     EXPECT_EQ(md.OptTpos, static_cast<std::int32_t>(Ref.Index("opt_sess_contents")));

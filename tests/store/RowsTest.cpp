@@ -12,7 +12,9 @@
 #include <map>
 #include <new>
 #include <random>
+#include <string>
 #include <thread>
+#include <tuple>
 
 // Counts allocations made by the current thread while a test asks for it. Every form of the
 // global allocation functions is replaced, so each pair matches under the sanitizers.
@@ -184,20 +186,74 @@ TEST_F(RowsTest, RowsHoldWhatTheLastMessageConvertsTo) {
     }
 }
 
+// What a follower of the store is told, in order, with the bytes it is shown.
+class TRecordingObserver final : public TStoreObserver {
+public:
+    void OnStreams(const std::vector<std::string>& names) override {
+        Log.push_back("streams " + std::to_string(names.size()));
+    }
+    void OnTableDescribed(std::int32_t stream, std::int32_t table,
+                          const cg_message_desc_t&) override {
+        Log.push_back("described " + std::to_string(stream) + "/" + std::to_string(table));
+    }
+    void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& c) override {
+        std::string line = "row " + std::to_string(stream) + "/" + std::to_string(table) + " " +
+                           std::to_string(c.ReplId) + (c.Deleted ? " deleted " : " kept ");
+        line.append(static_cast<const char*>(c.Data), c.Size);
+        if (c.Previous)
+            line.append(" was ").append(reinterpret_cast<const char*>(c.Previous.Data()),
+                                        c.Previous.Size());
+        Log.push_back(std::move(line));
+    }
+    void OnStreamCleared(std::int32_t stream) override {
+        Log.push_back("cleared " + std::to_string(stream));
+    }
+    void OnDeletedCleared(std::int32_t stream, std::int32_t table, std::int64_t rev) override {
+        Log.push_back("deleted cleared " + std::to_string(stream) + "/" + std::to_string(table) +
+                      " " + std::to_string(rev));
+    }
+    std::vector<std::string> Log;
+};
+
+// The events of a set signalled since the last call, one bit each; taking them resets them.
+std::uint64_t TakeSignals(TEventSet& set) {
+    std::uint64_t bits = 0;
+    for (unsigned e = set.WaitAnyFor(0); e < set.Count(); e = set.WaitAnyFor(0))
+        bits |= std::uint64_t{1} << e;
+    return bits;
+}
+
 // Thousands of rows through inserts, in-place changes, deletions (of known and unknown ids),
 // messages cut short or running past the declared size, deleted-row clears, journal removals,
 // life-number clears and a new description, checked against the plain model after every batch:
 // the map's growth and back-shifted removals, block reuse, the arrival order's compaction and
-// conversion on read must all agree with it.
+// conversion on read must all agree with it. The store takes the messages in runs that share
+// one hold of its lock, as the market-data connection gives them; a twin store takes each on
+// its own, and both must wake the same grids and experts and tell a follower the same things.
 TEST_F(RowsTest, ManyOperationsLeaveWhatThePlainModelHolds) {
     TTestScheme scheme;
     scheme.Table("orders_log", AllKinds()).Table("heartbeat", ReplFields({{"n", "i4", 4}}));
-    TCGStorage store;
+    TCGStorage store, twin;
     TReferenceStore model({"FORTS_TRADE_REPL"});
+    TRecordingObserver seen, twinSeen;
+    TEventSet events(kKeyTableCount + 2), twinEvents(kKeyTableCount + 2);
     TStreamData lsn;
     lsn.sName = "FORTS_TRADE_REPL";
-    store.SetStreams({"FORTS_TRADE_REPL"});
+    for (auto [s, observer, set] :
+         {std::tuple{&store, &seen, &events}, std::tuple{&twin, &twinSeen, &twinEvents}}) {
+        s->SetObserver(observer);
+        s->SetStreams({"FORTS_TRADE_REPL"});
+        std::array<TEvent, kKeyTableCount> grid;
+        for (unsigned k = 0; k < kKeyTableCount; ++k)
+            grid[k] = set->Event(k);
+        s->SetGridEvents(grid);
+        // Two experts on instruments the rows name now and then.
+        s->RegEvent(3, set->Event(kKeyTableCount));
+        s->RegEvent(77, set->Event(kKeyTableCount + 1));
+    }
+    TStreamData twinLsn = lsn;
     store.SetTblsDesc(0, lsn, scheme.Desc());
+    twin.SetTblsDesc(0, twinLsn, scheme.Desc());
     model.Describe(0, scheme.Desc());
     const cg_message_desc_t& desc = scheme.Message(0);
     std::mt19937 rng(2024);
@@ -208,11 +264,14 @@ TEST_F(RowsTest, ManyOperationsLeaveWhatThePlainModelHolds) {
     for (int batch = 0; batch < 60; ++batch) {
         // Ids crowd into a narrow range in some batches, so that removals shift long runs.
         const std::int64_t range = batch % 3 == 0 ? 40 : 3000;
+        TCGStorage::TBatch run(store);
         for (int step = 0; step < 400; ++step) {
             const std::int64_t id = static_cast<std::int64_t>(rng() % range) * (batch % 2 + 1);
             for (const cg_field_desc_t* f = desc.fields; f != nullptr; f = f->next)
                 if (rng() % 3 == 0)
                     Scramble(rng, r, *f);
+            if (rng() % 4 == 0)
+                r.Int("isin_id", rng() % 2 == 0 ? 3 : 77);
             const unsigned dice = rng() % 20;
             r.Key(id, ++rev, dice == 0 ? 1 : 0);
             cg_msg_streamdata_t msg = r.Msg();
@@ -228,29 +287,46 @@ TEST_F(RowsTest, ManyOperationsLeaveWhatThePlainModelHolds) {
                 msg.data = longer.data();
                 msg.data_size = longer.size();
             }
-            store.UpdStrMsg(msg, lsn);
+            // A run ends wherever a cg_conn_process call would.
+            if (rng() % 64 == 0)
+                run.Release();
+            run.UpdStrMsg(msg, lsn);
+            twin.UpdStrMsg(msg, twinLsn);
             model.Update(msg, 0);
         }
+        run.Release();
         const unsigned op = rng() % 6;
         if (op == 0) {
             const cg_data_cleardeleted_t clear{0, rev - static_cast<std::int64_t>(rng() % 800), 0};
             store.ClearDeleted(0, &clear, sizeof clear);
+            twin.ClearDeleted(0, &clear, sizeof clear);
             model.ClearDeleted(0, &clear, sizeof clear);
         } else if (op == 1) {
             for (int k = 0; k < 50; ++k) {
                 const auto id = static_cast<std::int64_t>(rng() % range);
-                ASSERT_EQ(store.RemoveRow(1, id), model.RemoveRow(1, id));
+                const bool removed = model.RemoveRow(1, id);
+                ASSERT_EQ(store.RemoveRow(1, id), removed);
+                ASSERT_EQ(twin.RemoveRow(1, id), removed);
             }
         } else if (op == 2 && batch % 10 == 0) {
             store.LNClearTables(0);
+            twin.LNClearTables(0);
             model.LifeNumberClear(0);
         } else if (op == 3 && batch % 20 == 0) {
-            TStreamData again;
+            TStreamData again, twinAgain;
             store.SetTblsDesc(0, again, scheme.Desc());
+            twin.SetTblsDesc(0, twinAgain, scheme.Desc());
             model.Describe(0, scheme.Desc());
         }
         ASSERT_EQ(Difference(store, model, 1), "") << "after batch " << batch;
+        ASSERT_EQ(Difference(twin, model, 1), "") << "after batch " << batch;
+        ASSERT_EQ(seen.Log, twinSeen.Log) << "after batch " << batch;
+        ASSERT_EQ(TakeSignals(events), TakeSignals(twinEvents)) << "after batch " << batch;
+        seen.Log.clear();
+        twinSeen.Log.clear();
     }
+    store.SetObserver(nullptr);
+    twin.SetObserver(nullptr);
 }
 
 TEST_F(RowsTest, AnUpdateRefillsTheRowWithoutAllocating) {

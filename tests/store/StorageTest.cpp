@@ -48,7 +48,7 @@ TEST_F(StorageTest, EachKeyTableSignalsItsOwnEventOnANewRow) {
     EXPECT_EQ(Drain(Grid), (std::set<unsigned>{kDealsEvent, kMessagesEvent}));
 
     TTable table;
-    EXPECT_TRUE(Store.GetTable(kDealsEvent, table));
+    Store.GetTable(kDealsEvent, table);
     EXPECT_EQ(table.tName, "user_deal");
     EXPECT_EQ(table.tIdx, static_cast<std::int64_t>(Trade.Index("user_deal")));
     EXPECT_EQ(table.Values, RowsOf(kTrade, "user_deal"));
@@ -195,7 +195,7 @@ TEST_F(StorageTest, GetTableOutsideTheKeyTablesOrBeforeAnyRowLeavesTheRecordAlon
     table.tName = "mine";
     table.Rev = 77;
     for (std::int32_t no : {7, 100, -1, 0, static_cast<int>(kOrdersEvent)}) {
-        EXPECT_TRUE(Store.GetTable(no, table));
+        Store.GetTable(no, table);
         EXPECT_EQ(table.tName, "mine");
         EXPECT_EQ(table.Rev, 77);
         EXPECT_EQ(table.Values, nullptr);
@@ -352,7 +352,7 @@ TEST_F(StorageTest, JournalPassTakesRowsOutOfTheStoresOwnTable) {
         Send(kRef, msg);
     }
     TTable table;
-    ASSERT_TRUE(Store.GetTable(kMessagesEvent, table));
+    Store.GetTable(kMessagesEvent, table);
     std::vector<std::string> texts;
     {
         TCGStorage::TAccess access(Store);
