@@ -49,18 +49,17 @@ void TGridChangeFeed::OnTableDescribed(std::int32_t stream, std::int32_t table,
         FNext->OnTableDescribed(stream, table, desc);
 }
 
-void TGridChangeFeed::OnRow(std::int32_t stream, std::int32_t table, std::int64_t replId,
-                            const void* data, std::size_t size, bool deleted) {
+void TGridChangeFeed::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {
     for (TWatch& w : FWatch) {
         if (w.Stream != stream || w.Table != table || w.Changes.All)
             continue;
         if (w.Changes.Stored.size() + w.Changes.Removed.size() >= kMaxIds)
             w.Changes = {};
         else
-            (deleted ? w.Changes.Removed : w.Changes.Stored).push_back(replId);
+            (change.Deleted ? w.Changes.Removed : w.Changes.Stored).push_back(change.ReplId);
     }
     if (FNext != nullptr)
-        FNext->OnRow(stream, table, replId, data, size, deleted);
+        FNext->OnRow(stream, table, change);
 }
 
 void TGridChangeFeed::OnStreamCleared(std::int32_t stream) {

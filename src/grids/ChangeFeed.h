@@ -42,8 +42,7 @@ public:
     void OnStreams(const std::vector<std::string>& names) override;
     void OnTableDescribed(std::int32_t stream, std::int32_t table,
                           const cg_message_desc_t& desc) override;
-    void OnRow(std::int32_t stream, std::int32_t table, std::int64_t replId, const void* data,
-               std::size_t size, bool deleted) override;
+    void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) override;
     void OnStreamCleared(std::int32_t stream) override;
     void OnDeletedCleared(std::int32_t stream, std::int32_t table, std::int64_t rev) override;
 
