@@ -222,6 +222,17 @@ TEST_F(BookFormTest, OneClickTradingIsOptInVisiblyArmedAndSendsOneOrderPerClick)
         return book->OneClickArmed();
     };
 
+    // In the main window an unarmed click opens the order ticket on that level; here every one
+    // is declined, so nothing is posted through it either.
+    const auto ticketDeclined = [&] {
+        Modal.Steps.push_back([](QDialog& d) {
+            EXPECT_EQ(d.objectName().toStdString(), "TicketForm");
+            return static_cast<int>(QDialog::Rejected);
+        });
+    };
+    for (int i = 0; i < 4; ++i)
+        ticketDeclined();
+
     // Off in a new window: a click on a volume names its level and side, the price column
     // names nothing, and nothing is posted.
     EXPECT_FALSE(armed());
@@ -287,6 +298,8 @@ TEST_F(BookFormTest, OneClickTradingIsOptInVisiblyArmedAndSendsOneOrderPerClick)
     EXPECT_FALSE(armed());
     click(2, kBid);
     EXPECT_EQ(transport.Adds.size(), 1u);
+    EXPECT_EQ(clicked.count(), 4);
+    EXPECT_TRUE(Modal.Steps.empty()) << "each unarmed click on a volume opens the ticket";
 }
 
 } // namespace
