@@ -263,9 +263,11 @@ TEST_F(BookFormTest, OneClickTradingIsOptInVisiblyArmedAndSendsOneOrderPerClick)
     click(1, kAsk);
     ASSERT_EQ(transport.Adds.size(), 1u);
     const TAddOrderParams& sent = transport.Adds.begin()->second;
-    EXPECT_EQ(sent.isin_id, 11);
-    EXPECT_EQ(sent.dir, 2);
-    EXPECT_EQ(sent.amount, 3);
+    // Copied out: the message's fields are packed, and a reference to one would be misaligned.
+    const std::int32_t isinId = sent.isin_id, dir = sent.dir, amount = sent.amount;
+    EXPECT_EQ(isinId, 11);
+    EXPECT_EQ(dir, 2);
+    EXPECT_EQ(amount, 3);
     EXPECT_STREQ(sent.price, "102");
     EXPECT_STREQ(sent.broker_code, "FZ00");
     EXPECT_STREQ(sent.client_code, "002");
