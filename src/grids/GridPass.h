@@ -15,7 +15,7 @@
 #include "platform/FormatSettings.h"
 #include "platform/Journal.h"
 #include "store/CG_Types.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Rows.h"
 
 #include <algorithm>

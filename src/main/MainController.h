@@ -5,7 +5,7 @@
 // (TMainForm) forwards its handlers here and shows what this decides; it reaches the connector
 // and the gateway only through a TTerminalPort, so tests run the whole life cycle against fakes.
 
-#include "experts/Shoose.h"
+#include "experts/Chooser.h"
 #include "gateway/Cgate.h"
 #include "grids/GridSink.h"
 #include "grids/OrderMenus.h"

@@ -1,6 +1,6 @@
 #include "orders/TrTransport.h"
 
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 namespace vorlen::orders {
 

@@ -14,7 +14,7 @@
 #include "platform/Module.h"
 #include "platform/Thread.h"
 #include "settings/Catalogue.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 
 #include <algorithm>

@@ -16,7 +16,7 @@
 #include "platform/FormatSettings.h"
 #include "platform/Module.h"
 #include "platform/Thread.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "store/DataBase.h"
+#include "store/ExpertFieldMap.h"
 
 #include "gateway/Cgate.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 

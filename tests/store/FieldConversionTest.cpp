@@ -1,4 +1,4 @@
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 #include "gateway/Cgate.h"
 

@@ -8,7 +8,7 @@
 #include "platform/Journal.h"
 #include "platform/Thread.h"
 #include "store/CG_Types.h"
-#include "store/DataBase.h"
+#include "store/ExpertFieldMap.h"
 
 #include <cstdint>
 #include <string>
