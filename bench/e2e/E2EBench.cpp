@@ -22,9 +22,11 @@
 
 #include "../../tests/e2e/SimHarness.h"
 #include "connections/Connection.h"
+#include "connections/GatewayRecords.h"
 #include "gateway/Cgate.h"
 #include "main/Subscriptions.h"
 #include "platform/Thread.h"
+#include "settings/ConnectorSettings.h"
 #include "settings/SavedSettings.h"
 #include "settings/StreamTree.h"
 #include "store/Storage.h"

@@ -13,6 +13,7 @@
 //            prints, last, "gate_overhead_vs_post: <ratio>" and "order_roundtrip_us_p50: <n>"
 
 #include "../../tests/e2e/SimHarness.h"
+#include "gateway/AddOrderMessage.h"
 #include "main/ConnectorPort.h"
 #include "main/console/ConsoleTerminal.h"
 #include "orders/OrderDesk.h"

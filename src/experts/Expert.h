@@ -4,10 +4,11 @@
 // store reports new data for it, refreshes its snapshot and calls the strategy hook, and turns
 // failed order replies into lines of its window's journal. The window itself lives with the GUI.
 
+#include "connections/GatewayRecords.h"
+#include "gateway/AddOrderMessage.h"
 #include "platform/Events.h"
 #include "platform/Journal.h"
 #include "platform/Thread.h"
-#include "store/CG_Types.h"
 #include "store/ExpertFieldMap.h"
 
 #include <cstdint>

@@ -8,7 +8,7 @@
 #include "platform/Journal.h"
 #include "platform/Process.h"
 #include "platform/ProcessStart.h"
-#include "store/CG_Types.h"
+#include "settings/ConnectorSettings.h"
 
 #include <cstdint>
 #include <functional>

@@ -3,8 +3,10 @@
 // The main window's controller driving the real connector: the one TCGConnector of the process,
 // reachable through the process-wide accessor for as long as this port lives.
 
+#include "connections/GatewayRecords.h"
 #include "gateway/Connector.h"
 #include "main/MainController.h"
+#include "settings/ConnectorSettings.h"
 
 #include <memory>
 

@@ -5,12 +5,14 @@
 // (TMainForm) forwards its handlers here and shows what this decides; it reaches the connector
 // and the gateway only through a TTerminalPort, so tests run the whole life cycle against fakes.
 
+#include "connections/GatewayRecords.h"
 #include "experts/Chooser.h"
 #include "gateway/Cgate.h"
 #include "grids/GridSink.h"
 #include "grids/OrderMenus.h"
 #include "health/HealthMonitor.h"
 #include "platform/Journal.h"
+#include "settings/ConnectorSettings.h"
 #include "settings/Settings.h"
 #include "store/CG_Types.h"
 

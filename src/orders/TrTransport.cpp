@@ -1,5 +1,6 @@
 #include "orders/TrTransport.h"
 
+#include "connections/GatewayRecords.h"
 #include "store/FieldConversion.h"
 
 namespace vorlen::orders {

@@ -1,6 +1,7 @@
 #include "experts/Expert.h"
 
 #include "connections/ErrorCode.h"
+#include "connections/GatewayRecords.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
 #include "store/FieldConversion.h"

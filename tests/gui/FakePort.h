@@ -4,8 +4,10 @@
 // answers from a script. Its call log outlives it, so a test can see the port's own release.
 
 #include "book/BookKeeper.h"
+#include "connections/GatewayRecords.h"
 #include "gateway/Cgate.h"
 #include "main/MainController.h"
+#include "settings/ConnectorSettings.h"
 #include "store/Storage.h"
 
 #include <memory>

@@ -2,6 +2,7 @@
 // presets, and the scheme parameter of every catalogue stream.
 
 #include "TableData.h"
+#include "connections/GatewayRecords.h"
 #include "main/Subscriptions.h"
 
 #include <gtest/gtest.h>
