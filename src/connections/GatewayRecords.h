@@ -5,7 +5,7 @@
 
 #include "gateway/GatewayCInterface.h"
 #include "platform/Events.h"
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <cstdint>
 #include <map>

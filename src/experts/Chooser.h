@@ -4,7 +4,7 @@
 // underlying ticker shown for them, and the caption of the expert window that follows. The
 // dialog itself only mirrors this state into its controls.
 
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <cstdint>
 #include <string>

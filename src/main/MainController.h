@@ -14,7 +14,7 @@
 #include "platform/Journal.h"
 #include "settings/ConnectorSettings.h"
 #include "settings/Settings.h"
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <array>
 #include <cstdint>
