@@ -4,7 +4,7 @@
 // reachable through the process-wide accessor for as long as this port lives.
 
 #include "connections/GatewayRecords.h"
-#include "gateway/Connector.h"
+#include "connector/Connector.h"
 #include "main/MainController.h"
 #include "settings/ConnectorSettings.h"
 

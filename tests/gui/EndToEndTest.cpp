@@ -2,8 +2,8 @@
 // router started, connected, grids and journal filled, an expert opened, closed in order.
 
 #include "GuiSupport.h"
+#include "connector/Connector.h"
 #include "e2e/SimHarness.h"
-#include "gateway/Connector.h"
 #include "gui/ChForm.h"
 #include "gui/GridModel.h"
 #include "gui/JournalPane.h"

@@ -2,7 +2,7 @@
 // connector that does both with the installation it finds in the real registry.
 
 #include "WinTestSupport.h"
-#include "gateway/Connector.h"
+#include "connector/Connector.h"
 #include "platform/Module.h"
 #include "platform/ProcessStart.h"
 

@@ -1,4 +1,4 @@
-#include "gateway/Connector.h"
+#include "connector/Connector.h"
 
 #include "connections/Connection.h"
 #include "connections/TrConnection.h"

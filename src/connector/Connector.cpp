@@ -1,4 +1,4 @@
-#include "gateway/Connector.h"
+#include "connector/Connector.h"
 
 #include "book/BookKeeper.h"
 #include "connections/Connection.h"
