@@ -2,7 +2,7 @@
 
 // The instrument chooser's logic: which futures and option the user picked, the short codes and
 // underlying ticker shown for them, and the caption of the expert window that follows. The
-// dialog itself only mirrors this state into its controls.
+// dialog itself only mirrors this state into its controls. These files were Shoose.*.
 
 #include "store/StoreRecords.h"
 

@@ -2,6 +2,7 @@
 
 // An expert's view of the replica: its latest snapshot of the store and, for the account's money
 // fields, where in the replica each was found, so a strategy can ask for a field by name alone.
+// The class keeps its name, TDataBase; these files were DataBase.*.
 
 #include "store/StoreRecords.h"
 

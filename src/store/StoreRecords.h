@@ -2,7 +2,9 @@
 
 // The replica store's records: where a row lies, a stream's replication state, its tables and
 // the instrument headers, as the store keeps them and its readers see them. Strings are UTF-8;
-// text that comes from the gateway is converted at the gateway boundary.
+// text that comes from the gateway is converted at the gateway boundary. This header was
+// CG_Types.h; its other records went to their owners: settings/ConnectorSettings.h,
+// connections/GatewayRecords.h and gateway/AddOrderMessage.h.
 
 #include "gateway/GatewayCInterface.h"
 #include "store/Value.h"
