@@ -27,8 +27,10 @@ public:
     TConnectorSettings& Settings() override;
     bool EnvOpen() const override;
     void SetEnvOpen(bool open) override;
-    std::int32_t& OrdersFilter() override;
-    std::int32_t& MLOrdersFilter() override;
+    std::int32_t OrdersFilter() const override;
+    void SetOrdersFilter(std::int32_t filter) override;
+    std::int32_t MLOrdersFilter() const override;
+    void SetMLOrdersFilter(std::int32_t filter) override;
     void RefreshGrid(int grid) override;
     std::string RouterPath(const std::string& regKey, const std::string& regRecord) override;
     TListeners* Listeners() override;

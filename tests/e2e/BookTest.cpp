@@ -58,8 +58,8 @@ protected:
     }
     void TearDown() override { Term.reset(); }
 
-    TCGStorage& Store() { return *Port->Connector().Storage; }
-    TBookKeeper& Books() { return *Port->Connector().Books; }
+    TCGStorage& Store() { return *Port->Connector().Storage(); }
+    TBookKeeper& Books() { return *Port->Connector().Books(); }
 
     void ForEachRow(const std::string& stream, const std::string& table,
                     const std::function<void(const TRowView&)>& fn) {
@@ -146,7 +146,7 @@ protected:
         p.atype = 1;
         p.amount = amount;
         std::uint32_t id = 0;
-        TCGTRConnection& tr = *Port->Connector().TRConn;
+        TCGTRConnection& tr = *Port->Connector().Transactions();
         tr.GetTrandID(id);
         TEventSet events(1);
         ASSERT_TRUE(Term->ServeUntil([&] { return tr.AddOrder(id, isin, p, events.Event(0)); }));

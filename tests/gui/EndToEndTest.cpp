@@ -109,7 +109,7 @@ TEST_F(GuiEndToEnd, StartConnectFillOpenAnExpertAndCloseInOrder) {
     EXPECT_TRUE(Boxes.Calls.empty());
     auto* port = dynamic_cast<TConnectorPort*>(Form->Controller().Port());
     ASSERT_NE(port, nullptr);
-    const auto routerPid = static_cast<pid_t>(port->Connector().cgSettings.ProcInfo.dwProcessId);
+    const auto routerPid = static_cast<pid_t>(port->Connector().Settings().ProcInfo.dwProcessId);
     EXPECT_GT(routerPid, 0) << "no service runs here: the router is started by the terminal";
 
     Form->Conndis1->trigger();

@@ -72,10 +72,10 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
         return kExitUsage;
     }
     TCGConnector& conn = port.Connector();
-    if (!conn.TRConn || !conn.Storage) {
+    if (!conn.Transactions() || !conn.Storage()) {
         return kExitOrderRefused;
     }
-    const THealthMonitor* health = conn.Health.get();
+    const THealthMonitor* health = &conn.Health();
     // The terminal's own judgement of each link: a connection that claims to be active while
     // the exchange has gone silent is stale, and prices from it are not to be traded on.
     const auto linkHealth = [health](THealthLink link) {
@@ -91,9 +91,9 @@ int RunConsoleOrders(const TConsoleOptions& options, TConnectorPort& port, TJour
             return orders::TLinkHealth::Offline;
         }
     };
-    orders::TTrTransport transport(*conn.TRConn,
+    orders::TTrTransport transport(*conn.Transactions(),
                                    [linkHealth] { return linkHealth(THealthLink::Transactions); });
-    TCGStorage& store = *conn.Storage;
+    TCGStorage& store = *conn.Storage();
     orders::TDeskInputs in;
     orders::TStoreReader reader(store);
     in.Facts = [&reader] { return reader.Read(); };

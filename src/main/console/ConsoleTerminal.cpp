@@ -352,7 +352,7 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         // The market-data thread ends by itself only when its connection cannot be created
         // (settings the gateway refuses): nothing will ever come on-line then.
         const auto hopeless = [&] {
-            const TCGConnection* md = port->Connector().MDConn.get();
+            const TCGConnection* md = port->Connector().MarketData();
             return md != nullptr && md->Finished() && !view.Online();
         };
         bool gaveUp = false;
@@ -392,16 +392,16 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         } else if (code == 0 && options.UntilOnline && !view.Online()) {
             code = kExitNotOnline;
         }
-        if (!dumpDir.empty() && port != nullptr && port->Connector().Storage) {
+        if (!dumpDir.empty() && port != nullptr && port->Connector().Storage()) {
             std::string error;
-            std::vector<TDumpFile> files = CollectDump(*port->Connector().Storage);
+            std::vector<TDumpFile> files = CollectDump(*port->Connector().Storage());
             for (TDumpFile& f : CollectGridDump(view.GridTables()))
                 files.push_back(std::move(f));
             if (books.size() < options.BookIsins.size() && code == 0)
                 err << "vorlen-console: --book: the instrument lists were not built; no book "
                        "is written\n";
             for (const auto& [isin, id] : books)
-                for (TDumpFile& f : CollectBookDump(*port->Connector().Books, isin, id))
+                for (TDumpFile& f : CollectBookDump(*port->Connector().Books(), isin, id))
                     files.push_back(std::move(f));
             if (!WriteDump(PathFromUtf8(dumpDir), files, error)) {
                 err << "vorlen-console: " << error << '\n';
