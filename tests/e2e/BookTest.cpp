@@ -133,7 +133,7 @@ protected:
         TAddOrderParams p{};
         const auto put = [](char* f, std::size_t n, const std::string& t) {
             std::memset(f, 0, n);
-            std::memcpy(f, t.data(), std::min(n - 1, t.size()));
+            std::copy_n(t.data(), std::min(n - 1, t.size()), f);
         };
         put(p.broker_code, sizeof p.broker_code, "FZ00");
         put(p.client_code, sizeof p.client_code, "001");
