@@ -117,7 +117,7 @@ public:
     // listeners, publisher and connection), their objects stay for the next Connect.
     void StopConnections();
 
-    // The parts it owns; each is null once its step of the shutdown order has run.
+    // What it owns; each is null once its step of the shutdown order has run.
     TCGStorage* Storage() const { return FStorage.get(); }
     // The order books, following the store from its creation to its release.
     TBookKeeper* Books() const { return FBooks.get(); }
