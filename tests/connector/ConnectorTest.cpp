@@ -451,7 +451,9 @@ public:
 
 } // namespace
 
-// Sets an environment variable for one test and puts the old value back however it ends.
+// Sets an environment variable for one test and puts the old value back however it ends. It is
+// built and destroyed on the test's thread while no other thread of the test runs.
+// NOLINTBEGIN(concurrency-mt-unsafe)
 class EnvGuard {
 public:
     EnvGuard(const char* name, const std::string& value) : FName(name) {
@@ -475,6 +477,7 @@ private:
     bool FHad = false;
     std::string FOld;
 };
+// NOLINTEND(concurrency-mt-unsafe)
 
 TEST(Connector, StartsAndStopsARealRouterFoundThroughTheRegistryFile) {
     Installation inst;

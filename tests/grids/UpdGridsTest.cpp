@@ -156,6 +156,7 @@ protected:
 
     static std::vector<std::string> Column(const TModelGridSink& grid, int col) {
         std::vector<std::string> cells;
+        cells.reserve(static_cast<std::size_t>(std::max(grid.RowCount(), 0)));
         for (int r = 0; r < grid.RowCount(); ++r)
             cells.push_back(grid.Cell(r, col));
         return cells;
