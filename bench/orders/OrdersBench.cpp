@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
 
     e2e::TSimInstall inst(0);
-    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1);
+    // Before any thread of the bench starts.
+    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
     ui::MarkUiThread();
     std::ostringstream journal, errors;
     TConsoleDialogs dialogs(errors);

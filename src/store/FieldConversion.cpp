@@ -157,7 +157,7 @@ void AppendGeneralFloat(std::string& out, double x, char decimalSeparator) {
     const bool negative = *p == '-';
     if (negative)
         ++p;
-    char digits[15];
+    char digits[15]{};
     int count = 0;
     for (; p < r.ptr && *p != 'e'; ++p)
         if (*p != '.')

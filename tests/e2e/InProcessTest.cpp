@@ -44,7 +44,7 @@ bool DrainUntil(const std::function<bool()>& done, std::chrono::milliseconds lim
 
 void PutText(char* field, std::size_t size, const std::string& text) {
     std::memset(field, 0, size);
-    std::memcpy(field, text.data(), std::min(size - 1, text.size()));
+    std::copy_n(text.data(), std::min(size - 1, text.size()), field);
 }
 
 struct TFutures {
@@ -108,7 +108,7 @@ protected:
         PutText(p.client_code, sizeof p.client_code, "001");
         PutText(p.price, sizeof p.price, f.Price);
         p.isin_id = f.IsinId;
-        p.dir = dir;
+        p.dir = static_cast<std::int32_t>(dir);
         p.atype = 1;
         p.amount = amount;
         std::uint32_t id = 0;
