@@ -68,7 +68,7 @@ double RepaintsPerSecond(int argc, char** argv) {
     }
     THeaders fut, opt;
     TSHeaders spot;
-    term.Port().Connector().Storage->GetHeaders(fut, opt, spot);
+    term.Port().Connector().Storage()->GetHeaders(fut, opt, spot);
     if (fut.empty())
         return -1;
     gui::TBookForm form(term.Port().Books(), fut.front().isin_id, fut.front().isin);

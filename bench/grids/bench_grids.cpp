@@ -25,7 +25,7 @@
 #include "platform/CodePage.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 

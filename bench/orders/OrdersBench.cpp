@@ -13,6 +13,7 @@
 //            prints, last, "gate_overhead_vs_post: <ratio>" and "order_roundtrip_us_p50: <n>"
 
 #include "../../tests/e2e/SimHarness.h"
+#include "gateway/AddOrderMessage.h"
 #include "main/ConnectorPort.h"
 #include "main/console/ConsoleTerminal.h"
 #include "orders/OrderDesk.h"
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
 
     e2e::TSimInstall inst(0);
-    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1);
+    // Before any thread of the bench starts.
+    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
     ui::MarkUiThread();
     std::ostringstream journal, errors;
     TConsoleDialogs dialogs(errors);
@@ -89,19 +91,19 @@ int main(int argc, char** argv) {
     controller->Timer1Timer();
     controller->Connect1Execute();
     TCGConnector& conn = port->Connector();
-    if (!DrainUntil([&] { return view.Online() && conn.TRConn->PubState() == 3; })) {
+    if (!DrainUntil([&] { return view.Online() && conn.Transactions()->PubState() == 3; })) {
         std::fprintf(stderr, "not on-line\n%s", journal.str().c_str());
         return 1;
     }
-    conn.TRConn->TrMax = 1'000'000; // the bench measures posting, not the limiter
+    conn.Transactions()->TrMax = 1'000'000; // the bench measures posting, not the limiter
 
     orders::TLimitsBook limits;
     std::string error;
     limits.Parse("* max_qty=10 max_pos=1000000 max_active=1000000 per_minute=1000000 "
                  "per_day=1000000\n",
                  error);
-    orders::TTrTransport transport(*conn.TRConn);
-    TCGStorage& store = *conn.Storage;
+    orders::TTrTransport transport(*conn.Transactions());
+    TCGStorage& store = *conn.Storage();
     orders::TDeskInputs in;
     orders::TStoreReader reader(store);
     in.Facts = [&reader] { return reader.Read(); };

@@ -5,7 +5,7 @@
 //   values_vs_memcpy: <time of FieldToVariant over the row / time of copying it>
 
 #include "gateway/Cgate.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 #include <array>
 #include <benchmark/benchmark.h>

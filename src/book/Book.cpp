@@ -1,6 +1,6 @@
 #include "book/Book.h"
 
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 namespace vorlen {
 

@@ -2,7 +2,7 @@
 
 #include "gateway/Cgate.h"
 #include "settings/Catalogue.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 #if defined(VORLEN_HAVE_ABSL)
 #include <absl/container/flat_hash_map.h>

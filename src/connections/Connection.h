@@ -4,11 +4,12 @@
 // one listener per subscribed replication stream, and the dispatch of their messages to the
 // replica store.
 
+#include "connections/GatewayRecords.h"
 #include "gateway/GatewayCInterface.h"
 #include "health/HealthFeed.h"
 #include "platform/Journal.h"
 #include "platform/Thread.h"
-#include "store/CG_Types.h"
+#include "settings/ConnectorSettings.h"
 #include "store/Storage.h"
 
 #include <atomic>

@@ -7,7 +7,7 @@
 #include "gateway/GatewayCInterface.h"
 #include "health/HealthFeed.h"
 #include "platform/Thread.h"
-#include "store/CG_Types.h"
+#include "settings/ConnectorSettings.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -3,7 +3,7 @@
 #include "connections/ConnectionUtil.h"
 #include "gateway/Cgate.h"
 #include "platform/FormatSettings.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,13 +4,15 @@
 // the order publisher and its reply listener, plus the order path offered to experts: ids,
 // posting with a rate limit, and a registry of pending replies.
 
+#include "connections/GatewayRecords.h"
+#include "gateway/AddOrderMessage.h"
 #include "gateway/GatewayCInterface.h"
 #include "health/HealthFeed.h"
 #include "platform/Events.h"
 #include "platform/Journal.h"
 #include "platform/Mutex.h"
 #include "platform/Thread.h"
-#include "store/CG_Types.h"
+#include "settings/ConnectorSettings.h"
 
 #include <atomic>
 #include <cstdint>

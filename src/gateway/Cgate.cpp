@@ -2,7 +2,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Module.h"
-#include "store/CG_Types.h"
+#include "settings/ConnectorSettings.h"
 
 #include <cstring>
 #include <type_traits>

@@ -14,9 +14,9 @@
 #include "grids/OrderMenus.h"
 #include "platform/FormatSettings.h"
 #include "platform/Journal.h"
-#include "store/CG_Types.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Rows.h"
+#include "store/StoreRecords.h"
 
 #include <algorithm>
 #include <cstddef>

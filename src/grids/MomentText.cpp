@@ -1,6 +1,6 @@
 #include "grids/MomentText.h"
 
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 #include <chrono>
 #include <cmath>

@@ -19,7 +19,8 @@ std::int32_t TOrderFilterMenu::FilterValue(TOrderMenuItem item) {
 bool TOrderFilterMenu::Click(TOrderMenuItem item) {
     if (item == FChecked)
         return false;
-    FFilter = FilterValue(item);
+    if (FSetFilter)
+        FSetFilter(FilterValue(item));
     FChecked = item;
     if (FChanged)
         FChanged();
@@ -34,10 +35,11 @@ std::function<void()> RefreshOf(const std::function<void(int)>& refresh, int gri
 }
 } // namespace
 
-TOrderMenus::TOrderMenus(std::int32_t& orders, std::int32_t& mlOrders,
+TOrderMenus::TOrderMenus(TOrderFilterMenu::TSetFilter setOrders,
+                         TOrderFilterMenu::TSetFilter setMLOrders,
                          const std::function<void(int grid)>& refresh)
-    : PopupMenu1(orders, RefreshOf(refresh, kOrdersGrid)),
-      PopupMenu2(mlOrders, RefreshOf(refresh, kMLOrdersGrid)) {}
+    : PopupMenu1(std::move(setOrders), RefreshOf(refresh, kOrdersGrid)),
+      PopupMenu2(std::move(setMLOrders), RefreshOf(refresh, kMLOrdersGrid)) {}
 
 bool OrderPassesFilter(std::int32_t filter, std::int32_t privateAction) {
     // The exchange's action 3 belongs with the active orders, as 1 does.

@@ -21,13 +21,14 @@ enum class TOrderMenuItem { Active = 0, Done = 1, All = 2 };
 inline constexpr std::array<std::string_view, 3> kOrderMenuCaptions{
     "Активные заявки", "Исполненные заявки", "Все заявки"};
 
-// One menu bound to one filter field of the connector. The first item carries the check mark
-// when the main window opens, matching the filters' starting value.
+// One menu bound to one filter of the connector through its setter. The first item carries the
+// check mark when the main window opens, matching the filters' starting value.
 class TOrderFilterMenu {
 public:
+    using TSetFilter = std::function<void(std::int32_t)>;
     // `changed` runs after a click that changed the filter.
-    explicit TOrderFilterMenu(std::int32_t& filter, std::function<void()> changed = {})
-        : FFilter(filter), FChanged(std::move(changed)) {}
+    explicit TOrderFilterMenu(TSetFilter setFilter, std::function<void()> changed = {})
+        : FSetFilter(std::move(setFilter)), FChanged(std::move(changed)) {}
 
     // Returns whether anything changed: choosing the checked item does nothing.
     bool Click(TOrderMenuItem item);
@@ -35,7 +36,7 @@ public:
     static std::int32_t FilterValue(TOrderMenuItem item);
 
 private:
-    std::int32_t& FFilter;
+    TSetFilter FSetFilter;
     std::function<void()> FChanged;
     TOrderMenuItem FChecked = TOrderMenuItem::Active;
 };
@@ -48,7 +49,7 @@ class TOrderMenus {
 public:
     // `refresh(grid)` asks for a pass of the orders grid (kOrdersGrid) or the multi-leg one
     // (kMLOrdersGrid) after its filter changed.
-    TOrderMenus(std::int32_t& orders, std::int32_t& mlOrders,
+    TOrderMenus(TOrderFilterMenu::TSetFilter setOrders, TOrderFilterMenu::TSetFilter setMLOrders,
                 const std::function<void(int grid)>& refresh = {});
 
     void ActiveOrdersClick() { PopupMenu1.Click(TOrderMenuItem::Active); }

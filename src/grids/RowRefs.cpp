@@ -1,7 +1,7 @@
 #include "grids/RowRefs.h"
 
 #include "grids/OrderMenus.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/KeyTables.h"
 #include "store/Storage.h"
 

@@ -20,7 +20,7 @@
 #include "grids/GridLayouts.h"
 #include "grids/RowKeys.h"
 #include "platform/FormatSettings.h"
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <cstddef>
 #include <cstdint>

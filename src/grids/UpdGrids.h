@@ -15,8 +15,8 @@
 #include "platform/Events.h"
 #include "platform/Journal.h"
 #include "platform/Thread.h"
-#include "store/CG_Types.h"
 #include "store/KeyTables.h"
+#include "store/StoreRecords.h"
 
 #include <array>
 #include <cstdint>

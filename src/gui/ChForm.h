@@ -3,7 +3,7 @@
 // The instrument chooser: the user picks a futures and an option for a new expert. The dialog
 // mirrors a TChooser, which holds the lists, the choice and the texts shown.
 
-#include "experts/Shoose.h"
+#include "experts/Chooser.h"
 
 #include <QDialog>
 

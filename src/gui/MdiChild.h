@@ -2,7 +2,7 @@
 
 // An expert's window: its journal and three buttons, and the expert thread it owns.
 
-#include "experts/CHILDWIN.h"
+#include "experts/Expert.h"
 #include "main/MainController.h"
 #if VORLEN_STRATEGIES
 #include "strategies/DeskPorts.h"

@@ -4,8 +4,9 @@
 // record being marked as set. The dialog window only shows the values; the checks, the order in
 // which values are copied and the subscription live here, so they can be tested without one.
 
+#include "connections/GatewayRecords.h"
+#include "settings/ConnectorSettings.h"
 #include "settings/Settings.h"
-#include "store/CG_Types.h"
 
 #include <functional>
 #include <string>

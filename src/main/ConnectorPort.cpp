@@ -24,9 +24,10 @@ TConnectorPort::TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, 
     hooks.Journal = &memo;
     hooks.Services = std::move(services);
     hooks.GridUpdater.Create = [&memo, grids](TCGConnector& c) -> TUpdateGrids* {
-        auto updater = std::make_unique<TUpdateGrids>(*c.Storage, c.Orders, c.MLOrders);
+        auto updater =
+            std::make_unique<TUpdateGrids>(*c.Storage(), c.OrdersFilter(), c.MLOrdersFilter());
         updater->SetMemo(&memo);
-        updater->FollowChanges(c.Books.get());
+        updater->FollowChanges(c.Books());
         for (int g = 0; g < kGridCount; ++g)
             updater->SetGrid(g, grids[static_cast<std::size_t>(g)]);
         updater->Start();
@@ -48,29 +49,37 @@ TConnectorPort::~TConnectorPort() {
 }
 
 TConnectorSettings& TConnectorPort::Settings() {
-    return FConnector->cgSettings;
+    return FConnector->Settings();
 }
 
 bool TConnectorPort::EnvOpen() const {
-    return FConnector->cgEnv;
+    return FConnector->EnvOpen();
 }
 
 void TConnectorPort::SetEnvOpen(bool open) {
-    FConnector->cgEnv = open;
+    FConnector->SetEnvOpen(open);
 }
 
-std::int32_t& TConnectorPort::OrdersFilter() {
-    return FConnector->Orders;
+std::int32_t TConnectorPort::OrdersFilter() const {
+    return FConnector->OrdersFilter();
 }
 
-std::int32_t& TConnectorPort::MLOrdersFilter() {
-    return FConnector->MLOrders;
+void TConnectorPort::SetOrdersFilter(std::int32_t filter) {
+    FConnector->SetOrdersFilter(filter);
+}
+
+std::int32_t TConnectorPort::MLOrdersFilter() const {
+    return FConnector->MLOrdersFilter();
+}
+
+void TConnectorPort::SetMLOrdersFilter(std::int32_t filter) {
+    FConnector->SetMLOrdersFilter(filter);
 }
 
 void TConnectorPort::RefreshGrid(int grid) {
     // Grid numbers are the updater's wait-list positions of their tables.
-    if (FConnector->UpdGrids && grid >= 0 && grid < kGridCount)
-        FConnector->UpdGrids->Event(static_cast<unsigned>(grid)).Set();
+    if (FConnector->GridUpdater() && grid >= 0 && grid < kGridCount)
+        FConnector->GridUpdater()->Event(static_cast<unsigned>(grid)).Set();
 }
 
 std::string TConnectorPort::RouterPath(const std::string& regKey, const std::string& regRecord) {
@@ -78,17 +87,17 @@ std::string TConnectorPort::RouterPath(const std::string& regKey, const std::str
 }
 
 TListeners* TConnectorPort::Listeners() {
-    return FConnector->MDConn ? &FConnector->MDConn->Lsnrs : nullptr;
+    return FConnector->MarketData() ? &FConnector->MarketData()->Lsnrs : nullptr;
 }
 
 void TConnectorPort::SetStreams(const std::vector<std::string>& names) {
-    if (FConnector->Storage)
-        FConnector->Storage->SetStreams(names);
+    if (FConnector->Storage())
+        FConnector->Storage()->SetStreams(names);
 }
 
 void TConnectorPort::SetCLTFut(bool on) {
-    if (FConnector->Storage)
-        FConnector->Storage->SetCLTFut(on);
+    if (FConnector->Storage())
+        FConnector->Storage()->SetCLTFut(on);
 }
 
 bool TConnectorPort::LoadRouter(const std::string& fileName, const std::string& regKey,
@@ -102,34 +111,34 @@ std::uintptr_t TConnectorPort::LoadGateway(const std::string& fileName) {
 }
 
 TEnvOpenResult TConnectorPort::OpenEnvironment() {
-    return OpenCGateEnvironment(FConnector->cgSettings);
+    return OpenCGateEnvironment(FConnector->Settings());
 }
 
 bool TConnectorPort::StartTransactions(std::uint32_t trMax,
                                        const std::optional<std::string>& schemVer) {
-    TCGTRConnection* tr = FConnector->TRConn.get();
+    TCGTRConnection* tr = FConnector->Transactions();
     if (tr == nullptr)
         return false;
     tr->TrMax = static_cast<std::int32_t>(trMax);
     if (schemVer)
         tr->SchemVer = *schemVer;
-    const TConnectorSettings& cs = FConnector->cgSettings;
+    const TConnectorSettings& cs = FConnector->Settings();
     std::int64_t timeout = 0;
     try {
         timeout = std::stoll(cs.RoutTOut);
     } catch (const std::exception&) {
         timeout = 0; // the monitor's default
     }
-    FConnector->Health->Configure(cs.Host + ":" + cs.Port, timeout);
-    FConnector->Health->Start();
+    FConnector->Health().Configure(cs.Host + ":" + cs.Port, timeout);
+    FConnector->Health().Start();
     // After a disconnection the same thread object runs again.
     tr->Restart();
-    if (FDesk == nullptr && FConnector->Storage) {
+    if (FDesk == nullptr && FConnector->Storage()) {
         TTerminalDeskParts parts;
         parts.Transactions = tr;
-        parts.Store = FConnector->Storage.get();
-        parts.Health = FConnector->Health.get();
-        parts.Books = FConnector->Books.get();
+        parts.Store = FConnector->Storage();
+        parts.Health = &FConnector->Health();
+        parts.Books = FConnector->Books();
         parts.Dir = FTradingDir;
         // Orders may come from a strategy's thread; the journal pane is the UI thread's.
         TJournalSink* memo = &FMemo;
@@ -144,7 +153,7 @@ bool TConnectorPort::StartTransactions(std::uint32_t trMax,
 }
 
 bool TConnectorPort::StartMarketData(std::function<void()> onConnected) {
-    TCGConnection* md = FConnector->MDConn.get();
+    TCGConnection* md = FConnector->MarketData();
     if (md == nullptr)
         return false;
     md->SetOnConnected(std::move(onConnected));
@@ -153,22 +162,22 @@ bool TConnectorPort::StartMarketData(std::function<void()> onConnected) {
 }
 
 bool TConnectorPort::GetHeaders(THeaders& fut, THeaders& opt, TSHeaders& spot) {
-    if (!FConnector->Storage)
+    if (!FConnector->Storage())
         return false;
-    FConnector->Storage->GetHeaders(fut, opt, spot);
+    FConnector->Storage()->GetHeaders(fut, opt, spot);
     return true;
 }
 
 TCGStorage* TConnectorPort::Store() {
-    return FConnector->Storage.get();
+    return FConnector->Storage();
 }
 
 TCGTRConnection* TConnectorPort::Transactions() {
-    return FConnector->TRConn.get();
+    return FConnector->Transactions();
 }
 
 TBookKeeper* TConnectorPort::Books() {
-    return FConnector->Books.get();
+    return FConnector->Books();
 }
 
 orders::TOrderDesk* TConnectorPort::OrderDesk() {
@@ -211,22 +220,22 @@ void TConnectorPort::StopConnections() {
 }
 
 void TConnectorPort::RefreshGrids() {
-    if (TUpdateGrids* updater = FConnector->UpdGrids.get()) {
+    if (TUpdateGrids* updater = FConnector->GridUpdater()) {
         for (unsigned g = 0; g < kGridCount; ++g)
             updater->Event(g).Set();
     }
 }
 
 void TConnectorPort::SetHealthHandler(std::function<void()> onChange) {
-    FConnector->Health->SetOnChange(std::move(onChange));
+    FConnector->Health().SetOnChange(std::move(onChange));
 }
 
 THealthSnapshot TConnectorPort::Health() const {
-    return FConnector->Health->Snapshot();
+    return FConnector->Health().Snapshot();
 }
 
 void TConnectorPort::StopHealth() {
-    FConnector->Health->Stop();
+    FConnector->Health().Stop();
 }
 
 TPortFactory ConnectorPortFactory(TConnectorServices services, std::filesystem::path tradingDir) {

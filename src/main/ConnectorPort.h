@@ -3,8 +3,10 @@
 // The main window's controller driving the real connector: the one TCGConnector of the process,
 // reachable through the process-wide accessor for as long as this port lives.
 
-#include "gateway/Connector.h"
+#include "connections/GatewayRecords.h"
+#include "connector/Connector.h"
 #include "main/MainController.h"
+#include "settings/ConnectorSettings.h"
 
 #include <filesystem>
 #include <memory>
@@ -30,8 +32,10 @@ public:
     TConnectorSettings& Settings() override;
     bool EnvOpen() const override;
     void SetEnvOpen(bool open) override;
-    std::int32_t& OrdersFilter() override;
-    std::int32_t& MLOrdersFilter() override;
+    std::int32_t OrdersFilter() const override;
+    void SetOrdersFilter(std::int32_t filter) override;
+    std::int32_t MLOrdersFilter() const override;
+    void SetMLOrdersFilter(std::int32_t filter) override;
     void RefreshGrid(int grid) override;
     std::string RouterPath(const std::string& regKey, const std::string& regRecord) override;
     TListeners* Listeners() override;

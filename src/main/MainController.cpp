@@ -13,6 +13,13 @@
 
 namespace vorlen {
 
+namespace {
+// While there is no connector the menus still move their check marks, and set nothing.
+std::unique_ptr<TOrderMenus> NoOrderMenus() {
+    return std::make_unique<TOrderMenus>(nullptr, nullptr);
+}
+} // namespace
+
 std::string ExpertExistsText(std::string_view caption) {
     return "Инструмент " + std::string(caption) + " уже создан!";
 }
@@ -28,7 +35,7 @@ std::string LongHint(std::string_view hint) {
 
 TMainController::TMainController(TMainView& view, TPortFactory factory, std::string appPath)
     : FView(view), FFactory(std::move(factory)), FAppPath(std::move(appPath)),
-      FMenus(std::make_unique<TOrderMenus>(FSpareOrders, FSpareMLOrders)) {}
+      FMenus(NoOrderMenus()) {}
 
 TMainController::~TMainController() {
     FormClose();
@@ -54,11 +61,19 @@ void TMainController::FormCreate() {
         ShowError(std::string(kNoConnectorText));
         return;
     }
-    FMenus = std::make_unique<TOrderMenus>(FPort->OrdersFilter(), FPort->MLOrdersFilter(),
-                                           [this](int grid) {
-                                               if (FPort)
-                                                   FPort->RefreshGrid(grid);
-                                           });
+    FMenus = std::make_unique<TOrderMenus>(
+        [this](std::int32_t filter) {
+            if (FPort)
+                FPort->SetOrdersFilter(filter);
+        },
+        [this](std::int32_t filter) {
+            if (FPort)
+                FPort->SetMLOrdersFilter(filter);
+        },
+        [this](int grid) {
+            if (FPort)
+                FPort->RefreshGrid(grid);
+        });
     FPort->SetHealthHandler([this] { HealthChanged(); });
     // The desk may call this from any thread that trades; the expert windows live on this one.
     FPort->SetStopStrategies([this] { TThread::Synchronize([this] { FView.StopStrategies(); }); });
@@ -374,7 +389,7 @@ void TMainController::FormClose() {
         return;
     FPort->StopUpdater();
     FPort->ReleaseStore();
-    FMenus = std::make_unique<TOrderMenus>(FSpareOrders, FSpareMLOrders);
+    FMenus = NoOrderMenus();
     FPort.reset();
 }
 

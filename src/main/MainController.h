@@ -5,14 +5,16 @@
 // (TMainForm) forwards its handlers here and shows what this decides; it reaches the connector
 // and the gateway only through a TTerminalPort, so tests run the whole life cycle against fakes.
 
-#include "experts/Shoose.h"
+#include "connections/GatewayRecords.h"
+#include "experts/Chooser.h"
 #include "gateway/Cgate.h"
 #include "grids/GridSink.h"
 #include "grids/OrderMenus.h"
 #include "health/HealthMonitor.h"
 #include "platform/Journal.h"
+#include "settings/ConnectorSettings.h"
 #include "settings/Settings.h"
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <array>
 #include <cstdint>
@@ -91,8 +93,10 @@ public:
     virtual bool EnvOpen() const = 0; // cgEnv
     virtual void SetEnvOpen(bool open) = 0;
     // The connector's order filters, which the grids' context menus set.
-    virtual std::int32_t& OrdersFilter() = 0;
-    virtual std::int32_t& MLOrdersFilter() = 0;
+    virtual std::int32_t OrdersFilter() const = 0;
+    virtual void SetOrdersFilter(std::int32_t filter) = 0;
+    virtual std::int32_t MLOrdersFilter() const = 0;
+    virtual void SetMLOrdersFilter(std::int32_t filter) = 0;
     // Asks the grid updater for a pass of one grid (kOrdersGrid...); nothing without one.
     virtual void RefreshGrid(int /*grid*/) {}
 
@@ -291,9 +295,6 @@ private:
     std::string FAppPath;
     std::unique_ptr<TTerminalPort> FPort;
     TMainControls FControls;
-    // The menus follow the connector's filters; these stand in while there is no connector.
-    std::int32_t FSpareOrders = kFilterActive;
-    std::int32_t FSpareMLOrders = kFilterActive;
     std::unique_ptr<TOrderMenus> FMenus;
     bool FEnvAccepted = false; // the environment opened and its version was accepted
     bool FRunning = false;     // the connection threads run (Connect until Disconnect)

@@ -4,8 +4,8 @@
 // listener table and the store's stream list. Both are built aside and replace the old ones
 // together, and only when the whole subscription is valid, so they always match entry for entry.
 
+#include "connections/GatewayRecords.h"
 #include "settings/StreamTree.h"
-#include "store/CG_Types.h"
 
 #include <functional>
 #include <string>

@@ -5,6 +5,7 @@
 // reply and cancel goes to the journal and the order log. The kill switch lives here too.
 
 #include "connections/TrConnection.h"
+#include "gateway/AddOrderMessage.h"
 #include "orders/KillSwitch.h"
 #include "orders/OrderLogFile.h"
 #include "orders/RiskGate.h"

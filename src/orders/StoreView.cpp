@@ -1,6 +1,6 @@
 #include "orders/StoreView.h"
 
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 
 #include <chrono>

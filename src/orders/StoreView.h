@@ -6,7 +6,7 @@
 
 #include "orders/OwnOrders.h"
 #include "orders/RiskGate.h"
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <map>
 #include <memory>

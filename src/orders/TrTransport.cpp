@@ -1,6 +1,7 @@
 #include "orders/TrTransport.h"
 
-#include "store/Functions.h"
+#include "connections/GatewayRecords.h"
+#include "store/FieldConversion.h"
 
 namespace vorlen::orders {
 

@@ -3,6 +3,7 @@
 // The desk's transport over the transaction connection: one event for every reply it waits for.
 
 #include "connections/TrConnection.h"
+#include "gateway/AddOrderMessage.h"
 #include "orders/OrderDesk.h"
 #include "platform/Events.h"
 

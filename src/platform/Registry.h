@@ -52,7 +52,7 @@ private:
 };
 
 // The largest registry export read; a gateway installation's is a few kilobytes.
-inline constexpr std::size_t kMaxRegistryFileSize = 1024 * 1024;
+inline constexpr std::size_t kMaxRegistryFileSize = std::size_t{1024} * 1024;
 // Why the file at `path` cannot stand for the registry: it is a directory, a FIFO, a device or
 // anything else that is not a regular file, or it is larger than kMaxRegistryFileSize. Empty
 // when it can be read, and when there is nothing at `path` (a missing file is reported where

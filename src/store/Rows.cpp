@@ -1,6 +1,6 @@
 #include "store/Rows.h"
 
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 #include <algorithm>
 #include <cstring>

@@ -22,8 +22,8 @@
 
 #include "gateway/GatewayCInterface.h"
 #include "store/BlockPool.h"
-#include "store/CG_Types.h"
 #include "store/IdMap.h"
+#include "store/StoreRecords.h"
 #include "store/Value.h"
 
 #include <cstddef>

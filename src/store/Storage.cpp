@@ -1,6 +1,6 @@
 #include "store/Storage.h"
 
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/KeyTables.h"
 
 #include <atomic>

@@ -13,9 +13,9 @@
 
 #include "platform/Events.h"
 #include "platform/Mutex.h"
-#include "store/CG_Types.h"
 #include "store/Rows.h"
 #include "store/StoreObserver.h"
+#include "store/StoreRecords.h"
 
 #include <array>
 #include <cstddef>

@@ -7,7 +7,7 @@ endif()
 vorlen_core_module(vorlen_store ${CMAKE_CURRENT_LIST_DIR}/Storage.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/Rows.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/BlockPool.cpp
-                   ${CMAKE_CURRENT_LIST_DIR}/DataBase.cpp)
+                   ${CMAKE_CURRENT_LIST_DIR}/ExpertFieldMap.cpp)
 target_link_libraries(vorlen_store PUBLIC vorlen_values vorlen_platform)
 if(TARGET absl::flat_hash_map)
     target_link_libraries(vorlen_store PUBLIC absl::flat_hash_map)

@@ -1,7 +1,7 @@
 #include "strategies/ExpertWorld.h"
 
-#include "experts/CHILDWIN.h"
-#include "store/Functions.h"
+#include "experts/Expert.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 
 #include <chrono>

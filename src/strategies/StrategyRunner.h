@@ -5,7 +5,7 @@
 // when it wakes on its hook event; the window learns the outcome from Status() once told that
 // it changed. The Lua state thus never leaves the expert's thread.
 
-#include "experts/CHILDWIN.h"
+#include "experts/Expert.h"
 #include "strategies/ExpertWorld.h"
 #include "strategies/Strategy.h"
 

@@ -6,7 +6,7 @@
 // and the risk gate by the terminal.
 
 #include "book/Book.h"
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 #include "strategies/Decimal.h"
 
 #include <cstdint>

@@ -1,8 +1,10 @@
 #include "connections/Connection.h"
 
 #include "connections/FakeGateway.h"
+#include "connections/GatewayRecords.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
+#include "settings/ConnectorSettings.h"
 #include "store/Storage.h"
 
 #include <algorithm>

@@ -8,7 +8,7 @@
 #include "gateway/Cgate.h"
 #include "gateway/GatewayCInterface.h"
 #include "platform/Journal.h"
-#include "store/CG_Types.h"
+#include "settings/ConnectorSettings.h"
 
 #include <chrono>
 #include <cstdint>

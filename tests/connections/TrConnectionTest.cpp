@@ -1,9 +1,12 @@
 #include "connections/TrConnection.h"
 
 #include "connections/FakeGateway.h"
+#include "connections/GatewayRecords.h"
+#include "gateway/AddOrderMessage.h"
 #include "platform/Events.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
+#include "settings/ConnectorSettings.h"
 
 #include <atomic>
 #include <cstring>

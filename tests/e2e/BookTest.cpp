@@ -6,7 +6,9 @@
 #include "InProcessTerminal.h"
 #include "SimHarness.h"
 #include "book/BookKeeper.h"
+#include "connections/GatewayRecords.h"
 #include "connections/TrConnection.h"
+#include "gateway/AddOrderMessage.h"
 #include "main/ConnectorPort.h"
 #include "main/console/ConsoleTerminal.h"
 #include "platform/Events.h"
@@ -14,7 +16,7 @@
 #include "platform/Module.h"
 #include "platform/Thread.h"
 #include "settings/Catalogue.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 
 #include <algorithm>
@@ -57,8 +59,8 @@ protected:
     }
     void TearDown() override { Term.reset(); }
 
-    TCGStorage& Store() { return *Port->Connector().Storage; }
-    TBookKeeper& Books() { return *Port->Connector().Books; }
+    TCGStorage& Store() { return *Port->Connector().Storage(); }
+    TBookKeeper& Books() { return *Port->Connector().Books(); }
 
     void ForEachRow(const std::string& stream, const std::string& table,
                     const std::function<void(const TRowView&)>& fn) {
@@ -133,7 +135,7 @@ protected:
         TAddOrderParams p{};
         const auto put = [](char* f, std::size_t n, const std::string& t) {
             std::memset(f, 0, n);
-            std::snprintf(f, n, "%s", t.c_str());
+            std::copy_n(t.data(), std::min(n - 1, t.size()), f);
         };
         put(p.broker_code, sizeof p.broker_code, "FZ00");
         put(p.client_code, sizeof p.client_code, "001");
@@ -146,7 +148,7 @@ protected:
         p.atype = 1;
         p.amount = amount;
         std::uint32_t id = 0;
-        TCGTRConnection& tr = *Port->Connector().TRConn;
+        TCGTRConnection& tr = *Port->Connector().Transactions();
         tr.GetTrandID(id);
         TEventSet events(1);
         ASSERT_TRUE(Term->ServeUntil([&] { return tr.AddOrder(id, isin, p, events.Event(0)); }));

@@ -4,7 +4,9 @@
 #include "InProcessTerminal.h"
 #include "SimHarness.h"
 #include "connections/Connection.h"
+#include "connections/GatewayRecords.h"
 #include "connections/TrConnection.h"
+#include "gateway/AddOrderMessage.h"
 #include "grids/GridLayouts.h"
 #include "health/HealthMonitor.h"
 #include "main/ConnectorPort.h"
@@ -16,7 +18,7 @@
 #include "platform/FormatSettings.h"
 #include "platform/Module.h"
 #include "platform/Thread.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 
 #include <algorithm>
@@ -60,8 +62,8 @@ protected:
 
     void TearDown() override { Term.reset(); }
 
-    TCGStorage& Store() { return *Port->Connector().Storage; }
-    TCGTRConnection& Transactions() { return *Port->Connector().TRConn; }
+    TCGStorage& Store() { return *Port->Connector().Storage(); }
+    TCGTRConnection& Transactions() { return *Port->Connector().Transactions(); }
 
     // The first listed futures with its closing quote from the replica.
     TFutures SomeFutures() {
@@ -255,7 +257,7 @@ TEST_F(InProcess, TheFuturesListLeavesOutCltContractsTheReplicaHolds) {
 // "Разорвать соединение" ends both connections and leaves everything else: the rows stay (marked
 // stale), the environment stays open, Connect comes back; connecting again refills the grids.
 TEST_F(InProcess, DisconnectKeepsTheRowsStaleAndConnectingAgainRefillsThem) {
-    THealthMonitor& health = *Port->Connector().Health;
+    THealthMonitor& health = Port->Connector().Health();
     const auto both = [&health](THealthState state) {
         return health.State(THealthLink::MarketData) == state &&
                health.State(THealthLink::Transactions) == state;
@@ -269,10 +271,10 @@ TEST_F(InProcess, DisconnectKeepsTheRowsStaleAndConnectingAgainRefillsThem) {
     EXPECT_FALSE(Term->Controller()->HealthView().Stale);
 
     Term->Controller()->Disconnect1Execute();
-    EXPECT_TRUE(Port->Connector().MDConn->Finished());
-    EXPECT_TRUE(Port->Connector().TRConn->Finished());
-    EXPECT_EQ(Port->Connector().MDConn->hConn(), nullptr);
-    EXPECT_EQ(Port->Connector().TRConn->hConn(), nullptr);
+    EXPECT_TRUE(Port->Connector().MarketData()->Finished());
+    EXPECT_TRUE(Port->Connector().Transactions()->Finished());
+    EXPECT_EQ(Port->Connector().MarketData()->hConn(), nullptr);
+    EXPECT_EQ(Port->Connector().Transactions()->hConn(), nullptr);
     EXPECT_TRUE(Port->EnvOpen());
     TMainControls offline;
     offline.Conndis1 = true;

@@ -1,7 +1,7 @@
 #include "gateway/Cgate.h"
 
 #include "platform/Module.h"
-#include "store/CG_Types.h"
+#include "settings/ConnectorSettings.h"
 
 #include <array>
 #include <cstdlib>

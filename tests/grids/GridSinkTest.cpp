@@ -103,7 +103,7 @@ TEST(SelectedCellsText, RowsOfTabSeparatedCellsAcrossTheSelectionsColumns) {
 TEST(OrderMenus, HandlersSetTheirOwnFilterAndMoveTheCheckMark) {
     std::int32_t orders = kFilterActive;
     std::int32_t mlOrders = kFilterActive;
-    TOrderMenus menus(orders, mlOrders);
+    TOrderMenus menus([&](std::int32_t f) { orders = f; }, [&](std::int32_t f) { mlOrders = f; });
     EXPECT_TRUE(menus.PopupMenu1.Checked(TOrderMenuItem::Active));
     EXPECT_TRUE(menus.PopupMenu2.Checked(TOrderMenuItem::Active));
 
@@ -130,7 +130,7 @@ TEST(OrderMenus, HandlersSetTheirOwnFilterAndMoveTheCheckMark) {
 
 TEST(OrderMenus, TheCheckedItemChangesNothing) {
     std::int32_t orders = kFilterActive;
-    TOrderFilterMenu menu(orders);
+    TOrderFilterMenu menu([&](std::int32_t f) { orders = f; });
     // Someone else changed the field; choosing the checked item must not overwrite it.
     orders = 42;
     EXPECT_FALSE(menu.Click(TOrderMenuItem::Active));

@@ -156,6 +156,7 @@ protected:
 
     static std::vector<std::string> Column(const TModelGridSink& grid, int col) {
         std::vector<std::string> cells;
+        cells.reserve(static_cast<std::size_t>(std::max(grid.RowCount(), 0)));
         for (int r = 0; r < grid.RowCount(); ++r)
             cells.push_back(grid.Cell(r, col));
         return cells;
@@ -208,7 +209,7 @@ TEST_F(UpdGrids, OrderFiltersOverPrivateAction) {
     // The private_action column shows the raw value, 3 included.
     EXPECT_EQ(Column(OrdersGrid, 29), (std::vector<std::string>{"1", "3"}));
 
-    TOrderMenus menus(Orders, MLOrders);
+    TOrderMenus menus([&](std::int32_t f) { Orders = f; }, [&](std::int32_t f) { MLOrders = f; });
     menus.DoneOrdersClick();
     // A menu with no updater to ask starts no pass: the grid shows the old filter until the
     // next one.
@@ -372,7 +373,7 @@ TEST_F(UpdGridsThread, AFilterChoiceAndARowChangedInPlaceShowWithoutANewRow) {
     Updater.Start();
     DrainUntil([&] { return OrdersGrid.Cell(0, 0) == "1" && PosGrid.Passes == 1; });
 
-    TOrderMenus menus(Orders, MLOrders,
+    TOrderMenus menus([&](std::int32_t f) { Orders = f; }, [&](std::int32_t f) { MLOrders = f; },
                       [&](int grid) { Updater.Event(static_cast<unsigned>(grid)).Set(); });
     menus.AllOrdersClick();
     DrainUntil([&] { return Column(OrdersGrid, 0) == std::vector<std::string>{"1", "2"}; });

@@ -1,6 +1,8 @@
 #include "main/ApplySettings.h"
 
+#include "connections/GatewayRecords.h"
 #include "main/Dialogs.h"
+#include "settings/ConnectorSettings.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // router started, connected, grids and journal filled, an expert opened, closed in order.
 
 #include "GuiSupport.h"
+#include "connector/Connector.h"
 #include "e2e/SimHarness.h"
-#include "gateway/Connector.h"
 #include "gui/ChForm.h"
 #include "gui/GridModel.h"
 #include "gui/JournalPane.h"
@@ -113,7 +113,7 @@ protected:
         auto* port = dynamic_cast<TConnectorPort*>(Form->Controller().Port());
         ASSERT_NE(port, nullptr);
         ASSERT_NE(port->OrderDesk(), nullptr);
-        const THealthMonitor& health = *port->Connector().Health;
+        const THealthMonitor& health = port->Connector().Health();
         ASSERT_TRUE(WaitFor(
             [&] {
                 const orders::TStoreFacts facts = orders::ReadStoreFacts(*port->Store());
@@ -156,7 +156,7 @@ TEST_F(GuiEndToEnd, StartConnectFillOpenAnExpertAndCloseInOrder) {
     EXPECT_TRUE(Boxes.Calls.empty());
     auto* port = dynamic_cast<TConnectorPort*>(Form->Controller().Port());
     ASSERT_NE(port, nullptr);
-    const auto routerPid = static_cast<pid_t>(port->Connector().cgSettings.ProcInfo.dwProcessId);
+    const auto routerPid = static_cast<pid_t>(port->Connector().Settings().ProcInfo.dwProcessId);
     EXPECT_GT(routerPid, 0) << "no service runs here: the router is started by the terminal";
 
     Form->Conndis1->trigger();

@@ -4,8 +4,10 @@
 // answers from a script. Its call log outlives it, so a test can see the port's own release.
 
 #include "book/BookKeeper.h"
+#include "connections/GatewayRecords.h"
 #include "gateway/Cgate.h"
 #include "main/MainController.h"
+#include "settings/ConnectorSettings.h"
 #include "store/Storage.h"
 
 #include <memory>
@@ -54,8 +56,10 @@ public:
     TConnectorSettings& Settings() override { return S; }
     bool EnvOpen() const override { return Env; }
     void SetEnvOpen(bool open) override { Env = open; }
-    std::int32_t& OrdersFilter() override { return Orders; }
-    std::int32_t& MLOrdersFilter() override { return MLOrders; }
+    std::int32_t OrdersFilter() const override { return Orders; }
+    void SetOrdersFilter(std::int32_t filter) override { Orders = filter; }
+    std::int32_t MLOrdersFilter() const override { return MLOrders; }
+    void SetMLOrdersFilter(std::int32_t filter) override { MLOrders = filter; }
     void RefreshGrid(int grid) override { Refreshed.push_back(grid); }
 
     std::string RouterPath(const std::string& key, const std::string& record) override {

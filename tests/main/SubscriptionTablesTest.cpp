@@ -2,8 +2,10 @@
 // presets, and the scheme parameter of every catalogue stream.
 
 #include "TableData.h"
+#include "connections/GatewayRecords.h"
 #include "main/Subscriptions.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
@@ -27,6 +29,7 @@ TEST(SubscriptionTables, EachPresetGivesItsListenerStringsInOrder) {
         const TSubscriptionBuild build = BuildSubscription(tree, false);
         ASSERT_EQ(build.Outcome, TSubscriptionOutcome::Built) << preset;
         std::vector<std::string> built;
+        built.reserve(static_cast<std::size_t>(std::max(build.Count, 0)));
         for (int i = 0; i < build.Count; ++i)
             built.push_back(build.Subscription.Listeners.at(static_cast<std::size_t>(i)).Settings);
         EXPECT_EQ(built, strings) << preset;

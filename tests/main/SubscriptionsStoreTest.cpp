@@ -1,3 +1,4 @@
+#include "connections/GatewayRecords.h"
 #include "main/Subscriptions.h"
 #include "store/Storage.h"
 

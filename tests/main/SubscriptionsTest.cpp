@@ -1,5 +1,7 @@
 #include "main/Subscriptions.h"
 
+#include "connections/GatewayRecords.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>

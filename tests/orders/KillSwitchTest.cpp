@@ -1,6 +1,7 @@
 // The kill switch's sequence through the desk, over a transport whose replies the test releases
 // or withholds.
 
+#include "gateway/AddOrderMessage.h"
 #include "orders/OrderDesk.h"
 #include "orders/ScriptedTransport.h"
 

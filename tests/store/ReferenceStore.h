@@ -7,7 +7,7 @@
 // of its conversion on read shows as a difference.
 
 #include "gateway/GatewayCInterface.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 

@@ -5,7 +5,7 @@
 
 #include "gateway/Cgate.h"
 #include "platform/Events.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 

@@ -3,6 +3,6 @@ vorlen_test(store_tests
         ${CMAKE_CURRENT_LIST_DIR}/StorageTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/HeadersTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/RowsTest.cpp
-        ${CMAKE_CURRENT_LIST_DIR}/DataBaseTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/ExpertFieldMapTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/BlockPoolTest.cpp
     LIBS vorlen_store)

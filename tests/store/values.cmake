@@ -1,1 +1,1 @@
-vorlen_test(values_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/FunctionsTest.cpp LIBS vorlen_values)
+vorlen_test(values_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/FieldConversionTest.cpp LIBS vorlen_values)

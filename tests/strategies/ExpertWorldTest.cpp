@@ -3,7 +3,7 @@
 
 #include "strategies/ExpertWorld.h"
 
-#include "experts/CHILDWIN.h"
+#include "experts/Expert.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 

@@ -2,7 +2,7 @@
 // connector that does both with the installation it finds in the real registry.
 
 #include "WinTestSupport.h"
-#include "gateway/Connector.h"
+#include "connector/Connector.h"
 #include "platform/Module.h"
 #include "platform/ProcessStart.h"
 
@@ -139,7 +139,7 @@ TEST(RouterProcess, TheConnectorStartsTheRouterOfTheRegisteredInstallationAndEnd
         EXPECT_EQ(routPath, Utf8(inst.Folder.Root) + "\\bin\\");
         ASSERT_TRUE(connector.LoadRouter(routPath + "P2MQRouter64.exe", key.Path, "InstallDir",
                                          "client_router.ini", "", "VorlenNoSuchRouterService"));
-        pid = connector.cgSettings.ProcInfo.dwProcessId;
+        pid = connector.Settings().ProcInfo.dwProcessId;
         ASSERT_NE(pid, 0u);
         watch = std::make_unique<ProcessWatch>(pid);
         ASSERT_TRUE(watch->Valid());

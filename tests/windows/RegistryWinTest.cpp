@@ -1,7 +1,7 @@
 // The installation folder read from the real registry, as the connector reads it.
 
 #include "WinTestSupport.h"
-#include "gateway/Connector.h"
+#include "connector/Connector.h"
 #include "platform/Registry.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 
 #include "book/Book.h"
 #include "main/console/StoreDump.h"
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "main/console/ConsoleDesk.h"
 
 #include "book/BookKeeper.h"
-#include "gateway/Connector.h"
+#include "connector/Connector.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
 #include "settings/SavedSettings.h"
@@ -39,10 +39,10 @@ namespace {
 TTerminalDeskParts ConsoleDeskParts(TCGConnector& conn, orders::TLimitsBook limits,
                                     TJournalSink& journal, const std::filesystem::path& dataDir) {
     TTerminalDeskParts parts;
-    parts.Transactions = conn.TRConn.get();
-    parts.Store = conn.Storage.get();
-    parts.Health = conn.Health.get();
-    parts.Books = conn.Books.get();
+    parts.Transactions = conn.Transactions();
+    parts.Store = conn.Storage();
+    parts.Health = &conn.Health();
+    parts.Books = conn.Books();
     parts.Dir = dataDir;
     parts.Limits = std::move(limits);
     // The strategy's orders are journalled from its expert's thread; the output is the UI
@@ -63,7 +63,7 @@ TTerminalDeskParts ConsoleDeskParts(TCGConnector& conn, orders::TLimitsBook limi
 
 TConsoleDesk::TConsoleDesk(TCGConnector& conn, orders::TLimitsBook limits, TJournalSink& journal,
                            const std::filesystem::path& dataDir)
-    : FStore(*conn.Storage), FBooks(conn.Books.get()),
+    : FStore(*conn.Storage()), FBooks(conn.Books()),
       FDesk(ConsoleDeskParts(conn, std::move(limits), journal, dataDir)) {}
 
 } // namespace vorlen

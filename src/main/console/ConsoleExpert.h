@@ -3,8 +3,8 @@
 // An expert window without a window: the expert thread bound to one futures, its journal going
 // to the console's output with the window's caption in front of every line.
 
-#include "experts/CHILDWIN.h"
-#include "experts/Shoose.h"
+#include "experts/Chooser.h"
+#include "experts/Expert.h"
 #include "main/MainController.h"
 #include "platform/Journal.h"
 #if VORLEN_STRATEGIES

@@ -257,7 +257,9 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
 
 #ifndef _WIN32
     // The installation is read from this file; one that is not a plain file of sane size would
-    // hang the run or fill its memory long before any message could say why.
+    // hang the run or fill its memory long before any message could say why. Nothing in this
+    // program writes the environment, so getenv has no writer to race.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     if (const char* reg = std::getenv("VORLEN_REGISTRY"); reg != nullptr && *reg != '\0') {
         if (const std::string problem = platform::RegistryFileProblem(reg); !problem.empty()) {
             err << "vorlen-console: VORLEN_REGISTRY: " << problem << '\n' << std::flush;
@@ -320,9 +322,7 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     if (port != nullptr) {
         watcher->SetRouter(platform::ProcessHandleValue(port->Settings().ProcInfo));
     }
-    if (dialogs.Errors() > 0 || port == nullptr) {
-        code = kExitErrorBox;
-    } else if (!view.Controls().Connect1) {
+    if (dialogs.Errors() > 0 || port == nullptr || !view.Controls().Connect1) {
         code = kExitErrorBox;
     } else {
         controller.Connect1Execute();
@@ -346,7 +346,7 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         TCGConnector& conn = port->Connector();
         if (!LoadRiskLimits(options, dataDir, limits, err)) {
             code = kExitUsage;
-        } else if (conn.TRConn && conn.Storage) {
+        } else if (conn.Transactions() && conn.Storage()) {
             desk = std::make_unique<TConsoleDesk>(conn, std::move(limits), view.Journal(), dataDir);
             view.SetDesk(desk.get());
         } else if (ordering) {
@@ -373,7 +373,7 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         // The market-data thread ends by itself only when its connection cannot be created
         // (settings the gateway refuses): nothing will ever come on-line then.
         const auto hopeless = [&] {
-            const TCGConnection* md = port->Connector().MDConn.get();
+            const TCGConnection* md = port->Connector().MarketData();
             return md != nullptr && md->Finished() && !view.Online();
         };
         bool gaveUp = false;
@@ -416,16 +416,16 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         } else if (code == 0 && options.UntilOnline && !view.Online()) {
             code = kExitNotOnline;
         }
-        if (!dumpDir.empty() && port != nullptr && port->Connector().Storage) {
+        if (!dumpDir.empty() && port != nullptr && port->Connector().Storage()) {
             std::string error;
-            std::vector<TDumpFile> files = CollectDump(*port->Connector().Storage);
+            std::vector<TDumpFile> files = CollectDump(*port->Connector().Storage());
             for (TDumpFile& f : CollectGridDump(view.GridTables()))
                 files.push_back(std::move(f));
             if (books.size() < options.BookIsins.size() && code == 0)
                 err << "vorlen-console: --book: the instrument lists were not built; no book "
                        "is written\n";
             for (const auto& [isin, id] : books)
-                for (TDumpFile& f : CollectBookDump(*port->Connector().Books, isin, id))
+                for (TDumpFile& f : CollectBookDump(*port->Connector().Books(), isin, id))
                     files.push_back(std::move(f));
             if (!WriteDump(PathFromUtf8(dumpDir), files, error)) {
                 err << "vorlen-console: " << error << '\n';

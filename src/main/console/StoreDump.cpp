@@ -1,7 +1,7 @@
 #include "main/console/StoreDump.h"
 
 #include "platform/OwnerFile.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/KeyTables.h"
 #include "store/Storage.h"
 

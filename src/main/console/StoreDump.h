@@ -3,7 +3,7 @@
 // The console's picture of the replica at the end of a run: the instrument lists and the key
 // tables, as tab-separated text files.
 
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <filesystem>
 #include <string>

@@ -1,9 +1,9 @@
-#include "experts/CHILDWIN.h"
+#include "experts/Expert.h"
 
 #include "connections/ErrorCode.h"
 #include "connections/TrConnection.h"
 #include "platform/FormatSettings.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 
 namespace vorlen {

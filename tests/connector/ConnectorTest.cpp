@@ -1,4 +1,4 @@
-#include "gateway/Connector.h"
+#include "connector/Connector.h"
 
 #include "connections/Connection.h"
 #include "connections/TrConnection.h"
@@ -156,7 +156,7 @@ TConnectorHooks HooksFor(FakeSystem& sys, char separator = '\\') {
 }
 
 std::uintptr_t ProcessOf(const TCGConnector& c) {
-    return platform::ProcessHandleValue(c.cgSettings.ProcInfo);
+    return platform::ProcessHandleValue(c.Settings().ProcInfo);
 }
 
 TProcInfo ProcInfoWith(std::uintptr_t process, std::uintptr_t thread) {
@@ -184,7 +184,7 @@ TEST(Connector, CreatesItsPartsInOrderWithEverythingOff) {
     hooks.GridUpdater.Create = [&](TCGConnector& c) -> TUpdateGrids* {
         ++created;
         // After the store and the market-data connection, before the transaction connection.
-        orderSeen = c.Storage && c.MDConn && !c.TRConn;
+        orderSeen = c.Storage() && c.MarketData() && !c.Transactions();
         static int token;
         return reinterpret_cast<TUpdateGrids*>(&token);
     };
@@ -193,20 +193,20 @@ TEST(Connector, CreatesItsPartsInOrderWithEverythingOff) {
         TCGConnector c(std::move(hooks));
         EXPECT_EQ(created, 1);
         EXPECT_TRUE(orderSeen);
-        EXPECT_EQ(c.Orders, 1);
-        EXPECT_EQ(c.MLOrders, 1);
-        EXPECT_EQ(c.isin_id, 0);
-        EXPECT_FALSE(c.cgEnv);
-        EXPECT_FALSE(c.cgSettings.isSet);
-        EXPECT_FALSE(c.cgSettings.RoutLoad);
-        EXPECT_EQ(c.cgSettings.CGDllHandle, 0u);
+        EXPECT_EQ(c.OrdersFilter(), 1);
+        EXPECT_EQ(c.MLOrdersFilter(), 1);
+        EXPECT_EQ(c.IsinId(), 0);
+        EXPECT_FALSE(c.EnvOpen());
+        EXPECT_FALSE(c.Settings().isSet);
+        EXPECT_FALSE(c.Settings().RoutLoad);
+        EXPECT_EQ(c.Settings().CGDllHandle, 0u);
         EXPECT_EQ(ProcessOf(c), 0u);
-        ASSERT_TRUE(c.MDConn && c.TRConn && c.UpdGrids);
-        EXPECT_FALSE(c.MDConn->Started());
-        EXPECT_FALSE(c.TRConn->Started());
+        ASSERT_TRUE(c.MarketData() && c.Transactions() && c.GridUpdater());
+        EXPECT_FALSE(c.MarketData()->Started());
+        EXPECT_FALSE(c.Transactions()->Started());
         c.StopGridUpdater();
         EXPECT_EQ(freed, 1);
-        EXPECT_FALSE(c.UpdGrids);
+        EXPECT_FALSE(c.GridUpdater());
     }
     EXPECT_EQ(freed, 1);
     // Nothing was opened, loaded or started, so nothing is closed, freed or terminated.
@@ -261,9 +261,9 @@ TEST(Connector, ReleasesEnvironmentLibraryAndRouterInThatOrder) {
     FakeSystem sys;
     {
         TCGConnector c(HooksFor(sys));
-        c.cgEnv = true;
-        c.cgSettings.CGDllHandle = 40;
-        c.cgSettings.ProcInfo = ProcInfoWith(32, 36);
+        c.SetEnvOpen(true);
+        c.Settings().CGDllHandle = 40;
+        c.Settings().ProcInfo = ProcInfoWith(32, 36);
     }
     EXPECT_EQ(sys.Calls, (std::vector<std::string>{"env close", "free 40", "terminate 32 0",
                                                    "close 36", "close 32"}));
@@ -273,14 +273,14 @@ TEST(Connector, ReleasesEnvironmentLibraryAndRouterInThatOrder) {
     sys.TerminateOk = false;
     {
         TCGConnector c(HooksFor(sys));
-        c.cgSettings.CGDllHandle = 31;
-        c.cgSettings.ProcInfo = ProcInfoWith(50, 54);
+        c.Settings().CGDllHandle = 31;
+        c.Settings().ProcInfo = ProcInfoWith(50, 54);
     }
     EXPECT_EQ(sys.Calls, std::vector<std::string>{"terminate 50 0"});
     sys.Calls.clear();
     {
         TCGConnector c(HooksFor(sys));
-        c.cgSettings.ProcInfo = ProcInfoWith(31, 54);
+        c.Settings().ProcInfo = ProcInfoWith(31, 54);
     }
     EXPECT_TRUE(sys.Calls.empty());
 }
@@ -393,13 +393,15 @@ TEST(Connector, StopsThreadsLeftRunningBeforeClosingTheGateway) {
     hooks.Journal = &journal;
     TCGConnector* seen = nullptr;
     bool threadsGone = false;
-    hooks.Services.CloseEnvironment = [&] { threadsGone = seen && !seen->MDConn && !seen->TRConn; };
+    hooks.Services.CloseEnvironment = [&] {
+        threadsGone = seen && !seen->MarketData() && !seen->Transactions();
+    };
     {
         TCGConnector c(std::move(hooks));
         seen = &c;
-        c.cgEnv = true;
-        c.TRConn->Start();
-        c.MDConn->Start();
+        c.SetEnvOpen(true);
+        c.Transactions()->Start();
+        c.MarketData()->Start();
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (gStatePolls < 20 && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -449,7 +451,9 @@ public:
 
 } // namespace
 
-// Sets an environment variable for one test and puts the old value back however it ends.
+// Sets an environment variable for one test and puts the old value back however it ends. It is
+// built and destroyed on the test's thread while no other thread of the test runs.
+// NOLINTBEGIN(concurrency-mt-unsafe)
 class EnvGuard {
 public:
     EnvGuard(const char* name, const std::string& value) : FName(name) {
@@ -473,6 +477,7 @@ private:
     bool FHad = false;
     std::string FOld;
 };
+// NOLINTEND(concurrency-mt-unsafe)
 
 TEST(Connector, StartsAndStopsARealRouterFoundThroughTheRegistryFile) {
     Installation inst;
@@ -488,7 +493,7 @@ TEST(Connector, StartsAndStopsARealRouterFoundThroughTheRegistryFile) {
         EXPECT_EQ(routPath, inst.Root.string() + "/bin/");
         ASSERT_TRUE(c.LoadRouter(routPath + "P2MQRouter64.exe", "", "", "client_router.ini",
                                  "127.0.0.1", "SpectraCGate"));
-        pid = static_cast<pid_t>(c.cgSettings.ProcInfo.dwProcessId);
+        pid = static_cast<pid_t>(c.Settings().ProcInfo.dwProcessId);
         const fs::path marker = inst.Root / "bin" / "started";
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!fs::exists(marker) && std::chrono::steady_clock::now() < deadline) {

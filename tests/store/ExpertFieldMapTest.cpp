@@ -1,7 +1,7 @@
-#include "store/DataBase.h"
+#include "store/ExpertFieldMap.h"
 
 #include "gateway/Cgate.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 
@@ -18,7 +18,7 @@ const char* const kMoney[] = {"money_free",      "money_blocked",
                               "broker_fee",      "penalty",
                               "premium_intercl", "net_option_value"};
 
-class DataBaseTest : public ::testing::Test {
+class ExpertFieldMapTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FSavedCG = CG();
@@ -61,7 +61,7 @@ protected:
     TCGateEntryPoints FSavedCG;
 };
 
-TEST_F(DataBaseTest, RegistersTheFifteenAccountFieldsAtTheFirstRow) {
+TEST_F(ExpertFieldMapTest, RegistersTheFifteenAccountFieldsAtTheFirstRow) {
     Open(true);
     Account(4, "C1", 150);
     Account(2, "C2", 250);
@@ -80,7 +80,7 @@ TEST_F(DataBaseTest, RegistersTheFifteenAccountFieldsAtTheFirstRow) {
     EXPECT_STREQ(db.GetField("money_free").FType, "d26.2");
 }
 
-TEST_F(DataBaseTest, SeesTheStoresLatestValueWithoutANewSnapshot) {
+TEST_F(ExpertFieldMapTest, SeesTheStoresLatestValueWithoutANewSnapshot) {
     Open(true);
     Account(4, "C1", 150);
     TDataBase db(Store);
@@ -99,7 +99,7 @@ TEST_F(DataBaseTest, SeesTheStoresLatestValueWithoutANewSnapshot) {
     EXPECT_TRUE(IsEmpty(db.GetField("money_free").Data));
 }
 
-TEST_F(DataBaseTest, WithoutThePartStreamNothingIsRegistered) {
+TEST_F(ExpertFieldMapTest, WithoutThePartStreamNothingIsRegistered) {
     Open(false);
     Account(4, "C1", 150);
     TDataBase db(Store);
@@ -109,7 +109,7 @@ TEST_F(DataBaseTest, WithoutThePartStreamNothingIsRegistered) {
     EXPECT_EQ(db.GetField("money_free").FType, nullptr);
 }
 
-TEST_F(DataBaseTest, AnEmptyPartTableAtBuildTimeStaysUnregistered) {
+TEST_F(ExpertFieldMapTest, AnEmptyPartTableAtBuildTimeStaysUnregistered) {
     Open(true);
     TDataBase db(Store);
     Store.GetData(db.DataBuff);
@@ -120,7 +120,7 @@ TEST_F(DataBaseTest, AnEmptyPartTableAtBuildTimeStaysUnregistered) {
     EXPECT_EQ(db.GetField("money_free").FType, nullptr);
 }
 
-TEST_F(DataBaseTest, FieldsOutsideTheFifteenAreNeverRegistered) {
+TEST_F(ExpertFieldMapTest, FieldsOutsideTheFifteenAreNeverRegistered) {
     Open(true);
     Account(4, "C1", 150);
     TDataBase db(Store);
@@ -131,7 +131,7 @@ TEST_F(DataBaseTest, FieldsOutsideTheFifteenAreNeverRegistered) {
     EXPECT_EQ(db.GetField("replID").FType, nullptr);
 }
 
-TEST_F(DataBaseTest, AStaleSnapshotWithFewerStreamsGivesNullRatherThanReadingPastIt) {
+TEST_F(ExpertFieldMapTest, AStaleSnapshotWithFewerStreamsGivesNullRatherThanReadingPastIt) {
     Open(true);
     Account(4, "C1", 150);
     TDataBase db(Store);

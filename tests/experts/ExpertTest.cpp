@@ -1,9 +1,10 @@
-#include "experts/CHILDWIN.h"
+#include "experts/Expert.h"
 
 #include "connections/ErrorCode.h"
+#include "connections/GatewayRecords.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 

@@ -1,4 +1,4 @@
-#include "gateway/Connector.h"
+#include "connector/Connector.h"
 
 #include "book/BookKeeper.h"
 #include "connections/Connection.h"
@@ -61,46 +61,42 @@ TConnectorServices DefaultConnectorServices() {
 }
 
 TCGConnector::TCGConnector(TConnectorHooks hooks) : FServices(std::move(hooks.Services)) {
-    Orders = 1;
-    MLOrders = 1;
-    cgSettings = TConnectorSettings{};
-    cgEnv = false;
-    Health = std::make_unique<THealthMonitor>(hooks.Journal);
-    Storage = std::make_unique<TCGStorage>();
-    Books = std::make_unique<TBookKeeper>(Storage->Mutex());
-    Storage->SetObserver(Books.get());
-    MDConn = std::make_unique<TCGConnection>(*Storage, cgSettings, hooks.Journal);
-    MDConn->SetOnConnected(std::move(hooks.OnConnected));
-    MDConn->SetHealthFeed(&Health->Feed(THealthLink::MarketData));
-    UpdGrids = TUpdateGridsPtr(nullptr, TUpdateGridsDeleter{hooks.GridUpdater.StopAndFree});
+    FHealth = std::make_unique<THealthMonitor>(hooks.Journal);
+    FStorage = std::make_unique<TCGStorage>();
+    FBooks = std::make_unique<TBookKeeper>(FStorage->Mutex());
+    FStorage->SetObserver(FBooks.get());
+    FMDConn = std::make_unique<TCGConnection>(*FStorage, FSettings, hooks.Journal);
+    FMDConn->SetOnConnected(std::move(hooks.OnConnected));
+    FMDConn->SetHealthFeed(&FHealth->Feed(THealthLink::MarketData));
+    FUpdGrids = TUpdateGridsPtr(nullptr, TUpdateGridsDeleter{hooks.GridUpdater.StopAndFree});
     if (hooks.GridUpdater.Create) {
-        UpdGrids.reset(hooks.GridUpdater.Create(*this));
+        FUpdGrids.reset(hooks.GridUpdater.Create(*this));
     }
-    TRConn = std::make_unique<TCGTRConnection>(cgSettings, hooks.Journal);
-    TRConn->SetHealthFeed(&Health->Feed(THealthLink::Transactions));
+    FTRConn = std::make_unique<TCGTRConnection>(FSettings, hooks.Journal);
+    FTRConn->SetHealthFeed(&FHealth->Feed(THealthLink::Transactions));
 }
 
 TCGConnector::~TCGConnector() {
     // Nothing is reported about connections being taken down on the way out.
-    Health->Stop();
+    FHealth->Stop();
     StopTransaction();
     StopMarketData();
     StopGridUpdater();
     ReleaseStorage();
 
-    if (cgEnv) {
+    if (FEnvOpen) {
         if (FServices.CloseEnvironment) {
             FServices.CloseEnvironment();
         }
-        cgEnv = false;
+        FEnvOpen = false;
     }
-    if (cgSettings.CGDllHandle >= platform::kFirstHandle) {
+    if (FSettings.CGDllHandle >= platform::kFirstHandle) {
         if (FServices.FreeLibrary) {
-            FServices.FreeLibrary(cgSettings.CGDllHandle);
+            FServices.FreeLibrary(FSettings.CGDllHandle);
         }
-        cgSettings.CGDllHandle = 0;
+        FSettings.CGDllHandle = 0;
     }
-    TProcInfo& pi = cgSettings.ProcInfo;
+    TProcInfo& pi = FSettings.ProcInfo;
     if (platform::ProcessHandleValue(pi) >= platform::kFirstHandle && FServices.TerminateProcess &&
         FServices.TerminateProcess(platform::ProcessHandleValue(pi), 0)) {
         if (FServices.CloseHandle(platform::ThreadHandleValue(pi))) {
@@ -173,13 +169,13 @@ bool TCGConnector::LoadRouter(const std::string& FileName, const std::string& /*
     if (commandLine.empty() || !platform::IsPlainFileName(FileName.substr(dir.size()))) {
         return false;
     }
-    if (!FServices.StartProcess(FileName, commandLine, dir, cgSettings.ProcInfo)) {
+    if (!FServices.StartProcess(FileName, commandLine, dir, FSettings.ProcInfo)) {
         return false;
     }
     // A router that ends by itself is reaped and reported at once rather than found at close.
-    const std::uintptr_t process = platform::ProcessHandleValue(cgSettings.ProcInfo);
+    const std::uintptr_t process = platform::ProcessHandleValue(FSettings.ProcInfo);
     if (process >= platform::kFirstHandle && FServices.ProcessExited) {
-        Health->WatchProcess(
+        FHealth->WatchProcess(
             [exited = FServices.ProcessExited, process]() -> std::optional<std::string> {
                 platform::TProcessExit ended;
                 if (!exited(process, ended)) {
@@ -189,40 +185,40 @@ bool TCGConnector::LoadRouter(const std::string& FileName, const std::string& /*
                        std::string(ended.Signalled ? "сигнал " : "код выхода ") +
                        std::to_string(ended.Code) + ").";
             });
-        Health->Start();
+        FHealth->Start();
     }
     return true;
 }
 
 void TCGConnector::StopTransaction() {
-    StopThread(TRConn);
+    StopThread(FTRConn);
 }
 
 void TCGConnector::StopMarketData() {
-    StopThread(MDConn);
+    StopThread(FMDConn);
 }
 
 void TCGConnector::StopConnections() {
     // The transaction connection first, as at shutdown.
-    if (TRConn) {
-        TRConn->RequestDisconnect();
-        TRConn->WaitFor();
+    if (FTRConn) {
+        FTRConn->RequestDisconnect();
+        FTRConn->WaitFor();
     }
-    if (MDConn) {
-        MDConn->RequestDisconnect();
-        MDConn->WaitFor();
+    if (FMDConn) {
+        FMDConn->RequestDisconnect();
+        FMDConn->WaitFor();
     }
 }
 
 void TCGConnector::StopGridUpdater() {
-    UpdGrids.reset();
+    FUpdGrids.reset();
 }
 
 void TCGConnector::ReleaseStorage() {
-    if (Storage)
-        Storage->SetObserver(nullptr);
-    Books.reset();
-    Storage.reset();
+    if (FStorage)
+        FStorage->SetObserver(nullptr);
+    FBooks.reset();
+    FStorage.reset();
 }
 
 TCGConnector* Connector() {

@@ -21,7 +21,8 @@ namespace {
 bool DisplayAvailable() {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
+        // Read before QApplication exists, so no other thread of ours runs yet.
+        const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe)
         return value != nullptr && *value != '\0';
     };
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");

@@ -2,8 +2,9 @@
 
 // An expert's view of the replica: its latest snapshot of the store and, for the account's money
 // fields, where in the replica each was found, so a strategy can ask for a field by name alone.
+// The class keeps its name, TDataBase; these files were DataBase.*.
 
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <map>
 #include <string>

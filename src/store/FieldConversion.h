@@ -2,7 +2,8 @@
 
 // Conversion of the gateway's raw field bytes into values, and of values into display texts.
 // These run for every field of every stream message: no allocation beyond the value's own string
-// or bytes, and no locale look-up per call (the format settings are read once).
+// or bytes, and no locale look-up per call (the format settings are read once). These files were
+// Functions.*.
 
 #include "gateway/GatewayCInterface.h"
 #include "platform/FormatSettings.h"

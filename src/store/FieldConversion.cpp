@@ -1,4 +1,4 @@
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 #include "gateway/Cgate.h"
 #include "platform/CodePage.h"
@@ -157,7 +157,7 @@ void AppendGeneralFloat(std::string& out, double x, char decimalSeparator) {
     const bool negative = *p == '-';
     if (negative)
         ++p;
-    char digits[15];
+    char digits[15]{};
     int count = 0;
     for (; p < r.ptr && *p != 'e'; ++p)
         if (*p != '.')

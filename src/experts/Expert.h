@@ -3,12 +3,14 @@
 // The thread half of an expert: a worker bound to one futures instrument that wakes when the
 // store reports new data for it, refreshes its snapshot and calls the strategy hook, and turns
 // failed order replies into lines of its window's journal. The window itself lives with the GUI.
+// These files were CHILDWIN.*; the types keep their names (TExpert, TOrderReplies).
 
+#include "connections/GatewayRecords.h"
+#include "gateway/AddOrderMessage.h"
 #include "platform/Events.h"
 #include "platform/Journal.h"
 #include "platform/Thread.h"
-#include "store/CG_Types.h"
-#include "store/DataBase.h"
+#include "store/ExpertFieldMap.h"
 
 #include <cstdint>
 #include <string>

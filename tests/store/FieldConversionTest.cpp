@@ -1,4 +1,4 @@
-#include "store/Functions.h"
+#include "store/FieldConversion.h"
 
 #include "gateway/Cgate.h"
 
@@ -65,7 +65,7 @@ TFormatSettings DotSettings() {
     return fs;
 }
 
-class FunctionsTest : public ::testing::Test {
+class FieldConversionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FSaved = CG();
@@ -103,7 +103,7 @@ TEST(ParseTypeSize, ReadsDigitsWithoutValidating) {
     EXPECT_EQ(ParseTypeSize("1x"), 10 + 72);
 }
 
-TEST_F(FunctionsTest, SignedIntegersKeepTheirWidth) {
+TEST_F(FieldConversionTest, SignedIntegersKeepTheirWidth) {
     const TValue i1 = Convert("i1", Raw<std::int8_t>(-128));
     ASSERT_TRUE(std::holds_alternative<std::int8_t>(i1));
     EXPECT_EQ(Ru(i1), "-128");
@@ -127,7 +127,7 @@ TEST_F(FunctionsTest, SignedIntegersKeepTheirWidth) {
     EXPECT_EQ(Ru(min8), "-9223372036854775808");
 }
 
-TEST_F(FunctionsTest, UnsignedIntegersKeepTheirWidth) {
+TEST_F(FieldConversionTest, UnsignedIntegersKeepTheirWidth) {
     const TValue u1 = Convert("u1", Raw<std::uint8_t>(255));
     ASSERT_TRUE(std::holds_alternative<std::uint8_t>(u1));
     EXPECT_EQ(Ru(u1), "255");
@@ -147,13 +147,13 @@ TEST_F(FunctionsTest, UnsignedIntegersKeepTheirWidth) {
     EXPECT_EQ(VarAsInt64(u8), kNoInteger);
 }
 
-TEST_F(FunctionsTest, IntegerWidthsOtherThanOneTwoFourEightAreEmpty) {
+TEST_F(FieldConversionTest, IntegerWidthsOtherThanOneTwoFourEightAreEmpty) {
     const Bytes eight = Raw<std::int64_t>(7);
     for (const char* type : {"i", "i3", "i16", "u0", "u5", "u64", "ix"})
         EXPECT_TRUE(IsEmpty(Convert(type, eight))) << type;
 }
 
-TEST_F(FunctionsTest, IntegerReadersAnswerOnlyForTheirOwnKind) {
+TEST_F(FieldConversionTest, IntegerReadersAnswerOnlyForTheirOwnKind) {
     const TValue others[] = {TValue{},
                              TValue{std::int8_t{5}},
                              TValue{std::int16_t{5}},
@@ -174,7 +174,7 @@ TEST_F(FunctionsTest, IntegerReadersAnswerOnlyForTheirOwnKind) {
     EXPECT_EQ(VarAsInt64(TValue{std::int32_t{-7}}), kNoInteger);
 }
 
-TEST_F(FunctionsTest, DecimalsGoThroughTheGatewayAndBecomeDoubles) {
+TEST_F(FieldConversionTest, DecimalsGoThroughTheGatewayAndBecomeDoubles) {
     const TValue d = Convert("d16.5", Decimal(12345, 2));
     ASSERT_TRUE(std::holds_alternative<double>(d));
     EXPECT_EQ(std::get<double>(d), 123.45);
@@ -192,19 +192,19 @@ TEST_F(FunctionsTest, DecimalsGoThroughTheGatewayAndBecomeDoubles) {
     EXPECT_EQ(Ru(Convert("d9.1", row, dec.size(), 4)), "-15");
 }
 
-TEST_F(FunctionsTest, DecimalTheGatewayCannotDecodeIsEmpty) {
+TEST_F(FieldConversionTest, DecimalTheGatewayCannotDecodeIsEmpty) {
     EXPECT_TRUE(IsEmpty(Convert("d16.5", Decimal(12345, kBadScale))));
     CG().cg_bcd_get = nullptr;
     EXPECT_TRUE(IsEmpty(Convert("d16.5", Decimal(12345, 2))));
 }
 
-TEST_F(FunctionsTest, DoublesAreReadAsTheyLie) {
+TEST_F(FieldConversionTest, DoublesAreReadAsTheyLie) {
     const TValue f = Convert("f", Raw(-2.5));
     ASSERT_TRUE(std::holds_alternative<double>(f));
     EXPECT_EQ(Ru(f), "-2,5");
 }
 
-TEST_F(FunctionsTest, CharactersAreConvertedFromTheGatewayCodePage) {
+TEST_F(FieldConversionTest, CharactersAreConvertedFromTheGatewayCodePage) {
     EXPECT_EQ(std::get<std::string>(Convert("a", Text("A"))), "A");
     // 0xC0 is the Cyrillic capital A in code page 1251.
     EXPECT_EQ(std::get<std::string>(Convert("a", Bytes{0xC0})), "\xD0\x90");
@@ -217,14 +217,14 @@ TEST_F(FunctionsTest, CharactersAreConvertedFromTheGatewayCodePage) {
     EXPECT_EQ(std::get<std::string>(Convert("c7", privet)), "Привет");
 }
 
-TEST_F(FunctionsTest, TextWithoutTerminatorStopsAtItsWidth) {
+TEST_F(FieldConversionTest, TextWithoutTerminatorStopsAtItsWidth) {
     // Width 4 inside a longer message: the following field's bytes are not taken in.
     EXPECT_EQ(std::get<std::string>(Convert("c4", Text("ABCDEFGH"), 4)), "ABCD");
     // Width reaching the very end of the message.
     EXPECT_EQ(std::get<std::string>(Convert("c3", Text("xyABC"), 3, 2)), "ABC");
 }
 
-TEST_F(FunctionsTest, ByteArraysAreCopied) {
+TEST_F(FieldConversionTest, ByteArraysAreCopied) {
     const TValue b = Convert("b3", Bytes{1, 2, 3, 4}, 3);
     EXPECT_EQ(std::get<TBytes>(b), (TBytes{1, 2, 3}));
     EXPECT_EQ(Ru(b), "");
@@ -238,7 +238,7 @@ TEST_F(FunctionsTest, ByteArraysAreCopied) {
     EXPECT_TRUE(std::get<TBytes>(none).empty());
 }
 
-TEST_F(FunctionsTest, TimeBecomesDaysSinceTheEpochAndShowsTheDate) {
+TEST_F(FieldConversionTest, TimeBecomesDaysSinceTheEpochAndShowsTheDate) {
     const TValue t = Convert("t", Time(2024, 3, 5, 10, 20, 30, 250));
     ASSERT_TRUE(std::holds_alternative<TDateTime>(t));
     const double expected = 45356.0 + (10 * 3600 + 20 * 60 + 30.25) / 86400.0;
@@ -253,7 +253,7 @@ TEST_F(FunctionsTest, TimeBecomesDaysSinceTheEpochAndShowsTheDate) {
     EXPECT_EQ(Ru(before), "29.12.1899");
 }
 
-TEST_F(FunctionsTest, TimeShowsEveryDateOfTheCalendar) {
+TEST_F(FieldConversionTest, TimeShowsEveryDateOfTheCalendar) {
     struct Case {
         unsigned y, m, d;
         const char* text;
@@ -265,7 +265,7 @@ TEST_F(FunctionsTest, TimeShowsEveryDateOfTheCalendar) {
         EXPECT_EQ(Ru(Convert("t", Time(c.y, c.m, c.d, 23, 59, 59, 999))), c.text);
 }
 
-TEST_F(FunctionsTest, TimeThatIsNoRealDateIsEmpty) {
+TEST_F(FieldConversionTest, TimeThatIsNoRealDateIsEmpty) {
     const TValue zero = Convert("t", Time(0, 0, 0));
     EXPECT_TRUE(IsEmpty(zero));
     EXPECT_EQ(Ru(zero), "");
@@ -280,7 +280,7 @@ TEST_F(FunctionsTest, TimeThatIsNoRealDateIsEmpty) {
     EXPECT_FALSE(IsEmpty(Convert("t", Time(2024, 2, 29))));
 }
 
-TEST_F(FunctionsTest, UnknownOrMissingTypeIsEmpty) {
+TEST_F(FieldConversionTest, UnknownOrMissingTypeIsEmpty) {
     const Bytes data = Raw<std::int64_t>(1);
     EXPECT_TRUE(IsEmpty(Convert("x", data)));
     EXPECT_TRUE(IsEmpty(Convert("", data)));
@@ -291,7 +291,7 @@ TEST_F(FunctionsTest, UnknownOrMissingTypeIsEmpty) {
     EXPECT_TRUE(IsEmpty(FieldToVariant(f, nullptr, 0)));
 }
 
-TEST_F(FunctionsTest, FieldNotInsideTheDataIsEmpty) {
+TEST_F(FieldConversionTest, FieldNotInsideTheDataIsEmpty) {
     const Bytes data(16, 0x31);
     struct Case {
         const char* type;
@@ -308,7 +308,7 @@ TEST_F(FunctionsTest, FieldNotInsideTheDataIsEmpty) {
     EXPECT_TRUE(IsEmpty(Convert("c4", data, SIZE_MAX, 4)));
 }
 
-TEST_F(FunctionsTest, ReadsNeverPassTheDataWhateverTheSchemeSays) {
+TEST_F(FieldConversionTest, ReadsNeverPassTheDataWhateverTheSchemeSays) {
     // A scheme whose size is smaller than what its letter reads, at the end of the message.
     EXPECT_TRUE(IsEmpty(Convert("i8", Raw<std::int32_t>(1), 4)));
     EXPECT_TRUE(IsEmpty(Convert("f", Raw<std::int32_t>(1), 4)));
@@ -321,7 +321,7 @@ TEST_F(FunctionsTest, ReadsNeverPassTheDataWhateverTheSchemeSays) {
     EXPECT_TRUE(IsEmpty(Convert("z", Raw<std::uint32_t>(0xFFFFFFFFu), 4)));
 }
 
-TEST_F(FunctionsTest, OtherKindsOfText) {
+TEST_F(FieldConversionTest, OtherKindsOfText) {
     EXPECT_EQ(Ru(TValue{true}), "T");
     EXPECT_EQ(Ru(TValue{false}), "F");
     EXPECT_EQ(Ru(TValue{std::string("Текст")}), "Текст");
@@ -337,7 +337,7 @@ TEST_F(FunctionsTest, OtherKindsOfText) {
     EXPECT_EQ(out, "x=-30,5");
 }
 
-TEST_F(FunctionsTest, TextUsesTheProcessWideSettingsByDefault) {
+TEST_F(FieldConversionTest, TextUsesTheProcessWideSettingsByDefault) {
     const TFormatSettings saved = FormatSettings();
     SetFormatSettings(DotSettings());
     EXPECT_EQ(ValueToStr(TValue{123.45}), "123.45");

@@ -1,4 +1,4 @@
-#include "store/DataBase.h"
+#include "store/ExpertFieldMap.h"
 
 #include "store/Storage.h"
 

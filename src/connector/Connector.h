@@ -8,7 +8,7 @@
 #include "platform/Journal.h"
 #include "platform/Process.h"
 #include "platform/ProcessStart.h"
-#include "store/CG_Types.h"
+#include "settings/ConnectorSettings.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,11 +23,8 @@ class TBookKeeper;
 class TCGConnection;
 class TCGTRConnection;
 class THealthMonitor;
-// The grid updater (grids/UpdGrids.h) is not written yet. Until it is, the program that has grids
-// supplies it through TGridUpdaterHook and the connector holds it without knowing its type. When
-// it lands: include its header, make UpdGrids a std::unique_ptr<TUpdateGrids>, create and start
-// it in the constructor where the hook is called now, and stop it (exit event, Terminate,
-// WaitFor) in StopGridUpdater.
+// The grid updater (grids/UpdGrids.h) sits above the connector: the program that has grids
+// supplies it through TGridUpdaterHook, and the connector holds it without knowing its type.
 class TUpdateGrids;
 
 // What the connector asks of the operating system and of the gateway. Tests replace single
@@ -120,24 +117,46 @@ public:
     // listeners, publisher and connection), their objects stay for the next Connect.
     void StopConnections();
 
-    // Watches both connections and a router started here; lives as long as the connector.
-    std::unique_ptr<THealthMonitor> Health;
-
-    TConnectorSettings cgSettings{};
-    bool cgEnv = false;
-    std::unique_ptr<TCGStorage> Storage;
+    // What it owns; each is null once its step of the shutdown order has run.
+    TCGStorage* Storage() const { return FStorage.get(); }
     // The order books, following the store from its creation to its release.
-    std::unique_ptr<TBookKeeper> Books;
-    std::unique_ptr<TCGConnection> MDConn;
-    std::unique_ptr<TCGTRConnection> TRConn;
-    TUpdateGridsPtr UpdGrids;
-    std::int32_t Orders = 1;   // order grid filter: 1 active, 2 done, 4 all
-    std::int32_t MLOrders = 1; // the same for multi-leg orders
-    std::int32_t isin_id = 0;
+    TBookKeeper* Books() const { return FBooks.get(); }
+    TCGConnection* MarketData() const { return FMDConn.get(); }
+    TCGTRConnection* Transactions() const { return FTRConn.get(); }
+    TUpdateGrids* GridUpdater() const { return FUpdGrids.get(); }
+    // Watches both connections and a router started here; lives as long as the connector.
+    THealthMonitor& Health() const { return *FHealth; }
+
+    TConnectorSettings& Settings() { return FSettings; }
+    const TConnectorSettings& Settings() const { return FSettings; }
+    // The gateway environment is open (cgEnv).
+    bool EnvOpen() const { return FEnvOpen; }
+    void SetEnvOpen(bool open) { FEnvOpen = open; }
+
+    // The orders grids' filters (1 active, 2 done, 4 all), set from their context menus. The
+    // grid updater keeps the reference and reads the current value at each pass; both run on
+    // the user-interface thread.
+    const std::int32_t& OrdersFilter() const { return FOrders; }
+    void SetOrdersFilter(std::int32_t filter) { FOrders = filter; }
+    const std::int32_t& MLOrdersFilter() const { return FMLOrders; }
+    void SetMLOrdersFilter(std::int32_t filter) { FMLOrders = filter; }
+    std::int32_t IsinId() const { return FIsinId; }
+    void SetIsinId(std::int32_t isinId) { FIsinId = isinId; }
 
     char PathSeparator() const { return FServices.PathSeparator; }
 
 private:
+    std::unique_ptr<THealthMonitor> FHealth;
+    TConnectorSettings FSettings{};
+    bool FEnvOpen = false;
+    std::unique_ptr<TCGStorage> FStorage;
+    std::unique_ptr<TBookKeeper> FBooks;
+    std::unique_ptr<TCGConnection> FMDConn;
+    std::unique_ptr<TCGTRConnection> FTRConn;
+    TUpdateGridsPtr FUpdGrids;
+    std::int32_t FOrders = 1;
+    std::int32_t FMLOrders = 1;
+    std::int32_t FIsinId = 0;
     TConnectorServices FServices;
 };
 

@@ -2,9 +2,9 @@
 
 // The instrument chooser's logic: which futures and option the user picked, the short codes and
 // underlying ticker shown for them, and the caption of the expert window that follows. The
-// dialog itself only mirrors this state into its controls.
+// dialog itself only mirrors this state into its controls. These files were Shoose.*.
 
-#include "store/CG_Types.h"
+#include "store/StoreRecords.h"
 
 #include <cstdint>
 #include <string>

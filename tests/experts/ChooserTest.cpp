@@ -1,4 +1,4 @@
-#include "experts/Shoose.h"
+#include "experts/Chooser.h"
 
 #include "TableData.h"
 
