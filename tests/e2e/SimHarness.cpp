@@ -24,22 +24,28 @@ namespace vorlen::e2e {
 
 namespace {
 
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
+// A loopback port kept bound (not listening) for the installation's lifetime. Closing a probe
+// socket and handing its number on would let a parallel test's bind or outgoing connection take
+// the port before the router binds it; a bound socket keeps the kernel from giving it out, while
+// SO_REUSEADDR on both sides still lets the router bind and listen on it (and rebind it after a
+// restart).
+int ReservePort(int& held) {
+    held = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (held < 0) {
+        return 0;
+    }
+    const int one = 1;
+    setsockopt(held, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
     socklen_t len = sizeof addr;
-    int port = 0;
-    if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
+    if (bind(held, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(held, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        return 0;
     }
-    if (s >= 0) {
-        close(s);
-    }
-    return port;
+    return ntohs(addr.sin_port);
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
@@ -133,10 +139,8 @@ TSimInstall::TSimInstall(int rate) {
         std::error_code ec;
         fs::remove(Root / "bin" / leftover, ec);
     }
-    Port = FreePort();
-    do {
-        ControlPort = FreePort();
-    } while (ControlPort == Port);
+    Port = ReservePort(FHeldPorts[0]);
+    ControlPort = ReservePort(FHeldPorts[1]);
 
     WriteFile(Root / "client_router.ini", "[router]\nhost=127.0.0.1\nport=" + std::to_string(Port) +
                                               "\ncontrol_port=" + std::to_string(ControlPort) +
@@ -155,6 +159,11 @@ TSimInstall::TSimInstall(int rate) {
 }
 
 TSimInstall::~TSimInstall() {
+    for (const int held : FHeldPorts) {
+        if (held >= 0) {
+            close(held);
+        }
+    }
     // A router whose terminal crashed is nobody's child any more; whatever still runs from this
     // installation goes with it.
     std::error_code ec;

@@ -3,6 +3,7 @@
 // The offline exchange laid out as a gateway installation of its own, in a temporary folder, on
 // ports of its own; and the console terminal run against it as a separate process.
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -48,6 +49,9 @@ public:
     fs::path Router() const { return Root / "bin" / "P2MQRouter64.exe"; }
     // One command on the router's control channel; the reply line, or empty.
     std::string Control(const std::string& command) const;
+
+private:
+    std::array<int, 2> FHeldPorts{-1, -1}; // Port and ControlPort, reserved until destruction
 };
 
 // A process of our own (the router restarted by a test); ended and reaped on destruction.
