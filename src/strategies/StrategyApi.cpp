@@ -197,6 +197,24 @@ std::string PlaceOrder(TStrategyHostState& h, TSide side, std::int32_t amount,
     return result.Refusal;
 }
 
+// What the script gets back from an order or a cancel: the success value, or nil and the
+// refusal's text — a refusal is an answer to handle, not an error that unwinds the script. Returns
+// the status of the protected push; the caller raises a failed one once its own strings are gone.
+template <class PushSuccess>
+int PushAnswer(lua_State* L, const std::string& refusal, PushSuccess success, int& results) {
+    auto push = [&refusal, &success](lua_State* L) {
+        if (refusal.empty()) {
+            success(L);
+            return 1;
+        }
+        lua_pushnil(L);
+        lua_pushlstring(L, refusal.data(), refusal.size());
+        return 2;
+    };
+    results = refusal.empty() ? 1 : 2;
+    return Protected(L, 0, results, push);
+}
+
 int Order(lua_State* L, TSide side) {
     luaL_checktype(L, 1, LUA_TTABLE);
     int isInt = 0;
@@ -227,17 +245,8 @@ int Order(lua_State* L, TSide side) {
                                      client, clientLen, id);
             },
             refusal);
-        auto push = [&](lua_State* L) {
-            if (refusal.empty()) {
-                lua_pushinteger(L, id);
-                return 1;
-            }
-            lua_pushnil(L);
-            lua_pushlstring(L, refusal.data(), refusal.size());
-            return 2;
-        };
-        results = refusal.empty() ? 1 : 2;
-        status = Protected(L, 0, results, push);
+        status = PushAnswer(
+            L, refusal, [id](lua_State* L) { lua_pushinteger(L, id); }, results);
     }
     return status == LUA_OK ? results : lua_error(L);
 }
@@ -263,17 +272,8 @@ int CtxCancel(lua_State* L) {
             refusal = "стратегия не запущена";
         else
             Guard([&] { refusal = h.World->Cancel(id); }, refusal);
-        auto push = [&](lua_State* L) {
-            if (refusal.empty()) {
-                lua_pushboolean(L, 1);
-                return 1;
-            }
-            lua_pushnil(L);
-            lua_pushlstring(L, refusal.data(), refusal.size());
-            return 2;
-        };
-        results = refusal.empty() ? 1 : 2;
-        status = Protected(L, 0, results, push);
+        status = PushAnswer(
+            L, refusal, [](lua_State* L) { lua_pushboolean(L, 1); }, results);
     }
     return status == LUA_OK ? results : lua_error(L);
 }
