@@ -251,11 +251,18 @@ void TBookForm::ReloadClients() {
     FTicksSinceClients = 0;
     if (!FClients)
         return;
+    const std::vector<std::string> codes = FClients();
+    // Rebuilding an unchanged list would close the drop-down under the trader's hand.
+    bool same = static_cast<std::size_t>(Client->count()) == codes.size() + 1;
+    for (std::size_t i = 0; same && i < codes.size(); ++i)
+        same = Client->itemData(static_cast<int>(i) + 1).toString() == Q(codes[i]);
+    if (same)
+        return;
     const QString chosen = Client->currentData().toString();
     const QSignalBlocker block(Client);
     while (Client->count() > 1)
         Client->removeItem(1);
-    for (const std::string& code : FClients())
+    for (const std::string& code : codes)
         Client->addItem(Q(code), Q(code));
     // A code the account table no longer lists is not kept chosen.
     const int at = chosen.isEmpty() ? -1 : Client->findData(chosen);
@@ -342,8 +349,8 @@ void TBookForm::Refresh() {
         Header->setText(lines.join(QLatin1Char('\n')));
         ++FRepaints;
     }
-    // The account table may be filled after the window opened.
-    if (Client->count() == 1 && ++FTicksSinceClients >= 1000 / kBookRefreshMs)
+    // The account table may be filled, or gain a client code, after the window opened.
+    if (++FTicksSinceClients >= 1000 / kBookRefreshMs)
         ReloadClients();
     // The age and the connection change while the book does not; frozen data must look frozen.
     std::optional<THealthState> health;

@@ -25,6 +25,9 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace vorlen::test {
 namespace {
@@ -302,6 +305,15 @@ TEST_F(BookFormTest, OneClickTradingIsOptInVisiblyArmedAndSendsOneOrderPerClick)
     EXPECT_EQ(transport.Adds.size(), 1u);
     EXPECT_EQ(clicked.count(), 4);
     EXPECT_TRUE(Modal.Steps.empty()) << "each unarmed click on a volume opens the ticket";
+
+    // A client code the account table gains later is offered without reopening the window, and
+    // the one chosen stays chosen.
+    auto codes = std::make_shared<std::vector<std::string>>(1, "FZ00001");
+    book->SetClientSource([codes] { return *codes; });
+    book->Client->setCurrentIndex(1);
+    codes->push_back("FZ00003");
+    QTRY_COMPARE_WITH_TIMEOUT(book->Client->count(), 3, 5000);
+    EXPECT_EQ(book->Client->currentData().toString(), QStringLiteral("FZ00001"));
 }
 
 } // namespace
