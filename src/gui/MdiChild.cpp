@@ -73,9 +73,10 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions,
             FBook = std::make_unique<TKeeperBook>(*books);
         FRunner = std::make_unique<TStrategyRunner>(*FExpert, *store, FOrders.get(), FBook.get());
         // Queued, and dropped with the window if it is gone by then.
+        connect(this, &TMDIChild::StrategyChangeArrived, this, &TMDIChild::StrategyChanged,
+                Qt::QueuedConnection);
         FRunner->SetOnChange([this] {
-            QMetaObject::invokeMethod(
-                this, [this] { StrategyChanged(); }, Qt::QueuedConnection);
+            emit StrategyChangeArrived();
             ui::WakeUiWaiter(); // FinishStrategy may be waiting
         });
         connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });

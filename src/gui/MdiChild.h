@@ -53,6 +53,8 @@ public:
 
 signals:
     void BookRequested(std::int32_t isin_id, QString isin);
+    // The expert's thread has handled something; carried to the window's thread.
+    void StrategyChangeArrived();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

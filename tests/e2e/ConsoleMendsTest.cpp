@@ -15,7 +15,7 @@ namespace vorlen::e2e {
 
 namespace {
 
-const std::string kOnline = "Инструменты добавлены.";
+constexpr const char* kOnline = "Инструменты добавлены.";
 
 // How many journal lines end with ": text" (an exchange message's line).
 int Journalled(const TConsoleRun& run, const std::string& text) {
@@ -73,7 +73,7 @@ TEST(ConsoleMends, ARegistryFileThatIsNoPlainFileOfSaneSizeIsRefused) {
     {
         std::ofstream out(big, std::ios::binary);
         out << "Windows Registry Editor Version 5.00\r\n";
-        out << std::string(2 * 1024 * 1024, ';');
+        out << std::string(std::size_t{2} * 1024 * 1024, ';');
     }
     const struct {
         fs::path File;

@@ -19,6 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Tests run one at a time within their program, so the environment has no other writer.
+// NOLINTBEGIN(concurrency-mt-unsafe)
 void SetEnv(const char* name, const char* value) {
 #ifdef _WIN32
     _putenv_s(name, value ? value : "");
@@ -29,6 +31,7 @@ void SetEnv(const char* name, const char* value) {
         unsetenv(name);
 #endif
 }
+// NOLINTEND(concurrency-mt-unsafe)
 
 std::array<std::uintptr_t, 34> EntryBits(const TCGateEntryPoints& t) {
     std::array<std::uintptr_t, 34> bits;

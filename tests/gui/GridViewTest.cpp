@@ -12,6 +12,7 @@ using gui::TGridView;
 
 std::vector<std::string> Row(int cols, const std::string& prefix) {
     std::vector<std::string> cells;
+    cells.reserve(static_cast<std::size_t>(cols));
     for (int c = 0; c < cols; ++c)
         cells.push_back(prefix + std::to_string(c));
     return cells;

@@ -68,6 +68,8 @@ TEST(JournalLineTest, DateFollowsTheShortDateFormat) {
 }
 
 TEST(JournalLineTest, ProcessSettingsApplyToTheCurrentTime) {
+    // A copy: the process settings change below and are put back from it.
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
     const TFormatSettings saved = FormatSettings();
     EXPECT_EQ(saved.ShortDateFormat, "dd.mm.yyyy");
     EXPECT_EQ(saved.DecimalSeparator, ',');

@@ -45,7 +45,9 @@ public:
     fs::path Path;
 };
 
-// Restores an environment variable when the test ends.
+// Restores an environment variable when the test ends. Tests run one at a time within their
+// program, so the environment has no other writer.
+// NOLINTBEGIN(concurrency-mt-unsafe)
 class EnvVar {
 public:
     EnvVar(const char* name, const std::string* value) : FName(name) {
@@ -72,6 +74,7 @@ private:
     std::string FOld;
     bool FHad = false;
 };
+// NOLINTEND(concurrency-mt-unsafe)
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);

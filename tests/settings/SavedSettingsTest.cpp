@@ -198,7 +198,7 @@ TEST(SaveSettingsFileTest, FailureIsReported) {
 class LoadSettingsTest : public ::testing::Test {
 protected:
     // Loads the default file with some lines replaced, into a default dialog.
-    TLoadResult LoadWith(std::vector<std::string> lines) {
+    TLoadResult LoadWith(const std::vector<std::string>& lines) {
         WriteBytes(File(), Join(lines));
         return Model.Load(File());
     }
