@@ -120,7 +120,7 @@ int RunStartup(TClock::time_point started, int argc, char** argv) {
     // The build's gateway installation, so the terminal starts as on a machine that has one.
     const std::string reg = std::string(VORLEN_SIM_DIR) + "/vorlen-registry.reg";
     if (std::filesystem::exists(reg))
-        setenv("VORLEN_REGISTRY", reg.c_str(), 0);
+        setenv("VORLEN_REGISTRY", reg.c_str(), 0); // NOLINT(concurrency-mt-unsafe)
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     ui::MarkUiThread();
@@ -162,7 +162,7 @@ int RunShutdown(int argc, char** argv) {
     {
         gui::TUiBridge bridge;
         const e2e::TSimInstall inst;
-        setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1);
+        setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         gui::SetOpenFileHandler([&inst](const gui::TOpenFileRequest&) {
             return QString::fromStdString(inst.SettingsFile.string());
         });
@@ -220,7 +220,7 @@ int RunShutdown(int argc, char** argv) {
         }
         gui::SetModalHandler({});
         gui::SetOpenFileHandler({});
-        unsetenv("VORLEN_REGISTRY");
+        unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe)
     }
     ui::UnmarkUiThread();
     return result;

@@ -13,7 +13,7 @@ namespace {
 
 constexpr std::size_t kReadChunk = 1u << 20;
 constexpr int kReadsPerCall = 16;
-constexpr std::size_t kGather = 64 * 1024;
+constexpr std::size_t kGather = std::size_t{64} * 1024;
 
 } // namespace
 

@@ -14,7 +14,8 @@ namespace {
 thread_local std::string LastError;
 
 void KeepDlError(const char* fallback) {
-    const char* text = dlerror();
+    // glibc keeps dlerror's state per thread.
+    const char* text = dlerror(); // NOLINT(concurrency-mt-unsafe)
     LastError = text != nullptr ? text : fallback;
 }
 
@@ -41,8 +42,10 @@ void* ModuleSymbol(ModuleHandle module, const char* name) {
         LastError = "no module or no symbol name";
         return nullptr;
     }
-    dlerror();
-    void* symbol = dlsym(reinterpret_cast<void*>(module), name);
+    dlerror(); // NOLINT(concurrency-mt-unsafe): per thread in glibc
+    // The handle is an integer on every platform; this one came from dlopen's pointer.
+    void* symbol =
+        dlsym(reinterpret_cast<void*>(module), name); // NOLINT(performance-no-int-to-ptr)
     if (symbol == nullptr)
         KeepDlError("symbol not found");
     return symbol;
@@ -50,7 +53,7 @@ void* ModuleSymbol(ModuleHandle module, const char* name) {
 
 void FreeModule(ModuleHandle module) {
     if (module != 0)
-        dlclose(reinterpret_cast<void*>(module));
+        dlclose(reinterpret_cast<void*>(module)); // NOLINT(performance-no-int-to-ptr)
 }
 
 std::string LastLoaderError() {

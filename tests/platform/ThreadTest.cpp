@@ -49,6 +49,7 @@ TEST_F(SynchronizeTest, CallsFromSeveralThreadsRunOnTheUiThreadInOrder) {
     std::atomic<int> returnedEarly{0};
 
     std::vector<std::unique_ptr<TFnThread>> workers;
+    workers.reserve(Threads);
     for (int t = 0; t < Threads; ++t) {
         workers.push_back(std::make_unique<TFnThread>([&, t](TFnThread&) {
             for (int i = 0; i < Calls; ++i) {
@@ -191,6 +192,7 @@ TEST(SynchronizeWithoutUiThreadTest, RunsOnTheCallerOneCallAtATime) {
     constexpr int Calls = 500;
     int total = 0; // unguarded on purpose: only the serialisation protects it
     std::vector<std::unique_ptr<TFnThread>> workers;
+    workers.reserve(Threads);
     for (int t = 0; t < Threads; ++t) {
         workers.push_back(std::make_unique<TFnThread>([&](TFnThread&) {
             for (int i = 0; i < Calls; ++i)

@@ -77,6 +77,7 @@ std::string GridTsv(const TModelGridSink& grid) {
 
 std::vector<TDumpFile> CollectGridDump(const TConsoleGrids& grids) {
     std::vector<TDumpFile> files;
+    files.reserve(kGridCount);
     for (int g = 0; g < kGridCount; ++g)
         files.push_back({GridFileName(GridLayout(g).Name), GridTsv(grids.Grid(g))});
     return files;
