@@ -99,11 +99,10 @@ std::string MomentText(const TValue& moment, const TFormatSettings& fs) {
     return std::visit(
         [&](const auto& x) -> std::string {
             using X = std::decay_t<decltype(x)>;
+            // A flag is no moment, though it is arithmetic.
             if constexpr (std::is_same_v<X, TDateTime>)
                 return MomentText(x, fs);
-            else if constexpr (std::is_same_v<X, bool>)
-                return ValueToStr(moment, fs);
-            else if constexpr (std::is_arithmetic_v<X>)
+            else if constexpr (std::is_arithmetic_v<X> && !std::is_same_v<X, bool>)
                 return MomentText(TDateTime{static_cast<double>(x)}, fs);
             else
                 return ValueToStr(moment, fs);

@@ -37,6 +37,7 @@ TEST(UiBridge, AWorkersCallRunsOnTheUiThreadThroughTheEventLoop) {
 TEST(UiBridge, WorkersQueuedTogetherAllGetThrough) {
     std::atomic<int> ran{0};
     std::vector<std::thread> workers;
+    workers.reserve(4);
     for (int i = 0; i < 4; ++i)
         workers.emplace_back([&] {
             for (int k = 0; k < 25; ++k)
