@@ -12,19 +12,6 @@
 
 namespace vorlen {
 
-namespace rows_detail {
-
-// A row's block: this header, then the bytes of the last message the row received, or, when
-// that message was longer than the block holds, a pointer to a buffer of the row's own.
-struct TRowRec {
-    std::int64_t ReplId;
-    std::uint32_t Pos;  // index in the table's arrival order
-    std::uint32_t Size; // bytes of the last message
-};
-static_assert(sizeof(TRowRec) == 16);
-
-} // namespace rows_detail
-
 using rows_detail::TRowRec;
 
 namespace {
@@ -369,8 +356,9 @@ void TRows::TIterator::Skip() {
 void TRows::Reset(std::shared_ptr<const TRowLayout> layout) {
     Clear();
     FLayout = std::move(layout);
+    FInline = FLayout ? FLayout->FInline : 0;
     if (FLayout)
-        FPool.Reset(sizeof(TRowRec) + FLayout->FInline);
+        FPool.Reset(sizeof(TRowRec) + FInline);
 }
 
 void TRows::Clear() {
@@ -404,17 +392,9 @@ TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::s
     return rec;
 }
 
-void TRows::Refill(TRec& rec, const std::uint8_t* data, std::size_t size) {
-    const std::size_t inlineBytes = FLayout->FInline;
+void TRows::RefillOwn(TRec& rec, const std::uint8_t* data, std::size_t size) {
+    const std::size_t inlineBytes = FInline;
     std::uint8_t* block = BlockOf(&rec);
-    // While no row of the table holds a buffer of its own, the row's block is only written:
-    // reading its old size first would wait for the block to come into the cache, where the
-    // writes alone do not.
-    if (FOverflow == 0 && size <= inlineBytes) {
-        std::memcpy(block, data, size);
-        rec.Size = static_cast<std::uint32_t>(size);
-        return;
-    }
     if (size <= inlineBytes) {
         if (rec.Size > inlineBytes) {
             DropOwn(&rec, inlineBytes);
@@ -445,8 +425,8 @@ void TRows::Unlink(TRec* rec) {
     FOrder[rec->Pos] = nullptr;
     ++FHoles;
     FMap.Erase(rec->ReplId);
-    if (rec->Size > FLayout->FInline) {
-        DropOwn(rec, FLayout->FInline);
+    if (rec->Size > FInline) {
+        DropOwn(rec, FInline);
         --FOverflow;
     }
     FPool.Give(rec);
