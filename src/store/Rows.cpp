@@ -78,6 +78,11 @@ std::size_t IntrinsicWidth(const char* type) {
     }
 }
 
+// The message size a field of `span` bytes at `offset` needs; SIZE_MAX when none would do.
+std::size_t EndOf(std::size_t offset, std::size_t span) {
+    return offset < SIZE_MAX - span ? offset + span : SIZE_MAX;
+}
+
 // Type strings and field names live as long as the process: a TField handed to an expert keeps
 // a valid FType even after the gateway has freed the scheme it came from. There are a few dozen
 // distinct ones in a run. Called only outside the store's lock.
@@ -158,14 +163,14 @@ TRowLayout::TRowLayout(const cg_message_desc_t& desc) : FSource(&desc) {
         if (mark.Direct >= kDirectI1 && mark.Direct <= kDirectU8) {
             FMarkAt = mark.Desc.offset;
             FMarkWidth = IntrinsicWidth(mark.Desc.fild_type);
-            FMarkSpan = std::max(mark.Desc.size, FMarkWidth);
+            FMarkEnd = EndOf(FMarkAt, std::max(mark.Desc.size, FMarkWidth));
         }
     }
     // Only a four-byte signed field reads as a 32-bit integer without conversion.
     if (FIsinId >= 0 && FFields[static_cast<std::size_t>(FIsinId)].Direct == kDirectI4) {
         const cg_field_desc_t& d = FFields[static_cast<std::size_t>(FIsinId)].Desc;
         FIsinAt = d.offset;
-        FIsinSpan = std::max<std::size_t>(d.size, sizeof(std::int32_t));
+        FIsinEnd = EndOf(FIsinAt, std::max<std::size_t>(d.size, sizeof(std::int32_t)));
     }
 }
 

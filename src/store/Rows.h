@@ -83,21 +83,16 @@ public:
     // Whether the message keeps its row: its deletion mark, the third field, is zero. A table
     // with fewer fields only ever stores. The usual integer mark is read straight from its bytes.
     bool Keeps(const std::uint8_t* data, std::size_t size) const {
-        if (FFields.size() < 3)
-            return true;
-        if (FMarkWidth == 0 || FMarkAt > size || size - FMarkAt < FMarkSpan)
-            return IsZero(2, data, size);
-        return Zero(data + FMarkAt, FMarkWidth);
+        if (size >= FMarkEnd)
+            return Zero(data + FMarkAt, FMarkWidth);
+        return FFields.size() < 3 || IsZero(2, data, size);
     }
     // AsInteger of the "isin_id" field; `none` for a table without one.
     std::int32_t IsinOf(const std::uint8_t* data, std::size_t size, std::int32_t none) const {
+        if (size >= FIsinEnd)
+            return Load<std::int32_t>(data + FIsinAt);
         if (FIsinId < 0)
             return none;
-        if (FIsinAt <= size && size - FIsinAt >= FIsinSpan) {
-            std::int32_t v;
-            std::memcpy(&v, data + FIsinAt, sizeof v);
-            return v;
-        }
         return AsInteger(static_cast<std::size_t>(FIsinId), data, size);
     }
 
@@ -134,10 +129,11 @@ private:
     std::size_t FInline = 0; // message bytes a row's block holds
     const cg_message_desc_t* FSource;
     int FIsinId = -1;
-    // Where Keeps and IsinOf read straight from the bytes: the field's offset, the bytes the
-    // message must hold from there, and the deletion mark's width (0: convert it instead).
-    std::size_t FMarkAt = 0, FMarkSpan = 0, FMarkWidth = 0;
-    std::size_t FIsinAt = SIZE_MAX, FIsinSpan = 0;
+    // Where Keeps and IsinOf read straight from the bytes: the field's offset, the deletion
+    // mark's width, and the message size from which the read stays inside the message
+    // (SIZE_MAX: always convert instead).
+    std::size_t FMarkAt = 0, FMarkWidth = 0, FMarkEnd = SIZE_MAX;
+    std::size_t FIsinAt = 0, FIsinEnd = SIZE_MAX;
 };
 
 // Read access to one row.
