@@ -17,7 +17,7 @@ using rows_detail::TRowRec;
 namespace {
 
 // Message bytes a block holds at most; a longer message goes to a buffer of the row's own.
-constexpr std::size_t kMaxInline = 64 * 1024;
+constexpr std::size_t kMaxInline = std::size_t{64} * 1024;
 // Holes in the arrival order worth a compaction, and how many more than live rows.
 constexpr std::size_t kMinHolesToCompact = 32;
 
