@@ -12,25 +12,12 @@
 
 namespace vorlen {
 
-namespace rows_detail {
-
-// A row's block: this header, then the bytes of the last message the row received, or, when
-// that message was longer than the block holds, a pointer to a buffer of the row's own.
-struct TRowRec {
-    std::int64_t ReplId;
-    std::uint32_t Pos;  // index in the table's arrival order
-    std::uint32_t Size; // bytes of the last message
-};
-static_assert(sizeof(TRowRec) == 16);
-
-} // namespace rows_detail
-
 using rows_detail::TRowRec;
 
 namespace {
 
 // Message bytes a block holds at most; a longer message goes to a buffer of the row's own.
-constexpr std::size_t kMaxInline = 64 * 1024;
+constexpr std::size_t kMaxInline = std::size_t{64} * 1024;
 // Holes in the arrival order worth a compaction, and how many more than live rows.
 constexpr std::size_t kMinHolesToCompact = 32;
 
@@ -89,6 +76,11 @@ std::size_t IntrinsicWidth(const char* type) {
     default:
         return 0;
     }
+}
+
+// The message size a field of `span` bytes at `offset` needs; SIZE_MAX when none would do.
+std::size_t EndOf(std::size_t offset, std::size_t span) {
+    return offset < SIZE_MAX - span ? offset + span : SIZE_MAX;
 }
 
 // Type strings and field names live as long as the process: a TField handed to an expert keeps
@@ -171,14 +163,14 @@ TRowLayout::TRowLayout(const cg_message_desc_t& desc) : FSource(&desc) {
         if (mark.Direct >= kDirectI1 && mark.Direct <= kDirectU8) {
             FMarkAt = mark.Desc.offset;
             FMarkWidth = IntrinsicWidth(mark.Desc.fild_type);
-            FMarkSpan = std::max(mark.Desc.size, FMarkWidth);
+            FMarkEnd = EndOf(FMarkAt, std::max(mark.Desc.size, FMarkWidth));
         }
     }
     // Only a four-byte signed field reads as a 32-bit integer without conversion.
     if (FIsinId >= 0 && FFields[static_cast<std::size_t>(FIsinId)].Direct == kDirectI4) {
         const cg_field_desc_t& d = FFields[static_cast<std::size_t>(FIsinId)].Desc;
         FIsinAt = d.offset;
-        FIsinSpan = std::max<std::size_t>(d.size, sizeof(std::int32_t));
+        FIsinEnd = EndOf(FIsinAt, std::max<std::size_t>(d.size, sizeof(std::int32_t)));
     }
 }
 
@@ -369,8 +361,9 @@ void TRows::TIterator::Skip() {
 void TRows::Reset(std::shared_ptr<const TRowLayout> layout) {
     Clear();
     FLayout = std::move(layout);
+    FInline = FLayout ? FLayout->FInline : 0;
     if (FLayout)
-        FPool.Reset(sizeof(TRowRec) + FLayout->FInline);
+        FPool.Reset(sizeof(TRowRec) + FInline);
 }
 
 void TRows::Clear() {
@@ -404,17 +397,9 @@ TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::s
     return rec;
 }
 
-void TRows::Refill(TRec& rec, const std::uint8_t* data, std::size_t size) {
-    const std::size_t inlineBytes = FLayout->FInline;
+void TRows::RefillOwn(TRec& rec, const std::uint8_t* data, std::size_t size) {
+    const std::size_t inlineBytes = FInline;
     std::uint8_t* block = BlockOf(&rec);
-    // While no row of the table holds a buffer of its own, the row's block is only written:
-    // reading its old size first would wait for the block to come into the cache, where the
-    // writes alone do not.
-    if (FOverflow == 0 && size <= inlineBytes) {
-        std::memcpy(block, data, size);
-        rec.Size = static_cast<std::uint32_t>(size);
-        return;
-    }
     if (size <= inlineBytes) {
         if (rec.Size > inlineBytes) {
             DropOwn(&rec, inlineBytes);
@@ -445,8 +430,8 @@ void TRows::Unlink(TRec* rec) {
     FOrder[rec->Pos] = nullptr;
     ++FHoles;
     FMap.Erase(rec->ReplId);
-    if (rec->Size > FLayout->FInline) {
-        DropOwn(rec, FLayout->FInline);
+    if (rec->Size > FInline) {
+        DropOwn(rec, FInline);
         --FOverflow;
     }
     FPool.Give(rec);

@@ -41,7 +41,14 @@ class TCGStorage;
 class TRows;
 
 namespace rows_detail {
-struct TRowRec;
+// A row's block: this header, then the bytes of the last message the row received, or, when
+// that message was longer than the block holds, a pointer to a buffer of the row's own.
+struct TRowRec {
+    std::int64_t ReplId;
+    std::uint32_t Pos;  // index in the table's arrival order
+    std::uint32_t Size; // bytes of the last message
+};
+static_assert(sizeof(TRowRec) == 16);
 } // namespace rows_detail
 
 // The fields of one table's message, shared by all its rows.
@@ -76,30 +83,41 @@ public:
     // Whether the message keeps its row: its deletion mark, the third field, is zero. A table
     // with fewer fields only ever stores. The usual integer mark is read straight from its bytes.
     bool Keeps(const std::uint8_t* data, std::size_t size) const {
-        if (FFields.size() < 3)
-            return true;
-        if (FMarkWidth == 0 || FMarkAt > size || size - FMarkAt < FMarkSpan)
-            return IsZero(2, data, size);
-        std::uint8_t any = 0;
-        for (std::size_t i = 0; i < FMarkWidth; ++i)
-            any |= data[FMarkAt + i];
-        return any == 0;
+        if (size >= FMarkEnd)
+            return Zero(data + FMarkAt, FMarkWidth);
+        return FFields.size() < 3 || IsZero(2, data, size);
     }
     // AsInteger of the "isin_id" field; `none` for a table without one.
     std::int32_t IsinOf(const std::uint8_t* data, std::size_t size, std::int32_t none) const {
+        if (size >= FIsinEnd)
+            return Load<std::int32_t>(data + FIsinAt);
         if (FIsinId < 0)
             return none;
-        if (FIsinAt <= size && size - FIsinAt >= FIsinSpan) {
-            std::int32_t v;
-            std::memcpy(&v, data + FIsinAt, sizeof v);
-            return v;
-        }
         return AsInteger(static_cast<std::size_t>(FIsinId), data, size);
     }
 
 private:
     friend class TRows;
     friend class TRowView;
+    // Whether the `width` bytes at `p` (1, 2, 4 or 8) are all zero, in one load.
+    static bool Zero(const std::uint8_t* p, std::size_t width) {
+        switch (width) {
+        case 1:
+            return *p == 0;
+        case 2:
+            return Load<std::uint16_t>(p) == 0;
+        case 4:
+            return Load<std::uint32_t>(p) == 0;
+        default:
+            return Load<std::uint64_t>(p) == 0;
+        }
+    }
+    template <class T>
+    static T Load(const std::uint8_t* p) {
+        T v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
     struct TFieldInfo {
         cg_field_desc_t Desc; // a copy; name and type point to interned text
         std::uint8_t Direct;  // how Decode converts it without FieldToVariant; 0 when it cannot
@@ -111,10 +129,11 @@ private:
     std::size_t FInline = 0; // message bytes a row's block holds
     const cg_message_desc_t* FSource;
     int FIsinId = -1;
-    // Where Keeps and IsinOf read straight from the bytes: the field's offset, the bytes the
-    // message must hold from there, and the deletion mark's width (0: convert it instead).
-    std::size_t FMarkAt = 0, FMarkSpan = 0, FMarkWidth = 0;
-    std::size_t FIsinAt = SIZE_MAX, FIsinSpan = 0;
+    // Where Keeps and IsinOf read straight from the bytes: the field's offset, the deletion
+    // mark's width, and the message size from which the read stays inside the message
+    // (SIZE_MAX: always convert instead).
+    std::size_t FMarkAt = 0, FMarkWidth = 0, FMarkEnd = SIZE_MAX;
+    std::size_t FIsinAt = 0, FIsinEnd = SIZE_MAX;
 };
 
 // Read access to one row.
@@ -228,8 +247,18 @@ private:
     TRowView View(const TRec* rec) const { return TRowView(rec, FLayout.get()); }
     // Adds a row at the end of the arrival order holding `data`.
     TRec* Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size);
-    // The row now holds `data` instead of what it last received.
-    void Refill(TRec& rec, const std::uint8_t* data, std::size_t size);
+    // The row now holds `data` instead of what it last received. While no row of the table
+    // holds a buffer of its own, the row's block is only written: reading its old size first
+    // would wait for the block to come into the cache, where the writes alone do not.
+    void Refill(TRec& rec, const std::uint8_t* data, std::size_t size) {
+        if (FOverflow == 0 && size <= FInline) {
+            std::memcpy(&rec + 1, data, size);
+            rec.Size = static_cast<std::uint32_t>(size);
+            return;
+        }
+        RefillOwn(rec, data, size);
+    }
+    void RefillOwn(TRec& rec, const std::uint8_t* data, std::size_t size);
     bool Remove(std::int64_t replId);
     // Removes the rows for which pred(TRowView) is true, keeping the others' order.
     template <class Pred>
@@ -243,6 +272,7 @@ private:
     std::vector<TRec*> FOrder; // arrival order; null where a row was removed
     std::size_t FHoles = 0;
     std::size_t FOverflow = 0; // rows whose message did not fit their block
+    std::size_t FInline = 0;   // the layout's message bytes a block holds
     std::uint64_t FGeneration = 0;
     TBlockPool FPool; // the rows' blocks
 };

@@ -4,6 +4,7 @@
 #include "store/KeyTables.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -26,8 +27,12 @@ struct TTableFacts {
     // records for every message; both live as long as the table's description.
     TRows* Rows = nullptr;
     const TRowLayout* Layout = nullptr;
-    std::size_t KeyAt = 0; // where the replication id sits in a message
-    int KeyNo = -1;        // its number among the key tables, -1 for any other table
+    // The description the layout was built from; null for a table without fields. A message
+    // read by any other description is ignored, as its bytes would not fit the layout.
+    const cg_message_desc_t* Source = nullptr;
+    std::size_t KeyAt = 0;         // where the replication id sits in a message
+    std::size_t KeyEnd = SIZE_MAX; // the message size that holds it
+    int KeyNo = -1;                // its number among the key tables, -1 for any other table
     bool Heartbeat = false;
 };
 
@@ -65,6 +70,13 @@ struct TCGStorage::Impl {
     // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
     std::atomic<std::uint64_t> KeyChanges{0};
 
+    // Only holders of the lock write the count, so a plain store does: an atomic add's locked
+    // instruction would first wait for every store before it, the row copy's cache misses
+    // among them, where a plain store lets them drain while the next message is read.
+    void CountKeyChange() {
+        KeyChanges.store(KeyChanges.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
+
     TTable* TableAt(std::int32_t s, std::int64_t t) {
         if (s < 0 || static_cast<std::size_t>(s) >= MarData.Streams.size())
             return nullptr;
@@ -89,7 +101,7 @@ struct TCGStorage::Impl {
     }
 
     // Applies one stream-data message under the lock.
-    void Apply(const cg_msg_streamdata_t& msg, const TStreamData& strData);
+    inline void Apply(const cg_msg_streamdata_t& msg, const TStreamData& strData);
 
     // Every change to a table's rows passes here, once per operation. A deleted row is still
     // readable through `row` (null for a clear). A key table's first row gives it its position
@@ -102,7 +114,7 @@ struct TCGStorage::Impl {
         const auto k = static_cast<std::size_t>(facts.KeyNo);
         if (change == TChange::Inserted)
             KeyPos[k] = {s, t};
-        KeyChanges.fetch_add(1, std::memory_order_release);
+        CountKeyChange();
         GridEvents[k].Set();
     }
 
@@ -203,7 +215,7 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
     garbage.reserve(count);
     TMutexGuard lock(FMutex);
     auto& d = *FImpl;
-    d.KeyChanges.fetch_add(1, std::memory_order_release);
+    d.CountKeyChange();
     if (idx < 0 || static_cast<std::size_t>(idx) >= d.MarData.Streams.size())
         return;
     TStream& stream = d.MarData.Streams[static_cast<std::size_t>(idx)];
@@ -237,8 +249,17 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
         } else
             table.Values = std::make_shared<TRows>(std::move(layouts[i]));
         const TRowLayout& layout = *table.Values->Layout();
-        facts[i] = {table.Values.get(), &layout, layout.Count() > 0 ? layout.Desc(0).offset : 0,
-                    KeyTableNo(stream.sName, name), name == "heartbeat"};
+        TTableFacts& f = facts[i];
+        f.Rows = table.Values.get();
+        f.Layout = &layout;
+        if (layout.Count() > 0) {
+            f.Source = layout.Source();
+            f.KeyAt = layout.Desc(0).offset;
+            if (f.KeyAt < SIZE_MAX - sizeof(std::int64_t))
+                f.KeyEnd = f.KeyAt + sizeof(std::int64_t);
+        }
+        f.KeyNo = KeyTableNo(stream.sName, name);
+        f.Heartbeat = name == "heartbeat";
         if (d.Observer != nullptr) // observer hook
             d.Observer->OnTableDescribed(idx, t, *m);
     }
@@ -277,21 +298,16 @@ void TCGStorage::Impl::Apply(const cg_msg_streamdata_t& Msg, const TStreamData& 
         return;
     const auto t = static_cast<std::int32_t>(Msg.msg_index);
     const TTableFacts& facts = FactsAt(s, t);
-    const TRowLayout* layout = facts.Layout;
-    // A description other than the one the table was built from would have us read the row by
-    // a layout that does not fit it.
-    if (layout == nullptr || layout->Source() != strData.TableDecs[Msg.msg_index] ||
-        layout->Count() == 0)
+    if (facts.Source == nullptr || facts.Source != strData.TableDecs[Msg.msg_index])
         return;
+    const TRowLayout* layout = facts.Layout;
     TRows& rows = *facts.Rows;
     const auto* data = static_cast<const std::uint8_t*>(Msg.data);
     const std::size_t size = Msg.data_size;
-    const std::size_t keyAt = facts.KeyAt;
-    if (data == nullptr || keyAt > size || size - keyAt < sizeof(std::int64_t) ||
-        size > std::numeric_limits<std::uint32_t>::max())
+    if (data == nullptr || size < facts.KeyEnd || size > std::numeric_limits<std::uint32_t>::max())
         return;
     std::int64_t key;
-    std::memcpy(&key, data + keyAt, sizeof key);
+    std::memcpy(&key, data + facts.KeyAt, sizeof key);
     // The row's slot is on its way from memory while the message is looked at.
     rows.Prefetch(key);
 
