@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     TCGStorage& store = *conn.Storage();
     orders::TDeskInputs in;
     orders::TStoreReader reader(store);
-    in.Facts = [&reader] { return reader.Read(); };
+    in.Facts = [&reader] { return reader.Read(false, false); }; // as the terminal's desk reads
     in.FactsChanged = [&reader] { return reader.Changed(); };
     in.MarketData = [] { return orders::TLinkHealth::Online; };
     orders::TOrderDesk desk(transport, limits, in, {}, nullptr);

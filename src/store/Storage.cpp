@@ -28,6 +28,7 @@ struct TTableFacts {
     const TRowLayout* Layout = nullptr;
     std::size_t KeyAt = 0; // where the replication id sits in a message
     int KeyNo = -1;        // its number among the key tables, -1 for any other table
+    int CountNo = -1;      // which of TableChanges counts it: KeyNo, kFuturesRefTable or none
     bool Heartbeat = false;
 };
 
@@ -64,6 +65,13 @@ struct TCGStorage::Impl {
     TStoreObserver* Observer = nullptr; // observer hook
     // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
     std::atomic<std::uint64_t> KeyChanges{0};
+    std::array<std::atomic<std::uint64_t>, kKeyTableCount + 1> TableChanges{};
+
+    void CountAll() {
+        KeyChanges.fetch_add(1, std::memory_order_release);
+        for (auto& c : TableChanges)
+            c.fetch_add(1, std::memory_order_release);
+    }
 
     TTable* TableAt(std::int32_t s, std::int64_t t) {
         if (s < 0 || static_cast<std::size_t>(s) >= MarData.Streams.size())
@@ -97,6 +105,9 @@ struct TCGStorage::Impl {
     // in place or removed are shown too. Signals to one event coalesce.
     void Changed(const TTableFacts& facts, std::int32_t s, std::int32_t t, TChange change,
                  [[maybe_unused]] const TRowView& row) {
+        if (facts.CountNo >= 0)
+            TableChanges[static_cast<std::size_t>(facts.CountNo)].fetch_add(
+                1, std::memory_order_release);
         if (facts.KeyNo < 0)
             return;
         const auto k = static_cast<std::size_t>(facts.KeyNo);
@@ -151,6 +162,12 @@ std::uint64_t TCGStorage::KeyTableChanges() const {
     return FImpl->KeyChanges.load(std::memory_order_acquire);
 }
 
+std::uint64_t TCGStorage::TableChanges(int no) const {
+    if (no < 0 || no > kFuturesRefTable)
+        return 0;
+    return FImpl->TableChanges[static_cast<std::size_t>(no)].load(std::memory_order_acquire);
+}
+
 void TCGStorage::SetCLTFut(bool on) {
     TMutexGuard lock(FMutex);
     FImpl->CLTFut = on;
@@ -203,7 +220,7 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
     garbage.reserve(count);
     TMutexGuard lock(FMutex);
     auto& d = *FImpl;
-    d.KeyChanges.fetch_add(1, std::memory_order_release);
+    d.CountAll();
     if (idx < 0 || static_cast<std::size_t>(idx) >= d.MarData.Streams.size())
         return;
     TStream& stream = d.MarData.Streams[static_cast<std::size_t>(idx)];
@@ -237,8 +254,15 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
         } else
             table.Values = std::make_shared<TRows>(std::move(layouts[i]));
         const TRowLayout& layout = *table.Values->Layout();
-        facts[i] = {table.Values.get(), &layout, layout.Count() > 0 ? layout.Desc(0).offset : 0,
-                    KeyTableNo(stream.sName, name), name == "heartbeat"};
+        const int keyNo = KeyTableNo(stream.sName, name);
+        facts[i] = {table.Values.get(),
+                    &layout,
+                    layout.Count() > 0 ? layout.Desc(0).offset : 0,
+                    keyNo,
+                    keyNo >= 0                    ? keyNo
+                    : name == "fut_sess_contents" ? kFuturesRefTable
+                                                  : -1,
+                    name == "heartbeat"};
         if (d.Observer != nullptr) // observer hook
             d.Observer->OnTableDescribed(idx, t, *m);
     }
