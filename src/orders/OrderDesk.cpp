@@ -164,18 +164,23 @@ void TOrderDesk::FollowFacts() {
         FExtSeen <= order->size()) {
         // The log only grows: only the ext_ids new since the last read can make an order seen.
         for (std::size_t i = FExtSeen; i < order->size(); ++i) {
-            std::erase_if(FUnseen, [&](const auto& u) { return u.second.ExtId == (*order)[i]; });
+            std::erase_if(FUnseen, [&](const TUnseen& u) { return u.ExtId == (*order)[i]; });
         }
     } else {
         FUnseen.clear();
         for (const auto& [trId, p] : FPending) {
             if (!p.IsCancel && !f.HasExtId(p.ExtId)) {
-                FUnseen[{false, trId}] = {p.ExtId,  p.Order.Client, p.Order.Isin,
-                                          p.IsinId, p.Order.Side,   p.Order.Qty};
+                SetUnseen({{false, trId},
+                           p.ExtId,
+                           p.Order.Client,
+                           p.Order.Isin,
+                           p.IsinId,
+                           p.Order.Side,
+                           p.Order.Qty});
             }
         }
         for (const auto& [id, o] : FAccepted) {
-            FUnseen[{true, id}] = {o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest};
+            SetUnseen({{true, id}, o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest});
         }
     }
     FExtTracker = f.Tracker;
@@ -189,7 +194,9 @@ const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts, const TOrderReq
     // Local midnight, found again once the day it was found for is over.
     if (v.NowMs - FDayStartMs >= 86'400'000 || FDayStartMs == 0) {
         FDayStartMs = v.NowMs - SinceMidnightMs();
-        FSentToday.clear();
+        for (auto& [client, sent] : FSent) {
+            sent.Today = 0;
+        }
     }
     v.Transactions = FTransport.Health();
     v.MarketData = FIn.MarketData ? FIn.MarketData() : TLinkHealth::Offline;
@@ -200,20 +207,50 @@ const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts, const TOrderReq
         v.KnownClients = ref.Clients;
         FViewRef = facts.Ref;
     }
-    const auto today = FSentToday.find(order.Client);
-    v.SentToday = today != FSentToday.end() ? today->second : 0;
-    v.Instrument.reset();
-    v.Position = 0;
-    if (const auto ins = ref.Instruments.find(order.Isin); ins != ref.Instruments.end()) {
-        v.Instrument = ins->second;
-        const auto pos = facts.Positions.find({order.Client, ins->second.IsinId});
-        v.Position = pos != facts.Positions.end() ? pos->second : 0;
+    const auto sent = FSent.find(order.Client);
+    v.SentToday = sent != FSent.end() ? sent->second.Today : 0;
+    // Looked up again only for another instrument or client, or new facts: orders come in runs.
+    if (FLookedUp != FFactsSerial || FLookedIsin != order.Isin || FLookedClient != order.Client) {
+        v.Instrument.reset();
+        v.Position = 0;
+        if (const auto ins = ref.Instruments.find(order.Isin); ins != ref.Instruments.end()) {
+            v.Instrument = ins->second;
+            const auto pos = facts.Positions.find({order.Client, ins->second.IsinId});
+            v.Position = pos != facts.Positions.end() ? pos->second : 0;
+        }
+        FLookedLimits = FLimits.For(order.Client, order.Isin);
+        FLookedUp = FFactsSerial;
+        FLookedIsin = order.Isin;
+        FLookedClient = order.Client;
     }
     v.BestOpposite.reset();
     if (FIn.BestOpposite) {
         v.BestOpposite = FIn.BestOpposite(order.Isin, order.Side);
     }
     return v;
+}
+
+void TOrderDesk::SetUnseen(TUnseen entry) {
+    const auto it = std::find_if(FUnseen.begin(), FUnseen.end(),
+                                 [&](const TUnseen& u) { return u.Key == entry.Key; });
+    if (it != FUnseen.end()) {
+        *it = std::move(entry);
+    } else {
+        FUnseen.push_back(std::move(entry));
+    }
+}
+
+bool TOrderDesk::DropUnseen(std::pair<bool, std::int64_t> key) {
+    const auto it = std::find_if(FUnseen.begin(), FUnseen.end(),
+                                 [&](const TUnseen& u) { return u.Key == key; });
+    if (it == FUnseen.end()) {
+        return false;
+    }
+    if (it != FUnseen.end() - 1) {
+        *it = std::move(FUnseen.back());
+    }
+    FUnseen.pop_back();
+    return true;
 }
 
 TOrderTally TOrderDesk::Tally(const TOrderRequest& order, const TRefFacts& ref,
@@ -233,13 +270,13 @@ TOrderTally TOrderDesk::Tally(const TOrderRequest& order, const TRefFacts& ref,
             }
         }
     }
-    for (const auto& [key, u] : FUnseen) {
+    for (const TUnseen& u : FUnseen) {
         if (u.Client != order.Client) {
             continue;
         }
         ++t.Active;
         // An add still without its answer goes by the isin it was placed with.
-        if (u.Side == order.Side && (key.first ? sameIsin(u.IsinId) : u.Isin == order.Isin)) {
+        if (u.Side == order.Side && (u.Key.first ? sameIsin(u.IsinId) : u.Isin == order.Isin)) {
             t.PendingSameSide += u.Qty;
         }
     }
@@ -247,7 +284,7 @@ TOrderTally TOrderDesk::Tally(const TOrderRequest& order, const TRefFacts& ref,
     if (sent == FSent.end()) {
         return t;
     }
-    const std::vector<TSentOrder>& v = sent->second;
+    const std::vector<TSentOrder>& v = sent->second.Recent;
     const auto byTime = [](std::int64_t at, const TSentOrder& s) { return at < s.AtMs; };
     t.LastMinute = v.end() - std::upper_bound(v.begin(), v.end(), nowMs - 60'000, byTime);
     for (auto s = v.rbegin(); s != v.rend() && s->AtMs > nowMs - 1'000; ++s) {
@@ -259,7 +296,6 @@ TOrderTally TOrderDesk::Tally(const TOrderRequest& order, const TRefFacts& ref,
 
 TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
     TLines lines;
-    lines.reserve(2);
     TPlaceResult r;
     {
         std::lock_guard lock(FLock);
@@ -271,19 +307,32 @@ TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
 
 TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
     const std::string price = FormatPrice(order.Price);
-    std::string attempt;
-    attempt.reserve(96);
-    attempt += "Заявка: ";
-    AppendOrder(attempt, order, price);
-    attempt += '.';
-    lines.push_back(std::move(attempt));
+    // The attempt's line comes first, but is written out once the order is on its way (or
+    // refused), and only when there is a journal or an order log to take it.
+    const bool writes = FJournal || FLog != nullptr;
+    const std::size_t attemptAt = lines.size();
+    if (writes) {
+        lines.emplace_back();
+    }
+    const auto attempt = [&] {
+        if (writes) {
+            std::string& line = lines[attemptAt];
+            line.reserve(96);
+            line += "Заявка: ";
+            AppendOrder(line, order, price);
+            line += '.';
+        }
+    };
     const TStoreFacts& facts = Facts();
     const TGateView& view = PlaceView(facts, order);
-    const TGateDecision d = CheckOrder(order, FLimits.For(order.Client, order.Isin), view,
-                                       Tally(order, RefOf(facts), view.NowMs));
+    const TGateDecision d =
+        CheckOrder(order, FLookedLimits, view, Tally(order, RefOf(facts), view.NowMs));
     if (!d.Allowed) {
         ++FRefused;
-        lines.push_back("Заявка отклонена: " + d.Reason);
+        attempt();
+        if (writes) {
+            lines.push_back("Заявка отклонена: " + d.Reason);
+        }
         return {TPlaceStatus::Refused, 0, d.Reason};
     }
     TAddOrderParams p{};
@@ -300,13 +349,18 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
     if (!FTransport.PostAdd(trId, p.isin_id, p)) {
         ++FFailed;
         const std::string reason = "соединение Трансакций не приняло сообщение.";
-        lines.push_back("Заявка не отправлена: " + reason);
+        attempt();
+        if (writes) {
+            lines.push_back("Заявка не отправлена: " + reason);
+        }
         return {TPlaceStatus::Failed, 0, reason};
     }
+    attempt();
     // Counted once posted: what the exchange saw is what the rate rules are about. The gate
     // counts only the last minute's, so older ones are dropped only now and then.
     const std::int64_t now = view.NowMs;
-    std::vector<TSentOrder>& sent = FSent[order.Client];
+    TClientSent& byClient = FSent[order.Client];
+    std::vector<TSentOrder>& sent = byClient.Recent;
     if (!sent.empty() && sent.front().AtMs <= now - 60'000) {
         std::erase_if(sent, [&](const TSentOrder& s) { return s.AtMs <= now - 60'000; });
     }
@@ -315,13 +369,15 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
         std::upper_bound(sent.begin(), sent.end(), now,
                          [](std::int64_t t, const TSentOrder& s) { return t < s.AtMs; });
     sent.insert(at, {now, order.Client, order.Isin, order.Side, order.Price, order.Qty});
-    ++FSentToday[order.Client];
+    ++byClient.Today;
     FPending[trId] = {false, 0, order, p.isin_id, std::nullopt, false, p.ext_id};
     if (!facts.HasExtId(p.ext_id)) {
-        FUnseen[{false, trId}] = {p.ext_id,  order.Client, order.Isin,
-                                  p.isin_id, order.Side,   order.Qty};
+        SetUnseen(
+            {{false, trId}, p.ext_id, order.Client, order.Isin, p.isin_id, order.Side, order.Qty});
     }
-    lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
+    if (writes) {
+        lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
+    }
     return {TPlaceStatus::Posted, trId, {}};
 }
 
@@ -398,7 +454,7 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
         FKill.OnCancelReply(post.OrderId, reply.Code);
         if (reply.Code == 0 || reply.Code == kAlreadyGone) {
             FAccepted.erase(post.OrderId);
-            FUnseen.erase({true, post.OrderId});
+            DropUnseen({true, post.OrderId});
         } else {
             ++FFailed;
         }
@@ -419,11 +475,7 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
                     (reply.Code == 0 ? ", номер заявки " + std::to_string(reply.OrderId) : "") +
                     ".");
     // Accepted or not, it is no longer an add without an answer.
-    const auto unseen = FUnseen.find({false, trId});
-    const bool wasUnseen = unseen != FUnseen.end();
-    if (wasUnseen) {
-        FUnseen.erase(unseen);
-    }
+    const bool wasUnseen = DropUnseen({false, trId});
     if (reply.Code != 0 || reply.OrderId == 0) {
         ++FFailed;
         FKill.OnAddReply(trId);
@@ -439,7 +491,7 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
     o.ExtId = post.ExtId;
     FAccepted[o.OrderId] = o;
     if (wasUnseen) {
-        FUnseen[{true, o.OrderId}] = {o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest};
+        SetUnseen({{true, o.OrderId}, o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest});
     }
     if (FKill.AwaitsAdd(trId)) {
         FKill.OnAddReply(trId);
@@ -455,6 +507,9 @@ void TOrderDesk::Collect() {
     std::vector<TOrderRequest> replacements;
     {
         std::lock_guard lock(FLock);
+        // Between orders (Collect runs on a timer) the rows the replica took since the last
+        // read are taken in here, so the next order finds them read.
+        Facts();
         for (auto it = FPending.begin(); it != FPending.end();) {
             TReply reply;
             if (!FTransport.TakeReply(it->first, reply)) {
@@ -587,6 +642,7 @@ bool TOrderDesk::Rearm(bool confirmed) {
 void TOrderDesk::SetLimits(TLimitsBook limits) {
     std::lock_guard lock(FLock);
     FLimits = std::move(limits);
+    FLookedUp = 0;
 }
 
 std::vector<TOwnOrder> TOrderDesk::ActiveOrders() {

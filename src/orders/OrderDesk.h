@@ -166,6 +166,7 @@ private:
     // The live orders the orders log does not show yet: adds without an answer (by transaction
     // id) and accepted ones (by order id), each as the gate counts it.
     struct TUnseen {
+        std::pair<bool, std::int64_t> Key; // (accepted, transaction or order id)
         std::int64_t ExtId = 0;
         std::string Client;
         std::string Isin; // an add's; an accepted order goes by IsinId
@@ -173,7 +174,10 @@ private:
         TSide Side = TSide::Buy;
         std::int64_t Qty = 0;
     };
-    std::map<std::pair<bool, std::int64_t>, TUnseen> FUnseen; // (accepted, id)
+    // A few dozen at most, walked for every order: side by side in memory.
+    std::vector<TUnseen> FUnseen;
+    void SetUnseen(TUnseen entry);
+    bool DropUnseen(std::pair<bool, std::int64_t> key);
     // How far the tracker's ext_ids had been followed.
     const TOwnOrderTracker* FExtTracker = nullptr;
     std::uint64_t FExtClears = 0;
@@ -181,9 +185,17 @@ private:
     // Between orders; its Live and Sent stay empty (Tally stands for them).
     TGateView FView;
     std::shared_ptr<const TRefFacts> FViewRef; // what its client codes were copied from
-    // By client code, in time order: the orders posted in (at least) the last minute.
-    std::map<std::string, std::vector<TSentOrder>, std::less<>> FSent;
-    std::map<std::string, std::int64_t> FSentToday; // by client code, since FDayStartMs
+    // By client code: the orders posted in (at least) the last minute, in time order...
+    // ...and how many it posted since FDayStartMs.
+    struct TClientSent {
+        std::vector<TSentOrder> Recent;
+        std::int64_t Today = 0;
+    };
+    std::map<std::string, TClientSent, std::less<>> FSent;
+    // What the view's Instrument and Position, and the limits, were looked up for.
+    std::uint64_t FLookedUp = 0; // 0: look up again
+    std::string FLookedIsin, FLookedClient;
+    TRiskLimits FLookedLimits;
     TKillSwitch FKill;
     std::optional<TKillReport> FKillReport;
     std::map<std::uint32_t, TReply> FAnswers;
