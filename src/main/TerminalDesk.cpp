@@ -55,7 +55,9 @@ TTerminalDesk::TTerminalDesk(TTerminalDeskParts parts)
 
     orders::TDeskInputs in;
     in.Facts = [this] {
-        orders::TStoreFacts facts = FReader->Read();
+        // The desk lists the active orders itself when it needs them (cancels, the kill
+        // switch); an order needs only the reader's counts.
+        orders::TStoreFacts facts = FReader->Read(false, false);
         FRef = facts.Ref;
         return facts;
     };

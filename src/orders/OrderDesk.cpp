@@ -43,16 +43,35 @@ std::string ClientPart(const std::string& client) {
     return client.size() > 4 ? client.substr(4) : std::string();
 }
 
+const TRefFacts& RefOf(const TStoreFacts& facts) {
+    static const TRefFacts kNoRef;
+    return facts.Ref ? *facts.Ref : kNoRef;
+}
+
 std::string ReplyWords(std::int32_t code) {
     const std::string_view text = GetReplyText(code);
     return "код " + std::to_string(code) + (text.empty() ? "" : " (" + std::string(text) + ")");
 }
 
+// DescribeOrder's words with the price already written out, appended in place: an order's
+// lines are written on every attempt, so they take no more allocations than they must.
+void AppendOrder(std::string& out, const TOrderRequest& o, const std::string& price) {
+    out += o.Side == TSide::Buy ? "покупка " : "продажа ";
+    out += o.Isin;
+    out += ' ';
+    out += std::to_string(o.Qty);
+    out += " по ";
+    out += price;
+    out += ", клиент ";
+    out += o.Client;
+}
+
 } // namespace
 
 std::string DescribeOrder(const TOrderRequest& o) {
-    return std::string(o.Side == TSide::Buy ? "покупка " : "продажа ") + o.Isin + " " +
-           std::to_string(o.Qty) + " по " + FormatPrice(o.Price) + ", клиент " + o.Client;
+    std::string out;
+    AppendOrder(out, o, FormatPrice(o.Price));
+    return out;
 }
 
 TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInputs inputs,
@@ -80,9 +99,20 @@ void TOrderDesk::Emit(TLines& lines) {
     lines.clear();
 }
 
+const std::vector<TOwnOrder>& TOrderDesk::OwnActive(const TStoreFacts& facts) const {
+    if (facts.Tracker == nullptr || !facts.Own.empty()) {
+        return facts.Own;
+    }
+    if (FOwnListSerial != FFactsSerial) {
+        FOwnList = facts.Tracker->Orders(true);
+        FOwnListSerial = FFactsSerial;
+    }
+    return FOwnList;
+}
+
 std::vector<TOwnOrder> TOrderDesk::LiveOrders(const TStoreFacts& facts) const {
     std::vector<TOwnOrder> live;
-    for (const TOwnOrder& o : facts.Own) {
+    for (const TOwnOrder& o : OwnActive(facts)) {
         if (o.Active()) {
             live.push_back(o);
         }
@@ -112,8 +142,50 @@ const TStoreFacts& TOrderDesk::Facts() {
         FFacts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
         FHaveFacts = true;
         ++FFactsSerial;
+        FollowFacts();
     }
     return FFacts;
+}
+
+void TOrderDesk::FollowFacts() {
+    const TStoreFacts& f = FFacts;
+    // Accepted orders the log shows are its to tell from now on.
+    std::erase_if(FAccepted, [&](const auto& a) { return f.HasExtId(a.second.ExtId); });
+    if (f.Tracker == nullptr) {
+        FOwnCounts.clear();
+        for (const TOwnOrder& o : f.Own) {
+            if (o.Active()) {
+                CountActive(FOwnCounts, o, 1);
+            }
+        }
+    }
+    const std::vector<std::int64_t>* order = f.Tracker ? &f.Tracker->ExtIdOrder() : nullptr;
+    if (order != nullptr && f.Tracker == FExtTracker && f.Tracker->Clears() == FExtClears &&
+        FExtSeen <= order->size()) {
+        // The log only grows: only the ext_ids new since the last read can make an order seen.
+        for (std::size_t i = FExtSeen; i < order->size(); ++i) {
+            std::erase_if(FUnseen, [&](const TUnseen& u) { return u.ExtId == (*order)[i]; });
+        }
+    } else {
+        FUnseen.clear();
+        for (const auto& [trId, p] : FPending) {
+            if (!p.IsCancel && !f.HasExtId(p.ExtId)) {
+                SetUnseen({{false, trId},
+                           p.ExtId,
+                           p.Order.Client,
+                           p.Order.Isin,
+                           p.IsinId,
+                           p.Order.Side,
+                           p.Order.Qty});
+            }
+        }
+        for (const auto& [id, o] : FAccepted) {
+            SetUnseen({{true, id}, o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest});
+        }
+    }
+    FExtTracker = f.Tracker;
+    FExtClears = f.Tracker ? f.Tracker->Clears() : 0;
+    FExtSeen = order ? order->size() : 0;
 }
 
 const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts, const TOrderRequest& order) {
@@ -122,43 +194,104 @@ const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts, const TOrderReq
     // Local midnight, found again once the day it was found for is over.
     if (v.NowMs - FDayStartMs >= 86'400'000 || FDayStartMs == 0) {
         FDayStartMs = v.NowMs - SinceMidnightMs();
-        FSentToday.clear();
+        for (auto& [client, sent] : FSent) {
+            sent.Today = 0;
+        }
     }
     v.Transactions = FTransport.Health();
     v.MarketData = FIn.MarketData ? FIn.MarketData() : TLinkHealth::Offline;
     v.Halted = FKill.Latched();
-    static const TRefFacts kNoRef;
-    const TRefFacts& ref = facts.Ref ? *facts.Ref : kNoRef;
-    if (!FViewBuilt || FViewFacts != FFactsSerial || FViewLive != FLiveSerial) {
+    const TRefFacts& ref = RefOf(facts);
+    // Held, so a new read's rows can never be taken for these at the same address.
+    if (FViewRef != facts.Ref || FViewRef == nullptr) {
         v.KnownClients = ref.Clients;
-        v.Live.clear();
-        for (const TOwnOrder& o : LiveOrders(facts)) {
-            const auto isin = ref.IsinById.find(o.IsinId);
-            v.Live.push_back({o.Client, isin != ref.IsinById.end() ? isin->second : std::string(),
-                              o.Side, o.Rest});
-        }
-        for (const std::uint32_t trId : UnseenAdds(facts)) {
-            const TOrderRequest& o = FPending.at(trId).Order;
-            v.Live.push_back({o.Client, o.Isin, o.Side, o.Qty});
-        }
-        FViewBuilt = true;
-        FViewFacts = FFactsSerial;
-        FViewLive = FLiveSerial;
+        FViewRef = facts.Ref;
     }
-    const auto today = FSentToday.find(order.Client);
-    v.SentToday = today != FSentToday.end() ? today->second : 0;
-    v.Instrument.reset();
-    v.Position = 0;
-    if (const auto ins = ref.Instruments.find(order.Isin); ins != ref.Instruments.end()) {
-        v.Instrument = ins->second;
-        const auto pos = facts.Positions.find({order.Client, ins->second.IsinId});
-        v.Position = pos != facts.Positions.end() ? pos->second : 0;
+    const auto sent = FSent.find(order.Client);
+    v.SentToday = sent != FSent.end() ? sent->second.Today : 0;
+    // Looked up again only for another instrument or client, or new facts: orders come in runs.
+    if (FLookedUp != FFactsSerial || FLookedIsin != order.Isin || FLookedClient != order.Client) {
+        v.Instrument.reset();
+        v.Position = 0;
+        if (const auto ins = ref.Instruments.find(order.Isin); ins != ref.Instruments.end()) {
+            v.Instrument = ins->second;
+            const auto pos = facts.Positions.find({order.Client, ins->second.IsinId});
+            v.Position = pos != facts.Positions.end() ? pos->second : 0;
+        }
+        FLookedLimits = FLimits.For(order.Client, order.Isin);
+        FLookedUp = FFactsSerial;
+        FLookedIsin = order.Isin;
+        FLookedClient = order.Client;
     }
     v.BestOpposite.reset();
     if (FIn.BestOpposite) {
         v.BestOpposite = FIn.BestOpposite(order.Isin, order.Side);
     }
     return v;
+}
+
+void TOrderDesk::SetUnseen(TUnseen entry) {
+    const auto it = std::find_if(FUnseen.begin(), FUnseen.end(),
+                                 [&](const TUnseen& u) { return u.Key == entry.Key; });
+    if (it != FUnseen.end()) {
+        *it = std::move(entry);
+    } else {
+        FUnseen.push_back(std::move(entry));
+    }
+}
+
+bool TOrderDesk::DropUnseen(std::pair<bool, std::int64_t> key) {
+    const auto it = std::find_if(FUnseen.begin(), FUnseen.end(),
+                                 [&](const TUnseen& u) { return u.Key == key; });
+    if (it == FUnseen.end()) {
+        return false;
+    }
+    if (it != FUnseen.end() - 1) {
+        *it = std::move(FUnseen.back());
+    }
+    FUnseen.pop_back();
+    return true;
+}
+
+TOrderTally TOrderDesk::Tally(const TOrderRequest& order, const TRefFacts& ref,
+                              std::int64_t nowMs) const {
+    TOrderTally t;
+    // An order's instrument is known to the gate by the isin its reference row gives its id.
+    const auto sameIsin = [&](std::int32_t isinId) {
+        const auto isin = ref.IsinById.find(isinId);
+        return isin != ref.IsinById.end() ? isin->second == order.Isin : order.Isin.empty();
+    };
+    const TActiveByClient& logged = FFacts.Tracker ? FFacts.Tracker->Active() : FOwnCounts;
+    if (const auto c = logged.find(order.Client); c != logged.end()) {
+        t.Active += c->second.Count;
+        for (const auto& [key, rest] : c->second.Rest) {
+            if (key.second == order.Side && sameIsin(key.first)) {
+                t.PendingSameSide += rest;
+            }
+        }
+    }
+    for (const TUnseen& u : FUnseen) {
+        if (u.Client != order.Client) {
+            continue;
+        }
+        ++t.Active;
+        // An add still without its answer goes by the isin it was placed with.
+        if (u.Side == order.Side && (u.Key.first ? sameIsin(u.IsinId) : u.Isin == order.Isin)) {
+            t.PendingSameSide += u.Qty;
+        }
+    }
+    const auto sent = FSent.find(order.Client);
+    if (sent == FSent.end()) {
+        return t;
+    }
+    const std::vector<TSentOrder>& v = sent->second.Recent;
+    const auto byTime = [](std::int64_t at, const TSentOrder& s) { return at < s.AtMs; };
+    t.LastMinute = v.end() - std::upper_bound(v.begin(), v.end(), nowMs - 60'000, byTime);
+    for (auto s = v.rbegin(); s != v.rend() && s->AtMs > nowMs - 1'000; ++s) {
+        t.Repeat = t.Repeat || (s->Price == order.Price && s->Qty == order.Qty &&
+                                s->Side == order.Side && s->Isin == order.Isin);
+    }
+    return t;
 }
 
 TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
@@ -173,17 +306,33 @@ TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
 }
 
 TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
-    lines.push_back("Заявка: " + DescribeOrder(order) + ".");
-    const TStoreFacts& facts = Facts();
-    if (std::erase_if(FAccepted, [&](const auto& a) { return facts.HasExtId(a.second.ExtId); }) !=
-        0) {
-        ++FLiveSerial;
+    const std::string price = FormatPrice(order.Price);
+    // The attempt's line comes first, but is written out once the order is on its way (or
+    // refused), and only when there is a journal or an order log to take it.
+    const bool writes = FJournal || FLog != nullptr;
+    const std::size_t attemptAt = lines.size();
+    if (writes) {
+        lines.emplace_back();
     }
+    const auto attempt = [&] {
+        if (writes) {
+            std::string& line = lines[attemptAt];
+            line.reserve(96);
+            line += "Заявка: ";
+            AppendOrder(line, order, price);
+            line += '.';
+        }
+    };
+    const TStoreFacts& facts = Facts();
     const TGateView& view = PlaceView(facts, order);
-    const TGateDecision d = CheckOrder(order, FLimits.For(order.Client, order.Isin), view);
+    const TGateDecision d =
+        CheckOrder(order, FLookedLimits, view, Tally(order, RefOf(facts), view.NowMs));
     if (!d.Allowed) {
         ++FRefused;
-        lines.push_back("Заявка отклонена: " + d.Reason);
+        attempt();
+        if (writes) {
+            lines.push_back("Заявка отклонена: " + d.Reason);
+        }
         return {TPlaceStatus::Refused, 0, d.Reason};
     }
     TAddOrderParams p{};
@@ -193,36 +342,42 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
     p.dir = static_cast<std::int32_t>(order.Side);
     p.atype = 1; // a limit order that rests until traded or cancelled
     p.amount = static_cast<std::int32_t>(order.Qty);
-    Put(p.price, FormatPrice(order.Price));
+    Put(p.price, price);
     Put(p.comment, "vorlen");
     const std::uint32_t trId = FTransport.NextId();
     p.ext_id = FExtBase + static_cast<std::int32_t>(trId % 1000);
     if (!FTransport.PostAdd(trId, p.isin_id, p)) {
         ++FFailed;
         const std::string reason = "соединение Трансакций не приняло сообщение.";
-        lines.push_back("Заявка не отправлена: " + reason);
+        attempt();
+        if (writes) {
+            lines.push_back("Заявка не отправлена: " + reason);
+        }
         return {TPlaceStatus::Failed, 0, reason};
     }
+    attempt();
     // Counted once posted: what the exchange saw is what the rate rules are about. The gate
     // counts only the last minute's, so older ones are dropped only now and then.
     const std::int64_t now = view.NowMs;
-    std::vector<TSentOrder>& sent = FView.Sent;
+    TClientSent& byClient = FSent[order.Client];
+    std::vector<TSentOrder>& sent = byClient.Recent;
     if (!sent.empty() && sent.front().AtMs <= now - 60'000) {
         std::erase_if(sent, [&](const TSentOrder& s) { return s.AtMs <= now - 60'000; });
     }
-    sent.push_back({now, order.Client, order.Isin, order.Side, order.Price, order.Qty});
-    ++FSentToday[order.Client];
+    // In time order, as the tally's search needs; behind the others unless the clock went back.
+    const auto at =
+        std::upper_bound(sent.begin(), sent.end(), now,
+                         [](std::int64_t t, const TSentOrder& s) { return t < s.AtMs; });
+    sent.insert(at, {now, order.Client, order.Isin, order.Side, order.Price, order.Qty});
+    ++byClient.Today;
     FPending[trId] = {false, 0, order, p.isin_id, std::nullopt, false, p.ext_id};
-    // The view's live orders gain this one, as a rebuild would give them.
-    const bool current = FViewBuilt && FViewFacts == FFactsSerial && FViewLive == FLiveSerial;
-    ++FLiveSerial;
-    if (current) {
-        if (!facts.HasExtId(p.ext_id)) {
-            FView.Live.push_back({order.Client, order.Isin, order.Side, order.Qty});
-        }
-        FViewLive = FLiveSerial;
+    if (!facts.HasExtId(p.ext_id)) {
+        SetUnseen(
+            {{false, trId}, p.ext_id, order.Client, order.Isin, p.isin_id, order.Side, order.Qty});
     }
-    lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
+    if (writes) {
+        lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
+    }
     return {TPlaceStatus::Posted, trId, {}};
 }
 
@@ -299,6 +454,7 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
         FKill.OnCancelReply(post.OrderId, reply.Code);
         if (reply.Code == 0 || reply.Code == kAlreadyGone) {
             FAccepted.erase(post.OrderId);
+            DropUnseen({true, post.OrderId});
         } else {
             ++FFailed;
         }
@@ -318,6 +474,8 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
     lines.push_back("Ответ на заявку (" + tr + "): " + ReplyWords(reply.Code) +
                     (reply.Code == 0 ? ", номер заявки " + std::to_string(reply.OrderId) : "") +
                     ".");
+    // Accepted or not, it is no longer an add without an answer.
+    const bool wasUnseen = DropUnseen({false, trId});
     if (reply.Code != 0 || reply.OrderId == 0) {
         ++FFailed;
         FKill.OnAddReply(trId);
@@ -332,6 +490,9 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
     o.Amount = o.Rest = post.Order.Qty;
     o.ExtId = post.ExtId;
     FAccepted[o.OrderId] = o;
+    if (wasUnseen) {
+        SetUnseen({{true, o.OrderId}, o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest});
+    }
     if (FKill.AwaitsAdd(trId)) {
         FKill.OnAddReply(trId);
         // Accepted after the kill switch was thrown: it goes the way of the others.
@@ -346,6 +507,9 @@ void TOrderDesk::Collect() {
     std::vector<TOrderRequest> replacements;
     {
         std::lock_guard lock(FLock);
+        // Between orders (Collect runs on a timer) the rows the replica took since the last
+        // read are taken in here, so the next order finds them read.
+        Facts();
         for (auto it = FPending.begin(); it != FPending.end();) {
             TReply reply;
             if (!FTransport.TakeReply(it->first, reply)) {
@@ -355,7 +519,6 @@ void TOrderDesk::Collect() {
             const TPendingPost post = std::move(it->second);
             const std::uint32_t trId = it->first;
             it = FPending.erase(it);
-            ++FLiveSerial;
             OnReply(trId, post, reply, lines, replacements);
         }
         for (const TOrderRequest& r : replacements) {
@@ -433,7 +596,7 @@ void TOrderDesk::CancelSeenAdds(TLines& lines) {
             continue;
         }
         FKill.OnAddReply(trId);
-        for (const TOwnOrder& o : facts.Own) {
+        for (const TOwnOrder& o : OwnActive(facts)) {
             if (o.ExtId == post.ExtId && o.Active()) {
                 CancelLocked(o.OrderId, facts, lines);
                 FKill.AwaitCancel(o.OrderId);
@@ -479,6 +642,7 @@ bool TOrderDesk::Rearm(bool confirmed) {
 void TOrderDesk::SetLimits(TLimitsBook limits) {
     std::lock_guard lock(FLock);
     FLimits = std::move(limits);
+    FLookedUp = 0;
 }
 
 std::vector<TOwnOrder> TOrderDesk::ActiveOrders() {

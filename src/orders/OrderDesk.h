@@ -124,10 +124,15 @@ private:
     std::int64_t Now() const;
     // The facts as they are now: read again only when they may have changed.
     const TStoreFacts& Facts();
-    // The gate's view for `order`. What does not depend on the order (live orders, client
-    // codes) is kept between orders and built again only when the facts or the desk's own
-    // orders have changed.
+    // Brings what the desk keeps of the facts up to a new read.
+    void FollowFacts();
+    // The gate's view for `order`, without its Live and Sent lists (Tally stands for them).
     const TGateView& PlaceView(const TStoreFacts& facts, const TOrderRequest& order);
+    // What the gate's counting rules need for `order`: as TallyOf would find it in a view that
+    // listed every live order (LiveOrders and UnseenAdds) and every order sent.
+    TOrderTally Tally(const TOrderRequest& order, const TRefFacts& ref, std::int64_t nowMs) const;
+    // The orders log's active orders: the facts' list, or the reader's, listed once per read.
+    const std::vector<TOwnOrder>& OwnActive(const TStoreFacts& facts) const;
     std::vector<TOwnOrder> LiveOrders(const TStoreFacts& facts) const;
     // Adds still without a reply whose order the orders log does not show yet (its ext_id is
     // the transaction id): the ones that may rest on the book unseen.
@@ -154,12 +159,43 @@ private:
     TStoreFacts FFacts;
     bool FHaveFacts = false;
     std::uint64_t FFactsSerial = 0; // each new read of the facts
-    std::uint64_t FLiveSerial = 0;  // each change of FAccepted or FPending's adds
-    // Between orders; its Sent holds the orders posted in (at least) the last minute.
+    mutable std::vector<TOwnOrder> FOwnList;
+    mutable std::uint64_t FOwnListSerial = 0;
+    // The log's active orders counted, for facts that come without a reader's tracker.
+    TActiveByClient FOwnCounts;
+    // The live orders the orders log does not show yet: adds without an answer (by transaction
+    // id) and accepted ones (by order id), each as the gate counts it.
+    struct TUnseen {
+        std::pair<bool, std::int64_t> Key; // (accepted, transaction or order id)
+        std::int64_t ExtId = 0;
+        std::string Client;
+        std::string Isin; // an add's; an accepted order goes by IsinId
+        std::int32_t IsinId = 0;
+        TSide Side = TSide::Buy;
+        std::int64_t Qty = 0;
+    };
+    // A few dozen at most, walked for every order: side by side in memory.
+    std::vector<TUnseen> FUnseen;
+    void SetUnseen(TUnseen entry);
+    bool DropUnseen(std::pair<bool, std::int64_t> key);
+    // How far the tracker's ext_ids had been followed.
+    const TOwnOrderTracker* FExtTracker = nullptr;
+    std::uint64_t FExtClears = 0;
+    std::size_t FExtSeen = 0;
+    // Between orders; its Live and Sent stay empty (Tally stands for them).
     TGateView FView;
-    std::uint64_t FViewFacts = 0, FViewLive = 0; // what its live orders were built from
-    bool FViewBuilt = false;
-    std::map<std::string, std::int64_t> FSentToday; // by client code, since FDayStartMs
+    std::shared_ptr<const TRefFacts> FViewRef; // what its client codes were copied from
+    // By client code: the orders posted in (at least) the last minute, in time order...
+    // ...and how many it posted since FDayStartMs.
+    struct TClientSent {
+        std::vector<TSentOrder> Recent;
+        std::int64_t Today = 0;
+    };
+    std::map<std::string, TClientSent, std::less<>> FSent;
+    // What the view's Instrument and Position, and the limits, were looked up for.
+    std::uint64_t FLookedUp = 0; // 0: look up again
+    std::string FLookedIsin, FLookedClient;
+    TRiskLimits FLookedLimits;
     TKillSwitch FKill;
     std::optional<TKillReport> FKillReport;
     std::map<std::uint32_t, TReply> FAnswers;

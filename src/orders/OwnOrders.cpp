@@ -8,10 +8,13 @@ void TOwnOrderTracker::Add(const TOrderLogRow& r) {
     if (r.OrderId == 0) {
         return;
     }
-    if (r.ExtId != 0) {
-        FExtIds.insert(r.ExtId);
+    if (r.ExtId != 0 && FExtIds.insert(r.ExtId).second) {
+        FExtIdOrder.push_back(r.ExtId);
     }
     TAcc& a = FAcc[r.OrderId];
+    if (FActive.count(r.OrderId) != 0) {
+        CountActive(FActiveCounts, Finish(a), -1);
+    }
     TOwnOrder& o = a.Order;
     o.OrderId = r.OrderId;
     o.IsinId = r.IsinId;
@@ -37,8 +40,9 @@ void TOwnOrderTracker::Add(const TOrderLogRow& r) {
     default:
         break;
     }
-    if (Finish(a).Active()) {
+    if (const TOwnOrder now = Finish(a); now.Active()) {
         FActive.insert(r.OrderId);
+        CountActive(FActiveCounts, now, 1);
     } else {
         FActive.erase(r.OrderId);
     }
@@ -76,6 +80,23 @@ std::vector<TOwnOrder> TOwnOrderTracker::Orders(bool activeOnly) const {
         out.push_back(Finish(a));
     }
     return out;
+}
+
+void CountActive(TActiveByClient& counts, const TOwnOrder& o, int sign) {
+    auto client = counts.find(o.Client);
+    if (client == counts.end()) {
+        client = counts.emplace(o.Client, TClientActive{}).first;
+    }
+    TClientActive& c = client->second;
+    c.Count += sign;
+    std::int64_t& rest = c.Rest[{o.IsinId, o.Side}];
+    rest += sign * o.Rest;
+    if (rest == 0) {
+        c.Rest.erase({o.IsinId, o.Side});
+    }
+    if (c.Count == 0 && c.Rest.empty()) {
+        counts.erase(client);
+    }
 }
 
 std::vector<TOwnOrder> DeriveOwnOrders(const std::vector<TOrderLogRow>& rows) {

@@ -48,6 +48,16 @@ struct TOwnOrder {
     }
 };
 
+// The active orders' part on one client code: how many, and their rest by instrument and side.
+struct TClientActive {
+    std::int64_t Count = 0;
+    std::map<std::pair<std::int32_t, TSide>, std::int64_t> Rest; // by (isin_id, side)
+    bool operator==(const TClientActive&) const = default;
+};
+using TActiveByClient = std::map<std::string, TClientActive, std::less<>>;
+// Adds an active order's part (sign 1) or takes it away (sign -1); what falls to nothing goes.
+void CountActive(TActiveByClient& counts, const TOwnOrder& order, int sign);
+
 // Orders by id. The remaining quantity only ever falls and a cancel is final, so the lowest rest
 // seen and any cancel row decide, whatever their order; deals count once per deal id.
 std::vector<TOwnOrder> DeriveOwnOrders(const std::vector<TOrderLogRow>& rows);
@@ -58,7 +68,17 @@ public:
     void Add(const TOrderLogRow& row);
     std::vector<TOwnOrder> Orders(bool activeOnly = false) const;
     const std::set<std::int64_t>& ExtIds() const { return FExtIds; }
-    void Clear() { *this = TOwnOrderTracker{}; }
+    // The active orders' parts, kept as rows come: what CountActive makes of Orders(true).
+    const TActiveByClient& Active() const { return FActiveCounts; }
+    // Every ext_id in the order it was first seen; a reader that remembers how far it read
+    // learns which are new. Starts again empty after Clear, which Clears() counts.
+    const std::vector<std::int64_t>& ExtIdOrder() const { return FExtIdOrder; }
+    std::uint64_t Clears() const { return FClears; }
+    void Clear() {
+        const std::uint64_t clears = FClears + 1;
+        *this = TOwnOrderTracker{};
+        FClears = clears;
+    }
 
 private:
     struct TAcc {
@@ -72,6 +92,9 @@ private:
     std::map<std::int64_t, TAcc> FAcc;
     std::set<std::int64_t> FActive; // ids of the orders that may still trade
     std::set<std::int64_t> FExtIds;
+    std::vector<std::int64_t> FExtIdOrder;
+    TActiveByClient FActiveCounts;
+    std::uint64_t FClears = 0;
 };
 
 // "выставлена", "частично исполнена", "исполнена", "снята".

@@ -30,7 +30,34 @@ TGateDecision CheckCancel(const TGateView& view) {
     return {true, {}};
 }
 
+TOrderTally TallyOf(const TOrderRequest& o, const TGateView& v) {
+    TOrderTally t;
+    for (const TLiveOrder& lo : v.Live) {
+        if (lo.Client != o.Client) {
+            continue;
+        }
+        ++t.Active;
+        if (lo.Isin == o.Isin && lo.Side == o.Side) {
+            t.PendingSameSide += lo.Rest;
+        }
+    }
+    for (const TSentOrder& s : v.Sent) {
+        if (s.Client != o.Client) {
+            continue;
+        }
+        t.LastMinute += s.AtMs > v.NowMs - kMinuteMs ? 1 : 0;
+        t.Repeat = t.Repeat || (s.AtMs > v.NowMs - kRepeatMs && s.Isin == o.Isin &&
+                                s.Side == o.Side && s.Price == o.Price && s.Qty == o.Qty);
+    }
+    return t;
+}
+
 TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGateView& v) {
+    return CheckOrder(o, l, v, TallyOf(o, v));
+}
+
+TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGateView& v,
+                         const TOrderTally& t) {
     if (v.Halted) {
         return Refuse(kHaltedRefusal);
     }
@@ -72,32 +99,11 @@ TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGa
         }
     }
 
-    std::int64_t active = 0;
-    std::int64_t pendingSameSide = 0;
-    for (const TLiveOrder& lo : v.Live) {
-        if (lo.Client != o.Client) {
-            continue;
-        }
-        ++active;
-        if (lo.Isin == o.Isin && lo.Side == o.Side) {
-            pendingSameSide += lo.Rest;
-        }
+    if (t.Active >= l.MaxActive) {
+        return Refuse("Активных заявок уже " + N(t.Active) + " (допустимо " + N(l.MaxActive) +
+                      ").");
     }
-    if (active >= l.MaxActive) {
-        return Refuse("Активных заявок уже " + N(active) + " (допустимо " + N(l.MaxActive) + ").");
-    }
-
-    std::int64_t lastMinute = 0;
-    bool repeat = false;
-    for (const TSentOrder& s : v.Sent) {
-        if (s.Client != o.Client) {
-            continue;
-        }
-        lastMinute += s.AtMs > v.NowMs - kMinuteMs ? 1 : 0;
-        repeat = repeat || (s.AtMs > v.NowMs - kRepeatMs && s.Isin == o.Isin && s.Side == o.Side &&
-                            s.Price == o.Price && s.Qty == o.Qty);
-    }
-    if (lastMinute >= l.MaxPerMinute) {
+    if (t.LastMinute >= l.MaxPerMinute) {
         return Refuse("Превышено число заявок в минуту (" + N(l.MaxPerMinute) + ").");
     }
     if (v.SentToday >= l.MaxPerDay) {
@@ -105,7 +111,7 @@ TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGa
     }
 
     const std::int64_t sign = o.Side == TSide::Buy ? 1 : -1;
-    const std::int64_t after = v.Position + sign * (pendingSameSide + o.Qty);
+    const std::int64_t after = v.Position + sign * (t.PendingSameSide + o.Qty);
     const std::int64_t absAfter = after < 0 ? -after : after;
     const std::int64_t absNow = v.Position < 0 ? -v.Position : v.Position;
     // An order that brings a position already over the limit back towards it is let through:
@@ -114,7 +120,7 @@ TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGa
         return Refuse("Позиция с учётом активных заявок составит " + N(absAfter) + " (допустимо " +
                       N(l.MaxPosition) + ").");
     }
-    if (repeat && !o.RepeatConfirmed) {
+    if (t.Repeat && !o.RepeatConfirmed) {
         return Refuse("Такая же заявка отправлена меньше секунды назад; повторите с "
                       "подтверждением.");
     }

@@ -80,8 +80,23 @@ struct TGateDecision {
     std::string Reason; // Russian; empty when allowed
 };
 
+// What the counting rules need of the live and sent orders: those of the order's own client.
+struct TOrderTally {
+    std::int64_t Active = 0;          // its live orders
+    std::int64_t PendingSameSide = 0; // their rest on the order's instrument and side
+    std::int64_t LastMinute = 0;      // its orders posted in the last minute
+    bool Repeat = false;              // an equal order of its was posted less than a second ago
+};
+
+// The tally from the view's Live and Sent lists.
+TOrderTally TallyOf(const TOrderRequest& order, const TGateView& view);
+
 TGateDecision CheckOrder(const TOrderRequest& order, const TRiskLimits& limits,
                          const TGateView& view);
+// The same with the tally given: the view's Live and Sent are not looked at. For a caller that
+// keeps the counts as orders come and go instead of listing them for every order.
+TGateDecision CheckOrder(const TOrderRequest& order, const TRiskLimits& limits,
+                         const TGateView& view, const TOrderTally& tally);
 // Cancels are what stop losses: only a transaction link that is not there refuses them.
 TGateDecision CheckCancel(const TGateView& view);
 

@@ -1,6 +1,7 @@
 #include "orders/StoreView.h"
 
 #include "store/FieldConversion.h"
+#include "store/KeyTables.h"
 #include "store/Storage.h"
 
 #include <chrono>
@@ -12,8 +13,11 @@ namespace vorlen::orders {
 
 namespace {
 
-// Any integer width the scheme gives the field; 0 for anything else.
-std::int64_t Int(const TRowView& row, const char* name) {
+// Any integer width the scheme gives the field; 0 for anything else or a field the table lacks.
+std::int64_t Int(const TRowView& row, int pos) {
+    if (pos < 0) {
+        return 0;
+    }
     return std::visit(
         [](const auto& v) -> std::int64_t {
             using T = std::decay_t<decltype(v)>;
@@ -23,23 +27,30 @@ std::int64_t Int(const TRowView& row, const char* name) {
                 return 0;
             }
         },
-        row.Field(name).Data);
+        row.Value(pos));
 }
 
 // Decimal fields arrive as doubles; prices are whole numbers of 1e-5 units.
-std::int64_t Price(const TRowView& row, const char* name) {
-    const TValue v = row.Field(name).Data;
+std::int64_t Price(const TRowView& row, int pos) {
+    if (pos < 0) {
+        return 0;
+    }
+    const TValue v = row.Value(pos);
     if (const double* d = std::get_if<double>(&v)) {
         return std::llround(*d * static_cast<double>(kPriceScale));
     }
-    return Int(row, name) * kPriceScale;
+    return Int(row, pos) * kPriceScale;
 }
 
-std::string Text(const TRowView& row, const char* name) {
-    const TValue v = row.Field(name).Data;
-    if (const std::string* s = std::get_if<std::string>(&v)) {
+std::string Text(const TRowView& row, int pos) {
+    if (pos < 0) {
+        return {};
+    }
+    TValue v = row.Value(pos);
+    if (std::string* s = std::get_if<std::string>(&v)) {
         const std::size_t end = s->find_last_not_of(' ');
-        return end == std::string::npos ? std::string() : s->substr(0, end + 1);
+        s->resize(end == std::string::npos ? 0 : end + 1);
+        return std::move(*s);
     }
     return {};
 }
@@ -51,6 +62,7 @@ TStoreFacts ReadStoreFacts(TCGStorage& store) {
     TStoreFacts f = reader.Read(true);
     f.ExtIds = *f.ExtIdsRef;
     f.ExtIdsRef = nullptr;
+    f.Tracker = nullptr;
     return f;
 }
 
@@ -87,23 +99,39 @@ std::int64_t SteadyMs() {
 
 } // namespace
 
-bool TStoreReader::Changed() {
-    if (!FRead || !FDescribed || FStore.KeyTableChanges() != FReadChanges ||
-        SteadyMs() - FReadAtMs > 1000) {
-        return true;
-    }
-    const TCGStorage::TAccess access(FStore);
-    return access.Rows(FRef).Size() != FRefCount;
+std::array<std::uint64_t, 4> TStoreReader::Counts() const {
+    return {FStore.TableChanges(kKeyTableOrders), FStore.TableChanges(kKeyTablePositions),
+            FStore.TableChanges(kKeyTablePart), FStore.TableChanges(TCGStorage::kFuturesRefTable)};
 }
 
-TStoreFacts TStoreReader::Read(bool allOrders) {
+bool TStoreReader::Changed() {
+    return !FRead || !FDescribed || Counts() != FReadCounts || SteadyMs() - FReadAtMs > 1000;
+}
+
+template <std::size_t N>
+void TStoreReader::TColumns<N>::Resolve(const TRows& rows,
+                                        const std::array<const char*, N>& names) {
+    // A new description may reuse the freed layout's address; the generation tells them apart.
+    if (rows.Layout() == Layout && rows.Generation() == Generation) {
+        return;
+    }
+    Layout = rows.Layout();
+    Generation = rows.Generation();
+    for (std::size_t i = 0; i < N; ++i) {
+        Pos[i] = rows.IndexOf(names[i]);
+    }
+}
+
+TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
+    // A table found only now was not there when its change was counted: everything is read.
+    const bool everything = !FRead || !FDescribed;
     if (!FDescribed) {
         Describe();
     }
     TStoreFacts f;
     const std::int64_t nowMs = SteadyMs();
     // Taken before the rows are read: a change while they are read shows as a change next time.
-    FReadChanges = FStore.KeyTableChanges();
+    const std::array<std::uint64_t, 4> counts = Counts();
     FRead = true;
     const TCGStorage::TAccess access(FStore);
     const TRows& log = access.Rows(FLog);
@@ -113,56 +141,82 @@ TStoreFacts TStoreReader::Read(bool allOrders) {
     }
     // Orders-log rows are events, added and never changed: an unchanged count means nothing new.
     if (log.Size() != FSeen.size()) {
-        for (const TRowView row : log) {
-            if (!FSeen.insert(row.ReplId()).second) {
+        FLogCols.Resolve(log, {"public_order_id", "isin_id", "client_code", "dir", "price",
+                               "public_action", "public_amount", "public_amount_rest", "id_deal",
+                               "moment_ns", "ext_id"});
+        const auto& c = FLogCols.Pos;
+        // Rows keep their arrival positions until the table is rearranged: only those past the
+        // last read's end can be new. After a rearrangement every row is looked at again.
+        const bool resume = log.Generation() == FLogGeneration && log.Positions() >= FLogEnd;
+        for (std::size_t i = resume ? FLogEnd : 0; i < log.Positions(); ++i) {
+            const TRowView row = log.AtPosition(i);
+            if (!row || !FSeen.insert(row.ReplId()).second) {
                 continue;
             }
             TOrderLogRow r;
-            r.OrderId = Int(row, "public_order_id");
-            r.IsinId = static_cast<std::int32_t>(Int(row, "isin_id"));
-            r.Client = Text(row, "client_code");
-            r.Side = Int(row, "dir") == 2 ? TSide::Sell : TSide::Buy;
-            r.Price = Price(row, "price");
-            r.Action = static_cast<int>(Int(row, "public_action"));
-            r.Amount = Int(row, "public_amount");
-            r.Rest = Int(row, "public_amount_rest");
-            r.DealId = Int(row, "id_deal");
-            r.MomentNs = Int(row, "moment_ns");
-            r.ExtId = Int(row, "ext_id");
+            r.OrderId = Int(row, c[0]);
+            r.IsinId = static_cast<std::int32_t>(Int(row, c[1]));
+            r.Client = Text(row, c[2]);
+            r.Side = Int(row, c[3]) == 2 ? TSide::Sell : TSide::Buy;
+            r.Price = Price(row, c[4]);
+            r.Action = static_cast<int>(Int(row, c[5]));
+            r.Amount = Int(row, c[6]);
+            r.Rest = Int(row, c[7]);
+            r.DealId = Int(row, c[8]);
+            r.MomentNs = Int(row, c[9]);
+            r.ExtId = Int(row, c[10]);
             FTracker.Add(r);
         }
+        FLogGeneration = log.Generation();
+        FLogEnd = log.Positions();
     }
-    f.Own = FTracker.Orders(!allOrders);
+    if (listOwn) {
+        f.Own = FTracker.Orders(!allOrders);
+    }
+    f.Tracker = &FTracker;
     f.ExtIdsRef = &FTracker.ExtIds();
-    for (const TRowView row : access.Rows(FPos)) {
-        f.Positions[{Text(row, "client_code"), static_cast<std::int32_t>(Int(row, "isin_id"))}] =
-            Int(row, "xpos");
+    if (everything || counts[1] != FReadCounts[1]) {
+        const TRows& pos = access.Rows(FPos);
+        FPosCols.Resolve(pos, {"client_code", "isin_id", "xpos"});
+        const auto& c = FPosCols.Pos;
+        FPositions.clear();
+        for (const TRowView row : pos) {
+            FPositions[{Text(row, c[0]), static_cast<std::int32_t>(Int(row, c[1]))}] =
+                Int(row, c[2]);
+        }
     }
+    f.Positions = FPositions;
     const TRows& ref = access.Rows(FRef);
     const TRows& part = access.Rows(FPart);
-    if (ref.Size() != FRefCount || part.Size() != FPartCount || nowMs - FReadAtMs > 1000) {
+    if (everything || counts[2] != FReadCounts[2] || counts[3] != FReadCounts[3] ||
+        ref.Size() != FRefCount || part.Size() != FPartCount || nowMs - FReadAtMs > 1000) {
         FReadAtMs = nowMs;
         FRefCount = ref.Size();
         FPartCount = part.Size();
         auto refFacts = std::make_shared<TRefFacts>();
+        FPartCols.Resolve(part, {"client_code"});
         for (const TRowView row : part) {
-            if (std::string c = Text(row, "client_code"); !c.empty()) {
+            if (std::string c = Text(row, FPartCols.Pos[0]); !c.empty()) {
                 refFacts->Clients.push_back(std::move(c));
             }
         }
+        FRefCols.Resolve(ref,
+                         {"isin_id", "isin", "min_step", "limit_down", "limit_up", "is_limited"});
+        const auto& c = FRefCols.Pos;
         for (const TRowView row : ref) {
             TInstrumentRef ins;
-            ins.IsinId = static_cast<std::int32_t>(Int(row, "isin_id"));
-            ins.Isin = Text(row, "isin");
-            ins.MinStep = Price(row, "min_step");
-            ins.LimitDown = Price(row, "limit_down");
-            ins.LimitUp = Price(row, "limit_up");
-            ins.Limited = !row.Has("is_limited") || Int(row, "is_limited") != 0;
+            ins.IsinId = static_cast<std::int32_t>(Int(row, c[0]));
+            ins.Isin = Text(row, c[1]);
+            ins.MinStep = Price(row, c[2]);
+            ins.LimitDown = Price(row, c[3]);
+            ins.LimitUp = Price(row, c[4]);
+            ins.Limited = c[5] < 0 || Int(row, c[5]) != 0;
             refFacts->IsinById[ins.IsinId] = ins.Isin;
             refFacts->Instruments[ins.Isin] = std::move(ins);
         }
         FRefFacts = std::move(refFacts);
     }
+    FReadCounts = counts;
     f.Ref = FRefFacts;
     return f;
 }

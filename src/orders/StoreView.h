@@ -8,6 +8,7 @@
 #include "orders/RiskGate.h"
 #include "store/StoreRecords.h"
 
+#include <array>
 #include <map>
 #include <memory>
 #include <set>
@@ -18,7 +19,9 @@
 
 namespace vorlen {
 class TCGStorage;
-}
+class TRowLayout;
+class TRows;
+} // namespace vorlen
 
 namespace vorlen::orders {
 
@@ -30,8 +33,12 @@ struct TRefFacts {
 };
 
 struct TStoreFacts {
-    // Own orders from the orders log: the active ones, or all of them when asked for.
+    // Own orders from the orders log: the active ones, or all of them when asked for; left
+    // empty by a reader asked not to list them (Tracker then has them).
     std::vector<TOwnOrder> Own;
+    // From a reader, valid until its next read: what it derived from the orders log, with the
+    // active orders' counts kept as rows came.
+    const TOwnOrderTracker* Tracker = nullptr;
     // Every ext_id the orders log carries: in ExtIds, or (from a reader, valid until its next
     // read) behind ExtIdsRef.
     std::set<std::int64_t> ExtIds;
@@ -46,31 +53,54 @@ struct TStoreFacts {
 
 // Keeps what it derived from the orders log between reads: the log only grows, so each read
 // decodes only the rows it has not seen (a log that shrank, after a new life number, is read
-// anew). One reader per caller; not shared between threads.
+// anew). Positions, client codes and reference rows are read again only when the store counts a
+// change to their table (reference rows and client codes at least once a second too). One
+// reader per caller; not shared between threads.
 class TStoreReader {
 public:
     explicit TStoreReader(TCGStorage& store) : FStore(store) {}
-    TStoreFacts Read(bool allOrders = false);
-    // False while a Read now would return what the last one did (no key table has changed, the
-    // reference rows are as many and were read less than a second ago): cheap enough to ask
-    // before every order.
+    // `listOwn` false: Own is left empty, for a caller that needs only the tracker's counts
+    // most of the time and lists the orders itself when it must.
+    TStoreFacts Read(bool allOrders = false, bool listOwn = true);
+    // False while a Read now would return what the last one did: none of the four tables has
+    // changed and the reference rows were read less than a second ago. Takes no lock, so it is
+    // cheap enough to ask before every order.
     bool Changed();
 
 private:
+    // The positions of the fields read from one table, found again when its description or
+    // arrangement changes.
+    template <std::size_t N>
+    struct TColumns {
+        const TRowLayout* Layout = nullptr;
+        std::uint64_t Generation = 0;
+        std::array<int, N> Pos{};
+        void Resolve(const TRows& rows, const std::array<const char*, N>& names);
+    };
+
     void Describe();
+    std::array<std::uint64_t, 4> Counts() const;
 
     TCGStorage& FStore;
     TOwnOrderTracker FTracker;
     std::unordered_set<std::int64_t> FSeen;
+    // Where the last read of the orders log ended, and in which arrangement of its rows.
+    std::uint64_t FLogGeneration = 0;
+    std::size_t FLogEnd = 0;
     // The tables' handles, taken once (their rows stay the store's, read under its lock).
     TTable FLog, FPos, FPart, FRef;
+    TColumns<11> FLogCols;
+    TColumns<3> FPosCols;
+    TColumns<1> FPartCols;
+    TColumns<6> FRefCols;
     bool FDescribed = false;
-    // Reference rows and client codes change rarely: read again when their count changes or a
-    // second has passed.
+    // The tables' change counts when they were last read: orders log, positions, account
+    // table, reference rows.
+    std::array<std::uint64_t, 4> FReadCounts{};
     std::size_t FRefCount = 0, FPartCount = 0;
     std::int64_t FReadAtMs = 0;
-    std::uint64_t FReadChanges = 0;
     bool FRead = false;
+    std::map<std::pair<std::string, std::int32_t>, std::int64_t> FPositions;
     std::shared_ptr<const TRefFacts> FRefFacts = std::make_shared<TRefFacts>();
 };
 

@@ -33,6 +33,7 @@ struct TTableFacts {
     std::size_t KeyAt = 0;         // where the replication id sits in a message
     std::size_t KeyEnd = SIZE_MAX; // the message size that holds it
     int KeyNo = -1;                // its number among the key tables, -1 for any other table
+    int CountNo = -1; // which of TableChanges counts it: KeyNo, kFuturesRefTable or none
     bool Heartbeat = false;
 };
 
@@ -69,12 +70,19 @@ struct TCGStorage::Impl {
     TStoreObserver* Observer = nullptr; // observer hook
     // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
     std::atomic<std::uint64_t> KeyChanges{0};
+    std::array<std::atomic<std::uint64_t>, kKeyTableCount + 1> TableChanges{};
 
-    // Only holders of the lock write the count, so a plain store does: an atomic add's locked
+    // Only holders of the lock write the counts, so a plain store does: an atomic add's locked
     // instruction would first wait for every store before it, the row copy's cache misses
     // among them, where a plain store lets them drain while the next message is read.
-    void CountKeyChange() {
-        KeyChanges.store(KeyChanges.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    static void Bump(std::atomic<std::uint64_t>& count) {
+        count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
+
+    void CountAll() {
+        Bump(KeyChanges);
+        for (auto& c : TableChanges)
+            Bump(c);
     }
 
     TTable* TableAt(std::int32_t s, std::int64_t t) {
@@ -109,12 +117,14 @@ struct TCGStorage::Impl {
     // in place or removed are shown too. Signals to one event coalesce.
     void Changed(const TTableFacts& facts, std::int32_t s, std::int32_t t, TChange change,
                  [[maybe_unused]] const TRowView& row) {
+        if (facts.CountNo >= 0)
+            Bump(TableChanges[static_cast<std::size_t>(facts.CountNo)]);
         if (facts.KeyNo < 0)
             return;
         const auto k = static_cast<std::size_t>(facts.KeyNo);
         if (change == TChange::Inserted)
             KeyPos[k] = {s, t};
-        CountKeyChange();
+        Bump(KeyChanges);
         GridEvents[k].Set();
     }
 
@@ -161,6 +171,12 @@ void TCGStorage::SetObserver(TStoreObserver* observer) {
 
 std::uint64_t TCGStorage::KeyTableChanges() const {
     return FImpl->KeyChanges.load(std::memory_order_acquire);
+}
+
+std::uint64_t TCGStorage::TableChanges(int no) const {
+    if (no < 0 || no > kFuturesRefTable)
+        return 0;
+    return FImpl->TableChanges[static_cast<std::size_t>(no)].load(std::memory_order_acquire);
 }
 
 void TCGStorage::SetCLTFut(bool on) {
@@ -215,7 +231,7 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
     garbage.reserve(count);
     TMutexGuard lock(FMutex);
     auto& d = *FImpl;
-    d.CountKeyChange();
+    d.CountAll();
     if (idx < 0 || static_cast<std::size_t>(idx) >= d.MarData.Streams.size())
         return;
     TStream& stream = d.MarData.Streams[static_cast<std::size_t>(idx)];
@@ -259,6 +275,7 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
                 f.KeyEnd = f.KeyAt + sizeof(std::int64_t);
         }
         f.KeyNo = KeyTableNo(stream.sName, name);
+        f.CountNo = f.KeyNo >= 0 ? f.KeyNo : name == "fut_sess_contents" ? kFuturesRefTable : -1;
         f.Heartbeat = name == "heartbeat";
         if (d.Observer != nullptr) // observer hook
             d.Observer->OnTableDescribed(idx, t, *m);

@@ -49,6 +49,10 @@ public:
     // every new description of a stream; read without the lock, so a reader of the key tables
     // can tell cheaply that nothing it read has changed since.
     std::uint64_t KeyTableChanges() const;
+    // The same for one table: key table `no` (0..6), or kFuturesRefTable for the futures'
+    // reference rows ("fut_sess_contents"), so a reader of a few tables is not woken by the rest.
+    static constexpr int kFuturesRefTable = kKeyTableCount;
+    std::uint64_t TableChanges(int no) const;
 
     // A follower of the tables (the order books), told of every change under the lock; null
     // detaches it. Set before the connection starts and cleared before the follower goes.

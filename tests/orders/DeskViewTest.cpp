@@ -5,6 +5,7 @@
 #include "orders/OrderDesk.h"
 #include "orders/ScriptedTransport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace vorlen::orders {
@@ -12,42 +13,44 @@ namespace {
 
 constexpr std::int64_t P = kPriceScale;
 
-// What the orders log and the positions show, in terms of the adds each desk posted.
+// What the orders log and the positions show. Log rows name the desk's adds by transaction id
+// (each desk puts its own ext_id on them); rows with none are orders from elsewhere.
 struct TWorld {
     struct TLogged {
         std::uint32_t TrId;
-        std::int64_t Rest;
+        TOrderLogRow Row;
     };
-    std::vector<TLogged> Log;
+    std::vector<TLogged> Log; // only ever grows, as the exchange's log does
     std::int64_t Position = 0;
 };
 
+// The kept desk reads as the terminal does (the tracker's counts, no list, only when told of a
+// change); the fresh one gets the active orders listed and reads before every order.
 struct TDeskUnderTest {
     TDeskUnderTest(const TWorld& world, bool keepsFacts) : World(world) {
         TDeskInputs in;
-        in.Facts = [this] {
+        in.Facts = [this, keepsFacts] {
             ++Reads;
             auto ref = std::make_shared<TRefFacts>();
             ref->Clients = {"FZ00001", "FZ00002"};
             ref->Instruments["Si-3.27"] = {7, "Si-3.27", P, 90 * P, 110 * P, true};
             ref->Instruments["RI-3.27"] = {8, "RI-3.27", P, 90 * P, 110 * P, true};
             ref->IsinById = {{7, "Si-3.27"}, {8, "RI-3.27"}};
+            for (; Fed < World.Log.size(); ++Fed) {
+                TOrderLogRow r = World.Log[Fed].Row;
+                if (const std::uint32_t trId = World.Log[Fed].TrId; trId != 0) {
+                    r.ExtId = Transport.Posts.at(trId).ExtId;
+                }
+                Tracker.Add(r);
+            }
             TStoreFacts f;
             f.Ref = ref;
-            for (const TWorld::TLogged& l : World.Log) {
-                const auto post = Transport.Posts.find(l.TrId);
-                if (post == Transport.Posts.end())
-                    continue; // the two desks have parted already; the test says where
-                TOwnOrder o;
-                o.OrderId = 1000 + l.TrId;
-                o.IsinId = 7;
-                o.Client = "FZ00001";
-                o.Rest = o.Amount = l.Rest;
-                o.ExtId = post->second.ExtId;
-                o.State = l.Rest > 0 ? TOrderState::Placed : TOrderState::Filled;
-                f.ExtIds.insert(o.ExtId);
-                if (o.Active())
-                    f.Own.push_back(o);
+            if (keepsFacts) {
+                f.Tracker = &Tracker;
+                f.ExtIdsRef = &Tracker.ExtIds();
+            } else {
+                f.Own = Tracker.Orders(true);
+                f.ExtIds = Tracker.ExtIds();
             }
             f.Positions[{"FZ00001", 7}] = World.Position;
             return f;
@@ -67,11 +70,27 @@ struct TDeskUnderTest {
 
     const TWorld& World;
     TScriptedTransport Transport;
+    TOwnOrderTracker Tracker;
+    std::size_t Fed = 0;
     std::unique_ptr<TOrderDesk> Desk;
     std::int64_t Now = 1'000'000;
     bool Changed = false;
     int Reads = 0;
 };
+
+// The log rows of an add as the exchange would write them: placed, then (if so) traded out.
+TOrderLogRow AddRow(std::uint32_t trId, const TAddOrderParams& p, int action) {
+    TOrderLogRow r;
+    r.OrderId = 1000 + trId;
+    r.IsinId = p.isin_id;
+    r.Client = std::string(p.broker_code) + p.client_code;
+    r.Side = p.dir == 2 ? TSide::Sell : TSide::Buy;
+    r.Action = action;
+    r.Amount = p.amount;
+    r.Rest = action == 1 ? p.amount : 0;
+    r.DealId = action == 2 ? trId : 0;
+    return r;
+}
 
 TEST(DeskView, KeptFactsAndViewDecideExactlyAsAFreshReadForEveryOrder) {
     TWorld world;
@@ -83,6 +102,7 @@ TEST(DeskView, KeptFactsAndViewDecideExactlyAsAFreshReadForEveryOrder) {
         int Filled;   // ...the first M of them filled
         std::int64_t Position;
         std::int64_t Ms; // time passed
+        int Foreign = 0; // orders from elsewhere on FZ00001's Si buys that the log shows now
     };
     const auto buy = [](std::int64_t qty, std::int64_t price, const char* client = "FZ00001",
                         const char* isin = "Si-3.27") {
@@ -103,21 +123,44 @@ TEST(DeskView, KeptFactsAndViewDecideExactlyAsAFreshReadForEveryOrder) {
         {buy(3, 94, "FZ00001", "RI-3.27"), true, -1, 0, 2, 10}, // active orders: the limit
         {sell(1, 100), false, 4, 2, 4, 10},
         {buy(1, 93), true, -1, 0, 4, 10},
-        {buy(1, 92), false, -1, 0, 4, 10},     // per minute: over
-        {buy(1, 91), false, -1, 0, 4, 61'000}, // a minute later
+        {buy(1, 92), false, -1, 0, 4, 10},      // per minute: over
+        {buy(1, 91), false, -1, 0, 4, 61'000},  // a minute later
+        {buy(1, 90), true, 9, 9, 4, 10},        // everything answered, logged and filled
+        {buy(1, 91), false, -1, 0, 4, 10, 1},   // an order from elsewhere counts at once
+        {buy(1, 92), false, -1, 0, 4, 1200, 2}, // two more from elsewhere: 4 active
     };
     int allowed = 0, refused = 0;
+    std::vector<std::uint32_t> logged, filled;
+    std::int64_t foreignIds = 5000;
     for (std::size_t i = 0; i < day.size(); ++i) {
         const TStep& step = day[i];
-        if (step.Logged >= 0 || step.Position != world.Position) {
-            if (step.Logged >= 0) {
-                world.Log.clear();
-                for (const auto& [trId, post] : kept.Transport.Posts) {
-                    const int n = static_cast<int>(world.Log.size());
-                    if (!post.Cancel && n < step.Logged)
-                        world.Log.push_back({trId, n < step.Filled ? 0 : 2});
-                }
+        const std::size_t before = world.Log.size();
+        for (const auto& [trId, post] : kept.Transport.Posts) {
+            const auto n =
+                static_cast<int>(std::find(logged.begin(), logged.end(), trId) - logged.begin());
+            if (post.Cancel) {
+                continue;
             }
+            const TAddOrderParams& p = kept.Transport.Adds.at(trId);
+            if (n == static_cast<int>(logged.size()) && n < step.Logged) {
+                logged.push_back(trId);
+                world.Log.push_back({trId, AddRow(trId, p, 1)});
+            }
+            if (n < step.Filled && std::count(filled.begin(), filled.end(), trId) == 0) {
+                filled.push_back(trId);
+                world.Log.push_back({trId, AddRow(trId, p, 2)});
+            }
+        }
+        for (int f = 0; f < step.Foreign; ++f) {
+            TOrderLogRow r;
+            r.OrderId = ++foreignIds;
+            r.IsinId = 7;
+            r.Client = "FZ00001";
+            r.Action = 1;
+            r.Amount = r.Rest = 1;
+            world.Log.push_back({0, r});
+        }
+        if (world.Log.size() != before || step.Position != world.Position) {
             world.Position = step.Position;
             kept.Changed = true;
         }
@@ -132,6 +175,8 @@ TEST(DeskView, KeptFactsAndViewDecideExactlyAsAFreshReadForEveryOrder) {
         EXPECT_EQ(a.Reason, b.Reason) << "step " << i;
         (a.Status == TPlaceStatus::Posted ? allowed : refused) += 1;
     }
+    // The orders from elsewhere were seen by the kept desk as soon as they were logged.
+    EXPECT_NE(kept.Desk->Place(buy(1, 93)).Reason.find("Активных заявок уже 4"), std::string::npos);
     // The day went through both kinds of decision, and the kept desk read the facts only
     // when they had changed.
     EXPECT_GE(allowed, 5);

@@ -86,9 +86,21 @@ TEST(OwnOrders, StateFromRowsInAnyOrderAndRepeated) {
     }
 }
 
+// The active orders' counts the tracker keeps as rows come, against counting its list afresh.
+TActiveByClient Recounted(const TOwnOrderTracker& tracker) {
+    TActiveByClient counts;
+    for (const TOwnOrder& o : tracker.Orders(true)) {
+        CountActive(counts, o, 1);
+    }
+    return counts;
+}
+
 TEST(OwnOrders, EveryPermutationOfOneOrdersRowsAgrees) {
+    TOrderLogRow other = Row(9, 1, 1, 1);
+    other.Client = "FZ00002";
+    other.Side = TSide::Sell;
     std::vector<TOrderLogRow> rows = {Row(4, 1, 6, 6), Row(4, 2, 1, 5, 1), Row(4, 2, 2, 3, 2),
-                                      Row(9, 1, 1, 1), Row(4, 0, 3, 0)};
+                                      other, Row(4, 0, 3, 0)};
     const auto key = [](const TOrderLogRow& r) {
         return r.OrderId * 1000 + r.DealId * 10 + r.Action;
     };
@@ -97,6 +109,13 @@ TEST(OwnOrders, EveryPermutationOfOneOrdersRowsAgrees) {
     int seen = 0;
     do {
         ++seen;
+        TOwnOrderTracker tracker;
+        for (const TOrderLogRow& r : rows) {
+            tracker.Add(r);
+            ASSERT_EQ(tracker.Active(), Recounted(tracker)) << "after row of order " << r.OrderId;
+        }
+        EXPECT_EQ(tracker.Active().count("FZ00001"), 0u);
+        EXPECT_EQ(tracker.Active().at("FZ00002").Rest.at({7, TSide::Sell}), 1);
         const auto orders = DeriveOwnOrders(rows);
         ASSERT_EQ(orders.size(), 2u);
         EXPECT_EQ(orders[0].OrderId, 4);
