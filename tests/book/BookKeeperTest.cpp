@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 #include <limits>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -174,6 +176,11 @@ TEST_F(BookKeeperTest, LadderFollowsTheAggregatedRows) {
          {{98, 2}, {97, 8}},
          {}},
         {"a row may change side", {Put(1, 1, 99, 5), Put(1, 2, 101, 5)}, {}, {{101, 5}}},
+        {"a row may leave for another instrument and come back",
+         {Put(1, 1, 99, 5), Put(2, 1, 98, 1), Put(1, 1, 99, 5, 1, kOther), Put(3, 2, 101, 2),
+          Put(1, 2, 102, 4)},
+         {{98, 1}},
+         {{101, 2}, {102, 4}}},
         {"deletion removes a level, an unknown key changes nothing",
          {Put(1, 1, 99, 5), Put(2, 1, 98, 1), Del(1), Del(42)},
          {{98, 1}},
@@ -227,6 +234,59 @@ TEST_F(BookKeeperTest, LadderFollowsTheAggregatedRows) {
         EXPECT_EQ(Levels(s.Bids), c.Bids);
         EXPECT_EQ(Levels(s.Asks), c.Asks);
         EXPECT_EQ(s.Crossed(), c.Crossed);
+    }
+}
+
+// Long random runs against a model that sums the live rows per price: inserts, changes,
+// moves between instruments, deletions (of unknown rows too), clear-deleted and life-number
+// changes, with more rows than the keeper's index starts with, so it grows and its removals
+// shift rows within it.
+TEST_F(BookKeeperTest, RandomRunsEqualTheSumsOfTheLiveRows) {
+    struct TModelRow {
+        std::int32_t Isin;
+        int Dir;
+        std::int64_t Price, Volume, Rev;
+    };
+    std::mt19937 rng(1209);
+    const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    OpenAll();
+    std::map<std::int64_t, TModelRow> model;
+    std::int64_t rev = 0;
+    for (int step = 0; step < 6000; ++step) {
+        const int dice = pick(1000);
+        const std::int64_t id = 1 + pick(300);
+        if (dice < 600) {
+            const TModelRow r{pick(4) == 0 ? kOther : kIsin, 1 + pick(3), 90 + pick(20), pick(6),
+                              ++rev};
+            Apply(Put(id, r.Dir, r.Price, r.Volume, r.Rev, r.Isin));
+            model[id] = r;
+        } else if (dice < 990) {
+            Apply(Del(id));
+            model.erase(id);
+        } else if (dice < 997) {
+            const std::int64_t below = rev - pick(200);
+            Apply({TStep::ClearBelow, 0, 1, 0, 0, below});
+            std::erase_if(model, [&](const auto& kv) { return kv.second.Rev < below; });
+        } else {
+            Apply({TStep::LifeNumber});
+            model.clear();
+        }
+        if (step % 97 != 0)
+            continue;
+        for (const std::int32_t isin : {kIsin, kOther}) {
+            std::map<std::int64_t, std::int64_t> sums[2];
+            for (const auto& [key, r] : model)
+                if (r.Isin == isin && r.Volume > 0 && (r.Dir == 1 || r.Dir == 2))
+                    sums[r.Dir - 1][r.Price] += r.Volume;
+            TLevels bids, asks;
+            for (auto it = sums[0].rbegin(); it != sums[0].rend() && bids.size() < 5; ++it)
+                bids.emplace_back(static_cast<double>(it->first), it->second);
+            for (auto it = sums[1].begin(); it != sums[1].end() && asks.size() < 5; ++it)
+                asks.emplace_back(static_cast<double>(it->first), it->second);
+            const TBookSnapshot s = Snap(isin);
+            ASSERT_EQ(Levels(s.Bids), bids) << "step " << step << ", instrument " << isin;
+            ASSERT_EQ(Levels(s.Asks), asks) << "step " << step << ", instrument " << isin;
+        }
     }
 }
 

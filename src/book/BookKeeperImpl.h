@@ -1,0 +1,49 @@
+#pragma once
+
+// The book keeper's state, shared by its two sides: the store's follower (BookKeeper.cpp), on
+// the market-data thread, and the readers' snapshots (BookSnapshot.cpp). Both run under the
+// store's lock.
+
+#include "book/BookKeeper.h"
+#include "book/BookTables.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace vorlen {
+
+struct TBookKeeper::Impl {
+    using THook = book_detail::THook;
+
+    static constexpr std::uint32_t kClockEvery = 63; // read the clock every 64 rows
+    std::vector<std::string> Streams;
+    std::uint32_t ClockTick = 0;
+    std::chrono::system_clock::time_point Now = std::chrono::system_clock::now();
+    std::vector<std::vector<std::unique_ptr<THook>>> Hooks; // [stream][table]
+    bool AggrChosen = false;
+    std::uint64_t Counter = 0;     // the source of every stamp
+    std::uint64_t GlobalStamp = 0; // a change that concerns every instrument
+    std::unordered_map<std::int32_t, std::uint64_t> IsinStamps; // header changes per instrument
+
+    THook* HookAt(std::int32_t s, std::int32_t t) const {
+        if (s < 0 || static_cast<std::size_t>(s) >= Hooks.size())
+            return nullptr;
+        const auto& tables = Hooks[static_cast<std::size_t>(s)];
+        if (t < 0 || static_cast<std::size_t>(t) >= tables.size())
+            return nullptr;
+        return tables[static_cast<std::size_t>(t)].get();
+    }
+
+    void TouchAll() { GlobalStamp = ++Counter; }
+    void TouchIsin(std::int32_t isin) { IsinStamps[isin] = ++Counter; }
+
+    // The book the snapshots read: the deepest chosen stream that has been described.
+    const THook* BookHook() const;
+    void Fill(std::int32_t isin, TBookSnapshot& out) const;
+};
+
+} // namespace vorlen

@@ -1,0 +1,146 @@
+// The keeper's readers' side: one instrument's book and header copied under the store's lock.
+
+#include "book/BookKeeper.h"
+#include "book/BookKeeperImpl.h"
+
+#include <algorithm>
+
+namespace vorlen {
+
+using book_detail::TAggrRow;
+using book_detail::THook;
+using book_detail::TKind;
+using book_detail::TLadder;
+using book_detail::TRec;
+
+const THook* TBookKeeper::Impl::BookHook() const {
+    const THook* best = nullptr;
+    for (const auto& tables : Hooks)
+        for (const auto& h : tables)
+            if (h && h->Kind == TKind::Aggr && (best == nullptr || h->Depth > best->Depth))
+                best = h.get();
+    return best;
+}
+
+void TBookKeeper::Impl::Fill(std::int32_t isin, TBookSnapshot& out) const {
+    out.IsinId = isin;
+    out.Bids.clear();
+    out.Asks.clear();
+    out.Positions.clear();
+    out.LastUpdate.reset();
+    out.LastDeal.reset();
+    out.MinStep.reset();
+    out.StepPrice.reset();
+    out.Depth = 0;
+    out.VmSubscribed = false;
+
+    const THook* book = BookHook();
+    out.Status = !AggrChosen       ? TBookStatus::NotSubscribed
+                 : book == nullptr ? TBookStatus::Waiting
+                                   : TBookStatus::Live;
+    const THook* orders = nullptr;
+    for (const auto& tables : Hooks) {
+        for (const auto& h : tables) {
+            if (!h)
+                continue;
+            switch (h->Kind) {
+            case TKind::OrdersLog:
+                orders = h.get();
+                break;
+            case TKind::Position:
+                for (const auto& [id, r] : h->Recs)
+                    if (r.Isin == isin)
+                        out.Positions.push_back({r.Client, r.N, r.A, std::nullopt});
+                break;
+            case TKind::Reference:
+                if (const TRec* r = h->ForIsin(isin)) {
+                    out.MinStep = r->A;
+                    out.StepPrice = r->B;
+                }
+                break;
+            case TKind::Common:
+                if (const TRec* r = h->ForIsin(isin); r != nullptr && r->A != 0)
+                    out.LastDeal = r->A;
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    std::sort(out.Positions.begin(), out.Positions.end(),
+              [](const TBookPosition& a, const TBookPosition& b) { return a.Client < b.Client; });
+    for (const auto& tables : Hooks) {
+        for (const auto& h : tables) {
+            if (!h || h->Kind != TKind::Vm)
+                continue;
+            out.VmSubscribed = true;
+            for (const auto& [id, r] : h->Recs)
+                for (TBookPosition& p : out.Positions)
+                    if (r.Isin == isin && r.Client == p.Client)
+                        p.VarMargin = p.VarMargin.value_or(0) + r.A;
+        }
+    }
+
+    if (book == nullptr)
+        return;
+    out.Depth = book->Depth;
+    const TLadder* l = book->Ladders.Find(isin);
+    if (l == nullptr)
+        return;
+    if (l->Touched)
+        out.LastUpdate = l->Updated;
+    const auto depth = static_cast<std::size_t>(book->Depth);
+    // Own resting volume at a price; the orders log marks what the aggregate already counts.
+    const auto own = [&](int dir, double price) {
+        std::int64_t sum = 0;
+        if (orders != nullptr)
+            for (const auto& [id, r] : orders->Recs)
+                if (r.Isin == isin && r.Dir == dir && r.A == price)
+                    sum += r.N;
+        return sum;
+    };
+    // Rows sorted best first per side; rows at one price make one level of their sum.
+    std::vector<const TAggrRow*> rows;
+    rows.reserve(l->Rows.size());
+    for (const std::int64_t id : l->Rows)
+        if (const TAggrRow* r = id == book_detail::kHole ? nullptr : book->Ladders.Row(id);
+            r != nullptr && r->Side >= 0)
+            rows.push_back(r);
+    std::sort(rows.begin(), rows.end(), [](const TAggrRow* a, const TAggrRow* b) {
+        if (a->Side != b->Side)
+            return a->Side < b->Side;
+        return a->Side == 0 ? a->Price > b->Price : a->Price < b->Price;
+    });
+    for (const TAggrRow* r : rows) {
+        auto& side = r->Side == 0 ? out.Bids : out.Asks;
+        if (!side.empty() && side.back().Price == r->Price) {
+            side.back().Volume += r->Volume;
+            continue;
+        }
+        if (side.size() >= depth)
+            continue;
+        side.push_back({r->Price, r->Volume, own(r->Side + 1, r->Price)});
+    }
+}
+
+bool TBookKeeper::Snapshot(std::int32_t isin_id, TBookSnapshot& out) const {
+    TMutexGuard lock(FLock);
+    FImpl->Now = std::chrono::system_clock::now();
+    const Impl& d = *FImpl;
+    std::uint64_t version = d.GlobalStamp;
+    if (const auto it = d.IsinStamps.find(isin_id); it != d.IsinStamps.end())
+        version = std::max(version, it->second);
+    if (const THook* book = d.BookHook()) {
+        if (const TLadder* l = book->Ladders.Find(isin_id))
+            version = std::max(version, l->Stamp);
+    }
+    // Version 0 is "never filled", so the first snapshot always copies.
+    ++version;
+    if (out.IsinId == isin_id && out.Version == version)
+        return false;
+    d.Fill(isin_id, out);
+    out.Version = version;
+    return true;
+}
+
+} // namespace vorlen

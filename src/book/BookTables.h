@@ -1,0 +1,74 @@
+#pragma once
+
+// The tables the books follow, and what they keep of each: the aggregated rows (BookLadders.h)
+// and, for the books' headers, the trader's resting orders, positions, variation margin, the
+// instruments' price steps and last deal prices, each reduced to a few figures per row.
+
+#include "book/BookFields.h"
+#include "book/BookLadders.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace vorlen::book_detail {
+
+enum class TKind { Aggr, OrdersLog, Position, Vm, Reference, Common };
+
+// Which tables the books follow, by stream and table name; `depth` for an aggregated stream.
+bool Classify(std::string_view stream, std::string_view table, TKind& kind, int& depth);
+
+// A row of the header tables, reduced to what the header needs.
+struct TRec {
+    std::int32_t Isin = 0;
+    std::int64_t Rev = 0;
+    std::string Client;
+    double A = 0;       // price, average price, margin or minimum step
+    double B = 0;       // step price
+    std::int64_t N = 0; // position or resting volume
+    int Dir = 0;
+};
+
+// One followed table.
+struct THook {
+    // The fields a header table is read by, resolved once per description.
+    enum TRole : std::size_t {
+        kRev,
+        kIsin,
+        kPrice,
+        kVolume,
+        kDir,
+        kClient,
+        kOrderId,
+        kStepPrice,
+        kRoleCount
+    };
+
+    THook(TKind kind, int depth) : Kind(kind), Depth(depth) {}
+    // Resolves the kind's fields from the table's description.
+    void Describe(const cg_message_desc_t& desc);
+
+    const TKind Kind;
+    const int Depth;
+    std::array<TFieldRef, kRoleCount> F;
+    TLadders Ladders; // the aggregated table's rows
+
+    // Keyed by replication id, except the orders log: by order id, the latest action only.
+    std::unordered_map<std::int64_t, TRec> Recs;
+    // Reference rows and last prices, one per instrument: isin_id -> key in Recs, so a
+    // snapshot does not walk tens of thousands of option series under the store's lock.
+    std::unordered_map<std::int32_t, std::int64_t> ByIsin;
+    bool Indexed() const { return Kind == TKind::Reference || Kind == TKind::Common; }
+    const TRec* ForIsin(std::int32_t isin) const;
+
+    // A header table's row; `touch` is told each instrument whose header changed.
+    void ApplyRec(std::int64_t replId, const void* data, std::size_t size, bool deleted,
+                  const std::function<void(std::int32_t)>& touch);
+    // Rows whose revision is below `belowRev` leave; with `all`, every row.
+    void DropRows(std::int64_t belowRev, bool all);
+};
+
+} // namespace vorlen::book_detail
