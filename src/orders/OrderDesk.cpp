@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 
 namespace vorlen::orders {
 
@@ -78,7 +79,16 @@ TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInpu
                        TJournalFn journal, TOrderLogFile* log)
     : FTransport(transport), FLimits(std::move(limits)), FIn(std::move(inputs)),
       FJournal(std::move(journal)), FLog(log),
-      FExtBase(static_cast<std::int32_t>((WallMs() / 1000) % 2'000'000 * 1000)) {}
+      FNextExtId(static_cast<std::int32_t>((WallMs() / 1000) % 2'000'000 * 1000 + 1)) {}
+
+std::int32_t TOrderDesk::NextExtId(const TStoreFacts& facts) {
+    constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
+    std::int32_t id = FNextExtId;
+    while (facts.HasExtId(id))
+        id = id == kLast ? 1 : id + 1;
+    FNextExtId = id == kLast ? 1 : id + 1;
+    return id;
+}
 
 std::int64_t TOrderDesk::Now() const {
     return FIn.NowMs ? FIn.NowMs() : WallMs();
@@ -345,7 +355,7 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
     Put(p.price, price);
     Put(p.comment, "vorlen");
     const std::uint32_t trId = FTransport.NextId();
-    p.ext_id = FExtBase + static_cast<std::int32_t>(trId % 1000);
+    p.ext_id = NextExtId(facts);
     if (!FTransport.PostAdd(trId, p.isin_id, p)) {
         ++FFailed;
         const std::string reason = "соединение Трансакций не приняло сообщение.";

@@ -122,6 +122,8 @@ private:
     using TLines = std::vector<std::string>;
 
     std::int64_t Now() const;
+    // An ext_id neither this run nor the orders log has used.
+    std::int32_t NextExtId(const TStoreFacts& facts);
     // The facts as they are now: read again only when they may have changed.
     const TStoreFacts& Facts();
     // Brings what the desk keeps of the facts up to a new read.
@@ -202,10 +204,10 @@ private:
     std::size_t FRefused = 0;
     std::size_t FFailed = 0;
     bool FLogWarned = false;
-    // ext_id of an order is this base plus its transaction id modulo 1000: the orders log keeps
-    // earlier runs' orders, whose transaction ids began at 1 too, and an order must never be
-    // taken for one of them.
-    std::int32_t FExtBase = 0;
+    // The next ext_id to give. The orders log keeps earlier runs' orders and an order must never
+    // be taken for one of them: each run starts from its own second's thousand, counts up, and
+    // steps over any ext_id the log already holds.
+    std::int32_t FNextExtId = 1;
     std::int64_t FDayStartMs = 0;
 };
 

@@ -6,6 +6,7 @@
 #include "orders/ScriptedTransport.h"
 
 #include <gtest/gtest.h>
+#include <set>
 
 namespace vorlen::orders {
 namespace {
@@ -29,8 +30,13 @@ protected:
         in.NowMs = [this] { return Now; };
         in.StopStrategies = [this] { ++StrategyStops; };
         in.KillTimeoutMs = 5000;
+        Inputs = in;
+        MakeDesk(TLimitsBook{});
+    }
+
+    void MakeDesk(const TLimitsBook& limits) {
         Desk = std::make_unique<TOrderDesk>(
-            Transport, TLimitsBook{}, in, [this](const std::string& t) { Lines.push_back(t); },
+            Transport, limits, Inputs, [this](const std::string& t) { Lines.push_back(t); },
             nullptr);
     }
 
@@ -48,6 +54,7 @@ protected:
         return false;
     }
 
+    TDeskInputs Inputs;
     std::int64_t Now = 1'000'000;
     int StrategyStops = 0;
     std::vector<std::string> Lines;
@@ -152,6 +159,29 @@ TEST_F(KillSwitch, ModifyPlacesTheReplacementOnlyAfterTheCancelIsConfirmed) {
     Transport.ReplyAll(14);
     Desk->Collect();
     EXPECT_EQ(Transport.Posts.size(), 4u);
+}
+
+// The orders log tells the desk's own orders apart by ext_id: one given twice would make a live
+// order look logged, and the kill switch would not wait for it.
+TEST_F(KillSwitch, EveryOrderOfALongRunGetsItsOwnExtId) {
+    TLimitsPatch many;
+    many.MaxActive = many.MaxPerMinute = many.MaxPerDay = many.MaxPosition = 100'000;
+    TLimitsBook limits;
+    limits.SetAll(many);
+    MakeDesk(limits);
+    std::set<std::int32_t> extIds;
+    for (int i = 0; i < 1'200; ++i) {
+        Now += 1'001; // apart from the one before, so none is a repeat to confirm
+        ASSERT_EQ(
+            Desk->Place({"Si-3.27", TSide::Buy, 1, (95 + i % 10) * P, "FZ00001", false}).Status,
+            TPlaceStatus::Posted)
+            << i;
+    }
+    for (const auto& [trId, add] : Transport.Adds) {
+        const std::int32_t ext = add.ext_id; // a copy: the message's fields are packed
+        extIds.insert(ext);
+    }
+    EXPECT_EQ(extIds.size(), Transport.Adds.size());
 }
 
 } // namespace
