@@ -2,7 +2,6 @@
 
 #include "orders/RiskGate.h"
 
-#include <functional>
 #include <gtest/gtest.h>
 
 namespace vorlen::orders {
@@ -30,7 +29,7 @@ TSentOrder Sent(std::int64_t at, std::int64_t price = 99 * P) {
 
 struct TCase {
     const char* Name;
-    std::function<void(TScene&)> Setup;
+    void (*Setup)(TScene&);
     const char* Refusal; // a piece of the reason; null: allowed
 };
 
