@@ -53,8 +53,9 @@ std::uint64_t RowsSent(const e2e::TSimInstall& inst) {
 } // namespace
 
 double RepaintsPerSecond(int argc, char** argv) {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Before any thread starts.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) // NOLINT(concurrency-mt-unsafe)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1); // NOLINT(concurrency-mt-unsafe)
     QApplication app(argc, argv);
     e2e::TSimInstall inst(0);
     SetFormatSettings(RussianFormatSettings());

@@ -177,7 +177,7 @@ TSimInstall::~TSimInstall() {
             kill(static_cast<pid_t>(std::stol(pidText)), SIGKILL);
         }
     }
-    if (std::getenv("VORLEN_E2E_KEEP") != nullptr) {
+    if (std::getenv("VORLEN_E2E_KEEP") != nullptr) { // NOLINT(concurrency-mt-unsafe): read only
         return;
     }
     fs::remove_all(Root, ec);
@@ -232,16 +232,19 @@ bool TChild::Start(const std::vector<std::string>& argv, const fs::path& dir,
         env[kv.substr(0, kv.find('='))] = kv;
     }
     std::vector<std::string> envStrings;
+    envStrings.reserve(env.size());
     for (auto& [name, kv] : env) {
         envStrings.push_back(kv);
     }
     std::vector<char*> envp;
+    envp.reserve(envStrings.size() + 1);
     for (std::string& kv : envStrings) {
         envp.push_back(kv.data());
     }
     envp.push_back(nullptr);
     std::vector<std::string> args = argv;
     std::vector<char*> argp;
+    argp.reserve(args.size() + 1);
     for (std::string& a : args) {
         argp.push_back(a.data());
     }

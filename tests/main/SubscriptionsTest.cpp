@@ -47,6 +47,8 @@ TEST(SubscriptionTableFormTest, DefaultFuturesGivesTwelveListeners) {
     ASSERT_EQ(build.Outcome, TSubscriptionOutcome::Built);
     EXPECT_EQ(build.Count, 12);
     EXPECT_TRUE(build.Error.empty());
+    // Long listener strings are split over lines on purpose.
+    // NOLINTBEGIN(bugprone-suspicious-missing-comma)
     const std::vector<std::string> expected = {
         "p2repl://FORTS_FEE_REPL;tables=adjusted_fee,penalty",
         "p2repl://FORTS_FEERATE_REPL;tables=futures_rate",
@@ -68,6 +70,7 @@ TEST(SubscriptionTableFormTest, DefaultFuturesGivesTwelveListeners) {
         "p2repl://FORTS_PART_REPL;tables=part,part_sa",
         "p2repl://FORTS_PROHIBITION_REPL;tables=prohibition",
     };
+    // NOLINTEND(bugprone-suspicious-missing-comma)
     EXPECT_EQ(SettingsOf(build.Subscription.Listeners), expected);
     EXPECT_EQ(build.Subscription.StreamNames, NamesOf(build.Subscription.Listeners));
 

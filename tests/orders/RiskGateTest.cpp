@@ -33,7 +33,7 @@ struct TCase {
     const char* Refusal; // a piece of the reason; null: allowed
 };
 
-const TCase kCases[] = {
+constexpr TCase kCases[] = {
     {"healthy order", [](TScene&) {}, nullptr},
     {"halted", [](TScene& s) { s.View.Halted = true; }, "Торговля остановлена"},
     {"transactions stale", [](TScene& s) { s.View.Transactions = TLinkHealth::Stale; },

@@ -274,7 +274,8 @@ TEST(ProcessStart, ReportsWhatCannotBeStarted) {
 
     EXPECT_FALSE(TerminateStartedProcess(0, 0));
     EXPECT_FALSE(TerminateStartedProcess(31, 0));
-    EXPECT_FALSE(TerminateStartedProcess(vorlen::platform::kProcessHandleBase + 2U * 4242U, 0));
+    EXPECT_FALSE(TerminateStartedProcess(
+        vorlen::platform::kProcessHandleBase + std::uintptr_t{2} * 4242, 0));
     EXPECT_FALSE(CloseProcessHandle(5));
 }
 

@@ -338,6 +338,8 @@ TEST_F(FieldConversionTest, OtherKindsOfText) {
 }
 
 TEST_F(FieldConversionTest, TextUsesTheProcessWideSettingsByDefault) {
+    // A copy: the process settings change below and are put back from it.
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
     const TFormatSettings saved = FormatSettings();
     SetFormatSettings(DotSettings());
     EXPECT_EQ(ValueToStr(TValue{123.45}), "123.45");
