@@ -263,11 +263,21 @@ bool TOrderDesk::DropUnseen(std::pair<bool, std::int64_t> key) {
     return true;
 }
 
+std::size_t TOrderDesk::TRepeatHash::operator()(const TRepeatKey& k) const {
+    std::size_t h = static_cast<std::size_t>(k.IsinId);
+    for (const std::int64_t v : {static_cast<std::int64_t>(k.Side), k.Price, k.Qty})
+        h = (h ^ static_cast<std::size_t>(v)) * 0x100000001b3ull;
+    return h;
+}
+
 TOrderTally TOrderDesk::Tally(const TOrderRequest& order, const TRefFacts& ref,
+                              const std::optional<TInstrumentRef>& instrument,
                               std::int64_t nowMs) const {
     TOrderTally t;
     // An order's instrument is known to the gate by the isin its reference row gives its id.
     const auto sameIsin = [&](std::int32_t isinId) {
+        if (instrument)
+            return isinId == instrument->IsinId;
         const auto isin = ref.IsinById.find(isinId);
         return isin != ref.IsinById.end() ? isin->second == order.Isin : order.Isin.empty();
     };
@@ -294,12 +304,13 @@ TOrderTally TOrderDesk::Tally(const TOrderRequest& order, const TRefFacts& ref,
     if (sent == FSent.end()) {
         return t;
     }
-    const std::vector<TSentOrder>& v = sent->second.Recent;
-    const auto byTime = [](std::int64_t at, const TSentOrder& s) { return at < s.AtMs; };
-    t.LastMinute = v.end() - std::upper_bound(v.begin(), v.end(), nowMs - 60'000, byTime);
-    for (auto s = v.rbegin(); s != v.rend() && s->AtMs > nowMs - 1'000; ++s) {
-        t.Repeat = t.Repeat || (s->Price == order.Price && s->Qty == order.Qty &&
-                                s->Side == order.Side && s->Isin == order.Isin);
+    const std::deque<std::int64_t>& times = sent->second.RecentMs;
+    t.LastMinute = times.end() - std::upper_bound(times.begin(), times.end(), nowMs - 60'000);
+    // An order for an instrument the reference does not know is refused before this counts.
+    if (instrument) {
+        const auto& last = sent->second.LastSameMs;
+        const auto same = last.find({instrument->IsinId, order.Side, order.Price, order.Qty});
+        t.Repeat = same != last.end() && same->second > nowMs - 1'000;
     }
     return t;
 }
@@ -335,8 +346,8 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
     };
     const TStoreFacts& facts = Facts();
     const TGateView& view = PlaceView(facts, order);
-    const TGateDecision d =
-        CheckOrder(order, FLookedLimits, view, Tally(order, RefOf(facts), view.NowMs));
+    const TGateDecision d = CheckOrder(order, FLookedLimits, view,
+                                       Tally(order, RefOf(facts), view.Instrument, view.NowMs));
     if (!d.Allowed) {
         ++FRefused;
         attempt();
@@ -370,21 +381,20 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
     // counts only the last minute's, so older ones are dropped only now and then.
     const std::int64_t now = view.NowMs;
     TClientSent& byClient = FSent[order.Client];
-    std::vector<TSentOrder>& sent = byClient.Recent;
-    if (!sent.empty() && sent.front().AtMs <= now - 60'000) {
-        std::erase_if(sent, [&](const TSentOrder& s) { return s.AtMs <= now - 60'000; });
+    std::deque<std::int64_t>& times = byClient.RecentMs;
+    if (!times.empty() && times.front() <= now - 60'000) {
+        // What the last minute no longer holds, nor the last second.
+        times.erase(times.begin(), std::upper_bound(times.begin(), times.end(), now - 60'000));
+        std::erase_if(byClient.LastSameMs, [&](const auto& e) { return e.second <= now - 1'000; });
     }
     // In time order, as the tally's search needs; behind the others unless the clock went back.
-    const auto at =
-        std::upper_bound(sent.begin(), sent.end(), now,
-                         [](std::int64_t t, const TSentOrder& s) { return t < s.AtMs; });
-    sent.insert(at, {now, order.Client, order.Isin, order.Side, order.Price, order.Qty});
+    times.insert(std::upper_bound(times.begin(), times.end(), now), now);
+    byClient.LastSameMs[{p.isin_id, order.Side, order.Price, order.Qty}] = now;
     ++byClient.Today;
     FPending[trId] = {false, 0, order, p.isin_id, std::nullopt, false, p.ext_id};
-    if (!facts.HasExtId(p.ext_id)) {
-        SetUnseen(
-            {{false, trId}, p.ext_id, order.Client, order.Isin, p.isin_id, order.Side, order.Qty});
-    }
+    // NextExtId gave an ext_id the log does not hold: the order is unseen until it does.
+    SetUnseen(
+        {{false, trId}, p.ext_id, order.Client, order.Isin, p.isin_id, order.Side, order.Qty});
     if (writes) {
         lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
     }

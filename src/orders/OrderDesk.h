@@ -11,12 +11,14 @@
 #include "orders/RiskGate.h"
 #include "orders/StoreView.h"
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vorlen::orders {
@@ -132,7 +134,9 @@ private:
     const TGateView& PlaceView(const TStoreFacts& facts, const TOrderRequest& order);
     // What the gate's counting rules need for `order`: as TallyOf would find it in a view that
     // listed every live order (LiveOrders and UnseenAdds) and every order sent.
-    TOrderTally Tally(const TOrderRequest& order, const TRefFacts& ref, std::int64_t nowMs) const;
+    // `instrument`: the order's reference row, when known.
+    TOrderTally Tally(const TOrderRequest& order, const TRefFacts& ref,
+                      const std::optional<TInstrumentRef>& instrument, std::int64_t nowMs) const;
     // The orders log's active orders: the facts' list, or the reader's, listed once per read.
     const std::vector<TOwnOrder>& OwnActive(const TStoreFacts& facts) const;
     std::vector<TOwnOrder> LiveOrders(const TStoreFacts& facts) const;
@@ -187,10 +191,23 @@ private:
     // Between orders; its Live and Sent stay empty (Tally stands for them).
     TGateView FView;
     std::shared_ptr<const TRefFacts> FViewRef; // what its client codes were copied from
-    // By client code: the orders posted in (at least) the last minute, in time order...
-    // ...and how many it posted since FDayStartMs.
+    // By client code: when its orders of (at least) the last minute were posted, in time order;
+    // when each distinct order of (at least) the last second was posted last; and how many it
+    // posted since FDayStartMs. Both are looked up for every order, so neither is a walk over
+    // what a fast run posted.
+    struct TRepeatKey {
+        std::int32_t IsinId = 0;
+        TSide Side = TSide::Buy;
+        std::int64_t Price = 0;
+        std::int64_t Qty = 0;
+        bool operator==(const TRepeatKey&) const = default;
+    };
+    struct TRepeatHash {
+        std::size_t operator()(const TRepeatKey& k) const;
+    };
     struct TClientSent {
-        std::vector<TSentOrder> Recent;
+        std::deque<std::int64_t> RecentMs;
+        std::unordered_map<TRepeatKey, std::int64_t, TRepeatHash> LastSameMs;
         std::int64_t Today = 0;
     };
     std::map<std::string, TClientSent, std::less<>> FSent;

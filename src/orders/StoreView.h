@@ -41,8 +41,8 @@ struct TStoreFacts {
     const TOwnOrderTracker* Tracker = nullptr;
     // Every ext_id the orders log carries: in ExtIds, or (from a reader, valid until its next
     // read) behind ExtIdsRef.
-    std::set<std::int64_t> ExtIds;
-    const std::set<std::int64_t>* ExtIdsRef = nullptr;
+    std::unordered_set<std::int64_t> ExtIds;
+    const std::unordered_set<std::int64_t>* ExtIdsRef = nullptr;
     bool HasExtId(std::int64_t id) const {
         return ExtIds.count(id) != 0 || (ExtIdsRef != nullptr && ExtIdsRef->count(id) != 0);
     }
