@@ -126,6 +126,8 @@ private:
     std::int64_t Now() const;
     // An ext_id neither this run nor the orders log has used.
     std::int32_t NextExtId(const TStoreFacts& facts);
+    // The facts' reference rows; empty ones when the facts have none.
+    static const TRefFacts& RefOf(const TStoreFacts& facts);
     // The facts as they are now: read again only when they may have changed.
     const TStoreFacts& Facts();
     // Brings what the desk keeps of the facts up to a new read.
