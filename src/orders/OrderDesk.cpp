@@ -1,3 +1,5 @@
+// Placing orders and cancels past the gate, and taking the exchange's answers to them.
+
 #include "orders/OrderDesk.h"
 
 #include "connections/ErrorCode.h"
