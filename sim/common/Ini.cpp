@@ -118,7 +118,10 @@ bool ReadScheme(const IniFile& ini, std::string_view name, std::vector<TableDef>
                 if (comma == std::string::npos ||
                     !AddField(t, Trim(std::string_view(v).substr(0, comma)),
                               Trim(std::string_view(v).substr(comma + 1)))) {
-                    error = "bad field '" + v + "' in " + value;
+                    error = "bad field '";
+                    error += v;
+                    error += "' in ";
+                    error += value;
                     return false;
                 }
             }

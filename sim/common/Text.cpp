@@ -119,7 +119,7 @@ std::string Utf8ToCp1251(std::string_view utf8) {
             len = (c & 0xF8) == 0xF0 ? 4 : 1;
         }
         i += len;
-        if (cp < 0x80) {
+        if (cp < 0x80 || cp == 0xAB || cp == 0xBB) {
             out.push_back(static_cast<char>(cp));
         } else if (cp >= 0x410 && cp <= 0x44F) {
             out.push_back(static_cast<char>(0xC0 + (cp - 0x410)));
@@ -129,8 +129,6 @@ std::string Utf8ToCp1251(std::string_view utf8) {
             out.push_back(static_cast<char>(0xB8));
         } else if (cp == 0x2116) {
             out.push_back(static_cast<char>(0xB9));
-        } else if (cp == 0xAB || cp == 0xBB) {
-            out.push_back(static_cast<char>(cp));
         } else if (cp == 0x2014) {
             out.push_back(static_cast<char>(0x97));
         } else {
@@ -159,7 +157,7 @@ std::string Cp1251ToUtf8(std::string_view text) {
         } else if (c >= 0x80 && c != 0xAB && c != 0xBB) {
             cp = '?';
         }
-        if (cp < 0x80) {
+        if (cp < 0x80 || cp == 0xAB || cp == 0xBB) {
             out.push_back(static_cast<char>(cp));
         } else if (cp < 0x800) {
             out.push_back(static_cast<char>(0xC0 | (cp >> 6)));

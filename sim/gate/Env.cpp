@@ -239,6 +239,7 @@ std::uint32_t ComponentVersion(const char* component, std::uint32_t* major, std:
             }
         }
     }
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in a gateway client sets the environment
     if (const char* v = std::getenv("VORLEN_SIM_CGATE_VERSION"); v != nullptr && *v != '\0') {
         text = v;
     }

@@ -105,10 +105,15 @@ void Market::SendRow(Subscription& sub, int table, const Row& row) {
 }
 
 void Market::Upsert(Stream& s, int table, std::int64_t id, std::string data) {
-    UpsertCopy(s, table, id, data);
+    Store(s, table, id, [&](std::string& row) { row = std::move(data); });
 }
 
 void Market::UpsertCopy(Stream& s, int table, std::int64_t id, const std::string& data) {
+    Store(s, table, id, [&](std::string& row) { row.assign(data); });
+}
+
+template <class TFill>
+void Market::Store(Stream& s, int table, std::int64_t id, const TFill& fill) {
     Table& t = s.tables[static_cast<std::size_t>(table)];
     const auto& f = t.def->fields;
     const std::int64_t rev = ++s.rev;
@@ -117,7 +122,7 @@ void Market::UpsertCopy(Stream& s, int table, std::int64_t id, const std::string
     if (inserted) {
         it->second.seq = ++seq_;
     }
-    it->second.data.assign(data);
+    fill(it->second.data);
     PutI64(it->second.data, f[kServiceId], id);
     PutI64(it->second.data, f[kServiceRev], rev);
     PutI64(it->second.data, f[kServiceAct], 0);

@@ -111,6 +111,9 @@ public:
     std::vector<Stream>& Streams() { return streams_; }
 
 private:
+    // What Upsert and UpsertCopy do, with the record's bytes put in place by `fill`.
+    template <class TFill>
+    void Store(Stream& s, int table, std::int64_t id, const TFill& fill);
     void SendRow(Subscription& sub, int table, const Row& row);
     void SendSnapshot(Subscription& sub);
 

@@ -18,18 +18,20 @@ void* AllocatePages(std::size_t bytes) noexcept {
     void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED)
         return nullptr;
-    const auto base = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t start = (base + kLargePage - 1) & ~(kLargePage - 1);
+    // Pointer arithmetic on the mapping itself: the address is looked at, never made up.
+    char* const base = static_cast<char*>(p);
+    const std::size_t misalign = reinterpret_cast<std::uintptr_t>(base) % kLargePage;
+    char* const start = base + (misalign == 0 ? 0 : kLargePage - misalign);
     if (start > base)
-        munmap(p, start - base);
-    const std::uintptr_t end = base + span;
-    const std::uintptr_t used = start + bytes;
+        munmap(base, static_cast<std::size_t>(start - base));
+    char* const end = base + span;
+    char* const used = start + bytes;
     if (end > used)
-        munmap(reinterpret_cast<void*>(used), end - used);
+        munmap(used, static_cast<std::size_t>(end - used));
 #if defined(MADV_HUGEPAGE)
-    madvise(reinterpret_cast<void*>(start), bytes, MADV_HUGEPAGE);
+    madvise(start, bytes, MADV_HUGEPAGE);
 #endif
-    return reinterpret_cast<void*>(start);
+    return start;
 }
 
 void FreePages(void* block, std::size_t bytes) noexcept {

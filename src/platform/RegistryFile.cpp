@@ -43,7 +43,7 @@ char16_t FoldChar(char16_t c) {
 
 // "HKLM\X" and "HKEY_LOCAL_MACHINE\X" name the same key.
 std::string NormalizeKey(std::string_view key) {
-    const std::string folded = FoldRegistryName(key);
+    std::string folded = FoldRegistryName(key);
     std::string_view k = folded;
     if (k.size() >= kRootShort.size() && k.substr(0, kRootShort.size()) == kRootShort &&
         (k.size() == kRootShort.size() || k[kRootShort.size()] == '\\')) {
@@ -286,7 +286,8 @@ std::string RegistryFileProblem(const std::string& path) {
     }
     const std::uintmax_t size = std::filesystem::file_size(PathFromUtf8(path), ec);
     if (!ec && size > kMaxRegistryFileSize) {
-        return path + ": larger than " + std::to_string(kMaxRegistryFileSize / (1024 * 1024)) +
+        return path + ": larger than " +
+               std::to_string(kMaxRegistryFileSize / (std::uintmax_t{1024} * 1024)) +
                " MiB, not a registry export of a gateway installation";
     }
     return {};
@@ -338,7 +339,8 @@ std::optional<std::string> TRegFile::StringValue(std::string_view key,
 std::vector<std::string> RegistryFileCandidates() {
     std::vector<std::string> files;
     const auto env = [](const char* name) -> std::string {
-        const char* v = std::getenv(name);
+        // The program never changes its environment; only tests do, before any thread starts.
+        const char* v = std::getenv(name); // NOLINT(concurrency-mt-unsafe)
         return v != nullptr ? std::string(v) : std::string();
     };
     if (const std::string explicitFile = env("VORLEN_REGISTRY"); !explicitFile.empty()) {
@@ -354,6 +356,7 @@ std::vector<std::string> RegistryFileCandidates() {
 }
 
 std::string RegistryFilePath() {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): as RegistryFileCandidates says
     if (const char* v = std::getenv("VORLEN_REGISTRY"); v != nullptr && *v != '\0') {
         return v;
     }

@@ -108,7 +108,7 @@ std::size_t TStrategy::MemoryUsed() const {
 namespace {
 // The key of ctx in the registry: an address of ours, so no script value can collide with it.
 const char kCtxKey = 0;
-const std::string kLoading = "загрузке";
+constexpr const char kLoading[] = "загрузке";
 } // namespace
 
 bool TStrategy::OpenState(bool forRun) {

@@ -14,7 +14,7 @@ namespace {
 fs::path SettingsWithLine(const TSimInstall& inst, std::size_t index, const std::string& text) {
     std::vector<std::string> lines = SplitLines(ReadFile(inst.SettingsFile));
     lines.at(index) = text;
-    const fs::path file = inst.Root / "hostile.sav";
+    fs::path file = inst.Root / "hostile.sav";
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     for (const std::string& line : lines) {
         out << line << '\n';

@@ -82,7 +82,7 @@ TEST(ConsoleOrders, PlacedOrderIsInTheOrdersLogAndOwnOrdersRefusedOnesAreNeverPo
     const auto replies = Matching(out, "Ответ на заявку");
     const auto ids = AcceptedIds(out);
     ASSERT_EQ(ids.size(), 1u) << out;
-    const std::string orderId = ids[0];
+    const std::string& orderId = ids[0];
     EXPECT_EQ(Matching(out, "Своя заявка " + orderId +
                                 ": покупка Si-12.26 1 по 91000, клиент "
                                 "FZ00001, выставлена, остаток 1.")

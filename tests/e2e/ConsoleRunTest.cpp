@@ -16,15 +16,18 @@ namespace vorlen::e2e {
 
 namespace {
 
-const std::vector<std::string> kDefaultStreams = {
-    "FORTS_FEE_REPL",           "FORTS_FEERATE_REPL",
-    "FORTS_BROKER_FEE_REPL",    "FORTS_BROKER_FEE_PARAMS_REPL",
-    "FORTS_AGGR5_REPL",         "FORTS_REFDATA_REPL",
-    "FORTS_INFO_REPL",          "FORTS_TRADE_REPL",
-    "FORTS_USERORDERBOOK_REPL", "FORTS_POS_REPL",
-    "FORTS_PART_REPL",          "FORTS_PROHIBITION_REPL"};
+const std::vector<std::string>& DefaultStreams() {
+    static const std::vector<std::string> streams = {
+        "FORTS_FEE_REPL",           "FORTS_FEERATE_REPL",
+        "FORTS_BROKER_FEE_REPL",    "FORTS_BROKER_FEE_PARAMS_REPL",
+        "FORTS_AGGR5_REPL",         "FORTS_REFDATA_REPL",
+        "FORTS_INFO_REPL",          "FORTS_TRADE_REPL",
+        "FORTS_USERORDERBOOK_REPL", "FORTS_POS_REPL",
+        "FORTS_PART_REPL",          "FORTS_PROHIBITION_REPL"};
+    return streams;
+}
 
-const std::string kOnline = "Инструменты добавлены.";
+constexpr const char kOnline[] = "Инструменты добавлены.";
 
 // Positions of `wanted` in `texts` as an ordered subsequence; an empty result when some text
 // is missing or out of order.
@@ -56,7 +59,7 @@ std::vector<std::string> MarketDataSequence() {
         "Соединение Макет-дата создано. Создание слушателей Макет-дата...",
         "Слушатели Макет-дата созданы. Открытие соединения Макет-дата...",
         "Соединение Макет-дата открыто. Идет получение начальных данных..."};
-    for (const std::string& stream : kDefaultStreams) {
+    for (const std::string& stream : DefaultStreams()) {
         s.push_back("Лисенер " + stream + " открыт.");
     }
     s.push_back("Начальное получение данных завершено. Создание списков инструментов...");
@@ -64,11 +67,14 @@ std::vector<std::string> MarketDataSequence() {
     return s;
 }
 
-const std::vector<std::string> kTransactionSequence = {
-    "Создание соединения Трансакции...", "Соединение Трансакции создано. Создание Паблишера...",
-    "Паблишер создан. Создание слушателя Трансакций...",
-    "Слушатель Трансакций создан. Открытие соединения Трансакции...",
-    "Соединение Трансакции открыто."};
+const std::vector<std::string>& TransactionSequence() {
+    static const std::vector<std::string> sequence = {
+        "Создание соединения Трансакции...", "Соединение Трансакции создано. Создание Паблишера...",
+        "Паблишер создан. Создание слушателя Трансакций...",
+        "Слушатель Трансакций создан. Открытие соединения Трансакции...",
+        "Соединение Трансакции открыто."};
+    return sequence;
+}
 
 // "vorlen-console: shut down in N ms, threads left: M"
 bool ShutdownReport(const std::string& err, long& ms, int& threads) {
@@ -134,21 +140,21 @@ TEST(ConsoleRun, DefaultSubscriptionComesOnlineAndEndsInOrder) {
     // The transaction thread runs at its own pace: the run may end before it is through, but
     // what it wrote is the start of its sequence, in order.
     std::vector<std::string> trWritten;
-    for (const std::string& t : kTransactionSequence) {
+    for (const std::string& t : TransactionSequence()) {
         if (std::find(texts.begin(), texts.end(), t) != texts.end()) {
             trWritten.push_back(t);
         }
     }
     ASSERT_FALSE(trWritten.empty()) << out;
-    EXPECT_TRUE(std::equal(trWritten.begin(), trWritten.end(), kTransactionSequence.begin()));
+    EXPECT_TRUE(std::equal(trWritten.begin(), trWritten.end(), TransactionSequence().begin()));
     EXPECT_FALSE(InOrder(texts, trWritten).empty()) << out;
     // Each stream goes on-line after its listener opened and before the lists are built, and
     // the lists come last.
-    for (std::size_t i = 0; i < kDefaultStreams.size(); ++i) {
+    for (std::size_t i = 0; i < DefaultStreams().size(); ++i) {
         const std::size_t online =
-            IndexOf(texts, "Поток " + kDefaultStreams[i] + " Перешел в режим Он-Лайн");
-        EXPECT_GT(online, md[4 + i]) << kDefaultStreams[i];
-        EXPECT_LT(online, md[md.size() - 2]) << kDefaultStreams[i];
+            IndexOf(texts, "Поток " + DefaultStreams()[i] + " Перешел в режим Он-Лайн");
+        EXPECT_GT(online, md[4 + i]) << DefaultStreams()[i];
+        EXPECT_LT(online, md[md.size() - 2]) << DefaultStreams()[i];
     }
     EXPECT_EQ(std::count(texts.begin(), texts.end(), kOnline), 1);
     // The run ended right there: after that line the market-data thread wrote only its closing
@@ -207,7 +213,7 @@ TEST(ConsoleRun, ASignalEndsTheRunThroughTheShutdownOrder) {
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 128 + SIGTERM) << run.Stderr();
     const std::vector<std::string> texts = JournalTexts(run.Stdout());
-    EXPECT_FALSE(InOrder(texts, kTransactionSequence).empty()) << run.Stdout();
+    EXPECT_FALSE(InOrder(texts, TransactionSequence()).empty()) << run.Stdout();
     EXPECT_FALSE(InOrder(texts, MarketDataSequence()).empty()) << run.Stdout();
     // The market-data thread wrote its last line while the UI thread waited for it.
     const std::size_t closing = IndexOf(texts, "Закрытие соединения Макет-дата...");
@@ -251,7 +257,7 @@ TEST(ConsoleRun, ReconnectsAfterTheRouterDiesAndComesBack) {
                      inst.Root / "bin", {}));
     // Both connections open again by themselves: every listener is reopened and its stream
     // comes on-line again from the new router, and the publisher announces its scheme again.
-    for (const std::string& stream : kDefaultStreams) {
+    for (const std::string& stream : DefaultStreams()) {
         EXPECT_TRUE(run.WaitForJournal("Лисенер " + stream + " открыт.", 2)) << stream;
         EXPECT_TRUE(run.WaitForJournal("Поток " + stream + " Перешел в режим Он-Лайн",
                                        stream == "FORTS_POS_REPL" ? 3 : 2))

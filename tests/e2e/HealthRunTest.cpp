@@ -13,11 +13,11 @@ namespace vorlen::e2e {
 
 namespace {
 
-const std::string kMdUp = "Соединение Маркет-дата на связи.";
-const std::string kMdSilent =
+constexpr const char kMdUp[] = "Соединение Маркет-дата на связи.";
+constexpr const char kMdSilent[] =
     "Внимание: Биржа не присылает данные более 5 с, соединение Маркет-дата открыто.";
-const std::string kMdLost = "Внимание: Соединение Маркет-дата потеряно. Переподключение...";
-const std::string kTrLost = "Внимание: Соединение Трансакции потеряно. Переподключение...";
+constexpr const char kMdLost[] = "Внимание: Соединение Маркет-дата потеряно. Переподключение...";
+constexpr const char kTrLost[] = "Внимание: Соединение Трансакции потеряно. Переподключение...";
 
 // The journal texts that match `pattern` whole.
 std::vector<std::string> Matching(const TConsoleRun& run, const std::string& pattern) {

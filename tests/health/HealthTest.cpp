@@ -32,98 +32,101 @@ struct TEpisode {
     std::vector<TStep> Steps;
 };
 
-const std::string kLost = "Внимание: Соединение Маркет-дата потеряно. Переподключение...";
-const std::string kSilent =
+constexpr const char kLost[] = "Внимание: Соединение Маркет-дата потеряно. Переподключение...";
+constexpr const char kSilent[] =
     "Внимание: Биржа не присылает данные более 5 с, соединение Маркет-дата открыто.";
-const std::string kUp = "Соединение Маркет-дата на связи.";
-const std::string kOff = "Соединение Маркет-дата отключено.";
-const std::string kUnreachable = "Внимание: Роутер 127.0.0.1:4001 недоступен, соединение "
-                                 "Маркет-дата не открыто. Попытки подключения продолжаются...";
+constexpr const char kUp[] = "Соединение Маркет-дата на связи.";
+constexpr const char kOff[] = "Соединение Маркет-дата отключено.";
+constexpr const char kUnreachable[] = "Внимание: Роутер 127.0.0.1:4001 недоступен, соединение "
+                                      "Маркет-дата не открыто. Попытки подключения продолжаются...";
 
-const std::vector<TEpisode> kEpisodes = {
-    {"ConnectsAndGoesSilentWhileTheConnectionStaysUp",
-     true,
-     {
-         {0, false, -1, false, 0, 0, 0, S::Disconnected, {}},
-         {100, true, 2, false, 1, 0, 0, S::Connecting, {}},
-         {600, true, 3, false, 1, 40, 0, S::Connecting, {}},
-         {900, true, 3, true, 1, 90, 1, S::Online, {kUp}},
-         {3000, true, 3, true, 1, 95, 3, S::Online, {}},
-         // Beats stop at 3000; ordinary rows still trickle in, which is no proof of life.
-         {8000, true, 3, true, 1, 99, 3, S::Online, {}},
-         {8250, true, 3, true, 1, 99, 3, S::Stale, {kSilent}},
-         {9000, true, 3, true, 1, 99, 3, S::Stale, {}},
-         {10500,
-          true,
-          3,
-          true,
-          1,
-          120,
-          4,
-          S::Online,
-          {"Соединение Маркет-дата восстановлено. Перерыв 7,5 с."}},
-     }},
-    {"LosesTheRouterAndCountsTheAttemptsUntilItIsBack",
-     true,
-     {
-         {0, true, 3, true, 1, 10, 1, S::Online, {kUp}},
-         {1000, true, 1, false, 1, 10, 1, S::Reconnecting, {kLost}},
-         {1250, true, 2, false, 2, 10, 1, S::Reconnecting, {}},
-         {61000, true, 2, false, 40, 10, 1, S::Reconnecting, {}},
-         // Up again, the streams not yet on-line: still reconnecting, not silent.
-         {62000, true, 3, false, 42, 50, 1, S::Reconnecting, {}},
-         {64000,
-          true,
-          3,
-          true,
-          42,
-          90,
-          2,
-          S::Online,
-          {"Соединение Маркет-дата восстановлено. Перерыв 1 мин 03 с, попыток "
-           "переподключения: 41."}},
-     }},
-    {"SilenceDuringAnOutageAndAfterItCountsFromTheReconnection",
-     true,
-     {
-         {0, true, 3, true, 1, 10, 1, S::Online, {kUp}},
-         {500, true, 0, false, 2, 10, 1, S::Reconnecting, {kLost}},
-         // Back up at 20 s with no beat since 0: the silence starts now, not at the last beat.
-         {20000,
-          true,
-          3,
-          true,
-          3,
-          30,
-          1,
-          S::Online,
-          {"Соединение Маркет-дата восстановлено. Перерыв 19,5 с, попыток "
-           "переподключения: 1."}},
-         {25000, true, 3, true, 3, 30, 1, S::Online, {}},
-         {25001, true, 3, true, 3, 30, 1, S::Stale, {kSilent}},
-         {26000, true, 0, false, 3, 30, 1, S::Reconnecting, {kLost}},
-     }},
-    {"WithoutAHeartbeatTableSilenceIsNotJudged",
-     false,
-     {
-         {0, true, 3, true, 1, 10, 0, S::Online, {kUp}},
-         {60000, true, 3, true, 1, 10, 0, S::Online, {}},
-     }},
-    {"AnUnreachableRouterIsReportedOnceAndADisconnectionOnce",
-     true,
-     {
-         {0, true, 2, false, 1, 0, 0, S::Connecting, {}},
-         {1000, true, 1, false, 1, 0, 0, S::Connecting, {}},
-         {1999, true, 0, false, 1, 0, 0, S::Connecting, {}},
-         {2000, true, 2, false, 2, 0, 0, S::Connecting, {kUnreachable}},
-         {30000, true, 2, false, 90, 0, 0, S::Connecting, {}},
-         {30250, false, -1, false, 90, 0, 0, S::Disconnected, {kOff}},
-         {30500, false, -1, false, 90, 0, 0, S::Disconnected, {}},
-         // A new run: fails fast, so the second attempt tells before the time-out.
-         {31000, true, 2, false, 91, 0, 0, S::Connecting, {}},
-         {31200, true, 2, false, 93, 0, 0, S::Connecting, {kUnreachable}},
-     }},
-};
+const std::vector<TEpisode>& Episodes() {
+    static const std::vector<TEpisode> episodes = {
+        {"ConnectsAndGoesSilentWhileTheConnectionStaysUp",
+         true,
+         {
+             {0, false, -1, false, 0, 0, 0, S::Disconnected, {}},
+             {100, true, 2, false, 1, 0, 0, S::Connecting, {}},
+             {600, true, 3, false, 1, 40, 0, S::Connecting, {}},
+             {900, true, 3, true, 1, 90, 1, S::Online, {kUp}},
+             {3000, true, 3, true, 1, 95, 3, S::Online, {}},
+             // Beats stop at 3000; ordinary rows still trickle in, which is no proof of life.
+             {8000, true, 3, true, 1, 99, 3, S::Online, {}},
+             {8250, true, 3, true, 1, 99, 3, S::Stale, {kSilent}},
+             {9000, true, 3, true, 1, 99, 3, S::Stale, {}},
+             {10500,
+              true,
+              3,
+              true,
+              1,
+              120,
+              4,
+              S::Online,
+              {"Соединение Маркет-дата восстановлено. Перерыв 7,5 с."}},
+         }},
+        {"LosesTheRouterAndCountsTheAttemptsUntilItIsBack",
+         true,
+         {
+             {0, true, 3, true, 1, 10, 1, S::Online, {kUp}},
+             {1000, true, 1, false, 1, 10, 1, S::Reconnecting, {kLost}},
+             {1250, true, 2, false, 2, 10, 1, S::Reconnecting, {}},
+             {61000, true, 2, false, 40, 10, 1, S::Reconnecting, {}},
+             // Up again, the streams not yet on-line: still reconnecting, not silent.
+             {62000, true, 3, false, 42, 50, 1, S::Reconnecting, {}},
+             {64000,
+              true,
+              3,
+              true,
+              42,
+              90,
+              2,
+              S::Online,
+              {"Соединение Маркет-дата восстановлено. Перерыв 1 мин 03 с, попыток "
+               "переподключения: 41."}},
+         }},
+        {"SilenceDuringAnOutageAndAfterItCountsFromTheReconnection",
+         true,
+         {
+             {0, true, 3, true, 1, 10, 1, S::Online, {kUp}},
+             {500, true, 0, false, 2, 10, 1, S::Reconnecting, {kLost}},
+             // Back up at 20 s with no beat since 0: the silence starts now, not at the last beat.
+             {20000,
+              true,
+              3,
+              true,
+              3,
+              30,
+              1,
+              S::Online,
+              {"Соединение Маркет-дата восстановлено. Перерыв 19,5 с, попыток "
+               "переподключения: 1."}},
+             {25000, true, 3, true, 3, 30, 1, S::Online, {}},
+             {25001, true, 3, true, 3, 30, 1, S::Stale, {kSilent}},
+             {26000, true, 0, false, 3, 30, 1, S::Reconnecting, {kLost}},
+         }},
+        {"WithoutAHeartbeatTableSilenceIsNotJudged",
+         false,
+         {
+             {0, true, 3, true, 1, 10, 0, S::Online, {kUp}},
+             {60000, true, 3, true, 1, 10, 0, S::Online, {}},
+         }},
+        {"AnUnreachableRouterIsReportedOnceAndADisconnectionOnce",
+         true,
+         {
+             {0, true, 2, false, 1, 0, 0, S::Connecting, {}},
+             {1000, true, 1, false, 1, 0, 0, S::Connecting, {}},
+             {1999, true, 0, false, 1, 0, 0, S::Connecting, {}},
+             {2000, true, 2, false, 2, 0, 0, S::Connecting, {kUnreachable}},
+             {30000, true, 2, false, 90, 0, 0, S::Connecting, {}},
+             {30250, false, -1, false, 90, 0, 0, S::Disconnected, {kOff}},
+             {30500, false, -1, false, 90, 0, 0, S::Disconnected, {}},
+             // A new run: fails fast, so the second attempt tells before the time-out.
+             {31000, true, 2, false, 91, 0, 0, S::Connecting, {}},
+             {31200, true, 2, false, 93, 0, 0, S::Connecting, {kUnreachable}},
+         }},
+    };
+    return episodes;
+}
 
 class HealthEpisode : public ::testing::TestWithParam<TEpisode> {};
 
@@ -144,7 +147,7 @@ TEST_P(HealthEpisode, GivesOneLinePerChangeOfState) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Episodes, HealthEpisode, ::testing::ValuesIn(kEpisodes),
+INSTANTIATE_TEST_SUITE_P(Episodes, HealthEpisode, ::testing::ValuesIn(Episodes()),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(HealthOutage, ReadsInSecondsMinutesOrHours) {
@@ -196,17 +199,17 @@ TEST(HealthMonitor, JournalsEachChangeOnceAndTheRoutersEndOnce) {
     for (const std::string& line : journal.Lines) {
         texts.push_back(line.substr(line.find(" --> ") + 5));
     }
-    EXPECT_EQ(texts, (std::vector<std::string>{
-                         "Соединение Маркет-дата на связи.",
-                         "Соединение Трансакции на связи.",
-                         "роутер завершился",
-                         kSilent,
-                         "Внимание: Биржа не присылает данные более 5 с, соединение Трансакции "
-                         "открыто.",
-                         // Both silent since the last beat, at 1750.
-                         "Соединение Маркет-дата восстановлено. Перерыв 7,5 с.",
-                         "Соединение Трансакции восстановлено. Перерыв 7,5 с.",
-                     }));
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{
+                  "Соединение Маркет-дата на связи.",
+                  "Соединение Трансакции на связи.",
+                  "роутер завершился",
+                  kSilent,
+                  "Внимание: Биржа не присылает данные более 5 с, соединение Трансакции открыто.",
+                  // Both silent since the last beat, at 1750.
+                  "Соединение Маркет-дата восстановлено. Перерыв 7,5 с.",
+                  "Соединение Трансакции восстановлено. Перерыв 7,5 с.",
+              }));
 }
 
 } // namespace
