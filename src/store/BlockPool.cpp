@@ -1,22 +1,12 @@
 #include "store/BlockPool.h"
 
 #include "platform/PageMemory.h"
+#include "store/Poison.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VORLEN_POOL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VORLEN_POOL_ASAN 1
-#endif
-#endif
-#if defined(VORLEN_POOL_ASAN)
-#include <sanitizer/asan_interface.h>
-#endif
 
 namespace vorlen {
 
@@ -25,19 +15,6 @@ constexpr std::size_t kAlign = 8;
 constexpr std::size_t kFirstChunkBlocks = 4;
 // Small enough that the last, partly used chunk of a big table wastes little.
 constexpr std::size_t kMaxChunkBytes = std::size_t{4} << 20;
-
-// Under AddressSanitizer a block that is not handed out stays poisoned, so a row read after its
-// removal is reported as it would be with a block of the general allocator.
-void Poison([[maybe_unused]] const void* p, [[maybe_unused]] std::size_t n) {
-#if defined(VORLEN_POOL_ASAN)
-    ASAN_POISON_MEMORY_REGION(p, n);
-#endif
-}
-void Unpoison([[maybe_unused]] const void* p, [[maybe_unused]] std::size_t n) {
-#if defined(VORLEN_POOL_ASAN)
-    ASAN_UNPOISON_MEMORY_REGION(p, n);
-#endif
-}
 
 // Chunks this big come straight from the system (platform/PageMemory.h): zeroed, backed by large
 // pages where it can, and returned to it when freed. Smaller ones, the most a small table ever

@@ -35,6 +35,12 @@ public:
     std::size_t BlockBytes() const { return FBlock; }
     // Uninitialised storage of BlockBytes() bytes, 8-aligned.
     void* Take();
+    // The block Take would give now, without taking it; null when Take would need a new chunk.
+    const void* Next() const {
+        if (!FSpare.empty())
+            return FSpare.back();
+        return static_cast<std::size_t>(FEnd - FNext) >= FBlock ? FNext : nullptr;
+    }
     // Hands back a block Take gave; its bytes may be overwritten at once.
     void Give(void* block) noexcept;
     // Frees every chunk. Blocks handed out earlier must no longer be used.

@@ -2,43 +2,19 @@
 
 #include "store/FieldConversion.h"
 #include "store/KeyTables.h"
+#include "store/StorageImpl.h"
 
-#include <atomic>
-#include <cstdint>
-#include <cstring>
 #include <limits>
 #include <string_view>
-#include <utility>
 
 namespace vorlen {
+
+using storage_detail::TChange;
+using storage_detail::TTableFacts;
 
 namespace {
 
 static_assert(kKeyTableRefs.size() == kKeyTableCount);
-
-struct TTablePos {
-    std::int32_t Str = -1;
-    std::int32_t Tbl = -1;
-};
-
-// What the store needs to know of a table for every message, found once when it is described.
-struct TTableFacts {
-    // The table's rows and their layout, found here rather than through the stream and table
-    // records for every message; both live as long as the table's description.
-    TRows* Rows = nullptr;
-    const TRowLayout* Layout = nullptr;
-    // The description the layout was built from; null for a table without fields. A message
-    // read by any other description is ignored, as its bytes would not fit the layout.
-    const cg_message_desc_t* Source = nullptr;
-    std::size_t KeyAt = 0;         // where the replication id sits in a message
-    std::size_t KeyEnd = SIZE_MAX; // the message size that holds it
-    int KeyNo = -1;                // its number among the key tables, -1 for any other table
-    int CountNo = -1; // which of TableChanges counts it: KeyNo, kFuturesRefTable or none
-    bool Heartbeat = false;
-};
-
-// How a message or a clear changed a table.
-enum class TChange { Inserted, Changed, Deleted, Cleared };
 
 int KeyTableNo(std::string_view stream, std::string_view table) {
     for (int k = 0; k < kKeyTableCount; ++k)
@@ -54,93 +30,6 @@ const TRows& EmptyRows() {
 }
 
 } // namespace
-
-struct TCGStorage::Impl {
-    TMarketData MarData;
-    // Per stream and table, alongside MarData.Streams[s].Tables[t].
-    std::vector<std::vector<TTableFacts>> Facts;
-    std::array<TTablePos, kKeyTableCount> KeyPos;
-    std::array<TEvent, kKeyTableCount> GridEvents;
-    // Expert registrations in the order they were made; a handful at most, so a scan is the
-    // cheapest lookup, and it keeps two experts on one instrument apart.
-    std::vector<std::pair<std::int32_t, TEvent>> ListEvents;
-    std::int32_t Fisin_id = 0;
-    TEvent FEvent;
-    bool CLTFut = false;
-    TStoreObserver* Observer = nullptr; // observer hook
-    // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
-    std::atomic<std::uint64_t> KeyChanges{0};
-    std::array<std::atomic<std::uint64_t>, kKeyTableCount + 1> TableChanges{};
-
-    // Only holders of the lock write the counts, so a plain store does: an atomic add's locked
-    // instruction would first wait for every store before it, the row copy's cache misses
-    // among them, where a plain store lets them drain while the next message is read.
-    static void Bump(std::atomic<std::uint64_t>& count) {
-        count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_release);
-    }
-
-    void CountAll() {
-        Bump(KeyChanges);
-        for (auto& c : TableChanges)
-            Bump(c);
-    }
-
-    TTable* TableAt(std::int32_t s, std::int64_t t) {
-        if (s < 0 || static_cast<std::size_t>(s) >= MarData.Streams.size())
-            return nullptr;
-        auto& tables = MarData.Streams[static_cast<std::size_t>(s)].Tables;
-        if (t < 0 || static_cast<std::uint64_t>(t) >= tables.size())
-            return nullptr;
-        return &tables[static_cast<std::size_t>(t)];
-    }
-
-    TTable* KeyTable(std::int32_t no) {
-        if (no < 0 || no >= kKeyTableCount)
-            return nullptr;
-        const TTablePos& p = KeyPos[static_cast<std::size_t>(no)];
-        return TableAt(p.Str, p.Tbl);
-    }
-
-    const TTableFacts& FactsAt(std::int32_t s, std::int64_t t) const {
-        static const TTableFacts kNone;
-        const auto si = static_cast<std::size_t>(s);
-        const auto ti = static_cast<std::uint64_t>(t);
-        return si < Facts.size() && ti < Facts[si].size() ? Facts[si][ti] : kNone;
-    }
-
-    // Applies one stream-data message under the lock.
-    inline void Apply(const cg_msg_streamdata_t& msg, const TStreamData& strData);
-
-    // Every change to a table's rows passes here, once per operation. A deleted row is still
-    // readable through `row` (null for a clear). A key table's first row gives it its position
-    // (GetTable finds it from then on); any change to its rows wakes its grid, so rows changed
-    // in place or removed are shown too. Signals to one event coalesce.
-    void Changed(const TTableFacts& facts, std::int32_t s, std::int32_t t, TChange change,
-                 [[maybe_unused]] const TRowView& row) {
-        if (facts.CountNo >= 0)
-            Bump(TableChanges[static_cast<std::size_t>(facts.CountNo)]);
-        if (facts.KeyNo < 0)
-            return;
-        const auto k = static_cast<std::size_t>(facts.KeyNo);
-        if (change == TChange::Inserted)
-            KeyPos[k] = {s, t};
-        Bump(KeyChanges);
-        GridEvents[k].Set();
-    }
-
-    void WakeExperts() {
-        for (const auto& [key, event] : ListEvents) {
-            if (key == Fisin_id) {
-                FEvent = event;
-                event.Set();
-            }
-        }
-    }
-
-    bool BuildFutures(const TRows& rows);
-    bool BuildOptions(const TRows& rows);
-    bool BuildSpot(const TRows& rows);
-};
 
 TCGStorage::TCGStorage() : FImpl(std::make_unique<Impl>()) {}
 
@@ -285,6 +174,7 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
 void TCGStorage::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& strData) {
     TBatch one(*this);
     one.UpdStrMsg(Msg, strData);
+    one.Release();
 }
 
 void TCGStorage::TBatch::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& strData) {
@@ -297,37 +187,78 @@ void TCGStorage::TBatch::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStream
         FHeld = true;
     }
     ++FCount;
-    FStore.FImpl->Apply(Msg, strData);
+    FStore.FImpl->Stage(Msg, strData);
 }
 
 void TCGStorage::TBatch::Release() {
-    if (FHeld) {
-        FHeld = false;
-        FStore.FMutex.Unlock();
-    }
     FCount = 0;
+    if (!FHeld)
+        return;
+    FHeld = false;
+    try {
+        FStore.FImpl->Flush();
+    } catch (...) {
+        FStore.FImpl->Drop();
+        FStore.FMutex.Unlock();
+        throw;
+    }
+    FStore.FMutex.Unlock();
 }
 
-void TCGStorage::Impl::Apply(const cg_msg_streamdata_t& Msg, const TStreamData& strData) {
+void TCGStorage::Impl::Stage(const cg_msg_streamdata_t& Msg, const TStreamData& strData) {
     const std::int32_t s = strData.Pos;
     if (Msg.msg_index >= strData.TableDecs.size() ||
         Msg.msg_index > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         return;
     const auto t = static_cast<std::int32_t>(Msg.msg_index);
+    // The facts stay put while the lock is held, so the waiting message may point at them.
     const TTableFacts& facts = FactsAt(s, t);
     if (facts.Source == nullptr || facts.Source != strData.TableDecs[Msg.msg_index])
         return;
-    const TRowLayout* layout = facts.Layout;
-    TRows& rows = *facts.Rows;
     const auto* data = static_cast<const std::uint8_t*>(Msg.data);
     const std::size_t size = Msg.data_size;
     if (data == nullptr || size < facts.KeyEnd || size > std::numeric_limits<std::uint32_t>::max())
         return;
-    std::int64_t key;
-    std::memcpy(&key, data + facts.KeyAt, sizeof key);
-    // The row's slot is on its way from memory while the message is looked at.
-    rows.Prefetch(key);
 
+    // A table whose rows sit in the cache is not worth the copy: the message is applied now,
+    // after those still waiting.
+    if (facts.Rows->Near()) {
+        Flush();
+        std::int64_t key;
+        std::memcpy(&key, data + facts.KeyAt, sizeof key);
+        Apply(facts, s, t, key, data, size);
+        return;
+    }
+    TStaged& in = Staged[(StagedFirst + StagedCount) % Staged.size()];
+    in.Assign(data, size);
+    in.Facts = &facts;
+    in.Stream = s;
+    in.Table = t;
+    std::memcpy(&in.Key, data + facts.KeyAt, sizeof in.Key);
+    facts.Rows->Prefetch(in.Key);
+    ++StagedCount;
+    // The message whose slot was asked for kRowAfter messages ago: its row is asked for now.
+    if (StagedCount > kRowAfter) {
+        const TStaged& next = Staged[(StagedFirst + StagedCount - 1 - kRowAfter) % Staged.size()];
+        next.Facts->Rows->PrefetchRow(next.Key, next.Size());
+    }
+    if (StagedCount > kLead)
+        ApplyOldest();
+}
+
+void TCGStorage::Impl::ApplyOldest() {
+    TStaged& m = Staged[StagedFirst];
+    // Taken off first, so that a message whose applying fails is not applied again.
+    StagedFirst = (StagedFirst + 1) % Staged.size();
+    --StagedCount;
+    Apply(*m.Facts, m.Stream, m.Table, m.Key, m.Data(), m.Size());
+    m.Trim();
+}
+
+void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int32_t t,
+                             std::int64_t key, const std::uint8_t* data, std::size_t size) {
+    const TRowLayout* layout = facts.Layout;
+    TRows& rows = *facts.Rows;
     const bool keep = layout->Keeps(data, size);
     Fisin_id = layout->IsinOf(data, size, Fisin_id);
 
@@ -400,157 +331,6 @@ void TCGStorage::ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t s
     table->Rev = rev == std::numeric_limits<std::int64_t>::max() ? 0 : rev;
     if (FImpl->Observer != nullptr) // observer hook
         FImpl->Observer->OnDeletedCleared(idx, static_cast<std::int32_t>(clear.table_idx), rev);
-}
-
-namespace {
-
-// Positions of the fields an instrument list reads; -1 for one the table lacks.
-template <std::size_t N>
-std::array<int, N> Positions(const TRows& rows, const char* const (&names)[N]) {
-    std::array<int, N> pos{};
-    for (std::size_t i = 0; i < N; ++i)
-        pos[i] = rows.IndexOf(names[i]);
-    return pos;
-}
-
-template <std::size_t N>
-bool AllFound(const std::array<int, N>& pos) {
-    for (int p : pos)
-        if (p < 0)
-            return false;
-    return true;
-}
-
-std::string Text(const TRowView& row, int pos) {
-    return ValueToStr(row.Value(pos));
-}
-
-} // namespace
-
-// Every row of a table has the same fields, so a field missing from the table is missing from
-// the first row that needs it: the list keeps its full length with the entries before that row
-// filled and the rest empty.
-bool TCGStorage::Impl::BuildFutures(const TRows& rows) {
-    const std::size_t n = rows.Size();
-    if (n == 0)
-        return true;
-    THeaders& list = MarData.FutHdr;
-    list.assign(n, THeader{});
-    const int isin = rows.IndexOf("isin");
-    if (isin < 0)
-        return false;
-    static const char* const kNames[] = {"isin_id", "short_isin", "name"};
-    const auto pos = Positions(rows, kNames);
-    std::size_t i = 0;
-    for (const TRowView row : rows) {
-        std::string code = Text(row, isin);
-        if (CLTFut && code.find("_CLT") != std::string::npos)
-            continue;
-        if (!AllFound(pos))
-            return false;
-        THeader& h = list[i++];
-        h.isin = std::move(code);
-        h.isin_id = VarAsInteger(row.Value(pos[0]));
-        h.short_isin = Text(row, pos[1]);
-        h.name = Text(row, pos[2]);
-    }
-    list.resize(i);
-    return true;
-}
-
-bool TCGStorage::Impl::BuildOptions(const TRows& rows) {
-    const std::size_t n = rows.Size();
-    if (n == 0)
-        return true;
-    THeaders& list = MarData.OptHdr;
-    list.assign(n, THeader{});
-    static const char* const kNames[] = {"isin_id", "short_isin", "isin", "name"};
-    const auto pos = Positions(rows, kNames);
-    if (!AllFound(pos))
-        return false;
-    std::size_t i = 0;
-    for (const TRowView row : rows) {
-        THeader& h = list[i++];
-        h.isin_id = VarAsInteger(row.Value(pos[0]));
-        h.short_isin = Text(row, pos[1]);
-        h.isin = Text(row, pos[2]);
-        h.name = Text(row, pos[3]);
-    }
-    return true;
-}
-
-bool TCGStorage::Impl::BuildSpot(const TRows& rows) {
-    const std::size_t n = rows.Size();
-    if (n == 0)
-        return true;
-    TSHeaders& list = MarData.SpotHdr;
-    list.assign(n, TSpotHeader{});
-    static const char* const kNames[] = {"bond_id", "small_name", "short_isin", "name"};
-    const auto pos = Positions(rows, kNames);
-    if (!AllFound(pos))
-        return false;
-    std::size_t i = 0;
-    for (const TRowView row : rows) {
-        TSpotHeader& h = list[i++];
-        h.bond_id = VarAsInteger(row.Value(pos[0]));
-        h.small_name = Text(row, pos[1]);
-        h.short_isin = Text(row, pos[2]);
-        h.name = Text(row, pos[3]);
-    }
-    return true;
-}
-
-bool TCGStorage::BuildHeaders() {
-    using TPass = bool (Impl::*)(const TRows&);
-    struct TStep {
-        std::int32_t TMarketData::*Str;
-        std::int32_t TMarketData::*Tbl;
-        TPass Pass;
-    };
-    static constexpr TStep kSteps[] = {
-        {&TMarketData::FutSPos, &TMarketData::FutTpos, &Impl::BuildFutures},
-        {&TMarketData::OptSpos, &TMarketData::OptTpos, &Impl::BuildOptions},
-        {&TMarketData::SpotSpos, &TMarketData::SpotTpos, &Impl::BuildSpot},
-    };
-    for (const TStep& step : kSteps) {
-        // Each list under a lock span of its own, so the market-data thread is held up for one
-        // table at a time.
-        TMutexGuard lock(FMutex);
-        auto& d = *FImpl;
-        const std::int32_t s = d.MarData.*step.Str;
-        const std::int32_t t = d.MarData.*step.Tbl;
-        if (s < 0 || t < 0)
-            continue;
-        const TTable* table = d.TableAt(s, t);
-        if (table == nullptr || !table->Values)
-            continue;
-        if (!(d.*step.Pass)(*table->Values))
-            return false;
-    }
-    return true;
-}
-
-void TCGStorage::GetData(TMarketData& Data) {
-    TMutexGuard lock(FMutex);
-    const TMarketData& m = FImpl->MarData;
-    Data.FutSPos = m.FutSPos;
-    Data.FutTpos = m.FutTpos;
-    Data.OptSpos = m.OptSpos;
-    Data.OptTpos = m.OptTpos;
-    Data.SpotSpos = m.SpotSpos;
-    Data.SpotTpos = m.SpotTpos;
-    Data.FutHdr = m.FutHdr;
-    Data.OptHdr = m.OptHdr;
-    Data.SpotHdr = m.SpotHdr;
-    // Names and row-set handles only; the rows themselves stay shared.
-    Data.Streams = m.Streams;
-}
-
-void TCGStorage::GetHeaders(THeaders& FHdr, THeaders& OHdr, TSHeaders& SHdr) {
-    TMutexGuard lock(FMutex);
-    FHdr = FImpl->MarData.FutHdr;
-    OHdr = FImpl->MarData.OptHdr;
-    SHdr = FImpl->MarData.SpotHdr;
 }
 
 void TCGStorage::GetTable(std::int32_t no, TTable& Table) {

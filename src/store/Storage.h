@@ -73,15 +73,26 @@ public:
     // so a reader waits for a short run of messages at most. While a batch holds the lock its
     // thread may call nothing else of the store and must not wait for another thread that might
     // want the lock: it calls Release first.
+    // A message may be applied a little after the call that hands it over (the next ones' rows
+    // are fetched meanwhile), but always before the lock is let go. Its bytes are copied, so
+    // neither they nor the listener's record need outlive the call.
     class TBatch {
     public:
         static constexpr unsigned kMessages = 256;
         explicit TBatch(TCGStorage& store) : FStore(store) {}
-        ~TBatch() { Release(); }
+        ~TBatch() {
+            try {
+                Release();
+            } catch (...) {
+                // The lock is let go and the messages left are lost; a destructor can do no
+                // more. A caller that must hear of a failure calls Release itself.
+            }
+        }
         TBatch(const TBatch&) = delete;
         TBatch& operator=(const TBatch&) = delete;
 
         void UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStreamData& strData);
+        // Applies the messages still waiting and lets the lock go, even when applying throws.
         void Release();
 
     private:

@@ -5,6 +5,7 @@ else()
     find_package(absl REQUIRED)
 endif()
 vorlen_core_module(vorlen_store ${CMAKE_CURRENT_LIST_DIR}/Storage.cpp
+                   ${CMAKE_CURRENT_LIST_DIR}/StorageHeaders.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/Rows.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/BlockPool.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/ExpertFieldMap.cpp)

@@ -1,6 +1,7 @@
 #include "store/ReferenceStore.h"
 #include "store/StoreFixture.h"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 // Counts allocations made by the current thread while a test asks for it. Every form of the
 // global allocation functions is replaced, so each pair matches under the sanitizers.
@@ -224,12 +226,14 @@ std::uint64_t TakeSignals(TEventSet& set) {
 }
 
 // Thousands of rows through inserts, in-place changes, deletions (of known and unknown ids),
-// messages cut short or running past the declared size, deleted-row clears, journal removals,
-// life-number clears and a new description, checked against the plain model after every batch:
-// the map's growth and back-shifted removals, block reuse, the arrival order's compaction and
-// conversion on read must all agree with it. The store takes the messages in runs that share
-// one hold of its lock, as the market-data connection gives them; a twin store takes each on
-// its own, and both must wake the same grids and experts and tell a follower the same things.
+// messages cut short or running past the declared size, another table's messages among them,
+// deleted-row clears, journal removals, life-number clears and a new description, checked
+// against the plain model after every batch: the map's growth and back-shifted removals, block
+// reuse, the arrival order's compaction and conversion on read must all agree with it. The
+// store takes the messages in runs that share one hold of its lock, as the market-data
+// connection gives them, from buffers that are spoilt as soon as each call returns; a twin store
+// takes each on its own, and both must wake the same grids and experts and tell a follower the
+// same things.
 TEST_F(RowsTest, ManyOperationsLeaveWhatThePlainModelHolds) {
     TTestScheme scheme;
     scheme.Table("orders_log", AllKinds()).Table("heartbeat", ReplFields({{"n", "i4", 4}}));
@@ -258,7 +262,7 @@ TEST_F(RowsTest, ManyOperationsLeaveWhatThePlainModelHolds) {
     const cg_message_desc_t& desc = scheme.Message(0);
     std::mt19937 rng(2024);
     std::int64_t rev = 0;
-    TRowBytes r(scheme, "orders_log");
+    TRowBytes r(scheme, "orders_log"), beat(scheme, "heartbeat");
     std::vector<std::uint8_t> longer;
 
     for (int batch = 0; batch < 60; ++batch) {
@@ -286,13 +290,29 @@ TEST_F(RowsTest, ManyOperationsLeaveWhatThePlainModelHolds) {
                 std::memcpy(longer.data() + r.Field("var").offset, &n, 4);
                 msg.data = longer.data();
                 msg.data_size = longer.size();
+            } else if (dice == 3) {
+                // Another table's message among them.
+                beat.Key(id % 5, ++rev).Int("n", step);
+                msg = beat.Msg();
             }
             // A run ends wherever a cg_conn_process call would.
             if (rng() % 64 == 0)
                 run.Release();
-            run.UpdStrMsg(msg, lsn);
             twin.UpdStrMsg(msg, twinLsn);
             model.Update(msg, 0);
+            // The gateway's buffer and the listener's record the run is handed may be reused
+            // as soon as the call returns, though the run applies the message later.
+            {
+                std::vector<std::uint8_t> gone(static_cast<const std::uint8_t*>(msg.data),
+                                               static_cast<const std::uint8_t*>(msg.data) +
+                                                   msg.data_size);
+                TStreamData passing = lsn;
+                cg_msg_streamdata_t handed = msg;
+                handed.data = gone.data();
+                run.UpdStrMsg(handed, passing);
+                std::fill(gone.begin(), gone.end(), std::uint8_t{0xEE});
+                passing.TableDecs.assign(passing.TableDecs.size(), nullptr);
+            }
         }
         run.Release();
         const unsigned op = rng() % 6;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace vorlen::test {
 namespace {
@@ -373,6 +376,41 @@ TEST_F(StorageTest, JournalPassTakesRowsOutOfTheStoresOwnTable) {
     EXPECT_TRUE(Store.RemoveRow(kMessagesEvent, 9));
     EXPECT_FALSE(Store.RemoveRow(kMessagesEvent, 9));
     EXPECT_FALSE(Store.RemoveRow(kOrdersEvent, 9)); // no orders yet: no position
+}
+
+// A follower that fails while a run's messages still wait fails the run, not the store: the lock
+// is let go, what came before the failure stays applied, and the store takes messages again.
+TEST_F(StorageTest, AFollowerThatFailsLetsTheStoreGoOn) {
+    struct TFailing final : TStoreObserver {
+        void OnStreams(const std::vector<std::string>&) override {}
+        void OnTableDescribed(std::int32_t, std::int32_t, const cg_message_desc_t&) override {}
+        void OnRow(std::int32_t, std::int32_t, const TRowChange& c) override {
+            if (c.ReplId == 30002)
+                throw std::runtime_error("follower failed");
+        }
+        void OnStreamCleared(std::int32_t) override {}
+        void OnDeletedCleared(std::int32_t, std::int32_t, std::int64_t) override {}
+    } follower;
+    {
+        // Enough rows that a run's messages wait to be applied; each message's bytes are gone
+        // as soon as the call returns.
+        TCGStorage::TBatch run(Store);
+        for (std::int64_t id = 1; id <= 20000; ++id)
+            run.UpdStrMsg(Order(id).Msg(), Lsn[kTrade]);
+    }
+    Store.SetObserver(&follower);
+    TCGStorage::TBatch run(Store);
+    for (std::int64_t id : {30001, 30002, 30003})
+        run.UpdStrMsg(Order(id).Msg(), Lsn[kTrade]);
+    EXPECT_THROW(run.Release(), std::runtime_error);
+    Store.SetObserver(nullptr); // takes the lock: it would wait for ever had the failure kept it
+
+    const auto rows = RowsOf(kTrade, "orders_log");
+    EXPECT_EQ(rows->Size(), 20001u);
+    EXPECT_TRUE(rows->Contains(30001));
+    EXPECT_FALSE(rows->Contains(30002));
+    Send(kTrade, Order(30004));
+    EXPECT_TRUE(rows->Contains(30004));
 }
 
 } // namespace
