@@ -68,7 +68,7 @@ TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInpu
       FJournal(std::move(journal)), FLog(log),
       FNextExtId(static_cast<std::int32_t>((WallMs() / 1000) % 2'000'000 * 1000 + 1)) {}
 
-std::int32_t TOrderDesk::NextExtId(const TStoreFacts& facts) {
+[[gnu::hot]] std::int32_t TOrderDesk::NextExtId(const TStoreFacts& facts) {
     constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
     std::int32_t id = FNextExtId;
     while (facts.HasExtId(id))
@@ -77,7 +77,7 @@ std::int32_t TOrderDesk::NextExtId(const TStoreFacts& facts) {
     return id;
 }
 
-std::int64_t TOrderDesk::Now() const {
+[[gnu::hot]] std::int64_t TOrderDesk::Now() const {
     return FIn.NowMs ? FIn.NowMs() : WallMs();
 }
 
@@ -96,7 +96,7 @@ void TOrderDesk::Emit(TLines& lines) {
     lines.clear();
 }
 
-TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
+[[gnu::hot]] TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
     TLines lines;
     TPlaceResult r;
     {
@@ -107,7 +107,7 @@ TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
     return r;
 }
 
-TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
+[[gnu::hot]] TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
     const std::string price = FormatPrice(order.Price);
     // The attempt's line comes first, but is written out once the order is on its way (or
     // refused), and only when there is a journal or an order log to take it.
@@ -127,8 +127,8 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
     };
     const TStoreFacts& facts = Facts();
     const TGateView& view = PlaceView(facts, order);
-    const TGateDecision d = CheckOrder(order, FLookedLimits, view,
-                                       Tally(order, RefOf(facts), view.Instrument, view.NowMs));
+    const auto tally = Tally(order, view.NowMs);
+    const TGateDecision d = CheckOrder(order, FLookedLimits, view, tally);
     if (!d.Allowed) {
         ++FRefused;
         attempt();
@@ -137,15 +137,10 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
         }
         return {TPlaceStatus::Refused, 0, d.Reason};
     }
-    TAddOrderParams p{};
-    Put(p.broker_code, BrokerPart(order.Client));
-    Put(p.client_code, ClientPart(order.Client));
-    p.isin_id = view.Instrument->IsinId;
+    TAddOrderParams p = FLookedParams;
     p.dir = static_cast<std::int32_t>(order.Side);
-    p.atype = 1; // a limit order that rests until traded or cancelled
     p.amount = static_cast<std::int32_t>(order.Qty);
     Put(p.price, price);
-    Put(p.comment, "vorlen");
     const std::uint32_t trId = FTransport.NextId();
     p.ext_id = NextExtId(facts);
     if (!FTransport.PostAdd(trId, p.isin_id, p)) {
@@ -158,28 +153,99 @@ TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) 
         return {TPlaceStatus::Failed, 0, reason};
     }
     attempt();
-    // Counted once posted: what the exchange saw is what the rate rules are about. The gate
-    // counts only the last minute's, so older ones are dropped only now and then.
+    // Counted once posted: what the exchange saw is what the rate rules are about.
     const std::int64_t now = view.NowMs;
-    TClientSent& byClient = FSent[order.Client];
-    std::deque<std::int64_t>& times = byClient.RecentMs;
-    if (!times.empty() && times.front() <= now - 60'000) {
-        // What the last minute no longer holds, nor the last second.
-        times.erase(times.begin(), std::upper_bound(times.begin(), times.end(), now - 60'000));
-        std::erase_if(byClient.LastSameMs, [&](const auto& e) { return e.second <= now - 1'000; });
+    if (FLookedSent == nullptr) {
+        FLookedSent = &FSent[order.Client];
     }
-    // In time order, as the tally's search needs; behind the others unless the clock went back.
-    times.insert(std::upper_bound(times.begin(), times.end(), now), now);
-    byClient.LastSameMs[{p.isin_id, order.Side, order.Price, order.Qty}] = now;
+    TClientSent& byClient = *FLookedSent;
+    // In time order, as pruning from the front needs; at the back unless the clock went back.
+    std::deque<std::int64_t>& times = byClient.RecentMs;
+    if (times.empty() || times.back() <= now) {
+        times.push_back(now);
+    } else {
+        times.insert(std::upper_bound(times.begin(), times.end(), now), now);
+    }
+    auto& same = byClient.LastSameMs;
+    same[{p.isin_id, order.Side, order.Price, order.Qty}] = now;
+    if (same.size() >= byClient.SweepAt) {
+        for (auto it = same.begin(); it != same.end();) {
+            if (it->second <= now - 1'000) {
+                same.erase(it++);
+            } else {
+                ++it;
+            }
+        }
+        byClient.SweepAt = std::max<std::size_t>(64, same.size() * 2);
+    }
     ++byClient.Today;
-    FPending[trId] = {false, 0, order, p.isin_id, std::nullopt, false, p.ext_id};
+    AddPending(trId, {false, 0, order, p.isin_id, nullptr, false, p.ext_id});
     // NextExtId gave an ext_id the log does not hold: the order is unseen until it does.
-    SetUnseen(
-        {{false, trId}, p.ext_id, order.Client, order.Isin, p.isin_id, order.Side, order.Qty});
+    SetUnseen({{false, trId},
+               p.ext_id,
+               order.Qty,
+               p.isin_id,
+               FLookedClientNo,
+               FLookedIsinNo,
+               order.Side});
     if (writes) {
         lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
     }
     return {TPlaceStatus::Posted, trId, {}};
+}
+
+void TOrderDesk::LookUp(const TStoreFacts& facts, const std::string& isin,
+                        const std::string& client) {
+    TGateView& v = FView;
+    v.Instrument.reset();
+    v.Position = 0;
+    const TRefFacts& ref = RefOf(facts);
+    if (const auto ins = ref.Instruments.find(isin); ins != ref.Instruments.end()) {
+        v.Instrument = ins->second;
+        const auto pos = facts.Positions.find({client, ins->second.IsinId});
+        v.Position = pos != facts.Positions.end() ? pos->second : 0;
+    }
+    FLookedLimits = FLimits.For(client, isin);
+    FLookedUp = FFactsSerial;
+    FLookedIsin = isin;
+    FLookedClient = client;
+    FLookedIsinNo = NameNo(isin);
+    FLookedClientNo = NameNo(client);
+    const auto sent = FSent.find(client);
+    FLookedSent = sent != FSent.end() ? &sent->second : nullptr;
+    // The log's part of the tally changes only with a new read of the facts.
+    FLoggedActive = 0;
+    FLoggedRest = {};
+    const TActiveByClient& logged = facts.Tracker ? facts.Tracker->Active() : FOwnCounts;
+    if (const auto c = logged.find(client); c != logged.end()) {
+        FLoggedActive = c->second.Count;
+        for (const auto& [key, rest] : c->second.Rest) {
+            if (SameIsin(key.first, isin)) {
+                FLoggedRest[key.second == TSide::Buy ? 0 : 1] += rest;
+            }
+        }
+    }
+    TAddOrderParams& p = FLookedParams;
+    p = {};
+    Put(p.broker_code, BrokerPart(client));
+    Put(p.client_code, ClientPart(client));
+    p.isin_id = v.Instrument ? v.Instrument->IsinId : 0;
+    p.atype = 1; // a limit order that rests until traded or cancelled
+    Put(p.comment, "vorlen");
+}
+
+[[gnu::hot]] void TOrderDesk::AddPending(std::uint32_t trId, TPendingPost post) {
+    if (FPending.empty() || FPending.back().first < trId) {
+        FPending.emplace_back(trId, std::move(post));
+        return;
+    }
+    const auto at = std::lower_bound(FPending.begin(), FPending.end(), trId,
+                                     [](const auto& e, std::uint32_t id) { return e.first < id; });
+    if (at != FPending.end() && at->first == trId) {
+        at->second = std::move(post);
+    } else {
+        FPending.emplace(at, trId, std::move(post));
+    }
 }
 
 bool TOrderDesk::Cancel(std::int64_t orderId) {
@@ -240,7 +306,12 @@ bool TOrderDesk::CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TL
                         " не отправлено: соединение Трансакций не приняло сообщение.");
         return false;
     }
-    FPending[trId] = {true, orderId, {}, p.isin_id, std::move(replacement)};
+    AddPending(trId, {true,
+                      orderId,
+                      {},
+                      p.isin_id,
+                      replacement ? std::make_unique<const TOrderRequest>(std::move(*replacement))
+                                  : nullptr});
     lines.push_back("Снятие заявки " + std::to_string(orderId) + " отправлено, транзакция " +
                     std::to_string(trId) + ".");
     return true;
@@ -292,7 +363,7 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
     o.ExtId = post.ExtId;
     FAccepted[o.OrderId] = o;
     if (wasUnseen) {
-        SetUnseen({{true, o.OrderId}, o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest});
+        SetUnseen(Unseen({true, o.OrderId}, o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest));
     }
     if (FKill.AwaitsAdd(trId)) {
         FKill.OnAddReply(trId);
@@ -311,16 +382,25 @@ void TOrderDesk::Collect() {
         // Between orders (Collect runs on a timer) the rows the replica took since the last
         // read are taken in here, so the next order finds them read.
         Facts();
-        for (auto it = FPending.begin(); it != FPending.end();) {
+        // Taken out first: an answer may post a cancel, which adds to the list.
+        struct TTaken {
+            std::uint32_t TrId;
+            TPendingPost Post;
+            TReply Reply;
+        };
+        std::vector<TTaken> taken;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < FPending.size(); ++i) {
             TReply reply;
-            if (!FTransport.TakeReply(it->first, reply)) {
-                ++it;
-                continue;
+            if (FTransport.TakeReply(FPending[i].first, reply)) {
+                taken.push_back({FPending[i].first, std::move(FPending[i].second), reply});
+            } else if (kept++ != i) {
+                FPending[kept - 1] = std::move(FPending[i]);
             }
-            const TPendingPost post = std::move(it->second);
-            const std::uint32_t trId = it->first;
-            it = FPending.erase(it);
-            OnReply(trId, post, reply, lines, replacements);
+        }
+        FPending.erase(FPending.begin() + static_cast<std::ptrdiff_t>(kept), FPending.end());
+        for (const TTaken& t : taken) {
+            OnReply(t.TrId, t.Post, t.Reply, lines, replacements);
         }
         for (const TOrderRequest& r : replacements) {
             PlaceLocked(r, lines);

@@ -10,15 +10,17 @@
 #include "orders/OrderLogFile.h"
 #include "orders/RiskGate.h"
 #include "orders/StoreView.h"
+#include "store/FlatHash.h"
 
+#include <array>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace vorlen::orders {
@@ -117,7 +119,8 @@ private:
         std::int64_t OrderId = 0; // the order a cancel is for
         TOrderRequest Order;      // what an add placed
         std::int32_t IsinId = 0;
-        std::optional<TOrderRequest> Replacement; // a modify's new order
+        // A modify's new order; rare, so out of line: every order's entry is written and moved.
+        std::unique_ptr<const TOrderRequest> Replacement;
         bool Expired = false; // given up on (counted failed) but still listened for
         std::int32_t ExtId = 0;
     };
@@ -135,10 +138,9 @@ private:
     // The gate's view for `order`, without its Live and Sent lists (Tally stands for them).
     const TGateView& PlaceView(const TStoreFacts& facts, const TOrderRequest& order);
     // What the gate's counting rules need for `order`: as TallyOf would find it in a view that
-    // listed every live order (LiveOrders and UnseenAdds) and every order sent.
-    // `instrument`: the order's reference row, when known.
-    TOrderTally Tally(const TOrderRequest& order, const TRefFacts& ref,
-                      const std::optional<TInstrumentRef>& instrument, std::int64_t nowMs) const;
+    // listed every live order (LiveOrders and UnseenAdds) and every order sent. PlaceView has
+    // looked up the order's pair and let go of the sent times past a minute.
+    TOrderTally Tally(const TOrderRequest& order, std::int64_t nowMs) const;
     // The orders log's active orders: the facts' list, or the reader's, listed once per read.
     const std::vector<TOwnOrder>& OwnActive(const TStoreFacts& facts) const;
     std::vector<TOwnOrder> LiveOrders(const TStoreFacts& facts) const;
@@ -161,7 +163,11 @@ private:
     TOrderLogFile* FLog;
 
     mutable std::mutex FLock;
-    std::map<std::uint32_t, TPendingPost> FPending;
+    // By transaction id, in the order posted (the ids only grow): an order appends one, with no
+    // allocation once the vector has grown to the most ever pending.
+    using TPendingList = std::vector<std::pair<std::uint32_t, TPendingPost>>;
+    TPendingList FPending;
+    void AddPending(std::uint32_t trId, TPendingPost post);
     // Orders the exchange accepted; kept until the orders log shows them.
     std::map<std::int64_t, TOwnOrder> FAccepted;
     TStoreFacts FFacts;
@@ -173,18 +179,24 @@ private:
     TActiveByClient FOwnCounts;
     // The live orders the orders log does not show yet: adds without an answer (by transaction
     // id) and accepted ones (by order id), each as the gate counts it.
+    // Client codes and isins by number (NameNo), so that the list below, walked for every
+    // order, compares numbers and keeps no strings.
+    std::vector<std::string> FNames;
+    std::uint32_t NameNo(const std::string& name);
     struct TUnseen {
         std::pair<bool, std::int64_t> Key; // (accepted, transaction or order id)
         std::int64_t ExtId = 0;
-        std::string Client;
-        std::string Isin; // an add's; an accepted order goes by IsinId
-        std::int32_t IsinId = 0;
-        TSide Side = TSide::Buy;
         std::int64_t Qty = 0;
+        std::int32_t IsinId = 0;
+        std::uint32_t Client = 0; // FNames' number
+        std::uint32_t Isin = 0;   // an add's, FNames' number; an accepted order goes by IsinId
+        TSide Side = TSide::Buy;
     };
+    TUnseen Unseen(std::pair<bool, std::int64_t> key, std::int64_t extId, const std::string& client,
+                   const std::string& isin, std::int32_t isinId, TSide side, std::int64_t qty);
     // A few dozen at most, walked for every order: side by side in memory.
     std::vector<TUnseen> FUnseen;
-    void SetUnseen(TUnseen entry);
+    void SetUnseen(const TUnseen& entry);
     bool DropUnseen(std::pair<bool, std::int64_t> key);
     // How far the tracker's ext_ids had been followed.
     const TOwnOrderTracker* FExtTracker = nullptr;
@@ -208,15 +220,32 @@ private:
         std::size_t operator()(const TRepeatKey& k) const;
     };
     struct TClientSent {
+        // Only the last minute's: older ones go before each order is counted.
         std::deque<std::int64_t> RecentMs;
-        std::unordered_map<TRepeatKey, std::int64_t, TRepeatHash> LastSameMs;
+        TFlatMap<TRepeatKey, std::int64_t, TRepeatHash> LastSameMs;
+        // Past the last second's go once it has grown this big, and it is set again to twice
+        // what is left: the sweep's cost is spread over the orders that filled it.
+        std::size_t SweepAt = 64;
         std::int64_t Today = 0;
     };
     std::map<std::string, TClientSent, std::less<>> FSent;
-    // What the view's Instrument and Position, and the limits, were looked up for.
+    // What was looked up for the last order's instrument and client code, valid for the same
+    // pair until new facts or limits: orders come in runs, and each of these would otherwise be
+    // a walk through maps and strings for every order.
     std::uint64_t FLookedUp = 0; // 0: look up again
     std::string FLookedIsin, FLookedClient;
+    std::uint32_t FLookedIsinNo = 0, FLookedClientNo = 0;
     TRiskLimits FLookedLimits;
+    TClientSent* FLookedSent = nullptr; // null until the client code has posted
+    // The orders log's active orders of the client code, and their rest on the instrument by
+    // side (0 buy, 1 sell).
+    std::int64_t FLoggedActive = 0;
+    std::array<std::int64_t, 2> FLoggedRest{};
+    // An add for the pair, but for the price, side, quantity and ext_id.
+    TAddOrderParams FLookedParams{};
+    void LookUp(const TStoreFacts& facts, const std::string& isin, const std::string& client);
+    // Whether an order's isin_id is the instrument of the order looked up.
+    bool SameIsin(std::int32_t isinId, const std::string& isin) const;
     TKillSwitch FKill;
     std::optional<TKillReport> FKillReport;
     std::map<std::uint32_t, TReply> FAnswers;

@@ -66,7 +66,7 @@ std::vector<std::uint32_t> TOrderDesk::UnseenAdds(const TStoreFacts& facts) cons
     return out;
 }
 
-const TStoreFacts& TOrderDesk::Facts() {
+[[gnu::hot]] const TStoreFacts& TOrderDesk::Facts() {
     if (!FHaveFacts || !FIn.FactsChanged || FIn.FactsChanged()) {
         FFacts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
         FHaveFacts = true;
@@ -99,25 +99,32 @@ void TOrderDesk::FollowFacts() {
         FUnseen.clear();
         for (const auto& [trId, p] : FPending) {
             if (!p.IsCancel && !f.HasExtId(p.ExtId)) {
-                SetUnseen({{false, trId},
-                           p.ExtId,
-                           p.Order.Client,
-                           p.Order.Isin,
-                           p.IsinId,
-                           p.Order.Side,
-                           p.Order.Qty});
+                SetUnseen(Unseen({false, trId}, p.ExtId, p.Order.Client, p.Order.Isin, p.IsinId,
+                                 p.Order.Side, p.Order.Qty));
             }
         }
         for (const auto& [id, o] : FAccepted) {
-            SetUnseen({{true, id}, o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest});
+            SetUnseen(Unseen({true, id}, o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest));
         }
     }
     FExtTracker = f.Tracker;
     FExtClears = f.Tracker ? f.Tracker->Clears() : 0;
     FExtSeen = order ? order->size() : 0;
+    // What the view and the last order's look-ups take from the facts follows them here, between
+    // orders, rather than in the next order's path: dropping old reference rows alone frees a
+    // map node per instrument. Held, so a new read's rows can never be taken for these at the
+    // same address.
+    if (FViewRef != f.Ref || FViewRef == nullptr) {
+        FView.KnownClients = RefOf(f).Clients;
+        FViewRef = f.Ref;
+    }
+    if (FLookedUp != 0) {
+        LookUp(f, FLookedIsin, FLookedClient);
+    }
 }
 
-const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts, const TOrderRequest& order) {
+[[gnu::hot]] const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts,
+                                                    const TOrderRequest& order) {
     TGateView& v = FView;
     v.NowMs = Now();
     // Local midnight, found again once the day it was found for is over.
@@ -130,27 +137,17 @@ const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts, const TOrderReq
     v.Transactions = FTransport.Health();
     v.MarketData = FIn.MarketData ? FIn.MarketData() : TLinkHealth::Offline;
     v.Halted = FKill.Latched();
-    const TRefFacts& ref = RefOf(facts);
-    // Held, so a new read's rows can never be taken for these at the same address.
-    if (FViewRef != facts.Ref || FViewRef == nullptr) {
-        v.KnownClients = ref.Clients;
-        FViewRef = facts.Ref;
-    }
-    const auto sent = FSent.find(order.Client);
-    v.SentToday = sent != FSent.end() ? sent->second.Today : 0;
     // Looked up again only for another instrument or client, or new facts: orders come in runs.
     if (FLookedUp != FFactsSerial || FLookedIsin != order.Isin || FLookedClient != order.Client) {
-        v.Instrument.reset();
-        v.Position = 0;
-        if (const auto ins = ref.Instruments.find(order.Isin); ins != ref.Instruments.end()) {
-            v.Instrument = ins->second;
-            const auto pos = facts.Positions.find({order.Client, ins->second.IsinId});
-            v.Position = pos != facts.Positions.end() ? pos->second : 0;
+        LookUp(facts, order.Isin, order.Client);
+    }
+    v.SentToday = 0;
+    if (FLookedSent != nullptr) {
+        std::deque<std::int64_t>& times = FLookedSent->RecentMs;
+        while (!times.empty() && times.front() <= v.NowMs - 60'000) {
+            times.pop_front();
         }
-        FLookedLimits = FLimits.For(order.Client, order.Isin);
-        FLookedUp = FFactsSerial;
-        FLookedIsin = order.Isin;
-        FLookedClient = order.Client;
+        v.SentToday = FLookedSent->Today;
     }
     v.BestOpposite.reset();
     if (FIn.BestOpposite) {
@@ -159,13 +156,28 @@ const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts, const TOrderReq
     return v;
 }
 
-void TOrderDesk::SetUnseen(TUnseen entry) {
+std::uint32_t TOrderDesk::NameNo(const std::string& name) {
+    const auto it = std::find(FNames.begin(), FNames.end(), name);
+    if (it != FNames.end()) {
+        return static_cast<std::uint32_t>(it - FNames.begin());
+    }
+    FNames.push_back(name);
+    return static_cast<std::uint32_t>(FNames.size() - 1);
+}
+
+TOrderDesk::TUnseen TOrderDesk::Unseen(std::pair<bool, std::int64_t> key, std::int64_t extId,
+                                       const std::string& client, const std::string& isin,
+                                       std::int32_t isinId, TSide side, std::int64_t qty) {
+    return {key, extId, qty, isinId, NameNo(client), NameNo(isin), side};
+}
+
+[[gnu::hot]] void TOrderDesk::SetUnseen(const TUnseen& entry) {
     const auto it = std::find_if(FUnseen.begin(), FUnseen.end(),
                                  [&](const TUnseen& u) { return u.Key == entry.Key; });
     if (it != FUnseen.end()) {
-        *it = std::move(entry);
+        *it = entry;
     } else {
-        FUnseen.push_back(std::move(entry));
+        FUnseen.push_back(entry);
     }
 }
 
@@ -176,59 +188,56 @@ bool TOrderDesk::DropUnseen(std::pair<bool, std::int64_t> key) {
         return false;
     }
     if (it != FUnseen.end() - 1) {
-        *it = std::move(FUnseen.back());
+        *it = FUnseen.back();
     }
     FUnseen.pop_back();
     return true;
 }
 
-std::size_t TOrderDesk::TRepeatHash::operator()(const TRepeatKey& k) const {
+[[gnu::hot]] std::size_t TOrderDesk::TRepeatHash::operator()(const TRepeatKey& k) const {
     std::size_t h = static_cast<std::size_t>(k.IsinId);
     for (const std::int64_t v : {static_cast<std::int64_t>(k.Side), k.Price, k.Qty})
         h = (h ^ static_cast<std::size_t>(v)) * 0x100000001b3ull;
-    return h;
+    // The open-addressing map takes the slot from the high bits and a tag from the low ones.
+    h ^= h >> 29;
+    h *= 0xbf58476d1ce4e5b9ull;
+    return h ^ (h >> 32);
 }
 
-TOrderTally TOrderDesk::Tally(const TOrderRequest& order, const TRefFacts& ref,
-                              const std::optional<TInstrumentRef>& instrument,
-                              std::int64_t nowMs) const {
-    TOrderTally t;
+bool TOrderDesk::SameIsin(std::int32_t isinId, const std::string& isin) const {
     // An order's instrument is known to the gate by the isin its reference row gives its id.
-    const auto sameIsin = [&](std::int32_t isinId) {
-        if (instrument)
-            return isinId == instrument->IsinId;
-        const auto isin = ref.IsinById.find(isinId);
-        return isin != ref.IsinById.end() ? isin->second == order.Isin : order.Isin.empty();
-    };
-    const TActiveByClient& logged = FFacts.Tracker ? FFacts.Tracker->Active() : FOwnCounts;
-    if (const auto c = logged.find(order.Client); c != logged.end()) {
-        t.Active += c->second.Count;
-        for (const auto& [key, rest] : c->second.Rest) {
-            if (key.second == order.Side && sameIsin(key.first)) {
-                t.PendingSameSide += rest;
-            }
-        }
+    if (FView.Instrument) {
+        return isinId == FView.Instrument->IsinId;
     }
+    const TRefFacts& ref = RefOf(FFacts);
+    const auto it = ref.IsinById.find(isinId);
+    return it != ref.IsinById.end() ? it->second == isin : isin.empty();
+}
+
+[[gnu::hot]] TOrderTally TOrderDesk::Tally(const TOrderRequest& order, std::int64_t nowMs) const {
+    TOrderTally t;
+    t.Active = FLoggedActive;
+    t.PendingSameSide = FLoggedRest[order.Side == TSide::Buy ? 0 : 1];
     for (const TUnseen& u : FUnseen) {
-        if (u.Client != order.Client) {
+        if (u.Client != FLookedClientNo) {
             continue;
         }
         ++t.Active;
         // An add still without its answer goes by the isin it was placed with.
-        if (u.Side == order.Side && (u.Key.first ? sameIsin(u.IsinId) : u.Isin == order.Isin)) {
+        if (u.Side == order.Side &&
+            (u.Key.first ? SameIsin(u.IsinId, order.Isin) : u.Isin == FLookedIsinNo)) {
             t.PendingSameSide += u.Qty;
         }
     }
-    const auto sent = FSent.find(order.Client);
-    if (sent == FSent.end()) {
+    if (FLookedSent == nullptr) {
         return t;
     }
-    const std::deque<std::int64_t>& times = sent->second.RecentMs;
-    t.LastMinute = times.end() - std::upper_bound(times.begin(), times.end(), nowMs - 60'000);
+    // PlaceView let go of the times past a minute.
+    t.LastMinute = static_cast<std::int64_t>(FLookedSent->RecentMs.size());
     // An order for an instrument the reference does not know is refused before this counts.
-    if (instrument) {
-        const auto& last = sent->second.LastSameMs;
-        const auto same = last.find({instrument->IsinId, order.Side, order.Price, order.Qty});
+    if (FView.Instrument) {
+        const auto& last = FLookedSent->LastSameMs;
+        const auto same = last.find({FView.Instrument->IsinId, order.Side, order.Price, order.Qty});
         t.Repeat = same != last.end() && same->second > nowMs - 1'000;
     }
     return t;

@@ -4,12 +4,12 @@
 // log's rows came in and however often one was repeated.
 
 #include "orders/RiskGate.h"
+#include "store/FlatHash.h"
 
 #include <cstdint>
 #include <map>
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace vorlen::orders {
@@ -68,7 +68,7 @@ class TOwnOrderTracker {
 public:
     void Add(const TOrderLogRow& row);
     std::vector<TOwnOrder> Orders(bool activeOnly = false) const;
-    const std::unordered_set<std::int64_t>& ExtIds() const { return FExtIds; }
+    const TFlatSet<std::int64_t>& ExtIds() const { return FExtIds; }
     // The active orders' parts, kept as rows come: what CountActive makes of Orders(true).
     const TActiveByClient& Active() const { return FActiveCounts; }
     // Every ext_id in the order it was first seen; a reader that remembers how far it read
@@ -93,7 +93,7 @@ private:
     std::map<std::int64_t, TAcc> FAcc;
     std::set<std::int64_t> FActive; // ids of the orders that may still trade
     // Asked for every order placed (is this ext_id the log's?): hashed, not a tree walk.
-    std::unordered_set<std::int64_t> FExtIds;
+    TFlatSet<std::int64_t> FExtIds;
     std::vector<std::int64_t> FExtIdOrder;
     TActiveByClient FActiveCounts;
     std::uint64_t FClears = 0;

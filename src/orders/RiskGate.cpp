@@ -56,8 +56,8 @@ TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGa
     return CheckOrder(o, l, v, TallyOf(o, v));
 }
 
-TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGateView& v,
-                         const TOrderTally& t) {
+[[gnu::hot]] TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l,
+                                      const TGateView& v, const TOrderTally& t) {
     if (v.Halted) {
         return Refuse(kHaltedRefusal);
     }

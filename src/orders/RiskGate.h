@@ -36,6 +36,7 @@ struct TInstrumentRef {
     std::int64_t LimitDown = 0;
     std::int64_t LimitUp = 0;
     bool Limited = true; // false: the session sets no price limits
+    bool operator==(const TInstrumentRef&) const = default;
 };
 
 // An own order that may still trade: resting, partly filled, or posted without a reply yet.

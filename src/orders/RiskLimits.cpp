@@ -104,20 +104,25 @@ std::optional<std::int64_t> ParsePrice(const std::string& text) {
     return neg ? -v : v;
 }
 
-std::string FormatPrice(std::int64_t units) {
-    std::string out = units < 0 ? "-" : "";
+[[gnu::hot]] std::string FormatPrice(std::int64_t units) {
+    // Every order writes its price: in a buffer, without the temporaries of to_string.
+    char buf[32];
+    char* end = buf;
+    if (units < 0) {
+        *end++ = '-';
+    }
     const std::uint64_t a = units < 0 ? 0 - static_cast<std::uint64_t>(units) : units;
-    out += std::to_string(a / kPriceScale);
+    end = std::to_chars(end, buf + sizeof buf, a / kPriceScale).ptr;
+    // The fraction's digits down to its last one that is not a zero.
     std::uint64_t frac = a % kPriceScale;
     if (frac != 0) {
-        std::string f = std::to_string(frac);
-        f.insert(0, 5 - f.size(), '0');
-        while (f.back() == '0') {
-            f.pop_back();
+        *end++ = '.';
+        for (std::uint64_t unit = kPriceScale / 10; frac != 0; unit /= 10) {
+            *end++ = static_cast<char>('0' + frac / unit);
+            frac %= unit;
         }
-        out += "." + f;
     }
-    return out;
+    return {buf, end};
 }
 
 void TLimitsPatch::ApplyTo(TRiskLimits& l) const {

@@ -99,12 +99,12 @@ std::int64_t SteadyMs() {
 
 } // namespace
 
-std::array<std::uint64_t, 4> TStoreReader::Counts() const {
+[[gnu::hot]] std::array<std::uint64_t, 4> TStoreReader::Counts() const {
     return {FStore.TableChanges(kKeyTableOrders), FStore.TableChanges(kKeyTablePositions),
             FStore.TableChanges(kKeyTablePart), FStore.TableChanges(TCGStorage::kFuturesRefTable)};
 }
 
-bool TStoreReader::Changed() {
+[[gnu::hot]] bool TStoreReader::Changed() {
     return !FRead || !FDescribed || Counts() != FReadCounts || SteadyMs() - FReadAtMs > 1000;
 }
 
@@ -214,7 +214,11 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
             refFacts->IsinById[ins.IsinId] = ins.Isin;
             refFacts->Instruments[ins.Isin] = std::move(ins);
         }
-        FRefFacts = std::move(refFacts);
+        // Kept when nothing in it changed (the account table changes with every order's
+        // money): a new one would be copied, and the old one freed, by whoever holds it.
+        if (!(*refFacts == *FRefFacts)) {
+            FRefFacts = std::move(refFacts);
+        }
     }
     FReadCounts = counts;
     f.Ref = FRefFacts;

@@ -13,7 +13,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -30,6 +29,7 @@ struct TRefFacts {
     std::vector<std::string> Clients;
     std::map<std::string, TInstrumentRef> Instruments; // by isin
     std::map<std::int32_t, std::string> IsinById;
+    bool operator==(const TRefFacts&) const = default;
 };
 
 struct TStoreFacts {
@@ -41,8 +41,8 @@ struct TStoreFacts {
     const TOwnOrderTracker* Tracker = nullptr;
     // Every ext_id the orders log carries: in ExtIds, or (from a reader, valid until its next
     // read) behind ExtIdsRef.
-    std::unordered_set<std::int64_t> ExtIds;
-    const std::unordered_set<std::int64_t>* ExtIdsRef = nullptr;
+    TFlatSet<std::int64_t> ExtIds;
+    const TFlatSet<std::int64_t>* ExtIdsRef = nullptr;
     bool HasExtId(std::int64_t id) const {
         return ExtIds.count(id) != 0 || (ExtIdsRef != nullptr && ExtIdsRef->count(id) != 0);
     }
@@ -83,7 +83,7 @@ private:
 
     TCGStorage& FStore;
     TOwnOrderTracker FTracker;
-    std::unordered_set<std::int64_t> FSeen;
+    TFlatSet<std::int64_t> FSeen;
     // Where the last read of the orders log ended, and in which arrangement of its rows.
     std::uint64_t FLogGeneration = 0;
     std::size_t FLogEnd = 0;

@@ -10,7 +10,7 @@ vorlen_core_module(vorlen_store ${CMAKE_CURRENT_LIST_DIR}/Storage.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/BlockPool.cpp
                    ${CMAKE_CURRENT_LIST_DIR}/ExpertFieldMap.cpp)
 target_link_libraries(vorlen_store PUBLIC vorlen_values vorlen_platform)
-if(TARGET absl::flat_hash_map)
-    target_link_libraries(vorlen_store PUBLIC absl::flat_hash_map)
+if(TARGET absl::flat_hash_map AND TARGET absl::flat_hash_set)
+    target_link_libraries(vorlen_store PUBLIC absl::flat_hash_map absl::flat_hash_set)
     target_compile_definitions(vorlen_store PUBLIC VORLEN_HAVE_ABSL)
 endif()

@@ -27,7 +27,9 @@ struct TWorld {
 // The kept desk reads as the terminal does (the tracker's counts, no list, only when told of a
 // change); the fresh one gets the active orders listed and reads before every order.
 struct TDeskUnderTest {
-    TDeskUnderTest(const TWorld& world, bool keepsFacts) : World(world) {
+    TDeskUnderTest(const TWorld& world, bool keepsFacts,
+                   const char* limitsText = "* max_qty=3 max_pos=6 max_active=4 per_minute=9\n")
+        : World(world) {
         TDeskInputs in;
         in.Facts = [this, keepsFacts] {
             ++Reads;
@@ -61,8 +63,7 @@ struct TDeskUnderTest {
         in.NowMs = [this] { return Now; };
         TLimitsBook limits;
         std::string error;
-        EXPECT_TRUE(limits.Parse("* max_qty=3 max_pos=6 max_active=4 per_minute=9\n", error))
-            << error;
+        EXPECT_TRUE(limits.Parse(limitsText, error)) << error;
         Desk =
             std::make_unique<TOrderDesk>(Transport, limits, in, TOrderDesk::TJournalFn{}, nullptr);
         Transport.AnswerAddsWith = 0;
@@ -185,6 +186,44 @@ TEST(DeskView, KeptFactsAndViewDecideExactlyAsAFreshReadForEveryOrder) {
     EXPECT_GE(allowed, 5);
     EXPECT_GE(refused, 4);
     EXPECT_LT(kept.Reads, fresh.Reads / 2);
+}
+
+// A fast run: the desk forgets old sends as it goes, and must never forget one the rules still
+// count. 120 distinct orders, then each again: refused as repeats within the second, let through
+// after it, then refused again; the minute holds 241 until its first 120 are a minute old.
+TEST(DeskView, RepeatsAndTheMinuteHoldThroughALongRun) {
+    TWorld world;
+    TDeskUnderTest d(world, true,
+                     "* max_qty=3 max_pos=100000 max_active=100000 per_minute=241 per_day=9999\n");
+    const auto order = [](int i) {
+        return TOrderRequest{"Si-3.27",      i / 60 == 0 ? TSide::Buy : TSide::Sell,
+                             1 + i / 20 % 3, (90 + i % 20) * P,
+                             "FZ00001",      false};
+    };
+    const std::int64_t start = d.Now;
+    const auto all = [&](const char* what, bool posted) {
+        for (int i = 0; i < 120; ++i) {
+            ++d.Now;
+            const TPlaceResult r = d.Desk->Place(order(i));
+            ASSERT_EQ(r.Status == TPlaceStatus::Posted, posted) << what << ", order " << i;
+            if (!posted) {
+                ASSERT_NE(r.Reason.find("меньше секунды"), std::string::npos) << r.Reason;
+            }
+        }
+    };
+    all("first", true);
+    all("again at once", false);
+    d.Now += 1'000;
+    all("a second later", true);
+    all("and again at once", false);
+    const TOrderRequest other{"RI-3.27", TSide::Buy, 1, 95 * P, "FZ00001", false};
+    EXPECT_EQ(d.Desk->Place(other).Status, TPlaceStatus::Posted);
+    const TOrderRequest next{"RI-3.27", TSide::Buy, 1, 96 * P, "FZ00001", false};
+    EXPECT_NE(d.Desk->Place(next).Reason.find("в минуту"), std::string::npos);
+    d.Now = start + 60'000; // the first is not yet a minute old
+    EXPECT_NE(d.Desk->Place(next).Reason.find("в минуту"), std::string::npos);
+    d.Now = start + 120 + 60'000; // the first 120 are
+    EXPECT_EQ(d.Desk->Place(next).Status, TPlaceStatus::Posted);
 }
 
 } // namespace
