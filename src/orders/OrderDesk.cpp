@@ -64,9 +64,9 @@ std::string DescribeOrder(const TOrderRequest& o) {
 
 TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInputs inputs,
                        TJournalFn journal, TOrderLogFile* log)
-    : FTransport(transport), FLimits(std::move(limits)), FIn(std::move(inputs)),
-      FJournal(std::move(journal)), FLog(log),
-      FNextExtId(static_cast<std::int32_t>((WallMs() / 1000) % 2'000'000 * 1000 + 1)) {}
+    : FTransport(transport), FIn(std::move(inputs)), FJournal(std::move(journal)), FLog(log),
+      FNextExtId(static_cast<std::int32_t>((WallMs() / 1000) % 2'000'000 * 1000 + 1)),
+      FLimits(std::move(limits)) {}
 
 [[gnu::hot]] std::int32_t TOrderDesk::NextExtId(const TStoreFacts& facts) {
     constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
@@ -129,7 +129,7 @@ void TOrderDesk::Emit(TLines& lines) {
     const TGateView& view = PlaceView(facts, order);
     const auto tally = Tally(order, view.NowMs);
     const TGateDecision d = CheckOrder(order, FLookedLimits, view, tally);
-    if (!d.Allowed) {
+    if (!d.Allowed) [[unlikely]] {
         ++FRefused;
         attempt();
         if (writes) {
@@ -143,7 +143,7 @@ void TOrderDesk::Emit(TLines& lines) {
     Put(p.price, price);
     const std::uint32_t trId = FTransport.NextId();
     p.ext_id = NextExtId(facts);
-    if (!FTransport.PostAdd(trId, p.isin_id, p)) {
+    if (!FTransport.PostAdd(trId, p.isin_id, p)) [[unlikely]] {
         ++FFailed;
         const std::string reason = "соединение Трансакций не приняло сообщение.";
         attempt();
@@ -179,15 +179,20 @@ void TOrderDesk::Emit(TLines& lines) {
         byClient.SweepAt = std::max<std::size_t>(64, same.size() * 2);
     }
     ++byClient.Today;
-    AddPending(trId, {false, 0, order, p.isin_id, nullptr, false, p.ext_id});
     // NextExtId gave an ext_id the log does not hold: the order is unseen until it does.
-    SetUnseen({{false, trId},
-               p.ext_id,
-               order.Qty,
-               p.isin_id,
-               FLookedClientNo,
-               FLookedIsinNo,
-               order.Side});
+    const TUnseen unseen{{false, trId},   p.ext_id,      order.Qty, p.isin_id,
+                         FLookedClientNo, FLookedIsinNo, order.Side};
+    if (AddPending(trId, {.Side = order.Side,
+                          .Client = FLookedClientNo,
+                          .Isin = FLookedIsinNo,
+                          .IsinId = p.isin_id,
+                          .ExtId = p.ext_id,
+                          .Qty = order.Qty,
+                          .Price = order.Price})) {
+        FUnseen.push_back(unseen); // unseen adds are pending ones: none has this id yet
+    } else {
+        SetUnseen(unseen);
+    }
     if (writes) {
         lines.push_back("Заявка отправлена, транзакция " + std::to_string(trId) + ".");
     }
@@ -234,10 +239,10 @@ void TOrderDesk::LookUp(const TStoreFacts& facts, const std::string& isin,
     Put(p.comment, "vorlen");
 }
 
-[[gnu::hot]] void TOrderDesk::AddPending(std::uint32_t trId, TPendingPost post) {
+[[gnu::hot]] [[gnu::hot]] bool TOrderDesk::AddPending(std::uint32_t trId, TPendingPost post) {
     if (FPending.empty() || FPending.back().first < trId) {
         FPending.emplace_back(trId, std::move(post));
-        return;
+        return true;
     }
     const auto at = std::lower_bound(FPending.begin(), FPending.end(), trId,
                                      [](const auto& e, std::uint32_t id) { return e.first < id; });
@@ -246,6 +251,7 @@ void TOrderDesk::LookUp(const TStoreFacts& facts, const std::string& isin,
     } else {
         FPending.emplace(at, trId, std::move(post));
     }
+    return false;
 }
 
 bool TOrderDesk::Cancel(std::int64_t orderId) {
@@ -289,7 +295,7 @@ bool TOrderDesk::CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TL
     TGateView cancelView;
     cancelView.Transactions = FTransport.Health();
     const TGateDecision d = CheckCancel(cancelView);
-    if (!d.Allowed) {
+    if (!d.Allowed) [[unlikely]] {
         ++FRefused;
         lines.push_back("Снятие отклонено: " + d.Reason);
         return false;
@@ -306,12 +312,12 @@ bool TOrderDesk::CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TL
                         " не отправлено: соединение Трансакций не приняло сообщение.");
         return false;
     }
-    AddPending(trId, {true,
-                      orderId,
-                      {},
-                      p.isin_id,
-                      replacement ? std::make_unique<const TOrderRequest>(std::move(*replacement))
-                                  : nullptr});
+    AddPending(trId, {.IsCancel = true,
+                      .IsinId = p.isin_id,
+                      .OrderId = orderId,
+                      .Replacement = replacement ? std::make_unique<const TOrderRequest>(
+                                                       std::move(*replacement))
+                                                 : nullptr});
     lines.push_back("Снятие заявки " + std::to_string(orderId) + " отправлено, транзакция " +
                     std::to_string(trId) + ".");
     return true;
@@ -356,10 +362,10 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
     TOwnOrder o;
     o.OrderId = reply.OrderId;
     o.IsinId = post.IsinId;
-    o.Client = post.Order.Client;
-    o.Side = post.Order.Side;
-    o.Price = post.Order.Price;
-    o.Amount = o.Rest = post.Order.Qty;
+    o.Client = FNames[post.Client];
+    o.Side = post.Side;
+    o.Price = post.Price;
+    o.Amount = o.Rest = post.Qty;
     o.ExtId = post.ExtId;
     FAccepted[o.OrderId] = o;
     if (wasUnseen) {

@@ -114,15 +114,19 @@ public:
     static constexpr std::size_t kAnswersKept = 1024;
 
 private:
+    // An add's fields as numbers, a cancel's order id: every order writes one, and moves it when
+    // earlier ones are answered.
     struct TPendingPost {
         bool IsCancel = false;
-        std::int64_t OrderId = 0; // the order a cancel is for
-        TOrderRequest Order;      // what an add placed
-        std::int32_t IsinId = 0;
-        // A modify's new order; rare, so out of line: every order's entry is written and moved.
-        std::unique_ptr<const TOrderRequest> Replacement;
         bool Expired = false; // given up on (counted failed) but still listened for
+        TSide Side = TSide::Buy;
+        std::uint32_t Client = 0, Isin = 0; // an add's, FNames' numbers
+        std::int32_t IsinId = 0;
         std::int32_t ExtId = 0;
+        std::int64_t OrderId = 0; // the order a cancel is for
+        std::int64_t Qty = 0, Price = 0;
+        // A modify's new order; rare, so out of line.
+        std::unique_ptr<const TOrderRequest> Replacement;
     };
     using TLines = std::vector<std::string>;
 
@@ -156,33 +160,16 @@ private:
     void PollKill(TLines& lines);
     void Emit(TLines& lines);
 
-    IOrderTransport& FTransport;
-    TLimitsBook FLimits;
-    TDeskInputs FIn;
-    TJournalFn FJournal;
-    TOrderLogFile* FLog;
-
-    mutable std::mutex FLock;
     // By transaction id, in the order posted (the ids only grow): an order appends one, with no
     // allocation once the vector has grown to the most ever pending.
     using TPendingList = std::vector<std::pair<std::uint32_t, TPendingPost>>;
-    TPendingList FPending;
-    void AddPending(std::uint32_t trId, TPendingPost post);
-    // Orders the exchange accepted; kept until the orders log shows them.
-    std::map<std::int64_t, TOwnOrder> FAccepted;
-    TStoreFacts FFacts;
-    bool FHaveFacts = false;
-    std::uint64_t FFactsSerial = 0; // each new read of the facts
-    mutable std::vector<TOwnOrder> FOwnList;
-    mutable std::uint64_t FOwnListSerial = 0;
-    // The log's active orders counted, for facts that come without a reader's tracker.
-    TActiveByClient FOwnCounts;
+    // False when an entry with a higher id was already there (or this one, now replaced).
+    bool AddPending(std::uint32_t trId, TPendingPost post);
+    // Client codes and isins by number (NameNo), so that the lists walked for every order
+    // compare numbers and keep no strings.
+    std::uint32_t NameNo(const std::string& name);
     // The live orders the orders log does not show yet: adds without an answer (by transaction
     // id) and accepted ones (by order id), each as the gate counts it.
-    // Client codes and isins by number (NameNo), so that the list below, walked for every
-    // order, compares numbers and keeps no strings.
-    std::vector<std::string> FNames;
-    std::uint32_t NameNo(const std::string& name);
     struct TUnseen {
         std::pair<bool, std::int64_t> Key; // (accepted, transaction or order id)
         std::int64_t ExtId = 0;
@@ -194,17 +181,8 @@ private:
     };
     TUnseen Unseen(std::pair<bool, std::int64_t> key, std::int64_t extId, const std::string& client,
                    const std::string& isin, std::int32_t isinId, TSide side, std::int64_t qty);
-    // A few dozen at most, walked for every order: side by side in memory.
-    std::vector<TUnseen> FUnseen;
     void SetUnseen(const TUnseen& entry);
     bool DropUnseen(std::pair<bool, std::int64_t> key);
-    // How far the tracker's ext_ids had been followed.
-    const TOwnOrderTracker* FExtTracker = nullptr;
-    std::uint64_t FExtClears = 0;
-    std::size_t FExtSeen = 0;
-    // Between orders; its Live and Sent stay empty (Tally stands for them).
-    TGateView FView;
-    std::shared_ptr<const TRefFacts> FViewRef; // what its client codes were copied from
     // By client code: when its orders of (at least) the last minute were posted, in time order;
     // when each distinct order of (at least) the last second was posted last; and how many it
     // posted since FDayStartMs. Both are looked up for every order, so neither is a walk over
@@ -228,7 +206,25 @@ private:
         std::size_t SweepAt = 64;
         std::int64_t Today = 0;
     };
-    std::map<std::string, TClientSent, std::less<>> FSent;
+    void LookUp(const TStoreFacts& facts, const std::string& isin, const std::string& client);
+    // Whether an order's isin_id is the instrument of the order looked up.
+    bool SameIsin(std::int32_t isinId, const std::string& isin) const;
+
+    // First what every order reads or writes, side by side: after the post's system calls each
+    // further cache line, and each page, has to be fetched again.
+    IOrderTransport& FTransport;
+    TDeskInputs FIn;
+    TJournalFn FJournal;
+    TOrderLogFile* FLog;
+    mutable std::mutex FLock;
+    TPendingList FPending;
+    // A few dozen at most, walked for every order: side by side in memory.
+    std::vector<TUnseen> FUnseen;
+    TStoreFacts FFacts;
+    bool FHaveFacts = false;
+    std::uint64_t FFactsSerial = 0; // each new read of the facts
+    // Between orders; its Live and Sent stay empty (Tally stands for them).
+    TGateView FView;
     // What was looked up for the last order's instrument and client code, valid for the same
     // pair until new facts or limits: orders come in runs, and each of these would otherwise be
     // a walk through maps and strings for every order.
@@ -243,20 +239,32 @@ private:
     std::array<std::int64_t, 2> FLoggedRest{};
     // An add for the pair, but for the price, side, quantity and ext_id.
     TAddOrderParams FLookedParams{};
-    void LookUp(const TStoreFacts& facts, const std::string& isin, const std::string& client);
-    // Whether an order's isin_id is the instrument of the order looked up.
-    bool SameIsin(std::int32_t isinId, const std::string& isin) const;
     TKillSwitch FKill;
-    std::optional<TKillReport> FKillReport;
-    std::map<std::uint32_t, TReply> FAnswers;
     std::size_t FRefused = 0;
     std::size_t FFailed = 0;
-    bool FLogWarned = false;
     // The next ext_id to give. The orders log keeps earlier runs' orders and an order must never
     // be taken for one of them: each run starts from its own second's thousand, counts up, and
     // steps over any ext_id the log already holds.
     std::int32_t FNextExtId = 1;
     std::int64_t FDayStartMs = 0;
+
+    TLimitsBook FLimits;
+    // Orders the exchange accepted; kept until the orders log shows them.
+    std::map<std::int64_t, TOwnOrder> FAccepted;
+    mutable std::vector<TOwnOrder> FOwnList;
+    mutable std::uint64_t FOwnListSerial = 0;
+    // The log's active orders counted, for facts that come without a reader's tracker.
+    TActiveByClient FOwnCounts;
+    std::vector<std::string> FNames;
+    // How far the tracker's ext_ids had been followed.
+    const TOwnOrderTracker* FExtTracker = nullptr;
+    std::uint64_t FExtClears = 0;
+    std::size_t FExtSeen = 0;
+    std::shared_ptr<const TRefFacts> FViewRef; // what the view's client codes were copied from
+    std::map<std::string, TClientSent, std::less<>> FSent;
+    std::optional<TKillReport> FKillReport;
+    std::map<std::uint32_t, TReply> FAnswers;
+    bool FLogWarned = false;
 };
 
 // "покупка Si-3.27 1 по 92000, клиент FZ00001"

@@ -99,8 +99,7 @@ void TOrderDesk::FollowFacts() {
         FUnseen.clear();
         for (const auto& [trId, p] : FPending) {
             if (!p.IsCancel && !f.HasExtId(p.ExtId)) {
-                SetUnseen(Unseen({false, trId}, p.ExtId, p.Order.Client, p.Order.Isin, p.IsinId,
-                                 p.Order.Side, p.Order.Qty));
+                SetUnseen({{false, trId}, p.ExtId, p.Qty, p.IsinId, p.Client, p.Isin, p.Side});
             }
         }
         for (const auto& [id, o] : FAccepted) {

@@ -62,7 +62,7 @@ std::uint64_t TCGStorage::KeyTableChanges() const {
     return FImpl->KeyChanges.load(std::memory_order_acquire);
 }
 
-std::uint64_t TCGStorage::TableChanges(int no) const {
+[[gnu::hot]] std::uint64_t TCGStorage::TableChanges(int no) const {
     if (no < 0 || no > kFuturesRefTable)
         return 0;
     return FImpl->TableChanges[static_cast<std::size_t>(no)].load(std::memory_order_acquire);
