@@ -312,12 +312,11 @@ bool TOrderDesk::CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TL
                         " не отправлено: соединение Трансакций не приняло сообщение.");
         return false;
     }
-    AddPending(trId, {.IsCancel = true,
-                      .IsinId = p.isin_id,
-                      .OrderId = orderId,
-                      .Replacement = replacement ? std::make_unique<const TOrderRequest>(
-                                                       std::move(*replacement))
-                                                 : nullptr});
+    TPendingPost post{.IsCancel = true, .IsinId = p.isin_id, .OrderId = orderId};
+    if (replacement) {
+        post.Replacement = std::make_unique<const TOrderRequest>(std::move(*replacement));
+    }
+    AddPending(trId, std::move(post));
     lines.push_back("Снятие заявки " + std::to_string(orderId) + " отправлено, транзакция " +
                     std::to_string(trId) + ".");
     return true;
