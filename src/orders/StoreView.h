@@ -43,8 +43,11 @@ struct TStoreFacts {
     // read) behind ExtIdsRef.
     TFlatSet<std::int64_t> ExtIds;
     const TFlatSet<std::int64_t>* ExtIdsRef = nullptr;
+    // Asked for every order placed: the set that is empty (one of them always is) is not looked
+    // into at all.
     bool HasExtId(std::int64_t id) const {
-        return ExtIds.count(id) != 0 || (ExtIdsRef != nullptr && ExtIdsRef->count(id) != 0);
+        return (ExtIdsRef != nullptr && ExtIdsRef->contains(id)) ||
+               (!ExtIds.empty() && ExtIds.contains(id));
     }
     std::map<std::pair<std::string, std::int32_t>, std::int64_t> Positions; // (client, isin_id)
     // Shared between reads until the rows behind it change; never null from a reader.
