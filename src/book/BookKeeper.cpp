@@ -19,6 +19,7 @@ TBookKeeper::~TBookKeeper() = default;
 
 void TBookKeeper::OnStreams(const std::vector<std::string>& names) {
     Impl& d = *FImpl;
+    d.Forget();
     d.Streams = names;
     d.Hooks.clear();
     d.Hooks.resize(names.size());
@@ -28,42 +29,70 @@ void TBookKeeper::OnStreams(const std::vector<std::string>& names) {
     d.TouchAll();
 }
 
-void TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t table,
-                                   const cg_message_desc_t& desc) {
+std::size_t TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t table,
+                                          const cg_message_desc_t& desc,
+                                          const std::shared_ptr<const TRows>& rows) {
     Impl& d = *FImpl;
     if (stream < 0 || static_cast<std::size_t>(stream) >= d.Hooks.size() || table < 0)
-        return;
+        return 0;
     auto& tables = d.Hooks[static_cast<std::size_t>(stream)];
     if (tables.size() <= static_cast<std::size_t>(table))
         tables.resize(static_cast<std::size_t>(table) + 1);
     auto& slot = tables[static_cast<std::size_t>(table)];
+    d.Forget();
     slot.reset();
     d.TouchAll();
     TKind kind{};
     int depth = 0;
     if (!book_detail::Classify(d.Streams[static_cast<std::size_t>(stream)],
                                desc.name ? desc.name : "", kind, depth))
-        return;
+        return 0;
     slot = std::make_unique<THook>(kind, depth);
-    slot->Describe(desc);
+    slot->Describe(desc, rows);
+    // Only the aggregated rows come often enough to be worth a place in the store's rows.
+    return kind == TKind::Aggr ? book_detail::TLadders::kTrailerBytes : 0;
 }
 
 void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {
     Impl& d = *FImpl;
-    THook* h = d.HookAt(stream, table);
+    THook* h =
+        stream == d.LastStream && table == d.LastTable ? d.LastHook : d.RememberHook(stream, table);
     if (h == nullptr)
         return;
     if (h->Kind == TKind::Aggr) {
-        // Reading the clock for every row would cost as much as the rest of this; the time is
-        // taken every so many rows here and at every snapshot, which is as fresh as anyone can
-        // see it.
-        if ((++d.ClockTick & Impl::kClockEvery) == 0)
-            d.Now = std::chrono::system_clock::now();
-        h->Ladders.Apply(change, d.Counter, d.Now);
+        h->Ladders.Apply(change, d.Counter);
         return;
     }
-    h->ApplyRec(change.ReplId, change.Data, change.Size, change.Deleted,
-                [&d](std::int32_t isin) { d.TouchIsin(isin); });
+    d.ApplyRec(*h, change);
+}
+
+void TBookKeeper::Impl::ApplyRec(THook& h, const TRowChange& change) {
+    h.ApplyRec(change.ReplId, change.Data, change.Size, change.Deleted,
+               [this](std::int32_t isin) { TouchIsin(isin); });
+}
+
+THook* TBookKeeper::Impl::RememberHook(std::int32_t stream, std::int32_t table) {
+    LastStream = stream;
+    LastTable = table;
+    LastHook = HookAt(stream, table);
+    return LastHook;
+}
+
+void TBookKeeper::OnRunApplied() noexcept {
+    Impl& d = *FImpl;
+    for (const auto& tables : d.Hooks) {
+        for (const auto& h : tables) {
+            if (!h || h->Kind != TKind::Aggr)
+                continue;
+            try {
+                h->Ladders.EndRun(d.Counter);
+            } catch (...) {
+                // Out of memory for a ladder: what could not be placed is left out of the books
+                // rather than kept past the store's lock.
+                h->Ladders.Forget();
+            }
+        }
+    }
 }
 
 void TBookKeeper::OnStreamCleared(std::int32_t stream) {

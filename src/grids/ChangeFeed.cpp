@@ -42,11 +42,12 @@ void TGridChangeFeed::OnStreams(const std::vector<std::string>& names) {
         FNext->OnStreams(names);
 }
 
-void TGridChangeFeed::OnTableDescribed(std::int32_t stream, std::int32_t table,
-                                       const cg_message_desc_t& desc) {
+std::size_t TGridChangeFeed::OnTableDescribed(std::int32_t stream, std::int32_t table,
+                                              const cg_message_desc_t& desc,
+                                              const std::shared_ptr<const TRows>& rows) {
     Lose(stream, table);
-    if (FNext != nullptr)
-        FNext->OnTableDescribed(stream, table, desc);
+    // The feed keeps nothing in the rows; the follower behind it may.
+    return FNext != nullptr ? FNext->OnTableDescribed(stream, table, desc, rows) : 0;
 }
 
 void TGridChangeFeed::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {

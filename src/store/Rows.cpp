@@ -362,8 +362,17 @@ void TRows::Reset(std::shared_ptr<const TRowLayout> layout) {
     Clear();
     FLayout = std::move(layout);
     FInline = FLayout ? FLayout->FInline : 0;
+    FTrailer = 0;
     if (FLayout)
         FPool.Reset(sizeof(TRowRec) + FInline);
+}
+
+void TRows::SetTrailer(std::size_t bytes) {
+    if (!FLayout || !Empty())
+        return;
+    Clear();
+    FTrailer = (bytes + 7) & ~std::size_t{7};
+    FPool.Reset(sizeof(TRowRec) + FInline + FTrailer);
 }
 
 void TRows::Clear() {
@@ -384,7 +393,8 @@ TRows::TGarbage TRows::TakeAll() {
     return g;
 }
 
-TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size) {
+TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size,
+                           const std::uint8_t* trailer) {
     if (FHoles >= kMinHolesToCompact && FHoles > FMap.Size())
         Compact();
     if (FOrder.size() == FOrder.capacity())
@@ -394,6 +404,12 @@ TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::s
     FOrder.push_back(rec);
     FMap.Insert(replId, rec);
     Refill(*rec, data, size);
+    if (FTrailer != 0) {
+        if (trailer != nullptr)
+            std::memcpy(TrailerOf(*rec), trailer, FTrailer);
+        else
+            std::memset(TrailerOf(*rec), 0, FTrailer);
+    }
     return rec;
 }
 

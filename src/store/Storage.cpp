@@ -166,8 +166,12 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
         f.KeyNo = KeyTableNo(stream.sName, name);
         f.CountNo = f.KeyNo >= 0 ? f.KeyNo : name == "fut_sess_contents" ? kFuturesRefTable : -1;
         f.Heartbeat = name == "heartbeat";
-        if (d.Observer != nullptr) // observer hook
-            d.Observer->OnTableDescribed(idx, t, *m);
+        if (d.Observer != nullptr) { // observer hook
+            const std::size_t trailer = d.Observer->OnTableDescribed(idx, t, *m, table.Values);
+            // A follower asking for more than the store keeps gets nothing rather than less.
+            if (trailer <= TStoreObserver::kMaxTrailer)
+                table.Values->SetTrailer(trailer);
+        }
     }
 }
 
@@ -195,13 +199,18 @@ void TCGStorage::TBatch::Release() {
     if (!FHeld)
         return;
     FHeld = false;
+    Impl& d = *FStore.FImpl;
     try {
-        FStore.FImpl->Flush();
+        d.Flush();
     } catch (...) {
-        FStore.FImpl->Drop();
+        d.Drop();
+        if (d.Observer != nullptr) // observer hook
+            d.Observer->OnRunApplied();
         FStore.FMutex.Unlock();
         throw;
     }
+    if (d.Observer != nullptr) // observer hook
+        d.Observer->OnRunApplied();
     FStore.FMutex.Unlock();
 }
 
@@ -263,17 +272,29 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
     Fisin_id = layout->IsinOf(data, size, Fisin_id);
 
     TRows::TRec* rec = rows.FindRec(key);
-    if (Observer != nullptr) // observer hook
-        Observer->OnRow(s, t, {key, data, size, rows.View(rec), !keep});
+    // A new row's follower bytes start here and go into the row once it is inserted, so that a
+    // follower that fails leaves no row behind.
+    std::uint8_t* trailer = nullptr;
+    if (Observer != nullptr) { // observer hook
+        if (rows.TrailerBytes() != 0) {
+            if (rec != nullptr) {
+                trailer = rows.TrailerOf(*rec);
+            } else if (keep) {
+                trailer = NewTrailer.data();
+                std::memset(trailer, 0, rows.TrailerBytes());
+            }
+        }
+        Observer->OnRow(s, t, {key, data, size, rows.View(rec), !keep, trailer});
+    }
     if (keep && rec != nullptr) {
         rows.Refill(*rec, data, size);
         Changed(facts, s, t, TChange::Changed, rows.View(rec));
     } else if (keep && facts.Heartbeat) {
         // The heartbeat table keeps only its latest row; nothing watches it change.
         rows.Clear();
-        rows.Insert(key, data, size);
+        rows.Insert(key, data, size, trailer);
     } else if (keep) {
-        rec = rows.Insert(key, data, size);
+        rec = rows.Insert(key, data, size, trailer);
         Changed(facts, s, t, TChange::Inserted, rows.View(rec));
     } else if (rec != nullptr) {
         Changed(facts, s, t, TChange::Deleted, rows.View(rec));

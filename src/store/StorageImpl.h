@@ -116,6 +116,8 @@ struct TCGStorage::Impl {
     TEvent FEvent;
     bool CLTFut = false;
     TStoreObserver* Observer = nullptr; // observer hook
+    // A new row's follower bytes, until the row is inserted.
+    alignas(8) std::array<std::uint8_t, TStoreObserver::kMaxTrailer> NewTrailer{};
     // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
     std::atomic<std::uint64_t> KeyChanges{0};
     std::array<std::atomic<std::uint64_t>, kKeyTableCount + 1> TableChanges{};

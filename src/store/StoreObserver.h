@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,17 @@ public:
 
     // The chosen streams, by listener index, before any of them opens.
     virtual void OnStreams(const std::vector<std::string>& names) = 0;
+    // The most bytes of its own a follower may keep in each row of a table.
+    static constexpr std::size_t kMaxTrailer = 64;
     // Table `table` of stream `stream` has (again) been described and holds no rows. `desc` is
     // valid only during the call: a follower resolves what it needs of it here, once per table.
-    virtual void OnTableDescribed(std::int32_t stream, std::int32_t table,
-                                  const cg_message_desc_t& desc) = 0;
+    // `rows` are the table's rows, which a follower may read under the store's lock for as long
+    // as it keeps them (the store may stop filling them once the table is described again).
+    // Returns how many bytes of its own (at most kMaxTrailer) the follower wants kept in each of
+    // the table's rows, 0 for none: see TRowChange::Trailer.
+    virtual std::size_t OnTableDescribed(std::int32_t stream, std::int32_t table,
+                                         const cg_message_desc_t& desc,
+                                         const std::shared_ptr<const TRows>& rows) = 0;
     // A message the store is about to apply to a row of a table.
     struct TRowChange {
         std::int64_t ReplId = 0;
@@ -36,9 +44,21 @@ public:
         // own; reading them costs a trip to memory, so only when the message does not say.
         TRowView Previous;
         bool Deleted = false; // the row goes (or, with no Previous, would have gone)
+        // The follower's own bytes in the row, as many as it asked for when the table was
+        // described; the store never reads them and they go with the row. Zero for a row this
+        // message creates (kept only if the message is applied), what the follower left there
+        // otherwise. Null when the follower asked for none or the message names no row the
+        // store keeps. A follower keeps its state of a row here rather than in a map of its
+        // own: no look-up, and the line it reads is one the store is about to write anyway.
+        void* Trailer = nullptr;
     };
     // Every stream-data message of a described table, in the order the store applies them.
     virtual void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) = 0;
+    // The store is about to let its lock go after a run of messages (TCGStorage::TBatch), also
+    // when applying one failed. A follower that puts off part of its work on the rows (to let
+    // their memory arrive first) finishes it here: the rows and their follower bytes may change
+    // or go without it being told once the lock is let go. Must not throw.
+    virtual void OnRunApplied() noexcept = 0;
     // A life-number change emptied every table of the stream.
     virtual void OnStreamCleared(std::int32_t stream) = 0;
     // Rows whose "replRev" is below `rev` have left the table.

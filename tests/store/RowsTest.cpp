@@ -2,11 +2,13 @@
 #include "store/StoreFixture.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #ifdef _WIN32
 #include <malloc.h>
 #endif
@@ -16,6 +18,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 // Counts allocations made by the current thread while a test asks for it. Every form of the
@@ -188,15 +191,18 @@ TEST_F(RowsTest, RowsHoldWhatTheLastMessageConvertsTo) {
     }
 }
 
-// What a follower of the store is told, in order, with the bytes it is shown.
+// What a follower of the store is told, in order, with the bytes it is shown. It keeps bytes of
+// its own in the rows (a different number per table) and counts every time they are not what it
+// left there: a new row's must be zero, a known row's what the last message's call wrote.
 class TRecordingObserver final : public TStoreObserver {
 public:
     void OnStreams(const std::vector<std::string>& names) override {
         Log.push_back("streams " + std::to_string(names.size()));
     }
-    void OnTableDescribed(std::int32_t stream, std::int32_t table,
-                          const cg_message_desc_t&) override {
+    std::size_t OnTableDescribed(std::int32_t stream, std::int32_t table, const cg_message_desc_t&,
+                                 const std::shared_ptr<const TRows>&) override {
         Log.push_back("described " + std::to_string(stream) + "/" + std::to_string(table));
+        return table == 0 ? 16 : 8;
     }
     void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& c) override {
         std::string line = "row " + std::to_string(stream) + "/" + std::to_string(table) + " " +
@@ -206,7 +212,26 @@ public:
             line.append(" was ").append(reinterpret_cast<const char*>(c.Previous.Data()),
                                         c.Previous.Size());
         Log.push_back(std::move(line));
+
+        const std::size_t bytes = table == 0 ? 16 : 8;
+        if ((c.Trailer != nullptr) != (c.Previous || !c.Deleted)) {
+            ++Faults;
+            return;
+        }
+        if (c.Trailer == nullptr)
+            return;
+        std::array<std::uint8_t, 16> expected{};
+        if (c.Previous)
+            expected = Notes[{table, c.ReplId}];
+        if (std::memcmp(c.Trailer, expected.data(), bytes) != 0)
+            ++Faults;
+        std::array<std::uint8_t, 16> next{};
+        const std::int64_t mark[2] = {c.ReplId, static_cast<std::int64_t>(++Writes)};
+        std::memcpy(next.data(), mark, bytes);
+        std::memcpy(c.Trailer, next.data(), bytes);
+        Notes[{table, c.ReplId}] = next;
     }
+    void OnRunApplied() noexcept override {}
     void OnStreamCleared(std::int32_t stream) override {
         Log.push_back("cleared " + std::to_string(stream));
     }
@@ -215,6 +240,11 @@ public:
                       " " + std::to_string(rev));
     }
     std::vector<std::string> Log;
+    std::size_t Faults = 0;
+
+private:
+    std::map<std::pair<std::int32_t, std::int64_t>, std::array<std::uint8_t, 16>> Notes;
+    std::uint64_t Writes = 0;
 };
 
 // The events of a set signalled since the last call, one bit each; taking them resets them.
@@ -341,6 +371,7 @@ TEST_F(RowsTest, ManyOperationsLeaveWhatThePlainModelHolds) {
         ASSERT_EQ(Difference(store, model, 1), "") << "after batch " << batch;
         ASSERT_EQ(Difference(twin, model, 1), "") << "after batch " << batch;
         ASSERT_EQ(seen.Log, twinSeen.Log) << "after batch " << batch;
+        ASSERT_EQ(seen.Faults + twinSeen.Faults, 0u) << "after batch " << batch;
         ASSERT_EQ(TakeSignals(events), TakeSignals(twinEvents)) << "after batch " << batch;
         seen.Log.clear();
         twinSeen.Log.clear();
