@@ -19,10 +19,10 @@ TBookKeeper::~TBookKeeper() = default;
 
 void TBookKeeper::OnStreams(const std::vector<std::string>& names) {
     Impl& d = *FImpl;
-    d.Forget();
     d.Streams = names;
     d.Hooks.clear();
     d.Hooks.resize(names.size());
+    d.Forget();
     d.AggrChosen = std::any_of(names.begin(), names.end(), [](const std::string& n) {
         return std::find(kDepthStreams.begin(), kDepthStreams.end(), n) != kDepthStreams.end();
     });
@@ -39,8 +39,8 @@ std::size_t TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t tabl
     if (tables.size() <= static_cast<std::size_t>(table))
         tables.resize(static_cast<std::size_t>(table) + 1);
     auto& slot = tables[static_cast<std::size_t>(table)];
-    d.Forget();
     slot.reset();
+    d.Forget();
     d.TouchAll();
     TKind kind{};
     int depth = 0;
@@ -49,6 +49,7 @@ std::size_t TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t tabl
         return 0;
     slot = std::make_unique<THook>(kind, depth);
     slot->Describe(desc, rows);
+    d.Forget();
     // Only the aggregated rows come often enough to be worth a place in the store's rows.
     return kind == TKind::Aggr ? book_detail::TLadders::kTrailerBytes : 0;
 }
@@ -80,19 +81,25 @@ THook* TBookKeeper::Impl::RememberHook(std::int32_t stream, std::int32_t table) 
 
 void TBookKeeper::OnRunApplied() noexcept {
     Impl& d = *FImpl;
-    for (const auto& tables : d.Hooks) {
-        for (const auto& h : tables) {
-            if (!h || h->Kind != TKind::Aggr)
-                continue;
-            try {
-                h->Ladders.EndRun(d.Counter);
-            } catch (...) {
-                // Out of memory for a ladder: what could not be placed is left out of the books
-                // rather than kept past the store's lock.
-                h->Ladders.Forget();
-            }
+    for (THook* h : d.AggrHooks) {
+        try {
+            h->Ladders.EndRun(d.Counter);
+        } catch (...) {
+            // Out of memory for a ladder: what could not be placed is left out of the books
+            // rather than kept past the store's lock.
+            h->Ladders.Forget();
         }
     }
+}
+
+void TBookKeeper::Impl::Forget() {
+    LastStream = LastTable = -1;
+    LastHook = nullptr;
+    AggrHooks.clear();
+    for (const auto& tables : Hooks)
+        for (const auto& h : tables)
+            if (h && h->Kind == TKind::Aggr)
+                AggrHooks.push_back(h.get());
 }
 
 void TBookKeeper::OnStreamCleared(std::int32_t stream) {

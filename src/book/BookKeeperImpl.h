@@ -30,10 +30,9 @@ struct TBookKeeper::Impl {
     std::int32_t LastStream = -1, LastTable = -1;
     THook* LastHook = nullptr;
     THook* RememberHook(std::int32_t s, std::int32_t t);
-    void Forget() {
-        LastStream = LastTable = -1;
-        LastHook = nullptr;
-    }
+    std::vector<THook*> AggrHooks; // the aggregated tables', told when a run ends
+    // Forgets what points at the hooks, which have changed.
+    void Forget();
     // A row of a header table.
     void ApplyRec(THook& h, const TStoreObserver::TRowChange& change);
 

@@ -101,15 +101,24 @@ void TLadders::Unlink(const TPlace& place) {
     }
 }
 
+bool TLadders::Holds(const TLadder& l, std::size_t at, TRowView& row) const {
+    row = l.Rows[at] == kHole || !FRows ? TRowView() : FRows->Find(l.Rows[at]);
+    const void* trailer = row ? FRows->Trailer(row) : nullptr;
+    if (trailer == nullptr)
+        return false;
+    TPlace place;
+    std::memcpy(&place, trailer, sizeof place);
+    return place.Ladder == static_cast<std::uint32_t>(&l - FLadders.data()) + 1 && place.At == at;
+}
+
 void TLadders::DropGone() {
     // Every run of messages ends settled, and the store clears its deleted rows outside a run;
     // anything still noted could name a row that is gone.
     Forget();
-    if (!FRows)
-        return;
+    TRowView row;
     for (TLadder& l : FLadders) {
         for (std::size_t i = l.Rows.size(); i-- > 0;) {
-            if (l.Rows[i] != kHole && !FRows->Contains(l.Rows[i]))
+            if (l.Rows[i] != kHole && !Holds(l, i, row))
                 Unlink({static_cast<std::uint32_t>(&l - FLadders.data()) + 1,
                         static_cast<std::uint32_t>(i)});
         }
@@ -125,12 +134,12 @@ void TLadders::Clear() {
 
 void TLadders::Read(const TLadder& l, std::vector<TAggrLevel>& out) const {
     out.clear();
-    if (!FRows)
-        return;
     out.reserve(l.Rows.size());
-    for (const std::int64_t id : l.Rows) {
-        const TRowView row = id == kHole ? TRowView() : FRows->Find(id);
-        if (!row)
+    TRowView row;
+    for (std::size_t i = 0; i < l.Rows.size(); ++i) {
+        // A row the store let go of without a word (and perhaps took again under its id, placed
+        // anew) is not counted twice: only the row that names this place is read.
+        if (!Holds(l, i, row))
             continue;
         const std::uint8_t* data = row.Data();
         const std::size_t size = row.Size();

@@ -131,6 +131,8 @@ private:
     static_assert(kAhead < kNoted && (kNoted & (kNoted - 1)) == 0);
 
     void ApplyNow(const TStoreObserver::TRowChange& c, std::uint64_t& counter);
+    // Whether place `at` of `l` names a row of the store that names it back; `row` is that row.
+    bool Holds(const TLadder& l, std::size_t at, TRowView& row) const;
     // Settles the oldest changes noted until `keep` are left.
     void SettleDownTo(unsigned keep, std::uint64_t& counter);
     // The row whose bytes are `trailer` now belongs to `isin`'s ladder.

@@ -188,6 +188,10 @@ public:
     int IndexOf(std::string_view name) const { return FLayout ? FLayout->IndexOf(name) : -1; }
     // Null until the table has been described.
     const TRowLayout* Layout() const { return FLayout.get(); }
+    // The follower's bytes of a row of this table (TStoreObserver); null when it asked for none.
+    const void* Trailer(const TRowView& row) const {
+        return FTrailer != 0 && row ? TrailerOf(*const_cast<TRec*>(row.FRec)) : nullptr;
+    }
     // The replication ids, in arrival order.
     std::vector<std::int64_t> Keys() const;
 
