@@ -15,7 +15,7 @@ void TLadders::ApplyNow(const TStoreObserver::TRowChange& c, std::uint64_t& coun
     TPlace place;
     std::memcpy(&place, c.Trailer, sizeof place);
     if (place.Ladder != 0) {
-        Touch(FLadders[place.Ladder - 1], counter);
+        Touch(place.Ladder, counter);
         Unlink(place);
     }
 }
@@ -26,7 +26,7 @@ void TLadders::SettleDownTo(unsigned keep, std::uint64_t& counter) {
         TPlace place;
         std::memcpy(&place, n.Trailer, sizeof place);
         if (place.Ladder != 0 && FLadders[place.Ladder - 1].Isin == n.Isin)
-            Touch(FLadders[place.Ladder - 1], counter);
+            Touch(place.Ladder, counter);
         else
             Place(n.Trailer, n.Id, n.Isin, counter);
     }
@@ -53,12 +53,12 @@ void TLadders::Place(void* trailer, std::int64_t id, std::int32_t isin, std::uin
         std::memcpy(trailer, &place, sizeof place);
     } else if (FLadders[place.Ladder - 1].Isin != isin) {
         // The row moved to another instrument.
-        Touch(FLadders[place.Ladder - 1], counter);
+        Touch(place.Ladder, counter);
         Unlink(place);
         Link(place, id, isin);
         std::memcpy(trailer, &place, sizeof place);
     }
-    Touch(FLadders[place.Ladder - 1], counter);
+    Touch(place.Ladder, counter);
 }
 
 void TLadders::Describe(const TAggrFields& fields, std::shared_ptr<const TRows> rows) {

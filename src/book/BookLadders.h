@@ -137,11 +137,13 @@ private:
     void SettleDownTo(unsigned keep, std::uint64_t& counter);
     // The row whose bytes are `trailer` now belongs to `isin`'s ladder.
     void Place(void* trailer, std::int64_t id, std::int32_t isin, std::uint64_t& counter);
-    void Touch(TLadder& l, std::uint64_t& counter) {
+    // Ladder `ladder` (its position plus one) changed.
+    void Touch(std::uint32_t ladder, std::uint64_t& counter) {
+        TLadder& l = FLadders[ladder - 1];
         l.Stamp = ++counter;
         if (l.Run != FRun) {
             l.Run = FRun;
-            FTouched.push_back(static_cast<std::uint32_t>(&l - FLadders.data()));
+            FTouched.push_back(ladder - 1);
         }
     }
     std::int32_t IsinOf(const TStoreObserver::TRowChange& c) const {
