@@ -29,12 +29,12 @@ void TBookKeeper::OnStreams(const std::vector<std::string>& names) {
     d.TouchAll();
 }
 
-std::size_t TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t table,
-                                          const cg_message_desc_t& desc,
-                                          const std::shared_ptr<const TRows>& rows) {
+TStoreObserver::TFollow TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t table,
+                                                      const cg_message_desc_t& desc,
+                                                      const std::shared_ptr<const TRows>& rows) {
     Impl& d = *FImpl;
     if (stream < 0 || static_cast<std::size_t>(stream) >= d.Hooks.size() || table < 0)
-        return 0;
+        return {};
     auto& tables = d.Hooks[static_cast<std::size_t>(stream)];
     if (tables.size() <= static_cast<std::size_t>(table))
         tables.resize(static_cast<std::size_t>(table) + 1);
@@ -46,12 +46,15 @@ std::size_t TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t tabl
     int depth = 0;
     if (!book_detail::Classify(d.Streams[static_cast<std::size_t>(stream)],
                                desc.name ? desc.name : "", kind, depth))
-        return 0;
+        return {};
     slot = std::make_unique<THook>(kind, depth);
     slot->Describe(desc, rows);
     d.Forget();
-    // Only the aggregated rows come often enough to be worth a place in the store's rows.
-    return kind == TKind::Aggr ? book_detail::TLadders::kTrailerBytes : 0;
+    // Only the aggregated rows come often enough to be worth a place in the store's rows and
+    // being told in bulk.
+    if (kind != TKind::Aggr)
+        return {};
+    return {book_detail::TLadders::kTrailerBytes, true};
 }
 
 void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {
@@ -65,6 +68,15 @@ void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, const TRowChang
         return;
     }
     d.ApplyRec(*h, change);
+}
+
+void TBookKeeper::OnRowsStored(std::int32_t stream, std::int32_t table,
+                               std::span<const TStoredRow> rows) {
+    Impl& d = *FImpl;
+    THook* h =
+        stream == d.LastStream && table == d.LastTable ? d.LastHook : d.RememberHook(stream, table);
+    if (h != nullptr && h->Kind == TKind::Aggr)
+        h->Ladders.Stored(rows, d.Counter);
 }
 
 void TBookKeeper::Impl::ApplyRec(THook& h, const TRowChange& change) {
@@ -81,15 +93,8 @@ THook* TBookKeeper::Impl::RememberHook(std::int32_t stream, std::int32_t table) 
 
 void TBookKeeper::OnRunApplied() noexcept {
     Impl& d = *FImpl;
-    for (THook* h : d.AggrHooks) {
-        try {
-            h->Ladders.EndRun(d.Counter);
-        } catch (...) {
-            // Out of memory for a ladder: what could not be placed is left out of the books
-            // rather than kept past the store's lock.
-            h->Ladders.Forget();
-        }
-    }
+    for (THook* h : d.AggrHooks)
+        h->Ladders.EndRun();
 }
 
 void TBookKeeper::Impl::Forget() {

@@ -5,13 +5,14 @@
 
 namespace vorlen::book_detail {
 
-void TLadders::ApplyNow(const TStoreObserver::TRowChange& c, std::uint64_t& counter) {
+void TLadders::Apply(const TStoreObserver::TRowChange& c, std::uint64_t& counter) {
+    // No bytes of ours: a deletion of a row the store does not have.
+    if (c.Trailer == nullptr)
+        return;
     if (!c.Deleted) {
-        Place(c.Trailer, c.ReplId, IsinOf(c), counter);
+        Place(c.Trailer, c.ReplId, IsinOf(c.Data, c.Size), counter);
         return;
     }
-    // What was noted may be about this row, whose bytes go with it.
-    SettleDownTo(0, counter);
     TPlace place;
     std::memcpy(&place, c.Trailer, sizeof place);
     if (place.Ladder != 0) {
@@ -20,20 +21,7 @@ void TLadders::ApplyNow(const TStoreObserver::TRowChange& c, std::uint64_t& coun
     }
 }
 
-void TLadders::SettleDownTo(unsigned keep, std::uint64_t& counter) {
-    while (FNotedEnd - FNotedBegin > keep) {
-        const TNoted& n = FNoted[FNotedBegin++ % kNoted];
-        TPlace place;
-        std::memcpy(&place, n.Trailer, sizeof place);
-        if (place.Ladder != 0 && FLadders[place.Ladder - 1].Isin == n.Isin)
-            Touch(place.Ladder, counter);
-        else
-            Place(n.Trailer, n.Id, n.Isin, counter);
-    }
-}
-
-void TLadders::EndRun(std::uint64_t& counter) {
-    SettleDownTo(0, counter);
+void TLadders::EndRun() noexcept {
     if (FTouched.empty())
         return;
     const TClock::time_point now = TClock::now();
@@ -112,9 +100,6 @@ bool TLadders::Holds(const TLadder& l, std::size_t at, TRowView& row) const {
 }
 
 void TLadders::DropGone() {
-    // Every run of messages ends settled, and the store clears its deleted rows outside a run;
-    // anything still noted could name a row that is gone.
-    Forget();
     TRowView row;
     for (TLadder& l : FLadders) {
         for (std::size_t i = l.Rows.size(); i-- > 0;) {
@@ -126,7 +111,6 @@ void TLadders::DropGone() {
 }
 
 void TLadders::Clear() {
-    Forget();
     FTouched.clear();
     FLadders.clear();
     FByIsin.clear();

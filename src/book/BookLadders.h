@@ -6,12 +6,10 @@
 // apply step and under its lock. What the book keeps of a row is only where the row sits among
 // its instrument's rows, and it keeps that in the row itself, in the bytes the store holds for
 // its follower (TStoreObserver::TRowChange::Trailer): no index of its own to look the row up in.
-// Reading those bytes would still wait for the row to come from memory, so a message that
-// changes a row the book already placed is only noted, the row's bytes asked for, and settled a
-// few messages later, when they have arrived. Everything noted is settled before the row can go
-// (a deletion, the end of the store's run of messages) and before anyone reads a book. The
-// levels themselves are read from the store's rows when a reader copies a book: at most a few
-// hundred rows twenty times a second.
+// The rows messages store are told a run's worth at a time, after the store has written them
+// (TStoreObserver::OnRowsStored): no call per message, and the rows are in the cache by then.
+// The levels themselves are read from the store's rows when a reader copies a book: at most a
+// few hundred rows twenty times a second.
 
 #include "book/BookFields.h"
 #include "store/StoreObserver.h"
@@ -22,11 +20,12 @@
 #include <unordered_map>
 #endif
 
-#include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace vorlen::book_detail {
@@ -87,25 +86,23 @@ public:
     // The fields the rows are read by, from the table's description, and the store's rows.
     void Describe(const TAggrFields& fields, std::shared_ptr<const TRows> rows);
 
-    // Applies one message, or notes it to be settled a little later; every ladder it changes
-    // gets the next stamp of `counter`.
-    void Apply(const TStoreObserver::TRowChange& c, std::uint64_t& counter) {
-        if (c.Trailer == nullptr)
-            return;
-        if (c.Deleted || !c.Previous) {
-            ApplyNow(c, counter);
-            return;
+    // Applies one message: a row that goes, or one stored when the rows are told one by one.
+    void Apply(const TStoreObserver::TRowChange& c, std::uint64_t& counter);
+    // Rows the store stored. Every ladder changed gets the next stamp of `counter`.
+    void Stored(std::span<const TStoreObserver::TStoredRow> rows, std::uint64_t& counter) {
+        for (const TStoreObserver::TStoredRow& r : rows) {
+            TPlace place;
+            std::memcpy(&place, r.Trailer, sizeof place);
+            const std::int32_t isin = IsinOf(r.Row.Data(), r.Row.Size());
+            if (place.Ladder != 0 && FLadders[place.Ladder - 1].Isin == isin)
+                Touch(place.Ladder, counter);
+            else
+                Place(r.Trailer, r.Row.ReplId(), isin, counter);
         }
-        __builtin_prefetch(c.Trailer);
-        FNoted[FNotedEnd++ % kNoted] = {c.Trailer, c.ReplId, IsinOf(c)};
-        if (FNotedEnd - FNotedBegin == kNoted)
-            SettleDownTo(kAhead, counter);
     }
-    // The store's run of messages ends: settles every message noted, and every ladder changed
-    // in the run takes the time now. The clock is read once a run, not once a message.
-    void EndRun(std::uint64_t& counter);
-    // Drops what is noted and not yet settled.
-    void Forget() { FNotedBegin = FNotedEnd; }
+    // The store's run of messages ends: every ladder changed in the run takes the time now. The
+    // clock is read once a run, not once a message.
+    void EndRun() noexcept;
     // Takes out the rows the store no longer holds (after it cleared its deleted rows).
     void DropGone();
     void Clear();
@@ -118,23 +115,8 @@ public:
     void Read(const TLadder& l, std::vector<TAggrLevel>& out) const;
 
 private:
-    // A change to a row already placed, to be settled once its bytes are in the cache.
-    struct TNoted {
-        void* Trailer;
-        std::int64_t Id;
-        std::int32_t Isin;
-    };
-    // Changes noted at most, and those left noted when the oldest are settled: the rows whose
-    // bytes were asked for last are still on their way.
-    static constexpr unsigned kNoted = 64;
-    static constexpr unsigned kAhead = 8;
-    static_assert(kAhead < kNoted && (kNoted & (kNoted - 1)) == 0);
-
-    void ApplyNow(const TStoreObserver::TRowChange& c, std::uint64_t& counter);
     // Whether place `at` of `l` names a row of the store that names it back; `row` is that row.
     bool Holds(const TLadder& l, std::size_t at, TRowView& row) const;
-    // Settles the oldest changes noted until `keep` are left.
-    void SettleDownTo(unsigned keep, std::uint64_t& counter);
     // The row whose bytes are `trailer` now belongs to `isin`'s ladder.
     void Place(void* trailer, std::int64_t id, std::int32_t isin, std::uint64_t& counter);
     // Ladder `ladder` (its position plus one) changed.
@@ -146,11 +128,11 @@ private:
             FTouched.push_back(ladder - 1);
         }
     }
-    std::int32_t IsinOf(const TStoreObserver::TRowChange& c) const {
-        if (c.Size >= FIsinEnd)
+    std::int32_t IsinOf(const void* data, std::size_t size) const {
+        if (size >= FIsinEnd)
             return static_cast<std::int32_t>(TFieldRef::Load<std::int32_t>(
-                static_cast<const std::uint8_t*>(c.Data) + F.Isin.Desc.offset));
-        return static_cast<std::int32_t>(F.Isin.Int(c.Data, c.Size));
+                static_cast<const std::uint8_t*>(data) + F.Isin.Desc.offset));
+        return static_cast<std::int32_t>(F.Isin.Int(data, size));
     }
     TLadder& LadderOf(std::int32_t isin);
     void Link(TPlace& place, std::int64_t id, std::int32_t isin);
@@ -161,8 +143,6 @@ private:
     std::shared_ptr<const TRows> FRows;
     std::vector<TLadder> FLadders;
     THashMap<std::int32_t, std::uint32_t> FByIsin;
-    std::array<TNoted, kNoted> FNoted{};
-    unsigned FNotedBegin = 0, FNotedEnd = 0; // running counts; the ring holds the difference
     std::uint64_t FRun = 1;
     std::vector<std::uint32_t> FTouched; // ladders changed in this run
 };

@@ -49,6 +49,10 @@ void TCGStorage::SetStreams(const std::vector<std::string>& names) {
 void TCGStorage::SetObserver(TStoreObserver* observer) {
     TMutexGuard lock(FMutex);
     FImpl->Observer = observer;
+    // A new follower asks again when the tables are described; until then each message is told.
+    for (auto& tables : FImpl->Facts)
+        for (TTableFacts& f : tables)
+            f.InBulk = false;
     // A follower attached after the streams were named still learns them.
     if (observer != nullptr && !FImpl->MarData.Streams.empty()) {
         std::vector<std::string> names;
@@ -167,10 +171,13 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
         f.CountNo = f.KeyNo >= 0 ? f.KeyNo : name == "fut_sess_contents" ? kFuturesRefTable : -1;
         f.Heartbeat = name == "heartbeat";
         if (d.Observer != nullptr) { // observer hook
-            const std::size_t trailer = d.Observer->OnTableDescribed(idx, t, *m, table.Values);
+            const TStoreObserver::TFollow follow =
+                d.Observer->OnTableDescribed(idx, t, *m, table.Values);
             // A follower asking for more than the store keeps gets nothing rather than less.
-            if (trailer <= TStoreObserver::kMaxTrailer)
-                table.Values->SetTrailer(trailer);
+            if (follow.TrailerBytes > 0 && follow.TrailerBytes <= TStoreObserver::kMaxTrailer) {
+                table.Values->SetTrailer(follow.TrailerBytes);
+                f.InBulk = follow.InBulk;
+            }
         }
     }
 }
@@ -202,10 +209,20 @@ void TCGStorage::TBatch::Release() {
     Impl& d = *FStore.FImpl;
     try {
         d.Flush();
+        if (d.Observer != nullptr) // observer hook
+            d.TellStored();
     } catch (...) {
         d.Drop();
-        if (d.Observer != nullptr) // observer hook
+        if (d.Observer != nullptr) { // observer hook
+            // The rows stored before the failure are the store's now: the follower hears of
+            // them unless it fails again.
+            try {
+                d.TellStored();
+            } catch (...) {
+                d.StoredCount = 0;
+            }
             d.Observer->OnRunApplied();
+        }
         FStore.FMutex.Unlock();
         throw;
     }
@@ -272,10 +289,18 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
     Fisin_id = layout->IsinOf(data, size, Fisin_id);
 
     TRows::TRec* rec = rows.FindRec(key);
+    const bool bulk = facts.InBulk && Observer != nullptr;
     // A new row's follower bytes start here and go into the row once it is inserted, so that a
     // follower that fails leaves no row behind.
     std::uint8_t* trailer = nullptr;
-    if (Observer != nullptr) { // observer hook
+    if (bulk) { // observer hook
+        if (!keep && rec != nullptr) {
+            // The rows stored before it first: one of them may be this row.
+            if (StoredFacts == &facts)
+                TellStored();
+            Observer->OnRow(s, t, {key, data, size, rows.View(rec), true, rows.TrailerOf(*rec)});
+        }
+    } else if (Observer != nullptr) { // observer hook
         if (rows.TrailerBytes() != 0) {
             if (rec != nullptr) {
                 trailer = rows.TrailerOf(*rec);
@@ -291,8 +316,10 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
         Changed(facts, s, t, TChange::Changed, rows.View(rec));
     } else if (keep && facts.Heartbeat) {
         // The heartbeat table keeps only its latest row; nothing watches it change.
+        if (bulk && StoredFacts == &facts)
+            TellStored();
         rows.Clear();
-        rows.Insert(key, data, size, trailer);
+        rec = rows.Insert(key, data, size, trailer);
     } else if (keep) {
         rec = rows.Insert(key, data, size, trailer);
         Changed(facts, s, t, TChange::Inserted, rows.View(rec));
@@ -300,6 +327,8 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
         Changed(facts, s, t, TChange::Deleted, rows.View(rec));
         rows.Unlink(rec);
     }
+    if (bulk && keep)
+        NoteStored(facts, s, t, *rec);
     WakeExperts();
 }
 

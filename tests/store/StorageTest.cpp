@@ -383,10 +383,11 @@ TEST_F(StorageTest, JournalPassTakesRowsOutOfTheStoresOwnTable) {
 TEST_F(StorageTest, AFollowerThatFailsLetsTheStoreGoOn) {
     struct TFailing final : TStoreObserver {
         void OnStreams(const std::vector<std::string>&) override {}
-        std::size_t OnTableDescribed(std::int32_t, std::int32_t, const cg_message_desc_t&,
-                                     const std::shared_ptr<const TRows>&) override {
-            return 0;
+        TFollow OnTableDescribed(std::int32_t, std::int32_t, const cg_message_desc_t&,
+                                 const std::shared_ptr<const TRows>&) override {
+            return {};
         }
+        void OnRowsStored(std::int32_t, std::int32_t, std::span<const TStoredRow>) override {}
         void OnRow(std::int32_t, std::int32_t, const TRowChange& c) override {
             if (c.ReplId == 30002)
                 throw std::runtime_error("follower failed");
