@@ -119,12 +119,13 @@ private:
     bool Holds(const TLadder& l, std::size_t at, TRowView& row) const;
     // The row whose bytes are `trailer` now belongs to `isin`'s ladder.
     void Place(void* trailer, std::int64_t id, std::int32_t isin, std::uint64_t& counter);
-    // Ladder `ladder` (its position plus one) changed.
+    // Ladder `ladder` (its position plus one) changed. No reader sees a book in the middle of
+    // a run, so it takes one stamp a run.
     void Touch(std::uint32_t ladder, std::uint64_t& counter) {
         TLadder& l = FLadders[ladder - 1];
-        l.Stamp = ++counter;
         if (l.Run != FRun) {
             l.Run = FRun;
+            l.Stamp = ++counter;
             FTouched.push_back(ladder - 1);
         }
     }

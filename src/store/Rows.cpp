@@ -281,14 +281,6 @@ std::int64_t TRowView::ReplId() const {
     return FRec->ReplId;
 }
 
-const std::uint8_t* TRowView::Data() const {
-    return BytesOf(FRec, FLayout->FInline);
-}
-
-std::size_t TRowView::Size() const {
-    return FRec->Size;
-}
-
 TField TRowView::Field(std::string_view name) const {
     const int pos = FLayout->IndexOf(name);
     return pos < 0 ? TField{} : At(pos);

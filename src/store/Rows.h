@@ -160,8 +160,15 @@ public:
     TValue Value(int pos) const;
 
     // The bytes of the last message the row received.
-    const std::uint8_t* Data() const;
-    std::size_t Size() const;
+    const std::uint8_t* Data() const {
+        const auto* block = reinterpret_cast<const std::uint8_t*>(FRec + 1);
+        if (FRec->Size <= FLayout->FInline)
+            return block;
+        const std::uint8_t* own;
+        std::memcpy(&own, block, sizeof own);
+        return own;
+    }
+    std::size_t Size() const { return FRec->Size; }
 
 private:
     friend class TRows;
