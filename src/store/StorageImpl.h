@@ -133,7 +133,9 @@ struct TCGStorage::Impl {
         Observer->OnRowsStored(StoredStream, StoredTable, {Stored.data(), n});
     }
     void NoteStored(const TTableFacts& facts, std::int32_t s, std::int32_t t, TRows::TRec& rec) {
-        if (StoredFacts != &facts || StoredCount == Stored.size()) {
+        // With none waiting the table is named afresh: the facts may have been described anew
+        // at the same address since.
+        if (StoredCount == 0 || StoredFacts != &facts || StoredCount == Stored.size()) {
             TellStored();
             StoredFacts = &facts;
             StoredStream = s;
