@@ -22,48 +22,89 @@ void TBookKeeper::OnStreams(const std::vector<std::string>& names) {
     d.Streams = names;
     d.Hooks.clear();
     d.Hooks.resize(names.size());
+    d.Forget();
     d.AggrChosen = std::any_of(names.begin(), names.end(), [](const std::string& n) {
         return std::find(kDepthStreams.begin(), kDepthStreams.end(), n) != kDepthStreams.end();
     });
     d.TouchAll();
 }
 
-void TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t table,
-                                   const cg_message_desc_t& desc) {
+TStoreObserver::TFollow TBookKeeper::OnTableDescribed(std::int32_t stream, std::int32_t table,
+                                                      const cg_message_desc_t& desc,
+                                                      const std::shared_ptr<const TRows>& rows) {
     Impl& d = *FImpl;
     if (stream < 0 || static_cast<std::size_t>(stream) >= d.Hooks.size() || table < 0)
-        return;
+        return {};
     auto& tables = d.Hooks[static_cast<std::size_t>(stream)];
     if (tables.size() <= static_cast<std::size_t>(table))
         tables.resize(static_cast<std::size_t>(table) + 1);
     auto& slot = tables[static_cast<std::size_t>(table)];
     slot.reset();
+    d.Forget();
     d.TouchAll();
     TKind kind{};
     int depth = 0;
     if (!book_detail::Classify(d.Streams[static_cast<std::size_t>(stream)],
                                desc.name ? desc.name : "", kind, depth))
-        return;
+        return {};
     slot = std::make_unique<THook>(kind, depth);
-    slot->Describe(desc);
+    slot->Describe(desc, rows);
+    d.Forget();
+    // Only the aggregated rows come often enough to be worth a place in the store's rows and
+    // being told in bulk.
+    if (kind != TKind::Aggr)
+        return {};
+    return {book_detail::TLadders::kTrailerBytes, true};
 }
 
 void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {
     Impl& d = *FImpl;
-    THook* h = d.HookAt(stream, table);
+    THook* h =
+        stream == d.LastStream && table == d.LastTable ? d.LastHook : d.RememberHook(stream, table);
     if (h == nullptr)
         return;
     if (h->Kind == TKind::Aggr) {
-        // Reading the clock for every row would cost as much as the rest of this; the time is
-        // taken every so many rows here and at every snapshot, which is as fresh as anyone can
-        // see it.
-        if ((++d.ClockTick & Impl::kClockEvery) == 0)
-            d.Now = std::chrono::system_clock::now();
-        h->Ladders.Apply(change, d.Counter, d.Now);
+        h->Ladders.Apply(change, d.Counter);
         return;
     }
-    h->ApplyRec(change.ReplId, change.Data, change.Size, change.Deleted,
-                [&d](std::int32_t isin) { d.TouchIsin(isin); });
+    d.ApplyRec(*h, change);
+}
+
+void TBookKeeper::OnRowsStored(std::int32_t stream, std::int32_t table,
+                               std::span<const TStoredRow> rows) {
+    Impl& d = *FImpl;
+    THook* h =
+        stream == d.LastStream && table == d.LastTable ? d.LastHook : d.RememberHook(stream, table);
+    if (h != nullptr && h->Kind == TKind::Aggr)
+        h->Ladders.Stored(rows, d.Counter);
+}
+
+void TBookKeeper::Impl::ApplyRec(THook& h, const TRowChange& change) {
+    h.ApplyRec(change.ReplId, change.Data, change.Size, change.Deleted,
+               [this](std::int32_t isin) { TouchIsin(isin); });
+}
+
+THook* TBookKeeper::Impl::RememberHook(std::int32_t stream, std::int32_t table) {
+    LastStream = stream;
+    LastTable = table;
+    LastHook = HookAt(stream, table);
+    return LastHook;
+}
+
+void TBookKeeper::OnRunApplied() noexcept {
+    Impl& d = *FImpl;
+    for (THook* h : d.AggrHooks)
+        h->Ladders.EndRun();
+}
+
+void TBookKeeper::Impl::Forget() {
+    LastStream = LastTable = -1;
+    LastHook = nullptr;
+    AggrHooks.clear();
+    for (const auto& tables : Hooks)
+        for (const auto& h : tables)
+            if (h && h->Kind == TKind::Aggr)
+                AggrHooks.push_back(h.get());
 }
 
 void TBookKeeper::OnStreamCleared(std::int32_t stream) {

@@ -13,6 +13,7 @@
 #include "platform/Mutex.h"
 #include "store/StoreObserver.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,9 +36,12 @@ public:
 
     // TStoreObserver: called with the store's lock held.
     void OnStreams(const std::vector<std::string>& names) override;
-    void OnTableDescribed(std::int32_t stream, std::int32_t table,
-                          const cg_message_desc_t& desc) override;
+    TFollow OnTableDescribed(std::int32_t stream, std::int32_t table, const cg_message_desc_t& desc,
+                             const std::shared_ptr<const TRows>& rows) override;
     void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) override;
+    void OnRowsStored(std::int32_t stream, std::int32_t table,
+                      std::span<const TStoredRow> rows) override;
+    void OnRunApplied() noexcept override;
     void OnStreamCleared(std::int32_t stream) override;
     void OnDeletedCleared(std::int32_t stream, std::int32_t table, std::int64_t rev) override;
 

@@ -19,15 +19,22 @@ namespace vorlen {
 struct TBookKeeper::Impl {
     using THook = book_detail::THook;
 
-    static constexpr std::uint32_t kClockEvery = 63; // read the clock every 64 rows
     std::vector<std::string> Streams;
-    std::uint32_t ClockTick = 0;
-    std::chrono::system_clock::time_point Now = std::chrono::system_clock::now();
     std::vector<std::vector<std::unique_ptr<THook>>> Hooks; // [stream][table]
     bool AggrChosen = false;
     std::uint64_t Counter = 0;     // the source of every stamp
     std::uint64_t GlobalStamp = 0; // a change that concerns every instrument
     std::unordered_map<std::int32_t, std::uint64_t> IsinStamps; // header changes per instrument
+
+    // The hook of the last table a row came from: most runs of messages are of one table.
+    std::int32_t LastStream = -1, LastTable = -1;
+    THook* LastHook = nullptr;
+    THook* RememberHook(std::int32_t s, std::int32_t t);
+    std::vector<THook*> AggrHooks; // the aggregated tables', told when a run ends
+    // Forgets what points at the hooks, which have changed.
+    void Forget();
+    // A row of a header table.
+    void ApplyRec(THook& h, const TStoreObserver::TRowChange& change);
 
     THook* HookAt(std::int32_t s, std::int32_t t) const {
         if (s < 0 || static_cast<std::size_t>(s) >= Hooks.size())

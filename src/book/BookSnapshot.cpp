@@ -7,7 +7,6 @@
 
 namespace vorlen {
 
-using book_detail::TAggrRow;
 using book_detail::THook;
 using book_detail::TKind;
 using book_detail::TLadder;
@@ -100,32 +99,28 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, TBookSnapshot& out) const {
         return sum;
     };
     // Rows sorted best first per side; rows at one price make one level of their sum.
-    std::vector<const TAggrRow*> rows;
-    rows.reserve(l->Rows.size());
-    for (const std::int64_t id : l->Rows)
-        if (const TAggrRow* r = id == book_detail::kHole ? nullptr : book->Ladders.Row(id);
-            r != nullptr && r->Side >= 0)
-            rows.push_back(r);
-    std::sort(rows.begin(), rows.end(), [](const TAggrRow* a, const TAggrRow* b) {
-        if (a->Side != b->Side)
-            return a->Side < b->Side;
-        return a->Side == 0 ? a->Price > b->Price : a->Price < b->Price;
+    std::vector<book_detail::TAggrLevel> rows;
+    book->Ladders.Read(*l, rows);
+    std::erase_if(rows, [](const book_detail::TAggrLevel& r) { return r.Side < 0; });
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        if (a.Side != b.Side)
+            return a.Side < b.Side;
+        return a.Side == 0 ? a.Price > b.Price : a.Price < b.Price;
     });
-    for (const TAggrRow* r : rows) {
-        auto& side = r->Side == 0 ? out.Bids : out.Asks;
-        if (!side.empty() && side.back().Price == r->Price) {
-            side.back().Volume += r->Volume;
+    for (const book_detail::TAggrLevel& r : rows) {
+        auto& side = r.Side == 0 ? out.Bids : out.Asks;
+        if (!side.empty() && side.back().Price == r.Price) {
+            side.back().Volume += r.Volume;
             continue;
         }
         if (side.size() >= depth)
             continue;
-        side.push_back({r->Price, r->Volume, own(r->Side + 1, r->Price)});
+        side.push_back({r.Price, r.Volume, own(r.Side + 1, r.Price)});
     }
 }
 
 bool TBookKeeper::Snapshot(std::int32_t isin_id, TBookSnapshot& out) const {
     TMutexGuard lock(FLock);
-    FImpl->Now = std::chrono::system_clock::now();
     const Impl& d = *FImpl;
     std::uint64_t version = d.GlobalStamp;
     if (const auto it = d.IsinStamps.find(isin_id); it != d.IsinStamps.end())

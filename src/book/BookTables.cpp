@@ -2,6 +2,7 @@
 
 #include "settings/Catalogue.h"
 
+#include <utility>
 #include <variant>
 
 namespace vorlen::book_detail {
@@ -53,7 +54,7 @@ bool Classify(std::string_view stream, std::string_view table, TKind& kind, int&
     return true;
 }
 
-void THook::Describe(const cg_message_desc_t& desc) {
+void THook::Describe(const cg_message_desc_t& desc, std::shared_ptr<const TRows> rows) {
     const auto names = RoleNames(Kind);
     std::size_t n = 0;
     for (const cg_field_desc_t* f = desc.fields; f != nullptr && n < desc.num_fields;
@@ -64,7 +65,8 @@ void THook::Describe(const cg_message_desc_t& desc) {
             if (!names[r].empty() && names[r] == f->name)
                 F[r].Resolve(*f);
     }
-    Ladders.Describe({F[kRev], F[kIsin], F[kPrice], F[kVolume], F[kDir]});
+    if (Kind == TKind::Aggr)
+        Ladders.Describe({F[kRev], F[kIsin], F[kPrice], F[kVolume], F[kDir]}, std::move(rows));
 }
 
 const TRec* THook::ForIsin(std::int32_t isin) const {
@@ -134,13 +136,14 @@ void THook::DropRows(std::int64_t belowRev, bool all) {
         ByIsin.clear();
         return;
     }
+    // The ladders follow what the store removed, whatever it went by.
+    if (Kind == TKind::Aggr) {
+        Ladders.DropGone();
+        return;
+    }
     // The store keeps rows that have no revision field; so does the book.
     if (!F[kRev].Found())
         return;
-    if (Kind == TKind::Aggr) {
-        Ladders.DropBelow(belowRev);
-        return;
-    }
     std::erase_if(Recs, [&](const auto& kv) { return kv.second.Rev < belowRev; });
     std::erase_if(ByIsin, [&](const auto& kv) { return !Recs.contains(kv.second); });
 }

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -48,8 +49,8 @@ struct THook {
     };
 
     THook(TKind kind, int depth) : Kind(kind), Depth(depth) {}
-    // Resolves the kind's fields from the table's description.
-    void Describe(const cg_message_desc_t& desc);
+    // Resolves the kind's fields from the table's description; `rows` are the store's.
+    void Describe(const cg_message_desc_t& desc, std::shared_ptr<const TRows> rows);
 
     const TKind Kind;
     const int Depth;

@@ -42,24 +42,39 @@ void TGridChangeFeed::OnStreams(const std::vector<std::string>& names) {
         FNext->OnStreams(names);
 }
 
-void TGridChangeFeed::OnTableDescribed(std::int32_t stream, std::int32_t table,
-                                       const cg_message_desc_t& desc) {
+TStoreObserver::TFollow
+TGridChangeFeed::OnTableDescribed(std::int32_t stream, std::int32_t table,
+                                  const cg_message_desc_t& desc,
+                                  const std::shared_ptr<const TRows>& rows) {
     Lose(stream, table);
-    if (FNext != nullptr)
-        FNext->OnTableDescribed(stream, table, desc);
+    // The feed keeps nothing in the rows and records stored rows told in bulk as well; the
+    // follower behind it decides.
+    return FNext != nullptr ? FNext->OnTableDescribed(stream, table, desc, rows) : TFollow{};
 }
 
-void TGridChangeFeed::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {
+void TGridChangeFeed::Note(std::int32_t stream, std::int32_t table, std::int64_t id, bool removed) {
     for (TWatch& w : FWatch) {
         if (w.Stream != stream || w.Table != table || w.Changes.All)
             continue;
         if (w.Changes.Stored.size() + w.Changes.Removed.size() >= kMaxIds)
             w.Changes = {};
         else
-            (change.Deleted ? w.Changes.Removed : w.Changes.Stored).push_back(change.ReplId);
+            (removed ? w.Changes.Removed : w.Changes.Stored).push_back(id);
     }
+}
+
+void TGridChangeFeed::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {
+    Note(stream, table, change.ReplId, change.Deleted);
     if (FNext != nullptr)
         FNext->OnRow(stream, table, change);
+}
+
+void TGridChangeFeed::OnRowsStored(std::int32_t stream, std::int32_t table,
+                                   std::span<const TStoredRow> rows) {
+    for (const TStoredRow& r : rows)
+        Note(stream, table, r.Row.ReplId(), false);
+    if (FNext != nullptr)
+        FNext->OnRowsStored(stream, table, rows);
 }
 
 void TGridChangeFeed::OnStreamCleared(std::int32_t stream) {

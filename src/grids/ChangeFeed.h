@@ -17,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,15 @@ public:
     TChanges Take(int grid, std::string_view stream, std::int64_t table);
 
     void OnStreams(const std::vector<std::string>& names) override;
-    void OnTableDescribed(std::int32_t stream, std::int32_t table,
-                          const cg_message_desc_t& desc) override;
+    TFollow OnTableDescribed(std::int32_t stream, std::int32_t table, const cg_message_desc_t& desc,
+                             const std::shared_ptr<const TRows>& rows) override;
     void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) override;
+    void OnRowsStored(std::int32_t stream, std::int32_t table,
+                      std::span<const TStoredRow> rows) override;
+    void OnRunApplied() noexcept override {
+        if (FNext != nullptr)
+            FNext->OnRunApplied();
+    }
     void OnStreamCleared(std::int32_t stream) override;
     void OnDeletedCleared(std::int32_t stream, std::int32_t table, std::int64_t rev) override;
 
@@ -53,6 +60,7 @@ private:
         TChanges Changes;
     };
     void Lose(std::int32_t stream, std::int64_t table);
+    void Note(std::int32_t stream, std::int32_t table, std::int64_t id, bool removed);
 
     TStoreObserver* FNext;
     std::vector<std::string> FStreams;

@@ -281,14 +281,6 @@ std::int64_t TRowView::ReplId() const {
     return FRec->ReplId;
 }
 
-const std::uint8_t* TRowView::Data() const {
-    return BytesOf(FRec, FLayout->FInline);
-}
-
-std::size_t TRowView::Size() const {
-    return FRec->Size;
-}
-
 TField TRowView::Field(std::string_view name) const {
     const int pos = FLayout->IndexOf(name);
     return pos < 0 ? TField{} : At(pos);
@@ -362,8 +354,17 @@ void TRows::Reset(std::shared_ptr<const TRowLayout> layout) {
     Clear();
     FLayout = std::move(layout);
     FInline = FLayout ? FLayout->FInline : 0;
+    FTrailer = 0;
     if (FLayout)
         FPool.Reset(sizeof(TRowRec) + FInline);
+}
+
+void TRows::SetTrailer(std::size_t bytes) {
+    if (!FLayout || !Empty())
+        return;
+    Clear();
+    FTrailer = (bytes + 7) & ~std::size_t{7};
+    FPool.Reset(sizeof(TRowRec) + FInline + FTrailer);
 }
 
 void TRows::Clear() {
@@ -384,7 +385,8 @@ TRows::TGarbage TRows::TakeAll() {
     return g;
 }
 
-TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size) {
+TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size,
+                           const std::uint8_t* trailer) {
     if (FHoles >= kMinHolesToCompact && FHoles > FMap.Size())
         Compact();
     if (FOrder.size() == FOrder.capacity())
@@ -394,6 +396,12 @@ TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::s
     FOrder.push_back(rec);
     FMap.Insert(replId, rec);
     Refill(*rec, data, size);
+    if (FTrailer != 0) {
+        if (trailer != nullptr)
+            std::memcpy(TrailerOf(*rec), trailer, FTrailer);
+        else
+            std::memset(TrailerOf(*rec), 0, FTrailer);
+    }
     return rec;
 }
 

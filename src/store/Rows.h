@@ -7,7 +7,9 @@
 // same conversion (FieldToVariant) a message's fields have always gone through, so what a
 // reader sees is what converting the last message gives. A message longer than the block (a
 // variable-length field running past what the scheme declares) keeps its bytes in a buffer of
-// its own, pointed to from the block.
+// its own, pointed to from the block. A table whose follower asked for it (TStoreObserver) also
+// keeps a few bytes per row for that follower after the message bytes: they live and die with
+// the row's block, so they never move apart from it, and a new row's bytes start at zero.
 //
 // The names, types and positions of the fields are held once per table (TRowLayout), so "look
 // a field up by name" costs one search in a table-wide index and no row keeps a map.
@@ -158,8 +160,15 @@ public:
     TValue Value(int pos) const;
 
     // The bytes of the last message the row received.
-    const std::uint8_t* Data() const;
-    std::size_t Size() const;
+    const std::uint8_t* Data() const {
+        const auto* block = reinterpret_cast<const std::uint8_t*>(FRec + 1);
+        if (FRec->Size <= FLayout->FInline)
+            return block;
+        const std::uint8_t* own;
+        std::memcpy(&own, block, sizeof own);
+        return own;
+    }
+    std::size_t Size() const { return FRec->Size; }
 
 private:
     friend class TRows;
@@ -186,6 +195,10 @@ public:
     int IndexOf(std::string_view name) const { return FLayout ? FLayout->IndexOf(name) : -1; }
     // Null until the table has been described.
     const TRowLayout* Layout() const { return FLayout.get(); }
+    // The follower's bytes of a row of this table (TStoreObserver); null when it asked for none.
+    const void* Trailer(const TRowView& row) const {
+        return FTrailer != 0 && row ? TrailerOf(*const_cast<TRec*>(row.FRec)) : nullptr;
+    }
     // The replication ids, in arrival order.
     std::vector<std::int64_t> Keys() const;
 
@@ -248,6 +261,13 @@ private:
     // Whether the rows are few enough to stay in a core's own cache (about a megabyte), where
     // asking for a row ahead gains nothing.
     bool Near() const { return FMap.Size() * FPool.BlockBytes() <= (std::size_t{1} << 20); }
+    // The follower's bytes in each row (after the message bytes), 0 for none; set only on an
+    // empty table, right after it is described.
+    void SetTrailer(std::size_t bytes);
+    std::size_t TrailerBytes() const { return FTrailer; }
+    std::uint8_t* TrailerOf(TRec& rec) const {
+        return reinterpret_cast<std::uint8_t*>(&rec + 1) + FInline;
+    }
     // Asks for the lines of `replId`'s row that a message of `size` bytes would be written to,
     // so that the copy a little later does not wait for each of them in turn. The slot should
     // have been asked for already (Prefetch). Only a hint, whatever the table looks like by the
@@ -270,10 +290,15 @@ private:
         for (std::size_t at = 0; at < bytes; at += kLine)
             __builtin_prefetch(p + at);
         __builtin_prefetch(p + bytes - 1);
+        // The follower reads its bytes first thing, where the store only writes.
+        if (FTrailer != 0)
+            __builtin_prefetch(p + sizeof(TRec) + FInline + FTrailer - 1);
     }
     TRowView View(const TRec* rec) const { return TRowView(rec, FLayout.get()); }
-    // Adds a row at the end of the arrival order holding `data`.
-    TRec* Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size);
+    // Adds a row at the end of the arrival order holding `data`; its follower's bytes are a copy
+    // of `trailer` (TrailerBytes() of them), or zero without one.
+    TRec* Insert(std::int64_t replId, const std::uint8_t* data, std::size_t size,
+                 const std::uint8_t* trailer = nullptr);
     // The row now holds `data` instead of what it last received. While no row of the table
     // holds a buffer of its own, the row's block is only written: reading its old size first
     // would wait for the block to come into the cache, where the writes alone do not.
@@ -300,6 +325,7 @@ private:
     std::size_t FHoles = 0;
     std::size_t FOverflow = 0; // rows whose message did not fit their block
     std::size_t FInline = 0;   // the layout's message bytes a block holds
+    std::size_t FTrailer = 0;  // the follower's bytes after them
     std::uint64_t FGeneration = 0;
     TBlockPool FPool; // the rows' blocks
 };

@@ -49,6 +49,10 @@ void TCGStorage::SetStreams(const std::vector<std::string>& names) {
 void TCGStorage::SetObserver(TStoreObserver* observer) {
     TMutexGuard lock(FMutex);
     FImpl->Observer = observer;
+    // A new follower asks again when the tables are described; until then each message is told.
+    for (auto& tables : FImpl->Facts)
+        for (TTableFacts& f : tables)
+            f.InBulk = false;
     // A follower attached after the streams were named still learns them.
     if (observer != nullptr && !FImpl->MarData.Streams.empty()) {
         std::vector<std::string> names;
@@ -166,8 +170,15 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
         f.KeyNo = KeyTableNo(stream.sName, name);
         f.CountNo = f.KeyNo >= 0 ? f.KeyNo : name == "fut_sess_contents" ? kFuturesRefTable : -1;
         f.Heartbeat = name == "heartbeat";
-        if (d.Observer != nullptr) // observer hook
-            d.Observer->OnTableDescribed(idx, t, *m);
+        if (d.Observer != nullptr) { // observer hook
+            const TStoreObserver::TFollow follow =
+                d.Observer->OnTableDescribed(idx, t, *m, table.Values);
+            // A follower asking for more than the store keeps gets nothing rather than less.
+            if (follow.TrailerBytes > 0 && follow.TrailerBytes <= TStoreObserver::kMaxTrailer) {
+                table.Values->SetTrailer(follow.TrailerBytes);
+                f.InBulk = follow.InBulk;
+            }
+        }
     }
 }
 
@@ -195,13 +206,28 @@ void TCGStorage::TBatch::Release() {
     if (!FHeld)
         return;
     FHeld = false;
+    Impl& d = *FStore.FImpl;
     try {
-        FStore.FImpl->Flush();
+        d.Flush();
+        if (d.Observer != nullptr) // observer hook
+            d.TellStored();
     } catch (...) {
-        FStore.FImpl->Drop();
+        d.Drop();
+        if (d.Observer != nullptr) { // observer hook
+            // The rows stored before the failure are the store's now: the follower hears of
+            // them unless it fails again.
+            try {
+                d.TellStored();
+            } catch (...) {
+                d.StoredCount = 0;
+            }
+            d.Observer->OnRunApplied();
+        }
         FStore.FMutex.Unlock();
         throw;
     }
+    if (d.Observer != nullptr) // observer hook
+        d.Observer->OnRunApplied();
     FStore.FMutex.Unlock();
 }
 
@@ -263,22 +289,46 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
     Fisin_id = layout->IsinOf(data, size, Fisin_id);
 
     TRows::TRec* rec = rows.FindRec(key);
-    if (Observer != nullptr) // observer hook
-        Observer->OnRow(s, t, {key, data, size, rows.View(rec), !keep});
+    const bool bulk = facts.InBulk && Observer != nullptr;
+    // A new row's follower bytes start here and go into the row once it is inserted, so that a
+    // follower that fails leaves no row behind.
+    std::uint8_t* trailer = nullptr;
+    if (bulk) { // observer hook
+        if (!keep && rec != nullptr) {
+            // The rows stored before it first: one of them may be this row.
+            if (StoredFacts == &facts)
+                TellStored();
+            Observer->OnRow(s, t, {key, data, size, rows.View(rec), true, rows.TrailerOf(*rec)});
+        }
+    } else if (Observer != nullptr) { // observer hook
+        if (rows.TrailerBytes() != 0) {
+            if (rec != nullptr) {
+                trailer = rows.TrailerOf(*rec);
+            } else if (keep) {
+                trailer = NewTrailer.data();
+                std::memset(trailer, 0, rows.TrailerBytes());
+            }
+        }
+        Observer->OnRow(s, t, {key, data, size, rows.View(rec), !keep, trailer});
+    }
     if (keep && rec != nullptr) {
         rows.Refill(*rec, data, size);
         Changed(facts, s, t, TChange::Changed, rows.View(rec));
     } else if (keep && facts.Heartbeat) {
         // The heartbeat table keeps only its latest row; nothing watches it change.
+        if (bulk && StoredFacts == &facts)
+            TellStored();
         rows.Clear();
-        rows.Insert(key, data, size);
+        rec = rows.Insert(key, data, size, trailer);
     } else if (keep) {
-        rec = rows.Insert(key, data, size);
+        rec = rows.Insert(key, data, size, trailer);
         Changed(facts, s, t, TChange::Inserted, rows.View(rec));
     } else if (rec != nullptr) {
         Changed(facts, s, t, TChange::Deleted, rows.View(rec));
         rows.Unlink(rec);
     }
+    if (bulk && keep)
+        NoteStored(facts, s, t, *rec);
     WakeExperts();
 }
 

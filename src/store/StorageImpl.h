@@ -39,6 +39,7 @@ struct TTableFacts {
     int KeyNo = -1;                // its number among the key tables, -1 for any other table
     int CountNo = -1; // which of TableChanges counts it: KeyNo, kFuturesRefTable or none
     bool Heartbeat = false;
+    bool InBulk = false; // the follower hears of stored rows in bulk (TStoreObserver::TFollow)
 };
 
 // How a message or a clear changed a table.
@@ -116,6 +117,33 @@ struct TCGStorage::Impl {
     TEvent FEvent;
     bool CLTFut = false;
     TStoreObserver* Observer = nullptr; // observer hook
+    // A new row's follower bytes, until the row is inserted.
+    alignas(8) std::array<std::uint8_t, TStoreObserver::kMaxTrailer> NewTrailer{};
+    // Rows stored in a table followed in bulk, not yet told: all of one table.
+    std::array<TStoreObserver::TStoredRow, 256> Stored;
+    std::size_t StoredCount = 0;
+    const TTableFacts* StoredFacts = nullptr;
+    std::int32_t StoredStream = 0, StoredTable = 0;
+    // Tells the follower the rows stored and not yet told.
+    void TellStored() {
+        if (StoredCount == 0)
+            return;
+        const std::size_t n = StoredCount;
+        StoredCount = 0;
+        Observer->OnRowsStored(StoredStream, StoredTable, {Stored.data(), n});
+    }
+    void NoteStored(const TTableFacts& facts, std::int32_t s, std::int32_t t, TRows::TRec& rec) {
+        // With none waiting the table is named afresh: the facts may have been described anew
+        // at the same address since.
+        if (StoredCount == 0 || StoredFacts != &facts || StoredCount == Stored.size()) {
+            TellStored();
+            StoredFacts = &facts;
+            StoredStream = s;
+            StoredTable = t;
+        }
+        std::uint8_t* trailer = facts.Rows->TrailerOf(rec);
+        Stored[StoredCount++] = {facts.Rows->View(&rec), trailer};
+    }
     // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
     std::atomic<std::uint64_t> KeyChanges{0};
     std::array<std::atomic<std::uint64_t>, kKeyTableCount + 1> TableChanges{};

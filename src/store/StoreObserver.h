@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,10 +23,28 @@ public:
 
     // The chosen streams, by listener index, before any of them opens.
     virtual void OnStreams(const std::vector<std::string>& names) = 0;
+    // The most bytes of its own a follower may keep in each row of a table.
+    static constexpr std::size_t kMaxTrailer = 64;
+    // What a follower asks of a table when it is described.
+    struct TFollow {
+        // Bytes of its own in each row (TRowChange::Trailer), at most kMaxTrailer; 0 for none.
+        std::size_t TrailerBytes = 0;
+        // The rows messages store (insert or change) are told a run's worth at a time, once the
+        // store has written them (OnRowsStored), instead of one message at a time before: no
+        // call per message, and the rows are in the cache when the follower reads them.
+        // Deletions of rows the store has are still told one at a time (OnRow), before the row
+        // goes, and only after the rows stored before them. Only with TrailerBytes.
+        bool InBulk = false;
+    };
     // Table `table` of stream `stream` has (again) been described and holds no rows. `desc` is
     // valid only during the call: a follower resolves what it needs of it here, once per table.
-    virtual void OnTableDescribed(std::int32_t stream, std::int32_t table,
-                                  const cg_message_desc_t& desc) = 0;
+    // `rows` are the table's rows, which a follower may read under the store's lock for as long
+    // as it keeps them (the store may stop filling them once the table is described again).
+    // What the follower asks holds until the table is described again or the store's follower
+    // is replaced.
+    virtual TFollow OnTableDescribed(std::int32_t stream, std::int32_t table,
+                                     const cg_message_desc_t& desc,
+                                     const std::shared_ptr<const TRows>& rows) = 0;
     // A message the store is about to apply to a row of a table.
     struct TRowChange {
         std::int64_t ReplId = 0;
@@ -36,9 +56,31 @@ public:
         // own; reading them costs a trip to memory, so only when the message does not say.
         TRowView Previous;
         bool Deleted = false; // the row goes (or, with no Previous, would have gone)
+        // The follower's own bytes in the row, as many as it asked for when the table was
+        // described; the store never reads them and they go with the row. Zero for a row this
+        // message creates (kept only if the message is applied), what the follower left there
+        // otherwise. Null when the follower asked for none or the message names no row the
+        // store keeps. A follower keeps its state of a row here rather than in a map of its
+        // own: no look-up, and the line it reads is one the store is about to write anyway.
+        void* Trailer = nullptr;
     };
-    // Every stream-data message of a described table, in the order the store applies them.
+    // Every stream-data message of a described table, in the order the store applies them;
+    // of a table followed in bulk, only those that delete a row the store has.
     virtual void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) = 0;
+    // A row a message stored in a table followed in bulk: as it stands now, with the
+    // follower's bytes (zero for a row the message inserted).
+    struct TStoredRow {
+        TRowView Row;
+        void* Trailer = nullptr;
+    };
+    // The rows messages stored in a table followed in bulk since the last call, in order (a row
+    // stored twice comes twice). Told before any row of the table goes and before the run ends.
+    // The views and bytes are valid during the call.
+    virtual void OnRowsStored(std::int32_t stream, std::int32_t table,
+                              std::span<const TStoredRow> rows) = 0;
+    // The store is about to let its lock go after a run of messages (TCGStorage::TBatch), also
+    // when applying one failed; the rows stored in bulk have been told. Must not throw.
+    virtual void OnRunApplied() noexcept = 0;
     // A life-number change emptied every table of the stream.
     virtual void OnStreamCleared(std::int32_t stream) = 0;
     // Rows whose "replRev" is below `rev` have left the table.

@@ -239,8 +239,13 @@ TEST_F(RowRefs, TheUpdaterShowsChangesInPlaceAndDetachesWhenFreed) {
 TEST_F(RowRefs, TheUpdaterFollowingChangesShowsEveryKindOfChange) {
     struct TCount final : TStoreObserver {
         void OnStreams(const std::vector<std::string>&) override {}
-        void OnTableDescribed(std::int32_t, std::int32_t, const cg_message_desc_t&) override {}
+        TFollow OnTableDescribed(std::int32_t, std::int32_t, const cg_message_desc_t&,
+                                 const std::shared_ptr<const TRows>&) override {
+            return {};
+        }
+        void OnRowsStored(std::int32_t, std::int32_t, std::span<const TStoredRow>) override {}
         void OnRow(std::int32_t, std::int32_t, const TRowChange&) override { ++Rows; }
+        void OnRunApplied() noexcept override {}
         void OnStreamCleared(std::int32_t) override { ++Clears; }
         void OnDeletedCleared(std::int32_t, std::int32_t, std::int64_t) override {}
         int Rows = 0, Clears = 0;

@@ -2,20 +2,24 @@
 #include "store/StoreFixture.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #ifdef _WIN32
 #include <malloc.h>
 #endif
 #include <map>
 #include <new>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 // Counts allocations made by the current thread while a test asks for it. Every form of the
@@ -188,15 +192,37 @@ TEST_F(RowsTest, RowsHoldWhatTheLastMessageConvertsTo) {
     }
 }
 
-// What a follower of the store is told, in order, with the bytes it is shown.
+// What a follower of the store is told, in order, with the bytes it is shown; what it hears of
+// the first table, which it follows in bulk, in a log of its own (a run tells the rows it stored
+// when it ends, whatever other tables' rows came meanwhile). It keeps bytes of its own in
+// the rows (a different number per table) and counts every time they are not what it left
+// there: a new row's must be zero, a known row's what the last call about it wrote.
 class TRecordingObserver final : public TStoreObserver {
 public:
     void OnStreams(const std::vector<std::string>& names) override {
         Log.push_back("streams " + std::to_string(names.size()));
     }
-    void OnTableDescribed(std::int32_t stream, std::int32_t table,
-                          const cg_message_desc_t&) override {
+    TFollow OnTableDescribed(std::int32_t stream, std::int32_t table, const cg_message_desc_t&,
+                             const std::shared_ptr<const TRows>&) override {
         Log.push_back("described " + std::to_string(stream) + "/" + std::to_string(table));
+        return {table == 0 ? 16u : 8u, table == 0};
+    }
+    void OnRowsStored(std::int32_t, std::int32_t table, std::span<const TStoredRow> rows) override {
+        for (const TStoredRow& r : rows) {
+            const std::int64_t id = r.Row.ReplId();
+            // The row as it stands when told, which a later message of the run may have
+            // changed again: the store's own checks see to its bytes.
+            BulkLog.push_back("stored " + std::to_string(id));
+            std::array<std::uint8_t, 16> seen{};
+            std::memcpy(seen.data(), r.Trailer, seen.size());
+            // What this follower writes: the row's id, then a count that is never zero.
+            std::int64_t mark[2];
+            std::memcpy(mark, seen.data(), sizeof mark);
+            if (mark[1] != 0 ? mark[0] != id || seen != Notes[{table, id}]
+                             : seen != std::array<std::uint8_t, 16>{})
+                ++Faults;
+            Write(table, id, r.Trailer, seen.size());
+        }
     }
     void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& c) override {
         std::string line = "row " + std::to_string(stream) + "/" + std::to_string(table) + " " +
@@ -205,8 +231,25 @@ public:
         if (c.Previous)
             line.append(" was ").append(reinterpret_cast<const char*>(c.Previous.Data()),
                                         c.Previous.Size());
-        Log.push_back(std::move(line));
+        (table == 0 ? BulkLog : Log).push_back(std::move(line));
+
+        const std::size_t bytes = table == 0 ? 16 : 8;
+        // The table followed in bulk hears one at a time only of rows that go.
+        if ((c.Trailer != nullptr) != (c.Previous || !c.Deleted) ||
+            (table == 0 && !(c.Deleted && c.Previous))) {
+            ++Faults;
+            return;
+        }
+        if (c.Trailer == nullptr)
+            return;
+        std::array<std::uint8_t, 16> expected{};
+        if (c.Previous)
+            expected = Notes[{table, c.ReplId}];
+        if (std::memcmp(c.Trailer, expected.data(), bytes) != 0)
+            ++Faults;
+        Write(table, c.ReplId, c.Trailer, bytes);
     }
+    void OnRunApplied() noexcept override {}
     void OnStreamCleared(std::int32_t stream) override {
         Log.push_back("cleared " + std::to_string(stream));
     }
@@ -214,7 +257,19 @@ public:
         Log.push_back("deleted cleared " + std::to_string(stream) + "/" + std::to_string(table) +
                       " " + std::to_string(rev));
     }
-    std::vector<std::string> Log;
+    std::vector<std::string> Log, BulkLog;
+    std::size_t Faults = 0;
+
+private:
+    void Write(std::int32_t table, std::int64_t id, void* trailer, std::size_t bytes) {
+        std::array<std::uint8_t, 16> next{};
+        const std::int64_t mark[2] = {id, static_cast<std::int64_t>(++Writes)};
+        std::memcpy(next.data(), mark, bytes);
+        std::memcpy(trailer, next.data(), bytes);
+        Notes[{table, id}] = next;
+    }
+    std::map<std::pair<std::int32_t, std::int64_t>, std::array<std::uint8_t, 16>> Notes;
+    std::uint64_t Writes = 0;
 };
 
 // The events of a set signalled since the last call, one bit each; taking them resets them.
@@ -341,9 +396,13 @@ TEST_F(RowsTest, ManyOperationsLeaveWhatThePlainModelHolds) {
         ASSERT_EQ(Difference(store, model, 1), "") << "after batch " << batch;
         ASSERT_EQ(Difference(twin, model, 1), "") << "after batch " << batch;
         ASSERT_EQ(seen.Log, twinSeen.Log) << "after batch " << batch;
+        ASSERT_EQ(seen.BulkLog, twinSeen.BulkLog) << "after batch " << batch;
+        ASSERT_EQ(seen.Faults + twinSeen.Faults, 0u) << "after batch " << batch;
         ASSERT_EQ(TakeSignals(events), TakeSignals(twinEvents)) << "after batch " << batch;
         seen.Log.clear();
         twinSeen.Log.clear();
+        seen.BulkLog.clear();
+        twinSeen.BulkLog.clear();
     }
     store.SetObserver(nullptr);
     twin.SetObserver(nullptr);

@@ -383,11 +383,16 @@ TEST_F(StorageTest, JournalPassTakesRowsOutOfTheStoresOwnTable) {
 TEST_F(StorageTest, AFollowerThatFailsLetsTheStoreGoOn) {
     struct TFailing final : TStoreObserver {
         void OnStreams(const std::vector<std::string>&) override {}
-        void OnTableDescribed(std::int32_t, std::int32_t, const cg_message_desc_t&) override {}
+        TFollow OnTableDescribed(std::int32_t, std::int32_t, const cg_message_desc_t&,
+                                 const std::shared_ptr<const TRows>&) override {
+            return {};
+        }
+        void OnRowsStored(std::int32_t, std::int32_t, std::span<const TStoredRow>) override {}
         void OnRow(std::int32_t, std::int32_t, const TRowChange& c) override {
             if (c.ReplId == 30002)
                 throw std::runtime_error("follower failed");
         }
+        void OnRunApplied() noexcept override {}
         void OnStreamCleared(std::int32_t) override {}
         void OnDeletedCleared(std::int32_t, std::int32_t, std::int64_t) override {}
     } follower;
