@@ -137,6 +137,7 @@ private:
     static const TRefFacts& RefOf(const TStoreFacts& facts);
     // The facts as they are now: read again only when they may have changed.
     const TStoreFacts& Facts();
+    [[gnu::noinline]] void ReadFacts();
     // Brings what the desk keeps of the facts up to a new read.
     void FollowFacts();
     // The gate's view for `order`, without its Live and Sent lists (Tally stands for them).
@@ -152,6 +153,16 @@ private:
     // the transaction id): the ones that may rest on the book unseen.
     std::vector<std::uint32_t> UnseenAdds(const TStoreFacts& facts) const;
     TPlaceResult PlaceLocked(const TOrderRequest& order, TLines& lines);
+    // What an order's path needs only now and then stays out of its line of code: the journal's
+    // words, a refusal or failure, a clock that went back, a sweep of old sends.
+    [[gnu::noinline]] static std::string AttemptLine(const TOrderRequest& order);
+    [[gnu::noinline]] static void PostedLines(const TOrderRequest& order, std::uint32_t trId,
+                                              TLines& lines);
+    [[gnu::cold]] [[gnu::noinline]] TPlaceResult
+    NotPosted(const TOrderRequest& order, TPlaceResult result, const char* prefix, TLines& lines);
+    // Counts a posted add for the rate rules and keeps it pending and unseen.
+    void CountPosted(const TOrderRequest& order, const TAddOrderParams& p, std::uint32_t trId,
+                     std::int64_t now);
     bool CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TLines& lines,
                       std::optional<TOrderRequest> replacement = {});
     void OnReply(std::uint32_t trId, const TPendingPost& post, const TReply& reply, TLines& lines,
@@ -165,6 +176,7 @@ private:
     using TPendingList = std::vector<std::pair<std::uint32_t, TPendingPost>>;
     // False when an entry with a higher id was already there (or this one, now replaced).
     bool AddPending(std::uint32_t trId, TPendingPost post);
+    [[gnu::cold]] [[gnu::noinline]] bool InsertPending(std::uint32_t trId, TPendingPost post);
     // Client codes and isins by number (NameNo), so that the lists walked for every order
     // compare numbers and keep no strings.
     std::uint32_t NameNo(const std::string& name);
@@ -206,6 +218,9 @@ private:
         std::size_t SweepAt = 64;
         std::int64_t Today = 0;
     };
+    [[gnu::cold]] [[gnu::noinline]] static void InsertLate(std::deque<std::int64_t>& times,
+                                                           std::int64_t now);
+    [[gnu::cold]] [[gnu::noinline]] static void Sweep(TClientSent& sent, std::int64_t now);
     void LookUp(const TStoreFacts& facts, const std::string& isin, const std::string& client);
     // Whether an order's isin_id is the instrument of the order looked up.
     bool SameIsin(std::int32_t isinId, const std::string& isin) const;

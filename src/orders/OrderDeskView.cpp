@@ -68,12 +68,16 @@ std::vector<std::uint32_t> TOrderDesk::UnseenAdds(const TStoreFacts& facts) cons
 
 [[gnu::hot]] const TStoreFacts& TOrderDesk::Facts() {
     if (!FHaveFacts || !FIn.FactsChanged || FIn.FactsChanged()) {
-        FFacts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
-        FHaveFacts = true;
-        ++FFactsSerial;
-        FollowFacts();
+        ReadFacts();
     }
     return FFacts;
+}
+
+void TOrderDesk::ReadFacts() {
+    FFacts = FIn.Facts ? FIn.Facts() : TStoreFacts{};
+    FHaveFacts = true;
+    ++FFactsSerial;
+    FollowFacts();
 }
 
 void TOrderDesk::FollowFacts() {
@@ -170,7 +174,7 @@ TOrderDesk::TUnseen TOrderDesk::Unseen(std::pair<bool, std::int64_t> key, std::i
     return {key, extId, qty, isinId, NameNo(client), NameNo(isin), side};
 }
 
-[[gnu::hot]] void TOrderDesk::SetUnseen(const TUnseen& entry) {
+void TOrderDesk::SetUnseen(const TUnseen& entry) {
     const auto it = std::find_if(FUnseen.begin(), FUnseen.end(),
                                  [&](const TUnseen& u) { return u.Key == entry.Key; });
     if (it != FUnseen.end()) {

@@ -56,75 +56,136 @@ TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGa
     return CheckOrder(o, l, v, TallyOf(o, v));
 }
 
-[[gnu::hot]] TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l,
-                                      const TGateView& v, const TOrderTally& t) {
-    if (v.Halted) {
-        return Refuse(kHaltedRefusal);
-    }
-    if (v.Transactions != TLinkHealth::Online) {
-        return Refuse("Соединение Трансакций не в рабочем состоянии: заявка не отправлена.");
-    }
-    if (v.MarketData != TLinkHealth::Online) {
-        return Refuse("Рыночные данные не актуальны: заявка не отправлена.");
-    }
-    if (std::find(v.KnownClients.begin(), v.KnownClients.end(), o.Client) == v.KnownClients.end()) {
-        return Refuse("Код клиента \"" + o.Client + "\" отсутствует в таблице счетов.");
-    }
-    if (o.Qty <= 0) {
-        return Refuse("Количество должно быть больше нуля.");
-    }
-    if (o.Qty > l.MaxOrderQty) {
-        return Refuse("Количество " + N(o.Qty) + " больше допустимого в одной заявке (" +
-                      N(l.MaxOrderQty) + ").");
-    }
-    if (!v.Instrument || v.Instrument->Isin != o.Isin) {
-        return Refuse("Инструмент \"" + o.Isin + "\" не найден в справочнике.");
-    }
+namespace {
+
+// The rules in the order they are checked: an order is refused for the first it breaks.
+enum class TBreach {
+    None,
+    Halted,
+    Transactions,
+    MarketData,
+    UnknownClient,
+    NoQty,
+    OverQty,
+    UnknownIsin,
+    OffStep,
+    OutsideLimits,
+    FarFromBest,
+    Active,
+    PerMinute,
+    PerDay,
+    Position,
+    Repeat
+};
+
+// The absolute position if the order and the client's other orders on its side all traded.
+std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTally& t) {
+    const std::int64_t sign = o.Side == TSide::Buy ? 1 : -1;
+    const std::int64_t after = v.Position + sign * (t.PendingSameSide + o.Qty);
+    return after < 0 ? -after : after;
+}
+
+// Decides only; the reason is worded apart (Explain), so that what every order runs stays a
+// few cache lines of code rather than pages of string building it almost never needs.
+[[gnu::hot]] TBreach FirstBreach(const TOrderRequest& o, const TRiskLimits& l, const TGateView& v,
+                                 const TOrderTally& t) {
+    if (v.Halted)
+        return TBreach::Halted;
+    if (v.Transactions != TLinkHealth::Online)
+        return TBreach::Transactions;
+    if (v.MarketData != TLinkHealth::Online)
+        return TBreach::MarketData;
+    if (std::find(v.KnownClients.begin(), v.KnownClients.end(), o.Client) == v.KnownClients.end())
+        return TBreach::UnknownClient;
+    if (o.Qty <= 0)
+        return TBreach::NoQty;
+    if (o.Qty > l.MaxOrderQty)
+        return TBreach::OverQty;
+    if (!v.Instrument || v.Instrument->Isin != o.Isin)
+        return TBreach::UnknownIsin;
     const TInstrumentRef& ins = *v.Instrument;
-    if (o.Price <= 0 || ins.MinStep <= 0 || o.Price % ins.MinStep != 0) {
-        return Refuse("Цена " + FormatPrice(o.Price) + " не кратна шагу цены " +
-                      FormatPrice(ins.MinStep) + ".");
-    }
-    if (ins.Limited && (o.Price < ins.LimitDown || o.Price > ins.LimitUp)) {
-        return Refuse("Цена " + FormatPrice(o.Price) + " вне дневных лимитов (" +
-                      FormatPrice(ins.LimitDown) + " - " + FormatPrice(ins.LimitUp) + ").");
-    }
+    if (o.Price <= 0 || ins.MinStep <= 0 || o.Price % ins.MinStep != 0)
+        return TBreach::OffStep;
+    if (ins.Limited && (o.Price < ins.LimitDown || o.Price > ins.LimitUp))
+        return TBreach::OutsideLimits;
     if (v.BestOpposite && *v.BestOpposite > 0) {
         const std::int64_t best = *v.BestOpposite;
         const std::int64_t diff = o.Price > best ? o.Price - best : best - o.Price;
         // diff / best > bp / 10000, in integers (prices stay far below 2^63 / 10^4).
-        if (diff * 10'000 > l.MaxDistanceBp * best) {
-            return Refuse("Цена " + FormatPrice(o.Price) + " дальше " + Percent(l.MaxDistanceBp) +
-                          "% от лучшей встречной цены " + FormatPrice(best) + ".");
-        }
+        if (diff * 10'000 > l.MaxDistanceBp * best)
+            return TBreach::FarFromBest;
     }
-
-    if (t.Active >= l.MaxActive) {
-        return Refuse("Активных заявок уже " + N(t.Active) + " (допустимо " + N(l.MaxActive) +
-                      ").");
-    }
-    if (t.LastMinute >= l.MaxPerMinute) {
-        return Refuse("Превышено число заявок в минуту (" + N(l.MaxPerMinute) + ").");
-    }
-    if (v.SentToday >= l.MaxPerDay) {
-        return Refuse("Превышено число заявок за день (" + N(l.MaxPerDay) + ").");
-    }
-
-    const std::int64_t sign = o.Side == TSide::Buy ? 1 : -1;
-    const std::int64_t after = v.Position + sign * (t.PendingSameSide + o.Qty);
-    const std::int64_t absAfter = after < 0 ? -after : after;
+    if (t.Active >= l.MaxActive)
+        return TBreach::Active;
+    if (t.LastMinute >= l.MaxPerMinute)
+        return TBreach::PerMinute;
+    if (v.SentToday >= l.MaxPerDay)
+        return TBreach::PerDay;
     const std::int64_t absNow = v.Position < 0 ? -v.Position : v.Position;
+    const std::int64_t absAfter = AbsAfter(o, v, t);
     // An order that brings a position already over the limit back towards it is let through:
     // refusing it would keep the trader stuck with the very risk the limit is about.
-    if (absAfter > l.MaxPosition && absAfter >= absNow) {
-        return Refuse("Позиция с учётом активных заявок составит " + N(absAfter) + " (допустимо " +
-                      N(l.MaxPosition) + ").");
+    if (absAfter > l.MaxPosition && absAfter >= absNow)
+        return TBreach::Position;
+    if (t.Repeat && !o.RepeatConfirmed)
+        return TBreach::Repeat;
+    return TBreach::None;
+}
+
+[[gnu::cold]] [[gnu::noinline]] std::string Explain(TBreach b, const TOrderRequest& o,
+                                                    const TRiskLimits& l, const TGateView& v,
+                                                    const TOrderTally& t) {
+    switch (b) {
+    case TBreach::None:
+        break;
+    case TBreach::Halted:
+        return kHaltedRefusal;
+    case TBreach::Transactions:
+        return "Соединение Трансакций не в рабочем состоянии: заявка не отправлена.";
+    case TBreach::MarketData:
+        return "Рыночные данные не актуальны: заявка не отправлена.";
+    case TBreach::UnknownClient:
+        return "Код клиента \"" + o.Client + "\" отсутствует в таблице счетов.";
+    case TBreach::NoQty:
+        return "Количество должно быть больше нуля.";
+    case TBreach::OverQty:
+        return "Количество " + N(o.Qty) + " больше допустимого в одной заявке (" +
+               N(l.MaxOrderQty) + ").";
+    case TBreach::UnknownIsin:
+        return "Инструмент \"" + o.Isin + "\" не найден в справочнике.";
+    case TBreach::OffStep:
+        return "Цена " + FormatPrice(o.Price) + " не кратна шагу цены " +
+               FormatPrice(v.Instrument->MinStep) + ".";
+    case TBreach::OutsideLimits:
+        return "Цена " + FormatPrice(o.Price) + " вне дневных лимитов (" +
+               FormatPrice(v.Instrument->LimitDown) + " - " + FormatPrice(v.Instrument->LimitUp) +
+               ").";
+    case TBreach::FarFromBest:
+        return "Цена " + FormatPrice(o.Price) + " дальше " + Percent(l.MaxDistanceBp) +
+               "% от лучшей встречной цены " + FormatPrice(*v.BestOpposite) + ".";
+    case TBreach::Active:
+        return "Активных заявок уже " + N(t.Active) + " (допустимо " + N(l.MaxActive) + ").";
+    case TBreach::PerMinute:
+        return "Превышено число заявок в минуту (" + N(l.MaxPerMinute) + ").";
+    case TBreach::PerDay:
+        return "Превышено число заявок за день (" + N(l.MaxPerDay) + ").";
+    case TBreach::Position:
+        return "Позиция с учётом активных заявок составит " + N(AbsAfter(o, v, t)) +
+               " (допустимо " + N(l.MaxPosition) + ").";
+    case TBreach::Repeat:
+        return "Такая же заявка отправлена меньше секунды назад; повторите с подтверждением.";
     }
-    if (t.Repeat && !o.RepeatConfirmed) {
-        return Refuse("Такая же заявка отправлена меньше секунды назад; повторите с "
-                      "подтверждением.");
-    }
-    return {true, {}};
+    return {};
+}
+
+} // namespace
+
+[[gnu::hot]] TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l,
+                                      const TGateView& v, const TOrderTally& t) {
+    const TBreach b = FirstBreach(o, l, v, t);
+    if (b == TBreach::None) [[likely]]
+        return {true, {}};
+    return Refuse(Explain(b, o, l, v, t));
 }
 
 } // namespace vorlen::orders

@@ -104,15 +104,14 @@ std::optional<std::int64_t> ParsePrice(const std::string& text) {
     return neg ? -v : v;
 }
 
-[[gnu::hot]] std::string FormatPrice(std::int64_t units) {
-    // Every order writes its price: in a buffer, without the temporaries of to_string.
-    char buf[32];
-    char* end = buf;
+[[gnu::hot]] char* WritePrice(std::int64_t units, char* out) {
+    // Every order writes its price: in place, without the temporaries of to_string.
+    char* end = out;
     if (units < 0) {
         *end++ = '-';
     }
     const std::uint64_t a = units < 0 ? 0 - static_cast<std::uint64_t>(units) : units;
-    end = std::to_chars(end, buf + sizeof buf, a / kPriceScale).ptr;
+    end = std::to_chars(end, out + 21, a / kPriceScale).ptr;
     // The fraction's digits down to its last one that is not a zero.
     std::uint64_t frac = a % kPriceScale;
     if (frac != 0) {
@@ -122,7 +121,12 @@ std::optional<std::int64_t> ParsePrice(const std::string& text) {
             frac %= unit;
         }
     }
-    return {buf, end};
+    return end;
+}
+
+std::string FormatPrice(std::int64_t units) {
+    char buf[32];
+    return {buf, WritePrice(units, buf)};
 }
 
 void TLimitsPatch::ApplyTo(TRiskLimits& l) const {

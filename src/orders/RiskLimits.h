@@ -18,6 +18,8 @@ inline constexpr std::int64_t kPriceScale = 100000;
 // has non-zero digits beyond the fifth decimal place.
 std::optional<std::int64_t> ParsePrice(const std::string& text);
 std::string FormatPrice(std::int64_t units);
+// FormatPrice's text written at `out`, which has room for 32 characters; returns its end.
+char* WritePrice(std::int64_t units, char* out);
 
 struct TRiskLimits {
     std::int64_t MaxOrderQty = 10;

@@ -1,10 +1,10 @@
 #include "orders/StoreView.h"
 
+#include "platform/Clock.h"
 #include "store/FieldConversion.h"
 #include "store/KeyTables.h"
 #include "store/Storage.h"
 
-#include <chrono>
 #include <cmath>
 #include <type_traits>
 #include <variant>
@@ -91,10 +91,9 @@ void TStoreReader::Describe() {
 
 namespace {
 
+// Asked before every order; reads are a second apart, far above the clock's tick.
 std::int64_t SteadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return platform::CoarseSteadyMs();
 }
 
 } // namespace
