@@ -103,7 +103,9 @@ void TOrderDesk::Emit(TLines& lines) {
         std::lock_guard lock(FLock);
         r = PlaceLocked(order, lines);
     }
-    Emit(lines);
+    if (!lines.empty()) {
+        Emit(lines);
+    }
     return r;
 }
 
@@ -192,6 +194,11 @@ TPlaceResult TOrderDesk::NotPosted(const TOrderRequest& order, TPlaceResult resu
                           .Qty = order.Qty,
                           .Price = order.Price})) [[likely]] {
         FUnseen.push_back(unseen); // unseen adds are pending ones: none has this id yet
+        // An add of the pair looked up: the tally of the unseen grows by it, without a walk.
+        if (FUnseenTally.Gen == FUnseenGen) {
+            ++FUnseenTally.Active;
+            FUnseenTally.Rest[order.Side == TSide::Buy ? 0 : 1] += order.Qty;
+        }
     } else {
         SetUnseen(unseen);
     }
@@ -226,6 +233,7 @@ void TOrderDesk::LookUp(const TStoreFacts& facts, const std::string& isin,
     }
     FLookedLimits = FLimits.For(client, isin);
     FLookedUp = FFactsSerial;
+    ++FUnseenGen; // the tally of the unseen is of another pair
     FLookedIsin = isin;
     FLookedClient = client;
     FLookedIsinNo = NameNo(isin);

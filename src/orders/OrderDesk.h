@@ -233,8 +233,19 @@ private:
     TOrderLogFile* FLog;
     mutable std::mutex FLock;
     TPendingList FPending;
-    // A few dozen at most, walked for every order: side by side in memory.
+    // A few dozen at most: side by side in memory.
     std::vector<TUnseen> FUnseen;
+    // The unseen orders' part of the tally for the pair looked up, by side (0 buy, 1 sell): the
+    // list is walked again only once it changed otherwise than by an add of that pair appended
+    // (each such change, and each look-up, moves FUnseenGen on).
+    struct TUnseenTally {
+        std::uint64_t Gen = 0;
+        std::int64_t Active = 0;
+        std::array<std::int64_t, 2> Rest{};
+    };
+    mutable TUnseenTally FUnseenTally;
+    TUnseenTally WalkUnseen(const std::string& isin) const;
+    std::uint64_t FUnseenGen = 1;
     TStoreFacts FFacts;
     bool FHaveFacts = false;
     std::uint64_t FFactsSerial = 0; // each new read of the facts

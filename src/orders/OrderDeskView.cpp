@@ -5,6 +5,7 @@
 #include "platform/FormatSettings.h"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 
 namespace vorlen::orders {
@@ -97,10 +98,12 @@ void TOrderDesk::FollowFacts() {
         FExtSeen <= order->size()) {
         // The log only grows: only the ext_ids new since the last read can make an order seen.
         for (std::size_t i = FExtSeen; i < order->size(); ++i) {
-            std::erase_if(FUnseen, [&](const TUnseen& u) { return u.ExtId == (*order)[i]; });
+            if (std::erase_if(FUnseen, [&](const TUnseen& u) { return u.ExtId == (*order)[i]; }))
+                ++FUnseenGen;
         }
     } else {
         FUnseen.clear();
+        ++FUnseenGen;
         for (const auto& [trId, p] : FPending) {
             if (!p.IsCancel && !f.HasExtId(p.ExtId)) {
                 SetUnseen({{false, trId}, p.ExtId, p.Qty, p.IsinId, p.Client, p.Isin, p.Side});
@@ -175,6 +178,7 @@ TOrderDesk::TUnseen TOrderDesk::Unseen(std::pair<bool, std::int64_t> key, std::i
 }
 
 void TOrderDesk::SetUnseen(const TUnseen& entry) {
+    ++FUnseenGen;
     const auto it = std::find_if(FUnseen.begin(), FUnseen.end(),
                                  [&](const TUnseen& u) { return u.Key == entry.Key; });
     if (it != FUnseen.end()) {
@@ -190,6 +194,7 @@ bool TOrderDesk::DropUnseen(std::pair<bool, std::int64_t> key) {
     if (it == FUnseen.end()) {
         return false;
     }
+    ++FUnseenGen;
     if (it != FUnseen.end() - 1) {
         *it = FUnseen.back();
     }
@@ -217,21 +222,33 @@ bool TOrderDesk::SameIsin(std::int32_t isinId, const std::string& isin) const {
     return it != ref.IsinById.end() ? it->second == isin : isin.empty();
 }
 
+TOrderDesk::TUnseenTally TOrderDesk::WalkUnseen(const std::string& isin) const {
+    TUnseenTally u{FUnseenGen, 0, {}};
+    for (const TUnseen& e : FUnseen) {
+        if (e.Client != FLookedClientNo) {
+            continue;
+        }
+        ++u.Active;
+        // An add still without its answer goes by the isin it was placed with.
+        if (e.Key.first ? SameIsin(e.IsinId, isin) : e.Isin == FLookedIsinNo) {
+            u.Rest[e.Side == TSide::Buy ? 0 : 1] += e.Qty;
+        }
+    }
+    return u;
+}
+
 [[gnu::hot]] TOrderTally TOrderDesk::Tally(const TOrderRequest& order, std::int64_t nowMs) const {
     TOrderTally t;
     t.Active = FLoggedActive;
     t.PendingSameSide = FLoggedRest[order.Side == TSide::Buy ? 0 : 1];
-    for (const TUnseen& u : FUnseen) {
-        if (u.Client != FLookedClientNo) {
-            continue;
-        }
-        ++t.Active;
-        // An add still without its answer goes by the isin it was placed with.
-        if (u.Side == order.Side &&
-            (u.Key.first ? SameIsin(u.IsinId, order.Isin) : u.Isin == FLookedIsinNo)) {
-            t.PendingSameSide += u.Qty;
-        }
+    if (FUnseenTally.Gen != FUnseenGen) {
+        FUnseenTally = WalkUnseen(order.Isin);
     }
+    // What is kept must be what a walk finds.
+    assert(WalkUnseen(order.Isin).Active == FUnseenTally.Active &&
+           WalkUnseen(order.Isin).Rest == FUnseenTally.Rest);
+    t.Active += FUnseenTally.Active;
+    t.PendingSameSide += FUnseenTally.Rest[order.Side == TSide::Buy ? 0 : 1];
     if (FLookedSent == nullptr) {
         return t;
     }

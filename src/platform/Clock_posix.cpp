@@ -6,7 +6,7 @@ namespace vorlen::platform {
 
 namespace {
 
-std::int64_t Read(clockid_t clock, clockid_t fallback) noexcept {
+[[gnu::hot]] std::int64_t Read(clockid_t clock, clockid_t fallback) noexcept {
     timespec ts{};
     if (clock_gettime(clock, &ts) != 0)
         clock_gettime(fallback, &ts);
@@ -15,7 +15,7 @@ std::int64_t Read(clockid_t clock, clockid_t fallback) noexcept {
 
 } // namespace
 
-std::int64_t CoarseWallMs() noexcept {
+[[gnu::hot]] std::int64_t CoarseWallMs() noexcept {
 #if defined(CLOCK_REALTIME_COARSE)
     return Read(CLOCK_REALTIME_COARSE, CLOCK_REALTIME);
 #else
@@ -23,7 +23,7 @@ std::int64_t CoarseWallMs() noexcept {
 #endif
 }
 
-std::int64_t CoarseSteadyMs() noexcept {
+[[gnu::hot]] std::int64_t CoarseSteadyMs() noexcept {
 #if defined(CLOCK_MONOTONIC_COARSE)
     return Read(CLOCK_MONOTONIC_COARSE, CLOCK_MONOTONIC);
 #else

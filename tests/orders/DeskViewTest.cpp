@@ -188,6 +188,32 @@ TEST(DeskView, KeptFactsAndViewDecideExactlyAsAFreshReadForEveryOrder) {
     EXPECT_LT(kept.Reads, fresh.Reads / 2);
 }
 
+// An answer that takes an order off the book (a refusal, a confirmed cancel) takes it out of the
+// counts at once, also for the desk that has no new facts to read: with max_pos=6, each order
+// below is let through only if the one before it no longer counts.
+TEST(DeskView, AnswersTakeOrdersOutOfTheCountsAtOnce) {
+    TWorld world;
+    TDeskUnderTest kept(world, true), fresh(world, false);
+    for (TDeskUnderTest* d : {&kept, &fresh}) {
+        const auto buy = [&](std::int64_t qty, std::int64_t price) {
+            d->Now += 10;
+            return d->Desk->Place({"Si-3.27", TSide::Buy, qty, price * P, "FZ00001", false});
+        };
+        const TPlaceResult first = buy(2, 95);
+        d->Desk->Collect(); // accepted, not yet in the log
+        d->Transport.AnswerAddsWith = 31; // the exchange refuses the next add
+        EXPECT_EQ(buy(2, 96).Status, TPlaceStatus::Posted);
+        d->Transport.AnswerAddsWith = 0;
+        d->Desk->Collect();
+        EXPECT_EQ(buy(3, 97).Status, TPlaceStatus::Posted) << "2 + 3 rest";
+        ASSERT_TRUE(d->Desk->Cancel(1000 + first.TrId));
+        d->Transport.ReplyAll(0);
+        d->Desk->Collect();
+        EXPECT_EQ(buy(3, 98).Status, TPlaceStatus::Posted) << "3 + 3 rest";
+        EXPECT_NE(buy(1, 99).Reason.find("Позиция"), std::string::npos);
+    }
+}
+
 // A fast run: the desk forgets old sends as it goes, and must never forget one the rules still
 // count. 120 distinct orders, then each again: refused as repeats within the second, let through
 // after it, then refused again; the minute holds 241 until its first 120 are a minute old.
