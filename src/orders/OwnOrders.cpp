@@ -10,6 +10,7 @@ void TOwnOrderTracker::Add(const TOrderLogRow& r) {
     }
     if (r.ExtId != 0 && FExtIds.insert(r.ExtId).second) {
         FExtIdOrder.push_back(r.ExtId);
+        FExtIdMax = std::max(FExtIdMax, r.ExtId);
     }
     TAcc& a = FAcc[r.OrderId];
     if (FActive.count(r.OrderId) != 0) {

@@ -69,6 +69,8 @@ public:
     void Add(const TOrderLogRow& row);
     std::vector<TOwnOrder> Orders(bool activeOnly = false) const;
     const TFlatSet<std::int64_t>& ExtIds() const { return FExtIds; }
+    // The highest ext_id in ExtIds (0 with none): an id past it needs no look-up.
+    std::int64_t ExtIdMax() const { return FExtIdMax; }
     // The active orders' parts, kept as rows come: what CountActive makes of Orders(true).
     const TActiveByClient& Active() const { return FActiveCounts; }
     // Every ext_id in the order it was first seen; a reader that remembers how far it read
@@ -95,6 +97,7 @@ private:
     // Asked for every order placed (is this ext_id the log's?): hashed, not a tree walk.
     TFlatSet<std::int64_t> FExtIds;
     std::vector<std::int64_t> FExtIdOrder;
+    std::int64_t FExtIdMax = 0;
     TActiveByClient FActiveCounts;
     std::uint64_t FClears = 0;
 };

@@ -174,6 +174,7 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
     }
     f.Tracker = &FTracker;
     f.ExtIdsRef = &FTracker.ExtIds();
+    f.ExtIdMax = FTracker.ExtIdMax();
     if (everything || counts[1] != FReadCounts[1]) {
         const TRows& pos = access.Rows(FPos);
         FPosCols.Resolve(pos, {"client_code", "isin_id", "xpos"});

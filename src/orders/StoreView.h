@@ -9,6 +9,7 @@
 #include "store/StoreRecords.h"
 
 #include <array>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -46,9 +47,16 @@ struct TStoreFacts {
     // Asked for every order placed: the set that is empty (one of them always is) is not looked
     // into at all.
     bool HasExtId(std::int64_t id) const {
+        // Each order's new ext_id is past every one the log holds, as a rule: no look-up in a
+        // set as big as the log, which would be a cache miss or two for every order.
+        if (id > ExtIdMax) {
+            return false;
+        }
         return (ExtIdsRef != nullptr && ExtIdsRef->contains(id)) ||
                (!ExtIds.empty() && ExtIds.contains(id));
     }
+    // No ext_id in the sets is above it: whoever fills them says, when it knows.
+    std::int64_t ExtIdMax = std::numeric_limits<std::int64_t>::max();
     std::map<std::pair<std::string, std::int32_t>, std::int64_t> Positions; // (client, isin_id)
     // Shared between reads until the rows behind it change; never null from a reader.
     std::shared_ptr<const TRefFacts> Ref;

@@ -50,6 +50,7 @@ struct TDeskUnderTest {
             if (keepsFacts) {
                 f.Tracker = &Tracker;
                 f.ExtIdsRef = &Tracker.ExtIds();
+                f.ExtIdMax = Tracker.ExtIdMax();
             } else {
                 f.Own = Tracker.Orders(true);
                 f.ExtIds = Tracker.ExtIds();
@@ -200,7 +201,7 @@ TEST(DeskView, AnswersTakeOrdersOutOfTheCountsAtOnce) {
             return d->Desk->Place({"Si-3.27", TSide::Buy, qty, price * P, "FZ00001", false});
         };
         const TPlaceResult first = buy(2, 95);
-        d->Desk->Collect(); // accepted, not yet in the log
+        d->Desk->Collect();               // accepted, not yet in the log
         d->Transport.AnswerAddsWith = 31; // the exchange refuses the next add
         EXPECT_EQ(buy(2, 96).Status, TPlaceStatus::Posted);
         d->Transport.AnswerAddsWith = 0;
@@ -212,6 +213,32 @@ TEST(DeskView, AnswersTakeOrdersOutOfTheCountsAtOnce) {
         EXPECT_EQ(buy(3, 98).Status, TPlaceStatus::Posted) << "3 + 3 rest";
         EXPECT_NE(buy(1, 99).Reason.find("Позиция"), std::string::npos);
     }
+}
+
+// The orders log tells the desk's orders apart by ext_id, and may hold ones an earlier run gave:
+// the next ones this run would give among them. Each is stepped over, also by the desk that
+// reads the log only when told it changed.
+TEST(DeskView, ExtIdsTheLogHoldsAreSteppedOver) {
+    TWorld world;
+    TDeskUnderTest d(world, true);
+    const TOrderRequest buy{"Si-3.27", TSide::Buy, 1, 95 * P, "FZ00001", false};
+    const std::int32_t first = d.Transport.Adds.at(d.Desk->Place(buy).TrId).ext_id;
+    for (const std::int32_t taken : {first + 1, first + 2, first + 4}) {
+        TOrderLogRow r;
+        r.OrderId = 9000 + taken;
+        r.IsinId = 7;
+        r.Client = "FZ00002";
+        r.ExtId = taken;
+        world.Log.push_back({0, r}); // cancelled long ago: action 0
+    }
+    d.Changed = true;
+    std::vector<std::int32_t> given;
+    for (int i = 0; i < 2; ++i) {
+        d.Now += 1'001;
+        const std::int32_t ext = d.Transport.Adds.at(d.Desk->Place(buy).TrId).ext_id; // packed
+        given.push_back(ext);
+    }
+    EXPECT_EQ(given, (std::vector<std::int32_t>{first + 3, first + 5}));
 }
 
 // A fast run: the desk forgets old sends as it goes, and must never forget one the rules still
