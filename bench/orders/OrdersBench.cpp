@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
         }
         inst.Control("fill now");
         settle();
-        std::printf("round %d: post alone %.1f us CPU (%.1f wall), gate + post %.1f us CPU (%.1f "
+        std::printf("round %d: post alone %.2f us CPU (%.2f wall), gate + post %.2f us CPU (%.2f "
                     "wall) per order\n",
                     r + 1, postAlone.CpuUs.back(), postAlone.WallUs.back(), gated.CpuUs.back(),
                     gated.WallUs.back());
