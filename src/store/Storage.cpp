@@ -63,13 +63,13 @@ void TCGStorage::SetObserver(TStoreObserver* observer) {
 }
 
 std::uint64_t TCGStorage::KeyTableChanges() const {
-    return FImpl->KeyChanges.load(std::memory_order_acquire);
+    return FImpl->KeyChanges.N.load(std::memory_order_acquire);
 }
 
 [[gnu::hot]] std::uint64_t TCGStorage::TableChanges(int no) const {
     if (no < 0 || no > kFuturesRefTable)
         return 0;
-    return FImpl->TableChanges[static_cast<std::size_t>(no)].load(std::memory_order_acquire);
+    return FImpl->TableChanges[static_cast<std::size_t>(no)].N.load(std::memory_order_acquire);
 }
 
 void TCGStorage::SetCLTFut(bool on) {

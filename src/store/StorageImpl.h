@@ -105,6 +105,15 @@ struct TCGStorage::Impl {
     using TStaged = storage_detail::TStaged;
     using TChange = storage_detail::TChange;
 
+    // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
+    // Each on a cache line of its own: the order path reads a few of them before every order,
+    // and one that another table's rows keep changing must not take theirs from its cache.
+    struct alignas(64) TCount {
+        std::atomic<std::uint64_t> N{0};
+    };
+    TCount KeyChanges;
+    std::array<TCount, kKeyTableCount + 1> TableChanges{};
+
     TMarketData MarData;
     // Per stream and table, alongside MarData.Streams[s].Tables[t].
     std::vector<std::vector<TTableFacts>> Facts;
@@ -144,15 +153,12 @@ struct TCGStorage::Impl {
         std::uint8_t* trailer = facts.Rows->TrailerOf(rec);
         Stored[StoredCount++] = {facts.Rows->View(&rec), trailer};
     }
-    // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
-    std::atomic<std::uint64_t> KeyChanges{0};
-    std::array<std::atomic<std::uint64_t>, kKeyTableCount + 1> TableChanges{};
 
     // Only holders of the lock write the counts, so a plain store does: an atomic add's locked
     // instruction would first wait for every store before it, the row copy's cache misses
     // among them, where a plain store lets them drain while the next message is read.
-    static void Bump(std::atomic<std::uint64_t>& count) {
-        count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    static void Bump(TCount& count) {
+        count.N.store(count.N.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     }
 
     void CountAll() {
