@@ -268,6 +268,17 @@ private:
     std::uint8_t* TrailerOf(TRec& rec) const {
         return reinterpret_cast<std::uint8_t*>(&rec + 1) + FInline;
     }
+    // Whether the follower's bytes of the row are all zero (a new row's are).
+    bool TrailerZero(TRec& rec) const {
+        const std::uint8_t* p = TrailerOf(rec);
+        for (std::size_t at = 0; at < FTrailer; at += sizeof(std::uint64_t)) {
+            std::uint64_t word;
+            std::memcpy(&word, p + at, sizeof word);
+            if (word != 0)
+                return false;
+        }
+        return true;
+    }
     // Asks for the lines of `replId`'s row that a message of `size` bytes would be written to,
     // so that the copy a little later does not wait for each of them in turn. The slot should
     // have been asked for already (Prefetch). Only a hint, whatever the table looks like by the

@@ -40,6 +40,9 @@ struct TTableFacts {
     int CountNo = -1; // which of TableChanges counts it: KeyNo, kFuturesRefTable or none
     bool Heartbeat = false;
     bool InBulk = false; // the follower hears of stored rows in bulk (TStoreObserver::TFollow)
+    // The follower's key in a message (TStoreObserver::TFollow); KeyBytes 0 for none.
+    std::uint32_t FollowKeyAt = 0;
+    std::uint32_t FollowKeyBytes = 0;
 };
 
 // How a message or a clear changed a table.
@@ -119,30 +122,75 @@ struct TCGStorage::Impl {
     TStoreObserver* Observer = nullptr; // observer hook
     // A new row's follower bytes, until the row is inserted.
     alignas(8) std::array<std::uint8_t, TStoreObserver::kMaxTrailer> NewTrailer{};
-    // Rows stored in a table followed in bulk, not yet told: all of one table.
-    std::array<TStoreObserver::TStoredRow, 256> Stored;
+    // Rows stored or deleted in a table followed in bulk, not yet told: all of one table. A row
+    // deleted leaves a copy of its follower's bytes, as its block may be taken by the next row.
+    static constexpr std::size_t kWaitingRows = TBatch::kMessages;
+    std::array<TStoreObserver::TStoredRow, kWaitingRows> Stored;
     std::size_t StoredCount = 0;
+    alignas(8) std::array<std::uint8_t, kWaitingRows * TStoreObserver::kMaxTrailer> GoneBytes{};
     const TTableFacts* StoredFacts = nullptr;
     std::int32_t StoredStream = 0, StoredTable = 0;
-    // Tells the follower the rows stored and not yet told.
+    TRows::TRec* Latest = nullptr; // the row the table's last message stored, told or not
+    // Whether the message leaves the follower's key of the row as it was.
+    static bool SameKey(const TTableFacts& facts, const TRowView& row, const std::uint8_t* data,
+                        std::size_t size) {
+        const std::size_t at = facts.FollowKeyAt, bytes = facts.FollowKeyBytes;
+        if (size < at + bytes || row.Size() < at + bytes)
+            return false;
+        const std::uint8_t* was = row.Data() + at;
+        const std::uint8_t* now = data + at;
+        switch (bytes) {
+        case 4:
+            return Same<std::uint32_t>(was, now);
+        case 8:
+            return Same<std::uint64_t>(was, now);
+        default:
+            return std::memcmp(was, now, bytes) == 0;
+        }
+    }
+    template <class T>
+    static bool Same(const std::uint8_t* a, const std::uint8_t* b) {
+        T x, y;
+        std::memcpy(&x, a, sizeof x);
+        std::memcpy(&y, b, sizeof y);
+        return x == y;
+    }
+    // Tells the follower the rows stored and deleted and not yet told.
     void TellStored() {
-        if (StoredCount == 0)
+        if (StoredCount == 0 && Latest == nullptr)
             return;
         const std::size_t n = StoredCount;
+        const TRowView latest = Latest != nullptr ? StoredFacts->Rows->View(Latest) : TRowView();
         StoredCount = 0;
-        Observer->OnRowsStored(StoredStream, StoredTable, {Stored.data(), n});
+        Latest = nullptr;
+        Observer->OnRowsStored(StoredStream, StoredTable, {Stored.data(), n}, latest);
     }
-    void NoteStored(const TTableFacts& facts, std::int32_t s, std::int32_t t, TRows::TRec& rec) {
+    // Makes the waiting rows those of this table, with room for two more.
+    void Wait(const TTableFacts& facts, std::int32_t s, std::int32_t t) {
         // With none waiting the table is named afresh: the facts may have been described anew
         // at the same address since.
-        if (StoredCount == 0 || StoredFacts != &facts || StoredCount == Stored.size()) {
+        if ((StoredCount == 0 && Latest == nullptr) || StoredFacts != &facts ||
+            StoredCount + 2 > Stored.size()) {
             TellStored();
             StoredFacts = &facts;
             StoredStream = s;
             StoredTable = t;
         }
-        std::uint8_t* trailer = facts.Rows->TrailerOf(rec);
-        Stored[StoredCount++] = {facts.Rows->View(&rec), trailer};
+    }
+    // The id is the message's: the row's own would wait for its block to come from memory.
+    void NoteStored(TRows& rows, TRows::TRec& rec, std::int64_t key) {
+        Stored[StoredCount++] = {rows.View(&rec), rows.TrailerOf(rec), key};
+    }
+    // The row goes (or, with its key changed, leaves the follower): its bytes are copied, and
+    // `zero` clears them in the row.
+    void NoteGone(TRows& rows, TRows::TRec& rec, std::int64_t key, bool zero) {
+        const std::size_t bytes = rows.TrailerBytes();
+        std::uint8_t* copy = GoneBytes.data() + StoredCount * TStoreObserver::kMaxTrailer;
+        std::uint8_t* trailer = rows.TrailerOf(rec);
+        std::memcpy(copy, trailer, bytes);
+        if (zero)
+            std::memset(trailer, 0, bytes);
+        Stored[StoredCount++] = {TRowView(), copy, key};
     }
     // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
     std::atomic<std::uint64_t> KeyChanges{0};
