@@ -104,6 +104,7 @@ void TLadders::Link(TPlace& place, std::int64_t id, std::int32_t isin) {
         l.Rows[place.At] = id;
     }
     place.Ladder = static_cast<std::uint32_t>(&l - FLadders.data()) + 1;
+    place.Isin = isin;
 }
 
 void TLadders::Unlink(const TPlace& place) {
@@ -131,7 +132,7 @@ void TLadders::DropGone() {
     for (TLadder& l : FLadders) {
         for (std::size_t i = l.Rows.size(); i-- > 0;) {
             if (!IsHole(l.Rows[i]) && !Holds(l, i, row))
-                Unlink({static_cast<std::uint32_t>(&l - FLadders.data()) + 1,
+                Unlink({l.Isin, static_cast<std::uint32_t>(&l - FLadders.data()) + 1,
                         static_cast<std::uint32_t>(i)});
         }
     }

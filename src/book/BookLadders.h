@@ -86,9 +86,11 @@ struct TAggrLevel {
 
 class TLadders {
 public:
-    // What the book keeps in each of the store's rows: the row's ladder (its position plus
-    // one; 0 for a row the book has not placed yet) and its place in that ladder.
+    // What the book keeps in each of the store's rows: the row's isin_id as it was placed
+    // (the store compares it with the row's, TStoreObserver::TFollow::KeyAt), the row's ladder
+    // (its position plus one; 0 for a row the book has not placed yet) and its place there.
     struct TPlace {
+        std::int32_t Isin = 0;
         std::uint32_t Ladder = 0;
         std::uint32_t At = 0;
     };
@@ -117,7 +119,7 @@ public:
                 continue;
             }
             const std::int32_t isin = IsinOf(r.Row.Data(), r.Row.Size());
-            if (place.Ladder != 0 && FLadders[place.Ladder - 1].Isin == isin)
+            if (place.Ladder != 0 && place.Isin == isin)
                 Touch(place.Ladder);
             else
                 Place(r.Trailer, r.ReplId, isin);

@@ -228,6 +228,7 @@ void TCGStorage::TBatch::Release() {
                 d.TellStored();
             } catch (...) {
                 d.StoredCount = 0;
+                d.UnsureCount = 0;
                 d.Latest = nullptr;
             }
             d.Observer->OnRunApplied();
@@ -302,7 +303,7 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
     // A new row's follower bytes start here and go into the row once it is inserted, so that a
     // follower that fails leaves no row behind.
     std::uint8_t* trailer = nullptr;
-    // Whether the follower in bulk hears of the row this message stores.
+    // Whether the follower in bulk hears of the row this message stores now.
     bool tell = true;
     if (bulk) { // observer hook
         Wait(facts, s, t);
@@ -310,6 +311,7 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
             if (!keep) {
                 // A row the follower may not have heard of yet may be among those waiting;
                 // they are told while it is still there.
+                Settle();
                 if (facts.FollowKeyBytes == 0 || rows.TrailerZero(*rec)) {
                     TellStored();
                     Wait(facts, s, t);
@@ -317,10 +319,8 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
                 if (Latest == rec)
                     Latest = nullptr;
                 NoteGone(rows, *rec, key, false);
-            } else if (facts.FollowKeyBytes != 0 && !rows.TrailerZero(*rec)) {
-                tell = !SameKey(facts, rows.View(rec), data, size);
-                if (tell)
-                    NoteGone(rows, *rec, key, true);
+            } else if (facts.FollowKeyBytes != 0) {
+                tell = false;
             }
         }
     } else if (Observer != nullptr) { // observer hook
@@ -356,6 +356,8 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
         Latest = rec;
         if (tell)
             NoteStored(rows, *rec, key);
+        else
+            NoteUnsure(*rec);
     }
     WakeExperts();
 }

@@ -131,59 +131,55 @@ struct TCGStorage::Impl {
     const TTableFacts* StoredFacts = nullptr;
     std::int32_t StoredStream = 0, StoredTable = 0;
     TRows::TRec* Latest = nullptr; // the row the table's last message stored, told or not
-    // Whether the message leaves the follower's key of the row as it was.
-    static bool SameKey(const TTableFacts& facts, const TRowView& row, const std::uint8_t* data,
-                        std::size_t size) {
-        const std::size_t at = facts.FollowKeyAt, bytes = facts.FollowKeyBytes;
-        if (size < at + bytes || row.Size() < at + bytes)
-            return false;
-        const std::uint8_t* was = row.Data() + at;
-        const std::uint8_t* now = data + at;
-        switch (bytes) {
-        case 4:
-            return Same<std::uint32_t>(was, now);
-        case 8:
-            return Same<std::uint64_t>(was, now);
-        default:
-            return std::memcmp(was, now, bytes) == 0;
-        }
-    }
-    template <class T>
-    static bool Same(const std::uint8_t* a, const std::uint8_t* b) {
-        T x, y;
-        std::memcpy(&x, a, sizeof x);
-        std::memcpy(&y, b, sizeof y);
-        return x == y;
-    }
+    // Rows of that table changed in place whose follower's key is still to be compared. The
+    // comparison waits until the next deletion or the list is told: by then the row's block,
+    // which the change only wrote, has come into the cache, where reading it at once would
+    // wait for it.
+    std::array<TRows::TRec*, kWaitingRows> Unsure;
+    std::size_t UnsureCount = 0;
+
+    bool Waiting() const { return StoredCount != 0 || UnsureCount != 0 || Latest != nullptr; }
     // Tells the follower the rows stored and deleted and not yet told.
     void TellStored() {
+        Settle();
         if (StoredCount == 0 && Latest == nullptr)
             return;
+        Tell();
+    }
+    void Tell() {
         const std::size_t n = StoredCount;
         const TRowView latest = Latest != nullptr ? StoredFacts->Rows->View(Latest) : TRowView();
         StoredCount = 0;
         Latest = nullptr;
         Observer->OnRowsStored(StoredStream, StoredTable, {Stored.data(), n}, latest);
     }
-    // Makes the waiting rows those of this table, with room for two more.
-    void Wait(const TTableFacts& facts, std::int32_t s, std::int32_t t) {
+    // Makes the waiting rows those of this table.
+    [[gnu::always_inline]] void Wait(const TTableFacts& facts, std::int32_t s, std::int32_t t) {
         // With none waiting the table is named afresh: the facts may have been described anew
         // at the same address since.
-        if ((StoredCount == 0 && Latest == nullptr) || StoredFacts != &facts ||
-            StoredCount + 2 > Stored.size()) {
-            TellStored();
-            StoredFacts = &facts;
-            StoredStream = s;
-            StoredTable = t;
-        }
+        if (StoredFacts != &facts || !Waiting())
+            Name(facts, s, t);
+    }
+    void Name(const TTableFacts& facts, std::int32_t s, std::int32_t t) {
+        TellStored();
+        StoredFacts = &facts;
+        StoredStream = s;
+        StoredTable = t;
+    }
+    // Room for one more row to tell.
+    void Room() {
+        if (StoredCount == Stored.size())
+            Tell();
     }
     // The id is the message's: the row's own would wait for its block to come from memory.
     void NoteStored(TRows& rows, TRows::TRec& rec, std::int64_t key) {
+        Room();
         Stored[StoredCount++] = {rows.View(&rec), rows.TrailerOf(rec), key};
     }
     // The row goes (or, with its key changed, leaves the follower): its bytes are copied, and
     // `zero` clears them in the row.
     void NoteGone(TRows& rows, TRows::TRec& rec, std::int64_t key, bool zero) {
+        Room();
         const std::size_t bytes = rows.TrailerBytes();
         std::uint8_t* copy = GoneBytes.data() + StoredCount * TStoreObserver::kMaxTrailer;
         std::uint8_t* trailer = rows.TrailerOf(rec);
@@ -191,6 +187,40 @@ struct TCGStorage::Impl {
         if (zero)
             std::memset(trailer, 0, bytes);
         Stored[StoredCount++] = {TRowView(), copy, key};
+    }
+    static bool SameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t bytes) {
+        // The usual four-byte key in one read each, not a call.
+        if (bytes == sizeof(std::uint32_t)) {
+            std::uint32_t x, y;
+            std::memcpy(&x, a, sizeof x);
+            std::memcpy(&y, b, sizeof y);
+            return x == y;
+        }
+        return std::memcmp(a, b, bytes) == 0;
+    }
+    void NoteUnsure(TRows::TRec& rec) {
+        if (UnsureCount == Unsure.size())
+            Settle();
+        Unsure[UnsureCount++] = &rec;
+    }
+    // Compares the changed rows' keys with the follower's copies: a row whose key moved is told.
+    void Settle() {
+        if (UnsureCount == 0)
+            return;
+        TRows& rows = *StoredFacts->Rows;
+        const std::size_t at = StoredFacts->FollowKeyAt, bytes = StoredFacts->FollowKeyBytes;
+        for (std::size_t i = 0; i < UnsureCount; ++i) {
+            TRows::TRec& rec = *Unsure[i];
+            // A row the follower left no bytes in (it failed while told of it) holds a zero
+            // key, which a row's own key is not: it is told as if it moved.
+            const TRowView row = rows.View(&rec);
+            if (row.Size() < at + bytes ||
+                !SameBytes(row.Data() + at, rows.TrailerOf(rec), bytes)) {
+                NoteGone(rows, rec, rec.ReplId, true);
+                NoteStored(rows, rec, rec.ReplId);
+            }
+        }
+        UnsureCount = 0;
     }
     // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
     std::atomic<std::uint64_t> KeyChanges{0};

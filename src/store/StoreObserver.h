@@ -35,11 +35,12 @@ public:
         // the follower reads them. Only with TrailerBytes.
         bool InBulk = false;
         // With InBulk, where a key of the follower's sits in a message (KeyBytes at most 8; 0
-        // for none). A row stored is then told only when it holds nothing of the follower's yet
-        // (its bytes are all zero) or when the message changes those key bytes: a change of any
-        // other field costs the follower nothing. When the key changes, the follower is told
-        // the row went (with the bytes it had) and the row's bytes are zeroed, so to the
-        // follower the row left and a new one came.
+        // for none). The follower keeps a copy of a row's key bytes, as they were when it was
+        // told of the row, at the start of its own bytes. A row a message inserts is told; a
+        // row a message changes is told only when its key differs from that copy: a change of
+        // any other field costs the follower nothing. The follower is then told the row went
+        // (with the bytes it had) and came anew (its bytes zeroed), after rows stored later
+        // perhaps. A row whose key is all zero bytes is told only when it is inserted.
         std::size_t KeyAt = 0;
         std::size_t KeyBytes = 0;
     };
