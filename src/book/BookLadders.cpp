@@ -14,8 +14,7 @@ void TLadders::Apply(const TStoreObserver::TRowChange& c) {
         Place(c.Trailer, c.ReplId, IsinOf(c.Data, c.Size));
         return;
     }
-    TPlace place;
-    std::memcpy(&place, c.Trailer, sizeof place);
+    const TPlace place = TPlace::From(c.Trailer);
     Gone(place, c.ReplId);
 }
 
@@ -37,19 +36,17 @@ void TLadders::EndRun() noexcept {
 }
 
 void TLadders::Place(void* trailer, std::int64_t id, std::int32_t isin) {
-    TPlace place;
-    std::memcpy(&place, trailer, sizeof place);
+    TPlace place = TPlace::From(trailer);
     if (place.Ladder != 0) {
         // The row moved to another instrument.
         Touch(place.Ladder);
         Unlink(place);
         place = {};
-        std::memcpy(trailer, &place, sizeof place);
+        place.To(trailer);
     }
-    if (IsHole(id))
+    if (IsHole(id) || !Link(place, id, isin))
         return;
-    Link(place, id, isin);
-    std::memcpy(trailer, &place, sizeof place);
+    place.To(trailer);
     Touch(place.Ladder);
 }
 
@@ -93,8 +90,12 @@ TLadder& TLadders::LadderOf(std::int32_t isin) {
     return FLadders[it->second];
 }
 
-void TLadders::Link(TPlace& place, std::int64_t id, std::int32_t isin) {
+bool TLadders::Link(TPlace& place, std::int64_t id, std::int32_t isin) {
     TLadder& l = LadderOf(isin);
+    const auto ladder = static_cast<std::uint32_t>(&l - FLadders.data()) + 1;
+    // Beyond what a place can name (no exchange sends so many) a row stays out of the books.
+    if (ladder > TPlace::kMostLadders || (l.FreeAt == kNoHole && l.Rows.size() > TPlace::kMostAt))
+        return false;
     if (l.FreeAt == kNoHole) {
         l.Rows.push_back(id);
         place.At = static_cast<std::uint32_t>(l.Rows.size() - 1);
@@ -103,8 +104,9 @@ void TLadders::Link(TPlace& place, std::int64_t id, std::int32_t isin) {
         l.FreeAt = static_cast<std::uint32_t>(l.Rows[place.At]);
         l.Rows[place.At] = id;
     }
-    place.Ladder = static_cast<std::uint32_t>(&l - FLadders.data()) + 1;
+    place.Ladder = ladder;
     place.Isin = isin;
+    return true;
 }
 
 void TLadders::Unlink(const TPlace& place) {
@@ -122,8 +124,7 @@ bool TLadders::Holds(const TLadder& l, std::size_t at, TRowView& row) const {
     const void* trailer = row ? FRows->Trailer(row) : nullptr;
     if (trailer == nullptr)
         return false;
-    TPlace place;
-    std::memcpy(&place, trailer, sizeof place);
+    TPlace place = TPlace::From(trailer);
     return place.Ladder == static_cast<std::uint32_t>(&l - FLadders.data()) + 1 && place.At == at;
 }
 

@@ -89,12 +89,26 @@ public:
     // What the book keeps in each of the store's rows: the row's isin_id as it was placed
     // (the store compares it with the row's, TStoreObserver::TFollow::KeyAt), the row's ladder
     // (its position plus one; 0 for a row the book has not placed yet) and its place there.
+    // Kept in eight bytes, as many as the row's block has spare: ladder and place share four.
     struct TPlace {
         std::int32_t Isin = 0;
         std::uint32_t Ladder = 0;
         std::uint32_t At = 0;
+        static constexpr unsigned kAtBits = 14;
+        static constexpr std::uint32_t kMostLadders = (1u << (32 - kAtBits)) - 1;
+        static constexpr std::uint32_t kMostAt = (1u << kAtBits) - 1;
+        static TPlace From(const void* trailer) {
+            std::uint32_t word[2];
+            std::memcpy(word, trailer, sizeof word);
+            return {static_cast<std::int32_t>(word[0]), word[1] >> kAtBits, word[1] & kMostAt};
+        }
+        void To(void* trailer) const {
+            const std::uint32_t word[2] = {static_cast<std::uint32_t>(Isin),
+                                           Ladder << kAtBits | At};
+            std::memcpy(trailer, word, sizeof word);
+        }
     };
-    static constexpr std::size_t kTrailerBytes = sizeof(TPlace);
+    static constexpr std::size_t kTrailerBytes = 2 * sizeof(std::uint32_t);
     static_assert(kTrailerBytes <= TStoreObserver::kMaxTrailer);
 
     TLadders() = default;
@@ -112,8 +126,7 @@ public:
     // Rows the store stored or deleted, and the row the last message stored.
     void Stored(std::span<const TStoreObserver::TStoredRow> rows, const TRowView& latest) {
         for (const TStoreObserver::TStoredRow& r : rows) {
-            TPlace place;
-            std::memcpy(&place, r.Trailer, sizeof place);
+            const TPlace place = TPlace::From(r.Trailer);
             if (!r.Row) {
                 Gone(place, r.ReplId);
                 continue;
@@ -167,7 +180,8 @@ private:
         return static_cast<std::int32_t>(F.Isin.Int(data, size));
     }
     TLadder& LadderOf(std::int32_t isin);
-    void Link(TPlace& place, std::int64_t id, std::int32_t isin);
+    // False when the row cannot be placed.
+    bool Link(TPlace& place, std::int64_t id, std::int32_t isin);
     void Unlink(const TPlace& place);
 
     TAggrFields F;

@@ -180,12 +180,11 @@ struct TCGStorage::Impl {
     // `zero` clears them in the row.
     void NoteGone(TRows& rows, TRows::TRec& rec, std::int64_t key, bool zero) {
         Room();
-        const std::size_t bytes = rows.TrailerBytes();
         std::uint8_t* copy = GoneBytes.data() + StoredCount * TStoreObserver::kMaxTrailer;
         std::uint8_t* trailer = rows.TrailerOf(rec);
-        std::memcpy(copy, trailer, bytes);
+        rows.CopyTrailer(copy, trailer);
         if (zero)
-            std::memset(trailer, 0, bytes);
+            rows.CopyTrailer(trailer, nullptr);
         Stored[StoredCount++] = {TRowView(), copy, key};
     }
     static bool SameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t bytes) {
