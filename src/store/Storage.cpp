@@ -229,6 +229,7 @@ void TCGStorage::TBatch::Release() {
             } catch (...) {
                 d.StoredCount = 0;
                 d.UnsureCount = 0;
+                d.Unsure.fill(nullptr);
                 d.Latest = nullptr;
             }
             d.Observer->OnRunApplied();
@@ -311,7 +312,7 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
             if (!keep) {
                 // A row the follower may not have heard of yet may be among those waiting;
                 // they are told while it is still there.
-                Settle();
+                Forget(*rec);
                 if (facts.FollowKeyBytes == 0 || rows.TrailerZero(*rec)) {
                     TellStored();
                     Wait(facts, s, t);

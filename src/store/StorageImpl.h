@@ -131,12 +131,12 @@ struct TCGStorage::Impl {
     const TTableFacts* StoredFacts = nullptr;
     std::int32_t StoredStream = 0, StoredTable = 0;
     TRows::TRec* Latest = nullptr; // the row the table's last message stored, told or not
-    // Rows of that table changed in place whose follower's key is still to be compared. The
-    // comparison waits until the next deletion or the list is told: by then the row's block,
-    // which the change only wrote, has come into the cache, where reading it at once would
-    // wait for it.
-    std::array<TRows::TRec*, kWaitingRows> Unsure;
-    std::size_t UnsureCount = 0;
+    // Rows of that table changed in place whose follower's key is still to be compared, oldest
+    // first. Each is compared kUnsureLag messages later: by then the row's block, which the
+    // change only wrote, has come into the cache, where reading it at once would wait for it.
+    static constexpr std::size_t kUnsureLag = 8;
+    std::array<TRows::TRec*, kUnsureLag> Unsure{};
+    std::size_t UnsureFirst = 0, UnsureCount = 0;
 
     bool Waiting() const { return StoredCount != 0 || UnsureCount != 0 || Latest != nullptr; }
     // Tells the follower the rows stored and deleted and not yet told.
@@ -198,29 +198,40 @@ struct TCGStorage::Impl {
         return std::memcmp(a, b, bytes) == 0;
     }
     void NoteUnsure(TRows::TRec& rec) {
-        if (UnsureCount == Unsure.size())
-            Settle();
-        Unsure[UnsureCount++] = &rec;
+        if (UnsureCount == kUnsureLag)
+            SettleOldest();
+        Unsure[(UnsureFirst + UnsureCount++) % kUnsureLag] = &rec;
     }
-    // Compares the changed rows' keys with the follower's copies: a row whose key moved is told.
+    // The row goes: it is not compared, its follower's bytes go with it as they are.
+    void Forget(const TRows::TRec& rec) {
+        for (TRows::TRec*& r : Unsure)
+            if (r == &rec)
+                r = nullptr;
+    }
     void Settle() {
-        if (UnsureCount == 0)
+        while (UnsureCount > 0)
+            SettleOldest();
+    }
+    // Compares the oldest changed row's key with the follower's copy: a row whose key moved is
+    // told.
+    void SettleOldest() {
+        TRows::TRec* rec = Unsure[UnsureFirst];
+        Unsure[UnsureFirst] = nullptr;
+        UnsureFirst = (UnsureFirst + 1) % kUnsureLag;
+        --UnsureCount;
+        if (rec == nullptr)
             return;
         TRows& rows = *StoredFacts->Rows;
         const std::size_t at = StoredFacts->FollowKeyAt, bytes = StoredFacts->FollowKeyBytes;
-        for (std::size_t i = 0; i < UnsureCount; ++i) {
-            TRows::TRec& rec = *Unsure[i];
-            // A row the follower left no bytes in (it failed while told of it) holds a zero
-            // key, which a row's own key is not: it is told as if it moved.
-            const TRowView row = rows.View(&rec);
-            if (row.Size() < at + bytes ||
-                !SameBytes(row.Data() + at, rows.TrailerOf(rec), bytes)) {
-                NoteGone(rows, rec, rec.ReplId, true);
-                NoteStored(rows, rec, rec.ReplId);
-            }
+        // A row the follower left no bytes in (it failed while told of it) holds a zero key,
+        // which a row's own key is not: it is told as if it moved.
+        const TRowView row = rows.View(rec);
+        if (row.Size() < at + bytes || !SameBytes(row.Data() + at, rows.TrailerOf(*rec), bytes)) {
+            NoteGone(rows, *rec, rec->ReplId, true);
+            NoteStored(rows, *rec, rec->ReplId);
         }
-        UnsureCount = 0;
     }
+
     // Changes to the key tables' rows and descriptions, read without the lock (KeyTableChanges).
     std::atomic<std::uint64_t> KeyChanges{0};
     std::array<std::atomic<std::uint64_t>, kKeyTableCount + 1> TableChanges{};
