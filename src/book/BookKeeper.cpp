@@ -54,7 +54,14 @@ TStoreObserver::TFollow TBookKeeper::OnTableDescribed(std::int32_t stream, std::
     // being told in bulk.
     if (kind != TKind::Aggr)
         return {};
-    return {book_detail::TLadders::kTrailerBytes, true};
+    // A level's volume changing is most of what these streams say; only a row that comes, goes
+    // or changes instrument is told.
+    TFollow follow{book_detail::TLadders::kTrailerBytes, true};
+    if (std::size_t at = 0; slot->Ladders.IsinKey(at)) {
+        follow.KeyAt = at;
+        follow.KeyBytes = sizeof(std::int32_t);
+    }
+    return follow;
 }
 
 void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {
@@ -64,19 +71,19 @@ void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, const TRowChang
     if (h == nullptr)
         return;
     if (h->Kind == TKind::Aggr) {
-        h->Ladders.Apply(change, d.Counter);
+        h->Ladders.Apply(change);
         return;
     }
     d.ApplyRec(*h, change);
 }
 
 void TBookKeeper::OnRowsStored(std::int32_t stream, std::int32_t table,
-                               std::span<const TStoredRow> rows) {
+                               std::span<const TStoredRow> rows, TRowView latest) {
     Impl& d = *FImpl;
     THook* h =
         stream == d.LastStream && table == d.LastTable ? d.LastHook : d.RememberHook(stream, table);
     if (h != nullptr && h->Kind == TKind::Aggr)
-        h->Ladders.Stored(rows, d.Counter);
+        h->Ladders.Stored(rows, latest);
 }
 
 void TBookKeeper::Impl::ApplyRec(THook& h, const TRowChange& change) {

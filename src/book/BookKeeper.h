@@ -39,8 +39,8 @@ public:
     TFollow OnTableDescribed(std::int32_t stream, std::int32_t table, const cg_message_desc_t& desc,
                              const std::shared_ptr<const TRows>& rows) override;
     void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) override;
-    void OnRowsStored(std::int32_t stream, std::int32_t table,
-                      std::span<const TStoredRow> rows) override;
+    void OnRowsStored(std::int32_t stream, std::int32_t table, std::span<const TStoredRow> rows,
+                      TRowView latest) override;
     void OnRunApplied() noexcept override;
     void OnStreamCleared(std::int32_t stream) override;
     void OnDeletedCleared(std::int32_t stream, std::int32_t table, std::int64_t rev) override;

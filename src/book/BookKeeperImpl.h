@@ -22,7 +22,9 @@ struct TBookKeeper::Impl {
     std::vector<std::string> Streams;
     std::vector<std::vector<std::unique_ptr<THook>>> Hooks; // [stream][table]
     bool AggrChosen = false;
-    std::uint64_t Counter = 0;     // the source of every stamp
+    // The source of every stamp. Readers take stamps too (TLadders::Look), under the store's
+    // lock like everything here.
+    mutable std::uint64_t Counter = 0;
     std::uint64_t GlobalStamp = 0; // a change that concerns every instrument
     std::unordered_map<std::int32_t, std::uint64_t> IsinStamps; // header changes per instrument
 
@@ -50,7 +52,8 @@ struct TBookKeeper::Impl {
 
     // The book the snapshots read: the deepest chosen stream that has been described.
     const THook* BookHook() const;
-    void Fill(std::int32_t isin, TBookSnapshot& out) const;
+    // The header, and the levels of `seen` (none without a book or a ladder) with own marks.
+    void Fill(std::int32_t isin, const book_detail::TSeen* seen, TBookSnapshot& out) const;
 };
 
 } // namespace vorlen

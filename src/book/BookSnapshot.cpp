@@ -21,7 +21,8 @@ const THook* TBookKeeper::Impl::BookHook() const {
     return best;
 }
 
-void TBookKeeper::Impl::Fill(std::int32_t isin, TBookSnapshot& out) const {
+void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
+                             TBookSnapshot& out) const {
     out.IsinId = isin;
     out.Bids.clear();
     out.Asks.clear();
@@ -83,12 +84,9 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, TBookSnapshot& out) const {
     if (book == nullptr)
         return;
     out.Depth = book->Depth;
-    const TLadder* l = book->Ladders.Find(isin);
-    if (l == nullptr)
+    if (seen == nullptr)
         return;
-    if (l->Touched)
-        out.LastUpdate = l->Updated;
-    const auto depth = static_cast<std::size_t>(book->Depth);
+    out.LastUpdate = seen->Updated;
     // Own resting volume at a price; the orders log marks what the aggregate already counts.
     const auto own = [&](int dir, double price) {
         std::int64_t sum = 0;
@@ -98,25 +96,12 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, TBookSnapshot& out) const {
                     sum += r.N;
         return sum;
     };
-    // Rows sorted best first per side; rows at one price make one level of their sum.
-    std::vector<book_detail::TAggrLevel> rows;
-    book->Ladders.Read(*l, rows);
-    std::erase_if(rows, [](const book_detail::TAggrLevel& r) { return r.Side < 0; });
-    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
-        if (a.Side != b.Side)
-            return a.Side < b.Side;
-        return a.Side == 0 ? a.Price > b.Price : a.Price < b.Price;
-    });
-    for (const book_detail::TAggrLevel& r : rows) {
-        auto& side = r.Side == 0 ? out.Bids : out.Asks;
-        if (!side.empty() && side.back().Price == r.Price) {
-            side.back().Volume += r.Volume;
-            continue;
-        }
-        if (side.size() >= depth)
-            continue;
-        side.push_back({r.Price, r.Volume, own(r.Side + 1, r.Price)});
-    }
+    out.Bids = seen->Bids;
+    out.Asks = seen->Asks;
+    for (TBookLevel& level : out.Bids)
+        level.Own = own(1, level.Price);
+    for (TBookLevel& level : out.Asks)
+        level.Own = own(2, level.Price);
 }
 
 bool TBookKeeper::Snapshot(std::int32_t isin_id, TBookSnapshot& out) const {
@@ -125,15 +110,21 @@ bool TBookKeeper::Snapshot(std::int32_t isin_id, TBookSnapshot& out) const {
     std::uint64_t version = d.GlobalStamp;
     if (const auto it = d.IsinStamps.find(isin_id); it != d.IsinStamps.end())
         version = std::max(version, it->second);
+    // Whether the levels changed is found here, from the rows: the store does not tell the
+    // books of a level whose volume changed.
+    const book_detail::TSeen* seen = nullptr;
     if (const THook* book = d.BookHook()) {
-        if (const TLadder* l = book->Ladders.Find(isin_id))
-            version = std::max(version, l->Stamp);
+        if (const TLadder* l = book->Ladders.Find(isin_id)) {
+            seen = &book->Ladders.Look(*l, static_cast<std::size_t>(std::max(book->Depth, 0)),
+                                       d.Counter);
+            version = std::max(version, seen->Stamp);
+        }
     }
     // Version 0 is "never filled", so the first snapshot always copies.
     ++version;
     if (out.IsinId == isin_id && out.Version == version)
         return false;
-    d.Fill(isin_id, out);
+    d.Fill(isin_id, seen, out);
     out.Version = version;
     return true;
 }

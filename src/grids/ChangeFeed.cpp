@@ -1,5 +1,7 @@
 #include "grids/ChangeFeed.h"
 
+#include "store/KeyTables.h"
+
 #include <utility>
 
 namespace vorlen {
@@ -48,8 +50,15 @@ TGridChangeFeed::OnTableDescribed(std::int32_t stream, std::int32_t table,
                                   const std::shared_ptr<const TRows>& rows) {
     Lose(stream, table);
     // The feed keeps nothing in the rows and records stored rows told in bulk as well; the
-    // follower behind it decides.
-    return FNext != nullptr ? FNext->OnTableDescribed(stream, table, desc, rows) : TFollow{};
+    // follower behind it decides, except that a grid's table must be told every row stored.
+    TFollow follow =
+        FNext != nullptr ? FNext->OnTableDescribed(stream, table, desc, rows) : TFollow{};
+    const std::string_view name = desc.name != nullptr ? desc.name : "";
+    const auto s = static_cast<std::size_t>(stream);
+    for (const TKeyTableRef& ref : kKeyTableRefs)
+        if (s < FStreams.size() && ref.Stream == FStreams[s] && ref.Table == name)
+            follow.KeyBytes = 0;
+    return follow;
 }
 
 void TGridChangeFeed::Note(std::int32_t stream, std::int32_t table, std::int64_t id, bool removed) {
@@ -70,11 +79,11 @@ void TGridChangeFeed::OnRow(std::int32_t stream, std::int32_t table, const TRowC
 }
 
 void TGridChangeFeed::OnRowsStored(std::int32_t stream, std::int32_t table,
-                                   std::span<const TStoredRow> rows) {
+                                   std::span<const TStoredRow> rows, TRowView latest) {
     for (const TStoredRow& r : rows)
-        Note(stream, table, r.Row.ReplId(), false);
+        Note(stream, table, r.ReplId, !r.Row);
     if (FNext != nullptr)
-        FNext->OnRowsStored(stream, table, rows);
+        FNext->OnRowsStored(stream, table, rows, latest);
 }
 
 void TGridChangeFeed::OnStreamCleared(std::int32_t stream) {

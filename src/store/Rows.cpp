@@ -396,12 +396,8 @@ TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::s
     FOrder.push_back(rec);
     FMap.Insert(replId, rec);
     Refill(*rec, data, size);
-    if (FTrailer != 0) {
-        if (trailer != nullptr)
-            std::memcpy(TrailerOf(*rec), trailer, FTrailer);
-        else
-            std::memset(TrailerOf(*rec), 0, FTrailer);
-    }
+    if (FTrailer != 0)
+        CopyTrailer(TrailerOf(*rec), trailer);
     return rec;
 }
 

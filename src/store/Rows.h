@@ -268,6 +268,31 @@ private:
     std::uint8_t* TrailerOf(TRec& rec) const {
         return reinterpret_cast<std::uint8_t*>(&rec + 1) + FInline;
     }
+    // Copies the follower's bytes of a row from `from` to `to`, or zeroes them without `from`:
+    // the usual eight in one move, not a call.
+    void CopyTrailer(std::uint8_t* to, const std::uint8_t* from) const {
+        if (FTrailer == sizeof(std::uint64_t)) {
+            std::uint64_t word = 0;
+            if (from != nullptr)
+                std::memcpy(&word, from, sizeof word);
+            std::memcpy(to, &word, sizeof word);
+        } else if (from != nullptr) {
+            std::memcpy(to, from, FTrailer);
+        } else {
+            std::memset(to, 0, FTrailer);
+        }
+    }
+    // Whether the follower's bytes of the row are all zero (a new row's are).
+    bool TrailerZero(TRec& rec) const {
+        const std::uint8_t* p = TrailerOf(rec);
+        for (std::size_t at = 0; at < FTrailer; at += sizeof(std::uint64_t)) {
+            std::uint64_t word;
+            std::memcpy(&word, p + at, sizeof word);
+            if (word != 0)
+                return false;
+        }
+        return true;
+    }
     // Asks for the lines of `replId`'s row that a message of `size` bytes would be written to,
     // so that the copy a little later does not wait for each of them in turn. The slot should
     // have been asked for already (Prefetch). Only a hint, whatever the table looks like by the

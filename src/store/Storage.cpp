@@ -51,8 +51,10 @@ void TCGStorage::SetObserver(TStoreObserver* observer) {
     FImpl->Observer = observer;
     // A new follower asks again when the tables are described; until then each message is told.
     for (auto& tables : FImpl->Facts)
-        for (TTableFacts& f : tables)
+        for (TTableFacts& f : tables) {
             f.InBulk = false;
+            f.FollowKeyBytes = 0;
+        }
     // A follower attached after the streams were named still learns them.
     if (observer != nullptr && !FImpl->MarData.Streams.empty()) {
         std::vector<std::string> names;
@@ -177,6 +179,12 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
             if (follow.TrailerBytes > 0 && follow.TrailerBytes <= TStoreObserver::kMaxTrailer) {
                 table.Values->SetTrailer(follow.TrailerBytes);
                 f.InBulk = follow.InBulk;
+                // A key the store cannot compare in one read is no key: every row is told.
+                if (f.InBulk && follow.KeyBytes > 0 && follow.KeyBytes <= sizeof(std::uint64_t) &&
+                    follow.KeyAt < std::numeric_limits<std::uint32_t>::max() / 2) {
+                    f.FollowKeyAt = static_cast<std::uint32_t>(follow.KeyAt);
+                    f.FollowKeyBytes = static_cast<std::uint32_t>(follow.KeyBytes);
+                }
             }
         }
     }
@@ -220,6 +228,9 @@ void TCGStorage::TBatch::Release() {
                 d.TellStored();
             } catch (...) {
                 d.StoredCount = 0;
+                d.UnsureCount = 0;
+                d.Unsure.fill(nullptr);
+                d.Latest = nullptr;
             }
             d.Observer->OnRunApplied();
         }
@@ -293,12 +304,25 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
     // A new row's follower bytes start here and go into the row once it is inserted, so that a
     // follower that fails leaves no row behind.
     std::uint8_t* trailer = nullptr;
+    // Whether the follower in bulk hears of the row this message stores now.
+    bool tell = true;
     if (bulk) { // observer hook
-        if (!keep && rec != nullptr) {
-            // The rows stored before it first: one of them may be this row.
-            if (StoredFacts == &facts)
-                TellStored();
-            Observer->OnRow(s, t, {key, data, size, rows.View(rec), true, rows.TrailerOf(*rec)});
+        Wait(facts, s, t);
+        if (rec != nullptr) {
+            if (!keep) {
+                // A row the follower may not have heard of yet may be among those waiting;
+                // they are told while it is still there.
+                Forget(*rec);
+                if (facts.FollowKeyBytes == 0 || rows.TrailerZero(*rec)) {
+                    TellStored();
+                    Wait(facts, s, t);
+                }
+                if (Latest == rec)
+                    Latest = nullptr;
+                NoteGone(rows, *rec, key, false);
+            } else if (facts.FollowKeyBytes != 0) {
+                tell = false;
+            }
         }
     } else if (Observer != nullptr) { // observer hook
         if (rows.TrailerBytes() != 0) {
@@ -316,8 +340,10 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
         Changed(facts, s, t, TChange::Changed, rows.View(rec));
     } else if (keep && facts.Heartbeat) {
         // The heartbeat table keeps only its latest row; nothing watches it change.
-        if (bulk && StoredFacts == &facts)
+        if (bulk && StoredFacts == &facts) {
             TellStored();
+            Wait(facts, s, t);
+        }
         rows.Clear();
         rec = rows.Insert(key, data, size, trailer);
     } else if (keep) {
@@ -327,8 +353,13 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
         Changed(facts, s, t, TChange::Deleted, rows.View(rec));
         rows.Unlink(rec);
     }
-    if (bulk && keep)
-        NoteStored(facts, s, t, *rec);
+    if (bulk && keep) {
+        Latest = rec;
+        if (tell)
+            NoteStored(rows, *rec, key);
+        else
+            NoteUnsure(*rec);
+    }
     WakeExperts();
 }
 

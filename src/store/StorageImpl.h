@@ -40,6 +40,9 @@ struct TTableFacts {
     int CountNo = -1; // which of TableChanges counts it: KeyNo, kFuturesRefTable or none
     bool Heartbeat = false;
     bool InBulk = false; // the follower hears of stored rows in bulk (TStoreObserver::TFollow)
+    // The follower's key in a message (TStoreObserver::TFollow); KeyBytes 0 for none.
+    std::uint32_t FollowKeyAt = 0;
+    std::uint32_t FollowKeyBytes = 0;
 };
 
 // How a message or a clear changed a table.
@@ -128,30 +131,114 @@ struct TCGStorage::Impl {
     TStoreObserver* Observer = nullptr; // observer hook
     // A new row's follower bytes, until the row is inserted.
     alignas(8) std::array<std::uint8_t, TStoreObserver::kMaxTrailer> NewTrailer{};
-    // Rows stored in a table followed in bulk, not yet told: all of one table.
-    std::array<TStoreObserver::TStoredRow, 256> Stored;
+    // Rows stored or deleted in a table followed in bulk, not yet told: all of one table. A row
+    // deleted leaves a copy of its follower's bytes, as its block may be taken by the next row.
+    static constexpr std::size_t kWaitingRows = TBatch::kMessages;
+    std::array<TStoreObserver::TStoredRow, kWaitingRows> Stored;
     std::size_t StoredCount = 0;
+    alignas(8) std::array<std::uint8_t, kWaitingRows * TStoreObserver::kMaxTrailer> GoneBytes{};
     const TTableFacts* StoredFacts = nullptr;
     std::int32_t StoredStream = 0, StoredTable = 0;
-    // Tells the follower the rows stored and not yet told.
+    TRows::TRec* Latest = nullptr; // the row the table's last message stored, told or not
+    // Rows of that table changed in place whose follower's key is still to be compared, oldest
+    // first. Each is compared kUnsureLag messages later: by then the row's block, which the
+    // change only wrote, has come into the cache, where reading it at once would wait for it.
+    static constexpr std::size_t kUnsureLag = 8;
+    std::array<TRows::TRec*, kUnsureLag> Unsure{};
+    std::size_t UnsureFirst = 0, UnsureCount = 0;
+
+    bool Waiting() const { return StoredCount != 0 || UnsureCount != 0 || Latest != nullptr; }
+    // Tells the follower the rows stored and deleted and not yet told.
     void TellStored() {
-        if (StoredCount == 0)
+        Settle();
+        if (StoredCount == 0 && Latest == nullptr)
             return;
-        const std::size_t n = StoredCount;
-        StoredCount = 0;
-        Observer->OnRowsStored(StoredStream, StoredTable, {Stored.data(), n});
+        Tell();
     }
-    void NoteStored(const TTableFacts& facts, std::int32_t s, std::int32_t t, TRows::TRec& rec) {
+    void Tell() {
+        const std::size_t n = StoredCount;
+        const TRowView latest = Latest != nullptr ? StoredFacts->Rows->View(Latest) : TRowView();
+        StoredCount = 0;
+        Latest = nullptr;
+        Observer->OnRowsStored(StoredStream, StoredTable, {Stored.data(), n}, latest);
+    }
+    // Makes the waiting rows those of this table.
+    [[gnu::always_inline]] void Wait(const TTableFacts& facts, std::int32_t s, std::int32_t t) {
         // With none waiting the table is named afresh: the facts may have been described anew
         // at the same address since.
-        if (StoredCount == 0 || StoredFacts != &facts || StoredCount == Stored.size()) {
-            TellStored();
-            StoredFacts = &facts;
-            StoredStream = s;
-            StoredTable = t;
+        if (StoredFacts != &facts || !Waiting())
+            Name(facts, s, t);
+    }
+    void Name(const TTableFacts& facts, std::int32_t s, std::int32_t t) {
+        TellStored();
+        StoredFacts = &facts;
+        StoredStream = s;
+        StoredTable = t;
+    }
+    // Room for one more row to tell.
+    void Room() {
+        if (StoredCount == Stored.size())
+            Tell();
+    }
+    // The id is the message's: the row's own would wait for its block to come from memory.
+    void NoteStored(TRows& rows, TRows::TRec& rec, std::int64_t key) {
+        Room();
+        Stored[StoredCount++] = {rows.View(&rec), rows.TrailerOf(rec), key};
+    }
+    // The row goes (or, with its key changed, leaves the follower): its bytes are copied, and
+    // `zero` clears them in the row.
+    void NoteGone(TRows& rows, TRows::TRec& rec, std::int64_t key, bool zero) {
+        Room();
+        std::uint8_t* copy = GoneBytes.data() + StoredCount * TStoreObserver::kMaxTrailer;
+        std::uint8_t* trailer = rows.TrailerOf(rec);
+        rows.CopyTrailer(copy, trailer);
+        if (zero)
+            rows.CopyTrailer(trailer, nullptr);
+        Stored[StoredCount++] = {TRowView(), copy, key};
+    }
+    static bool SameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t bytes) {
+        // The usual four-byte key in one read each, not a call.
+        if (bytes == sizeof(std::uint32_t)) {
+            std::uint32_t x, y;
+            std::memcpy(&x, a, sizeof x);
+            std::memcpy(&y, b, sizeof y);
+            return x == y;
         }
-        std::uint8_t* trailer = facts.Rows->TrailerOf(rec);
-        Stored[StoredCount++] = {facts.Rows->View(&rec), trailer};
+        return std::memcmp(a, b, bytes) == 0;
+    }
+    void NoteUnsure(TRows::TRec& rec) {
+        if (UnsureCount == kUnsureLag)
+            SettleOldest();
+        Unsure[(UnsureFirst + UnsureCount++) % kUnsureLag] = &rec;
+    }
+    // The row goes: it is not compared, its follower's bytes go with it as they are.
+    void Forget(const TRows::TRec& rec) {
+        for (TRows::TRec*& r : Unsure)
+            if (r == &rec)
+                r = nullptr;
+    }
+    void Settle() {
+        while (UnsureCount > 0)
+            SettleOldest();
+    }
+    // Compares the oldest changed row's key with the follower's copy: a row whose key moved is
+    // told.
+    void SettleOldest() {
+        TRows::TRec* rec = Unsure[UnsureFirst];
+        Unsure[UnsureFirst] = nullptr;
+        UnsureFirst = (UnsureFirst + 1) % kUnsureLag;
+        --UnsureCount;
+        if (rec == nullptr)
+            return;
+        TRows& rows = *StoredFacts->Rows;
+        const std::size_t at = StoredFacts->FollowKeyAt, bytes = StoredFacts->FollowKeyBytes;
+        // A row the follower left no bytes in (it failed while told of it) holds a zero key,
+        // which a row's own key is not: it is told as if it moved.
+        const TRowView row = rows.View(rec);
+        if (row.Size() < at + bytes || !SameBytes(row.Data() + at, rows.TrailerOf(*rec), bytes)) {
+            NoteGone(rows, *rec, rec->ReplId, true);
+            NoteStored(rows, *rec, rec->ReplId);
+        }
     }
 
     // Only holders of the lock write the counts, so a plain store does: an atomic add's locked

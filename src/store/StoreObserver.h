@@ -29,12 +29,20 @@ public:
     struct TFollow {
         // Bytes of its own in each row (TRowChange::Trailer), at most kMaxTrailer; 0 for none.
         std::size_t TrailerBytes = 0;
-        // The rows messages store (insert or change) are told a run's worth at a time, once the
-        // store has written them (OnRowsStored), instead of one message at a time before: no
-        // call per message, and the rows are in the cache when the follower reads them.
-        // Deletions of rows the store has are still told one at a time (OnRow), before the row
-        // goes, and only after the rows stored before them. Only with TrailerBytes.
+        // The rows messages store (insert or change) and the rows they delete are told a run's
+        // worth at a time, in order, once the store has applied them (OnRowsStored), instead of
+        // one message at a time before: no call per message, and the rows are in the cache when
+        // the follower reads them. Only with TrailerBytes.
         bool InBulk = false;
+        // With InBulk, where a key of the follower's sits in a message (KeyBytes at most 8; 0
+        // for none). The follower keeps a copy of a row's key bytes, as they were when it was
+        // told of the row, at the start of its own bytes. A row a message inserts is told; a
+        // row a message changes is told only when its key differs from that copy: a change of
+        // any other field costs the follower nothing. The follower is then told the row went
+        // (with the bytes it had) and came anew (its bytes zeroed), after rows stored later
+        // perhaps. A row whose key is all zero bytes is told only when it is inserted.
+        std::size_t KeyAt = 0;
+        std::size_t KeyBytes = 0;
     };
     // Table `table` of stream `stream` has (again) been described and holds no rows. `desc` is
     // valid only during the call: a follower resolves what it needs of it here, once per table.
@@ -64,20 +72,25 @@ public:
         // own: no look-up, and the line it reads is one the store is about to write anyway.
         void* Trailer = nullptr;
     };
-    // Every stream-data message of a described table, in the order the store applies them;
-    // of a table followed in bulk, only those that delete a row the store has.
+    // Every stream-data message of a described table that is not followed in bulk, in the
+    // order the store applies them.
     virtual void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) = 0;
-    // A row a message stored in a table followed in bulk: as it stands now, with the
-    // follower's bytes (zero for a row the message inserted).
+    // A row a message stored, or deleted, in a table followed in bulk.
     struct TStoredRow {
+        // The row as it stands now; empty for a row that has gone.
         TRowView Row;
+        // The follower's bytes: in the row (zero for a row new to it), or for a row that has
+        // gone a copy of what it held when it went.
         void* Trailer = nullptr;
+        std::int64_t ReplId = 0;
     };
-    // The rows messages stored in a table followed in bulk since the last call, in order (a row
-    // stored twice comes twice). Told before any row of the table goes and before the run ends.
-    // The views and bytes are valid during the call.
+    // The rows messages stored or deleted in a table followed in bulk since the last call, in
+    // order (a row stored twice may come twice). `latest` is the row the last of those messages
+    // stored, whether it is among `rows` or not (empty when it has gone or none was stored): a
+    // follower that names a key still learns how far the table has come. Told before the run
+    // ends; the views and bytes are valid during the call.
     virtual void OnRowsStored(std::int32_t stream, std::int32_t table,
-                              std::span<const TStoredRow> rows) = 0;
+                              std::span<const TStoredRow> rows, TRowView latest) = 0;
     // The store is about to let its lock go after a run of messages (TCGStorage::TBatch), also
     // when applying one failed; the rows stored in bulk have been told. Must not throw.
     virtual void OnRunApplied() noexcept = 0;

@@ -3,12 +3,15 @@
 
 #include "book/BookKeeper.h"
 
+#include "book/BookRunTimes.h"
 #include "book/BookView.h"
 #include "gateway/Cgate.h"
 #include "platform/FormatSettings.h"
 #include "store/Storage.h"
 #include "store/TestScheme.h"
 
+#include <algorithm>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <limits>
 #include <map>
@@ -344,9 +347,13 @@ TEST_F(BookKeeperTest, SnapshotCopiesOnlyWhenItsInstrumentChanged) {
     EXPECT_FALSE(Books.Snapshot(kIsin, s));
     Apply(Put(2, 1, 98, 1, 1, kOther));
     EXPECT_FALSE(Books.Snapshot(kIsin, s)) << "another instrument's level";
-    Apply(Put(1, 1, 99, 6));
+    // A level's volume changing is not told to the books, yet it is an update, and when.
+    const auto before = std::chrono::system_clock::now();
+    Apply(Put(1, 1, 99, 6, 2));
     EXPECT_TRUE(Books.Snapshot(kIsin, s));
     EXPECT_EQ(s.Bids[0].Volume, 6);
+    ASSERT_TRUE(s.LastUpdate);
+    EXPECT_GE(*s.LastUpdate, before);
     TBookSnapshot other;
     EXPECT_TRUE(Books.Snapshot(kOther, other));
     EXPECT_EQ(Levels(other.Bids), (TLevels{{98, 1}}));
@@ -399,6 +406,44 @@ TEST_F(BookKeeperTest, HeaderValuesEachClientsPositionAtTheMark) {
     EXPECT_EQ(alone[0].VarMargin, kVmNotSubscribedText);
     EXPECT_EQ(alone[0].Mark, "");
     EXPECT_EQ(alone[0].OpenPnl, "");
+}
+
+// A row changed in place is not told to the books; its time comes from the table's revisions by
+// run. Runs close together and far apart (up to hours of silence): the time found for any row
+// is never before the run that stored it and late by at most the finest grain or a twentieth of
+// the row's age, however many runs went by.
+TEST(BookRunTimes, ARowsTimeIsNeverEarlyAndLateByLittleForItsAge) {
+    using TClock = book_detail::TRunTimes::TClock;
+    book_detail::TRunTimes times;
+    std::mt19937 rng(1209);
+    TClock::time_point at = TClock::time_point{} + std::chrono::hours(24);
+    std::vector<std::pair<std::int64_t, TClock::time_point>> runs; // highest revision, end
+    std::int64_t rev = 0;
+    for (int i = 0; i < 120000; ++i) {
+        const unsigned gap = rng() % 1000;
+        at += gap < 990 ? std::chrono::microseconds(50 + rng() % 3000)
+                        : std::chrono::microseconds(std::int64_t{1} << (rng() % 34));
+        if (rng() % 8 != 0) // a run that stored nothing new notes nothing new
+            rev += 1 + rng() % 5;
+        runs.emplace_back(rev, at);
+        times.Note(rev, at);
+    }
+    EXPECT_EQ(times.Highest(), rev);
+    EXPECT_FALSE(times.When(rev + 1)) << "no run has reached it";
+    for (std::int64_t r = 1; r <= rev; r += 1 + static_cast<std::int64_t>(rng() % 13)) {
+        const auto came =
+            std::lower_bound(runs.begin(), runs.end(), r, [](const auto& run, std::int64_t x) {
+                return run.first < x;
+            })->second;
+        const auto found = times.When(r);
+        ASSERT_TRUE(found) << r;
+        ASSERT_GE(*found, came) << r;
+        const auto late = *found - came;
+        ASSERT_TRUE(late <= book_detail::TRunTimes::kFinest || late * 20 <= at - came)
+            << r << ": late by " << std::chrono::duration<double>(late).count() << " s";
+    }
+    times.Clear();
+    EXPECT_FALSE(times.When(1));
 }
 
 TEST(BookFigures, MarkAndOpenPnl) {

@@ -243,7 +243,8 @@ TEST_F(RowRefs, TheUpdaterFollowingChangesShowsEveryKindOfChange) {
                                  const std::shared_ptr<const TRows>&) override {
             return {};
         }
-        void OnRowsStored(std::int32_t, std::int32_t, std::span<const TStoredRow>) override {}
+        void OnRowsStored(std::int32_t, std::int32_t, std::span<const TStoredRow>,
+                          TRowView) override {}
         void OnRow(std::int32_t, std::int32_t, const TRowChange&) override { ++Rows; }
         void OnRunApplied() noexcept override {}
         void OnStreamCleared(std::int32_t) override { ++Clears; }

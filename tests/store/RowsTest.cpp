@@ -194,9 +194,10 @@ TEST_F(RowsTest, RowsHoldWhatTheLastMessageConvertsTo) {
 
 // What a follower of the store is told, in order, with the bytes it is shown; what it hears of
 // the first table, which it follows in bulk, in a log of its own (a run tells the rows it stored
-// when it ends, whatever other tables' rows came meanwhile). It keeps bytes of its own in
-// the rows (a different number per table) and counts every time they are not what it left
-// there: a new row's must be zero, a known row's what the last call about it wrote.
+// and deleted when it ends, whatever other tables' rows came meanwhile). It keeps bytes of its
+// own in the rows (a different number per table) and counts every time they are not what it
+// left there: a new row's must be zero, a known row's (or the copy of a deleted one's) what the
+// last call about it wrote.
 class TRecordingObserver final : public TStoreObserver {
 public:
     void OnStreams(const std::vector<std::string>& names) override {
@@ -207,22 +208,39 @@ public:
         Log.push_back("described " + std::to_string(stream) + "/" + std::to_string(table));
         return {table == 0 ? 16u : 8u, table == 0};
     }
-    void OnRowsStored(std::int32_t, std::int32_t table, std::span<const TStoredRow> rows) override {
+    void OnRowsStored(std::int32_t, std::int32_t table, std::span<const TStoredRow> rows,
+                      TRowView latest) override {
+        std::int64_t last = 0;
+        bool stored = false;
         for (const TStoredRow& r : rows) {
-            const std::int64_t id = r.Row.ReplId();
+            const std::int64_t id = r.ReplId;
+            std::array<std::uint8_t, 16> seen{};
+            std::memcpy(seen.data(), r.Trailer, seen.size());
+            std::int64_t mark[2];
+            std::memcpy(mark, seen.data(), sizeof mark);
+            // What this follower wrote: the row's id, then a count that is never zero.
+            const bool faithful = mark[1] != 0 ? mark[0] == id && seen == Notes[{table, id}]
+                                               : seen == std::array<std::uint8_t, 16>{};
+            if (!faithful)
+                ++Faults;
+            if (!r.Row) {
+                // Gone, with a copy of the bytes it had: nothing of it is left to write.
+                BulkLog.push_back("deleted " + std::to_string(id));
+                Notes.erase({table, id});
+                continue;
+            }
             // The row as it stands when told, which a later message of the run may have
             // changed again: the store's own checks see to its bytes.
             BulkLog.push_back("stored " + std::to_string(id));
-            std::array<std::uint8_t, 16> seen{};
-            std::memcpy(seen.data(), r.Trailer, seen.size());
-            // What this follower writes: the row's id, then a count that is never zero.
-            std::int64_t mark[2];
-            std::memcpy(mark, seen.data(), sizeof mark);
-            if (mark[1] != 0 ? mark[0] != id || seen != Notes[{table, id}]
-                             : seen != std::array<std::uint8_t, 16>{})
+            if (r.Row.ReplId() != id)
                 ++Faults;
             Write(table, id, r.Trailer, seen.size());
+            last = id;
+            stored = true;
         }
+        // Every row is told here (no key), so the latest is the last one stored in the call.
+        if (static_cast<bool>(latest) != stored || (latest && latest.ReplId() != last))
+            ++Faults;
     }
     void OnRow(std::int32_t stream, std::int32_t table, const TRowChange& c) override {
         std::string line = "row " + std::to_string(stream) + "/" + std::to_string(table) + " " +
@@ -234,9 +252,8 @@ public:
         (table == 0 ? BulkLog : Log).push_back(std::move(line));
 
         const std::size_t bytes = table == 0 ? 16 : 8;
-        // The table followed in bulk hears one at a time only of rows that go.
-        if ((c.Trailer != nullptr) != (c.Previous || !c.Deleted) ||
-            (table == 0 && !(c.Deleted && c.Previous))) {
+        // The table followed in bulk hears of nothing one at a time.
+        if ((c.Trailer != nullptr) != (c.Previous || !c.Deleted) || table == 0) {
             ++Faults;
             return;
         }

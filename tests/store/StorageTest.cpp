@@ -387,7 +387,8 @@ TEST_F(StorageTest, AFollowerThatFailsLetsTheStoreGoOn) {
                                  const std::shared_ptr<const TRows>&) override {
             return {};
         }
-        void OnRowsStored(std::int32_t, std::int32_t, std::span<const TStoredRow>) override {}
+        void OnRowsStored(std::int32_t, std::int32_t, std::span<const TStoredRow>,
+                          TRowView) override {}
         void OnRow(std::int32_t, std::int32_t, const TRowChange& c) override {
             if (c.ReplId == 30002)
                 throw std::runtime_error("follower failed");
