@@ -1,14 +1,8 @@
 #include "platform/Module.h"
+#include "platform/WinApi.h"
 #include "platform/WinText.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <vector>
-#include <windows.h>
 
 namespace vorlen::platform {
 

@@ -1,12 +1,5 @@
 #include "platform/PageMemory.h"
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/WinApi.h"
 
 namespace vorlen::platform {
 

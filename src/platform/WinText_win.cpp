@@ -1,13 +1,7 @@
+#include "platform/WinApi.h"
 #include "platform/WinText.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <climits>
-#include <windows.h>
 
 namespace vorlen::platform {
 
