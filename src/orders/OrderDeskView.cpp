@@ -245,8 +245,10 @@ TOrderDesk::TUnseenTally TOrderDesk::WalkUnseen(const std::string& isin) const {
         FUnseenTally = WalkUnseen(order.Isin);
     }
     // What is kept must be what a walk finds.
-    assert(WalkUnseen(order.Isin).Active == FUnseenTally.Active &&
-           WalkUnseen(order.Isin).Rest == FUnseenTally.Rest);
+    assert([&] {
+        const TUnseenTally walked = WalkUnseen(order.Isin);
+        return walked.Active == FUnseenTally.Active && walked.Rest == FUnseenTally.Rest;
+    }());
     t.Active += FUnseenTally.Active;
     t.PendingSameSide += FUnseenTally.Rest[order.Side == TSide::Buy ? 0 : 1];
     if (FLookedSent == nullptr) {
