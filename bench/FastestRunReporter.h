@@ -7,9 +7,9 @@
 
 namespace vorlen::bench {
 
-// Keeps the fastest repetition of each benchmark, by function name, while printing as usual.
-// CPU time, not wall time: the machines these run on are shared, and wall time then counts other
-// programs too.
+// Keeps the fastest repetition of each benchmark, by function name, and every run in the order
+// they ran, while printing as usual. CPU time, not wall time: the machines these run on are
+// shared, and wall time then counts other programs too.
 class TFastestRunReporter : public benchmark::ConsoleReporter {
 public:
     TFastestRunReporter() : ConsoleReporter(OO_None) {}
@@ -21,10 +21,12 @@ public:
             const double t = run.GetAdjustedCPUTime();
             if (!Times.contains(name) || t < Times[name])
                 Times[name] = t;
+            All[name].push_back(t);
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> Times;
+    std::map<std::string, std::vector<double>> All;
 };
 
 } // namespace vorlen::bench
