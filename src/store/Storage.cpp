@@ -228,8 +228,6 @@ void TCGStorage::TBatch::Release() {
                 d.TellStored();
             } catch (...) {
                 d.StoredCount = 0;
-                d.UnsureCount = 0;
-                d.Unsure.fill(nullptr);
                 d.Latest = nullptr;
             }
             d.Observer->OnRunApplied();
@@ -312,7 +310,6 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
             if (!keep) {
                 // A row the follower may not have heard of yet may be among those waiting;
                 // they are told while it is still there.
-                Forget(*rec);
                 if (facts.FollowKeyBytes == 0 || rows.TrailerZero(*rec)) {
                     TellStored();
                     Wait(facts, s, t);
@@ -321,7 +318,12 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
                     Latest = nullptr;
                 NoteGone(rows, *rec, key, false);
             } else if (facts.FollowKeyBytes != 0) {
-                tell = false;
+                // Most messages of a busy table change a row in place and leave its key: this
+                // comparison is all they cost the follower.
+                if (SameKey(facts, rows, *rec, data, size)) [[likely]]
+                    tell = false;
+                else
+                    NoteGone(rows, *rec, key, true);
             }
         }
     } else if (Observer != nullptr) { // observer hook
@@ -357,8 +359,6 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
         Latest = rec;
         if (tell)
             NoteStored(rows, *rec, key);
-        else
-            NoteUnsure(*rec);
     }
     WakeExperts();
 }

@@ -140,17 +140,9 @@ struct TCGStorage::Impl {
     const TTableFacts* StoredFacts = nullptr;
     std::int32_t StoredStream = 0, StoredTable = 0;
     TRows::TRec* Latest = nullptr; // the row the table's last message stored, told or not
-    // Rows of that table changed in place whose follower's key is still to be compared, oldest
-    // first. Each is compared kUnsureLag messages later: by then the row's block, which the
-    // change only wrote, has come into the cache, where reading it at once would wait for it.
-    static constexpr std::size_t kUnsureLag = 8;
-    std::array<TRows::TRec*, kUnsureLag> Unsure{};
-    std::size_t UnsureFirst = 0, UnsureCount = 0;
-
-    bool Waiting() const { return StoredCount != 0 || UnsureCount != 0 || Latest != nullptr; }
+    bool Waiting() const { return StoredCount != 0 || Latest != nullptr; }
     // Tells the follower the rows stored and deleted and not yet told.
     void TellStored() {
-        Settle();
         if (StoredCount == 0 && Latest == nullptr)
             return;
         Tell();
@@ -206,39 +198,14 @@ struct TCGStorage::Impl {
         }
         return std::memcmp(a, b, bytes) == 0;
     }
-    void NoteUnsure(TRows::TRec& rec) {
-        if (UnsureCount == kUnsureLag)
-            SettleOldest();
-        Unsure[(UnsureFirst + UnsureCount++) % kUnsureLag] = &rec;
-    }
-    // The row goes: it is not compared, its follower's bytes go with it as they are.
-    void Forget(const TRows::TRec& rec) {
-        for (TRows::TRec*& r : Unsure)
-            if (r == &rec)
-                r = nullptr;
-    }
-    void Settle() {
-        while (UnsureCount > 0)
-            SettleOldest();
-    }
-    // Compares the oldest changed row's key with the follower's copy: a row whose key moved is
-    // told.
-    void SettleOldest() {
-        TRows::TRec* rec = Unsure[UnsureFirst];
-        Unsure[UnsureFirst] = nullptr;
-        UnsureFirst = (UnsureFirst + 1) % kUnsureLag;
-        --UnsureCount;
-        if (rec == nullptr)
-            return;
-        TRows& rows = *StoredFacts->Rows;
-        const std::size_t at = StoredFacts->FollowKeyAt, bytes = StoredFacts->FollowKeyBytes;
-        // A row the follower left no bytes in (it failed while told of it) holds a zero key,
-        // which a row's own key is not: it is told as if it moved.
-        const TRowView row = rows.View(rec);
-        if (row.Size() < at + bytes || !SameBytes(row.Data() + at, rows.TrailerOf(*rec), bytes)) {
-            NoteGone(rows, *rec, rec->ReplId, true);
-            NoteStored(rows, *rec, rec->ReplId);
-        }
+    // Whether a message leaves the follower's key of the row it changes as the follower has it.
+    // A row the follower left no bytes in (it failed while told of it) holds a zero key, which
+    // a row's own key is not: it is told as if it moved. The follower's bytes are in the cache
+    // by now: the row's block was asked for ahead of its message.
+    static bool SameKey(const TTableFacts& facts, TRows& rows, TRows::TRec& rec,
+                        const std::uint8_t* data, std::size_t size) {
+        const std::size_t at = facts.FollowKeyAt, bytes = facts.FollowKeyBytes;
+        return size >= at + bytes && SameBytes(data + at, rows.TrailerOf(rec), bytes);
     }
 
     // Only holders of the lock write the counts, so a plain store does: an atomic add's locked

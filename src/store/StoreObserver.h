@@ -39,8 +39,8 @@ public:
         // told of the row, at the start of its own bytes. A row a message inserts is told; a
         // row a message changes is told only when its key differs from that copy: a change of
         // any other field costs the follower nothing. The follower is then told the row went
-        // (with the bytes it had) and came anew (its bytes zeroed), after rows stored later
-        // perhaps. A row whose key is all zero bytes is told only when it is inserted.
+        // (with the bytes it had) and came anew (its bytes zeroed), in the message's place among
+        // the others. A row whose key is all zero bytes is told only when it is inserted.
         std::size_t KeyAt = 0;
         std::size_t KeyBytes = 0;
     };
