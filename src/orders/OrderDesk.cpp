@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace vorlen::orders {
 
@@ -127,7 +128,16 @@ void TOrderDesk::Emit(TLines& lines) {
                 std::min(static_cast<std::size_t>(priceEnd - price), sizeof p.price - 1));
     const std::uint32_t trId = FTransport.NextId();
     p.ext_id = NextExtId(facts);
-    if (!FTransport.PostAdd(trId, p.isin_id, p)) [[unlikely]] {
+    const std::int64_t lastSame = CountPosted(order, p, trId, view.NowMs);
+    bool posted = false;
+    try {
+        posted = FTransport.PostAdd(trId, p.isin_id, p);
+    } catch (...) {
+        Uncount(order, p, trId, view.NowMs, lastSame);
+        throw;
+    }
+    if (!posted) [[unlikely]] {
+        Uncount(order, p, trId, view.NowMs, lastSame);
         ++FFailed;
         return NotPosted(order,
                          {TPlaceStatus::Failed, 0, "соединение Трансакций не приняло сообщение."},
@@ -136,7 +146,6 @@ void TOrderDesk::Emit(TLines& lines) {
     if (FJournal || FLog != nullptr) {
         PostedLines(order, trId, lines);
     }
-    CountPosted(order, p, trId, view.NowMs);
     return {TPlaceStatus::Posted, trId, {}};
 }
 
@@ -163,9 +172,11 @@ TPlaceResult TOrderDesk::NotPosted(const TOrderRequest& order, TPlaceResult resu
     return result;
 }
 
-[[gnu::hot]] void TOrderDesk::CountPosted(const TOrderRequest& order, const TAddOrderParams& p,
-                                          std::uint32_t trId, std::int64_t now) {
-    // Counted once posted: what the exchange saw is what the rate rules are about.
+[[gnu::hot]] std::int64_t TOrderDesk::CountPosted(const TOrderRequest& order,
+                                                  const TAddOrderParams& p, std::uint32_t trId,
+                                                  std::int64_t now) {
+    // Only what is posted counts (what the exchange saw is what the rate rules are about): an
+    // add that fails to go is taken back (Uncount).
     if (FLookedSent == nullptr) {
         FLookedSent = &FSent[order.Client];
     }
@@ -178,7 +189,12 @@ TPlaceResult TOrderDesk::NotPosted(const TOrderRequest& order, TPlaceResult resu
         InsertLate(times, now);
     }
     auto& same = byClient.LastSameMs;
-    same[{p.isin_id, order.Side, order.Price, order.Qty}] = now;
+    std::int64_t lastSame = -1;
+    if (const auto [at, added] =
+            same.try_emplace({p.isin_id, order.Side, order.Price, order.Qty}, now);
+        !added) {
+        lastSame = std::exchange(at->second, now);
+    }
     if (same.size() >= byClient.SweepAt) [[unlikely]] {
         Sweep(byClient, now);
     }
@@ -202,6 +218,31 @@ TPlaceResult TOrderDesk::NotPosted(const TOrderRequest& order, TPlaceResult resu
     } else {
         SetUnseen(unseen);
     }
+    return lastSame;
+}
+
+void TOrderDesk::Uncount(const TOrderRequest& order, const TAddOrderParams& p, std::uint32_t trId,
+                         std::int64_t now, std::int64_t lastSame) {
+    TClientSent& byClient = *FLookedSent;
+    std::deque<std::int64_t>& times = byClient.RecentMs;
+    if (const auto at = std::find(times.rbegin(), times.rend(), now); at != times.rend()) {
+        times.erase(std::next(at).base());
+    }
+    const TRepeatKey key{p.isin_id, order.Side, order.Price, order.Qty};
+    if (lastSame < 0) {
+        byClient.LastSameMs.erase(key);
+    } else {
+        byClient.LastSameMs[key] = lastSame;
+    }
+    --byClient.Today;
+    const auto pending = std::find_if(FPending.begin(), FPending.end(),
+                                      [&](const auto& e) { return e.first == trId; });
+    if (pending != FPending.end()) {
+        FPending.erase(pending);
+    }
+    DropUnseen({false, trId});
+    // The kept tally may hold the add: the next order walks the unseen ones again.
+    ++FUnseenGen;
 }
 
 void TOrderDesk::InsertLate(std::deque<std::int64_t>& times, std::int64_t now) {

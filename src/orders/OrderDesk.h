@@ -160,9 +160,16 @@ private:
                                               TLines& lines);
     [[gnu::cold]] [[gnu::noinline]] TPlaceResult
     NotPosted(const TOrderRequest& order, TPlaceResult result, const char* prefix, TLines& lines);
-    // Counts a posted add for the rate rules and keeps it pending and unseen.
-    void CountPosted(const TOrderRequest& order, const TAddOrderParams& p, std::uint32_t trId,
-                     std::int64_t now);
+    // Counts an add for the rate rules and keeps it pending and unseen. It is counted just
+    // before it is posted, while what the gate read is still in the cache: the post's system
+    // calls would have all of it fetched again. Returns the time an equal order was last sent
+    // (-1 for none), which Uncount needs should the post fail.
+    std::int64_t CountPosted(const TOrderRequest& order, const TAddOrderParams& p,
+                             std::uint32_t trId, std::int64_t now);
+    // Takes back what CountPosted counted for an add that was not posted after all.
+    [[gnu::cold]] [[gnu::noinline]] void Uncount(const TOrderRequest& order,
+                                                 const TAddOrderParams& p, std::uint32_t trId,
+                                                 std::int64_t now, std::int64_t lastSame);
     bool CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TLines& lines,
                       std::optional<TOrderRequest> replacement = {});
     void OnReply(std::uint32_t trId, const TPendingPost& post, const TReply& reply, TLines& lines,

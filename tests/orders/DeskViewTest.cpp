@@ -215,6 +215,26 @@ TEST(DeskView, AnswersTakeOrdersOutOfTheCountsAtOnce) {
     }
 }
 
+// An add the transport did not take was never sent: it counts for nothing, neither as a repeat
+// nor in the minute, nor as active or resting. Each limit below lets one order through.
+TEST(DeskView, AnAddThatDidNotGoCountsForNothing) {
+    const char* limits = "* max_qty=3 max_pos=3 max_active=1 per_minute=1\n";
+    TWorld world;
+    TDeskUnderTest kept(world, true, limits), fresh(world, false, limits);
+    for (TDeskUnderTest* d : {&kept, &fresh}) {
+        const TOrderRequest buy{"Si-3.27", TSide::Buy, 3, 95 * P, "FZ00001", false};
+        d->Transport.Accepting = false;
+        EXPECT_EQ(d->Desk->Place(buy).Status, TPlaceStatus::Failed);
+        EXPECT_EQ(d->Desk->Pending(), 0u);
+        d->Transport.Accepting = true;
+        d->Now += 10;
+        const TPlaceResult r = d->Desk->Place(buy);
+        EXPECT_EQ(r.Status, TPlaceStatus::Posted) << r.Reason;
+        d->Now += 10;
+        EXPECT_EQ(d->Desk->Place(buy).Status, TPlaceStatus::Refused) << "the one sent counts";
+    }
+}
+
 // The orders log tells the desk's orders apart by ext_id, and may hold ones an earlier run gave:
 // the next ones this run would give among them. Each is stepped over, also by the desk that
 // reads the log only when told it changed.
