@@ -200,8 +200,8 @@ struct TCGStorage::Impl {
     }
     // Whether a message leaves the follower's key of the row it changes as the follower has it.
     // A row the follower left no bytes in (it failed while told of it) holds a zero key, which
-    // a row's own key is not: it is told as if it moved. The follower's bytes are in the cache
-    // by now: the row's block was asked for ahead of its message.
+    // a row's own key is not: it is told as if it moved. This is the one read a change makes of
+    // the row's block, which the store itself only writes, and most of what following costs.
     static bool SameKey(const TTableFacts& facts, TRows& rows, TRows::TRec& rec,
                         const std::uint8_t* data, std::size_t size) {
         const std::size_t at = facts.FollowKeyAt, bytes = facts.FollowKeyBytes;
