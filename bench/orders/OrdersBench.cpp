@@ -15,10 +15,13 @@
 // orders, as a trader's day does (the gate's default allows 20).
 //
 // The ratio is the median of the rounds' own ratios: the two sides of a round run a moment apart,
-// so a load that changes over the run moves both. Forty rounds: with twenty, the median of one
-// run moved by about 0.05 either way from the next run's on a two-core machine.
+// so a load that changes over the run moves both. A post alone takes anywhere from 5 to 18 us
+// from one round to the next on a two-core virtual machine, while the gate adds well under one:
+// the rounds' ratios scatter from 0.9 to 1.3, and the medians of forty rounds in a row of one
+// run ranged from 1.00 to 1.17. Hence 320 rounds, about fifteen seconds: with 160, one run in
+// twenty-five still strayed past the others by 0.04.
 //
-//   bench_orders [orders per side and round, 20] [rounds, 40]
+//   bench_orders [orders per side and round, 20] [rounds, 320]
 //            prints, last, "gate_overhead_vs_post: <ratio>" and "order_roundtrip_us_p50: <n>"
 
 #include "../../tests/e2e/SimHarness.h"
@@ -79,7 +82,7 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 40;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 320;
 
     e2e::TSimInstall inst(0);
     // Before any thread of the bench starts.
