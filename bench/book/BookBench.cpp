@@ -116,7 +116,7 @@ private:
         static_assert(std::size(values) == kFields.size());
         for (std::size_t i = 0; i < kFields.size(); ++i) {
             const cg_field_desc_t& f = *FField[i];
-            // A decimal's mantissa, then its scale (0) in the byte after it.
+            // At most eight bytes: the price's ninth, its decimal scale, stays 0.
             std::memcpy(FRow.Bytes.data() + f.offset, &values[i], std::min<std::size_t>(f.size, 8));
         }
         out.insert(out.end(), FRow.Bytes.begin(), FRow.Bytes.end());

@@ -18,8 +18,8 @@
 // so a load that changes over the run moves both. A post alone takes anywhere from 5 to 18 us
 // from one round to the next on a two-core virtual machine, while the gate adds well under one:
 // the rounds' ratios scatter from 0.9 to 1.3, and the medians of forty rounds in a row of one
-// run ranged from 1.00 to 1.17. Hence 320 rounds, about fifteen seconds: with 160, one run in
-// twenty-five still strayed past the others by 0.04.
+// run ranged from 1.00 to 1.17. Hence 320 rounds, about fifteen seconds: with 160, two runs in
+// 56 still strayed 0.04 above the others' median.
 //
 //   bench_orders [orders per side and round, 20] [rounds, 320]
 //            prints, last, "gate_overhead_vs_post: <ratio>" and "order_roundtrip_us_p50: <n>"
