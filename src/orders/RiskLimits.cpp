@@ -94,10 +94,11 @@ std::vector<std::string_view> Words(std::string_view line) {
 }
 
 bool LatinOrDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z');
 }
 
-// As the account table writes it: the broker's four characters and the client's three.
+// As the account table writes it: the broker's four characters and the client's three, capital
+// letters and digits. A code in lower case would match no order and so limit nothing.
 bool IsClientCode(std::string_view w) {
     return w.size() == 7 && std::all_of(w.begin(), w.end(), LatinOrDigit);
 }
@@ -305,7 +306,8 @@ namespace {
 std::string ParseRule(const std::vector<std::string_view>& words,
                       std::pair<std::string, std::string>& scope, TLimitsPatch& patch) {
     if (words[0] != "*" && !IsClientCode(words[0])) {
-        return Quoted(words[0]) + " - не \"*\" и не код клиента (семь латинских букв или цифр)";
+        return Quoted(words[0]) +
+               " - не \"*\" и не код клиента (семь заглавных латинских букв или цифр)";
     }
     scope = {std::string(words[0]), {}};
     std::size_t first = 1;

@@ -57,8 +57,8 @@ struct TLimitsPatch {
 //   FZ00001        max_qty=5
 //   FZ00001 Si-3.27 max_pos=20
 //
-// The first word is "*" (every client code), a client code (seven Latin letters or digits, as the
-// account table shows it), or a client code followed by an instrument's isin; then key=value
+// The first word is "*" (every client code), a client code (seven capital Latin letters or digits,
+// as the account table shows it), or a client code followed by an instrument's isin; then key=value
 // pairs. The built-in defaults apply first, then "*", then the client code's line, then its
 // instrument's line. distance_pct takes up to two decimals. A file is taken whole or not at all:
 // a line that says the same scope again, a key said twice, a value out of range or any byte that

@@ -333,6 +333,7 @@ TEST(RiskLimitsFile, EveryDamagedFormIsRefusedWithItsLineAndReason) {
         {"* max_qty=2 max_qty=30\n", "строка 1", "max_qty задан дважды"},
         {"max_qty=2\n", "строка 1", "не код клиента"},
         {"* max_qty=1\nFZ001 max_qty=5\n", "строка 2", "не код клиента"},
+        {"* max_qty=1\nfz00001 max_qty=5\n", "строка 2", "не код клиента"},
         {"\xEF\xBB\xBF\xEF\xBB\xBF* max_qty=2\n", "строка 1", "не код клиента"},
         {garbage, "строка 1", "\\x7F"},
         {"* max_qty=2\n" + garbage + "\n", "строка 2", "\\x7F"},
@@ -376,7 +377,7 @@ TEST(RiskLimitsFile, WindowsAndHandWrittenFormsRead) {
                            "# Лимиты клиента\r\n"
                            "FZ00001\tmax_qty=1\t max_pos=1000000000\r\n"
                            "FZ00001 Si-3.27 distance_pct=1000 # предел\r\n"
-                           "fz00002 max_active=0",
+                           "FZ00002 max_active=0",
                            error))
         << error;
     TRiskLimits expected{.MaxOrderQty = 2, .MaxDistanceBp = 250};
@@ -386,7 +387,7 @@ TEST(RiskLimitsFile, WindowsAndHandWrittenFormsRead) {
     EXPECT_EQ(book.For("FZ00001", "RTS-3.27"), expected);
     expected.MaxDistanceBp = kMaxDistanceBp;
     EXPECT_EQ(book.For("FZ00001", "Si-3.27"), expected);
-    EXPECT_EQ(book.For("fz00002", "Si-3.27").MaxActive, 0);
+    EXPECT_EQ(book.For("FZ00002", "Si-3.27").MaxActive, 0);
 }
 
 TEST(Prices, ParseAndFormat) {
