@@ -180,7 +180,8 @@ int RunShutdown(int argc, char** argv) {
         // Counted before the terminal starts anything of its own.
         const int threadsBefore = ThreadCount();
 
-        auto form = std::make_unique<gui::TMainForm>(ConnectorPortFactory());
+        auto form = std::make_unique<gui::TMainForm>(
+            ConnectorPortFactory(DefaultConnectorServices(), inst.DataDir));
         form->show();
         const auto fail = [&](const char* what) {
             std::fprintf(stderr, "bench_gui --shutdown: %s\n", what);

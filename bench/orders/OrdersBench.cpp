@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
     }
     TConsoleView view(journal, std::move(settings));
     TConnectorPort* port = nullptr;
-    const TPortFactory makePort = ConnectorPortFactory();
+    // The port's desk keeps its order log in the installation's folder, not the build's.
+    const TPortFactory makePort = ConnectorPortFactory(DefaultConnectorServices(), inst.DataDir);
     auto controller = std::make_unique<TMainController>(
         view,
         [&](TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids) {

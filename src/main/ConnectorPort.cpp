@@ -19,7 +19,8 @@ namespace vorlen {
 
 TConnectorPort::TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids,
                                TConnectorServices services, std::filesystem::path tradingDir)
-    : FMemo(memo), FTradingDir(tradingDir.empty() ? DefaultSavingDir() : std::move(tradingDir)) {
+    : FMemo(memo),
+      FTradingDir(tradingDir.empty() ? TradingDataDir(DefaultSavingDir()) : std::move(tradingDir)) {
     TConnectorHooks hooks;
     hooks.Journal = &memo;
     hooks.Services = std::move(services);

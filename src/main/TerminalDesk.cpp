@@ -3,8 +3,10 @@
 #include "book/BookKeeper.h"
 #include "connections/TrConnection.h"
 #include "platform/OwnerFile.h"
+#include "settings/SavedSettings.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -91,21 +93,59 @@ bool TTerminalDesk::Online() const {
            DeskLinkHealth(FParts.Health, THealthLink::MarketData) == orders::TLinkHealth::Online;
 }
 
+std::filesystem::path TradingDataDir(const std::filesystem::path& fallback) {
+    // Read where the program starts, before any thread of its own could write the environment.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
+    const char* env = std::getenv("VORLEN_DATA_DIR");
+    if (env == nullptr || *env == '\0') {
+        return fallback;
+    }
+    // Loading the gateway makes its folder the current one: a relative folder is fixed now.
+    std::error_code ec;
+    const std::filesystem::path dir = PathFromUtf8(env);
+    const std::filesystem::path abs = std::filesystem::absolute(dir, ec);
+    return ec ? dir : abs;
+}
+
+bool ReadLimitsFile(const std::filesystem::path& file, orders::TLimitsBook& book,
+                    std::string& error) {
+    // Far more than any set of rules a trader writes by hand.
+    constexpr std::uintmax_t kMaxBytes = 1 << 20;
+    const std::string name = PathToUtf8(file.filename());
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(file, ec);
+    if (std::filesystem::is_directory(st)) {
+        error = name + " - это папка, а не файл лимитов";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(st)) {
+        error = "файл " + name + " не найден или не является обычным файлом";
+        return false;
+    }
+    if (std::filesystem::file_size(file, ec) > kMaxBytes || ec) {
+        error = "файл " + name + " больше 1 МБ";
+        return false;
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    if (in) {
+        text << in.rdbuf();
+    }
+    if (!in || in.bad()) {
+        error = "файл " + name + " не открывается";
+        return false;
+    }
+    return book.Parse(text.str(), error);
+}
+
 bool LoadLimitsFile(const std::filesystem::path& dir, orders::TLimitsBook& book,
                     std::string& error) {
     const std::filesystem::path file = dir / orders::kLimitsFileName;
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) {
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
         return true;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = "файл " + file.filename().string() + " не открывается";
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return book.Parse(text.str(), error);
+    return ReadLimitsFile(file, book, error);
 }
 
 std::string LimitsFileText(const std::filesystem::path& dir) {

@@ -67,6 +67,13 @@ private:
     std::unique_ptr<orders::TOrderDesk> FDesk;
 };
 
+// Where the limits file and the order logs live: $VORLEN_DATA_DIR when set (made absolute),
+// else `fallback`. Tests and benches set it so that no two runs share a day's order log.
+std::filesystem::path TradingDataDir(const std::filesystem::path& fallback);
+// A limits file: false with `error` (the book unchanged) for anything but a readable regular
+// file of at most 1 MB that parses whole.
+bool ReadLimitsFile(const std::filesystem::path& file, orders::TLimitsBook& book,
+                    std::string& error);
 // The limits file of `dir`: the built-in limits when there is none; false with `error` when it
 // cannot be read or is not a limits file (the book is then unchanged).
 bool LoadLimitsFile(const std::filesystem::path& dir, orders::TLimitsBook& book,

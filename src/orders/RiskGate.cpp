@@ -21,6 +21,11 @@ std::string Percent(std::int64_t bp) {
     return FormatPrice(bp * (kPriceScale / 100));
 }
 
+// The limits file never gives more; limits built in code are held to the same range.
+std::int64_t DistanceBp(const TRiskLimits& l) {
+    return std::clamp<std::int64_t>(l.MaxDistanceBp, 0, kMaxDistanceBp);
+}
+
 } // namespace
 
 TGateDecision CheckCancel(const TGateView& view) {
@@ -67,6 +72,7 @@ enum class TBreach {
     UnknownClient,
     NoQty,
     OverQty,
+    BadPrice,
     UnknownIsin,
     OffStep,
     OutsideLimits,
@@ -99,20 +105,27 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
         return TBreach::UnknownClient;
     if (o.Qty <= 0)
         return TBreach::NoQty;
-    if (o.Qty > l.MaxOrderQty)
+    // What the add message cannot carry exactly is refused here, not cut down on the way.
+    if (o.Qty > l.MaxOrderQty || o.Qty > kMaxOrderAmount)
         return TBreach::OverQty;
+    if (o.Price <= 0 || o.Price > kMaxOrderPrice)
+        return TBreach::BadPrice;
     if (!v.Instrument || v.Instrument->Isin != o.Isin)
         return TBreach::UnknownIsin;
     const TInstrumentRef& ins = *v.Instrument;
-    if (o.Price <= 0 || ins.MinStep <= 0 || o.Price % ins.MinStep != 0)
+    if (ins.MinStep <= 0 || o.Price % ins.MinStep != 0)
         return TBreach::OffStep;
     if (ins.Limited && (o.Price < ins.LimitDown || o.Price > ins.LimitUp))
         return TBreach::OutsideLimits;
     if (v.BestOpposite && *v.BestOpposite > 0) {
         const std::int64_t best = *v.BestOpposite;
+        const std::int64_t bp = DistanceBp(l);
         const std::int64_t diff = o.Price > best ? o.Price - best : best - o.Price;
-        // diff / best > bp / 10000, in integers (prices stay far below 2^63 / 10^4).
-        if (diff * 10'000 > l.MaxDistanceBp * best)
+        // diff / best > bp / 10^4, that is diff * 10^4 > bp * best; neither product fits 64 bits
+        // for prices near kMaxOrderPrice, so best is split at 10^4 and the comparison divided
+        // through by it (exact: diff is whole). A book price beyond what the exchange's prices
+        // hold is no price to trade near.
+        if (best > kMaxOrderPrice || diff > bp * (best / 10'000) + bp * (best % 10'000) / 10'000)
             return TBreach::FarFromBest;
     }
     if (t.Active >= l.MaxActive)
@@ -149,8 +162,18 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
     case TBreach::NoQty:
         return "Количество должно быть больше нуля.";
     case TBreach::OverQty:
+        if (o.Qty > kMaxOrderAmount && kMaxOrderAmount < l.MaxOrderQty) {
+            return "Количество " + N(o.Qty) + " больше, чем вмещает заявка биржи (" +
+                   N(kMaxOrderAmount) + ").";
+        }
         return "Количество " + N(o.Qty) + " больше допустимого в одной заявке (" +
                N(l.MaxOrderQty) + ").";
+    case TBreach::BadPrice:
+        if (o.Price <= 0) {
+            return "Цена должна быть больше нуля.";
+        }
+        return "Цена " + FormatPrice(o.Price) + " больше, чем вмещает заявка биржи (" +
+               FormatPrice(kMaxOrderPrice) + ").";
     case TBreach::UnknownIsin:
         return "Инструмент \"" + o.Isin + "\" не найден в справочнике.";
     case TBreach::OffStep:
@@ -161,7 +184,7 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
                FormatPrice(v.Instrument->LimitDown) + " - " + FormatPrice(v.Instrument->LimitUp) +
                ").";
     case TBreach::FarFromBest:
-        return "Цена " + FormatPrice(o.Price) + " дальше " + Percent(l.MaxDistanceBp) +
+        return "Цена " + FormatPrice(o.Price) + " дальше " + Percent(DistanceBp(l)) +
                "% от лучшей встречной цены " + FormatPrice(*v.BestOpposite) + ".";
     case TBreach::Active:
         return "Активных заявок уже " + N(t.Active) + " (допустимо " + N(l.MaxActive) + ").";

@@ -14,6 +14,17 @@ namespace vorlen::orders {
 // Prices travel in 1e-5 units, the finest step the exchange's prices carry.
 inline constexpr std::int64_t kPriceScale = 100000;
 
+// What one order can carry to the exchange: the add message's amount is a 32-bit integer, and the
+// exchange's prices hold 16 digits, 5 of them decimals (so that the price's text also fits the
+// message's 17 characters).
+inline constexpr std::int64_t kMaxOrderAmount = 2'147'483'647;
+inline constexpr std::int64_t kMaxOrderPrice = 9'999'999'999'999'999;
+
+// The largest values the limits file takes: beyond them a value is a slip of the keyboard, not a
+// limit, and the gate's arithmetic stays inside 64 bits for every value it may be given.
+inline constexpr std::int64_t kMaxLimitCount = 1'000'000'000;
+inline constexpr std::int64_t kMaxDistanceBp = 100'000; // 1000 %
+
 // Decimal text ("92000", "1.25", "0,5") in 1e-5 units; nothing for text that is not a price or
 // has non-zero digits beyond the fifth decimal place.
 std::optional<std::int64_t> ParsePrice(const std::string& text);
@@ -46,9 +57,12 @@ struct TLimitsPatch {
 //   FZ00001        max_qty=5
 //   FZ00001 Si-3.27 max_pos=20
 //
-// The first word is "*" (every client code), a client code, or a client code followed by an
-// instrument's isin; then key=value pairs. The built-in defaults apply first, then "*", then the
-// client code's line, then its instrument's line. distance_pct takes up to two decimals.
+// The first word is "*" (every client code), a client code (seven capital Latin letters or digits,
+// as the account table shows it), or a client code followed by an instrument's isin; then key=value
+// pairs. The built-in defaults apply first, then "*", then the client code's line, then its
+// instrument's line. distance_pct takes up to two decimals. A file is taken whole or not at all:
+// a line that says the same scope again, a key said twice, a value out of range or any byte that
+// is not text makes it a damaged file, never a looser one.
 class TLimitsBook {
 public:
     TRiskLimits For(const std::string& client, const std::string& isin) const;
@@ -59,8 +73,9 @@ public:
         FInstruments[{client, isin}] = p;
     }
 
-    // False with `error` (naming the line) when the text is not a limits file; the book is
-    // then left unchanged, so a damaged file never loosens a limit.
+    // False with `error` (naming the line; bytes that are not printable text escaped as \xNN)
+    // when the text is not a limits file; the book is then left unchanged, so a damaged file
+    // never loosens a limit. A UTF-8 byte-order mark before the first line is allowed.
     bool Parse(const std::string& text, std::string& error);
     std::string Format() const;
 

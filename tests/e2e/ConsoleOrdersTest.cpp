@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -48,7 +49,8 @@ std::vector<std::string> AcceptedIds(const std::string& output) {
 }
 
 fs::path OrderLog(const TSimInstall& inst) {
-    for (const auto& e : fs::directory_iterator(inst.Root)) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(inst.DataDir, ec)) {
         if (e.path().filename().string().rfind("orders_", 0) == 0) {
             return e.path();
         }
@@ -90,7 +92,7 @@ TEST(ConsoleOrders, PlacedOrderIsInTheOrdersLogAndOwnOrdersRefusedOnesAreNeverPo
               1u)
         << out;
 
-    // The order log beside the saved settings: owner-only, every step of the run in it.
+    // The order log in the run's data folder: owner-only, every step of the run in it.
     const fs::path log = OrderLog(inst);
     ASSERT_FALSE(log.empty());
     struct stat st {};
@@ -168,6 +170,146 @@ TEST(ConsoleOrders, WithRepliesWithheldTheKillSwitchReportsThemUnconfirmed) {
                   .size(),
               1u)
         << out;
+}
+
+void WriteBytes(const fs::path& file, const std::string& bytes) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+// Each of these once ran with exit 0 and posted 3 lots where the file meant at most 2. Now the
+// run ends before connecting, naming the file, its line and what is wrong there.
+TEST(ConsoleOrders, ADamagedLimitsFileEndsTheRunBeforeAnyOrder) {
+    struct TCase {
+        std::string Bytes; // empty: a folder where the file should be
+        const char* Said;
+    };
+    const std::vector<TCase> cases = {
+        {"* max_qty=2\r\nFZ00001 max_qty=2\r\nFZ00001 max_qty=5\r\n", "строка 3: "},
+        {"max_qty=2\n", "строка 1: \"max_qty=2\""},
+        {"", "это папка"},
+        {std::string("\x7f"
+                     "ELF\x02\x01\x01\x00\xfe\x8a\x90",
+                     11),
+         "строка 1: "},
+    };
+    TSimInstall inst(0);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const fs::path file = inst.Root / ("limits" + std::to_string(i));
+        if (cases[i].Bytes.empty()) {
+            fs::create_directories(file);
+        } else {
+            WriteBytes(file, cases[i].Bytes);
+        }
+        TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--until-online", "--risk",
+                               file.string(), "--order", Order(91000, 3)});
+        ASSERT_TRUE(run.Started());
+        EXPECT_EQ(run.Wait(60s), 1) << cases[i].Said;
+        const std::string err = run.Stderr();
+        const std::size_t named = err.find("--risk: " + file.string() + ": ");
+        EXPECT_NE(named, std::string::npos) << err;
+        EXPECT_NE(err.find(cases[i].Said, named), std::string::npos) << err;
+        EXPECT_EQ(err.find('\x7f'), std::string::npos) << "raw bytes echoed";
+        EXPECT_TRUE(Matching(run.Stdout(), "Заявка").empty()) << run.Stdout();
+    }
+    EXPECT_TRUE(inst.Control("ping").empty()) << "a router was started";
+}
+
+// The limits file is the data folder's: --data-dir, else $VORLEN_DATA_DIR, else the folder of
+// the settings file. A damaged file in each place tells which one a run read.
+TEST(ConsoleOrders, TheDataFolderIsTheOptionThenTheEnvironmentThenTheSettingsFolder) {
+    TSimInstall inst(0);
+    const fs::path option = inst.Root / "option dir";
+    const fs::path env = inst.Root / "env";
+    for (const fs::path& dir : {option, env, inst.Root}) {
+        WriteBytes(dir / "risk_limits.txt", "* max_qty=2\n* max_qty=3\n");
+    }
+    struct TCase {
+        std::vector<std::string> Args;
+        std::string Env;
+        fs::path Read;
+    };
+    const std::vector<TCase> cases = {
+        {{"--data-dir", option.string()}, env.string(), option},
+        {{}, env.string(), env},
+        {{}, "", inst.Root},
+    };
+    for (const TCase& c : cases) {
+        std::vector<std::string> args{"--settings", inst.SettingsFile.string(), "--until-online",
+                                      "--order", Order(91000)};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        TConsoleRun run(inst, args, {"VORLEN_DATA_DIR=" + c.Env});
+        ASSERT_TRUE(run.Started());
+        EXPECT_EQ(run.Wait(60s), 1) << c.Read;
+        EXPECT_NE(run.Stderr().find((c.Read / "risk_limits.txt").string() + ": строка 2"),
+                  std::string::npos)
+            << c.Read << "\n"
+            << run.Stderr();
+    }
+}
+
+// Market data held back from the start (the settings name a router of another installation,
+// frozen before the terminal connects): the terminal never comes on-line, and the orders it was
+// asked for are reported as not sent instead of passing in silence.
+TEST(ConsoleOrders, OrdersThatCouldNotBeSentAreReported) {
+    TSimInstall inst(0);
+    TSimInstall frozen(0);
+    TChild router;
+    ASSERT_TRUE(router.Start(
+        {frozen.Router().string(), "/ini:" + (frozen.Root / "client_router.ini").string()},
+        frozen.Root / "bin", {}));
+    ASSERT_TRUE(WaitUntil([&] { return frozen.Control("freeze") == "OK freeze"; }));
+    TConsoleRun run(inst, {"--settings", frozen.SettingsFile.string(), "--seconds", "8", "--order",
+                           Order(91000), "--order", Order(91001)});
+    ASSERT_TRUE(run.Started());
+    EXPECT_EQ(run.Wait(120s), 5) << run.Stdout() << run.Stderr();
+    const std::string out = run.Stdout();
+    ASSERT_EQ(Matching(out, "Инструменты добавлены").size(), 0u) << "came on-line: " << out;
+    EXPECT_EQ(Matching(out, "Заявка: покупка Si-12.26 1 по 91001, клиент FZ00001.").size(), 1u)
+        << out;
+    EXPECT_EQ(Matching(out, "Заявка не отправлена: терминал не вышел на связь").size(), 2u) << out;
+    EXPECT_NE(run.Stderr().find("2 order(s) not sent: the terminal never came on-line"),
+              std::string::npos)
+        << run.Stderr();
+}
+
+// Quantities and prices the add message cannot carry are refused by the gate with a reason,
+// never cut down on the way; a limits file written on Windows (BOM, CRLF) still reads.
+TEST(ConsoleOrders, WhatTheMessageCannotCarryIsRefusedNotCut) {
+    TSimInstall inst(0);
+    WriteBytes(inst.DataDir / "risk_limits.txt",
+               "\xEF\xBB\xBF* max_qty=1000000000 max_pos=1000000000\r\n"
+               "FZ00001 Si-12.26 max_qty=2\r\n");
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--seconds", "300", "--order",
+                           "buy Si-12.26 4294967297 91000 FZ00001", "--order",
+                           "buy Eu-12.26 2147483648 91000 FZ00001", "--order",
+                           "buy Si-12.26 1 0 FZ00001", "--order", "buy Si-12.26 1 -91000 FZ00001",
+                           "--order", Order(91000, 3), "--order", Order(91000, 2)});
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntil([&] { return !Matching(run.Stdout(), "Заявки консоли:").empty(); }, 180s))
+        << run.Stdout() << run.Stderr();
+    const std::string counters = inst.Control("counters");
+    const std::string out = run.Stdout();
+    const auto refusals = Matching(out, "Заявка отклонена: ");
+    ASSERT_EQ(refusals.size(), 5u) << out;
+    EXPECT_NE(refusals[0].find("4294967297 больше допустимого в одной заявке (2)"),
+              std::string::npos)
+        << refusals[0];
+    EXPECT_NE(refusals[1].find("2147483648 больше допустимого в одной заявке (1000000000)"),
+              std::string::npos)
+        << refusals[1];
+    EXPECT_EQ(refusals[2], "Заявка отклонена: Цена должна быть больше нуля.");
+    EXPECT_EQ(refusals[3], "Заявка отклонена: Цена должна быть больше нуля.");
+    EXPECT_NE(refusals[4].find("Количество 3 больше допустимого в одной заявке (2)"),
+              std::string::npos)
+        << refusals[4];
+    EXPECT_EQ(Counter(counters, "posts"), 1) << counters;
+    const auto ids = AcceptedIds(out);
+    ASSERT_EQ(ids.size(), 1u) << out;
+    EXPECT_EQ(Matching(out, "Своя заявка " + ids[0] + ": покупка Si-12.26 2 по 91000,").size(), 1u)
+        << out;
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Wait(60s), 128 + SIGTERM);
 }
 
 } // namespace

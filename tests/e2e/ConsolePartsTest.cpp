@@ -98,6 +98,38 @@ TEST(ConsoleOptions, RefusesWhatItCannotUse) {
     }
 }
 
+// A price the exchange cannot take is refused with what is wrong with it, not a usage line.
+TEST(ConsoleOptions, OrderTextsThatAreNotOrdersSayWhy) {
+    struct TCase {
+        const char* Order;
+        const char* Said;
+    };
+    for (const TCase& c : {
+             TCase{"buy Si-3.27 1 1.000001 FZ00001", "more than five decimals"},
+             TCase{"buy Si-3.27 1 1e-9 FZ00001", "is not a decimal number"},
+             TCase{"buy Si-3.27 1 1e5 FZ00001", "is not a decimal number"},
+             TCase{"buy Si-3.27 1 92,000.5 FZ00001", "is not a decimal number"},
+             TCase{"buy Si-3.27 1 99999999999999999 FZ00001", "beyond any price"},
+             TCase{"buy Si-3.27 99999999999999999999 1 FZ00001", "that any order can carry"},
+             TCase{"buy Si-3.27 1.5 92000 FZ00001", "not a whole number of lots"},
+         }) {
+        TConsoleOptions o;
+        std::string error;
+        EXPECT_FALSE(Parse({"--order", c.Order}, o, error)) << c.Order;
+        EXPECT_NE(error.find(c.Said), std::string::npos) << c.Order << ": " << error;
+    }
+    // Zero and below are the gate's to refuse: the order is journalled with the reason.
+    std::string error;
+    const auto zero = ParseOrderLine("sell Si-3.27 1 -0 FZ00001", error);
+    ASSERT_TRUE(zero) << error;
+    EXPECT_EQ(zero->Price, 0);
+    TConsoleOptions o;
+    ASSERT_TRUE(Parse({"--data-dir=d 1", "--order", "buy Si-3.27 1 92000.00000 FZ00001"}, o, error))
+        << error;
+    EXPECT_EQ(o.DataDir, "d 1");
+    EXPECT_FALSE(Parse({"--data-dir="}, o, error));
+}
+
 TEST(ConsoleDump, EscapesCellsAndListsEveryInstrumentKind) {
     EXPECT_EQ(TsvCell("a\tb\nc\rd\\e"), "a\\tb\\nc\\rd\\\\e");
     EXPECT_EQ(TsvCell("Сбербанк"), "Сбербанк");

@@ -23,7 +23,7 @@ TInProcessTerminal::TInProcessTerminal(const TSimInstall& inst,
     if (adjust)
         adjust(*settings);
     FView = std::make_unique<TConsoleView>(FJournal, std::move(settings));
-    const TPortFactory makePort = ConnectorPortFactory();
+    const TPortFactory makePort = ConnectorPortFactory(DefaultConnectorServices(), inst.DataDir);
     FController = std::make_unique<TMainController>(
         *FView,
         [this, makePort](TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids) {

@@ -156,6 +156,7 @@ TSimInstall::TSimInstall(int rate) {
     settings.Values.PortEdit = std::to_string(Port);
     SettingsFile = Root / "e2e.sav";
     WriteFile(SettingsFile, FormatSavedSettings(settings));
+    DataDir = Root / "data";
 }
 
 TSimInstall::~TSimInstall() {
@@ -301,7 +302,8 @@ TConsoleRun::TConsoleRun(const TSimInstall& inst, const std::vector<std::string>
     FErr = inst.Root / "console.err";
     std::vector<std::string> argv{VORLEN_CONSOLE};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env{"VORLEN_REGISTRY=" + inst.RegFile.string()};
+    std::vector<std::string> env{"VORLEN_REGISTRY=" + inst.RegFile.string(),
+                                 "VORLEN_DATA_DIR=" + inst.DataDir.string()};
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     FStarted = FChild.Start(argv, inst.Root, env, FOut, FErr);
 }

@@ -43,6 +43,9 @@ public:
     fs::path Root;         // the installation folder (its path never contains "bin")
     fs::path RegFile;      // the registry export naming Root
     fs::path SettingsFile; // a saved-settings file with the dialog's defaults and Port
+    // The terminal's data folder (limits file, order logs) for every run on this installation:
+    // the day's order log carries state from run to run, so no two tests may share one.
+    fs::path DataDir;
     int Port = 0;
     int ControlPort = 0;
 
@@ -74,7 +77,8 @@ private:
     pid_t FPid = -1;
 };
 
-// vorlen-console against an installation, its output in files of the installation folder.
+// vorlen-console against an installation, its output in files of the installation folder and
+// its data folder the installation's (VORLEN_DATA_DIR, which `extraEnv` may override).
 class TConsoleRun {
 public:
     TConsoleRun(const TSimInstall& inst, const std::vector<std::string>& args,

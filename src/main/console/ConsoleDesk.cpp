@@ -7,28 +7,21 @@
 #include "settings/SavedSettings.h"
 #include "store/Storage.h"
 
-#include <fstream>
-#include <sstream>
-
 namespace vorlen {
 
 bool LoadRiskLimits(const TConsoleOptions& options, const std::filesystem::path& dataDir,
                     orders::TLimitsBook& book, std::ostream& err) {
     const std::filesystem::path file = options.RiskFile.empty() ? dataDir / orders::kLimitsFileName
                                                                 : PathFromUtf8(options.RiskFile);
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        if (options.RiskFile.empty()) {
-            return true; // the built-in limits
-        }
-        err << "vorlen-console: --risk: cannot read " << options.RiskFile << '\n';
-        return false;
+    std::error_code ec;
+    if (options.RiskFile.empty() &&
+        !std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+        return true; // the built-in limits
     }
-    std::ostringstream text;
-    text << in.rdbuf();
     std::string error;
-    if (!book.Parse(text.str(), error)) {
-        err << "vorlen-console: " << PathToUtf8(file) << ": " << error << '\n';
+    if (!ReadLimitsFile(file, book, error)) {
+        err << "vorlen-console: " << (options.RiskFile.empty() ? "" : "--risk: ")
+            << PathToUtf8(file) << ": " << error << '\n';
         return false;
     }
     return true;

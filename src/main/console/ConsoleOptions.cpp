@@ -17,6 +17,29 @@ bool ReadSeconds(const std::string& text, int& out) {
 
 } // namespace
 
+namespace {
+
+// Why a price's text is not a price, in the words of the console's other complaints.
+std::string PriceProblem(const std::string& text) {
+    std::size_t i = text.find_first_not_of("+-") == 1 ? 1 : 0;
+    const std::size_t sep = text.find_first_of(".,", i);
+    const auto digits = [&](std::size_t from, std::size_t to) {
+        return from < to && text.find_first_not_of("0123456789", from) >= to;
+    };
+    const std::size_t end = text.size();
+    const bool decimal =
+        sep == std::string::npos ? digits(i, end) : digits(i, sep) && digits(sep + 1, end);
+    if (!decimal) {
+        return "is not a decimal number (digits, then a point or comma and up to five places)";
+    }
+    if (sep != std::string::npos && end - sep - 1 > 5) {
+        return "has more than five decimals, finer than any price the exchange takes";
+    }
+    return "is beyond any price the exchange takes";
+}
+
+} // namespace
+
 std::optional<orders::TOrderRequest> ParseOrderLine(const std::string& line, std::string& error) {
     std::istringstream in(line);
     std::string side, isin, qty, price, client, extra;
@@ -25,10 +48,18 @@ std::optional<orders::TOrderRequest> ParseOrderLine(const std::string& line, std
     long long q = 0;
     const char* qEnd = qty.data() + qty.size();
     const auto [end, ec] = std::from_chars(qty.data(), qEnd, q);
-    const auto p = orders::ParsePrice(price);
-    if ((side != "buy" && side != "sell") || client.empty() || !extra.empty() ||
-        ec != std::errc{} || end != qEnd || !p) {
+    if ((side != "buy" && side != "sell") || client.empty() || !extra.empty()) {
         error = "--order wants \"buy|sell ISIN QTY PRICE CLIENT\", not \"" + line + "\"";
+        return std::nullopt;
+    }
+    if (ec != std::errc{} || end != qEnd) {
+        error = "--order: the quantity \"" + qty + "\" is not a whole number of lots" +
+                (ec == std::errc::result_out_of_range ? " that any order can carry" : "");
+        return std::nullopt;
+    }
+    const auto p = orders::ParsePrice(price);
+    if (!p) {
+        error = "--order: the price \"" + price + "\" " + PriceProblem(price);
         return std::nullopt;
     }
     r.Side = side == "buy" ? orders::TSide::Buy : orders::TSide::Sell;
@@ -99,7 +130,8 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                 return false;
             }
             out.BookIsins.push_back(*v);
-        } else if (name == "--dump" || name == "--settings" || name == "--expert") {
+        } else if (name == "--dump" || name == "--settings" || name == "--expert" ||
+                   name == "--data-dir") {
             const auto v = takeValue();
             if (!v) {
                 return false;
@@ -110,6 +142,7 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             }
             (name == "--dump"       ? out.DumpDir
              : name == "--settings" ? out.SettingsFile
+             : name == "--data-dir" ? out.DataDir
                                     : out.ExpertIsin) = *v;
         } else if (name == "--strategy" || name == "--param") {
             const auto v = takeValue();
@@ -147,7 +180,7 @@ std::string ConsoleUsage() {
     return "Usage: vorlen-console [--settings FILE] [--seconds N] [--until-online] [--dump DIR]\n"
            "                     [--expert ISIN [--strategy FILE [--param NAME=VALUE]...]]\n"
            "                     [--order \"buy|sell ISIN QTY PRICE CLIENT\"]... [--cancel-all]\n"
-           "                     [--risk FILE]\n"
+           "                     [--risk FILE] [--data-dir DIR]\n"
            "                     [--book ISIN]...\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
@@ -177,22 +210,28 @@ std::string ConsoleUsage() {
            "  --order ORDER    once on-line, place the limit ORDER (repeatable; CLIENT as\n"
            "                   the account table shows it); every order passes the risk gate,\n"
            "                   and attempts, refusals and replies are journal lines, also kept\n"
-           "                   in orders_YYYY-MM-DD.log beside the saved settings\n"
+           "                   in orders_YYYY-MM-DD.log in the data folder; an order that\n"
+           "                   cannot be sent because the terminal never came on-line is\n"
+           "                   reported as such\n"
            "  --cancel-all     once the orders have their replies: cancel every own active\n"
            "                   order and stop trading (the kill switch)\n"
-           "  --risk FILE      the risk limits (default: risk_limits.txt beside the saved\n"
-           "                   settings, else the built-in limits)\n"
+           "  --risk FILE      the risk limits (default: risk_limits.txt in the data folder,\n"
+           "                   else the built-in limits); a file that does not read whole\n"
+           "                   ends the run with its line and what is wrong there\n"
+           "  --data-dir DIR   the data folder: the limits file and the day's order log\n"
+           "                   (default: $VORLEN_DATA_DIR, else the folder of the --settings\n"
+           "                   file, else \"saving\" beside the program)\n"
            "  --book ISIN      (repeatable) once connected, check that a futures or option\n"
            "                   ISIN is listed; with --dump, also write DIR/book_ISIN.tsv (side,\n"
            "                   price, volume, own resting volume; asks from the highest down,\n"
            "                   then bids from the best down) and DIR/position_ISIN.tsv\n"
            "                   (client_code, pos, waprice, mark, open_pnl, vm)\n"
            "\n"
-           "Exit codes: 0 done; 1 bad arguments or strategy parameters; 2 an error box, no\n"
-           "futures ISIN for --expert, an ISIN of --book that no list holds, or a strategy\n"
-           "that could not be read, loaded or started; 3 --until-online ran out of time; 4 the\n"
-           "gateway environment did not open; 5 the dump could not be written, or an order or\n"
-           "cancel was refused or failed;\n"
+           "Exit codes: 0 done; 1 bad arguments, strategy parameters or limits file; 2 an\n"
+           "error box, no futures ISIN for --expert, an ISIN of --book that no list holds, or a\n"
+           "strategy that could not be read, loaded or started; 3 --until-online ran out of\n"
+           "time; 4 the gateway environment did not open; 5 the dump could not be written, or\n"
+           "an order or cancel was refused, failed or could not be sent;\n"
            "128+N ended by signal N.\n"
            "\n"
            "On systems without a registry the installation is read from a registry export file:\n"

@@ -28,8 +28,11 @@ struct TConsoleOptions {
     std::vector<std::string> Orders;
     // Throw the kill switch once the orders (if any) have their replies.
     bool CancelAll = false;
-    // The risk limits file; empty: risk_limits.txt beside the saved settings, if there is one.
+    // The risk limits file; empty: risk_limits.txt in the data folder, if there is one.
     std::string RiskFile;
+    // The folder of the limits file and the order logs; empty: $VORLEN_DATA_DIR, else the
+    // settings file's folder, else "saving" beside the program.
+    std::string DataDir;
     // Instruments (isin) whose order books and positions --dump writes; each must be listed.
     std::vector<std::string> BookIsins;
     bool Help = false;

@@ -187,6 +187,24 @@ int FindBooks(TTerminalPort& port, const std::vector<std::string>& isins,
     return 0;
 }
 
+// Orders and a kill switch the run was asked for and never got to: said in the journal (as the
+// desk would say a refusal) and on standard error, so that the exit code is not the only trace.
+void NotSent(const TConsoleOptions& options, const std::string& why, const char* whyInEnglish,
+             TJournalSink& journal, std::ostream& err) {
+    for (const std::string& line : options.Orders) {
+        std::string error;
+        if (const auto order = ParseOrderLine(line, error)) {
+            journal.AppendLine(JournalLine("Заявка: " + orders::DescribeOrder(*order) + "."));
+        }
+        journal.AppendLine(JournalLine("Заявка не отправлена: " + why + "."));
+    }
+    if (options.CancelAll)
+        journal.AppendLine(JournalLine("Снятие заявок не выполнено: " + why + "."));
+    err << "vorlen-console: " << options.Orders.size() << " order(s)"
+        << (options.CancelAll ? " and --cancel-all" : "") << " not sent: " << whyInEnglish << '\n'
+        << std::flush;
+}
+
 } // namespace
 
 void TConsoleJournal::AppendLine(const std::string& line) {
@@ -254,6 +272,20 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     TStrategySource strategy;
     if (!options.StrategyFile.empty() && !ReadStrategy(options.StrategyFile, strategy, err))
         return kExitErrorBox;
+    const std::filesystem::path dataDir =
+        !options.DataDir.empty()
+            ? PathFromUtf8(Absolute(options.DataDir))
+            : TradingDataDir(!settingsFile.empty()
+                                 ? PathFromUtf8(settingsFile).parent_path()
+                                 : PathFromUtf8(platform::ExecutableDir()) / "saving");
+    // Read before connecting: a damaged file ends the run before any router is started.
+    const bool ordering = !options.Orders.empty() || options.CancelAll;
+    std::optional<orders::TLimitsBook> limits;
+    if (ordering || !options.StrategyFile.empty()) {
+        limits.emplace();
+        if (!LoadRiskLimits(options, dataDir, *limits, err))
+            return kExitUsage;
+    }
 
 #ifndef _WIN32
     // The installation is read from this file; one that is not a plain file of sane size would
@@ -299,7 +331,7 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     std::unique_ptr<TConsoleDesk> desk;
     TConsoleView view(out, std::move(settings), options.ExpertIsin);
     TConnectorPort* port = nullptr;
-    const TPortFactory makePort = ConnectorPortFactory();
+    const TPortFactory makePort = ConnectorPortFactory(DefaultConnectorServices(), dataDir);
     TMainController controller(
         view,
         [&port, &makePort, &view](TJournalSink& memo,
@@ -337,20 +369,16 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     }
 
     int orderCode = 0;
-    const bool ordering = !options.Orders.empty() || options.CancelAll;
-    if (code == 0 && (ordering || !options.StrategyFile.empty())) {
-        const std::filesystem::path dataDir =
-            !settingsFile.empty() ? PathFromUtf8(settingsFile).parent_path()
-                                  : PathFromUtf8(platform::ExecutableDir()) / "saving";
-        orders::TLimitsBook limits;
+    if (code == 0 && limits) {
         TCGConnector& conn = port->Connector();
-        if (!LoadRiskLimits(options, dataDir, limits, err)) {
-            code = kExitUsage;
-        } else if (conn.Transactions() && conn.Storage()) {
-            desk = std::make_unique<TConsoleDesk>(conn, std::move(limits), view.Journal(), dataDir);
+        if (conn.Transactions() && conn.Storage()) {
+            desk =
+                std::make_unique<TConsoleDesk>(conn, std::move(*limits), view.Journal(), dataDir);
             view.SetDesk(desk.get());
         } else if (ordering) {
             orderCode = kExitOrderRefused;
+            NotSent(options, "нет соединения Трансакций", "no transaction connection",
+                    view.Journal(), err);
         }
     }
     if (code == 0 && ordering && desk != nullptr) {
@@ -360,6 +388,10 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         if (view.Online()) {
             orderCode = RunConsoleOrders(options, *desk, view.Journal(),
                                          [&] { return watcher->StopRequested(); });
+        } else {
+            orderCode = kExitOrderRefused;
+            NotSent(options, "терминал не вышел на связь, инструменты не получены",
+                    "the terminal never came on-line", view.Journal(), err);
         }
     }
 
