@@ -297,6 +297,7 @@ private:
     std::map<std::int64_t, TOwnOrder> FAccepted;
     // Those of them the user order book has shown: one it no longer shows is gone.
     std::set<std::int64_t> FBookSeen;
+    TFlatSet<std::int64_t> FBookIds; // the last read's, for the look-ups above
     // The user order book's orders that neither the orders log nor FAccepted tells of, and
     // their parts by client code.
     std::vector<TOwnOrder> FBookOnly;

@@ -90,6 +90,10 @@ void TOrderDesk::FollowFacts() {
     const TStoreFacts& f = FFacts;
     // An accepted order stays counted until a source shows it gone: the log may be cleared
     // while it rests, and the user order book may lag behind or not be subscribed at all.
+    FBookIds.clear();
+    for (const TOwnOrder& o : f.Book) {
+        FBookIds.insert(o.OrderId);
+    }
     for (auto it = FAccepted.begin(); it != FAccepted.end();) {
         if (ShownGone(f, it->second)) {
             DropUnseen({true, it->first});
@@ -166,10 +170,7 @@ bool TOrderDesk::LogKnows(const TStoreFacts& facts, const TOwnOrder& order) {
 
 bool TOrderDesk::ShownGone(const TStoreFacts& facts, const TOwnOrder& accepted) {
     if (facts.HaveBook) {
-        const bool shown =
-            std::any_of(facts.Book.begin(), facts.Book.end(),
-                        [&](const TOwnOrder& o) { return o.OrderId == accepted.OrderId; });
-        if (shown) {
+        if (FBookIds.contains(accepted.OrderId)) {
             FBookSeen.insert(accepted.OrderId);
         } else if (FBookSeen.count(accepted.OrderId) != 0) {
             return true;
