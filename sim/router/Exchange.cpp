@@ -11,7 +11,10 @@
 namespace vsim {
 
 Time LocalNow() {
-    const auto now = std::chrono::system_clock::now();
+    return LocalTime(std::chrono::system_clock::now());
+}
+
+Time LocalTime(std::chrono::system_clock::time_point now) {
     const std::time_t secs = std::chrono::system_clock::to_time_t(now);
     std::tm tm{};
 #ifdef _WIN32

@@ -7,9 +7,11 @@
 #include "../common/Row.h"
 #include "Market.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -72,6 +74,7 @@ inline constexpr const char* kBroker = "FZ00";
 inline constexpr std::int32_t kSession = 7141;
 
 Time LocalNow();
+Time LocalTime(std::chrono::system_clock::time_point t);
 
 class Exchange {
 public:
@@ -146,6 +149,11 @@ private:
     Reply DelOrder(const char* data);
     Reply MakeReply(const char* msg, std::int32_t code, std::int64_t orderId, std::int64_t amount);
     void Fill(UserOrder& order, std::int64_t price, std::int64_t qty);
+    // The trader's user order book follows the order: a row while it rests, changed as it is
+    // partly filled, deleted once it is filled or cancelled.
+    void BookOrder(const UserOrder& order);
+    // When the trader's rows written now happened.
+    std::chrono::system_clock::time_point RowClock() const;
     void OrderLogRow(const UserOrder& order, int action, std::int64_t amount, std::int64_t dealId,
                      std::int64_t dealPrice);
     void PublishAccount(const Account& a);
@@ -159,6 +167,9 @@ private:
     std::vector<std::size_t> futures_; // indexes of futures in instruments_
     std::vector<Account> accounts_;
     std::map<std::int64_t, UserOrder> resting_;
+    // Set while the day's earlier orders are seeded: their rows carry the morning's time, so
+    // that nobody takes them for orders sent a moment ago.
+    std::optional<std::chrono::system_clock::time_point> rowClock_;
     bool fillResting_ = true;
     std::map<std::pair<std::string, std::int32_t>, Position> positions_;
     std::int64_t nextOrderId_ = 1850000000001;

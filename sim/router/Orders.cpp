@@ -86,10 +86,8 @@ bool ParsePrice(std::string_view s, std::int64_t& out, bool& offStep) {
     return any;
 }
 
-std::uint64_t EpochNs() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                          std::chrono::system_clock::now().time_since_epoch())
-                                          .count());
+std::int64_t EpochNs(std::chrono::system_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
 constexpr double kFeePerContract = 2.0;
@@ -191,6 +189,7 @@ Reply Exchange::AddOrder(const char* d) {
         Fill(o, bid, o.rest);
     } else if (type == 1) {
         resting_[o.id] = o;
+        BookOrder(o);
         OwnOrdersChanged(*ins);
     } else {
         const std::int64_t rest = o.rest;
@@ -211,6 +210,7 @@ Reply Exchange::DelOrder(const char* d) {
     const std::int64_t rest = o.rest;
     o.rest = 0;
     OrderLogRow(o, 0, rest, 0, 0);
+    BookOrder(o);
     if (const Instrument* ins = FindInstrument(o.isin_id)) {
         OwnOrdersChanged(*ins);
     }
@@ -246,6 +246,7 @@ void Exchange::MatchResting(const Instrument& ins) {
 
 void Exchange::OrderLogRow(const UserOrder& o, int action, std::int64_t amount, std::int64_t dealId,
                            std::int64_t dealPrice) {
+    const auto at = RowClock();
     Stream& trade = market_.At("FORTS_TRADE_REPL");
     RowMaker(market_, trade, "orders_log")
         .I("public_order_id", o.id)
@@ -257,8 +258,8 @@ void Exchange::OrderLogRow(const UserOrder& o, int action, std::int64_t amount, 
         .I("xstatus", 0x1)
         .I("xstatus2", 0)
         .P("price", o.price)
-        .T("moment", LocalNow())
-        .I("moment_ns", static_cast<std::int64_t>(EpochNs()))
+        .T("moment", LocalTime(at))
+        .I("moment_ns", EpochNs(at))
         .I("dir", o.dir)
         .I("public_action", action)
         .P("deal_price", dealPrice)
@@ -281,11 +282,48 @@ void Exchange::OrderLogRow(const UserOrder& o, int action, std::int64_t amount, 
         .Put();
 }
 
+std::chrono::system_clock::time_point Exchange::RowClock() const {
+    return rowClock_ ? *rowClock_ : std::chrono::system_clock::now();
+}
+
+void Exchange::BookOrder(const UserOrder& o) {
+    Stream& book = market_.At("FORTS_USERORDERBOOK_REPL");
+    if (o.rest <= 0) {
+        market_.Delete(book, Market::TableIndex(book, "orders"), o.id);
+        return;
+    }
+    const auto at = RowClock();
+    RowMaker(market_, book, "orders")
+        .I("public_order_id", o.id)
+        .I("sess_id", kSession)
+        .C("client_code", std::string(kBroker) + o.client)
+        .T("moment", LocalTime(at))
+        .I("moment_ns", EpochNs(at))
+        .I("xstatus", 0x1)
+        .I("action", 1)
+        .I("isin_id", o.isin_id)
+        .I("dir", o.dir)
+        .P("price", o.price)
+        .I("public_amount", o.amount)
+        .I("public_amount_rest", o.rest)
+        .C("comment", o.comment)
+        .I("ext_id", o.ext_id)
+        .C("login_from", kLogin)
+        .I("id_ord1", o.id)
+        .I("aspref", 42)
+        .I("private_order_id", o.id)
+        .I("private_amount", o.amount)
+        .I("private_amount_rest", o.rest)
+        .Put(o.id);
+}
+
 void Exchange::Fill(UserOrder& o, std::int64_t price, std::int64_t qty) {
     ++counters_.fills;
     const std::int64_t dealId = nextDealId_++;
     o.rest -= qty;
     OrderLogRow(o, 2, qty, dealId, price);
+    BookOrder(o);
+    const auto at = RowClock();
 
     const bool buy = o.dir == 1;
     const std::string mine = std::string(kBroker) + o.client;
@@ -315,8 +353,8 @@ void Exchange::Fill(UserOrder& o, std::int64_t price, std::int64_t qty) {
         .I("public_order_id_buy", buy ? o.id : nextPublicId_)
         .I("public_order_id_sell", buy ? nextPublicId_ : o.id)
         .P("price", price)
-        .T("moment", LocalNow())
-        .I("moment_ns", static_cast<std::int64_t>(EpochNs()))
+        .T("moment", LocalTime(at))
+        .I("moment_ns", EpochNs(at))
         .I("nosystem", 0)
         .I("xstatus_buy", 0x1)
         .I("xstatus_sell", 0x1)

@@ -384,7 +384,7 @@ void Exchange::SeedMarketData() {
 }
 
 // Every table nobody seeded above gets two rows of plausible values, so that each stream has
-// something to replicate.
+// something to replicate. The trader's user order book holds only the trader's resting orders.
 void Exchange::SeedOtherStreams() {
     const Time now = LocalNow();
     for (Stream& s : market_.Streams()) {
@@ -393,7 +393,8 @@ void Exchange::SeedOtherStreams() {
             if (!table.rows.empty() || table.def->name == "heartbeat" ||
                 table.def->name == "orders_log" || table.def->name == "multileg_orders_log" ||
                 table.def->name == "user_deal" || table.def->name == "user_multileg_deal" ||
-                table.def->name == "deal" || table.def->name == "orders_aggr") {
+                table.def->name == "deal" || table.def->name == "orders_aggr" ||
+                (s.def->name == "FORTS_USERORDERBOOK_REPL" && table.def->name == "orders")) {
                 continue;
             }
             for (int n = 0; n < 2; ++n) {

@@ -4,7 +4,36 @@
 #include "Exchange.h"
 #include "RowMaker.h"
 
+#include <algorithm>
+#include <ctime>
+
 namespace vsim {
+
+namespace {
+
+// 09:00 of the day, or for a router started before then a few minutes past midnight.
+std::chrono::system_clock::time_point MorningOf(std::chrono::system_clock::time_point now) {
+    const std::time_t secs = std::chrono::system_clock::to_time_t(now);
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &secs);
+#else
+    localtime_r(&secs, &tm);
+#endif
+    tm.tm_hour = 9;
+    tm.tm_min = tm.tm_sec = 0;
+    tm.tm_isdst = -1;
+    auto at = std::chrono::system_clock::from_time_t(std::mktime(&tm));
+    if (at > now) {
+        tm.tm_hour = 0;
+        tm.tm_min = 5;
+        tm.tm_isdst = -1;
+        at = std::min(now, std::chrono::system_clock::from_time_t(std::mktime(&tm)));
+    }
+    return at;
+}
+
+} // namespace
 
 void Exchange::SeedTrader() {
     accounts_ = {{"001", 1000000.0, 1000000.0, 0, 0, 0, 0},
@@ -25,7 +54,10 @@ void Exchange::SeedTrader() {
     positions_[{"001", instruments_[futures_[6]].isin_id}] = p2;
 
     // The day so far: a filled buy, a resting buy below the market, and a multi-leg order with
-    // its deal, so every grid of the terminal has something from the start.
+    // its deal, so every grid of the terminal has something from the start. They were placed in
+    // the morning: a terminal counting the day's orders must not take them for orders of the
+    // last minute.
+    rowClock_ = MorningOf(std::chrono::system_clock::now());
     const Instrument& si = instruments_[futures_[0]];
     UserOrder filled;
     filled.id = nextOrderId_++;
@@ -43,9 +75,10 @@ void Exchange::SeedTrader() {
     resting.comment = "лимит";
     OrderLogRow(resting, 1, 2, 0, 0);
     resting_[resting.id] = resting;
+    BookOrder(resting);
     Stream& trade = market_.At("FORTS_TRADE_REPL");
     const Instrument& far = instruments_[futures_[1]];
-    const Time now = LocalNow();
+    const Time now = LocalTime(RowClock());
     RowMaker(market_, trade, "multileg_orders_log")
         .I("public_order_id", nextOrderId_)
         .I("sess_id", kSession)
@@ -93,6 +126,7 @@ void Exchange::SeedTrader() {
         .Put(nextDealId_);
     ++nextOrderId_;
     nextDealId_ += 3;
+    rowClock_.reset();
     Tick();
 
     Stream& part = market_.At("FORTS_PART_REPL");

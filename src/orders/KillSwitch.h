@@ -45,6 +45,9 @@ public:
     std::size_t Outstanding() const { return FCancels.size() + FAdds.size(); }
     // Once per trip: the report when nothing is outstanding, or when the time-out has passed.
     std::optional<TKillReport> Poll(std::int64_t nowMs);
+    // Latched and reported from the start, with nothing to wait for: trading was left stopped
+    // earlier the same day.
+    void Latch() { FPhase = TKillPhase::Halted; }
     // Only a confirmed request after the report opens trading again.
     bool Rearm(bool confirmed);
 

@@ -67,7 +67,9 @@ TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInpu
                        TJournalFn journal, TOrderLogFile* log)
     : FTransport(transport), FIn(std::move(inputs)), FJournal(std::move(journal)), FLog(log),
       FNextExtId(static_cast<std::int32_t>((WallMs() / 1000) % 2'000'000 * 1000 + 1)),
-      FLimits(std::move(limits)) {}
+      FLimits(std::move(limits)) {
+    RestoreHalt();
+}
 
 [[gnu::hot]] std::int32_t TOrderDesk::NextExtId(const TStoreFacts& facts) {
     constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
@@ -112,6 +114,9 @@ void TOrderDesk::Emit(TLines& lines) {
 
 [[gnu::hot]] TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
     const TStoreFacts& facts = Facts();
+    if (!FSeeded) [[unlikely]] {
+        SeedDay(facts, lines);
+    }
     const TGateView& view = PlaceView(facts, order);
     const TGateDecision d = CheckOrder(order, FLookedLimits, view, Tally(order, view.NowMs));
     if (!d.Allowed) [[unlikely]] {
@@ -284,12 +289,16 @@ void TOrderDesk::LookUp(const TStoreFacts& facts, const std::string& isin,
     // The log's part of the tally changes only with a new read of the facts.
     FLoggedActive = 0;
     FLoggedRest = {};
-    const TActiveByClient& logged = facts.Tracker ? facts.Tracker->Active() : FOwnCounts;
-    if (const auto c = logged.find(client); c != logged.end()) {
-        FLoggedActive = c->second.Count;
-        for (const auto& [key, rest] : c->second.Rest) {
-            if (SameIsin(key.first, isin)) {
-                FLoggedRest[key.second == TSide::Buy ? 0 : 1] += rest;
+    // With the user order book's orders the log does not tell of.
+    const TActiveByClient* const sources[] = {
+        facts.Tracker ? &facts.Tracker->Active() : &FOwnCounts, &FBookCounts};
+    for (const TActiveByClient* logged : sources) {
+        if (const auto c = logged->find(client); c != logged->end()) {
+            FLoggedActive += c->second.Count;
+            for (const auto& [key, rest] : c->second.Rest) {
+                if (SameIsin(key.first, isin)) {
+                    FLoggedRest[key.second == TSide::Buy ? 0 : 1] += rest;
+                }
             }
         }
     }

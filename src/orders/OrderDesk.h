@@ -105,8 +105,9 @@ public:
     std::size_t Failed() const;
     IOrderTransport& Transport() { return FTransport; }
 
-    // The own orders that may still trade: those the orders log shows active and those the
-    // exchange accepted that it does not show yet.
+    // The own orders that may still trade: those the orders log shows active, those the user
+    // order book shows that the log does not tell of (it may have been cleared), and those the
+    // exchange accepted that neither shows gone.
     std::vector<TOwnOrder> ActiveOrders();
     // The exchange's answer to an add, once Collect has taken it; kept for the latest
     // kAnswersKept adds, so whoever posted one can learn its order id without racing others.
@@ -153,6 +154,15 @@ private:
     // the transaction id): the ones that may rest on the book unseen.
     std::vector<std::uint32_t> UnseenAdds(const TStoreFacts& facts) const;
     TPlaceResult PlaceLocked(const TOrderRequest& order, TLines& lines);
+    // Once, before the first order may go: the trading day's orders sent before this run, from
+    // the order log files and the orders log, count for the rate rules.
+    [[gnu::cold]] [[gnu::noinline]] void SeedDay(const TStoreFacts& facts, TLines& lines);
+    // The day's order log left trading stopped: it stays so until the trader re-arms.
+    void RestoreHalt();
+    // Whether a source shows an accepted order filled or cancelled.
+    bool ShownGone(const TStoreFacts& facts, const TOwnOrder& accepted);
+    // Whether the orders log tells of the order at all.
+    static bool LogKnows(const TStoreFacts& facts, const TOwnOrder& order);
     // What an order's path needs only now and then stays out of its line of code: the journal's
     // words, a refusal or failure, a clock that went back, a sweep of old sends.
     [[gnu::noinline]] static std::string AttemptLine(const TOrderRequest& order);
@@ -280,10 +290,18 @@ private:
     // steps over any ext_id the log already holds.
     std::int32_t FNextExtId = 1;
     std::int64_t FDayStartMs = 0;
+    bool FSeeded = false;
 
     TLimitsBook FLimits;
-    // Orders the exchange accepted; kept until the orders log shows them.
+    // Orders the exchange accepted; kept until a source shows them gone.
     std::map<std::int64_t, TOwnOrder> FAccepted;
+    // Those of them the user order book has shown: one it no longer shows is gone.
+    std::set<std::int64_t> FBookSeen;
+    TFlatSet<std::int64_t> FBookIds; // the last read's, for the look-ups above
+    // The user order book's orders that neither the orders log nor FAccepted tells of, and
+    // their parts by client code.
+    std::vector<TOwnOrder> FBookOnly;
+    TActiveByClient FBookCounts;
     mutable std::vector<TOwnOrder> FOwnList;
     mutable std::uint64_t FOwnListSerial = 0;
     // The log's active orders counted, for facts that come without a reader's tracker.

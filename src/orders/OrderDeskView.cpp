@@ -54,6 +54,11 @@ std::vector<TOwnOrder> TOrderDesk::LiveOrders(const TStoreFacts& facts) const {
             live.push_back(o);
         }
     }
+    for (const TOwnOrder& o : FBookOnly) {
+        if (FAccepted.count(o.OrderId) == 0) {
+            live.push_back(o);
+        }
+    }
     return live;
 }
 
@@ -83,8 +88,29 @@ void TOrderDesk::ReadFacts() {
 
 void TOrderDesk::FollowFacts() {
     const TStoreFacts& f = FFacts;
-    // Accepted orders the log shows are its to tell from now on.
-    std::erase_if(FAccepted, [&](const auto& a) { return f.HasExtId(a.second.ExtId); });
+    // An accepted order stays counted until a source shows it gone: the log may be cleared
+    // while it rests, and the user order book may lag behind or not be subscribed at all.
+    FBookIds.clear();
+    for (const TOwnOrder& o : f.Book) {
+        FBookIds.insert(o.OrderId);
+    }
+    for (auto it = FAccepted.begin(); it != FAccepted.end();) {
+        if (ShownGone(f, it->second)) {
+            DropUnseen({true, it->first});
+            FBookSeen.erase(it->first);
+            it = FAccepted.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    FBookOnly.clear();
+    FBookCounts.clear();
+    for (const TOwnOrder& o : f.Book) {
+        if (!LogKnows(f, o) && FAccepted.count(o.OrderId) == 0) {
+            FBookOnly.push_back(o);
+            CountActive(FBookCounts, o, 1);
+        }
+    }
     if (f.Tracker == nullptr) {
         FOwnCounts.clear();
         for (const TOwnOrder& o : f.Own) {
@@ -110,6 +136,9 @@ void TOrderDesk::FollowFacts() {
             }
         }
         for (const auto& [id, o] : FAccepted) {
+            if (f.HasExtId(o.ExtId)) {
+                continue; // the log's to count
+            }
             SetUnseen(Unseen({true, id}, o.ExtId, o.Client, {}, o.IsinId, o.Side, o.Rest));
         }
     }
@@ -127,6 +156,37 @@ void TOrderDesk::FollowFacts() {
     if (FLookedUp != 0) {
         LookUp(f, FLookedIsin, FLookedClient);
     }
+}
+
+bool TOrderDesk::LogKnows(const TStoreFacts& facts, const TOwnOrder& order) {
+    if (facts.Tracker != nullptr) {
+        TOwnOrder found;
+        return facts.Tracker->Find(order.OrderId, found);
+    }
+    return std::any_of(facts.Own.begin(), facts.Own.end(),
+                       [&](const TOwnOrder& o) { return o.OrderId == order.OrderId; }) ||
+           (order.ExtId != 0 && facts.HasExtId(order.ExtId));
+}
+
+bool TOrderDesk::ShownGone(const TStoreFacts& facts, const TOwnOrder& accepted) {
+    if (facts.HaveBook) {
+        if (FBookIds.contains(accepted.OrderId)) {
+            FBookSeen.insert(accepted.OrderId);
+        } else if (FBookSeen.count(accepted.OrderId) != 0) {
+            return true;
+        }
+    }
+    if (facts.Tracker != nullptr) {
+        TOwnOrder found;
+        return facts.Tracker->Find(accepted.OrderId, found) && !found.Active();
+    }
+    // Facts that list only the log's active orders: one the log shows, but not among them.
+    if (!facts.HasExtId(accepted.ExtId)) {
+        return false;
+    }
+    return std::none_of(facts.Own.begin(), facts.Own.end(), [&](const TOwnOrder& o) {
+        return o.OrderId == accepted.OrderId && o.Active();
+    });
 }
 
 [[gnu::hot]] const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts,

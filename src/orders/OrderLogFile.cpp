@@ -4,6 +4,8 @@
 #include "platform/OwnerFile.h"
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace vorlen::orders {
 
@@ -18,6 +20,18 @@ std::filesystem::path TOrderLogFile::FileFor(std::chrono::system_clock::time_poi
 bool TOrderLogFile::Append(const std::string& journalLine,
                            std::chrono::system_clock::time_point now) {
     return platform::AppendOwnerOnlyFile(FileFor(now), journalLine + "\n");
+}
+
+void TOrderLogFile::ReadDay(std::int64_t ms, TLoggedDay& day) const {
+    const std::int64_t midnight = LocalMidnightMs(ms);
+    std::ifstream in(FileFor(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms))),
+                     std::ios::binary);
+    if (!in) {
+        return;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    ReadOrderLogText(text.str(), midnight, day);
 }
 
 } // namespace vorlen::orders

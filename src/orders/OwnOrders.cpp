@@ -23,6 +23,13 @@ void TOwnOrderTracker::Add(const TOrderLogRow& r) {
     o.Side = r.Side;
     o.Price = r.Price;
     o.LastMomentNs = std::max(o.LastMomentNs, r.MomentNs);
+    if (r.MomentNs != 0 && (o.FirstMomentNs == 0 || r.MomentNs < o.FirstMomentNs)) {
+        o.FirstMomentNs = r.MomentNs;
+    }
+    if (!r.Login.empty()) {
+        o.Login = r.Login;
+    }
+    o.SessId = r.SessId != 0 ? r.SessId : o.SessId;
     o.ExtId = r.ExtId != 0 ? r.ExtId : o.ExtId;
     a.MinRest = a.MinRest < 0 ? r.Rest : std::min(a.MinRest, r.Rest);
     switch (r.Action) {
@@ -66,6 +73,15 @@ TOwnOrder TOwnOrderTracker::Finish(const TAcc& a) {
         o.State = TOrderState::Placed;
     }
     return o;
+}
+
+bool TOwnOrderTracker::Find(std::int64_t orderId, TOwnOrder& out) const {
+    const auto it = FAcc.find(orderId);
+    if (it == FAcc.end()) {
+        return false;
+    }
+    out = Finish(it->second);
+    return true;
 }
 
 std::vector<TOwnOrder> TOwnOrderTracker::Orders(bool activeOnly) const {

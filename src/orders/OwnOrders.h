@@ -28,6 +28,8 @@ struct TOrderLogRow {
     std::int64_t DealId = 0;
     std::int64_t MomentNs = 0;
     std::int64_t ExtId = 0; // the poster's own number: this terminal puts its transaction id there
+    std::string Login;      // who placed the order
+    std::int32_t SessId = 0;
 };
 
 enum class TOrderState { Placed, PartlyFilled, Filled, Cancelled };
@@ -42,7 +44,11 @@ struct TOwnOrder {
     std::int64_t Filled = 0;
     std::int64_t Rest = 0;
     std::int64_t LastMomentNs = 0;
+    // When it was placed, as near as its rows tell: the earliest of their times.
+    std::int64_t FirstMomentNs = 0;
     std::int64_t ExtId = 0;
+    std::string Login;
+    std::int32_t SessId = 0;
     TOrderState State = TOrderState::Placed;
     bool Active() const {
         return State == TOrderState::Placed || State == TOrderState::PartlyFilled;
@@ -68,6 +74,8 @@ class TOwnOrderTracker {
 public:
     void Add(const TOrderLogRow& row);
     std::vector<TOwnOrder> Orders(bool activeOnly = false) const;
+    // The order as its rows tell it; false when none of them has come.
+    bool Find(std::int64_t orderId, TOwnOrder& out) const;
     const TFlatSet<std::int64_t>& ExtIds() const { return FExtIds; }
     // The highest ext_id in ExtIds (0 with none): an id past it needs no look-up.
     std::int64_t ExtIdMax() const { return FExtIdMax; }

@@ -5,7 +5,9 @@
 #include "store/KeyTables.h"
 #include "store/Storage.h"
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <type_traits>
 #include <variant>
 
@@ -55,6 +57,30 @@ std::string Text(const TRowView& row, int pos) {
     return {};
 }
 
+// Local date and time, whole days since 30 December 1899, as wall-clock milliseconds.
+std::int64_t LocalMs(const TRowView& row, int pos) {
+    if (pos < 0) {
+        return 0;
+    }
+    const TValue v = row.Value(pos);
+    const TDateTime* t = std::get_if<TDateTime>(&v);
+    if (t == nullptr || t->Days <= 0) {
+        return 0;
+    }
+    const double whole = std::floor(t->Days);
+    const auto msOfDay = std::llround((t->Days - whole) * 86'400'000.0);
+    std::tm tm{};
+    tm.tm_year = -1; // 1899
+    tm.tm_mon = 11;
+    tm.tm_mday = 30 + static_cast<int>(whole);
+    tm.tm_hour = static_cast<int>(msOfDay / 3'600'000);
+    tm.tm_min = static_cast<int>(msOfDay / 60'000 % 60);
+    tm.tm_sec = static_cast<int>(msOfDay / 1000 % 60);
+    tm.tm_isdst = -1;
+    const std::time_t secs = std::mktime(&tm);
+    return secs == static_cast<std::time_t>(-1) ? 0 : secs * 1000LL + msOfDay % 1000;
+}
+
 } // namespace
 
 TStoreFacts ReadStoreFacts(TCGStorage& store) {
@@ -87,6 +113,8 @@ void TStoreReader::Describe() {
     const bool part = find("FORTS_PART_REPL", "part", FPart);
     const bool ref = find("FORTS_REFDATA_REPL", "fut_sess_contents", FRef);
     FDescribed = log && pos && part && ref;
+    FHaveSession = FHaveSession || find("FORTS_REFDATA_REPL", "session", FSession);
+    FHaveBook = FHaveBook || find("FORTS_USERORDERBOOK_REPL", "orders", FBook);
 }
 
 namespace {
@@ -124,7 +152,9 @@ void TStoreReader::TColumns<N>::Resolve(const TRows& rows,
 TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
     // A table found only now was not there when its change was counted: everything is read.
     const bool everything = !FRead || !FDescribed;
-    if (!FDescribed) {
+    if (!FDescribed ||
+        ((!FHaveSession || !FHaveBook) && platform::CoarseSteadyMs() - FOptionalAtMs > 1000)) {
+        FOptionalAtMs = platform::CoarseSteadyMs();
         Describe();
     }
     TStoreFacts f;
@@ -142,7 +172,7 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
     if (log.Size() != FSeen.size()) {
         FLogCols.Resolve(log, {"public_order_id", "isin_id", "client_code", "dir", "price",
                                "public_action", "public_amount", "public_amount_rest", "id_deal",
-                               "moment_ns", "ext_id"});
+                               "moment_ns", "ext_id", "login_from", "sess_id"});
         const auto& c = FLogCols.Pos;
         // Rows keep their arrival positions until the table is rearranged: only those past the
         // last read's end can be new. After a rearrangement every row is looked at again.
@@ -164,6 +194,8 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
             r.DealId = Int(row, c[8]);
             r.MomentNs = Int(row, c[9]);
             r.ExtId = Int(row, c[10]);
+            r.Login = Text(row, c[11]);
+            r.SessId = static_cast<std::int32_t>(Int(row, c[12]));
             FTracker.Add(r);
         }
         FLogGeneration = log.Generation();
@@ -186,6 +218,9 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
         }
     }
     f.Positions = FPositions;
+    if (FHaveBook) {
+        ReadBook(access.Rows(FBook), f);
+    }
     const TRows& ref = access.Rows(FRef);
     const TRows& part = access.Rows(FPart);
     if (everything || counts[2] != FReadCounts[2] || counts[3] != FReadCounts[3] ||
@@ -214,6 +249,19 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
             refFacts->IsinById[ins.IsinId] = ins.Isin;
             refFacts->Instruments[ins.Isin] = std::move(ins);
         }
+        if (FHaveSession) {
+            const TRows& sessions = access.Rows(FSession);
+            FSessionCols.Resolve(sessions, {"sess_id", "begin", "state"});
+            const auto& sc = FSessionCols.Pos;
+            const std::int64_t wallMs = platform::CoarseWallMs();
+            for (const TRowView row : sessions) {
+                const std::int64_t begin = LocalMs(row, sc[1]);
+                if (begin > 0 && begin <= wallMs && begin >= refFacts->SessionBeginMs) {
+                    refFacts->SessionId = static_cast<std::int32_t>(Int(row, sc[0]));
+                    refFacts->SessionBeginMs = begin;
+                }
+            }
+        }
         // Kept when nothing in it changed (the account table changes with every order's
         // money): a new one would be copied, and the old one freed, by whoever holds it.
         if (!(*refFacts == *FRefFacts)) {
@@ -223,6 +271,31 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
     FReadCounts = counts;
     f.Ref = FRefFacts;
     return f;
+}
+
+void TStoreReader::ReadBook(const TRows& rows, TStoreFacts& f) {
+    f.HaveBook = true;
+    FBookCols.Resolve(rows, {"public_order_id", "isin_id", "client_code", "dir", "price",
+                             "public_amount", "public_amount_rest", "ext_id", "login_from"});
+    const auto& c = FBookCols.Pos;
+    f.Book.reserve(rows.Size());
+    for (const TRowView row : rows) {
+        TOwnOrder o;
+        o.OrderId = Int(row, c[0]);
+        o.Rest = Int(row, c[6]);
+        if (o.OrderId == 0 || o.Rest <= 0) {
+            continue;
+        }
+        o.IsinId = static_cast<std::int32_t>(Int(row, c[1]));
+        o.Client = Text(row, c[2]);
+        o.Side = Int(row, c[3]) == 2 ? TSide::Sell : TSide::Buy;
+        o.Price = Price(row, c[4]);
+        o.Amount = std::max(Int(row, c[5]), o.Rest);
+        o.ExtId = Int(row, c[7]);
+        o.Login = Text(row, c[8]);
+        o.State = o.Rest < o.Amount ? TOrderState::PartlyFilled : TOrderState::Placed;
+        f.Book.push_back(std::move(o));
+    }
 }
 
 } // namespace vorlen::orders

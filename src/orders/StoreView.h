@@ -30,6 +30,9 @@ struct TRefFacts {
     std::vector<std::string> Clients;
     std::map<std::string, TInstrumentRef> Instruments; // by isin
     std::map<std::int32_t, std::string> IsinById;
+    // The trading session under way (the session table's latest one begun); 0: none known.
+    std::int32_t SessionId = 0;
+    std::int64_t SessionBeginMs = 0; // wall-clock milliseconds
     bool operator==(const TRefFacts&) const = default;
 };
 
@@ -57,6 +60,10 @@ struct TStoreFacts {
     }
     // No ext_id in the sets is above it: whoever fills them says, when it knows.
     std::int64_t ExtIdMax = std::numeric_limits<std::int64_t>::max();
+    // The trader's resting orders as the user order book shows them, when it is subscribed
+    // (HaveBook): a source of its own, still there when the orders log has been cleared.
+    std::vector<TOwnOrder> Book;
+    bool HaveBook = false;
     std::map<std::pair<std::string, std::int32_t>, std::int64_t> Positions; // (client, isin_id)
     // Shared between reads until the rows behind it change; never null from a reader.
     std::shared_ptr<const TRefFacts> Ref;
@@ -90,6 +97,7 @@ private:
     };
 
     void Describe();
+    void ReadBook(const TRows& rows, TStoreFacts& f);
     std::array<std::uint64_t, 4> Counts() const;
 
     TCGStorage& FStore;
@@ -100,7 +108,13 @@ private:
     std::size_t FLogEnd = 0;
     // The tables' handles, taken once (their rows stay the store's, read under its lock).
     TTable FLog, FPos, FPart, FRef;
-    TColumns<11> FLogCols;
+    // Not every subscription has these: looked for again now and then until found.
+    TTable FSession, FBook;
+    bool FHaveSession = false, FHaveBook = false;
+    std::int64_t FOptionalAtMs = -1'000'000;
+    TColumns<13> FLogCols;
+    TColumns<3> FSessionCols;
+    TColumns<9> FBookCols;
     TColumns<3> FPosCols;
     TColumns<1> FPartCols;
     TColumns<6> FRefCols;

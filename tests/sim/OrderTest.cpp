@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -214,6 +216,46 @@ TEST_F(SimOrders, DelOrderCancelsARestingOrderOnce) {
     EXPECT_EQ(Int(trade->scheme, *LogRowsOf(orderId)[1], "private_action"), 0);
     const Event second = session->Order(11, del, "DelOrder");
     EXPECT_EQ(Int(replies->scheme, second, "code"), 14);
+}
+
+TEST_F(SimOrders, TheUserOrderBookHoldsExactlyTheRestingOrdersAndTheMorningsAreOld) {
+    const auto bookRows = [&] {
+        const std::string reply = router.Control("rows FORTS_USERORDERBOOK_REPL orders");
+        return reply.rfind("OK rows=", 0) == 0 ? std::stol(reply.substr(8)) : -1L;
+    };
+    EXPECT_EQ(bookRows(), 1); // the morning's resting order, and no filler rows
+    // The morning's orders were not sent a moment ago (a router started in the first minutes
+    // of the day has no earlier morning to give them).
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t secs = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&secs, &local);
+    if (local.tm_hour > 0 || local.tm_min > 10) {
+        const std::int64_t minuteAgo =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count() -
+            60'000'000'000LL;
+        ASSERT_FALSE(trade->Rows("orders_log").empty());
+        for (const Event* e : trade->Rows("orders_log")) {
+            EXPECT_LT(Int(trade->scheme, *e, "moment_ns"), minuteAgo);
+        }
+    }
+    std::vector<std::int64_t> ids;
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        const Event r = Order(70 + i, "001", isin, 1, 2, Price(mid - (5 + i) * step));
+        ASSERT_EQ(Int(replies->scheme, r, "code"), 0);
+        ids.push_back(Int(replies->scheme, r, "order_id"));
+    }
+    EXPECT_EQ(bookRows(), 3);
+    const Event del = session->Order(
+        72, {{"broker_code", "FZ00"}, {"order_id", std::to_string(ids[0])}}, "DelOrder");
+    ASSERT_EQ(Int(replies->scheme, del, "code"), 0);
+    EXPECT_EQ(bookRows(), 2);
+    // One that trades at once never rests.
+    const Event crossing = Order(73, "001", isin, 1, 1, Price(mid + 50 * step));
+    ASSERT_EQ(Int(replies->scheme, crossing, "code"), 0);
+    EXPECT_EQ(bookRows(), 2);
+    EXPECT_EQ(router.Control("fill now"), "OK filled 2");
+    EXPECT_EQ(bookRows(), 0);
 }
 
 TEST_F(SimOrders, OrdersPostedFromAnotherThreadAreAllAnswered) {

@@ -1,0 +1,124 @@
+// Two console runs, one after the other, in the same data folder against one offline exchange:
+// what the first one sent, and a halt it left, hold for the second; and own orders are still
+// counted, and cancelled, after the exchange has cleared its orders log.
+
+#include "SimHarness.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace vorlen::e2e {
+namespace {
+
+std::string Order(int price) {
+    return "buy Si-12.26 1 " + std::to_string(price) + " FZ00001";
+}
+
+std::vector<std::string> Matching(const std::string& output, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& t : JournalTexts(output)) {
+        if (t.rfind(prefix, 0) == 0) {
+            out.push_back(t);
+        }
+    }
+    return out;
+}
+
+// The exchange outlives the console runs: each run's own router finds the port taken and ends.
+class TExchange {
+public:
+    explicit TExchange(const std::string& limits) {
+        std::ofstream(Inst.Root / "risk_limits.txt") << "* " << limits << "\n";
+        Started = Router.Start(
+            {Inst.Router().string(), "/ini:" + (Inst.Root / "client_router.ini").string()},
+            Inst.Root / "bin", {});
+        Started = Started && WaitUntil([&] { return Inst.Control("ping").rfind("OK", 0) == 0; });
+    }
+    // One run with `args` after the usual ones; its output once it has ended.
+    std::string Run(const std::vector<std::string>& args, int expectedExit) {
+        std::vector<std::string> all = {"--settings", Inst.SettingsFile.string(), "--until-online"};
+        all.insert(all.end(), args.begin(), args.end());
+        TConsoleRun run(Inst, all);
+        EXPECT_TRUE(run.Started());
+        EXPECT_EQ(run.Wait(180s), expectedExit) << run.Stdout() << run.Stderr();
+        return run.Stdout();
+    }
+    long BookRows() const {
+        const std::string reply = Inst.Control("rows FORTS_USERORDERBOOK_REPL orders");
+        return reply.rfind("OK rows=", 0) == 0 ? std::stol(reply.substr(8)) : -1;
+    }
+
+    TSimInstall Inst{0};
+    TChild Router;
+    bool Started = false;
+};
+
+constexpr int kRefused = 5;
+
+TEST(ConsoleRestart, TheMinutesOrdersOfAnEarlierRunCount) {
+    TExchange x("per_minute=3 per_day=100");
+    ASSERT_TRUE(x.Started);
+    const std::string first =
+        x.Run({"--order", Order(91000), "--order", Order(91001), "--order", Order(91002)}, 0);
+    EXPECT_EQ(Matching(first, "Заявка отправлена").size(), 3u) << first;
+    const std::string second = x.Run({"--order", Order(91003)}, kRefused);
+    EXPECT_EQ(Matching(second, "Заявка отклонена: Превышено число заявок в минуту (3).").size(), 1u)
+        << second;
+    EXPECT_TRUE(Matching(second, "Заявка отправлена").empty()) << second;
+}
+
+TEST(ConsoleRestart, TheDaysOrdersCountFromTheLogAndFromTheExchange) {
+    // The exchange's two orders of the morning count: three more make five.
+    TExchange x("per_minute=100 per_day=5");
+    ASSERT_TRUE(x.Started);
+    const std::string first = x.Run({"--order", Order(91000), "--order", Order(91001), "--order",
+                                     Order(91002), "--order", Order(91003)},
+                                    kRefused);
+    EXPECT_EQ(Matching(first, "Заявка отправлена").size(), 3u) << first;
+    EXPECT_EQ(Matching(first, "Заявка отклонена: Превышено число заявок за день (5).").size(), 1u)
+        << first;
+    // Its own three are not counted a second time from the exchange's log, nor lost.
+    const std::string second = x.Run({"--order", Order(91004)}, kRefused);
+    EXPECT_EQ(Matching(second, "Заявки торгового дня до запуска: 5 ").size(), 1u) << second;
+    EXPECT_EQ(Matching(second, "Заявка отклонена: Превышено число заявок за день (5).").size(), 1u)
+        << second;
+}
+
+TEST(ConsoleRestart, AHaltHoldsForTheNextRunOfTheDay) {
+    TExchange x("per_minute=100");
+    ASSERT_TRUE(x.Started);
+    const std::string first = x.Run({"--cancel-all"}, 0);
+    ASSERT_EQ(Matching(first, "Все заявки сняты, торговля остановлена.").size(), 1u) << first;
+    const std::string second = x.Run({"--order", Order(91000)}, kRefused);
+    EXPECT_EQ(Matching(second, "Торговля остановлена ранее в этот день").size(), 1u) << second;
+    const auto refused = Matching(second, "Заявка отклонена: ");
+    ASSERT_EQ(refused.size(), 1u) << second;
+    EXPECT_NE(refused[0].find("остановлена"), std::string::npos) << refused[0];
+    EXPECT_TRUE(Matching(second, "Заявка отправлена").empty()) << second;
+}
+
+TEST(ConsoleRestart, OrdersRestingAfterTheOrdersLogIsClearedStillCountAndAreCancelled) {
+    // The morning's resting order and three of the first run's: four active.
+    TExchange x("per_minute=100 max_active=4");
+    ASSERT_TRUE(x.Started);
+    ASSERT_EQ(x.BookRows(), 1);
+    const std::string first =
+        x.Run({"--order", Order(91000), "--order", Order(91001), "--order", Order(91002)}, 0);
+    ASSERT_EQ(Matching(first, "Заявка отправлена").size(), 3u) << first;
+    ASSERT_EQ(x.BookRows(), 4);
+    ASSERT_EQ(x.Inst.Control("cleardeleted FORTS_TRADE_REPL orders_log").rfind("OK", 0), 0u);
+
+    const std::string second = x.Run({"--order", Order(91003), "--cancel-all"}, kRefused);
+    EXPECT_EQ(Matching(second, "Заявка отклонена: Активных заявок уже 4 (допустимо 4).").size(), 1u)
+        << second;
+    EXPECT_EQ(Matching(second, "Снять все заявки и остановить торговлю: торговля остановлена, "
+                               "снимается заявок: 4,")
+                  .size(),
+              1u)
+        << second;
+    EXPECT_EQ(Matching(second, "Все заявки сняты, торговля остановлена.").size(), 1u) << second;
+    EXPECT_TRUE(WaitUntil([&] { return x.BookRows() == 0; }, 10s)) << x.BookRows();
+}
+
+} // namespace
+} // namespace vorlen::e2e
