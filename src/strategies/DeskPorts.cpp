@@ -4,6 +4,7 @@
 #include "connections/ErrorCode.h"
 #include "orders/StoreView.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace vorlen {
@@ -39,6 +40,10 @@ std::string TDeskOrders::HaltReason() {
 }
 
 TOrderResult TDeskOrders::Place(const TOrderRequest& order) {
+    // The order's isin field holds 25 characters of printable ASCII.
+    if (FIsin.empty() || FIsin.size() > 25 ||
+        !std::all_of(FIsin.begin(), FIsin.end(), [](char c) { return c > ' ' && c < 0x7F; }))
+        return {0, "неверный код инструмента"};
     const std::optional<std::int64_t> price = orders::ParsePrice(order.Price);
     if (!price)
         return {0, "цена вне допустимого диапазона"};
