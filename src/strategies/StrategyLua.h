@@ -86,7 +86,8 @@ int Protected(lua_State* L, int nargs, int nresults, F& fn) {
 void OpenSandbox(lua_State* L);
 
 // Replaces the library functions through which a script could outlast its budget: pcall and
-// xpcall, the coroutine functions, setmetatable (no __gc), string.rep, table.insert/remove/move.
+// xpcall, the coroutine functions, setmetatable (no __gc), collectgarbage, string.rep,
+// table.insert/remove/move.
 void OpenBudgetGuards(lua_State* L);
 
 // Replaces string.find, match, gmatch and gsub (the string table on top of the stack) with a
