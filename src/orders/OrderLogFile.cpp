@@ -19,7 +19,22 @@ std::filesystem::path TOrderLogFile::FileFor(std::chrono::system_clock::time_poi
 
 bool TOrderLogFile::Append(const std::string& journalLine,
                            std::chrono::system_clock::time_point now) {
-    return platform::AppendOwnerOnlyFile(FileFor(now), journalLine + "\n");
+    // One line per entry whatever a text in it holds: a line break in a client code or a
+    // reason would forge an entry of its own.
+    std::string line;
+    line.reserve(journalLine.size() + 1);
+    for (const char c : journalLine) {
+        if (c == '\n')
+            line += "\\n";
+        else if (c == '\r')
+            line += "\\r";
+        else if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
+            line += '?';
+        else
+            line += c;
+    }
+    line += '\n';
+    return platform::AppendOwnerOnlyFile(FileFor(now), line);
 }
 
 void TOrderLogFile::ReadDay(std::int64_t ms, TLoggedDay& day) const {

@@ -4,6 +4,7 @@
 #include "connections/ErrorCode.h"
 #include "orders/StoreView.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace vorlen {
@@ -39,6 +40,10 @@ std::string TDeskOrders::HaltReason() {
 }
 
 TOrderResult TDeskOrders::Place(const TOrderRequest& order) {
+    // The order's isin field holds 25 characters of printable ASCII.
+    if (FIsin.empty() || FIsin.size() > 25 ||
+        !std::all_of(FIsin.begin(), FIsin.end(), [](char c) { return c > ' ' && c < 0x7F; }))
+        return {0, "неверный код инструмента"};
     const std::optional<std::int64_t> price = orders::ParsePrice(order.Price);
     if (!price)
         return {0, "цена вне допустимого диапазона"};
@@ -49,14 +54,16 @@ TOrderResult TDeskOrders::Place(const TOrderRequest& order) {
     const orders::TPlaceResult posted = FDesk.Place(request);
     if (posted.Status != orders::TPlaceStatus::Posted)
         return {0, posted.Reason};
-    const auto until = std::chrono::steady_clock::now() + FReplyWait;
+    const auto from = std::chrono::steady_clock::now();
+    const auto until = from + FReplyWait;
     for (;;) {
         FDesk.Collect();
         if (const std::optional<orders::TReply> a = FDesk.Answer(posted.TrId)) {
+            const auto waited = std::chrono::steady_clock::now() - from;
             if (a->Code != 0 || a->OrderId == 0)
-                return {0, ExchangeRefusal(a->Code)};
+                return {0, ExchangeRefusal(a->Code), waited};
             FMine[a->OrderId] = order.Amount;
-            return {a->OrderId, {}};
+            return {a->OrderId, {}, waited};
         }
         if (std::chrono::steady_clock::now() >= until)
             break;
@@ -64,7 +71,8 @@ TOrderResult TDeskOrders::Place(const TOrderRequest& order) {
     }
     // Should it rest after all, the strategy hears of it in on_order and sees it in orders().
     FUnanswered.insert(posted.TrId);
-    return {0, "нет ответа биржи: заявка может оказаться активной"};
+    return {0, "нет ответа биржи: заявка может оказаться активной",
+            std::chrono::steady_clock::now() - from};
 }
 
 std::string TDeskOrders::Cancel(std::int64_t id) {

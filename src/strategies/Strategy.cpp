@@ -10,9 +10,9 @@ namespace vorlen {
 
 namespace {
 
-// How often the budget is looked at: rare enough to cost nothing on a short callback, often
-// enough that a loop is caught within milliseconds of its deadline.
-constexpr int kHookEvery = 1000;
+// A block this big costs more than a look at the clock (string.rep, concatenations,
+// table.concat: work in C that may take long without a VM instruction).
+constexpr std::size_t kTimedBlock = std::size_t{64} << 10;
 
 void* Allocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) {
     auto& h = *static_cast<TStrategyHostState*>(ud);
@@ -27,26 +27,15 @@ void* Allocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) {
         h.MemoryExceeded = true;
         return nullptr;
     }
+    // The script's work in C is seen here when it takes big blocks: once the time is spent, the
+    // thread running next raises the overrun at its next instruction.
+    if (nsize >= kTimedBlock && nsize > old && h.Timed && !h.Overrun &&
+        std::chrono::steady_clock::now() >= h.Deadline)
+        lua_sethook(h.Current, BudgetHook, LUA_MASKCOUNT, 1);
     void* p = std::realloc(ptr, nsize);
     if (p != nullptr)
         h.MemoryUsed = h.MemoryUsed - old + nsize;
     return p;
-}
-
-void BudgetHook(lua_State* L, lua_Debug* ar) {
-    TStrategyHostState& h = HostOf(L);
-    if (!h.Overrun) {
-        if (std::chrono::steady_clock::now() < h.Deadline)
-            return;
-        h.Overrun = true;
-        if (lua_getinfo(L, "Sl", ar) != 0 && ar->currentline > 0)
-            h.OverrunAt = std::string(ar->short_src) + ":" + std::to_string(ar->currentline) + ":";
-        // From now on every instruction raises again, so a pcall in the script cannot swallow
-        // the stop: the first instruction after it raises once more, up to the outermost call.
-        lua_sethook(L, BudgetHook, LUA_MASKCOUNT, 1);
-    }
-    lua_pushliteral(L, "превышено время выполнения");
-    lua_error(L);
 }
 
 std::string ErrorText(lua_State* L, int status, const TStrategyHostState& h,
@@ -118,6 +107,8 @@ bool TStrategy::OpenState(bool forRun) {
     h.MemoryExceeded = false;
     h.Overrun = false;
     h.OverrunAt.clear();
+    h.Name = FName;
+    h.Refusals = {};
     lua_State* L = lua_newstate(Allocate, &h);
     if (L == nullptr) {
         FState = TState::Failed;
@@ -128,7 +119,8 @@ bool TStrategy::OpenState(bool forRun) {
     h.L = L;
     *static_cast<TStrategyHostState**>(lua_getextraspace(L)) = &h;
     h.Deadline = std::chrono::steady_clock::now() + FLimits.CallBudget;
-    lua_sethook(L, BudgetHook, LUA_MASKCOUNT, kHookEvery);
+    h.ReplyCredit = FLimits.CallBudget;
+    SetBudgetHook(L);
 
     auto sandbox = [](lua_State* L) {
         OpenSandbox(L);
@@ -138,8 +130,12 @@ bool TStrategy::OpenState(bool forRun) {
     if (status == LUA_OK) {
         const std::string chunkName = "@" + FName;
         status = luaL_loadbufferx(L, FSource.data(), FSource.size(), chunkName.c_str(), "t");
-        if (status == LUA_OK)
+        if (status == LUA_OK) {
+            h.Timed = true;
+            h.Current = L;
             status = lua_pcall(L, 0, 0, 0);
+            h.Timed = false;
+        }
     }
     if (status == LUA_OK && forRun) {
         auto run = [this](lua_State* L) {
@@ -162,13 +158,24 @@ bool TStrategy::OpenState(bool forRun) {
 void TStrategy::CloseState() {
     TStrategyHostState& h = *FHost;
     h.Phase = TStrategyHostState::TPhase::Idle;
+    h.Timed = false;
     if (h.L != nullptr) {
-        // Finalizers of the script run now, under a budget of their own and unable to trade.
-        h.Overrun = false;
-        h.Deadline = std::chrono::steady_clock::now() + FLimits.CallBudget;
+        // A script declares no finalizers (setmetatable refuses __gc): closing runs none of its
+        // code.
         lua_close(h.L);
+        const std::string line = h.Refusals.TakeLine(std::chrono::steady_clock::now(), FName, true);
+        if (!line.empty())
+            LogQuietly(line);
     }
     h.L = nullptr;
+}
+
+void TStrategy::LogQuietly(const std::string& line) noexcept {
+    // Also called from the destructor: a journal that fails here has nobody to tell.
+    try {
+        FWorld.Log(line);
+    } catch (...) {
+    }
 }
 
 void TStrategy::Fail(const std::string& where, int status) {
@@ -335,8 +342,15 @@ bool TStrategy::Call(const char* name, const TOrderEvent* ev) {
     };
     h.MemoryExceeded = false;
     h.Deadline = std::chrono::steady_clock::now() + FLimits.CallBudget;
-    lua_sethook(h.L, BudgetHook, LUA_MASKCOUNT, kHookEvery);
+    h.ReplyCredit = FLimits.CallBudget;
+    SetBudgetHook(h.L);
+    h.Timed = true;
+    h.Current = h.L;
     const int status = Protected(h.L, 0, 0, call);
+    h.Timed = false;
+    if (const std::string line = h.Refusals.TakeLine(std::chrono::steady_clock::now(), FName);
+        !line.empty())
+        FWorld.Log(line);
     if (status != LUA_OK) {
         Fail(name, status);
         return false;

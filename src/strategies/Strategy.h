@@ -66,6 +66,7 @@ private:
     // function is no error. False after a failure, which stops the run.
     bool Call(const char* name, const TOrderEvent* ev);
     void Fail(const std::string& where, int status);
+    void LogQuietly(const std::string& line) noexcept;
     bool ReadParams();
     void PushParams();
 

@@ -30,9 +30,49 @@ void Guard(F&& f, std::string& failure) {
     }
 }
 
+// The longest text of one journal line a script writes; the rest is cut.
+constexpr std::size_t kMaxLogText = 2000;
+
+// A script's text as one journal line: line breaks and other control characters would forge
+// lines of the program's own, so they are written visibly; an overlong text is cut (at a
+// character's start, so that the line stays UTF-8).
+std::string JournalText(const char* text, std::size_t len) {
+    std::string out;
+    out.reserve(std::min(len, kMaxLogText) + 8);
+    for (std::size_t i = 0; i < len; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (out.size() >= kMaxLogText && (c & 0xC0) != 0x80) {
+            out += "…";
+            break;
+        }
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if ((c < 0x20 && c != '\t') || c == 0x7F)
+            out += '?';
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+// A client code as the exchange has them (FZ00001: the broker's four characters and the
+// client's three): Latin letters and digits, at most seven.
+bool IsClientCode(const char* s, std::size_t len) {
+    if (len == 0 || len > 7)
+        return false;
+    return std::all_of(s, s + len, [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    });
+}
+
+constexpr const char kBadClient[] = "код клиента — от 1 до 7 латинских букв и цифр";
+
 // Joins the arguments from `first` on, as tostring shows them, and hands the text to the
 // journal.
 int LogArgs(lua_State* L, int first, const char* separator) {
+    CheckBudget(L);
     const int top = lua_gettop(L);
     luaL_Buffer b;
     luaL_buffinit(L, &b);
@@ -46,7 +86,7 @@ int LogArgs(lua_State* L, int first, const char* separator) {
     std::size_t len = 0;
     const char* text = lua_tolstring(L, -1, &len);
     std::string failure;
-    Guard([&] { HostOf(L).World->Log(std::string(text, len)); }, failure);
+    Guard([&] { HostOf(L).World->Log(JournalText(text, len)); }, failure);
     return 0;
 }
 
@@ -61,6 +101,7 @@ int CtxLog(lua_State* L) {
 
 int CtxNow(lua_State* L) {
     luaL_checktype(L, 1, LUA_TTABLE);
+    CheckBudget(L);
     double now = 0;
     std::string failure;
     Guard([&] { now = HostOf(L).World->Now(); }, failure);
@@ -70,8 +111,14 @@ int CtxNow(lua_State* L) {
 
 int CtxField(lua_State* L) {
     luaL_checktype(L, 1, LUA_TTABLE);
+    CheckBudget(L);
     std::size_t len = 0;
     const char* name = luaL_checklstring(L, 2, &len);
+    // Field names are short words: anything else is no field, and is not looked up.
+    if (len > 64 || !std::all_of(name, name + len, [](char c) { return c > ' ' && c < 0x7F; })) {
+        lua_pushnil(L);
+        return 1;
+    }
     int status = LUA_OK;
     {
         TField f;
@@ -94,6 +141,7 @@ int CtxField(lua_State* L) {
 
 int CtxBook(lua_State* L) {
     luaL_checktype(L, 1, LUA_TTABLE);
+    CheckBudget(L);
     // A depth keeps a strategy that wants only the best prices from paying for the whole book.
     const lua_Integer depth = luaL_optinteger(L, 2, std::numeric_limits<lua_Integer>::max());
     luaL_argcheck(L, depth >= 1, 2, "глубина должна быть не меньше 1");
@@ -140,8 +188,10 @@ int CtxBook(lua_State* L) {
 
 int CtxPosition(lua_State* L) {
     luaL_checktype(L, 1, LUA_TTABLE);
+    CheckBudget(L);
     std::size_t len = 0;
     const char* client = luaL_optlstring(L, 2, "", &len);
+    luaL_argcheck(L, len == 0 || IsClientCode(client, len), 2, kBadClient);
     TPositionInfo pos;
     {
         std::string failure;
@@ -189,10 +239,21 @@ std::string PlaceOrder(TStrategyHostState& h, TSide side, std::int32_t amount,
     order.Client = client != nullptr ? std::string(client, clientLen) : AccountClient(*h.World);
     if (order.Client.empty())
         return "не задан код клиента";
-    const auto before = std::chrono::steady_clock::now();
+    if (!IsClientCode(order.Client.data(), order.Client.size()))
+        return "неверный код клиента";
+    const auto now = std::chrono::steady_clock::now();
+    if (const std::string line = h.Refusals.TakeLine(now, h.Name); !line.empty())
+        h.World->Log(line);
+    if (std::string counted; !h.Refusals.Admit(now, counted))
+        return counted;
     const TOrderResult result = h.World->Place(order);
-    // The wait for the exchange's answer is not the script's own time.
-    h.Deadline += std::chrono::steady_clock::now() - before;
+    // The wait for the exchange's answer is not the script's own time, up to as much again as
+    // its budget in one call: an exchange that does not answer must not keep it running.
+    const auto credit = std::min(result.ReplyWait, h.ReplyCredit);
+    h.ReplyCredit -= credit;
+    h.Deadline += credit;
+    if (!result.Ok())
+        h.Refusals.Refused(std::chrono::steady_clock::now(), result.Refusal);
     id = result.Id;
     return result.Refusal;
 }
@@ -217,6 +278,7 @@ int PushAnswer(lua_State* L, const std::string& refusal, PushSuccess success, in
 
 int Order(lua_State* L, TSide side) {
     luaL_checktype(L, 1, LUA_TTABLE);
+    CheckBudget(L);
     int isInt = 0;
     const lua_Integer qty = lua_tointegerx(L, 2, &isInt);
     luaL_argcheck(L, isInt && qty >= 1 && qty <= std::numeric_limits<std::int32_t>::max(), 2,
@@ -234,6 +296,7 @@ int Order(lua_State* L, TSide side) {
     luaL_argcheck(L, price.has_value(), 3, "цена должна быть десятичной строкой или числом");
     std::size_t clientLen = 0;
     const char* client = luaL_optlstring(L, 4, nullptr, &clientLen);
+    luaL_argcheck(L, client == nullptr || IsClientCode(client, clientLen), 4, kBadClient);
     int status = LUA_OK;
     int results = 0;
     {
@@ -261,6 +324,7 @@ int CtxSell(lua_State* L) {
 
 int CtxCancel(lua_State* L) {
     luaL_checktype(L, 1, LUA_TTABLE);
+    CheckBudget(L);
     const lua_Integer id = luaL_checkinteger(L, 2);
     int status = LUA_OK;
     int results = 0;
@@ -280,6 +344,7 @@ int CtxCancel(lua_State* L) {
 
 int CtxOrders(lua_State* L) {
     luaL_checktype(L, 1, LUA_TTABLE);
+    CheckBudget(L);
     int status = LUA_OK;
     {
         std::vector<TOwnOrder> orders;
@@ -350,6 +415,7 @@ void OpenSandbox(lua_State* L) {
     lua_pop(L, 1);
     lua_pushcfunction(L, Print);
     lua_setglobal(L, "print");
+    OpenBudgetGuards(L);
 }
 
 void PushContext(lua_State* L, const std::string& isin, std::int32_t isinId) {

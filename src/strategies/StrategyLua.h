@@ -4,6 +4,7 @@
 // errors with longjmp: no function here may raise one while an object with a destructor lives in
 // one of our frames.
 
+#include "strategies/RefusalDigest.h"
 #include "strategies/StrategyWorld.h"
 
 #include <chrono>
@@ -25,17 +26,37 @@ struct TStrategyHostState {
     std::int32_t IsinId = 0;
     TPhase Phase = TPhase::Idle;
     lua_State* L = nullptr;
+    lua_State* Current = nullptr; // the thread running now: L or a coroutine
 
     // The allocator's account.
     std::size_t MemoryUsed = 0;
     std::size_t MemoryLimit = 0;
     bool MemoryExceeded = false;
 
-    // The budget of the call under way.
+    // The budget of the call under way. Timed while the script runs: only then may the
+    // allocator stop it.
     std::chrono::steady_clock::time_point Deadline;
+    bool Timed = false;
     bool Overrun = false;
     std::string OverrunAt; // "name.lua:12:" where it was caught
+    // What is left of the call's allowance for waiting on the exchange's answers.
+    std::chrono::steady_clock::duration ReplyCredit{};
+
+    // The strategy's name, for the lines written on its behalf.
+    std::string Name;
+    TRefusalDigest Refusals;
 };
+
+// How often, in VM instructions, the budget hook looks at the clock: rare enough to cost nothing
+// on a short callback, often enough that a loop is caught within milliseconds of its deadline.
+constexpr int kHookEvery = 1000;
+
+void BudgetHook(lua_State* L, lua_Debug* ar);
+// Sets the budget hook on a thread: every kHookEvery instructions, every one once overrun.
+void SetBudgetHook(lua_State* L);
+// For C code that works without running VM instructions (the ctx calls, the pattern matcher):
+// raises the overrun once the call's time is spent.
+void CheckBudget(lua_State* L);
 
 inline TStrategyHostState& HostOf(lua_State* L) {
     return **static_cast<TStrategyHostState**>(lua_getextraspace(L));
@@ -63,6 +84,15 @@ int Protected(lua_State* L, int nargs, int nresults, F& fn) {
 // Opens the libraries a strategy may use and removes what could reach files, processes, other
 // modules or the interpreter's insides.
 void OpenSandbox(lua_State* L);
+
+// Replaces the library functions through which a script could outlast its budget: pcall and
+// xpcall, the coroutine functions, setmetatable (no __gc), collectgarbage, string.rep,
+// table.insert/remove/move.
+void OpenBudgetGuards(lua_State* L);
+
+// Replaces string.find, match, gmatch and gsub (the string table on top of the stack) with a
+// matcher that counts its steps against the budget.
+void OpenPatternFunctions(lua_State* L);
 
 // Pushes a new ctx table for the instrument; its methods reach HostOf(L).
 void PushContext(lua_State* L, const std::string& isin, std::int32_t isinId);

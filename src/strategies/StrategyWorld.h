@@ -9,6 +9,7 @@
 #include "store/StoreRecords.h"
 #include "strategies/Decimal.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,6 +38,8 @@ struct TOrderRequest {
 struct TOrderResult {
     std::int64_t Id = 0;
     std::string Refusal;
+    // How long of the call was spent waiting for the exchange's answer.
+    std::chrono::steady_clock::duration ReplyWait{};
     bool Ok() const { return Refusal.empty(); }
 };
 

@@ -4,7 +4,9 @@
 
 #include "SimHarness.h"
 
+#include <chrono>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -83,6 +85,49 @@ TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothi
     }
     EXPECT_GE(placed.size(), 4u) << out;
     EXPECT_EQ(confirmed, placed) << out;
+}
+
+// A strategy that tries every way to keep the expert's thread for itself when it is stopped: the
+// terminal still ends on time, and the journal says where the strategy was stopped.
+TEST(StrategyRun, AHostileStrategyCannotKeepTheTerminalFromEnding) {
+    TSimInstall inst;
+    const fs::path script = inst.Root / "hostile.lua";
+    {
+        std::ofstream f(script);
+        f << "local pattern = string.rep('a?', 40) .. string.rep('a', 40)\n"
+             "local told = false\n"
+             "function on_tick(ctx)\n"
+             "  local ok, why = pcall(setmetatable, {}, {__gc = function() while true do end "
+             "end})\n"
+             "  if not told then ctx:log('тик\\n' .. why) told = true end\n"
+             "end\n"
+             "function on_stop(ctx)\n"
+             "  local co = coroutine.wrap(function()\n"
+             "    while true do pcall(string.gsub, string.rep('a', 40), pattern, '') end\n"
+             "  end)\n"
+             "  while true do\n"
+             "    pcall(co)\n"
+             "    xpcall(function() while true do end end, function() while true do end end)\n"
+             "  end\n"
+             "end\n";
+    }
+    const auto from = std::chrono::steady_clock::now();
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--expert", "Si-12.26",
+                           "--strategy", script.string(), "--seconds", "10"});
+    ASSERT_TRUE(run.Started());
+    const std::optional<int> code = run.Wait(60s);
+    ASSERT_TRUE(code.has_value()) << "the run did not end\n" << run.Stdout() << run.Stderr();
+    EXPECT_EQ(*code, 0) << run.Stderr();
+    EXPECT_LT(std::chrono::steady_clock::now() - from, 30s);
+    const std::string out = run.Stdout();
+    EXPECT_NE(out.find("Стратегия hostile.lua запущена."), std::string::npos) << out;
+    EXPECT_NE(out.find("тик\\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("метаметод __gc в стратегиях не поддерживается"), std::string::npos) << out;
+    EXPECT_NE(out.find("Стратегия hostile.lua остановлена: ошибка при on_stop: hostile.lua:"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("превышено время выполнения (500 мс)"), std::string::npos) << out;
+    EXPECT_EQ(ThreadsLeft(run.Stderr()), 0) << run.Stderr();
 }
 
 #endif

@@ -5,9 +5,11 @@
 
 #include "strategies/StrategyWorld.h"
 
+#include <chrono>
 #include <deque>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vorlen::test {
@@ -20,7 +22,9 @@ public:
     std::uint64_t BookRev = 0;
     std::map<std::string, TPositionInfo> Positions;
     std::string Halt;
-    std::string Refusal; // the gate's answer to every order; empty: accepted
+    std::string Refusal;                     // the gate's answer to every order; empty: accepted
+    std::chrono::milliseconds PlaceTakes{0}; // the gate's own time for each order
+    int PlaceCalls = 0;
     std::vector<TOrderRequest> Placed;
     std::vector<std::int64_t> Cancelled;
     std::vector<TOwnOrder> Active;
@@ -48,6 +52,9 @@ public:
     std::string HaltReason() override { return Halt; }
     std::string OrderPathRefusal() override { return Halt; }
     TOrderResult Place(const TOrderRequest& order) override {
+        ++PlaceCalls;
+        if (PlaceTakes.count() > 0)
+            std::this_thread::sleep_for(PlaceTakes);
         if (!Refusal.empty())
             return {0, Refusal};
         Placed.push_back(order);
