@@ -134,7 +134,7 @@ bool TConnectorPort::StartTransactions(std::uint32_t trMax,
     FConnector->Health().Start();
     // After a disconnection the same thread object runs again.
     tr->Restart();
-    if (FDesk == nullptr && FConnector->Storage()) {
+    if (FBuildsDesk && FDesk == nullptr && FConnector->Storage()) {
         TTerminalDeskParts parts;
         parts.Transactions = tr;
         parts.Store = FConnector->Storage();

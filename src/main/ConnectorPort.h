@@ -28,6 +28,9 @@ public:
     ~TConnectorPort() override;
 
     TCGConnector& Connector() { return *FConnector; }
+    // The caller builds the one order desk itself (the console, with its --risk limits): a
+    // second desk here would read and write the same day's order log and keep counts of its own.
+    void LeaveDeskToCaller() { FBuildsDesk = false; }
 
     TConnectorSettings& Settings() override;
     bool EnvOpen() const override;
@@ -71,6 +74,7 @@ private:
 
     TJournalSink& FMemo;
     std::filesystem::path FTradingDir;
+    bool FBuildsDesk = true;
     std::function<void()> FStopStrategies;
     std::unique_ptr<TCGConnector> FConnector;
     // Made by the first start of the transaction connection; it goes only when that connection

@@ -28,7 +28,7 @@ std::vector<std::string> Matching(const std::string& output, const std::string& 
 class TExchange {
 public:
     explicit TExchange(const std::string& limits) {
-        std::ofstream(Inst.Root / "risk_limits.txt") << "* " << limits << "\n";
+        std::ofstream(Inst.DataDir / "risk_limits.txt") << "* " << limits << "\n";
         Started = Router.Start(
             {Inst.Router().string(), "/ini:" + (Inst.Root / "client_router.ini").string()},
             Inst.Root / "bin", {});

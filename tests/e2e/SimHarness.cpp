@@ -157,6 +157,7 @@ TSimInstall::TSimInstall(int rate) {
     SettingsFile = Root / "e2e.sav";
     WriteFile(SettingsFile, FormatSavedSettings(settings));
     DataDir = Root / "data";
+    fs::create_directories(DataDir);
 }
 
 TSimInstall::~TSimInstall() {

@@ -338,6 +338,7 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
                                   const std::array<TGridSink*, kGridCount>& grids) {
             std::unique_ptr<TTerminalPort> created = makePort(memo, grids);
             port = static_cast<TConnectorPort*>(created.get());
+            port->LeaveDeskToCaller();
             view.SetPort(port);
             return created;
         },
