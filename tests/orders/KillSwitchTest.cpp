@@ -286,7 +286,12 @@ TEST_P(KillSwitchTrouble, EveryOrderIsConfirmedOnceTheTroubleIsOver) {
 INSTANTIATE_TEST_SUITE_P(Troubles, KillSwitchTrouble,
                          ::testing::Values(TTrouble::NoAnswer, TTrouble::ErrorAnswer,
                                            TTrouble::NotTaken, TTrouble::LinkDown,
-                                           TTrouble::KilledTwice));
+                                           TTrouble::KilledTwice),
+                         [](const ::testing::TestParamInfo<TTrouble>& info) {
+                             const char* const names[] = {"NoAnswer", "ErrorAnswer", "NotTaken",
+                                                          "LinkDown", "KilledTwice"};
+                             return std::string(names[static_cast<int>(info.param)]);
+                         });
 
 TEST_F(KillSwitch, TheCapsRefusalsSayItIsTheTerminalsLimitAndAFloodIsOneLineASecond) {
     TLimitsPatch many;
