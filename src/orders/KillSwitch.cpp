@@ -9,6 +9,7 @@ void TKillSwitch::Trip(std::int64_t nowMs, std::int64_t floorMs, std::int32_t pe
     FStartMs = nowMs;
     FFloorMs = floorMs;
     FPerSecond = perSecond;
+    FHeldUntilMs = 0;
     // What is still outstanding from an earlier trip is this trip's to get through too.
     FCounted = Outstanding();
     for (auto& [id, c] : FCancels) {
@@ -37,6 +38,9 @@ std::vector<TKillTarget> TKillSwitch::Due(std::int64_t nowMs, std::size_t room) 
     // Longest due first: the cancels not sent yet were due at the trip and go before any second
     // try, so retries of the first orders never hold up the last ones' first cancels.
     std::vector<const TCancel*> due;
+    if (nowMs < FHeldUntilMs) {
+        return {};
+    }
     for (const auto& [id, c] : FCancels) {
         if (c.DueMs <= nowMs) {
             due.push_back(&c);
@@ -63,6 +67,7 @@ void TKillSwitch::NotSent(std::int64_t orderId, std::int64_t nowMs) {
     if (const auto it = FCancels.find(orderId); it != FCancels.end()) {
         it->second.DueMs = nowMs + kPauseMs;
     }
+    FHeldUntilMs = nowMs + kPauseMs;
 }
 
 bool TKillSwitch::OnCancelReply(std::int64_t orderId, std::uint32_t trId, std::int32_t code,

@@ -66,7 +66,8 @@ public:
     // The cancels to post now, at most `room` of them.
     std::vector<TKillTarget> Due(std::int64_t nowMs, std::size_t room) const;
     void Sent(std::int64_t orderId, std::uint32_t trId, std::int64_t nowMs);
-    // The cancel could not be posted: it is due again after kPauseMs.
+    // The cancel could not be posted: it is due again after kPauseMs, and no other goes before
+    // then (what refused it would most likely refuse them too, a journal line each).
     void NotSent(std::int64_t orderId, std::int64_t nowMs);
     // The exchange answered cancel trId: 0 (removed) and 14 (not found: already gone) confirm
     // the order gone; another code makes it due again, unless a later cancel of it is on its
@@ -91,6 +92,7 @@ private:
 
     TKillPhase FPhase = TKillPhase::Armed;
     std::int64_t FStartMs = 0;
+    std::int64_t FHeldUntilMs = 0;
     std::int64_t FFloorMs = 0;
     std::int32_t FPerSecond = 0;
     std::size_t FCounted = 0; // orders this trip has to get through

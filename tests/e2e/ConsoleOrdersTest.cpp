@@ -213,8 +213,8 @@ TEST(ConsoleOrders, KillSwitchEmptiesABookOfHundredsOfOrders) {
     const std::string out = run.Stdout();
     EXPECT_EQ(Counter(counters, "resting"), 0) << counters;
     // Every order placed and every one of them cancelled, each once and none refused.
-    EXPECT_EQ(Counter(counters, "posts"), 2 * kPlaced + resting) << counters;
-    EXPECT_EQ(Counter(counters, "accepted"), 2 * kPlaced + resting) << counters;
+    EXPECT_EQ(Counter(counters, "posts"), 2L * kPlaced + resting) << counters;
+    EXPECT_EQ(Counter(counters, "accepted"), 2L * kPlaced + resting) << counters;
     EXPECT_EQ(Matching(out, "Снять все заявки и остановить торговлю: торговля остановлена, "
                             "снимается заявок: " +
                                 std::to_string(resting + kPlaced) + ", без ответа биржи: 0.")
