@@ -16,7 +16,7 @@ const char* const kHelp =
     "OK commands: ping | drop | refuse MS | lifenum STREAM [N] | cleardeleted STREAM TABLE [REV] "
     "| delete STREAM TABLE ID | rows STREAM TABLE | sysmsg LANG TEXT | replstate STREAM TEXT | "
     "delay MS | withhold N|all|off | rate N|max | freeze | resume | fill now|off|on | "
-    "move ISIN_ID TICKS | counters | quit";
+    "move ISIN_ID TICKS | rest ISIN_ID N | counters | quit";
 
 std::string Rest(std::string_view line, std::size_t words) {
     std::size_t pos = 0;
@@ -47,7 +47,8 @@ std::string Server::Counters() {
            " bytes=" + std::to_string(bytesSent_) + " events=" + std::to_string(e.events) +
            " posts=" + std::to_string(e.posts) + " accepted=" + std::to_string(e.accepted) +
            " rejected=" + std::to_string(e.rejected) + " fills=" + std::to_string(e.fills) +
-           " withheld=" + std::to_string(withheld_);
+           " withheld=" + std::to_string(withheld_) +
+           " resting=" + std::to_string(exchange_.RestingCount());
 }
 
 std::string Server::Command(std::string_view line) {
@@ -193,6 +194,18 @@ std::string Server::Command(std::string_view line) {
             return "ERR no futures " + std::to_string(n) + " or the move reaches its price limits";
         }
         return "OK move " + std::to_string(n) + " " + std::to_string(ticks);
+    }
+    if (cmd == "rest") {
+        std::int64_t count = 0;
+        if (words.size() != 3 || !ParseInt(words[1], n) || !ParseInt(words[2], count) ||
+            count < 0 || count > 100'000) {
+            return "ERR usage: rest ISIN_ID N";
+        }
+        if (!exchange_.RestOrders(static_cast<std::int32_t>(n), static_cast<std::size_t>(count))) {
+            return "ERR no instrument " + std::to_string(n);
+        }
+        return "OK rest " + std::to_string(count) +
+               " resting=" + std::to_string(exchange_.RestingCount());
     }
     if (cmd == "counters" || cmd == "stats") {
         return Counters();

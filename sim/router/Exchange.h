@@ -104,6 +104,10 @@ public:
     void SetFillResting(bool on) { fillResting_ = on; }
     std::size_t FillAllResting();
     std::size_t RestingCount() const { return resting_.size(); }
+    // Puts `n` buy orders of the trader's first account on the book of `isin_id` at its lowest
+    // allowed price, where nothing fills them, as if placed earlier in the day; false for an
+    // unknown instrument.
+    bool RestOrders(std::int32_t isin_id, std::size_t n);
     // Moves a futures' middle price by `ticks` steps, as its background trading would; false for
     // an unknown futures or a move that would reach its price limits.
     bool Move(std::int32_t isin_id, int ticks);

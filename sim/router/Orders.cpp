@@ -217,6 +217,27 @@ Reply Exchange::DelOrder(const char* d) {
     return MakeReply("FORTS_MSG102", 0, o.id, rest);
 }
 
+bool Exchange::RestOrders(std::int32_t isin_id, std::size_t n) {
+    Instrument* ins = FindInstrument(isin_id);
+    if (ins == nullptr) {
+        return false;
+    }
+    UserOrder o;
+    o.isin_id = isin_id;
+    o.price = (ins->lower + ins->step - 1) / ins->step * ins->step;
+    o.amount = o.rest = 1;
+    o.client = accounts_.front().client;
+    o.comment = "лимит";
+    for (std::size_t i = 0; i < n; ++i) {
+        o.id = nextOrderId_++;
+        OrderLogRow(o, 1, o.amount, 0, 0);
+        BookOrder(o);
+        resting_[o.id] = o;
+    }
+    OwnOrdersChanged(*ins);
+    return true;
+}
+
 std::size_t Exchange::FillAllResting() {
     const std::size_t n = resting_.size();
     for (auto& [id, o] : resting_) {

@@ -489,19 +489,33 @@ bool TCGTRConnection::CheckTrSpeed() {
     return true;
 }
 
+std::size_t TCGTRConnection::TrRoom() {
+    const std::int64_t now = FClock();
+    const std::int32_t max = TrMax.load(std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(FSpeedLock);
+    while (!FAdmitted.empty() && now - FAdmitted.front() > kSpeedWindowMs) {
+        FAdmitted.pop_front();
+    }
+    const auto cap = static_cast<std::size_t>(std::max(max, 0));
+    return cap > FAdmitted.size() ? cap - FAdmitted.size() : 0;
+}
+
 bool TCGTRConnection::AddOrder(std::uint32_t tr_id, std::int32_t isin_id,
-                               const TAddOrderParams& AOP, TEvent Event) {
-    return PostRegistered(tr_id, isin_id, "AddOrder", AOP, Event);
+                               const TAddOrderParams& AOP, TEvent Event, bool* throttled) {
+    return PostRegistered(tr_id, isin_id, "AddOrder", AOP, Event, throttled);
 }
 
 bool TCGTRConnection::DelOrder(std::uint32_t tr_id, std::int32_t isin_id,
-                               const TDelOrderParams& DOP, TEvent Event) {
-    return PostRegistered(tr_id, isin_id, "DelOrder", DOP, Event);
+                               const TDelOrderParams& DOP, TEvent Event, bool* throttled) {
+    return PostRegistered(tr_id, isin_id, "DelOrder", DOP, Event, throttled);
 }
 
 template <class TParams>
 bool TCGTRConnection::PostRegistered(std::uint32_t tr_id, std::int32_t isin_id, const char* msgName,
-                                     const TParams& params, TEvent Event) {
+                                     const TParams& params, TEvent Event, bool* throttled) {
+    if (throttled != nullptr) {
+        *throttled = false;
+    }
     if (PubState() != CG_STATE_ACTIVE) {
         return false;
     }
@@ -510,7 +524,11 @@ bool TCGTRConnection::PostRegistered(std::uint32_t tr_id, std::int32_t isin_id, 
     if (!RegEvent(tr_id, isin_id, Event)) {
         return false;
     }
-    const bool posted = CheckTrSpeed() && Post(tr_id, msgName, params);
+    const bool admitted = CheckTrSpeed();
+    if (!admitted && throttled != nullptr) {
+        *throttled = true;
+    }
+    const bool posted = admitted && Post(tr_id, msgName, params);
     if (!posted) {
         Withdraw(tr_id, Event);
     }

@@ -65,12 +65,15 @@ public:
     bool GetTrandID(std::uint32_t& id);
     // Posts one "AddOrder" whose user id is tr_id and has Event signalled once its reply has
     // been stored. False (and nothing registered) when the publisher is not active, the id is
-    // still registered, the limiter refuses, or the gateway does not take the message.
+    // still registered, the limiter refuses, or the gateway does not take the message;
+    // `throttled`, when given, says whether it was the limiter.
     bool AddOrder(std::uint32_t tr_id, std::int32_t isin_id, const TAddOrderParams& AOP,
-                  TEvent Event);
+                  TEvent Event, bool* throttled = nullptr);
     // Posts one "DelOrder" on the same publisher, limiter and reply registry as AddOrder.
     bool DelOrder(std::uint32_t tr_id, std::int32_t isin_id, const TDelOrderParams& DOP,
-                  TEvent Event);
+                  TEvent Event, bool* throttled = nullptr);
+    // How many posts the limiter would admit now.
+    std::size_t TrRoom();
     // As GetReplData, but only once the reply has been stored: a caller that polls several
     // pending ids never takes an entry whose reply is still on its way.
     bool TakeReply(std::uint32_t Key, TReplData& Data);
@@ -114,7 +117,7 @@ private:
     void StoreReply(const cg_msg_t* msg);
     template <class TParams>
     bool PostRegistered(std::uint32_t tr_id, std::int32_t isin_id, const char* msgName,
-                        const TParams& params, TEvent Event);
+                        const TParams& params, TEvent Event, bool* throttled);
     template <class TParams>
     bool Post(std::uint32_t tr_id, const char* msgName, const TParams& params);
     void Withdraw(std::uint32_t Key, TEvent Event);

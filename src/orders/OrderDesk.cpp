@@ -85,14 +85,18 @@ TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInpu
 }
 
 void TOrderDesk::Emit(TLines& lines) {
-    for (const std::string& text : lines) {
+    for (std::string& text : lines) {
+        const bool logOnly = !text.empty() && text[0] == kLogOnly;
+        if (logOnly) {
+            text.erase(0, 1);
+        }
         if (FLog != nullptr && !FLog->Append(JournalLine(text)) && !FLogWarned) {
             FLogWarned = true;
             if (FJournal) {
                 FJournal("Ошибка: журнал заявок не записан.");
             }
         }
-        if (FJournal) {
+        if (FJournal && !logOnly) {
             FJournal(text);
         }
     }
@@ -144,6 +148,12 @@ void TOrderDesk::Emit(TLines& lines) {
     if (!posted) [[unlikely]] {
         Uncount(order, p, trId, view.NowMs, lastSame);
         ++FFailed;
+        if (FTransport.Throttled()) {
+            TPlaceResult r{TPlaceStatus::Failed, 0, ThrottleReason()};
+            return NoteThrottled(lines)
+                       ? NotPosted(order, std::move(r), "Заявка не отправлена: ", lines)
+                       : r;
+        }
         return NotPosted(order,
                          {TPlaceStatus::Failed, 0, "соединение Трансакций не приняло сообщение."},
                          "Заявка не отправлена: ", lines);
@@ -356,6 +366,7 @@ bool TOrderDesk::Modify(std::int64_t orderId, const TOrderRequest& replacement) 
 
 bool TOrderDesk::CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TLines& lines,
                               std::optional<TOrderRequest> replacement) {
+    const std::size_t first = lines.size();
     lines.push_back("Снятие заявки " + std::to_string(orderId) + ".");
     std::optional<TOwnOrder> target;
     for (const TOwnOrder& o : LiveOrders(facts)) {
@@ -368,25 +379,51 @@ bool TOrderDesk::CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TL
         lines.push_back("Снятие отклонено: активной заявки " + std::to_string(orderId) + " нет.");
         return false;
     }
+    std::uint32_t trId = 0;
+    switch (PostCancel({orderId, target->IsinId, target->Client}, std::move(replacement), trId,
+                       lines)) {
+    case TPosted::Posted:
+        return true;
+    case TPosted::Refused:
+        ++FRefused;
+        return false;
+    case TPosted::Throttled:
+        ++FFailed;
+        if (NoteThrottled(lines)) {
+            lines.push_back("Снятие заявки " + std::to_string(orderId) +
+                            " не отправлено: " + ThrottleReason());
+        } else {
+            lines.resize(first); // counted for the second's summary
+        }
+        return false;
+    case TPosted::NotTaken:
+        break;
+    }
+    ++FFailed;
+    lines.push_back("Снятие заявки " + std::to_string(orderId) +
+                    " не отправлено: соединение Трансакций не приняло сообщение.");
+    return false;
+}
+
+TOrderDesk::TPosted TOrderDesk::PostCancel(const TKillTarget& target,
+                                           std::optional<TOrderRequest> replacement,
+                                           std::uint32_t& trId, TLines& lines) {
+    const std::int64_t orderId = target.OrderId;
     TGateView cancelView;
     cancelView.Transactions = FTransport.Health();
     const TGateDecision d = CheckCancel(cancelView);
     if (!d.Allowed) [[unlikely]] {
-        ++FRefused;
         lines.push_back("Снятие отклонено: " + d.Reason);
-        return false;
+        return TPosted::Refused;
     }
     TDelOrderParams p{};
-    Put(p.broker_code, BrokerPart(target->Client));
-    Put(p.client_code, ClientPart(target->Client));
+    Put(p.broker_code, BrokerPart(target.Client));
+    Put(p.client_code, ClientPart(target.Client));
     p.order_id = orderId;
-    p.isin_id = target->IsinId;
-    const std::uint32_t trId = FTransport.NextId();
+    p.isin_id = target.IsinId;
+    trId = FTransport.NextId();
     if (!FTransport.PostCancel(trId, p.isin_id, p)) {
-        ++FFailed;
-        lines.push_back("Снятие заявки " + std::to_string(orderId) +
-                        " не отправлено: соединение Трансакций не приняло сообщение.");
-        return false;
+        return FTransport.Throttled() ? TPosted::Throttled : TPosted::NotTaken;
     }
     TPendingPost post{.IsCancel = true, .IsinId = p.isin_id, .OrderId = orderId};
     if (replacement) {
@@ -395,7 +432,7 @@ bool TOrderDesk::CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TL
     AddPending(trId, std::move(post));
     lines.push_back("Снятие заявки " + std::to_string(orderId) + " отправлено, транзакция " +
                     std::to_string(trId) + ".");
-    return true;
+    return TPosted::Posted;
 }
 
 void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TReply& reply,
@@ -404,11 +441,12 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
     if (post.IsCancel) {
         lines.push_back("Ответ на снятие заявки " + std::to_string(post.OrderId) + " (" + tr +
                         "): " + ReplyWords(reply.Code) + ".");
-        FKill.OnCancelReply(post.OrderId, reply.Code);
+        // The kill switch's cancels are posted again after an error: its report tells.
+        const bool killing = FKill.OnCancelReply(post.OrderId, trId, reply.Code, Now());
         if (reply.Code == 0 || reply.Code == kAlreadyGone) {
             FAccepted.erase(post.OrderId);
             DropUnseen({true, post.OrderId});
-        } else {
+        } else if (!killing) {
             ++FFailed;
         }
         // Code 14 means the order is gone by another way (traded, most likely): the
@@ -449,9 +487,7 @@ void TOrderDesk::OnReply(std::uint32_t trId, const TPendingPost& post, const TRe
     if (FKill.AwaitsAdd(trId)) {
         FKill.OnAddReply(trId);
         // Accepted after the kill switch was thrown: it goes the way of the others.
-        const TStoreFacts& facts = Facts();
-        CancelLocked(o.OrderId, facts, lines);
-        FKill.AwaitCancel(o.OrderId);
+        FKill.AwaitCancel({o.OrderId, o.IsinId, o.Client});
     }
 }
 
@@ -487,9 +523,11 @@ void TOrderDesk::Collect() {
             PlaceLocked(r, lines);
         }
         if (FKill.Phase() == TKillPhase::Cancelling) {
-            CancelSeenAdds(lines);
+            CancelSeenAdds();
+            PumpKill(lines);
         }
         PollKill(lines);
+        FlushThrottled(lines);
     }
     Emit(lines);
 }

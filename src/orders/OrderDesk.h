@@ -15,6 +15,7 @@
 #include <array>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,12 @@ public:
     virtual std::uint32_t NextId() = 0;
     virtual bool PostAdd(std::uint32_t trId, std::int32_t isinId, const TAddOrderParams& p) = 0;
     virtual bool PostCancel(std::uint32_t trId, std::int32_t isinId, const TDelOrderParams& p) = 0;
+    // Whether the last post that returned false was refused by the terminal's own cap on
+    // posts (then it may go a moment later), rather than not taken.
+    virtual bool Throttled() { return false; }
+    // The cap: posts in any second, 0 for none; and how many it would admit now.
+    virtual std::int32_t PostsPerSecond() { return 0; }
+    virtual std::size_t Room() { return std::numeric_limits<std::size_t>::max(); }
     // The reply of trId once it has arrived; false while it has not.
     virtual bool TakeReply(std::uint32_t trId, TReply& out) = 0;
     // Returns when a reply may have arrived, or after `ms`.
@@ -58,7 +65,8 @@ struct TDeskInputs {
     std::function<std::int64_t()> NowMs;
     // Stops every expert's strategy; the kill switch calls it first.
     std::function<void()> StopStrategies;
-    // How long the kill switch waits for its cancels to be confirmed.
+    // How long the kill switch waits for its cancels to be confirmed, at the least: hundreds of
+    // orders under the terminal's cap take longer (TKillSwitch::DeadlineMs).
     std::int64_t KillTimeoutMs = 5000;
 };
 
@@ -130,6 +138,8 @@ private:
         std::unique_ptr<const TOrderRequest> Replacement;
     };
     using TLines = std::vector<std::string>;
+    // Starts a line for the order log only (Emit leaves it out of the journal).
+    static constexpr char kLogOnly = '\x1f';
 
     std::int64_t Now() const;
     // An ext_id neither this run nor the orders log has used.
@@ -182,9 +192,20 @@ private:
                                                  std::int64_t now, std::int64_t lastSame);
     bool CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TLines& lines,
                       std::optional<TOrderRequest> replacement = {});
+    enum class TPosted { Posted, Refused, Throttled, NotTaken };
+    // Posts a cancel of `target` past the gate and keeps it pending; the caller words failures.
+    TPosted PostCancel(const TKillTarget& target, std::optional<TOrderRequest> replacement,
+                       std::uint32_t& trId, TLines& lines);
+    // A post the terminal's cap refused: the first of a second is journalled in full (true),
+    // the rest only counted, and FlushThrottled sums them up once the second is over.
+    bool NoteThrottled(TLines& lines);
+    void FlushThrottled(TLines& lines);
+    std::string ThrottleReason();
+    // Posts the kill switch's due cancels, as many as the cap lets go now.
+    void PumpKill(TLines& lines);
     void OnReply(std::uint32_t trId, const TPendingPost& post, const TReply& reply, TLines& lines,
                  std::vector<TOrderRequest>& replacements);
-    void CancelSeenAdds(TLines& lines);
+    void CancelSeenAdds();
     void PollKill(TLines& lines);
     void Emit(TLines& lines);
 
@@ -314,6 +335,8 @@ private:
     std::shared_ptr<const TRefFacts> FViewRef; // what the view's client codes were copied from
     std::map<std::string, TClientSent, std::less<>> FSent;
     std::optional<TKillReport> FKillReport;
+    std::int64_t FThrottledSinceMs = 0;
+    std::size_t FThrottled = 0; // refused by the cap since FThrottledSinceMs
     std::map<std::uint32_t, TReply> FAnswers;
     bool FLogWarned = false;
 };

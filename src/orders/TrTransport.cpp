@@ -12,11 +12,11 @@ std::uint32_t TTrTransport::NextId() {
 }
 
 bool TTrTransport::PostAdd(std::uint32_t trId, std::int32_t isinId, const TAddOrderParams& p) {
-    return FConn.AddOrder(trId, isinId, p, FEvents.Event(0));
+    return FConn.AddOrder(trId, isinId, p, FEvents.Event(0), &FThrottled);
 }
 
 bool TTrTransport::PostCancel(std::uint32_t trId, std::int32_t isinId, const TDelOrderParams& p) {
-    return FConn.DelOrder(trId, isinId, p, FEvents.Event(0));
+    return FConn.DelOrder(trId, isinId, p, FEvents.Event(0), &FThrottled);
 }
 
 bool TTrTransport::TakeReply(std::uint32_t trId, TReply& out) {

@@ -20,6 +20,9 @@ public:
     std::uint32_t NextId() override;
     bool PostAdd(std::uint32_t trId, std::int32_t isinId, const TAddOrderParams& p) override;
     bool PostCancel(std::uint32_t trId, std::int32_t isinId, const TDelOrderParams& p) override;
+    bool Throttled() override { return FThrottled; }
+    std::int32_t PostsPerSecond() override { return FConn.TrMax.load(); }
+    std::size_t Room() override { return FConn.TrRoom(); }
     bool TakeReply(std::uint32_t trId, TReply& out) override;
     void WaitReply(unsigned ms) override { FEvents.WaitAnyFor(ms); }
     TLinkHealth Health() override;
@@ -28,6 +31,7 @@ private:
     TCGTRConnection& FConn;
     std::function<TLinkHealth()> FLinkHealth;
     TEventSet FEvents;
+    bool FThrottled = false; // of the last post
 };
 
 } // namespace vorlen::orders

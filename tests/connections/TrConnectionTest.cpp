@@ -433,7 +433,9 @@ TEST_F(TransactionConnection, AReplyHandledBeforeThePostReturnsStillWakesItsCall
 TEST_F(TransactionConnection, AFailedPostLeavesNothingRegistered) {
     StartReady();
     gw.With([](FakeGateway& g) { g.PostResult = CG_ERR_INCORRECTSTATE; });
-    EXPECT_FALSE(conn->AddOrder(50, 1, SampleOrder(), events.Event(0)));
+    bool throttled = true;
+    EXPECT_FALSE(conn->AddOrder(50, 1, SampleOrder(), events.Event(0), &throttled));
+    EXPECT_FALSE(throttled); // the gateway's refusal, not the terminal's cap
     EXPECT_EQ(PostCount(), 1u);
     TReplData data;
     EXPECT_FALSE(conn->GetReplData(50, data));
@@ -453,7 +455,10 @@ TEST_F(TransactionConnection, AdmitsAtMostTrMaxPostsInAnyThousandMilliseconds) {
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(post()) << i;
     }
-    EXPECT_FALSE(post());
+    EXPECT_EQ(conn->TrRoom(), 0u);
+    bool throttled = false;
+    EXPECT_FALSE(conn->DelOrder(++id, 1, TDelOrderParams{}, events.Event(0), &throttled));
+    EXPECT_TRUE(throttled);
     EXPECT_EQ(PostCount(), 30u);
     TReplData data;
     EXPECT_FALSE(conn->GetReplData(id, data)); // the refused order left nothing registered
@@ -461,6 +466,7 @@ TEST_F(TransactionConnection, AdmitsAtMostTrMaxPostsInAnyThousandMilliseconds) {
     now += 400; // exactly 1000 ms after the first ten: they still count
     EXPECT_FALSE(post());
     now += 1; // the first ten have left the window, the later twenty have not
+    EXPECT_EQ(conn->TrRoom(), 10u);
     for (int i = 0; i < 10; ++i) {
         ASSERT_TRUE(post()) << i;
     }

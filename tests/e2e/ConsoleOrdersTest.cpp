@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
 
 namespace vorlen::e2e {
@@ -14,6 +15,7 @@ namespace {
 
 // Si-12.26 trades around 92000 with a step of 1; these rest well below the market.
 const char* const kIsin = "Si-12.26";
+constexpr int kSiIsinId = 2070001; // the simulator's first futures: Si-12.26
 
 std::string Order(int price, int qty = 1) {
     return "buy " + std::string(kIsin) + " " + std::to_string(qty) + " " + std::to_string(price) +
@@ -158,18 +160,73 @@ TEST(ConsoleOrders, WithRepliesWithheldTheKillSwitchReportsThemUnconfirmed) {
     EXPECT_EQ(run.Wait(180s), 5) << run.Stdout() << run.Stderr();
     const std::string out = run.Stdout();
     EXPECT_TRUE(Matching(out, "Все заявки сняты").empty()) << out;
-    // Each cancel went out and none was answered: every one of them is unconfirmed, the three
-    // orders of this run among them.
-    std::size_t sent = 0;
+    // Each cancel went out (again, once unanswered for a while) and none was answered: every
+    // order is unconfirmed, the three of this run among them.
+    std::set<std::string> sent;
     for (const std::string& t : Matching(out, "Снятие заявки ")) {
-        sent += t.find(" отправлено, транзакция ") != std::string::npos ? 1 : 0;
+        if (const std::size_t at = t.find(" отправлено, транзакция "); at != std::string::npos) {
+            sent.insert(t.substr(0, at));
+        }
     }
-    EXPECT_GE(sent, 3u) << out;
-    EXPECT_EQ(Matching(out, "Снятие не подтверждено для заявок: " + std::to_string(sent) +
+    EXPECT_GE(sent.size(), 3u) << out;
+    EXPECT_EQ(Matching(out, "Снятие не подтверждено для заявок: " + std::to_string(sent.size()) +
                                 ". Торговля остановлена.")
                   .size(),
               1u)
         << out;
+    for (const std::string& id : AcceptedIds(out)) {
+        EXPECT_NE(Matching(out, "Снятие не подтверждено, заявки: ").at(0).find(id),
+                  std::string::npos)
+            << id;
+    }
+}
+
+// Hundreds of the trader's orders rest at the exchange, far more than the terminal's cap of 30
+// messages a second lets go at once: the kill switch paces its cancels and the exchange is left
+// with none.
+TEST(ConsoleOrders, KillSwitchEmptiesABookOfHundredsOfOrders) {
+    constexpr int kSeeded = 300, kPlaced = 20;
+    TSimInstall inst(0);
+    std::ofstream(inst.Root / "lim.txt")
+        << "* max_active=100000 per_minute=1000 per_day=100000 max_pos=100000\n";
+    std::vector<std::string> args = {"--settings", inst.SettingsFile.string(),
+                                     "--seconds",  "300",
+                                     "--risk",     (inst.Root / "lim.txt").string()};
+    for (int i = 0; i < kPlaced; ++i) {
+        args.push_back("--order");
+        args.push_back(Order(91000 + i));
+    }
+    args.push_back("--cancel-all");
+    TConsoleRun run(inst, args);
+    ASSERT_TRUE(run.Started());
+    // Seeded as soon as the router answers: long before the replication snapshot is whole, so
+    // the terminal finds them resting when it comes on-line.
+    std::string seeded;
+    ASSERT_TRUE(WaitUntil([&] {
+        seeded = inst.Control("rest " + std::to_string(kSiIsinId) + " " + std::to_string(kSeeded));
+        return seeded.rfind("OK", 0) == 0;
+    }));
+    const long resting = Counter(inst.Control("counters"), "resting");
+    ASSERT_GE(resting, kSeeded) << seeded;
+    ASSERT_TRUE(WaitUntil([&] { return !Matching(run.Stdout(), "Заявки консоли:").empty(); }, 120s))
+        << run.Stdout() << run.Stderr();
+    const std::string counters = inst.Control("counters");
+    const std::string out = run.Stdout();
+    EXPECT_EQ(Counter(counters, "resting"), 0) << counters;
+    // Every order placed and every one of them cancelled, each once and none refused.
+    EXPECT_EQ(Counter(counters, "posts"), 2L * kPlaced + resting) << counters;
+    EXPECT_EQ(Counter(counters, "accepted"), 2L * kPlaced + resting) << counters;
+    EXPECT_EQ(Matching(out, "Снять все заявки и остановить торговлю: торговля остановлена, "
+                            "снимается заявок: " +
+                                std::to_string(resting + kPlaced) + ", без ответа биржи: 0.")
+                  .size(),
+              1u)
+        << out;
+    EXPECT_EQ(Matching(out, "Все заявки сняты, торговля остановлена.").size(), 1u) << out;
+    EXPECT_TRUE(Matching(out, "Снятие не подтверждено").empty()) << out;
+    EXPECT_EQ(Matching(out, "Заявки консоли: отклонено 0, не выполнено 0.").size(), 1u) << out;
+    run.Signal(SIGTERM);
+    EXPECT_EQ(run.Wait(60s), 128 + SIGTERM);
 }
 
 void WriteBytes(const fs::path& file, const std::string& bytes) {

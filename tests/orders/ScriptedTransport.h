@@ -2,10 +2,13 @@
 
 // An order transport for tests: it records every post and what each add carried, and answers
 // only when the test says so (adds get order 1000 + their transaction id, or at once with
-// `AnswerAddsWith`; cancels the code the test chooses).
+// `AnswerAddsWith`; cancels the code the test chooses). With a `Cap` it refuses, as the
+// terminal's limiter does, any post beyond Cap in 1000 ms of `Clock`.
 
 #include "orders/OrderDesk.h"
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -21,6 +24,9 @@ public:
     };
     std::uint32_t NextId() override { return ++FId; }
     bool PostAdd(std::uint32_t trId, std::int32_t, const TAddOrderParams& p) override {
+        if (!Admit()) {
+            return false;
+        }
         Posts[trId] = {false, 0, p.ext_id};
         Adds[trId] = p;
         if (AnswerAddsWith && Accepting && Answered.insert(trId).second) {
@@ -29,8 +35,20 @@ public:
         return Accepting;
     }
     bool PostCancel(std::uint32_t trId, std::int32_t, const TDelOrderParams& p) override {
+        if (!Admit()) {
+            return false;
+        }
         Posts[trId] = {true, p.order_id, 0};
         return Accepting;
+    }
+    bool Throttled() override { return FThrottled; }
+    std::int32_t PostsPerSecond() override { return Cap; }
+    std::size_t Room() override {
+        if (Cap == 0) {
+            return 1'000'000;
+        }
+        Prune();
+        return FAdmitted.size() < static_cast<std::size_t>(Cap) ? Cap - FAdmitted.size() : 0;
     }
     bool TakeReply(std::uint32_t trId, TReply& out) override {
         const auto it = Replies.find(trId);
@@ -42,7 +60,7 @@ public:
         return true;
     }
     void WaitReply(unsigned) override {}
-    TLinkHealth Health() override { return TLinkHealth::Online; }
+    TLinkHealth Health() override { return Link; }
 
     // Answers every post not yet answered: adds get ids 1000 + trId, cancels `cancelCode`.
     void ReplyAll(std::int32_t cancelCode = 0) {
@@ -60,6 +78,10 @@ public:
     }
 
     bool Accepting = true;
+    TLinkHealth Link = TLinkHealth::Online;
+    std::int32_t Cap = 0;
+    std::function<std::int64_t()> Clock;
+    std::size_t ThrottledPosts = 0; // refused by the cap
     // Adds answered at once with this code (as the exchange would before the poster looks).
     std::optional<std::int32_t> AnswerAddsWith;
     std::map<std::uint32_t, TPost> Posts;
@@ -68,7 +90,29 @@ public:
     std::set<std::uint32_t> Answered;
 
 private:
+    void Prune() {
+        while (!FAdmitted.empty() && Clock() - FAdmitted.front() > 1000) {
+            FAdmitted.pop_front();
+        }
+    }
+    bool Admit() {
+        FThrottled = false;
+        if (Cap == 0) {
+            return true;
+        }
+        Prune();
+        if (FAdmitted.size() >= static_cast<std::size_t>(Cap)) {
+            FThrottled = true;
+            ++ThrottledPosts;
+            return false;
+        }
+        FAdmitted.push_back(Clock());
+        return true;
+    }
+
     std::uint32_t FId = 0;
+    std::deque<std::int64_t> FAdmitted;
+    bool FThrottled = false;
 };
 
 } // namespace vorlen::orders

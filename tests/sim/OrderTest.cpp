@@ -258,6 +258,41 @@ TEST_F(SimOrders, TheUserOrderBookHoldsExactlyTheRestingOrdersAndTheMorningsAreO
     EXPECT_EQ(bookRows(), 0);
 }
 
+// What rests at the exchange is the ground truth a kill switch is judged by: "counters" says it,
+// and "rest" puts many of the trader's orders there at once, each in the orders log.
+TEST_F(SimOrders, CountersSayHowManyOfTheTradersOrdersRestAndRestAddsThem) {
+    const auto resting = [&] {
+        const std::string c = router.Control("counters");
+        const std::size_t at = c.find(" resting=");
+        return at == std::string::npos ? -1L : std::stol(c.substr(at + 9));
+    };
+    const long before = resting();
+    ASSERT_GE(before, 1L) << "the day begins with an order of the trader's resting";
+    const std::size_t logBefore = trade->Rows("orders_log").size();
+    EXPECT_EQ(router.Control("rest " + std::to_string(isin) + " 250"),
+              "OK rest 250 resting=" + std::to_string(before + 250));
+    ASSERT_TRUE(session->Pump([&] { return trade->Rows("orders_log").size() == logBefore + 250; }));
+    const Event& seeded = *trade->Rows("orders_log").back();
+    EXPECT_EQ(Int(trade->scheme, seeded, "private_action"), 1);
+    EXPECT_EQ(Text(trade->scheme, seeded, "client_code"), "FZ00001");
+    EXPECT_EQ(Int(trade->scheme, seeded, "isin_id"), isin);
+
+    const Event placed = Order(12, "001", isin, 1, 1, Price(mid - 5 * step));
+    ASSERT_EQ(Int(replies->scheme, placed, "code"), 0);
+    EXPECT_EQ(resting(), before + 251);
+    EXPECT_EQ(router.Control("rows FORTS_USERORDERBOOK_REPL orders"),
+              "OK rows=" + std::to_string(before + 251));
+    const std::vector<std::pair<std::string, std::string>> del = {
+        {"broker_code", "FZ00"},
+        {"order_id", std::to_string(Int(trade->scheme, seeded, "public_order_id"))}};
+    ASSERT_EQ(Int(replies->scheme, session->Order(13, del, "DelOrder"), "code"), 0);
+    EXPECT_EQ(resting(), before + 250);
+
+    EXPECT_EQ(router.Control("rest 1 5").rfind("ERR no instrument", 0), 0u);
+    EXPECT_EQ(router.Control("rest " + std::to_string(isin)), "ERR usage: rest ISIN_ID N");
+    EXPECT_EQ(resting(), before + 250);
+}
+
 TEST_F(SimOrders, OrdersPostedFromAnotherThreadAreAllAnswered) {
     // The terminal posts from expert threads while its transaction thread keeps processing.
     ASSERT_TRUE(session->Pump([&] {

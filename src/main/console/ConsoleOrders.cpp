@@ -15,6 +15,10 @@ namespace {
 using TClock = std::chrono::steady_clock;
 constexpr auto kReplyWait = std::chrono::seconds(10);
 constexpr auto kLogWait = std::chrono::seconds(5);
+// The kill switch reports by a deadline of its own, which grows with the number of orders it
+// cancels under the terminal's cap; this only keeps a desk that never reports from holding the
+// console for ever.
+constexpr auto kKillWait = std::chrono::hours(1);
 
 // Serves the journal's synchronised calls while it waits: the transaction thread writes its
 // lines through this thread, and a reply waits behind them.
@@ -65,7 +69,7 @@ int RunConsoleOrders(const TConsoleOptions& options, TConsoleDesk& console, TJou
     if (options.CancelAll) {
         desk.KillSwitch();
         WaitFor(
-            desk, [&] { return desk.LastKillReport().has_value(); }, kReplyWait, stop);
+            desk, [&] { return desk.LastKillReport().has_value(); }, kKillWait, stop);
     }
 
     // Own orders as the orders log shows them; the placed ones are waited for a moment so that
