@@ -72,6 +72,9 @@ void TRecordingReader::LoadIndex(const std::filesystem::path& file) {
             const std::uint64_t end = f.Offset + kFrameHeaderSize + h->PackedSize;
             if (end > FSize)
                 break;
+            // Bytes between two indexed frames are what a resumed writer left behind damage.
+            if (f.Offset > resume)
+                ++FSkipped;
             FFrames.push_back(f);
             resume = end;
         }
