@@ -97,7 +97,7 @@ std::string EncodeFileHeader(const TFileHeader& h) {
         if (c != '-')
             compact += c;
     char date[8] = {};
-    std::memcpy(date, compact.data(), std::min(compact.size(), sizeof date));
+    std::copy_n(compact.data(), std::min(compact.size(), sizeof date), date);
     out.append(date, sizeof date);
     return out;
 }

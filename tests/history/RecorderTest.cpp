@@ -22,8 +22,8 @@ using history::TRecorder;
 using history::TRecordingReader;
 using history::TRecordKind;
 
-const std::string kDay = "2026-12-10";
-const std::string kStopped = "Внимание: запись истории остановлена: ";
+constexpr const char* kDay = "2026-12-10";
+constexpr const char* kStopped = "Внимание: запись истории остановлена: ";
 
 bool WaitUntil(const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -160,13 +160,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, RecorderFault,
 // the test program itself is not held to it. Exits 0 when one journal line says so.
 [[noreturn]] void FullDiskChild(const fs::path& folder) {
     std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{256 * 1024, 256 * 1024};
+    const rlimit limit{rlim_t{256} << 10, rlim_t{256} << 10};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     const auto lines = RecordUntilStopped(folder, 4096, [] {});
     for (const std::string& line : lines)
         std::fprintf(stderr, "[%s]\n", line.c_str());
     const bool one = lines.size() == 1 && lines[0].rfind(kStopped, 0) == 0;
-    std::exit(one ? 0 : 1);
+    std::fflush(stderr);
+    std::_Exit(one ? 0 : 1);
 }
 
 TEST(RecorderFaultDeathTest, AFullDiskStopsRecordingWithOneJournalLine) {

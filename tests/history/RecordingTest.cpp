@@ -18,7 +18,7 @@ using history::TRecordingReader;
 using history::TRecordKind;
 
 constexpr std::int64_t kSecond = 1'000'000'000;
-const std::string kDay = "2026-12-10";
+constexpr const char* kDay = "2026-12-10";
 
 std::string Text(const void* p, std::size_t n) {
     return std::string(static_cast<const char*>(p), n);
@@ -158,6 +158,7 @@ void WriteNumbered(const fs::path& folder, std::atomic<std::int64_t>& clock, int
 
 std::vector<int> Ids(const std::vector<TReadRecord>& records) {
     std::vector<int> ids;
+    ids.reserve(records.size());
     for (const TReadRecord& r : records)
         ids.push_back(std::stoi(r.Payload.substr(3)));
     return ids;
