@@ -22,6 +22,7 @@ VORLEN_PACKAGES=(
   "qt6-base-dev:/usr/lib/x86_64-linux-gnu/cmake/Qt6Widgets/Qt6WidgetsConfig.cmake"
   "qt6-translations-l10n:/usr/share/qt6/translations/qtbase_ru.qm"
   "liblua5.4-dev:/usr/include/lua5.4/lua.h"
+  "libzstd-dev:/usr/include/zstd.h"
 )
 
 # What the windows leg adds (scripts/windows-env): the mingw-w64 cross compiler (posix threads),
