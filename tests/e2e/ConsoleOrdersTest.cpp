@@ -22,16 +22,6 @@ std::string Order(int price, int qty = 1) {
            " FZ00001";
 }
 
-std::vector<std::string> Matching(const std::string& output, const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const std::string& t : JournalTexts(output)) {
-        if (t.rfind(prefix, 0) == 0) {
-            out.push_back(t);
-        }
-    }
-    return out;
-}
-
 // The counter `name` of the router's "counters" reply; -1 when missing.
 long Counter(const std::string& reply, const std::string& name) {
     const std::size_t at = reply.find(" " + name + "=");
@@ -42,7 +32,7 @@ long Counter(const std::string& reply, const std::string& name) {
 std::vector<std::string> AcceptedIds(const std::string& output) {
     const std::string key = "номер заявки ";
     std::vector<std::string> ids;
-    for (const std::string& r : Matching(output, "Ответ на заявку")) {
+    for (const std::string& r : JournalTextsFrom(output, "Ответ на заявку")) {
         if (const std::size_t at = r.find(key); at != std::string::npos) {
             ids.push_back(r.substr(at + key.size(), r.find('.', at) - at - key.size()));
         }
@@ -67,14 +57,15 @@ TEST(ConsoleOrders, PlacedOrderIsInTheOrdersLogAndOwnOrdersRefusedOnesAreNeverPo
                      Order(91000), "--order", "buy Si-12.26 1 91000.5 FZ00001", "--order",
                      Order(91001, 11), "--order", Order(91002) + "0", "--order", Order(86000)});
     ASSERT_TRUE(run.Started());
-    ASSERT_TRUE(WaitUntil([&] { return !Matching(run.Stdout(), "Заявки консоли:").empty(); }, 180s))
+    ASSERT_TRUE(
+        WaitUntil([&] { return !JournalTextsFrom(run.Stdout(), "Заявки консоли:").empty(); }, 180s))
         << run.Stdout() << run.Stderr();
     const std::string counters = inst.Control("counters");
     const std::string out = run.Stdout();
 
     // Off step, over the quantity limit, a client code the account table does not have, and
     // further from the book's best ask (about 92000) than the limits allow.
-    const auto refusals = Matching(out, "Заявка отклонена: ");
+    const auto refusals = JournalTextsFrom(out, "Заявка отклонена: ");
     ASSERT_EQ(refusals.size(), 4u) << out;
     EXPECT_NE(refusals[0].find("не кратна шагу"), std::string::npos) << refusals[0];
     EXPECT_NE(refusals[1].find("больше допустимого"), std::string::npos) << refusals[1];
@@ -83,13 +74,13 @@ TEST(ConsoleOrders, PlacedOrderIsInTheOrdersLogAndOwnOrdersRefusedOnesAreNeverPo
     EXPECT_EQ(Counter(counters, "posts"), 1) << counters;
     EXPECT_EQ(Counter(counters, "accepted"), 1) << counters;
 
-    const auto replies = Matching(out, "Ответ на заявку");
+    const auto replies = JournalTextsFrom(out, "Ответ на заявку");
     const auto ids = AcceptedIds(out);
     ASSERT_EQ(ids.size(), 1u) << out;
     const std::string& orderId = ids[0];
-    EXPECT_EQ(Matching(out, "Своя заявка " + orderId +
-                                ": покупка Si-12.26 1 по 91000, клиент "
-                                "FZ00001, выставлена, остаток 1.")
+    EXPECT_EQ(JournalTextsFrom(out, "Своя заявка " + orderId +
+                                        ": покупка Si-12.26 1 по 91000, клиент "
+                                        "FZ00001, выставлена, остаток 1.")
                   .size(),
               1u)
         << out;
@@ -119,7 +110,7 @@ TEST(ConsoleOrders, KillSwitchCancelsThreeRestingOrders) {
     ASSERT_TRUE(run.Started());
     EXPECT_EQ(run.Wait(180s), 0) << run.Stdout() << run.Stderr();
     const std::string out = run.Stdout();
-    EXPECT_EQ(Matching(out, "Все заявки сняты, торговля остановлена.").size(), 1u) << out;
+    EXPECT_EQ(JournalTextsFrom(out, "Все заявки сняты, торговля остановлена.").size(), 1u) << out;
     const auto ids = AcceptedIds(out);
     ASSERT_EQ(ids.size(), 3u) << out;
     // Every own active order goes, the ones placed before this run included.
@@ -131,10 +122,11 @@ TEST(ConsoleOrders, KillSwitchCancelsThreeRestingOrders) {
     const auto action = column("public_action");
     const auto id = column("public_order_id");
     for (const std::string& orderId : ids) {
-        const auto reply = Matching(out, "Ответ на снятие заявки " + orderId + " ");
+        const auto reply = JournalTextsFrom(out, "Ответ на снятие заявки " + orderId + " ");
         ASSERT_EQ(reply.size(), 1u) << orderId << "\n" << out;
         EXPECT_NE(reply[0].find("код 0 "), std::string::npos) << reply[0];
-        const auto own = Matching(out, "Своя заявка " + orderId + ": покупка Si-12.26 1 по");
+        const auto own =
+            JournalTextsFrom(out, "Своя заявка " + orderId + ": покупка Si-12.26 1 по");
         ASSERT_EQ(own.size(), 1u) << out;
         EXPECT_NE(own[0].find(", снята, остаток 0."), std::string::npos) << own[0];
         int placed = 0, removed = 0;
@@ -159,23 +151,23 @@ TEST(ConsoleOrders, WithRepliesWithheldTheKillSwitchReportsThemUnconfirmed) {
     ASSERT_TRUE(WaitUntil([&] { return inst.Control("withhold all").rfind("OK", 0) == 0; }));
     EXPECT_EQ(run.Wait(180s), 5) << run.Stdout() << run.Stderr();
     const std::string out = run.Stdout();
-    EXPECT_TRUE(Matching(out, "Все заявки сняты").empty()) << out;
+    EXPECT_TRUE(JournalTextsFrom(out, "Все заявки сняты").empty()) << out;
     // Each cancel went out (again, once unanswered for a while) and none was answered: every
     // order is unconfirmed, the three of this run among them.
     std::set<std::string> sent;
-    for (const std::string& t : Matching(out, "Снятие заявки ")) {
+    for (const std::string& t : JournalTextsFrom(out, "Снятие заявки ")) {
         if (const std::size_t at = t.find(" отправлено, транзакция "); at != std::string::npos) {
             sent.insert(t.substr(0, at));
         }
     }
     EXPECT_GE(sent.size(), 3u) << out;
-    EXPECT_EQ(Matching(out, "Снятие не подтверждено для заявок: " + std::to_string(sent.size()) +
-                                ". Торговля остановлена.")
+    EXPECT_EQ(JournalTextsFrom(out, "Снятие не подтверждено для заявок: " +
+                                        std::to_string(sent.size()) + ". Торговля остановлена.")
                   .size(),
               1u)
         << out;
     for (const std::string& id : AcceptedIds(out)) {
-        EXPECT_NE(Matching(out, "Снятие не подтверждено, заявки: ").at(0).find(id),
+        EXPECT_NE(JournalTextsFrom(out, "Снятие не подтверждено, заявки: ").at(0).find(id),
                   std::string::npos)
             << id;
     }
@@ -208,7 +200,8 @@ TEST(ConsoleOrders, KillSwitchEmptiesABookOfHundredsOfOrders) {
     }));
     const long resting = Counter(inst.Control("counters"), "resting");
     ASSERT_GE(resting, kSeeded) << seeded;
-    ASSERT_TRUE(WaitUntil([&] { return !Matching(run.Stdout(), "Заявки консоли:").empty(); }, 120s))
+    ASSERT_TRUE(
+        WaitUntil([&] { return !JournalTextsFrom(run.Stdout(), "Заявки консоли:").empty(); }, 120s))
         << run.Stdout() << run.Stderr();
     const std::string counters = inst.Control("counters");
     const std::string out = run.Stdout();
@@ -216,15 +209,17 @@ TEST(ConsoleOrders, KillSwitchEmptiesABookOfHundredsOfOrders) {
     // Every order placed and every one of them cancelled, each once and none refused.
     EXPECT_EQ(Counter(counters, "posts"), 2L * kPlaced + resting) << counters;
     EXPECT_EQ(Counter(counters, "accepted"), 2L * kPlaced + resting) << counters;
-    EXPECT_EQ(Matching(out, "Снять все заявки и остановить торговлю: торговля остановлена, "
-                            "снимается заявок: " +
-                                std::to_string(resting + kPlaced) + ", без ответа биржи: 0.")
+    EXPECT_EQ(JournalTextsFrom(out, "Снять все заявки и остановить торговлю: торговля остановлена, "
+                                    "снимается заявок: " +
+                                        std::to_string(resting + kPlaced) +
+                                        ", без ответа биржи: 0.")
                   .size(),
               1u)
         << out;
-    EXPECT_EQ(Matching(out, "Все заявки сняты, торговля остановлена.").size(), 1u) << out;
-    EXPECT_TRUE(Matching(out, "Снятие не подтверждено").empty()) << out;
-    EXPECT_EQ(Matching(out, "Заявки консоли: отклонено 0, не выполнено 0.").size(), 1u) << out;
+    EXPECT_EQ(JournalTextsFrom(out, "Все заявки сняты, торговля остановлена.").size(), 1u) << out;
+    EXPECT_TRUE(JournalTextsFrom(out, "Снятие не подтверждено").empty()) << out;
+    EXPECT_EQ(JournalTextsFrom(out, "Заявки консоли: отклонено 0, не выполнено 0.").size(), 1u)
+        << out;
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Wait(60s), 128 + SIGTERM);
 }
@@ -267,7 +262,7 @@ TEST(ConsoleOrders, ADamagedLimitsFileEndsTheRunBeforeAnyOrder) {
         EXPECT_NE(named, std::string::npos) << err;
         EXPECT_NE(err.find(cases[i].Said, named), std::string::npos) << err;
         EXPECT_EQ(err.find('\x7f'), std::string::npos) << "raw bytes echoed";
-        EXPECT_TRUE(Matching(run.Stdout(), "Заявка").empty()) << run.Stdout();
+        EXPECT_TRUE(JournalTextsFrom(run.Stdout(), "Заявка").empty()) << run.Stdout();
     }
     EXPECT_TRUE(inst.Control("ping").empty()) << "a router was started";
 }
@@ -321,10 +316,12 @@ TEST(ConsoleOrders, OrdersThatCouldNotBeSentAreReported) {
     ASSERT_TRUE(run.Started());
     EXPECT_EQ(run.Wait(120s), 5) << run.Stdout() << run.Stderr();
     const std::string out = run.Stdout();
-    ASSERT_EQ(Matching(out, "Инструменты добавлены").size(), 0u) << "came on-line: " << out;
-    EXPECT_EQ(Matching(out, "Заявка: покупка Si-12.26 1 по 91001, клиент FZ00001.").size(), 1u)
+    ASSERT_EQ(JournalTextsFrom(out, "Инструменты добавлены").size(), 0u) << "came on-line: " << out;
+    EXPECT_EQ(JournalTextsFrom(out, "Заявка: покупка Si-12.26 1 по 91001, клиент FZ00001.").size(),
+              1u)
         << out;
-    EXPECT_EQ(Matching(out, "Заявка не отправлена: терминал не вышел на связь").size(), 2u) << out;
+    EXPECT_EQ(JournalTextsFrom(out, "Заявка не отправлена: терминал не вышел на связь").size(), 2u)
+        << out;
     EXPECT_NE(run.Stderr().find("2 order(s) not sent: the terminal never came on-line"),
               std::string::npos)
         << run.Stderr();
@@ -343,11 +340,12 @@ TEST(ConsoleOrders, WhatTheMessageCannotCarryIsRefusedNotCut) {
                            "buy Si-12.26 1 0 FZ00001", "--order", "buy Si-12.26 1 -91000 FZ00001",
                            "--order", Order(91000, 3), "--order", Order(91000, 2)});
     ASSERT_TRUE(run.Started());
-    ASSERT_TRUE(WaitUntil([&] { return !Matching(run.Stdout(), "Заявки консоли:").empty(); }, 180s))
+    ASSERT_TRUE(
+        WaitUntil([&] { return !JournalTextsFrom(run.Stdout(), "Заявки консоли:").empty(); }, 180s))
         << run.Stdout() << run.Stderr();
     const std::string counters = inst.Control("counters");
     const std::string out = run.Stdout();
-    const auto refusals = Matching(out, "Заявка отклонена: ");
+    const auto refusals = JournalTextsFrom(out, "Заявка отклонена: ");
     ASSERT_EQ(refusals.size(), 5u) << out;
     EXPECT_NE(refusals[0].find("4294967297 больше допустимого в одной заявке (2)"),
               std::string::npos)
@@ -363,7 +361,9 @@ TEST(ConsoleOrders, WhatTheMessageCannotCarryIsRefusedNotCut) {
     EXPECT_EQ(Counter(counters, "posts"), 1) << counters;
     const auto ids = AcceptedIds(out);
     ASSERT_EQ(ids.size(), 1u) << out;
-    EXPECT_EQ(Matching(out, "Своя заявка " + ids[0] + ": покупка Si-12.26 2 по 91000,").size(), 1u)
+    EXPECT_EQ(
+        JournalTextsFrom(out, "Своя заявка " + ids[0] + ": покупка Si-12.26 2 по 91000,").size(),
+        1u)
         << out;
     run.Signal(SIGTERM);
     EXPECT_EQ(run.Wait(60s), 128 + SIGTERM);

@@ -14,16 +14,6 @@ std::string Order(int price) {
     return "buy Si-12.26 1 " + std::to_string(price) + " FZ00001";
 }
 
-std::vector<std::string> Matching(const std::string& output, const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const std::string& t : JournalTexts(output)) {
-        if (t.rfind(prefix, 0) == 0) {
-            out.push_back(t);
-        }
-    }
-    return out;
-}
-
 // The exchange outlives the console runs: each run's own router finds the port taken and ends.
 class TExchange {
 public:
@@ -60,11 +50,13 @@ TEST(ConsoleRestart, TheMinutesOrdersOfAnEarlierRunCount) {
     ASSERT_TRUE(x.Started);
     const std::string first =
         x.Run({"--order", Order(91000), "--order", Order(91001), "--order", Order(91002)}, 0);
-    EXPECT_EQ(Matching(first, "Заявка отправлена").size(), 3u) << first;
+    EXPECT_EQ(JournalTextsFrom(first, "Заявка отправлена").size(), 3u) << first;
     const std::string second = x.Run({"--order", Order(91003)}, kRefused);
-    EXPECT_EQ(Matching(second, "Заявка отклонена: Превышено число заявок в минуту (3).").size(), 1u)
+    EXPECT_EQ(
+        JournalTextsFrom(second, "Заявка отклонена: Превышено число заявок в минуту (3).").size(),
+        1u)
         << second;
-    EXPECT_TRUE(Matching(second, "Заявка отправлена").empty()) << second;
+    EXPECT_TRUE(JournalTextsFrom(second, "Заявка отправлена").empty()) << second;
 }
 
 TEST(ConsoleRestart, TheDaysOrdersCountFromTheLogAndFromTheExchange) {
@@ -74,13 +66,16 @@ TEST(ConsoleRestart, TheDaysOrdersCountFromTheLogAndFromTheExchange) {
     const std::string first = x.Run({"--order", Order(91000), "--order", Order(91001), "--order",
                                      Order(91002), "--order", Order(91003)},
                                     kRefused);
-    EXPECT_EQ(Matching(first, "Заявка отправлена").size(), 3u) << first;
-    EXPECT_EQ(Matching(first, "Заявка отклонена: Превышено число заявок за день (5).").size(), 1u)
+    EXPECT_EQ(JournalTextsFrom(first, "Заявка отправлена").size(), 3u) << first;
+    EXPECT_EQ(
+        JournalTextsFrom(first, "Заявка отклонена: Превышено число заявок за день (5).").size(), 1u)
         << first;
     // Its own three are not counted a second time from the exchange's log, nor lost.
     const std::string second = x.Run({"--order", Order(91004)}, kRefused);
-    EXPECT_EQ(Matching(second, "Заявки торгового дня до запуска: 5 ").size(), 1u) << second;
-    EXPECT_EQ(Matching(second, "Заявка отклонена: Превышено число заявок за день (5).").size(), 1u)
+    EXPECT_EQ(JournalTextsFrom(second, "Заявки торгового дня до запуска: 5 ").size(), 1u) << second;
+    EXPECT_EQ(
+        JournalTextsFrom(second, "Заявка отклонена: Превышено число заявок за день (5).").size(),
+        1u)
         << second;
 }
 
@@ -88,13 +83,15 @@ TEST(ConsoleRestart, AHaltHoldsForTheNextRunOfTheDay) {
     TExchange x("per_minute=100");
     ASSERT_TRUE(x.Started);
     const std::string first = x.Run({"--cancel-all"}, 0);
-    ASSERT_EQ(Matching(first, "Все заявки сняты, торговля остановлена.").size(), 1u) << first;
+    ASSERT_EQ(JournalTextsFrom(first, "Все заявки сняты, торговля остановлена.").size(), 1u)
+        << first;
     const std::string second = x.Run({"--order", Order(91000)}, kRefused);
-    EXPECT_EQ(Matching(second, "Торговля остановлена ранее в этот день").size(), 1u) << second;
-    const auto refused = Matching(second, "Заявка отклонена: ");
+    EXPECT_EQ(JournalTextsFrom(second, "Торговля остановлена ранее в этот день").size(), 1u)
+        << second;
+    const auto refused = JournalTextsFrom(second, "Заявка отклонена: ");
     ASSERT_EQ(refused.size(), 1u) << second;
     EXPECT_NE(refused[0].find("остановлена"), std::string::npos) << refused[0];
-    EXPECT_TRUE(Matching(second, "Заявка отправлена").empty()) << second;
+    EXPECT_TRUE(JournalTextsFrom(second, "Заявка отправлена").empty()) << second;
 }
 
 TEST(ConsoleRestart, OrdersRestingAfterTheOrdersLogIsClearedStillCountAndAreCancelled) {
@@ -104,19 +101,23 @@ TEST(ConsoleRestart, OrdersRestingAfterTheOrdersLogIsClearedStillCountAndAreCanc
     ASSERT_EQ(x.BookRows(), 1);
     const std::string first =
         x.Run({"--order", Order(91000), "--order", Order(91001), "--order", Order(91002)}, 0);
-    ASSERT_EQ(Matching(first, "Заявка отправлена").size(), 3u) << first;
+    ASSERT_EQ(JournalTextsFrom(first, "Заявка отправлена").size(), 3u) << first;
     ASSERT_EQ(x.BookRows(), 4);
     ASSERT_EQ(x.Inst.Control("cleardeleted FORTS_TRADE_REPL orders_log").rfind("OK", 0), 0u);
 
     const std::string second = x.Run({"--order", Order(91003), "--cancel-all"}, kRefused);
-    EXPECT_EQ(Matching(second, "Заявка отклонена: Активных заявок уже 4 (допустимо 4).").size(), 1u)
+    EXPECT_EQ(
+        JournalTextsFrom(second, "Заявка отклонена: Активных заявок уже 4 (допустимо 4).").size(),
+        1u)
         << second;
-    EXPECT_EQ(Matching(second, "Снять все заявки и остановить торговлю: торговля остановлена, "
+    EXPECT_EQ(JournalTextsFrom(second,
+                               "Снять все заявки и остановить торговлю: торговля остановлена, "
                                "снимается заявок: 4,")
                   .size(),
               1u)
         << second;
-    EXPECT_EQ(Matching(second, "Все заявки сняты, торговля остановлена.").size(), 1u) << second;
+    EXPECT_EQ(JournalTextsFrom(second, "Все заявки сняты, торговля остановлена.").size(), 1u)
+        << second;
     EXPECT_TRUE(WaitUntil([&] { return x.BookRows() == 0; }, 10s)) << x.BookRows();
 }
 

@@ -96,6 +96,16 @@ std::vector<std::string> JournalTexts(const std::string& output) {
     return texts;
 }
 
+std::vector<std::string> JournalTextsFrom(const std::string& output, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (std::string& t : JournalTexts(output)) {
+        if (t.rfind(prefix, 0) == 0) {
+            out.push_back(std::move(t));
+        }
+    }
+    return out;
+}
+
 std::vector<std::vector<std::string>> TsvRows(const fs::path& file) {
     std::vector<std::vector<std::string>> rows;
     for (const std::string& line : SplitLines(ReadFile(file))) {

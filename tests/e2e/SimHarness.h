@@ -27,6 +27,8 @@ std::vector<std::string> SplitLines(const std::string& text);
 std::string JournalText(const std::string& line);
 // The journal texts of a whole output, in order.
 std::vector<std::string> JournalTexts(const std::string& output);
+// Those of the journal's texts that begin with `prefix`.
+std::vector<std::string> JournalTextsFrom(const std::string& output, const std::string& prefix);
 // A tab-separated file as rows of cells (no unescaping); no rows for a missing file.
 std::vector<std::vector<std::string>> TsvRows(const fs::path& file);
 // "threads left: N" of the console's closing report on standard error; nothing without one.
