@@ -11,6 +11,10 @@ namespace {
 
 constexpr std::int64_t kDayMs = 86'400'000;
 
+constexpr const char* kHaltedEarlier =
+    "Торговля остановлена ранее в этот день (журнал заявок): заявки не принимаются, пока "
+    "торговля не будет снова разрешена.";
+
 // The local midnight after the one `midnightMs` is, whatever the length of the day.
 std::int64_t NextMidnightMs(std::int64_t midnightMs) {
     return LocalMidnightMs(midnightMs + kDayMs + 3 * 3'600'000);
@@ -28,8 +32,7 @@ void TOrderDesk::RestoreHalt() {
         return;
     }
     FKill.Latch();
-    TLines lines{"Торговля остановлена ранее в этот день (журнал заявок): заявки не принимаются, "
-                 "пока торговля не будет снова разрешена."};
+    TLines lines{kHaltedEarlier};
     Emit(lines);
 }
 
@@ -53,6 +56,12 @@ void TOrderDesk::SeedDay(const TStoreFacts& facts, TLines& lines) {
         for (std::int64_t d = LocalMidnightMs(dayStart); d <= now; d = NextMidnightMs(d)) {
             FLog->ReadDay(d, day);
         }
+    }
+    // A session begun the evening before: trading stopped then is still stopped, though the
+    // start read only today's file.
+    if (day.Halted == 1 && day.HaltedAtMs >= dayStart && !FKill.Latched()) {
+        FKill.Latch();
+        lines.push_back(kHaltedEarlier);
     }
     std::erase_if(day.Posts, [&](const TLoggedPost& p) { return p.AtMs < dayStart; });
     const std::size_t logged = day.Posts.size();

@@ -121,8 +121,10 @@ void ReadOrderLogText(std::string_view text, std::int64_t dayMs, TLoggedDay& day
             }
         } else if (StartsWith(t, kHaltText)) {
             day.Halted = 1;
+            day.HaltedAtMs = at;
         } else if (t == kRearmText) {
             day.Halted = 0;
+            day.HaltedAtMs = at;
         }
     }
     // An attempt the file never tells the outcome of may have gone out.

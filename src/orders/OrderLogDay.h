@@ -26,7 +26,8 @@ struct TLoggedDay {
     // The last word on trading: the kill switch stopped it (1), the trader allowed it again
     // (0), or neither was written (-1).
     int Halted = -1;
-    std::size_t Damaged = 0; // lines that could not be read
+    std::int64_t HaltedAtMs = 0; // when that word was written
+    std::size_t Damaged = 0;     // lines that could not be read
 };
 
 // Reads one file's text; `dayMs` is the local midnight of the file's date (the lines carry only

@@ -277,6 +277,27 @@ TEST(DayCounts, AHaltOfTheSameDayHoldsUntilReArmed) {
     TDesk again("* per_minute=100\n");
     again.WriteLog(text, again.Now);
     EXPECT_EQ(again.Start().KillPhase(), TKillPhase::Armed);
+
+    // A session begun the evening before: a halt in yesterday's file holds if it was thrown in
+    // this session, not if it was the session before's and the trader never came back to it.
+    const std::string halt = std::string(kHaltText) + ", снимается заявок: 0, без ответа биржи: 0.";
+    for (const int haltHour : {20, 12}) {
+        SCOPED_TRACE(haltHour);
+        TDesk d("* per_minute=100\n", LocalMidnightMs(WallNowMs()) + 2 * kHour);
+        const std::int64_t yesterday = LocalMidnightMs(d.Now - 3 * kHour);
+        d.Ref.SessionId = 7142;
+        d.Ref.SessionBeginMs = yesterday + 19 * kHour;
+        d.WriteLog(Line(yesterday + haltHour * kHour, halt), yesterday);
+        d.Start();
+        const TPlaceResult r = d.Buy(95);
+        if (haltHour == 20) {
+            EXPECT_EQ(r.Status, TPlaceStatus::Refused);
+            EXPECT_EQ(r.Reason, kHaltedRefusal);
+            EXPECT_EQ(d.Desk->KillPhase(), TKillPhase::Halted);
+        } else {
+            EXPECT_EQ(r.Status, TPlaceStatus::Posted) << r.Reason;
+        }
+    }
 }
 
 TOwnOrder Resting(std::int64_t orderId, std::int64_t extId = 0) {
