@@ -40,15 +40,15 @@ std::optional<std::int64_t> BestOppositeUnits(const TBookKeeper& books, std::int
 
 TTerminalDesk::TTerminalDesk(TTerminalDeskParts parts)
     : FParts(std::move(parts)), FReader(std::make_unique<orders::TStoreReader>(*FParts.Store)),
-      FLog(FParts.Dir) {
+      FLog(FParts.Dir), FFolderLock(FParts.Dir / kFolderLockName) {
     orders::TLimitsBook limits;
     std::string error;
+    bool limitsRead = true;
     if (FParts.Limits) {
         limits = std::move(*FParts.Limits);
         FParts.Limits.reset();
-    } else if (!LoadLimitsFile(FParts.Dir, limits, error) && FParts.Journal) {
-        FParts.Journal("Ошибка: лимиты заявок не прочитаны (" + error +
-                       "), действуют встроенные лимиты.");
+    } else {
+        limitsRead = LoadLimitsFile(FParts.Dir, limits, error);
     }
     const THealthMonitor* health = FParts.Health;
     FTransport = std::make_unique<orders::TTrTransport>(*FParts.Transactions, [health] {
@@ -73,6 +73,24 @@ TTerminalDesk::TTerminalDesk(TTerminalDeskParts parts)
     in.StopStrategies = FParts.StopStrategies;
     FDesk = std::make_unique<orders::TOrderDesk>(*FTransport, std::move(limits), std::move(in),
                                                  FParts.Journal, &FLog);
+    // The built-in limits may be looser than what the damaged file meant: nothing trades until
+    // the trader has limits they wrote.
+    if (!limitsRead) {
+        FDesk->BlockUntilLimits("Лимиты заявок не прочитаны: заявки не принимаются, пока файл " +
+                                std::string(orders::kLimitsFileName) + " не исправлен.");
+        if (FParts.Journal) {
+            FParts.Journal("Ошибка: лимиты заявок не прочитаны (" + error +
+                           "): заявки не принимаются, пока файл не исправлен.");
+        }
+    }
+    if (!FFolderLock.Held()) {
+        FDesk->Block("Папка данных занята другим терминалом: заявки этого терминала не "
+                     "принимаются.");
+        if (FParts.Journal) {
+            FParts.Journal("Ошибка: папка данных " + PathToUtf8(FParts.Dir) +
+                           " занята другим терминалом: заявки этого терминала не принимаются.");
+        }
+    }
 }
 
 std::optional<std::int64_t> TTerminalDesk::BestOpposite(const std::string& isin,

@@ -7,6 +7,7 @@
 #include "health/HealthMonitor.h"
 #include "orders/OrderDesk.h"
 #include "orders/TrTransport.h"
+#include "platform/FileLock.h"
 
 #include <filesystem>
 #include <functional>
@@ -45,8 +46,9 @@ struct TTerminalDeskParts {
 
 class TTerminalDesk {
 public:
-    // Reads the limits file of `parts.Dir`; a damaged one is reported in the journal and the
-    // built-in limits hold.
+    // Reads the limits file of `parts.Dir`; a damaged one is reported in the journal and no order
+    // goes until the trader sets limits again. Takes the data folder's lock: without it (another
+    // terminal trades from the folder) every order is refused.
     explicit TTerminalDesk(TTerminalDeskParts parts);
     TTerminalDesk(const TTerminalDesk&) = delete;
     TTerminalDesk& operator=(const TTerminalDesk&) = delete;
@@ -60,12 +62,16 @@ private:
     TTerminalDeskParts FParts;
     std::unique_ptr<orders::TStoreReader> FReader;
     orders::TOrderLogFile FLog;
+    platform::TFileLock FFolderLock;
     // The reference rows of the last read (the desk reads the facts before it asks for a price,
     // both under its own lock).
     std::shared_ptr<const orders::TRefFacts> FRef;
     std::unique_ptr<orders::TTrTransport> FTransport;
     std::unique_ptr<orders::TOrderDesk> FDesk;
 };
+
+// Held by the terminal that trades from a data folder; a second one there refuses its orders.
+inline constexpr const char* kFolderLockName = "vorlen.lock";
 
 // Where the limits file and the order logs live: $VORLEN_DATA_DIR when set (made absolute),
 // else `fallback`. Tests and benches set it so that no two runs share a day's order log.

@@ -117,6 +117,12 @@ void TOrderDesk::Emit(TLines& lines) {
 }
 
 [[gnu::hot]] TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
+    if (!FBlocked.empty() || !FBlockedUntilLimits.empty()) [[unlikely]] {
+        ++FRefused;
+        return NotPosted(
+            order, {TPlaceStatus::Refused, 0, FBlocked.empty() ? FBlockedUntilLimits : FBlocked},
+            "Заявка отклонена: ", lines);
+    }
     const TStoreFacts& facts = Facts();
     if (!FSeeded) [[unlikely]] {
         SeedDay(facts, lines);
@@ -561,6 +567,17 @@ void TOrderDesk::SetLimits(TLimitsBook limits) {
     std::lock_guard lock(FLock);
     FLimits = std::move(limits);
     FLookedUp = 0;
+    FBlockedUntilLimits.clear();
+}
+
+void TOrderDesk::BlockUntilLimits(std::string reason) {
+    std::lock_guard lock(FLock);
+    FBlockedUntilLimits = std::move(reason);
+}
+
+void TOrderDesk::Block(std::string reason) {
+    std::lock_guard lock(FLock);
+    FBlocked = std::move(reason);
 }
 
 std::vector<TOwnOrder> TOrderDesk::ActiveOrders() {

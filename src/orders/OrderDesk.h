@@ -107,7 +107,15 @@ public:
     bool Rearm(bool confirmed);
 
     // New limits for the orders from now on (the trader saved them in the limits dialog).
+    // Clears a refusal of BlockUntilLimits.
     void SetLimits(TLimitsBook limits);
+    // Every order is refused with `reason` until new limits are set: the limits file could not
+    // be read, and no limits the trader did not mean may stand in for it. Cancels and the kill
+    // switch still go: they only take risk away.
+    void BlockUntilLimits(std::string reason);
+    // Every order is refused with `reason` for as long as the desk lives (another terminal keeps
+    // this data folder's day); cancels and the kill switch still go.
+    void Block(std::string reason);
 
     std::size_t Refused() const;
     std::size_t Failed() const;
@@ -339,6 +347,7 @@ private:
     std::size_t FThrottled = 0; // refused by the cap since FThrottledSinceMs
     std::map<std::uint32_t, TReply> FAnswers;
     bool FLogWarned = false;
+    std::string FBlocked, FBlockedUntilLimits;
 };
 
 // "покупка Si-3.27 1 по 92000, клиент FZ00001"

@@ -4,6 +4,7 @@
 
 #include "SimHarness.h"
 
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -119,6 +120,29 @@ TEST(ConsoleRestart, OrdersRestingAfterTheOrdersLogIsClearedStillCountAndAreCanc
     EXPECT_EQ(JournalTextsFrom(second, "Все заявки сняты, торговля остановлена.").size(), 1u)
         << second;
     EXPECT_TRUE(WaitUntil([&] { return x.BookRows() == 0; }, 10s)) << x.BookRows();
+}
+
+// Two terminals on one data folder would each count only their own orders and miss each
+// other's kill switch: the second one trades nothing, and says why.
+TEST(ConsoleRestart, ASecondTerminalOnTheSameDataFolderPlacesNoOrder) {
+    TExchange x("per_minute=100 per_day=100");
+    ASSERT_TRUE(x.Started);
+    TConsoleRun first(x.Inst, {"--settings", x.Inst.SettingsFile.string(), "--seconds", "60",
+                               "--order", Order(91000)});
+    ASSERT_TRUE(first.Started());
+    ASSERT_TRUE(first.WaitForJournal("Заявка отправлена, транзакция 1.")) << first.Stdout();
+    const std::string second = x.Run({"--order", Order(91001)}, kRefused);
+    EXPECT_EQ(JournalTextsFrom(second, "Заявка отклонена: Папка данных занята другим "
+                                       "терминалом: заявки этого терминала не принимаются.")
+                  .size(),
+              1u)
+        << second;
+    EXPECT_TRUE(JournalTextsFrom(second, "Заявка отправлена").empty()) << second;
+    first.Signal(SIGINT);
+    EXPECT_TRUE(first.Wait(30s).has_value());
+    // The folder is free again once the first has gone, however it went.
+    const std::string third = x.Run({"--order", Order(91002)}, 0);
+    EXPECT_EQ(JournalTextsFrom(third, "Заявка отправлена").size(), 1u) << third;
 }
 
 } // namespace

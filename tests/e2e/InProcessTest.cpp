@@ -14,6 +14,7 @@
 #include "main/console/ConsoleTerminal.h"
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
+#include "orders/OrderDesk.h"
 #include "platform/Events.h"
 #include "platform/FormatSettings.h"
 #include "platform/Module.h"
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
@@ -152,6 +154,35 @@ TEST_F(InProcess, AnOrderGetsItsReplyAndAnInvalidOneItsRefusal) {
     TReplData refused;
     EXPECT_EQ(Order(f, 0, refused), 53); // the amount is wrong
     EXPECT_NE(refused.Fields["message"].FType, nullptr);
+}
+
+// The built-in limits may be looser than what a damaged file meant: nothing trades until the
+// trader sets limits again, and then exactly those hold.
+TEST(InProcessLimits, ADamagedLimitsFileStopsEveryOrderUntilTheTraderSetsLimits) {
+    TSimInstall inst;
+    std::ofstream(inst.DataDir / orders::kLimitsFileName) << "max_qty=2\n";
+    TInProcessTerminal term(inst);
+    ASSERT_TRUE(term.Online()) << term.Failure();
+    orders::TOrderDesk* desk = term.Port().OrderDesk();
+    ASSERT_NE(desk, nullptr);
+    const orders::TOrderRequest order{"Si-12.26", orders::TSide::Buy, 3, 9'100'000'000, "FZ00001"};
+    EXPECT_EQ(desk->Place(order).Reason, "Лимиты заявок не прочитаны: заявки не принимаются, "
+                                         "пока файл risk_limits.txt не исправлен.");
+    EXPECT_NE(term.Journal().find("Ошибка: лимиты заявок не прочитаны (строка 1"),
+              std::string::npos)
+        << term.Journal();
+    orders::TLimitsBook limits;
+    std::string error;
+    ASSERT_TRUE(limits.Parse("* max_qty=2\n", error)) << error;
+    desk->SetLimits(std::move(limits));
+    // Until the health monitor has seen both links live, the gate refuses for them first.
+    std::string reason;
+    EXPECT_TRUE(term.ServeUntil([&] {
+        reason = desk->Place(order).Reason;
+        return reason.find("не в рабочем состоянии") == std::string::npos &&
+               reason.find("не актуальны") == std::string::npos;
+    }));
+    EXPECT_EQ(reason, "Количество 3 больше допустимого в одной заявке (2).");
 }
 
 // The rows of a dumped table as a grid shows them: the grid's fields in its column order, an

@@ -66,6 +66,8 @@ protected:
         OldDir = std::filesystem::current_path();
         // Before the terminal starts a thread of its own.
         setenv("VORLEN_REGISTRY", Inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+        // The day's order log, its counts and halt, stay the installation's own.
+        setenv("VORLEN_DATA_DIR", Inst.DataDir.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         gui::SetOpenFileHandler([this](const gui::TOpenFileRequest&) {
             return QString::fromStdString(Inst.SettingsFile.string());
         });
@@ -78,6 +80,7 @@ protected:
         }
         gui::SetOpenFileHandler({});
         unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe): its threads have ended
+        unsetenv("VORLEN_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
         std::filesystem::current_path(OldDir);
     }
     QStringList Journal() const { return Form->Memo1->Lines(); }

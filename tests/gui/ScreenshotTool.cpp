@@ -45,6 +45,7 @@ void ShowForPicture(QDialog& dialog) {
 int Run(const QDir& out) {
     const e2e::TSimInstall inst(50);
     setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1);
+    setenv("VORLEN_DATA_DIR", inst.DataDir.c_str(), 1);
     gui::SetOpenFileHandler([&inst](const gui::TOpenFileRequest&) {
         return QString::fromStdString(inst.SettingsFile.string());
     });
@@ -109,6 +110,7 @@ int Run(const QDir& out) {
     boxes.Answers = {true};
     form.close();
     unsetenv("VORLEN_REGISTRY");
+    unsetenv("VORLEN_DATA_DIR");
     return ok ? 0 : 1;
 }
 
