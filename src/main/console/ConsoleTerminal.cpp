@@ -5,6 +5,9 @@
 #include "main/ConnectorPort.h"
 #include "main/console/BookDump.h"
 #include "main/console/ConsoleOrders.h"
+#if VORLEN_HISTORY
+#include "main/console/ConsoleReplay.h"
+#endif
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
 #include "platform/FormatSettings.h"
@@ -324,6 +327,11 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             return kExitErrorBox;
         }
     }
+
+#if VORLEN_HISTORY
+    if (!options.ReplayFile.empty())
+        return RunReplay(options, settings->Values, dumpDir, err);
+#endif
 
     auto watcher = std::make_unique<TStopWatcher>(deadline);
     // Threads that are not ours are not counted at the end: a thread sanitizer, for one, starts a
