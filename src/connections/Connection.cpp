@@ -1,9 +1,14 @@
 #include "connections/Connection.h"
 
 #include "connections/ConnectionUtil.h"
+#include "connections/ReplicaFeed.h"
 #include "gateway/Cgate.h"
 #include "platform/FormatSettings.h"
 #include "store/Storage.h"
+
+#if VORLEN_HISTORY
+#include "history/Recorder.h"
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -115,9 +120,7 @@ void TCGConnection::ReportReady() {
     if (FHealth == nullptr) {
         return;
     }
-    const bool all = std::all_of(Lsnrs.begin(), Lsnrs.end(),
-                                 [](const TListenerData& l) { return l.LsnParams.cgMsgRplOnline; });
-    FHealth->Ready.store(all, std::memory_order_relaxed);
+    FHealth->Ready.store(AllOnline(Lsnrs), std::memory_order_relaxed);
 }
 
 void TCGConnection::Execute() {
@@ -244,6 +247,53 @@ int TCGConnection::FindElement(const void* data) const {
     return -1;
 }
 
+const cg_scheme_desc_t* TCGConnection::ActiveScheme(const TListenerData& el) const {
+    std::uint32_t state = 0;
+    cg_scheme_desc_t* scheme = nullptr;
+    if (CG().cg_lsn_getstate(el.Lsn, &state) == CG_ERR_OK && state == CG_STATE_ACTIVE &&
+        CG().cg_lsn_getscheme(el.Lsn, &scheme) == CG_ERR_OK)
+        return scheme;
+    return nullptr;
+}
+
+void TCGConnection::Record(std::int32_t idx, const TListenerData& el, const cg_msg_t& msg,
+                           const cg_scheme_desc_t* scheme) {
+#if VORLEN_HISTORY
+    const auto stream = static_cast<std::uint16_t>(idx);
+    switch (msg.type) {
+    case CG_MSG_OPEN:
+        if (scheme != nullptr)
+            FRecorder->StreamOpen(stream, el.StreamData.sName, *scheme);
+        break;
+    case CG_MSG_CLOSE:
+        FRecorder->Offline(stream);
+        break;
+    case CG_MSG_STREAM_CHANGED:
+        FRecorder->StreamData(stream, reinterpret_cast<const cg_msg_streamdata_t&>(msg));
+        break;
+    case CG_MSG_P2REPL_LIFENUM:
+        FRecorder->LifeNum(stream, msg.data, msg.data_size);
+        break;
+    case CG_MSG_P2REPL_CLEARDELETED:
+        FRecorder->ClearDeleted(stream, msg.data, msg.data_size);
+        break;
+    case CG_MSG_P2REPL_ONLINE:
+        FRecorder->Online(stream);
+        break;
+    case CG_MSG_P2REPL_REPLSTATE:
+        FRecorder->ReplState(stream, msg.data, msg.data_size);
+        break;
+    default:
+        break;
+    }
+#else
+    (void)idx;
+    (void)el;
+    (void)msg;
+    (void)scheme;
+#endif
+}
+
 std::uint32_t TCGConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
     const int idx = FindElement(data);
     if (msg == nullptr || idx < 0) {
@@ -259,79 +309,39 @@ std::uint32_t TCGConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
         // Only this thread counts, so a plain store publishes the count without a locked add.
         FHealth->Data.store(++FReceived, std::memory_order_relaxed);
     }
-    switch (msg->type) {
-    case CG_MSG_OPEN: {
-        std::uint32_t state = 0;
-        cg_scheme_desc_t* scheme = nullptr;
-        if (CG().cg_lsn_getstate(el.Lsn, &state) == CG_ERR_OK && state == CG_STATE_ACTIVE &&
-            CG().cg_lsn_getscheme(el.Lsn, &scheme) == CG_ERR_OK && scheme != nullptr) {
-            FStorage.SetTblsDesc(idx, el.StreamData, *scheme);
-            if (static_cast<std::size_t>(idx) < FBeatIndex.size()) {
-                FBeatIndex[static_cast<std::size_t>(idx)] = HeartbeatIndex(*scheme);
-                if (FHealth != nullptr && FBeatIndex[static_cast<std::size_t>(idx)] != kNoTable) {
-                    FHealth->HeartbeatWatched.store(true, std::memory_order_relaxed);
-                }
+    const cg_scheme_desc_t* scheme = nullptr;
+    if (msg->type == CG_MSG_OPEN) {
+        scheme = ActiveScheme(el);
+        if (scheme != nullptr && static_cast<std::size_t>(idx) < FBeatIndex.size()) {
+            FBeatIndex[static_cast<std::size_t>(idx)] = HeartbeatIndex(*scheme);
+            if (FHealth != nullptr && FBeatIndex[static_cast<std::size_t>(idx)] != kNoTable) {
+                FHealth->HeartbeatWatched.store(true, std::memory_order_relaxed);
             }
         }
-        el.LsnParams.cgMsgOpen = true;
-        break;
+    } else if (msg->type == CG_MSG_STREAM_CHANGED && FHealth != nullptr &&
+               static_cast<std::size_t>(idx) < FBeatIndex.size() &&
+               reinterpret_cast<const cg_msg_streamdata_t*>(msg)->msg_index ==
+                   FBeatIndex[static_cast<std::size_t>(idx)]) {
+        FHealth->Heartbeats.store(++FBeats, std::memory_order_relaxed);
     }
-    case CG_MSG_CLOSE:
-        el.LsnParams.cgMsgRplOnline = false;
-        el.LsnParams.cgMsgOpen = false;
+    // The recording takes the message before the store does, so what it holds is never behind
+    // the replica.
+    if (FRecorder != nullptr) {
+        Record(idx, el, *msg, scheme);
+    }
+    ApplyToReplica(FStorage, FBatch, idx, el, *msg, scheme);
+    if (msg->type == CG_MSG_CLOSE) {
         ReportReady();
-        break;
-    case CG_MSG_STREAM_CHANGED: {
-        const auto& row = *reinterpret_cast<const cg_msg_streamdata_t*>(msg);
-        if (FHealth != nullptr && static_cast<std::size_t>(idx) < FBeatIndex.size() &&
-            row.msg_index == FBeatIndex[static_cast<std::size_t>(idx)]) {
-            FHealth->Heartbeats.store(++FBeats, std::memory_order_relaxed);
-        }
-        // The element's record itself stands for the copy the store is given: only this thread
-        // writes it, and not while the store reads it, so no per-row copy is needed.
-        FBatch.UpdStrMsg(row, el.StreamData);
-        break;
-    }
-    case CG_MSG_P2REPL_LIFENUM:
-        if (msg->data != nullptr && msg->data_size >= sizeof(cg_data_lifenum_t)) {
-            cg_data_lifenum_t ln;
-            std::memcpy(&ln, msg->data, sizeof ln);
-            el.StreamData.LifeNum = ln.life_number;
-            el.StreamData.LnFlags = ln.flags;
-            if (ln.flags != 1) {
-                FStorage.LNClearTables(idx);
-            }
-        }
-        break;
-    case CG_MSG_P2REPL_CLEARDELETED:
-        if (msg->data != nullptr && msg->data_size >= sizeof(cg_data_cleardeleted_t)) {
-            FStorage.ClearDeleted(idx, msg->data, msg->data_size);
-        }
-        break;
-    case CG_MSG_P2REPL_ONLINE:
+    } else if (msg->type == CG_MSG_P2REPL_ONLINE) {
         StreamOnline(el);
-        break;
-    case CG_MSG_P2REPL_REPLSTATE:
-        // The gateway's buffer lives only during this call.
-        el.LsnParams.ReplState =
-            conn::FromGateway(static_cast<const char*>(msg->data), msg->data_size);
-        break;
-    default:
-        break;
     }
     return 0;
 }
 
 void TCGConnection::StreamOnline(TListenerData& el) {
     Journal("Поток " + el.StreamData.sName + " Перешел в режим Он-Лайн");
-    el.LsnParams.cgMsgRplOnline = true;
     ReportReady();
-    if (Online()) {
-        return;
-    }
-    const bool all = std::all_of(Lsnrs.begin(), Lsnrs.end(),
-                                 [](const TListenerData& l) { return l.LsnParams.cgMsgRplOnline; });
-    if (!all) {
+    if (Online() || !AllOnline(Lsnrs)) {
         return;
     }
     FOnline.store(true, std::memory_order_release);

@@ -21,6 +21,10 @@
 
 namespace vorlen {
 
+namespace history {
+class TRecorder;
+}
+
 class TCGConnection : public TThread {
 public:
     // The settings record is read when the thread starts, not here. `memo` may be null (no
@@ -49,6 +53,10 @@ public:
 
     // Where the thread reports its health; may stay null. Set before Start.
     void SetHealthFeed(THealthFeed* feed) { FHealth = feed; }
+
+    // Where every message goes before the store takes it, numbered by listener position; null:
+    // nothing is recorded. It outlives the thread. Set before Start.
+    void SetRecorder(history::TRecorder* recorder) { FRecorder = recorder; }
 
     // True once every listener has reported on-line mode in this run; a new run (Restart, after
     // a disconnection) starts false again.
@@ -81,6 +89,9 @@ private:
     void CheckListeners(cg_conn_t* conn);
     void CheckListener(cg_conn_t* conn, TListenerData& el, TListenerWatch& watch);
     void StreamOnline(TListenerData& el);
+    const cg_scheme_desc_t* ActiveScheme(const TListenerData& el) const;
+    void Record(std::int32_t idx, const TListenerData& el, const cg_msg_t& msg,
+                const cg_scheme_desc_t* scheme);
     void BeginRun();
     void RunConnection();
     void EndRun(cg_conn_t* conn);
@@ -101,6 +112,7 @@ private:
     bool FProcessWarned = false;
     std::vector<TListenerWatch> FWatch;
     THealthFeed* FHealth = nullptr;
+    history::TRecorder* FRecorder = nullptr;
     std::atomic<bool> FDisconnect{false};
     std::uint64_t FReceived = 0;
     // Per listener: the scheme position of its heartbeat table, or none.

@@ -5,6 +5,10 @@
 #include "platform/FormatSettings.h"
 #include "store/FieldConversion.h"
 
+#if VORLEN_HISTORY
+#include "history/Recorder.h"
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
@@ -362,6 +366,10 @@ std::uint32_t TCGTRConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
             if (ok) {
                 LsnScheme = scheme;
             }
+#if VORLEN_HISTORY
+            if (ok && scheme != nullptr && FRecorder != nullptr)
+                FRecorder->StreamOpen(history::kTransactionStream, Lsnr.Settings, *scheme);
+#endif
         }
         if (ok) {
             Lsnr.LsnParams.cgMsgOpen = true;
@@ -369,11 +377,20 @@ std::uint32_t TCGTRConnection::ProcessMessage(const cg_msg_t* msg, void* data) {
         break;
     }
     case CG_MSG_CLOSE:
+#if VORLEN_HISTORY
+        if (FRecorder != nullptr)
+            FRecorder->Offline(history::kTransactionStream);
+#endif
         // The listener's scheme is not to be read once it has closed.
         LsnScheme = nullptr;
         Lsnr.LsnParams.cgMsgOpen = false;
         break;
     case CG_MSG_DATA:
+#if VORLEN_HISTORY
+        if (FRecorder != nullptr)
+            FRecorder->TransReply(history::kTransactionStream,
+                                  *reinterpret_cast<const cg_msg_data_t*>(msg));
+#endif
         StoreReply(msg);
         break;
     case CG_MSG_P2MQ_TIMEOUT:

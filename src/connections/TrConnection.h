@@ -25,6 +25,10 @@
 
 namespace vorlen {
 
+namespace history {
+class TRecorder;
+}
+
 // The body of one "DelOrder" message, filled into the message by field name.
 struct TDelOrderParams {
     char broker_code[5] = {};
@@ -55,6 +59,9 @@ public:
 
     // Where the thread reports its health; may stay null. Set before Start.
     void SetHealthFeed(THealthFeed* feed) { FHealth = feed; }
+    // Where the reply listener's messages are recorded; null: nowhere. It outlives the thread.
+    // Set before Start.
+    void SetRecorder(history::TRecorder* recorder) { FRecorder = recorder; }
 
     // Set before Start (the connect command does it).
     std::string PubName = "publisher";
@@ -139,6 +146,7 @@ private:
     bool FLsnWarned = false;
     std::uint32_t FLsnState = 0; // the reply listener's state read last
     THealthFeed* FHealth = nullptr;
+    history::TRecorder* FRecorder = nullptr;
     std::atomic<bool> FDisconnect{false};
     std::uint64_t FReceived = 0;
 

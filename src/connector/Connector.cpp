@@ -5,13 +5,21 @@
 #include "connections/TrConnection.h"
 #include "gateway/Cgate.h"
 #include "health/HealthMonitor.h"
+#include "platform/FormatSettings.h"
 #include "platform/Module.h"
 #include "platform/ProcessStart.h"
 #include "platform/Registry.h"
 #include "platform/Service.h"
+#include "platform/Thread.h"
 #include "store/Storage.h"
 
+#if VORLEN_HISTORY
+#include "history/Recorder.h"
+#endif
+
 #include <atomic>
+#include <chrono>
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -34,7 +42,33 @@ void StopThread(std::unique_ptr<T>& thread) {
     thread.reset();
 }
 
+#if VORLEN_HISTORY
+// The exchange's trading date would be the right file name (an evening session belongs to the
+// next date); until the terminal reads it from the session tables, the local calendar date at
+// start stands for it.
+std::string LocalDate() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[16] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
+#endif
+
 } // namespace
+
+void TRecorderDeleter::operator()(history::TRecorder* recorder) const {
+#if VORLEN_HISTORY
+    delete recorder;
+#else
+    (void)recorder;
+#endif
+}
 
 TConnectorServices DefaultConnectorServices() {
     TConnectorServices s;
@@ -62,18 +96,34 @@ TConnectorServices DefaultConnectorServices() {
 
 TCGConnector::TCGConnector(TConnectorHooks hooks) : FServices(std::move(hooks.Services)) {
     FHealth = std::make_unique<THealthMonitor>(hooks.Journal);
+#if VORLEN_HISTORY
+    if (!hooks.RecordFolder.empty()) {
+        history::TRecorderOptions options;
+        options.Folder = hooks.RecordFolder;
+        TJournalSink* journal = hooks.Journal;
+        FRecorder.reset(
+            new history::TRecorder(std::move(options), [journal](const std::string& text) {
+                if (journal == nullptr)
+                    return;
+                const std::string line = JournalLine(text);
+                TThread::Synchronize([journal, &line] { journal->AppendLine(line); });
+            }));
+    }
+#endif
     FStorage = std::make_unique<TCGStorage>();
     FBooks = std::make_unique<TBookKeeper>(FStorage->Mutex());
     FStorage->SetObserver(FBooks.get());
     FMDConn = std::make_unique<TCGConnection>(*FStorage, FSettings, hooks.Journal);
     FMDConn->SetOnConnected(std::move(hooks.OnConnected));
     FMDConn->SetHealthFeed(&FHealth->Feed(THealthLink::MarketData));
+    FMDConn->SetRecorder(FRecorder.get());
     FUpdGrids = TUpdateGridsPtr(nullptr, TUpdateGridsDeleter{hooks.GridUpdater.StopAndFree});
     if (hooks.GridUpdater.Create) {
         FUpdGrids.reset(hooks.GridUpdater.Create(*this));
     }
     FTRConn = std::make_unique<TCGTRConnection>(FSettings, hooks.Journal);
     FTRConn->SetHealthFeed(&FHealth->Feed(THealthLink::Transactions));
+    FTRConn->SetRecorder(FRecorder.get());
 }
 
 TCGConnector::~TCGConnector() {
@@ -83,6 +133,7 @@ TCGConnector::~TCGConnector() {
     StopMarketData();
     StopGridUpdater();
     ReleaseStorage();
+    FRecorder.reset();
 
     if (FEnvOpen) {
         if (FServices.CloseEnvironment) {
@@ -196,6 +247,19 @@ void TCGConnector::StopTransaction() {
 
 void TCGConnector::StopMarketData() {
     StopThread(FMDConn);
+#if VORLEN_HISTORY
+    // The shutdown order has ended the transaction connection already; what is buffered is
+    // written and the day file closed while the gateway is still there to be waited on.
+    if (FRecorder)
+        FRecorder->Stop();
+#endif
+}
+
+void TCGConnector::StartRecording() {
+#if VORLEN_HISTORY
+    if (FRecorder && !FRecorder->Recording())
+        FRecorder->Start(LocalDate());
+#endif
 }
 
 void TCGConnector::StopConnections() {

@@ -11,12 +11,16 @@
 #include "settings/ConnectorSettings.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace vorlen {
 
+namespace history {
+class TRecorder;
+}
 class TCGConnector;
 class TCGStorage;
 class TBookKeeper;
@@ -75,6 +79,14 @@ struct TConnectorHooks {
     std::function<void()> OnConnected;
     TGridUpdaterHook GridUpdater;
     TConnectorServices Services = DefaultConnectorServices();
+    // Where the recordings of the trading day go; empty: nothing is recorded. Ignored by a
+    // build without the history module.
+    std::filesystem::path RecordFolder;
+};
+
+// Frees the recorder where its type is known; a build without history never has one.
+struct TRecorderDeleter {
+    void operator()(history::TRecorder* recorder) const;
 };
 
 class TCGConnector {
@@ -113,6 +125,12 @@ public:
     void StopGridUpdater();
     void ReleaseStorage();
 
+    // Starts recording (when asked for) before the connections start; a second call does nothing
+    // while recording goes on.
+    void StartRecording();
+    // Null when nothing is recorded.
+    history::TRecorder* Recorder() const { return FRecorder.get(); }
+
     // A disconnection that keeps everything else: both connection threads end (each closes its
     // listeners, publisher and connection), their objects stay for the next Connect.
     void StopConnections();
@@ -149,6 +167,8 @@ private:
     std::unique_ptr<THealthMonitor> FHealth;
     TConnectorSettings FSettings{};
     bool FEnvOpen = false;
+    // Before the connections, so that it goes after them: their threads hold it.
+    std::unique_ptr<history::TRecorder, TRecorderDeleter> FRecorder;
     std::unique_ptr<TCGStorage> FStorage;
     std::unique_ptr<TBookKeeper> FBooks;
     std::unique_ptr<TCGConnection> FMDConn;

@@ -39,6 +39,8 @@ constexpr std::size_t kIndexEntrySize = 24;
 constexpr std::uint32_t kMaxFrameBytes = 64u << 20;
 
 constexpr std::uint16_t kNoStream = 0xFFFF;
+// The transaction connection's reply listener: above any market-data listener's position.
+constexpr std::uint16_t kTransactionStream = 0xFFFE;
 constexpr std::uint32_t kNoTable = 0xFFFFFFFF;
 
 enum class TRecordKind : std::uint8_t {

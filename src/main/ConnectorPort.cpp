@@ -18,12 +18,14 @@
 namespace vorlen {
 
 TConnectorPort::TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids,
-                               TConnectorServices services, std::filesystem::path tradingDir)
+                               TConnectorServices services, std::filesystem::path tradingDir,
+                               std::filesystem::path recordFolder)
     : FMemo(memo),
       FTradingDir(tradingDir.empty() ? TradingDataDir(DefaultSavingDir()) : std::move(tradingDir)) {
     TConnectorHooks hooks;
     hooks.Journal = &memo;
     hooks.Services = std::move(services);
+    hooks.RecordFolder = std::move(recordFolder);
     hooks.GridUpdater.Create = [&memo, grids](TCGConnector& c) -> TUpdateGrids* {
         auto updater =
             std::make_unique<TUpdateGrids>(*c.Storage(), c.OrdersFilter(), c.MLOrdersFilter());
@@ -132,6 +134,7 @@ bool TConnectorPort::StartTransactions(std::uint32_t trMax,
     }
     FConnector->Health().Configure(cs.Host + ":" + cs.Port, timeout);
     FConnector->Health().Start();
+    FConnector->StartRecording();
     // After a disconnection the same thread object runs again.
     tr->Restart();
     if (FBuildsDesk && FDesk == nullptr && FConnector->Storage()) {
@@ -158,6 +161,7 @@ bool TConnectorPort::StartMarketData(std::function<void()> onConnected) {
     if (md == nullptr)
         return false;
     md->SetOnConnected(std::move(onConnected));
+    FConnector->StartRecording();
     md->Restart();
     return true;
 }
@@ -239,11 +243,13 @@ void TConnectorPort::StopHealth() {
     FConnector->Health().Stop();
 }
 
-TPortFactory ConnectorPortFactory(TConnectorServices services, std::filesystem::path tradingDir) {
-    return [services = std::move(services), tradingDir = std::move(tradingDir)](
+TPortFactory ConnectorPortFactory(TConnectorServices services, std::filesystem::path tradingDir,
+                                  std::filesystem::path recordFolder) {
+    return [services = std::move(services), tradingDir = std::move(tradingDir),
+            recordFolder = std::move(recordFolder)](
                TJournalSink& memo,
                const std::array<TGridSink*, kGridCount>& grids) -> std::unique_ptr<TTerminalPort> {
-        return std::make_unique<TConnectorPort>(memo, grids, services, tradingDir);
+        return std::make_unique<TConnectorPort>(memo, grids, services, tradingDir, recordFolder);
     };
 }
 

@@ -20,9 +20,10 @@ public:
     // Creates the connector (store, market-data connection, the grid updater started over
     // `grids` and `memo`, transaction connection) and publishes it process-wide.
     // `tradingDir` keeps the limits file and the order logs; empty: beside the saved settings.
+    // `recordFolder` receives the recordings of the trading day; empty: nothing is recorded.
     TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids,
                    TConnectorServices services = DefaultConnectorServices(),
-                   std::filesystem::path tradingDir = {});
+                   std::filesystem::path tradingDir = {}, std::filesystem::path recordFolder = {});
     // Clears the accessor first, then releases the connector: the gateway environment, the
     // library and a router process started here go with it.
     ~TConnectorPort() override;
@@ -84,6 +85,7 @@ private:
 
 // Builds a TConnectorPort for the main window.
 TPortFactory ConnectorPortFactory(TConnectorServices services = DefaultConnectorServices(),
-                                  std::filesystem::path tradingDir = {});
+                                  std::filesystem::path tradingDir = {},
+                                  std::filesystem::path recordFolder = {});
 
 } // namespace vorlen

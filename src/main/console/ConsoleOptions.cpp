@@ -17,6 +17,21 @@ bool ReadSeconds(const std::string& text, int& out) {
 
 } // namespace
 
+std::optional<int> ParseTimeOfDay(const std::string& text) {
+    int part[3] = {};
+    if (text.size() != 8 || text[2] != ':' || text[5] != ':')
+        return std::nullopt;
+    for (int i = 0; i < 3; ++i) {
+        const char* first = text.data() + 3 * i;
+        const auto [end, ec] = std::from_chars(first, first + 2, part[i]);
+        if (ec != std::errc{} || end != first + 2)
+            return std::nullopt;
+    }
+    if (part[0] > 23 || part[1] > 59 || part[2] > 59)
+        return std::nullopt;
+    return part[0] * 3600 + part[1] * 60 + part[2];
+}
+
 namespace {
 
 // Why a price's text is not a price, in the words of the console's other complaints.
@@ -98,6 +113,8 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             out.UntilOnline = true;
         } else if (name == "--cancel-all" && !value) {
             out.CancelAll = true;
+        } else if (name == "--record" && !value) {
+            out.Record = true;
         } else if (name == "--order" || name == "--risk") {
             const auto v = takeValue();
             if (!v) {
@@ -130,8 +147,17 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                 return false;
             }
             out.BookIsins.push_back(*v);
+        } else if (name == "--at") {
+            const auto v = takeValue();
+            if (!v)
+                return false;
+            if (!ParseTimeOfDay(*v)) {
+                error = "--at wants a time of day HH:MM:SS, not \"" + *v + "\"";
+                return false;
+            }
+            out.AtTime = *v;
         } else if (name == "--dump" || name == "--settings" || name == "--expert" ||
-                   name == "--data-dir") {
+                   name == "--data-dir" || name == "--history" || name == "--replay-file") {
             const auto v = takeValue();
             if (!v) {
                 return false;
@@ -140,10 +166,12 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                 error = name + " needs a non-empty value";
                 return false;
             }
-            (name == "--dump"       ? out.DumpDir
-             : name == "--settings" ? out.SettingsFile
-             : name == "--data-dir" ? out.DataDir
-                                    : out.ExpertIsin) = *v;
+            (name == "--dump"          ? out.DumpDir
+             : name == "--settings"    ? out.SettingsFile
+             : name == "--data-dir"    ? out.DataDir
+             : name == "--history"     ? out.HistoryDir
+             : name == "--replay-file" ? out.ReplayFile
+                                       : out.ExpertIsin) = *v;
         } else if (name == "--strategy" || name == "--param") {
             const auto v = takeValue();
             if (!v) {
@@ -173,6 +201,26 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
         error = "--param needs --strategy";
         return false;
     }
+    if (!out.HistoryDir.empty() && !out.Record) {
+        error = "--history needs --record";
+        return false;
+    }
+    if (!out.AtTime.empty() && out.ReplayFile.empty()) {
+        error = "--at needs --replay-file";
+        return false;
+    }
+    if (!out.ReplayFile.empty()) {
+        // A replay connects nowhere: whatever needs the exchange has no place in it.
+        if (out.DumpDir.empty()) {
+            error = "--replay-file needs --dump";
+            return false;
+        }
+        if (out.Record || out.Seconds || out.UntilOnline || !out.ExpertIsin.empty() ||
+            !out.Orders.empty() || out.CancelAll || !out.BookIsins.empty()) {
+            error = "--replay-file takes only --dump, --at, --settings and --data-dir";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -181,7 +229,8 @@ std::string ConsoleUsage() {
            "                     [--expert ISIN [--strategy FILE [--param NAME=VALUE]...]]\n"
            "                     [--order \"buy|sell ISIN QTY PRICE CLIENT\"]... [--cancel-all]\n"
            "                     [--risk FILE] [--data-dir DIR]\n"
-           "                     [--book ISIN]...\n"
+           "                     [--book ISIN]... [--record [--history DIR]]\n"
+           "       vorlen-console --replay-file FILE [--at HH:MM:SS] --dump DIR [--settings FILE]\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
            "a saved-settings FILE), finds the gateway installation through the registry, starts\n"
@@ -226,13 +275,25 @@ std::string ConsoleUsage() {
            "                   price, volume, own resting volume; asks from the highest down,\n"
            "                   then bids from the best down) and DIR/position_ISIN.tsv\n"
            "                   (client_code, pos, waprice, mark, open_pnl, vm)\n"
+           "  --record         record every message both connections receive into\n"
+           "                   YYYY-MM-DD.vrec (the local date) in the history folder; with\n"
+           "                   --dump, the market-data connection stops before the dump, so\n"
+           "                   that the recording ends where the dump was taken\n"
+           "  --history DIR    the history folder (default: \"history\" in the data folder)\n"
+           "  --replay-file FILE  connect nowhere: rebuild the replica from the recording\n"
+           "                   FILE as the market-data connection built it and write it as\n"
+           "                   --dump does (instruments.tsv and the key tables; no grids);\n"
+           "                   decimals are read through the gateway library of the\n"
+           "                   installation (the router is neither started nor connected)\n"
+           "  --at HH:MM:SS    replay only what arrived up to this local time on the\n"
+           "                   recording's date (default: the whole recording)\n"
            "\n"
            "Exit codes: 0 done; 1 bad arguments, strategy parameters or limits file; 2 an\n"
-           "error box, no futures ISIN for --expert, an ISIN of --book that no list holds, or a\n"
-           "strategy that could not be read, loaded or started; 3 --until-online ran out of\n"
-           "time; 4 the gateway environment did not open; 5 the dump could not be written, or\n"
-           "an order or cancel was refused, failed or could not be sent;\n"
-           "128+N ended by signal N.\n"
+           "error box, no futures ISIN for --expert, an ISIN of --book that no list holds, a\n"
+           "strategy that could not be read, loaded or started, or a recording that could\n"
+           "not be read; 3 --until-online ran out of time; 4 the gateway environment did not\n"
+           "open; 5 the dump could not be written, or an order or cancel was refused, failed\n"
+           "or could not be sent; 128+N ended by signal N.\n"
            "\n"
            "On systems without a registry the installation is read from a registry export file:\n"
            "$VORLEN_REGISTRY, else ~/.config/vorlen/registry.reg, else /etc/vorlen/registry.reg.\n";

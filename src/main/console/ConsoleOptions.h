@@ -35,6 +35,14 @@ struct TConsoleOptions {
     std::string DataDir;
     // Instruments (isin) whose order books and positions --dump writes; each must be listed.
     std::vector<std::string> BookIsins;
+    // Record what the connections receive into the recording of the trading day, in HistoryDir
+    // (empty: "history" in the data folder).
+    bool Record = false;
+    std::string HistoryDir;
+    // Rebuild the replica from this recording instead of connecting, up to AtTime ("HH:MM:SS"
+    // local time on the recording's date; empty: its end), and dump it.
+    std::string ReplayFile;
+    std::string AtTime;
     bool Help = false;
 };
 
@@ -52,6 +60,9 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                          std::string& error);
 
 std::string ConsoleUsage();
+
+// "HH:MM:SS" as seconds since midnight; nothing when it is not a time of day.
+std::optional<int> ParseTimeOfDay(const std::string& text);
 
 // One --order value as an order; nothing (with `error`) when it is not of the form
 // "buy|sell ISIN QTY PRICE CLIENT".

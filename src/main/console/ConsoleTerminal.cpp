@@ -5,6 +5,9 @@
 #include "main/ConnectorPort.h"
 #include "main/console/BookDump.h"
 #include "main/console/ConsoleOrders.h"
+#if VORLEN_HISTORY
+#include "main/console/ConsoleReplay.h"
+#endif
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
 #include "platform/FormatSettings.h"
@@ -269,6 +272,14 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     // where the console was started are fixed now.
     const std::string dumpDir = Absolute(options.DumpDir);
     const std::string settingsFile = Absolute(options.SettingsFile);
+#if !VORLEN_HISTORY
+    if (options.Record || !options.ReplayFile.empty()) {
+        err << "vorlen-console: " << (options.Record ? "--record" : "--replay-file")
+            << ": this build has no recordings\n"
+            << std::flush;
+        return kExitUsage;
+    }
+#endif
     TStrategySource strategy;
     if (!options.StrategyFile.empty() && !ReadStrategy(options.StrategyFile, strategy, err))
         return kExitErrorBox;
@@ -317,6 +328,11 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         }
     }
 
+#if VORLEN_HISTORY
+    if (!options.ReplayFile.empty())
+        return RunReplay(options, settings->Values, dumpDir, err);
+#endif
+
     auto watcher = std::make_unique<TStopWatcher>(deadline);
     // Threads that are not ours are not counted at the end: a thread sanitizer, for one, starts a
     // thread of its own along with the first thread of the program, which the watcher is.
@@ -331,7 +347,14 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     std::unique_ptr<TConsoleDesk> desk;
     TConsoleView view(out, std::move(settings), options.ExpertIsin);
     TConnectorPort* port = nullptr;
-    const TPortFactory makePort = ConnectorPortFactory(DefaultConnectorServices(), dataDir);
+    // Recording is off unless asked for: the market-data thread then pays one pointer test per
+    // message.
+    std::filesystem::path historyDir;
+    if (options.Record)
+        historyDir = !options.HistoryDir.empty() ? PathFromUtf8(Absolute(options.HistoryDir))
+                                                 : dataDir / "history";
+    const TPortFactory makePort =
+        ConnectorPortFactory(DefaultConnectorServices(), dataDir, historyDir);
     TMainController controller(
         view,
         [&port, &makePort, &view](TJournalSink& memo,
@@ -448,6 +471,14 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             code = 128 + watcher->Signal();
         } else if (code == 0 && options.UntilOnline && !view.Online()) {
             code = kExitNotOnline;
+        }
+        if (options.Record && !dumpDir.empty() && port != nullptr) {
+            // The recording goes on until the shutdown order ends it; without this the replica
+            // would keep changing after the dump, and the recording would end later than it.
+            if (TCGConnection* md = port->Connector().MarketData()) {
+                md->Terminate();
+                md->WaitFor();
+            }
         }
         if (!dumpDir.empty() && port != nullptr && port->Connector().Storage()) {
             std::string error;
