@@ -229,7 +229,11 @@ TEST_F(SimOrders, TheUserOrderBookHoldsExactlyTheRestingOrdersAndTheMorningsAreO
     const auto now = std::chrono::system_clock::now();
     const std::time_t secs = std::chrono::system_clock::to_time_t(now);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &secs);
+#else
     localtime_r(&secs, &local);
+#endif
     if (local.tm_hour > 0 || local.tm_min > 10) {
         const std::int64_t minuteAgo =
             std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count() -
