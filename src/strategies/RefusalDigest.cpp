@@ -33,4 +33,27 @@ std::string TRefusalDigest::TakeLine(TClock::time_point now, const std::string& 
     return line;
 }
 
+bool TLogAllowance::Admit(TClock::time_point now) {
+    if (FLines == 0 || now - FStart >= std::chrono::seconds(1)) {
+        FStart = now;
+        FLines = 0;
+    }
+    if (FLines >= kLines) {
+        ++FDropped;
+        return false;
+    }
+    ++FLines;
+    return true;
+}
+
+std::string TLogAllowance::TakeLine(TClock::time_point now, const std::string& strategy, bool all) {
+    if (FDropped == 0 || (!all && now - FStart < std::chrono::seconds(1)))
+        return {};
+    std::string line = "Стратегия " + strategy +
+                       ": строк журнала стратегии не записано: " + std::to_string(FDropped) +
+                       " (больше " + std::to_string(kLines) + " в секунду).";
+    FDropped = 0;
+    return line;
+}
+
 } // namespace vorlen

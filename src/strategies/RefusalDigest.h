@@ -34,4 +34,24 @@ private:
     std::string FLast;
 };
 
+// A strategy that logs in a loop would bury the journal (tens of thousands of lines within one
+// callback's budget): the first kLines of each second are written, the rest counted, and the
+// count is written once the second is over.
+class TLogAllowance {
+public:
+    using TClock = std::chrono::steady_clock;
+    static constexpr std::size_t kLines = 1000;
+
+    // Whether a line may be written now; when not, it is counted.
+    bool Admit(TClock::time_point now);
+    // The line that tells how many were left out, once their second is over (or, with `all`, at
+    // once); empty when none were. The caller takes it before it admits the next line.
+    std::string TakeLine(TClock::time_point now, const std::string& strategy, bool all = false);
+
+private:
+    TClock::time_point FStart;
+    std::size_t FLines = 0;
+    std::size_t FDropped = 0;
+};
+
 } // namespace vorlen

@@ -163,9 +163,12 @@ void TStrategy::CloseState() {
         // A script declares no finalizers (setmetatable refuses __gc): closing runs none of its
         // code.
         lua_close(h.L);
-        const std::string line = h.Refusals.TakeLine(std::chrono::steady_clock::now(), FName, true);
-        if (!line.empty())
-            LogQuietly(line);
+        const auto now = std::chrono::steady_clock::now();
+        for (const std::string& line :
+             {h.LogLines.TakeLine(now, FName, true), h.Refusals.TakeLine(now, FName, true)}) {
+            if (!line.empty())
+                LogQuietly(line);
+        }
     }
     h.L = nullptr;
 }
@@ -348,9 +351,12 @@ bool TStrategy::Call(const char* name, const TOrderEvent* ev) {
     h.Current = h.L;
     const int status = Protected(h.L, 0, 0, call);
     h.Timed = false;
-    if (const std::string line = h.Refusals.TakeLine(std::chrono::steady_clock::now(), FName);
-        !line.empty())
-        FWorld.Log(line);
+    const auto now = std::chrono::steady_clock::now();
+    for (const std::string& line :
+         {h.LogLines.TakeLine(now, FName), h.Refusals.TakeLine(now, FName)}) {
+        if (!line.empty())
+            FWorld.Log(line);
+    }
     if (status != LUA_OK) {
         Fail(name, status);
         return false;

@@ -71,8 +71,25 @@ constexpr const char kBadClient[] = "код клиента — от 1 до 7 л�
 
 // Joins the arguments from `first` on, as tostring shows them, and hands the text to the
 // journal.
+// Whether the strategy may write another journal line now (the count of those it may not is
+// written once their second is over). No object of ours outlives it: the caller raises Lua errors.
+bool AdmitLogLine(lua_State* L) {
+    TStrategyHostState& h = HostOf(L);
+    const auto now = std::chrono::steady_clock::now();
+    std::string failure;
+    Guard(
+        [&] {
+            if (const std::string line = h.LogLines.TakeLine(now, h.Name); !line.empty())
+                h.World->Log(line);
+        },
+        failure);
+    return h.LogLines.Admit(now);
+}
+
 int LogArgs(lua_State* L, int first, const char* separator) {
     CheckBudget(L);
+    if (!AdmitLogLine(L))
+        return 0;
     const int top = lua_gettop(L);
     luaL_Buffer b;
     luaL_buffinit(L, &b);

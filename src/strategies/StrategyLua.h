@@ -45,6 +45,7 @@ struct TStrategyHostState {
     // The strategy's name, for the lines written on its behalf.
     std::string Name;
     TRefusalDigest Refusals;
+    TLogAllowance LogLines;
 };
 
 // How often, in VM instructions, the budget hook looks at the clock: rare enough to cost nothing

@@ -4,6 +4,7 @@
 #include "strategies/FakeWorld.h"
 #include "strategies/Strategy.h"
 
+#include <cctype>
 #include <chrono>
 #include <functional>
 #include <gmock/gmock.h>
@@ -142,6 +143,32 @@ TEST(SandboxTest, RepeatedRefusalsReachTheGateAFewTimesASecondAndAreSummed) {
     s.Stop();
     EXPECT_THAT(world.Joined(), HasSubstr("Стратегия t.lua: отклонено заявок стратегии: 998, "
                                           "последняя причина: превышен лимит позиции.\n"));
+}
+
+TEST(SandboxTest, AScriptLoggingInALoopWritesAThousandLinesASecondAndCountsTheRest) {
+    TFakeWorld world;
+    TStrategyLimits limits = Limits();
+    limits.CallBudget = std::chrono::seconds(10); // the loop is not what is under test
+    TStrategy s(world, 42, "Si-3.27", limits);
+    ASSERT_TRUE(s.Load("t.lua", "function on_start(ctx) for i = 1, 20000 do ctx:log(i) end end"));
+    ASSERT_TRUE(s.Start());
+    s.Stop();
+    // However the loop's time falls across seconds, every line is written or counted, and no
+    // second writes more than its thousand.
+    std::size_t written = 0, counted = 0, seconds = 0;
+    const std::string told = "Стратегия t.lua: строк журнала стратегии не записано: ";
+    for (const std::string& line : world.Lines) {
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])) != 0) {
+            ++written;
+        } else if (line.rfind(told, 0) == 0) {
+            counted += std::stoul(line.substr(told.size()));
+            ++seconds;
+            EXPECT_THAT(line, HasSubstr(" (больше 1000 в секунду)."));
+        }
+    }
+    EXPECT_EQ(written + counted, 20000u) << world.Joined();
+    EXPECT_GE(seconds, 1u);
+    EXPECT_LE(written, 1000 * seconds);
 }
 
 TEST(SandboxTest, FinalizersCannotBeDeclared) {
