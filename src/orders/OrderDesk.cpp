@@ -124,6 +124,9 @@ void TOrderDesk::Emit(TLines& lines) {
             "Заявка отклонена: ", lines);
     }
     const TStoreFacts& facts = Facts();
+    if (FSeeded && DayOver(facts)) [[unlikely]] {
+        ForgetDay();
+    }
     if (!FSeeded) [[unlikely]] {
         SeedDay(facts, lines);
     }

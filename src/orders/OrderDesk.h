@@ -175,6 +175,12 @@ private:
     // Once, before the first order may go: the trading day's orders sent before this run, from
     // the order log files and the orders log, count for the rate rules.
     [[gnu::cold]] [[gnu::noinline]] void SeedDay(const TStoreFacts& facts, TLines& lines);
+    // A new trading session has begun (or, where none is known, a day has passed) since the
+    // counts were seeded.
+    bool DayOver(const TStoreFacts& facts) const;
+    // Lets go of the day's counts, so that the next order seeds them for the new day: a long run
+    // counts by session, as a restart does, not by the clock's midnight.
+    [[gnu::cold]] [[gnu::noinline]] void ForgetDay();
     // The day's order log left trading stopped: it stays so until the trader re-arms.
     void RestoreHalt();
     // Whether a source shows an accepted order filled or cancelled.
@@ -320,6 +326,7 @@ private:
     std::int32_t FNextExtId = 1;
     std::int64_t FDayStartMs = 0;
     bool FSeeded = false;
+    std::int64_t FSeededSession = 0; // the session the counts were seeded for; 0: none known
 
     TLimitsBook FLimits;
     // Orders the exchange accepted; kept until a source shows them gone.

@@ -36,6 +36,22 @@ void TOrderDesk::RestoreHalt() {
     Emit(lines);
 }
 
+bool TOrderDesk::DayOver(const TStoreFacts& facts) const {
+    const std::int64_t session = RefOf(facts).SessionId;
+    return (session != 0 && session != FSeededSession) || Now() - FDayStartMs >= kDayMs;
+}
+
+void TOrderDesk::ForgetDay() {
+    FSeeded = false;
+    // What the rate rules count comes back from the log files; the repeat rule's last second
+    // stays as it is.
+    for (auto& [client, sent] : FSent) {
+        sent.Today = 0;
+        sent.RecentMs.clear();
+    }
+    FLookedUp = 0;
+}
+
 void TOrderDesk::SeedDay(const TStoreFacts& facts, TLines& lines) {
     // Without the replica's market data on-line the orders log may not be whole yet; the gate
     // refuses every order until it is, and the seed waits for it.
@@ -118,6 +134,7 @@ void TOrderDesk::SeedDay(const TStoreFacts& facts, TLines& lines) {
         std::sort(sent.RecentMs.begin(), sent.RecentMs.end());
     }
     FDayStartMs = dayStart;
+    FSeededSession = session ? ref.SessionId : 0;
     FLookedUp = 0; // the client's counts may be new
     if (day.Posts.empty() && day.Damaged == 0) {
         return;

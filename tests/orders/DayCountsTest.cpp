@@ -249,6 +249,28 @@ TEST(DayCounts, ARestartedDeskCountsWhatTheDayAlreadySent) {
         EXPECT_EQ(d.Buy(95).Status, TPlaceStatus::Posted);
         EXPECT_EQ(d.Buy(96).Status, TPlaceStatus::Refused);
     }
+    // A desk that runs for days counts by session: the next one starts the count again however
+    // soon it begins, and the clock's midnight within a session does not. (Days to come, so that
+    // the lines this desk writes at the wall clock's time are of no session here.)
+    {
+        const std::int64_t day = LocalMidnightMs(WallNowMs()) + 26 * kHour;
+        TDesk d("* per_minute=100 per_day=2\n", day + 20 * kHour);
+        d.Ref.SessionId = 7143;
+        d.Ref.SessionBeginMs = day + 19 * kHour;
+        d.Start();
+        EXPECT_EQ(d.Buy(95).Status, TPlaceStatus::Posted);
+        EXPECT_EQ(d.Buy(96).Status, TPlaceStatus::Posted);
+        EXPECT_EQ(d.Buy(97).Status, TPlaceStatus::Refused);
+        const std::int64_t next = day + 24 * kHour + 18 * kHour + 45 * 60'000;
+        d.Ref.SessionId = 7144;
+        d.Ref.SessionBeginMs = next;
+        d.Now = next + 5 * 60'000;
+        EXPECT_EQ(d.Buy(95).Status, TPlaceStatus::Posted);
+        EXPECT_EQ(d.Buy(96).Status, TPlaceStatus::Posted);
+        EXPECT_EQ(d.Buy(97).Status, TPlaceStatus::Refused);
+        d.Now = day + 2 * 24 * kHour + kHour;
+        EXPECT_EQ(d.Buy(98).Status, TPlaceStatus::Refused);
+    }
 }
 
 TEST(DayCounts, AHaltOfTheSameDayHoldsUntilReArmed) {
