@@ -20,7 +20,7 @@ struct sqlite3_stmt;
 namespace vorlen::history {
 
 // Exchange time is Moscow time, three hours ahead of UTC all year round.
-constexpr std::int64_t kExchangeOffsetMs = 3 * 3600 * 1000;
+constexpr std::int64_t kExchangeOffsetMs = 3LL * 3600 * 1000;
 
 struct TDeal {
     std::int32_t SessId = 0;

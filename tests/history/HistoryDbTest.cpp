@@ -29,7 +29,7 @@ using history::TInterval;
 
 constexpr std::int64_t kMinute = 60'000;
 constexpr std::int64_t kDay = 86'400'000;
-constexpr std::int64_t kMsk = 3 * 3'600'000;
+constexpr std::int64_t kMsk = 3LL * 3'600'000;
 // 2026-03-02 00:00 Moscow.
 constexpr std::int64_t kMonday = 20'514 * kDay - kMsk;
 
@@ -115,7 +115,7 @@ std::vector<TDeal> RandomDeals(std::mt19937_64& rng, std::size_t count) {
         d.IsinId = coin(rng) < 7 ? 101 : 202;
         d.Price = 1000 + static_cast<double>(coin(rng) * 7 + coin(rng)) * 0.5;
         d.Amount = 1 + coin(rng) * 3;
-        const std::int64_t local = d.MomentMs + kMsk - 19 * 3'600'000;
+        const std::int64_t local = d.MomentMs + kMsk - 19LL * 3'600'000;
         d.SessId = 5000 + static_cast<std::int32_t>(local / kDay);
     }
     std::sort(deals.begin(), deals.end(),
