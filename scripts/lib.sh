@@ -23,6 +23,7 @@ VORLEN_PACKAGES=(
   "qt6-translations-l10n:/usr/share/qt6/translations/qtbase_ru.qm"
   "liblua5.4-dev:/usr/include/lua5.4/lua.h"
   "libzstd-dev:/usr/include/zstd.h"
+  "libsqlite3-dev:/usr/include/sqlite3.h"
 )
 
 # What the windows leg adds (scripts/windows-env): the mingw-w64 cross compiler (posix threads),

@@ -188,6 +188,8 @@ void TRecorder::Run() {
             FlushFrame();
             if (FWriter.IsOpen() && !FWriter.Sync())
                 Fault(FWriter.Fault());
+            if (FDeals.IsOpen() && !FDeals.Commit())
+                DealsFault();
             lastSync = now;
         }
     }
@@ -196,6 +198,10 @@ void TRecorder::Run() {
     if (FWriter.IsOpen() && !FWriter.Sync())
         Fault(FWriter.Fault());
     FWriter.Close();
+    if (FDeals.IsOpen() && !FDeals.Commit())
+        DealsFault();
+    FDeals.Close();
+    FDealsTried = false;
 }
 
 void TRecorder::Drain() {
@@ -219,9 +225,13 @@ void TRecorder::Drain() {
             OpenDay(std::string(r->Payload));
         } else {
             Add(taken.substr(at, size), r->TimeNs);
+            if (FDeals.IsOpen() && !FDeals.Take(*r))
+                DealsFault();
         }
         at += size;
     }
+    if (FDeals.IsOpen() && FDeals.Pending() >= FOptions.DealBatch && !FDeals.Commit())
+        DealsFault();
     FTaken.Used = 0;
     if (!dropped.empty())
         AddGap(dropped, droppedNs);
@@ -288,6 +298,20 @@ void TRecorder::OpenDay(const std::string& date) {
     }
     // A resumed day keeps its times from going back; a new one starts where the clock is.
     FTimeFloor = FWriter.LastNs();
+    // The folder exists now. The database outlives days: it is opened once per run.
+    if (FOptions.Deals && !FDealsTried) {
+        FDealsTried = true;
+        if (!FDeals.Open(FOptions.Folder / "history.db"))
+            DealsFault();
+    }
+}
+
+void TRecorder::DealsFault() {
+    // The day files go on: they hold every deal and can be replayed into the database later.
+    const std::string why = FDeals.Error();
+    FDeals.Close();
+    if (FJournal)
+        FJournal("Внимание: база сделок истории не пишется: " + why + ".");
 }
 
 void TRecorder::Fault(const std::string& why) {

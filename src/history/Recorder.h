@@ -13,6 +13,7 @@
 
 #include "gateway/GatewayCInterface.h"
 #include "history/DayWriter.h"
+#include "history/HistoryDb.h"
 #include "history/RecordFormat.h"
 #include "platform/Events.h"
 #include "platform/Thread.h"
@@ -45,6 +46,10 @@ struct TRecorderOptions {
     // The receive time of a message in nanoseconds; the system clock when empty. Times never go
     // back within a recording: an earlier reading is raised to the last one.
     std::function<std::int64_t()> Clock;
+    // The deals also go into history.db beside the day files, committed with each sync or every
+    // this many rows.
+    bool Deals = true;
+    std::size_t DealBatch = 4096;
 };
 
 class TRecorder {
@@ -111,6 +116,7 @@ private:
     void FlushFrame();
     void OpenDay(const std::string& date);
     void Fault(const std::string& why);
+    void DealsFault();
 
     TRecorderOptions FOptions;
     TJournal FJournal;
@@ -128,6 +134,8 @@ private:
     TEventSet FWake{1};
     TBuffer FTaken;
     TDayWriter FWriter;
+    THistoryDb FDeals;
+    bool FDealsTried = false;
     bool FFaulted = false;
     bool FLossTold = false;
     std::string FFrame;

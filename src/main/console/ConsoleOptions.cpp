@@ -157,7 +157,8 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             }
             out.AtTime = *v;
         } else if (name == "--dump" || name == "--settings" || name == "--expert" ||
-                   name == "--data-dir" || name == "--history" || name == "--replay-file") {
+                   name == "--data-dir" || name == "--history" || name == "--replay-file" ||
+                   name == "--candles" || name == "--from" || name == "--to" || name == "--out") {
             const auto v = takeValue();
             if (!v) {
                 return false;
@@ -171,7 +172,21 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
              : name == "--data-dir"    ? out.DataDir
              : name == "--history"     ? out.HistoryDir
              : name == "--replay-file" ? out.ReplayFile
+             : name == "--candles"     ? out.CandlesIsin
+             : name == "--from"        ? out.From
+             : name == "--to"          ? out.To
+             : name == "--out"         ? out.OutFile
                                        : out.ExpertIsin) = *v;
+        } else if (name == "--interval") {
+            const auto v = takeValue();
+            if (!v)
+                return false;
+            if (*v != "tick" && *v != "1m" && *v != "5m" && *v != "15m" && *v != "1h" &&
+                *v != "1d") {
+                error = "--interval wants tick, 1m, 5m, 15m, 1h or 1d, not \"" + *v + "\"";
+                return false;
+            }
+            out.Interval = *v;
         } else if (name == "--strategy" || name == "--param") {
             const auto v = takeValue();
             if (!v) {
@@ -201,9 +216,28 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
         error = "--param needs --strategy";
         return false;
     }
-    if (!out.HistoryDir.empty() && !out.Record) {
-        error = "--history needs --record";
+    if (!out.HistoryDir.empty() && !out.Record && out.CandlesIsin.empty()) {
+        error = "--history needs --record or --candles";
         return false;
+    }
+    if (out.CandlesIsin.empty() &&
+        (!out.Interval.empty() || !out.From.empty() || !out.To.empty() || !out.OutFile.empty())) {
+        error = "--interval, --from, --to and --out need --candles";
+        return false;
+    }
+    if (!out.CandlesIsin.empty()) {
+        // Candles are read from the database alone: nothing connects.
+        if (out.OutFile.empty()) {
+            error = "--candles needs --out";
+            return false;
+        }
+        if (out.Record || out.Seconds || out.UntilOnline || !out.ExpertIsin.empty() ||
+            !out.Orders.empty() || out.CancelAll || !out.BookIsins.empty() ||
+            !out.DumpDir.empty() || !out.ReplayFile.empty()) {
+            error = "--candles takes only --interval, --from, --to, --out, --history, "
+                    "--settings and --data-dir";
+            return false;
+        }
     }
     if (!out.AtTime.empty() && out.ReplayFile.empty()) {
         error = "--at needs --replay-file";
@@ -231,6 +265,8 @@ std::string ConsoleUsage() {
            "                     [--risk FILE] [--data-dir DIR]\n"
            "                     [--book ISIN]... [--record [--history DIR]]\n"
            "       vorlen-console --replay-file FILE [--at HH:MM:SS] --dump DIR [--settings FILE]\n"
+           "       vorlen-console --candles ISIN [--interval I] [--from T] [--to T]\n"
+           "                      [--history DIR] --out FILE\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
            "a saved-settings FILE), finds the gateway installation through the registry, starts\n"
@@ -287,11 +323,19 @@ std::string ConsoleUsage() {
            "                   installation (the router is neither started nor connected)\n"
            "  --at HH:MM:SS    replay only what arrived up to this local time on the\n"
            "                   recording's date (default: the whole recording)\n"
+           "  --candles ISIN   connect nowhere: write the candles of ISIN (isin, short isin\n"
+           "                   or isin_id) from history.db in the history folder to --out\n"
+           "                   FILE.tsv: a header line, then time, open, high, low, close,\n"
+           "                   volume; times are the candles' starts in Moscow time\n"
+           "  --interval I     tick, 1m, 5m, 15m, 1h or 1d (a trading session); default 1m\n"
+           "  --from \"YYYY-MM-DD HH:MM\", --to \"YYYY-MM-DD HH:MM\"  only candles starting\n"
+           "                   in [from, to), Moscow time (default: all)\n"
            "\n"
            "Exit codes: 0 done; 1 bad arguments, strategy parameters or limits file; 2 an\n"
            "error box, no futures ISIN for --expert, an ISIN of --book that no list holds, a\n"
-           "strategy that could not be read, loaded or started, or a recording that could\n"
-           "not be read; 3 --until-online ran out of time; 4 the gateway environment did not\n"
+           "strategy that could not be read, loaded or started, or a recording or history.db\n"
+           "that could not be read; 3 --until-online ran out of time; 4 the gateway environment "
+           "did not\n"
            "open; 5 the dump could not be written, or an order or cancel was refused, failed\n"
            "or could not be sent; 128+N ended by signal N.\n"
            "\n"

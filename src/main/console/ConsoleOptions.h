@@ -43,6 +43,14 @@ struct TConsoleOptions {
     // local time on the recording's date; empty: its end), and dump it.
     std::string ReplayFile;
     std::string AtTime;
+    // Write the candles of this instrument (isin, short isin or isin_id) from the history
+    // database to OutFile instead of connecting: Interval ("tick", "1m", "5m", "15m", "1h",
+    // "1d"; empty: "1m"), From and To ("YYYY-MM-DD HH:MM" exchange time; empty: open-ended).
+    std::string CandlesIsin;
+    std::string Interval;
+    std::string From;
+    std::string To;
+    std::string OutFile;
     bool Help = false;
 };
 

@@ -6,6 +6,7 @@
 #include "main/console/BookDump.h"
 #include "main/console/ConsoleOrders.h"
 #if VORLEN_HISTORY
+#include "main/console/ConsoleCandles.h"
 #include "main/console/ConsoleReplay.h"
 #endif
 #include "main/console/StopWatcher.h"
@@ -273,8 +274,11 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     const std::string dumpDir = Absolute(options.DumpDir);
     const std::string settingsFile = Absolute(options.SettingsFile);
 #if !VORLEN_HISTORY
-    if (options.Record || !options.ReplayFile.empty()) {
-        err << "vorlen-console: " << (options.Record ? "--record" : "--replay-file")
+    if (options.Record || !options.ReplayFile.empty() || !options.CandlesIsin.empty()) {
+        err << "vorlen-console: "
+            << (options.Record                 ? "--record"
+                : !options.CandlesIsin.empty() ? "--candles"
+                                               : "--replay-file")
             << ": this build has no recordings\n"
             << std::flush;
         return kExitUsage;
@@ -289,6 +293,13 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             : TradingDataDir(!settingsFile.empty()
                                  ? PathFromUtf8(settingsFile).parent_path()
                                  : PathFromUtf8(platform::ExecutableDir()) / "saving");
+#if VORLEN_HISTORY
+    if (!options.CandlesIsin.empty())
+        return RunCandles(options,
+                          !options.HistoryDir.empty() ? PathFromUtf8(Absolute(options.HistoryDir))
+                                                      : dataDir / "history",
+                          err);
+#endif
     // Read before connecting: a damaged file ends the run before any router is started.
     const bool ordering = !options.Orders.empty() || options.CancelAll;
     std::optional<orders::TLimitsBook> limits;
