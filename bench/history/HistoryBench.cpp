@@ -159,7 +159,7 @@ void KeepFastest(double& best, std::chrono::steady_clock::time_point since) {
 
 void BM_Recorder(benchmark::State& state) {
     const TFeed& feed = Feed();
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's idiom
         TScratch scratch;
         const auto start = std::chrono::steady_clock::now();
         {
@@ -197,7 +197,7 @@ void BM_ZstdAlone(benchmark::State& state) {
     ZSTD_CCtx* ctx = ZSTD_createCCtx();
     std::string packed(ZSTD_compressBound(1u << 20), '\0');
     const int level = history::TRecorderOptions{}.Level;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's idiom
         const auto start = std::chrono::steady_clock::now();
         std::size_t total = 0;
         for (std::size_t at = 0; at < raw.size(); at += 1u << 20) {

@@ -17,7 +17,7 @@ constexpr const char* kHaltedEarlier =
 
 // The local midnight after the one `midnightMs` is, whatever the length of the day.
 std::int64_t NextMidnightMs(std::int64_t midnightMs) {
-    return LocalMidnightMs(midnightMs + kDayMs + 3 * 3'600'000);
+    return LocalMidnightMs(midnightMs + kDayMs + 3 * std::int64_t{3'600'000});
 }
 
 } // namespace

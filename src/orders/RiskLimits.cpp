@@ -126,9 +126,12 @@ TRead ReadValue(std::string_view text, int decimals, std::int64_t bound, std::in
     for (const char c : text) {
         if ((c == '.' || c == ',') && decimals > 0 && places < 0 && digits) {
             places = 0;
-        } else if (c < '0' || c > '9') {
+            continue;
+        }
+        if (c < '0' || c > '9') {
             return TRead::Bad;
-        } else if (places < 0) {
+        }
+        if (places < 0) {
             digits = true;
             // Saturates: the digits still have to be checked to the end.
             over = over || whole > bound;

@@ -13,7 +13,7 @@ TInProcessTerminal::TInProcessTerminal(const TSimInstall& inst,
     : FOldDir(fs::current_path()), FServe(std::move(serve)) {
     if (!FServe)
         FServe = [] { ui::DrainUiQueue(); };
-    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1);
+    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
     ui::MarkUiThread();
     auto settings = std::make_unique<TSettingsModel>();
     if (settings->Load(inst.SettingsFile).Status != TLoadStatus::Loaded) {
@@ -45,7 +45,7 @@ TInProcessTerminal::TInProcessTerminal(const TSimInstall& inst,
 TInProcessTerminal::~TInProcessTerminal() {
     FController.reset();
     ui::UnmarkUiThread();
-    unsetenv("VORLEN_REGISTRY");
+    unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe): its threads have ended
     fs::current_path(FOldDir);
 }
 

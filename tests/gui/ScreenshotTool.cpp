@@ -44,8 +44,8 @@ void ShowForPicture(QDialog& dialog) {
 
 int Run(const QDir& out) {
     const e2e::TSimInstall inst(50);
-    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1);
-    setenv("VORLEN_DATA_DIR", inst.DataDir.c_str(), 1);
+    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+    setenv("VORLEN_DATA_DIR", inst.DataDir.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
     gui::SetOpenFileHandler([&inst](const gui::TOpenFileRequest&) {
         return QString::fromStdString(inst.SettingsFile.string());
     });
@@ -109,8 +109,8 @@ int Run(const QDir& out) {
 
     boxes.Answers = {true};
     form.close();
-    unsetenv("VORLEN_REGISTRY");
-    unsetenv("VORLEN_DATA_DIR");
+    unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe)
+    unsetenv("VORLEN_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
     return ok ? 0 : 1;
 }
 

@@ -20,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 constexpr std::int64_t P = kPriceScale;
 constexpr std::int64_t kHour = 3'600'000;
+constexpr std::int64_t kMinute = 60'000;
 
 std::int64_t WallNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -232,7 +233,7 @@ TEST(DayCounts, ARestartedDeskCountsWhatTheDayAlreadySent) {
         EXPECT_EQ(d.Buy(95).Status, TPlaceStatus::Posted);
         const TPlaceResult sixth = d.Buy(96);
         EXPECT_EQ(sixth.Status, TPlaceStatus::Refused);
-        EXPECT_NE(sixth.Reason.find("5"), std::string::npos) << sixth.Reason;
+        EXPECT_NE(sixth.Reason.find('5'), std::string::npos) << sixth.Reason;
     }
     // A session begun the evening before: its orders in yesterday's file count, the earlier
     // ones of that file do not.
@@ -261,14 +262,14 @@ TEST(DayCounts, ARestartedDeskCountsWhatTheDayAlreadySent) {
         EXPECT_EQ(d.Buy(95).Status, TPlaceStatus::Posted);
         EXPECT_EQ(d.Buy(96).Status, TPlaceStatus::Posted);
         EXPECT_EQ(d.Buy(97).Status, TPlaceStatus::Refused);
-        const std::int64_t next = day + 24 * kHour + 18 * kHour + 45 * 60'000;
+        const std::int64_t next = day + 42 * kHour + 45 * kMinute;
         d.Ref.SessionId = 7144;
         d.Ref.SessionBeginMs = next;
-        d.Now = next + 5 * 60'000;
+        d.Now = next + 5 * kMinute;
         EXPECT_EQ(d.Buy(95).Status, TPlaceStatus::Posted);
         EXPECT_EQ(d.Buy(96).Status, TPlaceStatus::Posted);
         EXPECT_EQ(d.Buy(97).Status, TPlaceStatus::Refused);
-        d.Now = day + 2 * 24 * kHour + kHour;
+        d.Now = day + 49 * kHour;
         EXPECT_EQ(d.Buy(98).Status, TPlaceStatus::Refused);
     }
 }

@@ -325,7 +325,7 @@ TEST(RiskLimitsFile, EveryDamagedFormIsRefusedWithItsLineAndReason) {
     };
     const std::string garbage("\x7f"
                               "ELF\x02\x01\x01\x00\x00\xff\xfe\x8a\x90\x01",
-                              15);
+                              14);
     const std::vector<TBad> cases = {
         {"* max_qty=2\n* max_qty=30\n", "строка 2", "уже задано в строке 1"},
         {"FZ00001 max_qty=2\n# again\nFZ00001 max_pos=9\n", "строка 3", "уже задано в строке 1"},

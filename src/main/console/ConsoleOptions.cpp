@@ -22,7 +22,7 @@ std::optional<int> ParseTimeOfDay(const std::string& text) {
     if (text.size() != 8 || text[2] != ':' || text[5] != ':')
         return std::nullopt;
     for (int i = 0; i < 3; ++i) {
-        const char* first = text.data() + 3 * i;
+        const char* first = text.data() + std::ptrdiff_t{3} * i;
         const auto [end, ec] = std::from_chars(first, first + 2, part[i]);
         if (ec != std::errc{} || end != first + 2)
             return std::nullopt;
