@@ -98,7 +98,10 @@ void TReplay::Apply(const TRecordView& record) {
         row.msg_index = record.Table;
         row.rev = data->Rev;
         ++FStats.Records;
-        ApplyToReplica(FStore, FBatch, idx, el, reinterpret_cast<const cg_msg_t&>(row), nullptr);
+        // The gateway's messages share their first fields, and its readers go by the type field,
+        // as the connection's listener does with what the gateway hands it.
+        const auto* asMessage = reinterpret_cast<const cg_msg_t*>(&row);
+        ApplyToReplica(FStore, FBatch, idx, el, *asMessage, nullptr);
         return;
     }
     case TRecordKind::ReplState:
