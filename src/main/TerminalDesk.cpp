@@ -83,7 +83,9 @@ TTerminalDesk::TTerminalDesk(TTerminalDeskParts parts)
                            "): заявки не принимаются, пока файл не исправлен.");
         }
     }
-    if (!FFolderLock.Held()) {
+    // Only another terminal's lock stops orders: a folder where the lock file cannot be made is
+    // one where the order log cannot be written either, and that is said when it happens.
+    if (FFolderLock.Busy()) {
         FDesk->Block("Папка данных занята другим терминалом: заявки этого терминала не "
                      "принимаются.");
         if (FParts.Journal) {

@@ -20,9 +20,12 @@ public:
 
     // False when another holder has the lock, or the file could not be opened.
     bool Held() const { return FHeld; }
+    // Another holder has the lock (not merely a file that could not be opened).
+    bool Busy() const { return FBusy; }
 
 private:
     bool FHeld = false;
+    bool FBusy = false;
     // The open file that carries the lock: a descriptor, or a HANDLE's value.
     long long FHandle = -1;
 };

@@ -1,5 +1,6 @@
 #include "platform/FileLock.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@ TFileLock::TFileLock(const std::filesystem::path& file) {
     // flock, not fcntl locks: those belong to the process, so a second desk of the same process
     // would be let in, and closing any descriptor of the file would drop them.
     FHeld = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    FBusy = !FHeld && errno == EWOULDBLOCK;
 }
 
 TFileLock::~TFileLock() {

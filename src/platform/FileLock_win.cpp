@@ -11,6 +11,7 @@ TFileLock::TFileLock(const std::filesystem::path& file) {
     const HANDLE h = ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        FBusy = ::GetLastError() == ERROR_SHARING_VIOLATION;
         return;
     }
     FHandle = reinterpret_cast<long long>(h);
