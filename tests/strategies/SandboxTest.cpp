@@ -88,14 +88,16 @@ TEST(SandboxTest, NoScriptOutlastsItsBudget) {
          {}},
         {"full collections of a big heap",
          "local t = {}\nfor i = 1, 300000 do t[i] = {i} end\nwhile true do collectgarbage() end",
-         "t.lua:4:",
+         // A sanitized build may spend the budget already on filling the table: where the stop
+         // comes is the build's speed; that it comes on time is what is checked.
+         "t.lua:",
          {},
          300},
         {"table.move of nothing", "table.move({}, 1, 1 << 50, 2)", "t.lua:2:", {}},
         {"table.sort compares one long string with itself",
          "local s, t = string.rep('a', 1 << 20), {}\nfor i = 1, 20000 do t[i] = s end\n"
          "table.sort(t)",
-         "t.lua:4:",
+         "t.lua:", // as above
          {}},
         {"refused orders take the gate's time", "while true do ctx:buy(1, '100') end", "t.lua:2:",
          [](TFakeWorld& w) {
@@ -205,10 +207,14 @@ TEST(SandboxTest, ScriptTextCannotForgeOrOverflowALine) {
         {"ctx:position('FZ00001\\n')", "bad argument #1 to 'position' (код клиента"},
         {"ctx:log(ctx:field('client_code\\n'), ctx:field(string.rep('x', 100)))", "nil nil"},
     };
+    // Megabyte strings take a sanitized build longer than the usual budget; time is not what is
+    // under test here.
+    TStrategyLimits roomy = Limits();
+    roomy.CallBudget = std::chrono::seconds(10);
     for (const auto& c : cases) {
         TFakeWorld world;
         world.Fields["client_code"] = std::string("FZ00001");
-        TStrategy s(world, 42, "Si-3.27", Limits());
+        TStrategy s(world, 42, "Si-3.27", roomy);
         ASSERT_TRUE(s.Load("t.lua", std::string("function on_tick(ctx)\n") +
                                         "  local id, why = " + c.Body +
                                         "\n  ctx:log(tostring(id) .. '|' .. tostring(why))\nend"));
@@ -221,7 +227,7 @@ TEST(SandboxTest, ScriptTextCannotForgeOrOverflowALine) {
     }
     // A huge text is cut, at a whole character.
     TFakeWorld world;
-    TStrategy s(world, 42, "Si-3.27", Limits());
+    TStrategy s(world, 42, "Si-3.27", roomy);
     ASSERT_TRUE(s.Load("t.lua", "function on_start(ctx) ctx:log(string.rep('ж', 1 << 19)) end"));
     ASSERT_TRUE(s.Start());
     EXPECT_LE(world.Lines.back().size(), 2010u);
