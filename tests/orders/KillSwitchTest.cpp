@@ -234,8 +234,12 @@ TEST_F(KillSwitch, UnansweredCancelsKeepBeingPostedUntilTheDeadlineThenEachIsNam
                     "5008, 5009, 5010 и ещё 251 (все номера в журнале заявок)."),
               1u);
     EXPECT_EQ(Count("Снятие не подтверждено, заявки: "), 1u); // the full list is the log's only
-    std::ifstream in(log.FileFor(std::chrono::system_clock::now()));
-    const std::string logged((std::istreambuf_iterator<char>(in)), {});
+    std::string logged;
+    {
+        // Closed before the folder goes: Windows deletes no file that is open.
+        std::ifstream in(log.FileFor(std::chrono::system_clock::now()));
+        logged.assign(std::istreambuf_iterator<char>(in), {});
+    }
     EXPECT_NE(logged.find(", 5260, 5261."), std::string::npos);
     EXPECT_EQ(Desk->KillPhase(), TKillPhase::Halted);
     EXPECT_EQ(Desk->Place({"Si-3.27", TSide::Buy, 1, 99 * P, "FZ00001", false}).Status,
