@@ -14,7 +14,7 @@ Time LocalNow() {
     return LocalTime(std::chrono::system_clock::now());
 }
 
-Time LocalTime(std::chrono::system_clock::time_point now) {
+std::tm LocalTm(std::chrono::system_clock::time_point now) {
     const std::time_t secs = std::chrono::system_clock::to_time_t(now);
     std::tm tm{};
 #ifdef _WIN32
@@ -22,6 +22,11 @@ Time LocalTime(std::chrono::system_clock::time_point now) {
 #else
     localtime_r(&secs, &tm);
 #endif
+    return tm;
+}
+
+Time LocalTime(std::chrono::system_clock::time_point now) {
+    const std::tm tm = LocalTm(now);
     Time t;
     t.year = static_cast<std::uint16_t>(tm.tm_year + 1900);
     t.month = static_cast<std::uint8_t>(tm.tm_mon + 1);

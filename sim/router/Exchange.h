@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <optional>
@@ -74,6 +75,8 @@ inline constexpr const char* kBroker = "FZ00";
 inline constexpr std::int32_t kSession = 7141;
 
 Time LocalNow();
+// The calendar fields of `t` in the machine's time zone.
+std::tm LocalTm(std::chrono::system_clock::time_point t);
 Time LocalTime(std::chrono::system_clock::time_point t);
 
 class Exchange {

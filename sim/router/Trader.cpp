@@ -13,13 +13,7 @@ namespace {
 
 // 09:00 of the day, or for a router started before then a few minutes past midnight.
 std::chrono::system_clock::time_point MorningOf(std::chrono::system_clock::time_point now) {
-    const std::time_t secs = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &secs);
-#else
-    localtime_r(&secs, &tm);
-#endif
+    std::tm tm = LocalTm(now);
     tm.tm_hour = 9;
     tm.tm_min = tm.tm_sec = 0;
     tm.tm_isdst = -1;
