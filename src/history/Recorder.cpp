@@ -13,6 +13,7 @@ namespace {
 // never dropped, and this much room is kept for them beyond the buffer's size.
 constexpr std::size_t kControlRoom = 4096;
 constexpr auto kDayMark = static_cast<TRecordKind>(0);
+constexpr std::size_t kChunkBytes = std::size_t{256} << 10;
 
 std::uint32_t TableOf(std::size_t index) {
     return index < kNoTable ? static_cast<std::uint32_t>(index) : kNoTable;
@@ -27,8 +28,18 @@ std::string_view Bytes(const void* data, std::size_t size) {
 
 TRecorder::TRecorder(TRecorderOptions options, TJournal journal)
     : FOptions(std::move(options)), FJournal(std::move(journal)), FWriter(FOptions.Level) {
-    FActive.Data = std::make_unique<char[]>(FOptions.BufferBytes + kControlRoom);
-    FTaken.Data = std::make_unique<char[]>(FOptions.BufferBytes + kControlRoom);
+    // Zeroed here, on the thread that makes the recorder, so no page of the ring is first
+    // touched by a producer.
+    // Twice the buffer: the producers have a buffer's room while the recorder's thread works
+    // through as much again.
+    const std::size_t total = 2 * FOptions.BufferBytes;
+    const std::size_t count = std::max<std::size_t>(2, total / kChunkBytes);
+    FChunkBytes = std::max<std::size_t>(1, total / count);
+    FChunks.resize(count);
+    for (TChunk& chunk : FChunks) {
+        chunk.Capacity = FChunkBytes + kControlRoom;
+        chunk.Data = std::make_unique<char[]>(chunk.Capacity);
+    }
 }
 
 TRecorder::~TRecorder() {
@@ -38,9 +49,7 @@ TRecorder::~TRecorder() {
 std::int64_t TRecorder::Now() const {
     if (FOptions.Clock)
         return FOptions.Clock();
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
+    return FClock.NowNs();
 }
 
 void TRecorder::Start(const std::string& tradingDate) {
@@ -71,27 +80,51 @@ void TRecorder::Stop() {
 void TRecorder::PutDay(const std::string& date) {
     const std::string_view d = std::string_view(date).substr(0, 64);
     std::lock_guard guard(FLock);
-    if (FActive.Used + kRecordHeaderSize + d.size() > FOptions.BufferBytes + kControlRoom)
+    TChunk& chunk = FChunks[FHead];
+    const std::size_t size = kRecordHeaderSize + d.size();
+    if (chunk.Used + size > chunk.Capacity)
         return;
-    char* out = FActive.Data.get() + FActive.Used;
+    char* out = chunk.Data.get() + chunk.Used;
     PutRecordHeader(out, kDayMark, kNoStream, kNoTable, FLastNs,
                     static_cast<std::uint32_t>(d.size()));
     std::memcpy(out + kRecordHeaderSize, d.data(), d.size());
-    FActive.Used += kRecordHeaderSize + d.size();
+    chunk.Used += size;
+    chunk.Control += size;
+}
+
+TRecorder::TChunk* TRecorder::Room(std::size_t size, bool& wake) {
+    TChunk* chunk = &FChunks[FHead];
+    if (chunk->Used - chunk->Control + size <= FChunkBytes)
+        return chunk;
+    if (chunk->Used == 0) {
+        // A message larger than a chunk, up to the whole buffer, has one of its own.
+        if (size > FOptions.BufferBytes)
+            return nullptr;
+        chunk->Data = std::make_unique<char[]>(size + kControlRoom);
+        chunk->Capacity = size + kControlRoom;
+        return chunk;
+    }
+    if (FBusy + 1 >= FChunks.size())
+        return nullptr;
+    FHead = (FHead + 1) % FChunks.size();
+    ++FBusy;
+    // A full chunk wakes the recorder: the part of the ring being written stays small.
+    wake = true;
+    return Room(size, wake);
 }
 
 bool TRecorder::Put(TRecordKind kind, std::uint16_t stream, std::uint32_t table, std::string_view a,
                     std::string_view b, std::string_view c) {
     if (!FRecording.load(std::memory_order_relaxed))
         return false;
-    const std::size_t size = a.size() + b.size() + c.size();
+    const std::size_t size = kRecordHeaderSize + a.size() + b.size() + c.size();
     // The clock is read before the lock, so two producers do not wait for each other's reading.
     const std::int64_t now = Now();
     bool wake = false;
     {
         std::lock_guard guard(FLock);
-        const std::size_t used = FActive.Used;
-        if (size > FOptions.BufferBytes || used + kRecordHeaderSize + size > FOptions.BufferBytes) {
+        TChunk* chunk = Room(size, wake);
+        if (chunk == nullptr) {
             if (FDropped.empty())
                 FDroppedNs = std::max(now, FLastNs);
             const auto it = std::find_if(FDropped.begin(), FDropped.end(),
@@ -104,18 +137,16 @@ bool TRecorder::Put(TRecordKind kind, std::uint16_t stream, std::uint32_t table,
             return false;
         }
         FLastNs = std::max(now, FLastNs);
-        char* out = FActive.Data.get() + used;
-        PutRecordHeader(out, kind, stream, table, FLastNs, static_cast<std::uint32_t>(size));
+        char* out = chunk->Data.get() + chunk->Used;
+        PutRecordHeader(out, kind, stream, table, FLastNs,
+                        static_cast<std::uint32_t>(size - kRecordHeaderSize));
         out += kRecordHeaderSize;
         for (const std::string_view part : {a, b, c}) {
             if (!part.empty())
                 std::memcpy(out, part.data(), part.size());
             out += part.size();
         }
-        FActive.Used = used + kRecordHeaderSize + size;
-        // Woken once when the buffer passes half full; otherwise the recorder's own rounds do.
-        const std::size_t half = FOptions.BufferBytes / 2;
-        wake = used < half && FActive.Used >= half;
+        chunk->Used += size;
     }
     if (wake)
         FWake.Signal(0);
@@ -181,6 +212,7 @@ void TRecorder::Run() {
         std::min<std::chrono::milliseconds>(FOptions.SyncEvery / 4, std::chrono::milliseconds(100));
     while (!FWorker->Terminated()) {
         FWake.WaitAnyFor(static_cast<unsigned>(std::max<std::int64_t>(round.count(), 1)));
+        FClock.Calibrate();
         Drain();
         const auto now = std::chrono::steady_clock::now();
         if (now - lastSync >= FOptions.SyncEvery) {
@@ -207,13 +239,44 @@ void TRecorder::Run() {
 void TRecorder::Drain() {
     std::vector<TGapEntry> dropped;
     std::int64_t droppedNs = 0;
+    std::size_t first = 0;
+    std::size_t count = 0;
     {
         std::lock_guard guard(FLock);
-        std::swap(FActive, FTaken);
+        // The head's part goes too, so nothing waits for more than a round; the producers move
+        // on to the next chunk when there is one free.
+        if (FChunks[FHead].Used != 0 && FBusy + 1 < FChunks.size()) {
+            FHead = (FHead + 1) % FChunks.size();
+            ++FBusy;
+        }
+        first = FTail;
+        count = FBusy;
         dropped.swap(FDropped);
         droppedNs = FDroppedNs;
     }
-    const std::string_view taken(FTaken.Data.get(), FTaken.Used);
+    for (std::size_t n = 0; n < count; ++n) {
+        TChunk& chunk = FChunks[(first + n) % FChunks.size()];
+        DrainChunk(std::string_view(chunk.Data.get(), chunk.Used));
+        chunk.Used = 0;
+        chunk.Control = 0;
+        if (chunk.Capacity != FChunkBytes + kControlRoom) {
+            // One message's own chunk goes back to the common size.
+            chunk.Capacity = FChunkBytes + kControlRoom;
+            chunk.Data = std::make_unique<char[]>(chunk.Capacity);
+        }
+    }
+    if (count != 0) {
+        std::lock_guard guard(FLock);
+        FTail = (FTail + count) % FChunks.size();
+        FBusy -= count;
+    }
+    if (FDeals.IsOpen() && FDeals.Pending() >= FOptions.DealBatch && !FDeals.Commit())
+        DealsFault();
+    if (!dropped.empty())
+        AddGap(dropped, droppedNs);
+}
+
+void TRecorder::DrainChunk(std::string_view taken) {
     std::size_t at = 0;
     while (at < taken.size()) {
         std::size_t size = 0;
@@ -230,11 +293,6 @@ void TRecorder::Drain() {
         }
         at += size;
     }
-    if (FDeals.IsOpen() && FDeals.Pending() >= FOptions.DealBatch && !FDeals.Commit())
-        DealsFault();
-    FTaken.Used = 0;
-    if (!dropped.empty())
-        AddGap(dropped, droppedNs);
 }
 
 void TRecorder::AddGap(const std::vector<TGapEntry>& lost, std::int64_t timeNs) {

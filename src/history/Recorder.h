@@ -5,8 +5,8 @@
 //
 // The connections' threads hand each message over with one copy of its bytes into a bounded
 // buffer and return; they never wait for the disk, and they share no lock with the store's
-// readers. A thread of the recorder's own takes the filled buffer (the two buffers swap under a
-// lock held only for the swap), compresses frames and writes and syncs them. When the buffer is
+// readers. A thread of the recorder's own takes the filled chunks of a ring (under a lock held
+// only to take them), compresses frames and writes and syncs them. When the ring is
 // full the message is dropped and counted per stream; the recording then holds a gap record
 // saying how many were lost, and the journal says so once. A fault of the disk or the folder
 // stops recording with one journal line; nothing else stops.
@@ -17,6 +17,7 @@
 #include "history/RecordFormat.h"
 #include "platform/Events.h"
 #include "platform/Thread.h"
+#include "platform/TickClock.h"
 
 #include <atomic>
 #include <chrono>
@@ -34,7 +35,8 @@ namespace vorlen::history {
 
 struct TRecorderOptions {
     std::filesystem::path Folder;
-    // Each of the two buffers; about a second of a busy market with room to spare.
+    // The producers' room while the recorder's thread works through as much again (the ring
+    // holds twice this); about a second of a busy market with room to spare.
     std::size_t BufferBytes = 16u << 20;
     std::size_t FrameBytes = 1u << 20;
     std::int64_t FrameNs = 1'000'000'000;
@@ -43,7 +45,8 @@ struct TRecorderOptions {
     // Market data compresses well even at the fastest level, and the terminal's cores are
     // better spent elsewhere.
     int Level = 1;
-    // The receive time of a message in nanoseconds; the system clock when empty. Times never go
+    // The receive time of a message in nanoseconds; the system's wall clock (through a
+    // platform::TTickClock) when empty. Times never go
     // back within a recording: an earlier reading is raised to the last one.
     std::function<std::int64_t()> Clock;
     // The deals also go into history.db beside the day files, committed with each sync or every
@@ -84,9 +87,16 @@ public:
     void TransReply(std::uint16_t stream, const cg_msg_data_t& msg);
 
 private:
-    struct TBuffer {
+    // The buffer is a ring of chunks. Producers fill the head chunk and move on to the next free
+    // one; the recorder's thread takes the full chunks, and the head's part on its rounds. A chunk
+    // is written again only after the whole ring has gone round, by when the recorder's reading
+    // of it has long left that core's cache: a chunk handed straight back would make every copy
+    // into it fetch its cache lines from the other core.
+    struct TChunk {
         std::unique_ptr<char[]> Data;
+        std::size_t Capacity = 0;
         std::size_t Used = 0;
+        std::size_t Control = 0; // bytes of day switches, which the room for messages leaves out
     };
     class TWorker final : public TThread {
     public:
@@ -106,11 +116,15 @@ private:
     bool Put(TRecordKind kind, std::uint16_t stream, std::uint32_t table, std::string_view a,
              std::string_view b = {}, std::string_view c = {});
     void PutDay(const std::string& date);
+    // Under FLock: the head chunk with room for `size` more bytes of messages, moving on to the
+    // next free chunk when the head has none; null when the ring is full.
+    TChunk* Room(std::size_t size, bool& wake);
     std::int64_t Now() const;
 
     // The recorder's thread.
     void Run();
     void Drain();
+    void DrainChunk(std::string_view taken);
     void Add(std::string_view record, std::int64_t timeNs);
     void AddGap(const std::vector<TGapEntry>& lost, std::int64_t timeNs);
     void FlushFrame();
@@ -123,16 +137,21 @@ private:
     std::atomic<bool> FRecording{false};
     std::atomic<std::uint64_t> FLost{0};
 
+    platform::TTickClock FClock;
+
     // The producers' side, under FLock.
     std::mutex FLock;
-    TBuffer FActive;
+    std::vector<TChunk> FChunks;
+    std::size_t FChunkBytes = 0; // room for messages in each chunk
+    std::size_t FHead = 0;       // the chunk being filled
+    std::size_t FTail = 0;       // the oldest chunk not free: full, or being read
+    std::size_t FBusy = 0;       // chunks from FTail up to FHead
     std::int64_t FLastNs = 0;
     std::vector<TGapEntry> FDropped;
     std::int64_t FDroppedNs = 0;
 
     // The recorder thread's side.
     TEventSet FWake{1};
-    TBuffer FTaken;
     TDayWriter FWriter;
     THistoryDb FDeals;
     bool FDealsTried = false;
