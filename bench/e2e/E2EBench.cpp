@@ -29,6 +29,12 @@
 //       default: 3 s per step, the gap halved twice (a minute or two);
 //       --long: 10 s per step, the gap halved four times (several minutes).
 //       Prints, last, "capacity_vs_bare: <ratio>" and "cpu_per_msg_vs_bare: <ratio>".
+//
+//   bench_e2e --record [--rate N] [--seconds N]
+//       What recording the market costs the market-data thread: the terminal's side only, at
+//       one rate it sustains (default 50 000/s), with the recorder off and on in turn, five of
+//       each; the receiving thread's processor time per message as above. Prints
+//       "record_overhead_vs_off: <ratio>", the median on over the median off.
 
 #include "../../tests/e2e/SimHarness.h"
 #include "Delays.h"
@@ -36,6 +42,7 @@
 #include "connections/Connection.h"
 #include "connections/GatewayRecords.h"
 #include "gateway/Cgate.h"
+#include "history/Recorder.h"
 #include "main/Subscriptions.h"
 #include "platform/Thread.h"
 #include "settings/ConnectorSettings.h"
@@ -52,6 +59,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -59,6 +67,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -294,7 +303,8 @@ TResult RunRaw(TConnectorSettings s, const std::vector<std::string>& lsnSettings
 
 // --- the terminal -------------------------------------------------------------------------------
 
-TResult RunTerminal(TConnectorSettings s, const TSubscription& sub, double rate, double seconds) {
+TResult RunTerminal(TConnectorSettings s, const TSubscription& sub, double rate, double seconds,
+                    const std::filesystem::path& recordInto = {}) {
     TResult r;
     TRouter router;
     if (!router.Start()) {
@@ -310,6 +320,14 @@ TResult RunTerminal(TConnectorSettings s, const TSubscription& sub, double rate,
     TDiscard journal;
     TCGConnection conn(store, s, &journal);
     conn.Lsnrs = sub.Listeners;
+    std::unique_ptr<history::TRecorder> recorder;
+    if (!recordInto.empty()) {
+        history::TRecorderOptions options;
+        options.Folder = recordInto;
+        recorder = std::make_unique<history::TRecorder>(options, nullptr);
+        recorder->Start("2026-12-10");
+        conn.SetRecorder(recorder.get());
+    }
 
     gTiming.HaveClock = false;
     conn.Start();
@@ -323,7 +341,50 @@ TResult RunTerminal(TConnectorSettings s, const TSubscription& sub, double rate,
     conn.Terminate();
     conn.WaitFor();
     store.SetObserver(nullptr);
+    if (recorder) {
+        recorder->Stop();
+        if (recorder->Lost() != 0 || !std::filesystem::exists(recordInto))
+            r.Ok = false;
+    }
     return r;
+}
+
+// Recorder off and on in turn at one rate; the medians of the thread's time per message.
+int RecordPairs(const TConnectorSettings& s, const TSubscription& sub, double rate,
+                double seconds) {
+    std::vector<double> off;
+    std::vector<double> on;
+    char pattern[] = "/tmp/vorlen-recbench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        return 1;
+    const std::filesystem::path folder = pattern;
+    for (int pair = 0; pair < 5; ++pair) {
+        for (const bool record : {false, true}) {
+            std::error_code ec;
+            std::filesystem::remove_all(folder / "history", ec);
+            const TResult r = RunTerminal(s, sub, rate, seconds,
+                                          record ? folder / "history" : std::filesystem::path());
+            std::printf("recording %s %.0f/s: applied %.0f/s, %.3f us/msg delivering\n",
+                        record ? "on " : "off", rate, r.PerSecond(), r.BusyCpuPerMessage * 1e6);
+            std::fflush(stdout);
+            if (r.Sustained())
+                (record ? on : off).push_back(r.BusyCpuPerMessage);
+        }
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    if (off.empty() || on.empty()) {
+        std::fprintf(stderr, "the rate was not sustained: no ratio\n");
+        return 1;
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("market-data thread us/msg: off %.3f, on %.3f\n", median(off) * 1e6,
+                median(on) * 1e6);
+    std::printf("record_overhead_vs_off: %.3f\n", median(on) / median(off));
+    return 0;
 }
 
 // The connection settings the settings dialog starts with, pointed at a router's port (the port
@@ -353,6 +414,8 @@ constexpr double kLastRate = 1'024'000;
 struct TOptions {
     double Seconds = 3;
     int Halvings = 2;
+    bool Record = false;
+    double Rate = 50'000;
 };
 
 TOptions Parse(int argc, char** argv) {
@@ -362,6 +425,10 @@ TOptions Parse(int argc, char** argv) {
         if (a == "--long") {
             o.Seconds = 10;
             o.Halvings = 4;
+        } else if (a == "--record") {
+            o.Record = true;
+        } else if (a == "--rate" && i + 1 < argc) {
+            o.Rate = std::max(1000.0, std::atof(argv[++i]));
         } else if (a == "--seconds" && i + 1 < argc) {
             o.Seconds = std::max(1.0, std::atof(argv[++i]));
         }
@@ -467,6 +534,15 @@ int main(int argc, char** argv) {
     gRealLsnNew = CG().cg_lsn_new;
     gRealProcess = CG().cg_conn_process;
     CG().cg_conn_process = &TimedProcess;
+    if (options.Record) {
+        CG().cg_lsn_new = &CountingLsnNew;
+        const int rc = RecordPairs(s, sub, options.Rate, options.Seconds);
+        CG().cg_lsn_new = gRealLsnNew;
+        CG().cg_conn_process = gRealProcess;
+        CG().cg_env_close();
+        ui::UnmarkUiThread();
+        return rc;
+    }
     std::vector<TSide> sides;
     sides.push_back({"bare", [&](double rate) {
                          CG().cg_lsn_new = gRealLsnNew;

@@ -134,7 +134,7 @@ void TRecordingReader::MarkBad(std::size_t i) {
 }
 
 bool TRecordingReader::LoadFrame(std::size_t i) {
-    FRaw.clear();
+    FRawSize = 0;
     FAt = 0;
     std::string head;
     const TFrameRef& f = FFrames[i];
@@ -146,11 +146,14 @@ bool TRecordingReader::LoadFrame(std::size_t i) {
         MarkBad(i);
         return false;
     }
-    FRaw.resize(h->RawSize);
+    // Grown, never shrunk: a frame's bytes are all written by the decompression.
+    if (FRaw.size() < h->RawSize)
+        FRaw.resize(h->RawSize);
     const std::size_t got =
-        ZSTD_decompress(FRaw.data(), FRaw.size(), FPacked.data(), FPacked.size());
+        ZSTD_decompress(FRaw.data(), h->RawSize, FPacked.data(), FPacked.size());
+    FRawSize = h->RawSize;
     if (ZSTD_isError(got) != 0 || got != h->RawSize) {
-        FRaw.clear();
+        FRawSize = 0;
         MarkBad(i);
         return false;
     }
@@ -159,20 +162,18 @@ bool TRecordingReader::LoadFrame(std::size_t i) {
 
 bool TRecordingReader::Next(TRecordView& record) {
     for (;;) {
-        if (FAt < FRaw.size()) {
+        if (FAt < FRawSize) {
             std::size_t taken = 0;
-            const auto r = TakeRecord(std::string_view(FRaw).substr(FAt), taken);
-            if (!r) {
+            if (!ParseRecord(std::string_view(FRaw.data(), FRawSize).substr(FAt), record, taken)) {
                 // Intact by its CRC yet not records: a writer's fault, read no further in it.
                 MarkBad(FNextFrame - 1);
-                FRaw.clear();
+                FRawSize = 0;
                 continue;
             }
             FAt += taken;
-            const auto kind = static_cast<std::uint8_t>(r->Kind);
-            if (kind == 0 || kind > kLastKnownKind || r->TimeNs < FFloor)
+            const auto kind = static_cast<std::uint8_t>(record.Kind);
+            if (kind == 0 || kind > kLastKnownKind || record.TimeNs < FFloor)
                 continue;
-            record = *r;
             return true;
         }
         if (FNextFrame >= FFrames.size())
@@ -185,7 +186,7 @@ bool TRecordingReader::Seek(std::int64_t timeNs) {
     const auto it = std::partition_point(FFrames.begin(), FFrames.end(),
                                          [&](const TFrameRef& f) { return f.LastNs < timeNs; });
     FNextFrame = static_cast<std::size_t>(it - FFrames.begin());
-    FRaw.clear();
+    FRawSize = 0;
     FAt = 0;
     FFloor = timeNs;
     return it != FFrames.end();

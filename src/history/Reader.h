@@ -66,6 +66,7 @@ private:
     std::size_t FNextFrame = 0;
     std::string FPacked;
     std::string FRaw;
+    std::size_t FRawSize = 0; // of the frame in FRaw
     std::size_t FAt = 0;
     std::int64_t FFloor = std::numeric_limits<std::int64_t>::min();
 };

@@ -60,17 +60,22 @@ private:
     bool FBad = false;
 };
 
-constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
-    std::array<std::uint32_t, 256> t{};
+// Eight tables, so the checksum takes eight bytes a step: frames are checked on every write and
+// read, and a byte at a time it cost a fifth of what compressing them does.
+constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeCrcTables() {
+    std::array<std::array<std::uint32_t, 256>, 8> t{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t c = i;
         for (int k = 0; k < 8; ++k)
             c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t[i] = c;
+        t[0][i] = c;
     }
+    for (std::size_t n = 1; n < 8; ++n)
+        for (std::size_t i = 0; i < 256; ++i)
+            t[n][i] = (t[n - 1][i] >> 8) ^ t[0][t[n - 1][i] & 0xFFu];
     return t;
 }
-constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+constexpr auto kCrcTables = MakeCrcTables();
 
 bool SameMagic(std::string_view bytes, const char* magic, std::size_t n) {
     return bytes.size() >= n && std::memcmp(bytes.data(), magic, n) == 0;
@@ -80,9 +85,17 @@ bool SameMagic(std::string_view bytes, const char* magic, std::size_t n) {
 
 std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t crc) {
     const auto* p = static_cast<const std::uint8_t*>(data);
+    const auto& t = kCrcTables;
     crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i)
-        crc = kCrcTable[(crc ^ p[i]) & 0xFFu] ^ (crc >> 8);
+    for (; size >= 8; size -= 8, p += 8) {
+        // Little-endian order, whatever the machine's.
+        const std::uint32_t lo = crc ^ (std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
+                                        std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24);
+        crc = t[7][lo & 0xFFu] ^ t[6][(lo >> 8) & 0xFFu] ^ t[5][(lo >> 16) & 0xFFu] ^
+              t[4][lo >> 24] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+    }
+    for (; size > 0; --size, ++p)
+        crc = t[0][(crc ^ *p) & 0xFFu] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -187,18 +200,9 @@ void PutRecordHeader(char* out, TRecordKind kind, std::uint16_t stream, std::uin
 }
 
 std::optional<TRecordView> TakeRecord(std::string_view bytes, std::size_t& taken) {
-    TCursor c(bytes);
-    const auto size = c.Get<std::uint32_t>();
     TRecordView r;
-    r.Kind = static_cast<TRecordKind>(c.Get<std::uint8_t>());
-    c.Get<std::uint8_t>();
-    r.Stream = c.Get<std::uint16_t>();
-    r.Table = c.Get<std::uint32_t>();
-    r.TimeNs = c.Get<std::int64_t>();
-    r.Payload = c.Bytes(size);
-    if (c.Bad())
+    if (!ParseRecord(bytes, r, taken))
         return std::nullopt;
-    taken = kRecordHeaderSize + size;
     return r;
 }
 
@@ -284,16 +288,6 @@ void TRecordedScheme::Link() {
     }
     FScheme->num_messages = FMessages.size();
     FScheme->messages = FMessages.empty() ? nullptr : &FMessages.front();
-}
-
-std::optional<TStreamDataView> DecodeStreamData(std::string_view payload) {
-    TCursor c(payload);
-    TStreamDataView v;
-    v.Rev = c.Get<std::int64_t>();
-    v.Bytes = c.Rest();
-    if (c.Bad())
-        return std::nullopt;
-    return v;
 }
 
 std::optional<TTransReplyView> DecodeTransReply(std::string_view payload) {

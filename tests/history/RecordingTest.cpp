@@ -172,6 +172,35 @@ std::vector<int> Range(int from, int to, int skipFrom = -1, int skipTo = -1) {
     return ids;
 }
 
+// The frames' checksum is the one of zlib and PNG, so any tool can check a frame; it is taken
+// eight bytes a step, with the lengths that leave a tail, and in pieces as the frame header and
+// the compressed bytes are.
+TEST(Recording, TheFrameChecksumIsTheStandardCrc32WholeOrInPieces) {
+    EXPECT_EQ(history::Crc32("123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(history::Crc32("", 0), 0u);
+    std::string bytes(1000, '\0');
+    std::uint32_t seed = 7;
+    for (char& c : bytes)
+        c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
+    const auto bitwise = [](const std::string& b, std::size_t n) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (std::size_t i = 0; i < n; ++i) {
+            crc ^= static_cast<std::uint8_t>(b[i]);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc & 1u) != 0 ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+        return ~crc;
+    };
+    for (const std::size_t n : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 999u, 1000u}) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(history::Crc32(bytes.data(), n), bitwise(bytes, n));
+        for (const std::size_t cut : {std::size_t{0}, n / 3, n - 1})
+            EXPECT_EQ(
+                history::Crc32(bytes.data() + cut, n - cut, history::Crc32(bytes.data(), cut)),
+                bitwise(bytes, n));
+    }
+}
+
 struct TDamageCase {
     const char* Name;
     bool Torn; // else: one byte of the third frame's compressed bytes flipped
