@@ -1,6 +1,7 @@
 #include "Flow.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vsim {
 
@@ -57,6 +58,10 @@ void Flow::Add(std::int64_t anchor, std::int64_t step, std::int64_t lower, std::
     // A third of the way to the nearer limit, but never so little that the market cannot move.
     const std::int64_t room = std::min(upper - anchor, anchor - lower) / f.step;
     f.band = std::max(30.0, static_cast<double>(room) / 3);
+    // Contracts whose step is a tiny part of the price (Si: 1 rouble in 92000) would hardly move
+    // a step at a time; a move is about half a basis point of the price, at least a step.
+    f.unit = std::max<std::int64_t>(
+        1, std::llround(static_cast<double>(anchor) * 5e-5 / static_cast<double>(f.step)));
     futures_.push_back(f);
 }
 
@@ -90,7 +95,7 @@ FlowStep Flow::Next(std::size_t k, std::int64_t mid, std::mt19937_64& rng) {
     // Quotes move between deals too; when the deal stream has nobody watching, this is all
     // the movement there is.
     if (High(b) < kWalkChance[regime]) {
-        const int size = busy_ && ((b >> 8) & 3) == 0 ? 2 : 1;
+        const auto size = static_cast<int>((busy_ && ((b >> 8) & 3) == 0 ? 2 : 1) * f.unit);
         step.walk = Low(rng()) < up ? size : -size;
     }
     return step;

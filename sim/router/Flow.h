@@ -37,7 +37,8 @@ private:
     struct Futures {
         std::int64_t anchor = 0;
         std::int64_t step = 1;
-        double band = 1; // steps from the anchor at which the pull back is strongest
+        double band = 1;       // steps from the anchor at which the pull back is strongest
+        std::int64_t unit = 1; // steps of one move of the quotes
         double drift = 0;
         double heat = 0; // extra deal chance from the futures' own recent deals
     };
