@@ -84,6 +84,7 @@ struct Exchange::Book {
     std::map<std::int64_t, std::int64_t> background[2];
     // Per depth and side: the rows the stream holds, price -> (row id, volume).
     std::map<std::int64_t, std::pair<std::int64_t, std::int64_t>> shown[3][2];
+    std::int64_t openInterest = -1; // set at the first deal
 };
 
 struct Exchange::Handles {
@@ -218,6 +219,10 @@ void Exchange::WriteAggrRow(int d, const Instrument& ins, int side, std::int64_t
 void Exchange::PutAggrLevel(const Instrument& ins, int side, int level) {
     const std::int64_t price = LevelPrice(ins, side, level);
     h_->books[ins.isin_id].background[side][price] = static_cast<std::int64_t>(1 + rng_() % 500);
+    ShowLevel(ins, side, price, level);
+}
+
+void Exchange::ShowLevel(const Instrument& ins, int side, std::int64_t price, int level) {
     for (int d = 0; d < 3; ++d) {
         if (level >= kDepth[d] || !DepthWatched(d)) {
             continue;
@@ -345,70 +350,158 @@ void Exchange::Background(std::size_t n) {
     const Time now = LocalNow();
     h_->now = now;
     h_->ns = std::max<std::uint64_t>(h_->ns, EpochNs());
+    // Nobody keeps the anonymous order log or the deals: they leave no trace, and deals that
+    // nobody sees are not made.
+    const bool tape =
+        market_.HasSubscribers(*h_->ordlog.stream) || market_.HasSubscribers(*h_->deal.stream);
     for (std::size_t e = 0; e < n; ++e) {
         ++counters_.events;
         const std::uint64_t r = rng_();
-        Instrument& ins = instruments_[futures_[(r >> 8) % futures_.size()]];
+        const std::size_t k = (r >> 8) % futures_.size();
+        Instrument& ins = instruments_[futures_[k]];
+        const FlowStep step = flow_.Next(k, ins.mid, rng_);
+        if (step.walk != 0) {
+            MoveMid(ins, step.walk);
+        }
+        if (step.deal && tape) {
+            BackgroundDeal(k, step.dir, step.amount);
+            continue;
+        }
         const unsigned kind = static_cast<unsigned>(r % 100);
-        if (kind < 60) {
+        if (kind < 70) {
             // Most changes touch the best levels.
             const unsigned depth = static_cast<unsigned>((r >> 20) % 100);
             const int level = static_cast<int>(depth < 70   ? (r >> 28) % 5
                                                : depth < 90 ? 5 + (r >> 28) % 15
                                                             : 20 + (r >> 28) % 30);
             PutAggrLevel(ins, static_cast<int>((r >> 16) & 1), level);
-            if (kind < 2) {
-                MoveMid(ins, ((r >> 40) & 1) != 0 ? 1 : -1);
-            }
             continue;
         }
-        if (!market_.HasSubscribers(*h_->ordlog.stream) &&
-            !market_.HasSubscribers(*h_->deal.stream)) {
-            if (kind >= 97) {
-                MoveMid(ins, ((r >> 17) & 1) != 0 ? 1 : -1);
-            }
-            continue; // nobody keeps the anonymous order log: it leaves no trace
+        if (!tape) {
+            continue;
         }
+        // An order placed away from the market: it waits in the log, not in the book.
         const int dir = static_cast<int>((r >> 17) & 1) + 1;
         const std::int64_t price = ins.mid + (dir == 1 ? -1 : 1) * ins.step *
                                                  static_cast<std::int64_t>(1 + (r >> 24) % 10);
         const auto amount = static_cast<std::int64_t>(1 + (r >> 32) % 50);
-        const std::uint64_t ns = ++h_->ns;
         Fields& o = h_->ordlog;
         std::string& row = o.Clear();
-        const std::int64_t orderId = nextPublicId_++;
-        PutInt(row.data(), o["public_order_id"], orderId);
+        PutInt(row.data(), o["public_order_id"], nextPublicId_++);
         PutInt(row.data(), o["sess_id"], kSession);
         PutInt(row.data(), o["isin_id"], ins.isin_id);
         PutInt(row.data(), o["public_amount"], amount);
-        PutInt(row.data(), o["public_amount_rest"], kind < 85 ? amount : 0);
+        PutInt(row.data(), o["public_amount_rest"], amount);
         PutInt(row.data(), o["xstatus"], 0x1);
         PutDecimal(&row[o["price"].offset], price, static_cast<std::int8_t>(5));
         PutTime(&row[o["moment"].offset], now);
-        PutInt(row.data(), o["moment_ns"], static_cast<std::int64_t>(ns));
+        PutInt(row.data(), o["moment_ns"], static_cast<std::int64_t>(++h_->ns));
         PutInt(row.data(), o["dir"], dir);
-        PutInt(row.data(), o["public_action"], kind < 85 ? 1 : 2);
-        if (kind >= 85) {
-            const std::int64_t dealId = nextDealId_++;
-            PutInt(row.data(), o["id_deal"], dealId);
-            PutDecimal(&row[o["deal_price"].offset], ins.mid, static_cast<std::int8_t>(5));
-            Fields& d = h_->deal;
-            std::string& deal = d.Clear();
-            PutInt(deal.data(), d["sess_id"], kSession);
-            PutInt(deal.data(), d["isin_id"], ins.isin_id);
-            PutInt(deal.data(), d["id_deal"], dealId);
-            PutInt(deal.data(), d["xamount"], amount);
-            PutInt(deal.data(), d[dir == 1 ? "public_order_id_buy" : "public_order_id_sell"],
-                   orderId);
-            PutDecimal(&deal[d["price"].offset], ins.mid, static_cast<std::int8_t>(5));
-            PutTime(&deal[d["moment"].offset], now);
-            PutInt(deal.data(), d["moment_ns"], static_cast<std::int64_t>(ns));
-            market_.UpsertCopy(*d.stream, d.table, dealId, deal);
-            if (kind >= 97) {
-                MoveMid(ins, dir == 1 ? 1 : -1);
-            }
-        }
+        PutInt(row.data(), o["public_action"], 1);
         market_.UpsertCopy(*o.stream, o.table, ++h_->ordlogId, row);
+    }
+}
+
+void Exchange::OrderLogFill(const Instrument& ins, std::int64_t orderId, int dir,
+                            std::int64_t price, std::int64_t amount, std::int64_t rest,
+                            std::int64_t dealId, std::int64_t dealPrice, std::uint64_t ns) {
+    Fields& o = h_->ordlog;
+    std::string& row = o.Clear();
+    PutInt(row.data(), o["public_order_id"], orderId);
+    PutInt(row.data(), o["sess_id"], kSession);
+    PutInt(row.data(), o["isin_id"], ins.isin_id);
+    PutInt(row.data(), o["public_amount"], amount);
+    PutInt(row.data(), o["public_amount_rest"], rest);
+    PutInt(row.data(), o["id_deal"], dealId);
+    PutInt(row.data(), o["xstatus"], 0x1);
+    PutDecimal(&row[o["price"].offset], price, static_cast<std::int8_t>(5));
+    PutTime(&row[o["moment"].offset], h_->now);
+    PutInt(row.data(), o["moment_ns"], static_cast<std::int64_t>(ns));
+    PutInt(row.data(), o["dir"], dir);
+    PutInt(row.data(), o["public_action"], 2);
+    PutDecimal(&row[o["deal_price"].offset], dealPrice, static_cast<std::int8_t>(5));
+    market_.UpsertCopy(*o.stream, o.table, ++h_->ordlogId, row);
+}
+
+// The taker trades with the background volume of the other side, best price first: one deal at
+// each level it reaches, each with an order that rested there. It reaches no further than a few
+// levels and never past the price limits (a limit order's price, in effect), so a large one may
+// get less than it wanted. Levels it empties are gone: the quotes move after it by as many
+// steps, and the prices it took fill again with fresh volume, as traders come back to them.
+void Exchange::BackgroundDeal(std::size_t k, int dir, std::int64_t amount) {
+    constexpr int kMaxLevels = 10;
+    Instrument& ins = instruments_[futures_[k]];
+    const int side = dir == 1 ? 1 : 0; // the side taken
+    const std::int64_t toward = side == 1 ? ins.step : -ins.step;
+    Book& book = h_->books[ins.isin_id];
+    auto& bg = book.background[side];
+    const std::int64_t best = BackgroundBest(ins, side);
+    std::pair<std::int64_t, std::int64_t> taken[kMaxLevels]; // price, contracts
+    int levels = 0;
+    std::int64_t left = amount;
+    bool emptiedLast = false;
+    for (; levels < kMaxLevels && left > 0; ++levels) {
+        const std::int64_t price = best + toward * levels;
+        if (price < ins.lower || price > ins.upper) {
+            break;
+        }
+        auto it = bg.find(price);
+        if (it == bg.end()) {
+            it = bg.emplace(price, static_cast<std::int64_t>(1 + rng_() % 500)).first;
+        }
+        const std::int64_t qty = std::min(left, it->second);
+        taken[levels] = {price, qty};
+        left -= qty;
+        emptiedLast = qty == it->second;
+        if (emptiedLast) {
+            bg.erase(it);
+        } else {
+            it->second -= qty;
+        }
+    }
+    if (levels == 0) {
+        return;
+    }
+    flow_.Dealt(k);
+    if (book.openInterest < 0) {
+        book.openInterest = 50000 + static_cast<std::int64_t>(ins.isin_id % 97) * 1000;
+    }
+    const std::uint64_t opens = rng_();
+    const std::int64_t limit = taken[levels - 1].first;
+    const std::int64_t taker = nextPublicId_++;
+    std::int64_t rest = amount - left;
+    Fields& d = h_->deal;
+    for (int i = 0; i < levels; ++i) {
+        const auto [price, qty] = taken[i];
+        const std::int64_t maker = nextRestingId_++;
+        const std::int64_t dealId = nextDealId_++;
+        const std::uint64_t ns = ++h_->ns;
+        rest -= qty;
+        // Each deal opens new positions or closes old ones, by chance.
+        book.openInterest += ((opens >> i) & 1) != 0 ? qty : -std::min(qty, book.openInterest);
+        std::string& deal = d.Clear();
+        PutInt(deal.data(), d["sess_id"], kSession);
+        PutInt(deal.data(), d["isin_id"], ins.isin_id);
+        PutInt(deal.data(), d["id_deal"], dealId);
+        PutInt(deal.data(), d["xpos"], book.openInterest);
+        PutInt(deal.data(), d["xamount"], qty);
+        PutInt(deal.data(), d["public_order_id_buy"], dir == 1 ? taker : maker);
+        PutInt(deal.data(), d["public_order_id_sell"], dir == 1 ? maker : taker);
+        PutDecimal(&deal[d["price"].offset], price, static_cast<std::int8_t>(5));
+        PutTime(&deal[d["moment"].offset], h_->now);
+        PutInt(deal.data(), d["moment_ns"], static_cast<std::int64_t>(ns));
+        market_.UpsertCopy(*d.stream, d.table, dealId, deal);
+        OrderLogFill(ins, taker, dir, limit, qty, rest, dealId, price, ns);
+        OrderLogFill(ins, maker, 3 - dir, price, qty, 0, dealId, price, ns);
+    }
+    const int emptied = levels - (emptiedLast ? 0 : 1);
+    if (emptied > 0 && MoveMid(ins, side == 1 ? emptied : -emptied)) {
+        return;
+    }
+    if (emptied > 0) {
+        PublishBook(ins); // at the limits the quotes stay; the emptied levels refill where they are
+    } else {
+        ShowLevel(ins, side, best, 0);
     }
 }
 

@@ -5,6 +5,7 @@
 // of posted messages.
 
 #include "../common/Row.h"
+#include "Flow.h"
 #include "Market.h"
 
 #include <chrono>
@@ -142,6 +143,15 @@ private:
     // The trader's resting orders on the instrument changed: its book shows them.
     void OwnOrdersChanged(const Instrument& ins);
     std::int64_t LevelVolume(const Instrument& ins, int side, std::int64_t price);
+    // The rows of one price of the book follow its volume, where a watched depth shows it;
+    // `level` background levels at least are better than it.
+    void ShowLevel(const Instrument& ins, int side, std::int64_t price, int level);
+    // Another trader takes `amount` from the book of futures k (futures_[k]): buys (dir 1) at the
+    // asks, sells at the bids, level by level, with a deal at each level reached.
+    void BackgroundDeal(std::size_t k, int dir, std::int64_t amount);
+    void OrderLogFill(const Instrument& ins, std::int64_t orderId, int dir, std::int64_t price,
+                      std::int64_t amount, std::int64_t rest, std::int64_t dealId,
+                      std::int64_t dealPrice, std::uint64_t ns);
     // The trader's best resting price on a side (0 bid, 1 ask); 0 when none rests there.
     std::int64_t OwnBest(const Instrument& ins, int side) const;
     // The best background price on a side, as the book shows it: background volume never
@@ -170,6 +180,7 @@ private:
 
     Market market_;
     std::mt19937_64 rng_;
+    Flow flow_; // one entry per futures_, in its order
     std::vector<Instrument> instruments_;
     std::vector<std::size_t> futures_; // indexes of futures in instruments_
     std::vector<Account> accounts_;
@@ -182,6 +193,9 @@ private:
     std::int64_t nextOrderId_ = 1850000000001;
     std::int64_t nextDealId_ = 1700000000001;
     std::int64_t nextPublicId_ = 1850500000001;
+    // The resting side of background deals: orders placed before the taker's, so their numbers
+    // are lower, as the exchange's are (the taker of a deal is its later order).
+    std::int64_t nextRestingId_ = 1850200000001;
     std::int32_t nextSysId_ = 1;
     std::uint64_t ticks_ = 0;
     ExchangeCounters counters_;

@@ -142,6 +142,10 @@ void Exchange::SeedInstruments() {
         futures_.push_back(instruments_.size());
         instruments_.push_back(ins);
     }
+    for (std::size_t k : futures_) {
+        const Instrument& fut = instruments_[k];
+        flow_.Add(fut.mid, fut.step, fut.lower, fut.upper);
+    }
     std::int32_t nextOpt = 3150001;
     for (const OptionSpec& o : kOptions) {
         int seen = 0;

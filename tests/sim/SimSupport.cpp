@@ -2,6 +2,7 @@
 
 #include "../../sim/common/Net.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -207,22 +208,24 @@ cg_field_desc_t* Field(cg_scheme_desc_t* scheme, const std::string& message,
 
 std::int64_t Int(cg_scheme_desc_t* scheme, const Event& e, const std::string& field) {
     cg_field_desc_t* f = Field(scheme, e.name, field);
-    if (f == nullptr || f->fild_type[0] != 'i' || f->offset + f->size > e.data.size()) {
+    const char kind = f != nullptr ? f->fild_type[0] : '\0';
+    if ((kind != 'i' && kind != 'u') || f->offset + f->size > e.data.size()) {
         return -919191;
     }
     const char* p = e.data.data() + f->offset;
+    const bool u = kind == 'u';
     switch (f->size) {
     case 1:
-        return static_cast<std::int8_t>(*p);
+        return u ? static_cast<std::uint8_t>(*p) : static_cast<std::int8_t>(*p);
     case 2: {
         std::int16_t v;
         std::memcpy(&v, p, 2);
-        return v;
+        return u ? static_cast<std::uint16_t>(v) : v;
     }
     case 4: {
         std::int32_t v;
         std::memcpy(&v, p, 4);
-        return v;
+        return u ? static_cast<std::uint32_t>(v) : v;
     }
     default: {
         std::int64_t v;
@@ -313,6 +316,8 @@ std::uint32_t CG_CALL Record(cg_conn_t*, cg_listener_t* handle, cg_msg_t* msg, v
     default:
         break;
     }
+    static std::atomic<std::uint64_t> arrivals{0};
+    e.arrival = ++arrivals;
     l->events.push_back(std::move(e));
     return 0;
 }

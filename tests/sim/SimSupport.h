@@ -55,6 +55,9 @@ struct Event {
     std::int64_t rev2 = 0;      // clear-deleted revision
     std::uint32_t userId = 0;
     std::string text; // replication state
+    // Order of arrival over every listener of the program: rows of different streams that the
+    // router wrote one after another arrive in that order.
+    std::uint64_t arrival = 0;
 };
 
 struct Lsn {
@@ -72,6 +75,7 @@ struct Lsn {
 };
 
 // Field readers over a record, by the field descriptions of the listener's scheme.
+// Int reads signed and unsigned integers alike.
 cg_field_desc_t* Field(cg_scheme_desc_t* scheme, const std::string& message,
                        const std::string& field);
 std::int64_t Int(cg_scheme_desc_t* scheme, const Event& e, const std::string& field);
