@@ -11,6 +11,7 @@
 #include "settings/StreamTree.h"
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -26,8 +27,8 @@ namespace {
 constexpr const char* kOnline = "Инструменты добавлены.";
 
 // Beside the FUTURES preset's twelve: the market's deals, its orders log and its books.
-const std::vector<std::string> kExtraStreams = {"FORTS_DEALS_REPL", "FORTS_ORDLOG_REPL",
-                                                "FORTS_COMMON_REPL"};
+constexpr std::array<const char*, 3> kExtraStreams = {"FORTS_DEALS_REPL", "FORTS_ORDLOG_REPL",
+                                                      "FORTS_COMMON_REPL"};
 
 // The installation's settings with the extra streams and all their tables ticked.
 fs::path WriteWholeMarketSettings(const TSimInstall& inst) {
@@ -36,7 +37,7 @@ fs::path WriteWholeMarketSettings(const TSimInstall& inst) {
     TStreamTree tree;
     for (int k = 0; k < tree.NodeCount() && k < static_cast<int>(settings.Nodes.size()); ++k)
         tree.SetIndices(k, settings.Nodes[static_cast<std::size_t>(k)]);
-    for (const std::string& stream : kExtraStreams) {
+    for (const char* stream : kExtraStreams) {
         const int node = tree.FindStream(stream);
         EXPECT_GE(node, 0) << stream;
         if (node < 0)
@@ -46,7 +47,7 @@ fs::path WriteWholeMarketSettings(const TSimInstall& inst) {
             tree.SetIndices(table, {kImageTicked, kImageTicked, kImageTicked});
     }
     settings.Nodes = tree.AllIndices();
-    const fs::path file = inst.Root / "market.sav";
+    fs::path file = inst.Root / "market.sav";
     std::ofstream(file, std::ios::binary) << FormatSavedSettings(settings);
     return file;
 }
@@ -120,7 +121,7 @@ TEST(RecordedSession, ThroughEveryFaultTheReplayDumpsWhatTheLiveRunDumped) {
                            "--history", history.string(), "--dump", live.string()});
     ASSERT_TRUE(run.Started());
     ASSERT_TRUE(run.WaitForJournal(kOnline)) << run.Stdout() << run.Stderr();
-    for (const std::string& stream : kExtraStreams)
+    for (const char* stream : kExtraStreams)
         ASSERT_EQ(run.CountJournal(StreamOnline(stream)), 1) << stream << run.Stdout();
 
     ASSERT_TRUE(MarketFilled(inst, 40, 3));
