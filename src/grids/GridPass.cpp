@@ -84,8 +84,20 @@ std::string MessageKey(const TRowView& row, const TField& moment, const std::str
 
 } // namespace
 
+bool TSeenMessages::Looked(std::int64_t replId, std::string_view bytes) {
+    const std::size_t print = std::hash<std::string_view>{}(bytes);
+    FNext.emplace(replId, print);
+    const auto it = FRows.find(replId);
+    return it != FRows.end() && it->second == print;
+}
+
+void TSeenMessages::EndRows() {
+    FRows.swap(FNext);
+    FNext.clear();
+}
+
 int JournalSysMessages(TCGStorage& store, const TTable& table, TJournalSink* memo,
-                       const TFormatSettings& fs, TSeenMessages* seen) {
+                       TSeenMessages& seen, const TFormatSettings& fs) {
     struct TMessage {
         TValue Moment;
         std::string Text;
@@ -94,13 +106,11 @@ int JournalSysMessages(TCGStorage& store, const TTable& table, TJournalSink* mem
     {
         TCGStorage::TAccess access(store);
         const TRows& rows = access.Rows(table);
-        if (rows.Empty())
-            return 0;
         std::vector<std::int64_t> keys = rows.Keys();
         std::sort(keys.begin(), keys.end());
         for (const std::int64_t key : keys) {
             const TRowView row = rows.Find(key);
-            if (!row)
+            if (!row || seen.Looked(key, {reinterpret_cast<const char*>(row.Data()), row.Size()}))
                 continue;
             const TField lang = row.Field("lang_code");
             const TField moment = row.Field("moment");
@@ -108,12 +118,11 @@ int JournalSysMessages(TCGStorage& store, const TTable& table, TJournalSink* mem
             if (lang.FType != nullptr && moment.FType != nullptr && text.FType != nullptr &&
                 ValueToStr(lang.Data, fs) == "ru") {
                 std::string shown = ValueToStr(text.Data, fs);
-                if (seen == nullptr || seen->Insert(MessageKey(row, moment, shown, fs)))
+                if (seen.Insert(MessageKey(row, moment, shown, fs)))
                     messages.push_back({moment.Data, std::move(shown)});
             }
-            // Every message is consumed, shown or not, so none reaches the journal twice.
-            access.Remove(table, key);
         }
+        seen.EndRows();
     }
     if (memo == nullptr)
         return 0;

@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -140,21 +142,31 @@ void TGridPass::ReadRow(const Row& row, std::optional<std::int32_t> filter) {
 // resends the whole message table, with new replication ids after the latter, so a message is
 // known by its session and its own id ("sess_id", "id"); a table without an "id" field falls
 // back to the moment and the text.
+//
+// The rows stay in the replica (a dump of it shows the day's messages), so each pass would meet
+// every message again: the bytes each row held at the last pass are remembered too, and a row
+// that still holds them is passed over without being read.
 class TSeenMessages {
 public:
     // True the first time a key is offered.
     bool Insert(std::string key) { return FKeys.insert(std::move(key)).second; }
     std::size_t Size() const { return FKeys.size(); }
 
+    // Whether the row held these same bytes when the last pass looked at it. A pass offers
+    // every row present, then calls EndRows, which forgets the rows that have gone.
+    bool Looked(std::int64_t replId, std::string_view bytes);
+    void EndRows();
+
 private:
     std::unordered_set<std::string> FKeys;
+    std::unordered_map<std::int64_t, std::size_t> FRows, FNext;
 };
 
 // Journals, in ascending replication id, every row of the "sys_messages" table that is in
-// Russian and has a moment and a text, and removes every row from the store's table, journalled
-// or not. Returns the number of lines written. `memo` may be null: the rows are still consumed.
-// With `seen`, a message journalled before in this run is consumed without a second line.
+// Russian, has a moment and a text, and has not been journalled before in this run (`seen`).
+// The rows stay in the table. Returns the number of lines written. `memo` may be null: the rows
+// are still taken as seen.
 int JournalSysMessages(TCGStorage& store, const TTable& table, TJournalSink* memo,
-                       const TFormatSettings& fs = FormatSettings(), TSeenMessages* seen = nullptr);
+                       TSeenMessages& seen, const TFormatSettings& fs = FormatSettings());
 
 } // namespace vorlen

@@ -134,7 +134,7 @@ void TUpdateGrids::RefPass(int grid) {
 }
 
 void TUpdateGrids::UpdJournal() {
-    JournalSysMessages(FStorage, FTable, FMemo, FormatSettings(), &FSeen);
+    JournalSysMessages(FStorage, FTable, FMemo, FSeen);
 }
 
 } // namespace vorlen

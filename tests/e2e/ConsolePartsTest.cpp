@@ -143,6 +143,26 @@ TEST(ConsoleDump, EscapesCellsAndListsEveryInstrumentKind) {
                                               "spot\t9\tUSD000UTSTOM\tUSD\tДоллар\n");
 }
 
+// The names come from the exchange's scheme: none may lead out of the dump's folder or name a
+// file that another stream's table would also write.
+TEST(ConsoleDump, TableFilesAreNamedByStreamAndStayInTheFolder) {
+    const struct {
+        const char* Stream;
+        const char* Table;
+        const char* File;
+    } cases[] = {
+        {"FORTS_ORDLOG_REPL", "orders_log", "FORTS_ORDLOG_REPL.orders_log.tsv"},
+        {"FORTS_TRADE_REPL", "orders_log", "FORTS_TRADE_REPL.orders_log.tsv"},
+        {"FORTS_X-REPL", "t2", "FORTS_X-REPL.t2.tsv"},
+        {"..", "..", "__.__.tsv"},
+        {"a/b", "c\\d", "a_b.c_d.tsv"},
+        {"поток", "t", "__________.t.tsv"},
+        {"", "", "..tsv"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TableFileName(c.Stream, c.Table), c.File) << c.Stream << " " << c.Table;
+}
+
 TEST(ConsoleGrids, FilesAreNamedAfterTheGridsAndHoldWhatThePassWrote) {
     std::vector<std::string> names;
     for (const TGridLayout& layout : GridLayouts()) {

@@ -1,5 +1,8 @@
 #include "main/console/ConsoleGrids.h"
 
+#include "grids/GridPass.h"
+#include "store/Storage.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -80,6 +83,34 @@ std::vector<TDumpFile> CollectGridDump(const TConsoleGrids& grids) {
     files.reserve(kGridCount);
     for (int g = 0; g < kGridCount; ++g)
         files.push_back({GridFileName(GridLayout(g).Name), GridTsv(grids.Grid(g))});
+    return files;
+}
+
+void PassGrids(TCGStorage& store, TConsoleGrids& grids, std::int32_t orders,
+               std::int32_t mlOrders) {
+    const auto sinks = grids.Sinks();
+    for (int g = 0; g < kGridCount; ++g) {
+        // A grid's number is its key table's; a table that never had a row keeps its grid as
+        // the window builds it, as the updater leaves it.
+        TTable table;
+        store.GetTable(g, table);
+        if (!table.Values)
+            continue;
+        std::optional<std::int32_t> filter;
+        if (GridLayout(g).Filter == TGridFilter::Orders)
+            filter = orders;
+        else if (GridLayout(g).Filter == TGridFilter::MLOrders)
+            filter = mlOrders;
+        TGridPass(GridLayout(g)).Run(store, table, *sinks[static_cast<std::size_t>(g)], filter);
+    }
+}
+
+std::vector<TDumpFile> CollectReplicaDump(TCGStorage& store, TConsoleGrids& grids,
+                                          std::int32_t orders, std::int32_t mlOrders) {
+    std::vector<TDumpFile> files = CollectDump(store);
+    PassGrids(store, grids, orders, mlOrders);
+    for (TDumpFile& f : CollectGridDump(grids))
+        files.push_back(std::move(f));
     return files;
 }
 

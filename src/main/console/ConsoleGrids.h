@@ -8,6 +8,7 @@
 #include "main/console/StoreDump.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,5 +39,15 @@ std::string GridTsv(const TModelGridSink& grid);
 
 // One file per grid. Run on the UI thread: the passes write the grids there.
 std::vector<TDumpFile> CollectGridDump(const TConsoleGrids& grids);
+
+// Rebuilds every grid that has a table from the store's rows, as the updater's passes do.
+// `orders` and `mlOrders` are the orders grids' filters (kFilterActive and the others). Run on
+// the thread that owns the grids.
+void PassGrids(TCGStorage& store, TConsoleGrids& grids, std::int32_t orders, std::int32_t mlOrders);
+
+// The dump of a replica that no longer changes: its tables (CollectDump), then its grids after a
+// last pass over those same rows. A live run and a replay dump through here alike.
+std::vector<TDumpFile> CollectReplicaDump(TCGStorage& store, TConsoleGrids& grids,
+                                          std::int32_t orders, std::int32_t mlOrders);
 
 } // namespace vorlen

@@ -2,8 +2,10 @@
 
 #include "connector/Connector.h"
 #include "gateway/Cgate.h"
+#include "grids/OrderMenus.h"
 #include "history/Reader.h"
 #include "history/Replay.h"
+#include "main/console/ConsoleGrids.h"
 #include "main/console/StoreDump.h"
 #include "platform/FormatSettings.h"
 #include "platform/Module.h"
@@ -100,7 +102,12 @@ int RunReplay(const TConsoleOptions& options, const TDialogValues& values,
         err << "; the streams were not all on-line by then, so the instrument lists are empty";
     err << '\n' << std::flush;
 
-    if (!WriteDump(PathFromUtf8(dumpDir), CollectDump(replay->Store()), error)) {
+    // The grids a live run starts with and the filters its menus start with: the replay's
+    // grids come out as that run's did at the recording's end.
+    TConsoleGrids grids;
+    if (!WriteDump(PathFromUtf8(dumpDir),
+                   CollectReplicaDump(replay->Store(), grids, kFilterActive, kFilterActive),
+                   error)) {
         err << "vorlen-console: " << error << '\n' << std::flush;
         return kExitDumpFailed;
     }

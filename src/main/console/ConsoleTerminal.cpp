@@ -483,9 +483,10 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         } else if (code == 0 && options.UntilOnline && !view.Online()) {
             code = kExitNotOnline;
         }
-        if (options.Record && !dumpDir.empty() && port != nullptr) {
-            // The recording goes on until the shutdown order ends it; without this the replica
-            // would keep changing after the dump, and the recording would end later than it.
+        if (!dumpDir.empty() && port != nullptr) {
+            // The dump is one moment of the replica: the market-data thread ends first, so no
+            // table changes between the first file and the last, the grids' last pass sees the
+            // rows dumped beside them, and a recording ends where the dump does.
             if (TCGConnection* md = port->Connector().MarketData()) {
                 md->Terminate();
                 md->WaitFor();
@@ -493,9 +494,9 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         }
         if (!dumpDir.empty() && port != nullptr && port->Connector().Storage()) {
             std::string error;
-            std::vector<TDumpFile> files = CollectDump(*port->Connector().Storage());
-            for (TDumpFile& f : CollectGridDump(view.GridTables()))
-                files.push_back(std::move(f));
+            const TCGConnector& conn = port->Connector();
+            std::vector<TDumpFile> files = CollectReplicaDump(
+                *conn.Storage(), view.GridTables(), conn.OrdersFilter(), conn.MLOrdersFilter());
             if (books.size() < options.BookIsins.size() && code == 0)
                 err << "vorlen-console: --book: the instrument lists were not built; no book "
                        "is written\n";

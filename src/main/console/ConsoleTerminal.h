@@ -78,6 +78,7 @@ public:
     const TMainControls& Controls() const { return FControls; }
     bool Online() const { return FJournal.Online(); }
     const TConsoleGrids& GridTables() const { return FGrids; }
+    TConsoleGrids& GridTables() { return FGrids; }
     // The chooser was shown and no futures had the code it was given.
     bool ExpertUnknown() const { return FExpertUnknown; }
     const std::vector<std::unique_ptr<TConsoleExpertWindow>>& ExpertWindowList() const {

@@ -5,6 +5,7 @@
 #include "store/KeyTables.h"
 #include "store/Storage.h"
 
+#include <algorithm>
 #include <fstream>
 
 namespace vorlen {
@@ -47,6 +48,12 @@ std::string TableTsv(const TRows& rows) {
         text += '\n';
     }
     return text;
+}
+
+bool IsKeyTable(std::string_view stream, std::string_view table) {
+    return std::any_of(kKeyTableRefs.begin(), kKeyTableRefs.end(), [&](const TKeyTableRef& key) {
+        return key.Stream == stream && key.Table == table;
+    });
 }
 
 } // namespace
@@ -108,7 +115,31 @@ std::vector<TDumpFile> CollectDump(TCGStorage& store) {
         files.push_back({std::string(key.Table) + ".tsv",
                          table != nullptr ? TableTsv(access.Rows(*table)) : std::string()});
     }
+    for (const TStream& stream : data.Streams) {
+        for (const TTable& table : stream.Tables) {
+            if (IsKeyTable(stream.sName, table.tName))
+                continue;
+            files.push_back(
+                {TableFileName(stream.sName, table.tName), TableTsv(access.Rows(table))});
+        }
+    }
     return files;
+}
+
+std::string TableFileName(std::string_view stream, std::string_view table) {
+    std::string name;
+    name.reserve(stream.size() + table.size() + 5);
+    const auto append = [&name](std::string_view part) {
+        for (const char c : part) {
+            const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                               (c >= '0' && c <= '9') || c == '_' || c == '-';
+            name += plain ? c : '_';
+        }
+    };
+    append(stream);
+    name += '.';
+    append(table);
+    return name + ".tsv";
 }
 
 bool WriteDump(const std::filesystem::path& dir, const std::vector<TDumpFile>& files,

@@ -1,7 +1,8 @@
 #pragma once
 
-// The console's picture of the replica at the end of a run: the instrument lists and the key
-// tables, as tab-separated text files.
+// The console's picture of the replica at one moment: the instrument lists and every table of
+// every stream, as tab-separated text files. A live run and a replay of its recording dump
+// through the same calls, so their files can be compared one by one.
 
 #include "store/StoreRecords.h"
 
@@ -25,8 +26,14 @@ struct TDumpFile {
     std::string Text;
 };
 
-// The files of a dump: instruments.tsv and one file per key table, named after the table. The
-// text is taken under the store's lock; nothing is written here.
+// The file of a table that is not a key table: "STREAM.table.tsv", so that tables of one name
+// in two streams stay apart. A character other than a letter, a digit, '_' or '-' becomes '_':
+// the names come from the exchange's scheme and must not lead out of the dump's folder.
+std::string TableFileName(std::string_view stream, std::string_view table);
+
+// The files of a dump: instruments.tsv, one file per key table named after the table (empty for
+// one never described), then every other table the streams have described, stream by stream in
+// listener order. The text is taken under the store's lock; nothing is written here.
 std::vector<TDumpFile> CollectDump(TCGStorage& store);
 
 // Writes the files into `dir`, creating it when missing. False with `error` set on failure.
