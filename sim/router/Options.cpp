@@ -120,7 +120,10 @@ bool Exchange::ShiftSmile(std::int32_t isin_id, double points) {
     if (ins != nullptr && ins->option) {
         ins = FindInstrument(ins->fut_isin_id);
     }
-    const auto it = ins == nullptr ? smiles_.end() : smiles_.find(ins->isin_id);
+    if (ins == nullptr) {
+        return false;
+    }
+    const auto it = smiles_.find(ins->isin_id);
     if (it == smiles_.end() || it->second.atm + it->second.shift + points / 100 < 0.01) {
         return false;
     }

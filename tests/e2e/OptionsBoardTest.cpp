@@ -38,7 +38,7 @@ fs::path BoardSettings(const TSimInstall& inst) {
     for (const char* s :
          {"FORTS_AGGR5_REPL", "FORTS_COMMON_REPL", "FORTS_POS_REPL", "FORTS_VOLAT_REPL"})
         tick(model.Tree.FindStream(s));
-    const fs::path file = inst.Root / "board.sav";
+    fs::path file = inst.Root / "board.sav";
     std::ofstream(file) << FormatSavedSettings(model.Snapshot());
     return file;
 }

@@ -15,10 +15,12 @@ namespace {
 TEST(Black76QuantLib, PricesGreeksAndImpliedVolsAgree) {
     const double forward = 92000;
     int compared = 0;
-    for (double m = 0.5; m <= 2.0001; m *= 1.05) {
+    for (int mi = 0; mi <= 28; ++mi) {
+        const double m = 0.5 * std::pow(1.05, mi);
         for (double hours :
              {1.0, 6.0, 24.0, 24.0 * 7, 24.0 * 30, 24.0 * 91, 24.0 * 365, 24.0 * 730}) {
-            for (double vol = 0.05; vol <= 2.0001; vol *= 1.3) {
+            for (int vi = 0; vi <= 14; ++vi) {
+                const double vol = 0.05 * std::pow(1.3, vi);
                 const double strike = forward * m;
                 const double years = hours / (24 * 365);
                 const double sd = vol * std::sqrt(years);

@@ -100,25 +100,25 @@ TEST(Black76, ImpliedVolRoundTripsOverTheGrid) {
 
 TEST(Black76, PricesWithoutAVolatilityAreRefusedWithTheirReason) {
     struct TCase {
-        TRight Right;
         double Forward, Strike, Years, Price;
+        TRight Right;
         TIvFailure Failure;
     } cases[] = {
-        {TRight::Call, 100, 90, 0.25, 9.5, TIvFailure::BelowIntrinsic},
-        {TRight::Call, 100, 90, 0.25, 10.0, TIvFailure::BelowIntrinsic},
-        {TRight::Put, 100, 110, 0.25, 9.99, TIvFailure::BelowIntrinsic},
-        {TRight::Call, 100, 90, 0.25, 100.0, TIvFailure::AtUpperBound},
-        {TRight::Call, 100, 90, 0.25, 120.0, TIvFailure::AtUpperBound},
-        {TRight::Put, 100, 110, 0.25, 110.0, TIvFailure::AtUpperBound},
-        {TRight::Call, 100, 100, 0.0, 1.0, TIvFailure::Expired},
-        {TRight::Put, 100, 100, -0.01, 1.0, TIvFailure::Expired},
-        {TRight::Call, 100, 100, 0.25, 0.0, TIvFailure::BadInput},
-        {TRight::Call, 0, 100, 0.25, 1.0, TIvFailure::BadInput},
-        {TRight::Call, 100, 100, 0.25, NAN, TIvFailure::BadInput},
+        {100, 90, 0.25, 9.5, TRight::Call, TIvFailure::BelowIntrinsic},
+        {100, 90, 0.25, 10.0, TRight::Call, TIvFailure::BelowIntrinsic},
+        {100, 110, 0.25, 9.99, TRight::Put, TIvFailure::BelowIntrinsic},
+        {100, 90, 0.25, 100.0, TRight::Call, TIvFailure::AtUpperBound},
+        {100, 90, 0.25, 120.0, TRight::Call, TIvFailure::AtUpperBound},
+        {100, 110, 0.25, 110.0, TRight::Put, TIvFailure::AtUpperBound},
+        {100, 100, 0.0, 1.0, TRight::Call, TIvFailure::Expired},
+        {100, 100, -0.01, 1.0, TRight::Put, TIvFailure::Expired},
+        {100, 100, 0.25, 0.0, TRight::Call, TIvFailure::BadInput},
+        {0, 100, 0.25, 1.0, TRight::Call, TIvFailure::BadInput},
+        {100, 100, 0.25, NAN, TRight::Call, TIvFailure::BadInput},
         // 99.9 for an at-the-money call on 100 needs far more than 1000 % a year.
-        {TRight::Call, 100, 100, 0.25, 99.9, TIvFailure::OutsideVolRange},
+        {100, 100, 0.25, 99.9, TRight::Call, TIvFailure::OutsideVolRange},
         // Under what 0.01 % a year gives an at-the-money call.
-        {TRight::Call, 100, 100, 0.25, 0.001, TIvFailure::OutsideVolRange},
+        {100, 100, 0.25, 0.001, TRight::Call, TIvFailure::OutsideVolRange},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.Strike << " " << c.Price);

@@ -7,9 +7,13 @@
 namespace vorlen::options {
 namespace {
 
-const auto kNow =
-    std::chrono::system_clock::time_point(std::chrono::seconds(1797609000 - 86400 * 73));
-const double kExpiry = ExchangeDays(2026, 12, 18, 18, 50); // 0.2 years after kNow
+// 0.2 years before the expiry.
+std::chrono::system_clock::time_point Now() {
+    return std::chrono::system_clock::time_point(std::chrono::seconds(1797609000 - 86400 * 73));
+}
+double Expiry() {
+    return ExchangeDays(2026, 12, 18, 18, 50);
+}
 
 TSeriesInput Series(std::int32_t id, double strike, TRight right, double vol, double forward,
                     std::int64_t pos = 0) {
@@ -18,7 +22,7 @@ TSeriesInput Series(std::int32_t id, double strike, TRight right, double vol, do
     s.Isin = "S" + std::to_string(id);
     s.Strike = strike;
     s.Right = right;
-    s.ExpiryDays = kExpiry;
+    s.ExpiryDays = Expiry();
     const double theo = Black76Price(right, forward, strike, 0.2, vol);
     s.Bid = theo - 1;
     s.Ask = theo + 1;
@@ -42,7 +46,7 @@ TEST(Board, SolvesEverySideSortsByStrikeAndSumsTheTradersRisk) {
     exchangeOnly.ExchangeVolat = 25.0;
     in.Series.push_back(exchangeOnly);
 
-    const TBoard b = ComputeBoard(in, kNow);
+    const TBoard b = ComputeBoard(in, Now());
     ASSERT_EQ(b.Source, TPriceSource::Mid);
     EXPECT_EQ(*b.Forward, 92000);
     ASSERT_EQ(b.Rows.size(), 5u);
@@ -50,7 +54,7 @@ TEST(Board, SolvesEverySideSortsByStrikeAndSumsTheTradersRisk) {
     EXPECT_EQ(b.Rows[3].In.IsinId, 6); // call before put at one strike
     EXPECT_EQ(b.Rows[4].In.IsinId, 7);
     EXPECT_EQ(b.Expiries.size(), 1u);
-    EXPECT_EQ(*AtmStrike(b, kExpiry), 92000);
+    EXPECT_EQ(*AtmStrike(b, Expiry()), 92000);
 
     const TSeriesRow& atm = b.Rows[1];
     EXPECT_NEAR(atm.Years, 0.2, 1e-9);
@@ -79,15 +83,15 @@ TEST(Board, FallsBackToTheLastDealAndPricesNothingWithoutOne) {
     TBoardInput in;
     in.Underlying = {1, "Si-12.26", std::nullopt, 92010, 92000, 0};
     in.Series.push_back(Series(4, 92000, TRight::Call, 0.2, 92000));
-    TBoard b = ComputeBoard(in, kNow);
+    TBoard b = ComputeBoard(in, Now());
     EXPECT_EQ(b.Source, TPriceSource::Last);
     ASSERT_TRUE(b.Rows[0].IvMid.Vol);
 
     in.Underlying.Last.reset();
-    b = ComputeBoard(in, kNow);
+    b = ComputeBoard(in, Now());
     EXPECT_EQ(b.Source, TPriceSource::None);
     EXPECT_FALSE(b.Rows[0].IvMid.Vol);
-    EXPECT_FALSE(AtmStrike(b, kExpiry));
+    EXPECT_FALSE(AtmStrike(b, Expiry()));
 }
 
 } // namespace
