@@ -24,6 +24,8 @@ VORLEN_PACKAGES=(
   "liblua5.4-dev:/usr/include/lua5.4/lua.h"
   "libzstd-dev:/usr/include/zstd.h"
   "libsqlite3-dev:/usr/include/sqlite3.h"
+  # Only the options' comparison test links it; the terminal has its own Black-76.
+  "libquantlib0-dev:/usr/include/ql/quantlib.hpp"
 )
 
 # What the windows leg adds (scripts/windows-env): the mingw-w64 cross compiler (posix threads),

@@ -7,6 +7,7 @@
 #include "Server.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace vsim {
 
@@ -16,7 +17,7 @@ const char* const kHelp =
     "OK commands: ping | drop | refuse MS | lifenum STREAM [N] | cleardeleted STREAM TABLE [REV] "
     "| delete STREAM TABLE ID | rows STREAM TABLE | sysmsg LANG TEXT | replstate STREAM TEXT | "
     "delay MS | withhold N|all|off | rate N|max | freeze | resume | fill now|off|on | "
-    "move ISIN_ID TICKS | rest ISIN_ID N | counters | quit";
+    "move ISIN_ID TICKS | smile ISIN_ID SHIFT | rest ISIN_ID N | counters | quit";
 
 std::string Rest(std::string_view line, std::size_t words) {
     std::size_t pos = 0;
@@ -194,6 +195,20 @@ std::string Server::Command(std::string_view line) {
             return "ERR no futures " + std::to_string(n) + " or the move reaches its price limits";
         }
         return "OK move " + std::to_string(n) + " " + std::to_string(ticks);
+    }
+    if (cmd == "smile") {
+        // SHIFT in volatility points, e.g. "smile 2070001 2.5".
+        const std::string text = words.size() == 3 ? std::string(words[2]) : std::string();
+        char* end = nullptr;
+        const double shift = std::strtod(text.c_str(), &end);
+        if (words.size() != 3 || !ParseInt(words[1], n) || text.empty() || *end != '\0' ||
+            !std::isfinite(shift)) {
+            return "ERR usage: smile ISIN_ID SHIFT";
+        }
+        if (!exchange_.ShiftSmile(static_cast<std::int32_t>(n), shift)) {
+            return "ERR no options on " + std::to_string(n) + " or the smile would fall under 1 %";
+        }
+        return "OK smile " + std::to_string(n) + " " + text;
     }
     if (cmd == "rest") {
         std::int64_t count = 0;

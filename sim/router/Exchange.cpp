@@ -252,6 +252,10 @@ void Exchange::PublishBook(const Instrument& ins) {
         const std::int64_t ownOpposite = OwnBest(ins, 1 - side);
         for (int level = 0; level < kLevels; ++level) {
             const std::int64_t price = LevelPrice(ins, side, level);
+            // A cheap option's bids would run below its lowest price.
+            if (price < ins.lower || price > ins.upper) {
+                continue;
+            }
             if (ownOpposite == 0 || (side == 0 ? price < ownOpposite : price > ownOpposite)) {
                 prices.push_back(price);
             }
@@ -325,6 +329,7 @@ bool Exchange::MoveMid(Instrument& ins, int ticks) {
     ins.mid = mid;
     MatchResting(ins);
     PublishBook(ins);
+    RepriceOptions(ins);
     Fields& f = h_->common;
     std::string& row = f.Clear();
     PutInt(row.data(), f["sess_id"], kSession);
@@ -521,8 +526,8 @@ void Exchange::Refresh(std::string_view stream) {
         h_->aggrStale[d] = false;
         h_->now = LocalNow();
         h_->refreshing = d;
-        for (std::size_t k : futures_) {
-            PublishBook(instruments_[k]);
+        for (const Instrument& ins : instruments_) {
+            PublishBook(ins);
         }
         h_->refreshing = -1;
     }
@@ -544,6 +549,7 @@ void Exchange::Tick() {
         {"ru", "Расширены лимиты колебания цен по контракту BR."},
         {"en", "Price limits of the BR contract have been widened."},
     };
+    OptionsTick();
     if (ticks_ % 30 == 0) {
         const auto& n = kNews[(ticks_ / 30 - 1) % (sizeof kNews / sizeof kNews[0])];
         SystemMessage(n[0], n[1], now);

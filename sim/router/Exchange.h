@@ -35,6 +35,7 @@ struct Instrument {
     std::int64_t strike = 0;
     std::int32_t fut_isin_id = 0;
     Time expiry;
+    std::int64_t openInterest = 0; // options: lots open, grown by their background deals
 };
 
 struct UserOrder {
@@ -80,6 +81,12 @@ Time LocalNow();
 std::tm LocalTm(std::chrono::system_clock::time_point t);
 Time LocalTime(std::chrono::system_clock::time_point t);
 
+// The option series' expiries seen from `today`: the next monthly one at least two weeks away,
+// then the quarterly one after it, at 18:50 Moscow time.
+std::vector<Time> OptionExpiries(const Time& today);
+// Black-76 without discounting, as margined options are valued; intrinsic value once expired.
+double OptionValue(bool put, double forward, double strike, double years, double vol);
+
 class Exchange {
 public:
     explicit Exchange(std::uint64_t seed);
@@ -116,6 +123,13 @@ public:
     // an unknown futures or a move that would reach its price limits.
     bool Move(std::int32_t isin_id, int ticks);
 
+    // Adds `points` volatility points (negative: takes them off) to the smile of a futures'
+    // options; the futures or any of its series names it. False for an unknown futures, one
+    // without options, or a smile that would fall under 1 %.
+    bool ShiftSmile(std::int32_t isin_id, double points);
+    // The smile's volatility (a fraction) of an option series.
+    double SmileVol(const Instrument& opt, const Instrument& fut) const;
+
     Reply Handle(std::uint32_t msgId, std::string_view msgName, const char* data, std::size_t n);
     std::int64_t SystemMessage(std::string_view lang, std::string_view utf8, const Time& moment);
 
@@ -138,6 +152,10 @@ private:
     void SeedTrader();
     void SeedMarketData();
     void SeedOtherStreams();
+    void SeedOptions();
+    // Values the futures' series from its smile: quotes, the volatility stream's rows.
+    void RepriceOptions(const Instrument& fut);
+    void OptionsTick();
     void PutAggrLevel(const Instrument& ins, int side, int level);
     void PublishBook(const Instrument& ins);
     // The trader's resting orders on the instrument changed: its book shows them.
@@ -199,6 +217,12 @@ private:
     std::int32_t nextSysId_ = 1;
     std::uint64_t ticks_ = 0;
     ExchangeCounters counters_;
+    // Per futures with options: volatility at the money, its slope and curvature against
+    // log(strike / futures), and the shift the control channel applied.
+    struct Smile {
+        double atm = 0.3, skew = 0, curve = 0, shift = 0;
+    };
+    std::map<std::int32_t, Smile> smiles_;
     std::unique_ptr<Handles> h_;
 };
 

@@ -147,6 +147,8 @@ void Exchange::SeedInstruments() {
         flow_.Add(fut.mid, fut.step, fut.lower, fut.upper);
     }
     std::int32_t nextOpt = 3150001;
+    // Series expire relative to today, so that no test of the board stops working on a date.
+    const std::vector<Time> optionExpiries = OptionExpiries(LocalNow());
     for (const OptionSpec& o : kOptions) {
         int seen = 0;
         for (std::size_t fi = 0; fi < futures_.size() && seen < o.expiries; ++fi) {
@@ -154,10 +156,10 @@ void Exchange::SeedInstruments() {
             if (fut.base != o.base || fut.isin.find("_CLT") != std::string::npos) {
                 continue;
             }
+            const Time& ex = optionExpiries[static_cast<std::size_t>(seen)];
             ++seen;
             const std::int64_t strikeStep = ToUnits(o.strikeStep);
             const std::int64_t atm = RoundToStep(fut.mid, strikeStep);
-            const Time& ex = fut.expiry;
             char date[16];
             std::snprintf(date, sizeof date, "%02d%02d%02d", ex.day, ex.month, ex.year % 100);
             for (int k = -kStrikesEachSide; k < kStrikesEachSide; ++k) {
@@ -180,16 +182,16 @@ void Exchange::SeedInstruments() {
                                " с исп. " + std::to_string(ex.day) + "." +
                                std::to_string(ex.month) + " на фьюч. контр. " + fut.isin;
                     opt.step = fut.step;
-                    const double f = static_cast<double>(fut.mid);
+                    // Limits wide enough for any value the smile gives while the futures stays
+                    // within its own limits; the price itself comes from the smile (SeedOptions).
+                    const double f = static_cast<double>(fut.upper);
                     const double kk = static_cast<double>(opt.strike);
-                    const double intrinsic = std::max(0.0, put ? kk - f : f - kk);
-                    const double timeValue = f * 0.03 * std::exp(-std::fabs(kk - f) / (f * 0.08));
-                    opt.mid = std::max(
-                        opt.step,
-                        RoundToStep(static_cast<std::int64_t>(intrinsic + timeValue), opt.step));
+                    const double ceiling = put ? kk : f;
+                    opt.mid = opt.step;
                     opt.lower = opt.step;
-                    opt.upper = opt.mid * 3 + opt.step * 100;
+                    opt.upper = RoundToStep(static_cast<std::int64_t>(ceiling), opt.step);
                     opt.expiry = ex;
+                    opt.openInterest = 100 + (opt.isin_id % 37) * 25;
                     instruments_.push_back(opt);
                 }
             }
@@ -444,6 +446,7 @@ void Exchange::SeedOtherStreams() {
 
 void Exchange::Seed() {
     SeedInstruments();
+    SeedOptions();
     SeedReference();
     SeedTrader();
     SeedMarketData();

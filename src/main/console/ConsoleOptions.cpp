@@ -138,6 +138,15 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
                 return false;
             }
             out.Seconds = seconds;
+        } else if (name == "--options") {
+            const auto v = takeValue();
+            if (!v)
+                return false;
+            if (v->empty()) {
+                error = "--options needs a non-empty value";
+                return false;
+            }
+            out.OptionsIsin = *v;
         } else if (name == "--book") {
             const auto v = takeValue();
             if (!v)
@@ -239,6 +248,11 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             return false;
         }
     }
+    if (!out.OptionsIsin.empty() &&
+        (out.DumpDir.empty() || !out.ReplayFile.empty() || !out.CandlesIsin.empty())) {
+        error = "--options needs --dump and a connection";
+        return false;
+    }
     if (!out.AtTime.empty() && out.ReplayFile.empty()) {
         error = "--at needs --replay-file";
         return false;
@@ -263,7 +277,7 @@ std::string ConsoleUsage() {
            "                     [--expert ISIN [--strategy FILE [--param NAME=VALUE]...]]\n"
            "                     [--order \"buy|sell ISIN QTY PRICE CLIENT\"]... [--cancel-all]\n"
            "                     [--risk FILE] [--data-dir DIR]\n"
-           "                     [--book ISIN]... [--record [--history DIR]]\n"
+           "                     [--book ISIN]... [--options FUTURES] [--record [--history DIR]]\n"
            "       vorlen-console --replay-file FILE [--at HH:MM:SS] --dump DIR [--settings FILE]\n"
            "       vorlen-console --candles ISIN [--interval I] [--from T] [--to T]\n"
            "                      [--history DIR] --out FILE\n"
@@ -311,6 +325,12 @@ std::string ConsoleUsage() {
            "                   price, volume, own resting volume; asks from the highest down,\n"
            "                   then bids from the best down) and DIR/position_ISIN.tsv\n"
            "                   (client_code, pos, waprice, mark, open_pnl, vm)\n"
+           "  --options FUTURES  with --dump, write DIR/options_FUTURES.tsv (one line per\n"
+           "                   option series of the futures: isin, strike, type C/P, expiry,\n"
+           "                   years, underlying, bid, ask, iv_bid, iv_ask, iv_mid in per\n"
+           "                   cent, empty where the price has none, delta, gamma, vega per\n"
+           "                   volatility point, theta per day, exchange_volat, position)\n"
+           "                   and DIR/options_risk_FUTURES.tsv (the positions' summed greeks)\n"
            "  --record         record every message both connections receive into\n"
            "                   YYYY-MM-DD.vrec (the local date) in the history folder; with\n"
            "                   --dump, the market-data connection stops before the dump, so\n"

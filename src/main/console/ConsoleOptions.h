@@ -35,6 +35,9 @@ struct TConsoleOptions {
     std::string DataDir;
     // Instruments (isin) whose order books and positions --dump writes; each must be listed.
     std::vector<std::string> BookIsins;
+    // A futures (isin) whose options board --dump writes: options_<isin>.tsv and
+    // options_risk_<isin>.tsv.
+    std::string OptionsIsin;
     // Record what the connections receive into the recording of the trading day, in HistoryDir
     // (empty: "history" in the data folder).
     bool Record = false;

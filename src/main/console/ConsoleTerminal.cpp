@@ -5,6 +5,7 @@
 #include "main/ConnectorPort.h"
 #include "main/console/BookDump.h"
 #include "main/console/ConsoleOrders.h"
+#include "main/console/OptionsDump.h"
 #if VORLEN_HISTORY
 #include "main/console/ConsoleCandles.h"
 #include "main/console/ConsoleReplay.h"
@@ -503,6 +504,18 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             for (const auto& [isin, id] : books)
                 for (TDumpFile& f : CollectBookDump(*port->Connector().Books(), isin, id))
                     files.push_back(std::move(f));
+            if (!options.OptionsIsin.empty()) {
+                std::string why;
+                std::vector<TDumpFile> board =
+                    CollectOptionsDump(*port->Connector().Storage(), *port->Connector().Books(),
+                                       options.OptionsIsin, why);
+                if (!why.empty())
+                    err << "vorlen-console: " << why << '\n';
+                if (board.empty() && code == 0)
+                    code = kExitDumpFailed;
+                for (TDumpFile& f : board)
+                    files.push_back(std::move(f));
+            }
             if (!WriteDump(PathFromUtf8(dumpDir), files, error)) {
                 err << "vorlen-console: " << error << '\n';
                 if (code == 0) {
