@@ -17,13 +17,40 @@ bool MarketStream(std::uint16_t stream) {
 } // namespace
 
 bool TReplay::Run(const std::filesystem::path& file, std::string& error, std::int64_t untilNs) {
+    // The store learns its streams, by listener position, before any of them is described, as
+    // it does from the subscription before the connection starts; the names decide which tables
+    // are key tables. A first pass finds them all: the instrument lists are built once every
+    // listener is on-line, and one that opens late must count as not on-line until it does.
+    TRecordingReader names;
+    if (!names.Open(file)) {
+        error = names.Error();
+        return false;
+    }
+    FDate = names.Header().TradingDate;
+    std::vector<std::string> streams;
+    TRecordView record;
+    while (names.Next(record)) {
+        if (record.Kind != TRecordKind::StreamOpen || !MarketStream(record.Stream))
+            continue;
+        if (record.Stream >= streams.size())
+            streams.resize(record.Stream + 1u);
+        if (streams[record.Stream].empty())
+            if (const auto scheme = TRecordedScheme::Decode(record.Payload))
+                streams[record.Stream] = scheme->StreamName();
+    }
+    FStore.SetStreams(streams);
+    FListeners.assign(streams.size(), TListenerData{});
+    for (std::size_t i = 0; i < streams.size(); ++i) {
+        FListeners[i].LsnParams.StrName = streams[i];
+        FListeners[i].StreamData.sName = streams[i];
+        FListeners[i].StreamData.Pos = static_cast<std::int32_t>(i);
+    }
+
     TRecordingReader reader;
     if (!reader.Open(file)) {
         error = reader.Error();
         return false;
     }
-    FDate = reader.Header().TradingDate;
-    TRecordView record;
     while (reader.Next(record) && record.TimeNs <= untilNs) {
         Apply(record);
         FStats.LastNs = record.TimeNs;
@@ -33,32 +60,6 @@ bool TReplay::Run(const std::filesystem::path& file, std::string& error, std::in
     return true;
 }
 
-void TReplay::LearnStream(std::uint16_t stream, std::string_view payload) {
-    if (stream < FListeners.size() && !FListeners[stream].LsnParams.StrName.empty())
-        return;
-    const auto scheme = TRecordedScheme::Decode(payload);
-    if (!scheme)
-        return;
-    // The store learns a stream's name, by listener position, before the stream is described,
-    // as it does from the subscription before the connection starts: the names decide which
-    // tables are key tables. Streams already described keep their tables.
-    FBatch.Release();
-    if (stream >= FListeners.size())
-        FListeners.resize(stream + 1u);
-    std::vector<std::string> names;
-    names.reserve(FListeners.size());
-    for (std::size_t i = 0; i < FListeners.size(); ++i) {
-        TListenerData& el = FListeners[i];
-        if (i == stream) {
-            el.LsnParams.StrName = scheme->StreamName();
-            el.StreamData.sName = scheme->StreamName();
-        }
-        el.StreamData.Pos = static_cast<std::int32_t>(i);
-        names.push_back(el.LsnParams.StrName);
-    }
-    FStore.SetStreams(names);
-}
-
 void TReplay::Apply(const TRecordView& record) {
     if (record.Kind == TRecordKind::Gap) {
         if (const auto gap = DecodeGap(record.Payload))
@@ -66,11 +67,7 @@ void TReplay::Apply(const TRecordView& record) {
                 FStats.Lost += e.Lost;
         return;
     }
-    if (!MarketStream(record.Stream))
-        return;
-    if (record.Kind == TRecordKind::StreamOpen)
-        LearnStream(record.Stream, record.Payload);
-    if (record.Stream >= FListeners.size())
+    if (!MarketStream(record.Stream) || record.Stream >= FListeners.size())
         return;
     const auto idx = static_cast<std::int32_t>(record.Stream);
     TListenerData& el = FListeners[record.Stream];

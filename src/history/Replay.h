@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <limits>
 #include <string>
-#include <string_view>
 
 namespace vorlen::history {
 
@@ -45,7 +44,6 @@ public:
 
 private:
     void Apply(const TRecordView& record);
-    void LearnStream(std::uint16_t stream, std::string_view payload);
 
     std::deque<TRecordedScheme> FSchemes;
     TCGStorage FStore;
