@@ -101,7 +101,8 @@ struct Exchange::Handles {
     std::int64_t ordlogId = 0;
 };
 
-Exchange::Exchange(std::uint64_t seed) : rng_(seed), h_(std::make_unique<Handles>()) {
+Exchange::Exchange(std::uint64_t seed)
+    : rng_(seed), optionRng_(seed ^ 0x9E3779B97F4A7C15ull), h_(std::make_unique<Handles>()) {
     h_->aggr[0].Bind(market_, "FORTS_AGGR5_REPL", "orders_aggr");
     h_->aggr[1].Bind(market_, "FORTS_AGGR20_REPL", "orders_aggr");
     h_->aggr[2].Bind(market_, "FORTS_AGGR50_REPL", "orders_aggr");

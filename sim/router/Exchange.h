@@ -198,6 +198,9 @@ private:
 
     Market market_;
     std::mt19937_64 rng_;
+    // The options' deals come once a second of the clock: drawn from a generator of their own,
+    // they leave the futures' flow the same for the same seed at any pace.
+    std::mt19937_64 optionRng_;
     Flow flow_; // one entry per futures_, in its order
     std::vector<Instrument> instruments_;
     std::vector<std::size_t> futures_; // indexes of futures in instruments_

@@ -190,10 +190,10 @@ void Exchange::OptionsTick() {
     Stream& deals = market_.At("FORTS_DEALS_REPL");
     const Time now = LocalNow();
     for (Instrument& opt : instruments_) {
-        if (!opt.option || rng_() % 10 != 0) {
+        if (!opt.option || optionRng_() % 10 != 0) {
             continue;
         }
-        const auto amount = static_cast<std::int64_t>(1 + rng_() % 20);
+        const auto amount = static_cast<std::int64_t>(1 + optionRng_() % 20);
         opt.openInterest += amount;
         const std::int64_t dealId = nextDealId_++;
         RowMaker(market_, deals, "deal")
