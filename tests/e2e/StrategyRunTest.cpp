@@ -44,7 +44,7 @@ std::set<std::string> Numbers(const std::string& out, const std::string& prefix,
 }
 
 TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothingAfterStop) {
-    TSimInstall inst; // a market that moves by itself
+    TSimInstall inst;
     const std::string script = std::string(VORLEN_STRATEGY_SAMPLES) + "/market_maker.lua";
     TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--expert", "Si-12.26",
                            "--strategy", script, "--seconds", "300"});
@@ -52,7 +52,13 @@ TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothi
     // Quotes rest however the market moves (the strategy starts once on-line, long after the
     // router is up), so that every one of them must be cancelled.
     ASSERT_TRUE(WaitUntil([&] { return inst.Control("fill off").rfind("OK fill off", 0) == 0; }));
+    // The market moves only when told: a background taker sweeping the book between a quote's
+    // reading and its arrival would make it marketable, and it would fill at once.
+    ASSERT_EQ(inst.Control("rate 0").rfind("OK", 0), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return Count(run.Stdout(), "Заявка отправлена") >= 2; }, 120s))
+        << run.Stdout() << run.Stderr();
     // Two quotes, then a move of the middle: both cancelled and placed anew.
+    ASSERT_EQ(inst.Control("move 2070001 5").rfind("OK", 0), 0u);
     const auto requoted = [&] {
         const std::string out = run.Stdout();
         return Count(out, "Заявка отправлена") >= 4 && Count(out, "отправлено, транзакция") >= 2;
