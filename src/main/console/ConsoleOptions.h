@@ -36,9 +36,11 @@ struct TConsoleOptions {
     // Instruments (isin) whose order books and positions --dump writes; each must be listed.
     std::vector<std::string> BookIsins;
     // Record what the connections receive into the recording of the trading day, in HistoryDir
-    // (empty: "history" in the data folder).
+    // (empty: "history" in the data folder when one is named, else the user's data folder).
     bool Record = false;
     std::string HistoryDir;
+    // Make history.db of the history folder again from its day files instead of connecting.
+    bool RebuildHistory = false;
     // Rebuild the replica from this recording instead of connecting, up to AtTime ("HH:MM:SS"
     // local time on the recording's date; empty: its end), and dump it.
     std::string ReplayFile;
