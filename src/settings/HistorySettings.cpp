@@ -118,7 +118,7 @@ THistorySettingsRead LoadHistorySettings(const fs::path& dataDir) {
     if (!fs::exists(file, ec) && !ec)
         return {};
     // A settings file is a few lines; anything near this is not one.
-    constexpr std::uintmax_t kMaxBytes = 64 * 1024;
+    constexpr std::uintmax_t kMaxBytes = std::uintmax_t{64} << 10;
     const std::uintmax_t size = fs::file_size(file, ec);
     std::ifstream in(file, std::ios::binary);
     if (ec || size > kMaxBytes || !in) {

@@ -38,9 +38,9 @@ struct TConsoleOptions {
     // Record what the connections receive into the recording of the trading day, in HistoryDir
     // (empty: "history" in the data folder when one is named, else the user's data folder).
     bool Record = false;
-    std::string HistoryDir;
     // Make history.db of the history folder again from its day files instead of connecting.
     bool RebuildHistory = false;
+    std::string HistoryDir;
     // Rebuild the replica from this recording instead of connecting, up to AtTime ("HH:MM:SS"
     // local time on the recording's date; empty: its end), and dump it.
     std::string ReplayFile;
