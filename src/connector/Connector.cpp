@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -96,34 +97,26 @@ TConnectorServices DefaultConnectorServices() {
 
 TCGConnector::TCGConnector(TConnectorHooks hooks) : FServices(std::move(hooks.Services)) {
     FHealth = std::make_unique<THealthMonitor>(hooks.Journal);
-#if VORLEN_HISTORY
-    if (!hooks.RecordFolder.empty()) {
-        history::TRecorderOptions options;
-        options.Folder = hooks.RecordFolder;
-        TJournalSink* journal = hooks.Journal;
-        FRecorder.reset(
-            new history::TRecorder(std::move(options), [journal](const std::string& text) {
-                if (journal == nullptr)
-                    return;
-                const std::string line = JournalLine(text);
-                TThread::Synchronize([journal, &line] { journal->AppendLine(line); });
-            }));
+    FJournal = hooks.Journal;
+    if (hooks.Recording) {
+        FRecording = std::move(hooks.Recording);
+    } else if (!hooks.RecordFolder.empty()) {
+        TRecordingSetup fixed;
+        fixed.Folder = std::move(hooks.RecordFolder);
+        FRecording = [fixed] { return fixed; };
     }
-#endif
     FStorage = std::make_unique<TCGStorage>();
     FBooks = std::make_unique<TBookKeeper>(FStorage->Mutex());
     FStorage->SetObserver(FBooks.get());
     FMDConn = std::make_unique<TCGConnection>(*FStorage, FSettings, hooks.Journal);
     FMDConn->SetOnConnected(std::move(hooks.OnConnected));
     FMDConn->SetHealthFeed(&FHealth->Feed(THealthLink::MarketData));
-    FMDConn->SetRecorder(FRecorder.get());
     FUpdGrids = TUpdateGridsPtr(nullptr, TUpdateGridsDeleter{hooks.GridUpdater.StopAndFree});
     if (hooks.GridUpdater.Create) {
         FUpdGrids.reset(hooks.GridUpdater.Create(*this));
     }
     FTRConn = std::make_unique<TCGTRConnection>(FSettings, hooks.Journal);
     FTRConn->SetHealthFeed(&FHealth->Feed(THealthLink::Transactions));
-    FTRConn->SetRecorder(FRecorder.get());
 }
 
 TCGConnector::~TCGConnector() {
@@ -257,8 +250,51 @@ void TCGConnector::StopMarketData() {
 
 void TCGConnector::StartRecording() {
 #if VORLEN_HISTORY
-    if (FRecorder && !FRecorder->Recording())
+    if (!FRecording)
+        return;
+    const auto idle = [](const auto& thread) {
+        return !thread || !thread->Started() || thread->Finished();
+    };
+    // The connections' threads hand messages to the recorder without a lock: it is replaced
+    // only while none of them runs. The setup is asked for once per connect, so what it reports
+    // about itself is reported once.
+    if (!idle(FMDConn) || !idle(FTRConn))
+        return;
+    const TRecordingSetup setup = FRecording();
+    if (FRecorder && FRecorder->Recording() && setup == FRecordingNow)
+        return;
+    const auto attach = [this](history::TRecorder* recorder) {
+        if (FMDConn)
+            FMDConn->SetRecorder(recorder);
+        if (FTRConn)
+            FTRConn->SetRecorder(recorder);
+    };
+    attach(nullptr);
+    FRecorder.reset();
+    FRecordingNow = setup;
+    if (setup.Folder.empty())
+        return;
+    TJournalSink* journal = FJournal;
+    const auto say = [journal](const std::string& text) {
+        if (journal == nullptr)
+            return;
+        const std::string line = JournalLine(text);
+        TThread::Synchronize([journal, &line] { journal->AppendLine(line); });
+    };
+    history::TRecorderOptions options;
+    options.Folder = setup.Folder;
+    options.Keep.KeepDays = setup.KeepDays;
+    options.Keep.KeepBytes = setup.KeepBytes;
+    try {
+        FRecorder.reset(new history::TRecorder(std::move(options), say));
         FRecorder->Start(LocalDate());
+    } catch (const std::exception& e) {
+        // Its buffers or its thread could not be had: trading goes on unrecorded.
+        FRecorder.reset();
+        say(std::string("Внимание: запись истории не начата: ") + e.what() + ".");
+        return;
+    }
+    attach(FRecorder.get());
 #endif
 }
 

@@ -72,6 +72,14 @@ struct TGridUpdaterHook {
     std::function<void(TUpdateGrids*)> StopAndFree;
 };
 
+// What is recorded and where, as it stands when the connections start.
+struct TRecordingSetup {
+    std::filesystem::path Folder; // empty: nothing is recorded
+    unsigned KeepDays = 30;
+    std::uint64_t KeepBytes = 20ull << 30;
+    bool operator==(const TRecordingSetup&) const = default;
+};
+
 struct TConnectorHooks {
     // The journal every part writes to (the main window's pane, standard output in the console).
     TJournalSink* Journal = nullptr;
@@ -82,6 +90,9 @@ struct TConnectorHooks {
     // Where the recordings of the trading day go; empty: nothing is recorded. Ignored by a
     // build without the history module.
     std::filesystem::path RecordFolder;
+    // When set, asked at each start of recording instead of RecordFolder, so a setting changed
+    // while disconnected takes effect at the next connect. Runs on the thread that connects.
+    std::function<TRecordingSetup()> Recording;
 };
 
 // Frees the recorder where its type is known; a build without history never has one.
@@ -126,7 +137,9 @@ public:
     void ReleaseStorage();
 
     // Starts recording (when asked for) before the connections start; a second call does nothing
-    // while recording goes on.
+    // while recording goes on with the same setup. While neither connection thread runs, a
+    // changed setup, or a recording that a fault stopped, gets a new recorder. A recorder that
+    // cannot be made is reported in the journal and the terminal goes on without one.
     void StartRecording();
     // Null when nothing is recorded.
     history::TRecorder* Recorder() const { return FRecorder.get(); }
@@ -167,6 +180,9 @@ private:
     std::unique_ptr<THealthMonitor> FHealth;
     TConnectorSettings FSettings{};
     bool FEnvOpen = false;
+    TJournalSink* FJournal = nullptr;
+    std::function<TRecordingSetup()> FRecording;
+    TRecordingSetup FRecordingNow;
     // Before the connections, so that it goes after them: their threads hold it.
     std::unique_ptr<history::TRecorder, TRecorderDeleter> FRecorder;
     std::unique_ptr<TCGStorage> FStorage;

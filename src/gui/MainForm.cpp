@@ -121,6 +121,9 @@ void TMainForm::CreateActions() {
     Settings1 = NewAction("Settings1", QStringLiteral("Настройки"),
                           QStringLiteral("Настройки программы"), MainImage::Settings);
     Settings1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    History1 = NewAction("History1", QStringLiteral("&История..."),
+                         QStringLiteral("История|Параметры записи рынка"), MainImage::None);
+    History1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     FileExit1 = NewAction("FileExit1", QStringLiteral("В&ыход"),
                           QStringLiteral("Выход|Выйти из программы"), MainImage::Exit);
     FileNew1 = NewAction("FileNew1", QStringLiteral("&Новый эксперт"),
@@ -163,6 +166,7 @@ void TMainForm::CreateActions() {
     connect(Disconnect1, &QAction::triggered, this, &TMainForm::Disconnect1Execute);
     connect(Conndis1, &QAction::triggered, this, &TMainForm::Conndis1Execute);
     connect(Settings1, &QAction::triggered, this, &TMainForm::Settings1Execute);
+    connect(History1, &QAction::triggered, this, &TMainForm::History1Execute);
     connect(FileExit1, &QAction::triggered, this, &TMainForm::FileExit1Execute);
     connect(FileNew1, &QAction::triggered, this, &TMainForm::FileNew1Execute);
     connect(FileNew1Tool, &QAction::triggered, this, &TMainForm::FileNew1Execute);
@@ -191,6 +195,7 @@ void TMainForm::CreateMenus() {
     Connection1->addAction(Connect1);
     Connection1->addAction(Disconnect1);
     Connection1->addAction(Settings1);
+    Connection1->addAction(History1);
     Connection1->addSeparator();
     Connection1->addAction(FileExit1);
 

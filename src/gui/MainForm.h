@@ -83,6 +83,7 @@ public:
     QAction* Disconnect1 = nullptr;
     QAction* Conndis1 = nullptr;
     QAction* Settings1 = nullptr;
+    QAction* History1 = nullptr; // "&История..." (Ctrl+H)
     QAction* FileExit1 = nullptr;
     QAction* FileNew1 = nullptr;     // menu entry "&Новый эксперт"
     QAction* FileNew1Tool = nullptr; // toolbar button "&Эксперт"
@@ -126,6 +127,7 @@ public:
 public slots:
     void Timer1Timer();
     void Settings1Execute();
+    void History1Execute();
     void Connect1Execute();
     void Disconnect1Execute();
     void Conndis1Execute();

@@ -5,6 +5,7 @@
 #include "gui/BookForm.h"
 #include "gui/ChForm.h"
 #include "gui/GridModel.h"
+#include "gui/HistoryForm.h"
 #include "gui/ImageList.h"
 #include "gui/JournalPane.h"
 #include "gui/MainForm.h"
@@ -71,6 +72,9 @@ void TMainForm::ShowControls(const TMainControls& c) {
     BookNew1->setEnabled(c.FileNew1Menu);
     BookNew1Tool->setEnabled(c.FileNew1Menu);
     StopAllExperts->setEnabled(c.StopAllButton);
+    // A file of its own, read at each connect: editable whether connected or not.
+    const TTerminalPort* port = FController ? FController->Port() : nullptr;
+    History1->setEnabled(port != nullptr && !port->HistoryDataDir().empty());
     // Re-arming follows the kill switch itself (ShowTradingState).
     for (QAction* action : {Ticket1, OwnOrders1, KillSwitch1, KillSwitch1Tool})
         action->setEnabled(c.Trading);
@@ -194,6 +198,16 @@ void TMainForm::Timer1Timer() {
 
 void TMainForm::Settings1Execute() {
     FController->Settings1Execute();
+}
+
+void TMainForm::History1Execute() {
+    const TTerminalPort* port = FController->Port();
+    if (port == nullptr || port->HistoryDataDir().empty())
+        return;
+    THistoryForm form(port->HistoryDataDir(), this);
+    if (ExecModal(form) == QDialog::Accepted)
+        Memo1->AppendLine(JournalLine("Параметры записи рынка сохранены; они вступят в силу при "
+                                      "следующем подключении."));
 }
 
 void TMainForm::Connect1Execute() {

@@ -61,7 +61,7 @@ int main(int argc, char* argv[]) {
 
     int result = 0;
     {
-        vorlen::gui::TMainForm form(vorlen::ConnectorPortFactory());
+        vorlen::gui::TMainForm form(vorlen::DesktopPortFactory(vorlen::DesktopDataDir()));
         form.show();
         result = QApplication::exec();
     }

@@ -9,6 +9,8 @@
 #include "main/TerminalDesk.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
+#include "platform/UserData.h"
+#include "settings/HistorySettings.h"
 #include "settings/SavedSettings.h"
 #include "store/Storage.h"
 
@@ -19,13 +21,15 @@ namespace vorlen {
 
 TConnectorPort::TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids,
                                TConnectorServices services, std::filesystem::path tradingDir,
-                               std::filesystem::path recordFolder)
+                               std::filesystem::path recordFolder,
+                               std::function<TRecordingSetup()> recording)
     : FMemo(memo),
       FTradingDir(tradingDir.empty() ? TradingDataDir(DefaultSavingDir()) : std::move(tradingDir)) {
     TConnectorHooks hooks;
     hooks.Journal = &memo;
     hooks.Services = std::move(services);
     hooks.RecordFolder = std::move(recordFolder);
+    hooks.Recording = std::move(recording);
     hooks.GridUpdater.Create = [&memo, grids](TCGConnector& c) -> TUpdateGrids* {
         auto updater =
             std::make_unique<TUpdateGrids>(*c.Storage(), c.OrdersFilter(), c.MLOrdersFilter());
@@ -250,6 +254,42 @@ TPortFactory ConnectorPortFactory(TConnectorServices services, std::filesystem::
                TJournalSink& memo,
                const std::array<TGridSink*, kGridCount>& grids) -> std::unique_ptr<TTerminalPort> {
         return std::make_unique<TConnectorPort>(memo, grids, services, tradingDir, recordFolder);
+    };
+}
+
+std::filesystem::path DesktopDataDir() {
+    std::filesystem::path user = platform::UserDataDir();
+    return TradingDataDir(!user.empty() ? user : DefaultSavingDir());
+}
+
+std::function<TRecordingSetup()> DesktopRecording(std::filesystem::path dataDir,
+                                                  TJournalSink& memo) {
+    return [dataDir = std::move(dataDir), &memo] {
+        const THistorySettingsRead read = LoadHistorySettings(dataDir);
+        for (const std::string& problem : read.Problems) {
+            const std::string line = JournalLine(problem);
+            TThread::Synchronize([&memo, &line] { memo.AppendLine(line); });
+        }
+        TRecordingSetup setup;
+        if (!read.Settings.Record)
+            return setup;
+        setup.Folder = HistoryFolder(read.Settings, dataDir);
+        setup.KeepDays = read.Settings.KeepDays;
+        setup.KeepBytes = static_cast<std::uint64_t>(read.Settings.KeepGiB) << 30;
+        return setup;
+    };
+}
+
+TPortFactory DesktopPortFactory(std::filesystem::path dataDir, TConnectorServices services) {
+    return [services = std::move(services), dataDir = std::move(dataDir)](
+               TJournalSink& memo,
+               const std::array<TGridSink*, kGridCount>& grids) -> std::unique_ptr<TTerminalPort> {
+        // Limits and order logs stay where they were kept before recordings came.
+        auto port = std::make_unique<TConnectorPort>(memo, grids, services, std::filesystem::path(),
+                                                     std::filesystem::path(),
+                                                     DesktopRecording(dataDir, memo));
+        port->SetHistoryDataDir(dataDir);
+        return port;
     };
 }
 

@@ -9,6 +9,7 @@
 #include "settings/ConnectorSettings.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 namespace vorlen {
@@ -21,9 +22,11 @@ public:
     // `grids` and `memo`, transaction connection) and publishes it process-wide.
     // `tradingDir` keeps the limits file and the order logs; empty: beside the saved settings.
     // `recordFolder` receives the recordings of the trading day; empty: nothing is recorded.
+    // `recording`, when set, is asked at each connect instead (see TConnectorHooks::Recording).
     TConnectorPort(TJournalSink& memo, const std::array<TGridSink*, kGridCount>& grids,
                    TConnectorServices services = DefaultConnectorServices(),
-                   std::filesystem::path tradingDir = {}, std::filesystem::path recordFolder = {});
+                   std::filesystem::path tradingDir = {}, std::filesystem::path recordFolder = {},
+                   std::function<TRecordingSetup()> recording = {});
     // Clears the accessor first, then releases the connector: the gateway environment, the
     // library and a router process started here go with it.
     ~TConnectorPort() override;
@@ -60,6 +63,8 @@ public:
     orders::TOrderDesk* OrderDesk() override;
     void SetStopStrategies(std::function<void()> stop) override;
     std::filesystem::path TradingDir() const override { return FTradingDir; }
+    std::filesystem::path HistoryDataDir() const override { return FHistoryDataDir; }
+    void SetHistoryDataDir(std::filesystem::path dir) { FHistoryDataDir = std::move(dir); }
     void StopTransactions() override;
     void StopMarketData() override;
     void StopUpdater() override;
@@ -75,6 +80,7 @@ private:
 
     TJournalSink& FMemo;
     std::filesystem::path FTradingDir;
+    std::filesystem::path FHistoryDataDir;
     bool FBuildsDesk = true;
     std::function<void()> FStopStrategies;
     std::unique_ptr<TCGConnector> FConnector;
@@ -87,5 +93,17 @@ private:
 TPortFactory ConnectorPortFactory(TConnectorServices services = DefaultConnectorServices(),
                                   std::filesystem::path tradingDir = {},
                                   std::filesystem::path recordFolder = {});
+
+// The desktop terminal's data folder: $VORLEN_DATA_DIR when set, else the user's data folder
+// (platform::UserDataDir), else the "saving" folder beside the executable.
+std::filesystem::path DesktopDataDir();
+// The desktop terminal's recording: as history.ini of `dataDir` says when the connections start,
+// on unless it says otherwise; what the file gets wrong goes to `memo`.
+std::function<TRecordingSetup()> DesktopRecording(std::filesystem::path dataDir,
+                                                  TJournalSink& memo);
+// Builds the desktop terminal's TConnectorPort: limits and order logs as before, recordings as
+// DesktopRecording says.
+TPortFactory DesktopPortFactory(std::filesystem::path dataDir,
+                                TConnectorServices services = DefaultConnectorServices());
 
 } // namespace vorlen

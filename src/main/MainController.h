@@ -158,6 +158,8 @@ public:
     virtual void SetStopStrategies(std::function<void()> /*stop*/) {}
     // Where the limits file and the order logs are kept; empty where there are none.
     virtual std::filesystem::path TradingDir() const { return {}; }
+    // Where history.ini is kept (the settings of recording); empty where nothing is recorded.
+    virtual std::filesystem::path HistoryDataDir() const { return {}; }
 };
 
 // One expert window as the controller sees it.

@@ -101,7 +101,8 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
                            "Снять все заявки и остановить торговлю", "&Разрешить торговлю", "|",
                            "&Лимиты заявок..."}));
     EXPECT_EQ(Texts(Form->Connection1->actions()),
-              (QStringList{"Подключиться", "Разорвать соединение", "Настройки", "|", "В&ыход"}));
+              (QStringList{"Подключиться", "Разорвать соединение", "Настройки", "&История...", "|",
+                           "В&ыход"}));
     EXPECT_EQ(Texts(Form->Experts1->actions()),
               (QStringList{"&Новый эксперт", "Все эксперты", "|", "С&такан"}));
     EXPECT_EQ(Texts(Form->Window1->actions()),
@@ -125,6 +126,7 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
     EXPECT_TRUE(Form->Conndis1->shortcut().isEmpty());
     // The book's shortcut is its own: no two commands of the window share one.
     EXPECT_EQ(Form->BookNew1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_B));
+    EXPECT_EQ(Form->History1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H));
     QList<QKeySequence> shortcuts;
     for (const QAction* a : Form->findChildren<QAction*>()) {
         if (a->shortcut().isEmpty())

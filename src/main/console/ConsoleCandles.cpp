@@ -1,6 +1,8 @@
 #include "main/console/ConsoleCandles.h"
 
 #include "history/Candles.h"
+#include "history/DayWriter.h"
+#include "history/Rebuild.h"
 #include "settings/SavedSettings.h"
 
 #include <cstdint>
@@ -75,6 +77,28 @@ int RunCandles(const TConsoleOptions& options, const std::filesystem::path& hist
             << std::flush;
         return kExitErrorBox;
     }
+    return 0;
+}
+
+int RunRebuildHistory(const std::filesystem::path& historyDir, std::ostream& err) {
+    std::string error;
+    const bool rebuilt = history::RebuildHistoryDb(
+        historyDir,
+        [&err](const history::TRebuildStep& s) {
+            err << "vorlen-console: --rebuild-history: " << s.Index << '/' << s.Count << ' '
+                << history::PathText(s.File.filename()) << ": " << s.Records << " records";
+            if (s.Skipped != 0)
+                err << ", " << s.Skipped << " damaged places passed over";
+            err << '\n' << std::flush;
+        },
+        error);
+    if (!rebuilt) {
+        err << "vorlen-console: --rebuild-history: " << error << '\n' << std::flush;
+        return kExitErrorBox;
+    }
+    err << "vorlen-console: --rebuild-history: " << history::PathText(historyDir / "history.db")
+        << " rebuilt\n"
+        << std::flush;
     return 0;
 }
 

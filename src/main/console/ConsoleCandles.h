@@ -13,4 +13,8 @@ namespace vorlen {
 int RunCandles(const TConsoleOptions& options, const std::filesystem::path& historyDir,
                std::ostream& err);
 
+// vorlen-console --rebuild-history: history.db made again from the folder's day files, one
+// progress line per file on `err`.
+int RunRebuildHistory(const std::filesystem::path& historyDir, std::ostream& err);
+
 } // namespace vorlen

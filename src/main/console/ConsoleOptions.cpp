@@ -115,6 +115,8 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             out.CancelAll = true;
         } else if (name == "--record" && !value) {
             out.Record = true;
+        } else if (name == "--rebuild-history" && !value) {
+            out.RebuildHistory = true;
         } else if (name == "--order" || name == "--risk") {
             const auto v = takeValue();
             if (!v) {
@@ -225,8 +227,15 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
         error = "--param needs --strategy";
         return false;
     }
-    if (!out.HistoryDir.empty() && !out.Record && out.CandlesIsin.empty()) {
-        error = "--history needs --record or --candles";
+    if (!out.HistoryDir.empty() && !out.Record && out.CandlesIsin.empty() && !out.RebuildHistory) {
+        error = "--history needs --record, --candles or --rebuild-history";
+        return false;
+    }
+    if (out.RebuildHistory &&
+        (out.Record || out.Seconds || out.UntilOnline || !out.ExpertIsin.empty() ||
+         !out.Orders.empty() || out.CancelAll || !out.BookIsins.empty() || !out.DumpDir.empty() ||
+         !out.ReplayFile.empty() || !out.CandlesIsin.empty() || !out.StrategyFile.empty())) {
+        error = "--rebuild-history takes only --history, --settings and --data-dir";
         return false;
     }
     if (out.CandlesIsin.empty() &&
@@ -281,6 +290,7 @@ std::string ConsoleUsage() {
            "       vorlen-console --replay-file FILE [--at HH:MM:SS] --dump DIR [--settings FILE]\n"
            "       vorlen-console --candles ISIN [--interval I] [--from T] [--to T]\n"
            "                      [--history DIR] --out FILE\n"
+           "       vorlen-console --rebuild-history [--history DIR]\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
            "a saved-settings FILE), finds the gateway installation through the registry, starts\n"
@@ -335,7 +345,10 @@ std::string ConsoleUsage() {
            "                   YYYY-MM-DD.vrec (the local date) in the history folder; with\n"
            "                   --dump, the market-data connection stops before the dump, so\n"
            "                   that the recording ends where the dump was taken\n"
-           "  --history DIR    the history folder (default: \"history\" in the data folder)\n"
+           "  --history DIR    the history folder (default: \"history\" in the data folder\n"
+           "                   when --data-dir or $VORLEN_DATA_DIR names one, else the\n"
+           "                   user's: $XDG_DATA_HOME/vorlen/history, ~/.local/share/vorlen/\n"
+           "                   history, or %LOCALAPPDATA%\\Vorlen\\history on Windows)\n"
            "  --replay-file FILE  connect nowhere: rebuild the replica from the recording\n"
            "                   FILE as the market-data connection built it and write it as\n"
            "                   --dump does (instruments.tsv and the key tables; no grids);\n"
@@ -347,6 +360,9 @@ std::string ConsoleUsage() {
            "                   or isin_id) from history.db in the history folder to --out\n"
            "                   FILE.tsv: a header line, then time, open, high, low, close,\n"
            "                   volume; times are the candles' starts in Moscow time\n"
+           "  --rebuild-history  connect nowhere: make history.db of the history folder\n"
+           "                   again from its day files (*.vrec), into a new file that then\n"
+           "                   replaces the old one; progress per file on standard error\n"
            "  --interval I     tick, 1m, 5m, 15m, 1h or 1d (a trading session); default 1m\n"
            "  --from \"YYYY-MM-DD HH:MM\", --to \"YYYY-MM-DD HH:MM\"  only candles starting\n"
            "                   in [from, to), Moscow time (default: all)\n"

@@ -39,8 +39,10 @@ struct TConsoleOptions {
     // options_risk_<isin>.tsv.
     std::string OptionsIsin;
     // Record what the connections receive into the recording of the trading day, in HistoryDir
-    // (empty: "history" in the data folder).
+    // (empty: "history" in the data folder when one is named, else the user's data folder).
     bool Record = false;
+    // Make history.db of the history folder again from its day files instead of connecting.
+    bool RebuildHistory = false;
     std::string HistoryDir;
     // Rebuild the replica from this recording instead of connecting, up to AtTime ("HH:MM:SS"
     // local time on the recording's date; empty: its end), and dump it.

@@ -17,6 +17,7 @@
 #include "platform/ProcessStart.h"
 #include "platform/Registry.h"
 #include "platform/Thread.h"
+#include "platform/UserData.h"
 #include "settings/SavedSettings.h"
 
 #include <chrono>
@@ -70,6 +71,20 @@ std::string Absolute(const std::string& path) {
     std::error_code ec;
     const std::filesystem::path abs = std::filesystem::absolute(PathFromUtf8(path), ec);
     return ec ? path : PathToUtf8(abs);
+}
+
+// --history, else "history" in a data folder the user named, else in the user's own data folder,
+// where the desktop terminal records too.
+std::filesystem::path HistoryDirFor(const TConsoleOptions& options,
+                                    const std::filesystem::path& dataDir) {
+    if (!options.HistoryDir.empty())
+        return PathFromUtf8(Absolute(options.HistoryDir));
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread of ours starts.
+    const char* named = std::getenv("VORLEN_DATA_DIR");
+    if (!options.DataDir.empty() || (named != nullptr && *named != '\0'))
+        return dataDir / "history";
+    const std::filesystem::path user = platform::UserDataDir();
+    return user.empty() ? dataDir / "history" : user / "history";
 }
 
 // "New expert" with the chooser answered by `isin`; 0 when the expert runs, kExitErrorBox with
@@ -275,10 +290,12 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     const std::string dumpDir = Absolute(options.DumpDir);
     const std::string settingsFile = Absolute(options.SettingsFile);
 #if !VORLEN_HISTORY
-    if (options.Record || !options.ReplayFile.empty() || !options.CandlesIsin.empty()) {
+    if (options.Record || !options.ReplayFile.empty() || !options.CandlesIsin.empty() ||
+        options.RebuildHistory) {
         err << "vorlen-console: "
             << (options.Record                 ? "--record"
                 : !options.CandlesIsin.empty() ? "--candles"
+                : options.RebuildHistory       ? "--rebuild-history"
                                                : "--replay-file")
             << ": this build has no recordings\n"
             << std::flush;
@@ -294,12 +311,12 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             : TradingDataDir(!settingsFile.empty()
                                  ? PathFromUtf8(settingsFile).parent_path()
                                  : PathFromUtf8(platform::ExecutableDir()) / "saving");
+    const std::filesystem::path historyDir = HistoryDirFor(options, dataDir);
 #if VORLEN_HISTORY
     if (!options.CandlesIsin.empty())
-        return RunCandles(options,
-                          !options.HistoryDir.empty() ? PathFromUtf8(Absolute(options.HistoryDir))
-                                                      : dataDir / "history",
-                          err);
+        return RunCandles(options, historyDir, err);
+    if (options.RebuildHistory)
+        return RunRebuildHistory(historyDir, err);
 #endif
     // Read before connecting: a damaged file ends the run before any router is started.
     const bool ordering = !options.Orders.empty() || options.CancelAll;
@@ -361,12 +378,8 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     TConnectorPort* port = nullptr;
     // Recording is off unless asked for: the market-data thread then pays one pointer test per
     // message.
-    std::filesystem::path historyDir;
-    if (options.Record)
-        historyDir = !options.HistoryDir.empty() ? PathFromUtf8(Absolute(options.HistoryDir))
-                                                 : dataDir / "history";
-    const TPortFactory makePort =
-        ConnectorPortFactory(DefaultConnectorServices(), dataDir, historyDir);
+    const TPortFactory makePort = ConnectorPortFactory(
+        DefaultConnectorServices(), dataDir, options.Record ? historyDir : std::filesystem::path());
     TMainController controller(
         view,
         [&port, &makePort, &view](TJournalSink& memo,
