@@ -10,6 +10,7 @@
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
 #include "gui/Modal.h"
+#include "gui/OptionsForm.h"
 #include "gui/OwnOrdersForm.h"
 #include "gui/SetForm.h"
 #include "gui/StaleMark.h"
@@ -70,6 +71,8 @@ void TMainForm::ShowControls(const TMainControls& c) {
     // A book needs the instrument lists, as a new expert does.
     BookNew1->setEnabled(c.FileNew1Menu);
     BookNew1Tool->setEnabled(c.FileNew1Menu);
+    OptionsNew1->setEnabled(c.FileNew1Menu);
+    OptionsNew1Tool->setEnabled(c.FileNew1Menu);
     StopAllExperts->setEnabled(c.StopAllButton);
     // Re-arming follows the kill switch itself (ShowTradingState).
     for (QAction* action : {Ticket1, OwnOrders1, KillSwitch1, KillSwitch1Tool})
@@ -182,6 +185,8 @@ void TMainForm::DetachBooks() {
         book->Detach();
     if (TOwnOrdersForm* own = OwnOrdersChild())
         own->Detach();
+    for (TOptionsForm* board : OptionsChildren())
+        board->Detach();
 }
 
 void TMainForm::BookNew1Execute() {
