@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QComboBox>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -187,9 +188,11 @@ void TSmilePlot::paintEvent(QPaintEvent* /*event*/) {
         p.setPen(QColor(90, 90, 90));
         p.drawText(QRectF(0, y(v) - 8, 40, 16), Qt::AlignRight | Qt::AlignVCenter, Q(Fixed(v, 1)));
     }
-    for (const double k : {kLo, (kLo + kHi) / 2, kHi}) {
-        p.drawText(QRectF(x(k) - 40, area.bottom() + 4, 80, 16), Qt::AlignCenter, Q(Fixed(k, 0)));
-    }
+    // The end labels stay inside the plot: the first starts at its tick, the last ends at it.
+    p.drawText(QRectF(x(kLo), area.bottom() + 4, 80, 16), Qt::AlignLeft, Q(Fixed(kLo, 0)));
+    p.drawText(QRectF(x((kLo + kHi) / 2) - 40, area.bottom() + 4, 80, 16), Qt::AlignCenter,
+               Q(Fixed((kLo + kHi) / 2, 0)));
+    p.drawText(QRectF(x(kHi) - 80, area.bottom() + 4, 80, 16), Qt::AlignRight, Q(Fixed(kHi, 0)));
     if (FForward && *FForward >= kLo && *FForward <= kHi) {
         p.setPen(QPen(QColor(230, 150, 0), 1, Qt::DashLine));
         p.drawLine(QPointF(x(*FForward), area.top()), QPointF(x(*FForward), area.bottom()));
@@ -220,11 +223,13 @@ void TSmilePlot::paintEvent(QPaintEvent* /*event*/) {
                               QStringLiteral("середина"), QStringLiteral("биржа")};
     const QColor colors[] = {QColor(30, 140, 50), QColor(200, 40, 40), QColor(20, 20, 20),
                              QColor(130, 130, 130)};
-    double lx = area.right() - 280;
-    for (int i = 0; i < 4; ++i) {
+    const QFontMetricsF metrics(font());
+    qreal lx = area.right();
+    for (int i = 3; i >= 0; --i) {
+        const QString text = QStringLiteral("● ") + legend[i];
+        lx -= metrics.horizontalAdvance(text) + 10;
         p.setPen(colors[i]);
-        p.drawText(QRectF(lx, 2, 70, 16), Qt::AlignLeft, QStringLiteral("● ") + legend[i]);
-        lx += 70;
+        p.drawText(QRectF(lx, 2, metrics.horizontalAdvance(text) + 4, 16), Qt::AlignLeft, text);
     }
 }
 
@@ -237,6 +242,8 @@ TOptionsForm::TOptionsForm(TCGStorage* store, const TBookKeeper* books, const st
 
     Expiry = new QComboBox(this);
     Expiry->setObjectName(QStringLiteral("Expiry"));
+    Expiry->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    Expiry->setMinimumContentsLength(18);
     IvMode = new QComboBox(this);
     IvMode->setObjectName(QStringLiteral("IvMode"));
     IvMode->addItem(QStringLiteral("IV покупки / продажи"));
@@ -262,6 +269,9 @@ TOptionsForm::TOptionsForm(TCGStorage* store, const TBookKeeper* books, const st
     Table->verticalHeader()->hide();
     Table->verticalHeader()->setDefaultSectionSize(20);
     Table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // "21,3 / 22,1" needs more room than a price; a few dozen rows cost nothing to measure.
+    for (const int c : {kCallIv, kPutIv})
+        Table->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     Table->setSelectionMode(QAbstractItemView::NoSelection);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setTextElideMode(Qt::ElideNone);
