@@ -21,7 +21,8 @@ TLimitsForm::TLimitsForm(std::filesystem::path dir, std::function<orders::TOrder
                        "клиента и инструмент, затем ключ=значение.\nКлючи: max_qty (лотов в "
                        "заявке), max_pos (позиция), max_active (активных заявок), per_minute, "
                        "per_day (заявок в минуту и в день), distance_pct (отклонение от лучшей "
-                       "цены, %).\nНе заданное в строке берётся из более общей строки, затем из "
+                       "цены, %), opt_distance_steps (то же для опционов, в шагах цены).\nНе "
+                       "заданное в строке берётся из более общей строки, затем из "
                        "встроенных лимитов."),
         this);
     help->setWordWrap(true);

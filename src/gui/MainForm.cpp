@@ -65,6 +65,7 @@ TMainForm::TMainForm(TPortFactory factory, std::string appPath, QWidget* parent)
 
     CreateActions();
     CreateTradingActions();
+    CreateOptionsActions();
     CreateMenus();
     CreateToolBar();
     CreateClientArea();
@@ -206,6 +207,7 @@ void TMainForm::CreateMenus() {
     Experts1->addAction(FilesNew1);
     Experts1->addSeparator();
     Experts1->addAction(BookNew1);
+    Experts1->addAction(OptionsNew1);
 
     CreateTradingMenu();
 
@@ -239,6 +241,7 @@ void TMainForm::CreateToolBar() {
     ToolBar1->addAction(FileNew1Tool);
     ToolBar1->addAction(FilesNew1Tool);
     ToolBar1->addAction(BookNew1Tool);
+    ToolBar1->addAction(OptionsNew1Tool);
     ToolBar1->addSeparator();
     ToolBar1->addAction(WindowCascade1);
     ToolBar1->addAction(WindowTileHorizontal1);

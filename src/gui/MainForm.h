@@ -60,6 +60,10 @@ public:
     std::vector<TMDIChild*> ExpertChildren() const;
     // The order-book windows in window-list order.
     std::vector<TBookForm*> BookChildren() const;
+    // The options boards in window-list order.
+    std::vector<class TOptionsForm*> OptionsChildren() const;
+    // The board of the futures `isin`; asking again brings an open one forward.
+    void OpenOptionsWindow(const std::string& isin);
     // The own-orders window, if open.
     TOwnOrdersForm* OwnOrdersChild() const;
 
@@ -89,8 +93,10 @@ public:
     QAction* FileNew1Tool = nullptr; // toolbar button "&Эксперт"
     QAction* FilesNew1 = nullptr;    // menu entry "Все эксперты"
     QAction* FilesNew1Tool = nullptr;
-    QAction* BookNew1 = nullptr;     // menu entry "С&такан" (Ctrl+B)
-    QAction* BookNew1Tool = nullptr; // toolbar button "Стакан"
+    QAction* BookNew1 = nullptr;        // menu entry "С&такан" (Ctrl+B)
+    QAction* BookNew1Tool = nullptr;    // toolbar button "Стакан"
+    QAction* OptionsNew1 = nullptr;     // menu entry "&Опционы" (Ctrl+Shift+O)
+    QAction* OptionsNew1Tool = nullptr; // toolbar button "Опционы"
     QAction* HelpAbout1 = nullptr;
     QAction* WindowCascade1 = nullptr;
     QAction* WindowTileHorizontal1 = nullptr;
@@ -134,6 +140,7 @@ public slots:
     void FileNew1Execute();
     void FilesNew1Execute();
     void BookNew1Execute();
+    void OptionsNew1Execute();
     void FileExit1Execute();
     void HelpAbout1Execute();
     void WindowCascade1Execute();
@@ -164,6 +171,7 @@ private:
     void CreateOrderMenus();
     void CreateTradingActions();
     void CreateTradingMenu();
+    void CreateOptionsActions();
     orders::TOrderDesk* Desk() const;
     void ShowTradingState();
     void SyncOrderMenus();

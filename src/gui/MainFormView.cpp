@@ -11,6 +11,7 @@
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
 #include "gui/Modal.h"
+#include "gui/OptionsForm.h"
 #include "gui/OwnOrdersForm.h"
 #include "gui/SetForm.h"
 #include "gui/StaleMark.h"
@@ -71,6 +72,8 @@ void TMainForm::ShowControls(const TMainControls& c) {
     // A book needs the instrument lists, as a new expert does.
     BookNew1->setEnabled(c.FileNew1Menu);
     BookNew1Tool->setEnabled(c.FileNew1Menu);
+    OptionsNew1->setEnabled(c.FileNew1Menu);
+    OptionsNew1Tool->setEnabled(c.FileNew1Menu);
     StopAllExperts->setEnabled(c.StopAllButton);
     // A file of its own, read at each connect: editable whether connected or not.
     const TTerminalPort* port = FController ? FController->Port() : nullptr;
@@ -186,6 +189,8 @@ void TMainForm::DetachBooks() {
         book->Detach();
     if (TOwnOrdersForm* own = OwnOrdersChild())
         own->Detach();
+    for (TOptionsForm* board : OptionsChildren())
+        board->Detach();
 }
 
 void TMainForm::BookNew1Execute() {

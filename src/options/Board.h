@@ -26,6 +26,7 @@ struct TSeriesInput {
     std::int64_t Position = 0; // summed over the trader's client codes
     // The exchange's own figures from its volatility stream: per cent, and a price.
     std::optional<double> ExchangeVolat, ExchangeTheor;
+    bool operator==(const TSeriesInput&) const = default;
 };
 
 struct TUnderlyingInput {
@@ -33,11 +34,13 @@ struct TUnderlyingInput {
     std::string Isin;
     std::optional<double> Bid, Ask, Last;
     std::int64_t Position = 0;
+    bool operator==(const TUnderlyingInput&) const = default;
 };
 
 struct TBoardInput {
     TUnderlyingInput Underlying;
     std::vector<TSeriesInput> Series;
+    bool operator==(const TBoardInput&) const = default;
 };
 
 // Where the futures' price came from: the mid of its book when both sides stand, else its last

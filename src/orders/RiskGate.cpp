@@ -26,6 +26,10 @@ std::int64_t DistanceBp(const TRiskLimits& l) {
     return std::clamp<std::int64_t>(l.MaxDistanceBp, 0, kMaxDistanceBp);
 }
 
+std::int64_t OptionSteps(const TRiskLimits& l) {
+    return std::clamp<std::int64_t>(l.MaxOptionDistanceSteps, 0, kMaxDistanceSteps);
+}
+
 } // namespace
 
 TGateDecision CheckCancel(const TGateView& view) {
@@ -77,6 +81,7 @@ enum class TBreach {
     OffStep,
     OutsideLimits,
     FarFromBest,
+    FarFromBestSteps,
     Active,
     PerMinute,
     PerDay,
@@ -117,7 +122,15 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
         return TBreach::OffStep;
     if (ins.Limited && (o.Price < ins.LimitDown || o.Price > ins.LimitUp))
         return TBreach::OutsideLimits;
-    if (v.BestOpposite && *v.BestOpposite > 0) {
+    if (ins.Option && v.BestOpposite && *v.BestOpposite > 0) {
+        const std::int64_t best = *v.BestOpposite;
+        const std::int64_t diff = o.Price > best ? o.Price - best : best - o.Price;
+        // Whole steps: a price on the step is exactly that many steps away. Both factors are
+        // bounded (steps by the limits file, the step by the price range) well inside 64 bits
+        // only after the division, so divide rather than multiply.
+        if (best > kMaxOrderPrice || diff / ins.MinStep > OptionSteps(l))
+            return TBreach::FarFromBestSteps;
+    } else if (v.BestOpposite && *v.BestOpposite > 0) {
         const std::int64_t best = *v.BestOpposite;
         const std::int64_t bp = DistanceBp(l);
         const std::int64_t diff = o.Price > best ? o.Price - best : best - o.Price;
@@ -186,6 +199,11 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
     case TBreach::FarFromBest:
         return "Цена " + FormatPrice(o.Price) + " дальше " + Percent(DistanceBp(l)) +
                "% от лучшей встречной цены " + FormatPrice(*v.BestOpposite) + ".";
+    case TBreach::FarFromBestSteps:
+        return "Цена " + FormatPrice(o.Price) + " дальше от лучшей встречной цены " +
+               FormatPrice(*v.BestOpposite) +
+               ", чем допустимо для опциона (шагов цены: " + N(OptionSteps(l)) + ", шаг " +
+               FormatPrice(v.Instrument->MinStep) + ").";
     case TBreach::Active:
         return "Активных заявок уже " + N(t.Active) + " (допустимо " + N(l.MaxActive) + ").";
     case TBreach::PerMinute:

@@ -36,6 +36,9 @@ struct TInstrumentRef {
     std::int64_t LimitDown = 0;
     std::int64_t LimitUp = 0;
     bool Limited = true; // false: the session sets no price limits
+    // An option series (its own reference table): its distance from the market is counted in
+    // steps, and its limits are the series' own, not its futures'.
+    bool Option = false;
     bool operator==(const TInstrumentRef&) const = default;
 };
 

@@ -170,6 +170,7 @@ const TKey kKeys[] = {
     {"per_minute", &TLimitsPatch::MaxPerMinute, 0, kMaxLimitCount},
     {"per_day", &TLimitsPatch::MaxPerDay, 0, kMaxLimitCount},
     {"distance_pct", &TLimitsPatch::MaxDistanceBp, 2, kMaxDistanceBp},
+    {"opt_distance_steps", &TLimitsPatch::MaxOptionDistanceSteps, 0, kMaxDistanceSteps},
 };
 
 std::string BoundText(const TKey& k) {
@@ -288,6 +289,7 @@ void TLimitsPatch::ApplyTo(TRiskLimits& l) const {
     l.MaxPerMinute = MaxPerMinute.value_or(l.MaxPerMinute);
     l.MaxPerDay = MaxPerDay.value_or(l.MaxPerDay);
     l.MaxDistanceBp = MaxDistanceBp.value_or(l.MaxDistanceBp);
+    l.MaxOptionDistanceSteps = MaxOptionDistanceSteps.value_or(l.MaxOptionDistanceSteps);
 }
 
 TRiskLimits TLimitsBook::For(const std::string& client, const std::string& isin) const {

@@ -24,6 +24,7 @@ inline constexpr std::int64_t kMaxOrderPrice = 9'999'999'999'999'999;
 // limit, and the gate's arithmetic stays inside 64 bits for every value it may be given.
 inline constexpr std::int64_t kMaxLimitCount = 1'000'000'000;
 inline constexpr std::int64_t kMaxDistanceBp = 100'000; // 1000 %
+inline constexpr std::int64_t kMaxDistanceSteps = 1'000'000;
 
 // Decimal text ("92000", "1.25", "0,5") in 1e-5 units; nothing for text that is not a price or
 // has non-zero digits beyond the fifth decimal place.
@@ -40,13 +41,17 @@ struct TRiskLimits {
     std::int64_t MaxPerDay = 500;
     // Furthest distance from the best opposite price, in hundredths of a percent (500 = 5 %).
     std::int64_t MaxDistanceBp = 500;
+    // The same for an option series, in its price steps: a premium is a small fraction of the
+    // futures, so a percentage of it is either far too tight near the money or meaningless in
+    // the wings, while a step is what the series is actually quoted in.
+    std::int64_t MaxOptionDistanceSteps = 20;
     bool operator==(const TRiskLimits&) const = default;
 };
 
 // One line of the limits file may set any subset of the fields; the rest are inherited.
 struct TLimitsPatch {
     std::optional<std::int64_t> MaxOrderQty, MaxPosition, MaxActive, MaxPerMinute, MaxPerDay,
-        MaxDistanceBp;
+        MaxDistanceBp, MaxOptionDistanceSteps;
     void ApplyTo(TRiskLimits& limits) const;
     bool operator==(const TLimitsPatch&) const = default;
 };
@@ -54,15 +59,18 @@ struct TLimitsPatch {
 // The file, one rule a line, '#' starts a comment:
 //
 //   *              max_qty=10 max_pos=50 max_active=20 per_minute=60 per_day=500 distance_pct=5
+//   *              opt_distance_steps=20
 //   FZ00001        max_qty=5
 //   FZ00001 Si-3.27 max_pos=20
+//   FZ00001 Si-3.27M190327CA92000 max_pos=10 opt_distance_steps=5
 //
 // The first word is "*" (every client code), a client code (seven capital Latin letters or digits,
 // as the account table shows it), or a client code followed by an instrument's isin; then key=value
 // pairs. The built-in defaults apply first, then "*", then the client code's line, then its
-// instrument's line. distance_pct takes up to two decimals. A file is taken whole or not at all:
-// a line that says the same scope again, a key said twice, a value out of range or any byte that
-// is not text makes it a damaged file, never a looser one.
+// instrument's line. distance_pct takes up to two decimals and holds futures; option series are
+// held to opt_distance_steps instead, whole price steps of the series. A file is taken whole or not
+// at all: a line that says the same scope again, a key said twice, a value out of range or any byte
+// that is not text makes it a damaged file, never a looser one.
 class TLimitsBook {
 public:
     TRiskLimits For(const std::string& client, const std::string& isin) const;

@@ -115,6 +115,7 @@ void TStoreReader::Describe() {
     FDescribed = log && pos && part && ref;
     FHaveSession = FHaveSession || find("FORTS_REFDATA_REPL", "session", FSession);
     FHaveBook = FHaveBook || find("FORTS_USERORDERBOOK_REPL", "orders", FBook);
+    FHaveOptRef = FHaveOptRef || find("FORTS_REFDATA_REPL", "opt_sess_contents", FOptRef);
 }
 
 namespace {
@@ -126,9 +127,10 @@ std::int64_t SteadyMs() {
 
 } // namespace
 
-[[gnu::hot]] std::array<std::uint64_t, 4> TStoreReader::Counts() const {
+[[gnu::hot]] std::array<std::uint64_t, 5> TStoreReader::Counts() const {
     return {FStore.TableChanges(kKeyTableOrders), FStore.TableChanges(kKeyTablePositions),
-            FStore.TableChanges(kKeyTablePart), FStore.TableChanges(TCGStorage::kFuturesRefTable)};
+            FStore.TableChanges(kKeyTablePart), FStore.TableChanges(TCGStorage::kFuturesRefTable),
+            FStore.TableChanges(TCGStorage::kOptionsRefTable)};
 }
 
 [[gnu::hot]] bool TStoreReader::Changed() {
@@ -160,7 +162,7 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
     TStoreFacts f;
     const std::int64_t nowMs = SteadyMs();
     // Taken before the rows are read: a change while they are read shows as a change next time.
-    const std::array<std::uint64_t, 4> counts = Counts();
+    const std::array<std::uint64_t, 5> counts = Counts();
     FRead = true;
     const TCGStorage::TAccess access(FStore);
     const TRows& log = access.Rows(FLog);
@@ -223,11 +225,14 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
     }
     const TRows& ref = access.Rows(FRef);
     const TRows& part = access.Rows(FPart);
+    const std::size_t optRefSize = FHaveOptRef ? access.Rows(FOptRef).Size() : 0;
     if (everything || counts[2] != FReadCounts[2] || counts[3] != FReadCounts[3] ||
-        ref.Size() != FRefCount || part.Size() != FPartCount || nowMs - FReadAtMs > 1000) {
+        counts[4] != FReadCounts[4] || ref.Size() != FRefCount || part.Size() != FPartCount ||
+        optRefSize != FOptRefCount || nowMs - FReadAtMs > 1000) {
         FReadAtMs = nowMs;
         FRefCount = ref.Size();
         FPartCount = part.Size();
+        FOptRefCount = optRefSize;
         auto refFacts = std::make_shared<TRefFacts>();
         FPartCols.Resolve(part, {"client_code"});
         for (const TRowView row : part) {
@@ -235,19 +240,9 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
                 refFacts->Clients.push_back(std::move(c));
             }
         }
-        FRefCols.Resolve(ref,
-                         {"isin_id", "isin", "min_step", "limit_down", "limit_up", "is_limited"});
-        const auto& c = FRefCols.Pos;
-        for (const TRowView row : ref) {
-            TInstrumentRef ins;
-            ins.IsinId = static_cast<std::int32_t>(Int(row, c[0]));
-            ins.Isin = Text(row, c[1]);
-            ins.MinStep = Price(row, c[2]);
-            ins.LimitDown = Price(row, c[3]);
-            ins.LimitUp = Price(row, c[4]);
-            ins.Limited = c[5] < 0 || Int(row, c[5]) != 0;
-            refFacts->IsinById[ins.IsinId] = ins.Isin;
-            refFacts->Instruments[ins.Isin] = std::move(ins);
+        ReadRef(ref, FRefCols, false, *refFacts);
+        if (FHaveOptRef) {
+            ReadRef(access.Rows(FOptRef), FOptRefCols, true, *refFacts);
         }
         if (FHaveSession) {
             const TRows& sessions = access.Rows(FSession);
@@ -271,6 +266,29 @@ TStoreFacts TStoreReader::Read(bool allOrders, bool listOwn) {
     FReadCounts = counts;
     f.Ref = FRefFacts;
     return f;
+}
+
+void TStoreReader::ReadRef(const TRows& rows, TColumns<6>& cols, bool option, TRefFacts& out) {
+    cols.Resolve(rows, {"isin_id", "isin", "min_step", "limit_down", "limit_up", "is_limited"});
+    const auto& c = cols.Pos;
+    for (const TRowView row : rows) {
+        TInstrumentRef ins;
+        ins.IsinId = static_cast<std::int32_t>(Int(row, c[0]));
+        ins.Isin = Text(row, c[1]);
+        ins.MinStep = Price(row, c[2]);
+        ins.LimitDown = Price(row, c[3]);
+        ins.LimitUp = Price(row, c[4]);
+        ins.Limited = c[5] < 0 || Int(row, c[5]) != 0;
+        ins.Option = option;
+        // A futures and a series never share a code; should a damaged table say otherwise, the
+        // futures' row is kept, the one whose limits the other orders have been held to.
+        if (const auto it = out.Instruments.find(ins.Isin);
+            option && it != out.Instruments.end() && !it->second.Option) {
+            continue;
+        }
+        out.IsinById[ins.IsinId] = ins.Isin;
+        out.Instruments[ins.Isin] = std::move(ins);
+    }
 }
 
 void TStoreReader::ReadBook(const TRows& rows, TStoreFacts& f) {

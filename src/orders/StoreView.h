@@ -25,10 +25,11 @@ class TRows;
 
 namespace vorlen::orders {
 
-// What changes rarely: the account table's client codes and the futures' reference rows.
+// What changes rarely: the account table's client codes and the futures' and options' reference
+// rows.
 struct TRefFacts {
     std::vector<std::string> Clients;
-    std::map<std::string, TInstrumentRef> Instruments; // by isin
+    std::map<std::string, TInstrumentRef> Instruments; // by isin, futures and option series
     std::map<std::int32_t, std::string> IsinById;
     // The trading session under way (the session table's latest one begun); 0: none known.
     std::int32_t SessionId = 0;
@@ -80,7 +81,7 @@ public:
     // `listOwn` false: Own is left empty, for a caller that needs only the tracker's counts
     // most of the time and lists the orders itself when it must.
     TStoreFacts Read(bool allOrders = false, bool listOwn = true);
-    // False while a Read now would return what the last one did: none of the four tables has
+    // False while a Read now would return what the last one did: none of the tables read has
     // changed and the reference rows were read less than a second ago. Takes no lock, so it is
     // cheap enough to ask before every order.
     bool Changed();
@@ -98,7 +99,8 @@ private:
 
     void Describe();
     void ReadBook(const TRows& rows, TStoreFacts& f);
-    std::array<std::uint64_t, 4> Counts() const;
+    std::array<std::uint64_t, 5> Counts() const;
+    void ReadRef(const TRows& rows, TColumns<6>& cols, bool option, TRefFacts& out);
 
     TCGStorage& FStore;
     TOwnOrderTracker FTracker;
@@ -109,20 +111,20 @@ private:
     // The tables' handles, taken once (their rows stay the store's, read under its lock).
     TTable FLog, FPos, FPart, FRef;
     // Not every subscription has these: looked for again now and then until found.
-    TTable FSession, FBook;
-    bool FHaveSession = false, FHaveBook = false;
+    TTable FSession, FBook, FOptRef;
+    bool FHaveSession = false, FHaveBook = false, FHaveOptRef = false;
     std::int64_t FOptionalAtMs = -1'000'000;
     TColumns<13> FLogCols;
     TColumns<3> FSessionCols;
     TColumns<9> FBookCols;
     TColumns<3> FPosCols;
     TColumns<1> FPartCols;
-    TColumns<6> FRefCols;
+    TColumns<6> FRefCols, FOptRefCols;
     bool FDescribed = false;
     // The tables' change counts when they were last read: orders log, positions, account
-    // table, reference rows.
-    std::array<std::uint64_t, 4> FReadCounts{};
-    std::size_t FRefCount = 0, FPartCount = 0;
+    // table, futures' and options' reference rows.
+    std::array<std::uint64_t, 5> FReadCounts{};
+    std::size_t FRefCount = 0, FPartCount = 0, FOptRefCount = 0;
     std::int64_t FReadAtMs = 0;
     bool FRead = false;
     std::map<std::pair<std::string, std::int32_t>, std::int64_t> FPositions;

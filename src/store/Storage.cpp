@@ -69,7 +69,7 @@ std::uint64_t TCGStorage::KeyTableChanges() const {
 }
 
 [[gnu::hot]] std::uint64_t TCGStorage::TableChanges(int no) const {
-    if (no < 0 || no > kFuturesRefTable)
+    if (no < 0 || no > kOptionsRefTable)
         return 0;
     return FImpl->TableChanges[static_cast<std::size_t>(no)].N.load(std::memory_order_acquire);
 }
@@ -170,7 +170,10 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
                 f.KeyEnd = f.KeyAt + sizeof(std::int64_t);
         }
         f.KeyNo = KeyTableNo(stream.sName, name);
-        f.CountNo = f.KeyNo >= 0 ? f.KeyNo : name == "fut_sess_contents" ? kFuturesRefTable : -1;
+        f.CountNo = f.KeyNo >= 0                  ? f.KeyNo
+                    : name == "fut_sess_contents" ? kFuturesRefTable
+                    : name == "opt_sess_contents" ? kOptionsRefTable
+                                                  : -1;
         f.Heartbeat = name == "heartbeat";
         if (d.Observer != nullptr) { // observer hook
             const TStoreObserver::TFollow follow =

@@ -52,6 +52,8 @@ public:
     // The same for one table: key table `no` (0..6), or kFuturesRefTable for the futures'
     // reference rows ("fut_sess_contents"), so a reader of a few tables is not woken by the rest.
     static constexpr int kFuturesRefTable = kKeyTableCount;
+    // And the options' ("opt_sess_contents").
+    static constexpr int kOptionsRefTable = kKeyTableCount + 1;
     std::uint64_t TableChanges(int no) const;
 
     // A follower of the tables (the order books), told of every change under the lock; null

@@ -37,7 +37,7 @@ struct TTableFacts {
     std::size_t KeyAt = 0;         // where the replication id sits in a message
     std::size_t KeyEnd = SIZE_MAX; // the message size that holds it
     int KeyNo = -1;                // its number among the key tables, -1 for any other table
-    int CountNo = -1; // which of TableChanges counts it: KeyNo, kFuturesRefTable or none
+    int CountNo = -1; // which of TableChanges counts it: KeyNo, a reference table's or none
     bool Heartbeat = false;
     bool InBulk = false; // the follower hears of stored rows in bulk (TStoreObserver::TFollow)
     // The follower's key in a message (TStoreObserver::TFollow); KeyBytes 0 for none.
@@ -115,7 +115,7 @@ struct TCGStorage::Impl {
         std::atomic<std::uint64_t> N{0};
     };
     TCount KeyChanges;
-    std::array<TCount, kKeyTableCount + 1> TableChanges{};
+    std::array<TCount, TCGStorage::kOptionsRefTable + 1> TableChanges{};
 
     TMarketData MarData;
     // Per stream and table, alongside MarData.Streams[s].Tables[t].

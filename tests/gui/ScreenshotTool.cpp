@@ -9,10 +9,13 @@
 #include "gui/GridModel.h"
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
+#include "gui/OptionsForm.h"
 #include "gui/SetForm.h"
 #include "gui/UiBridge.h"
 #include "main/ConnectorPort.h"
 #include "platform/Thread.h"
+#include "settings/SavedSettings.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -21,8 +24,10 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableView>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 namespace {
 
@@ -40,6 +45,77 @@ bool Save(QWidget& widget, const QDir& dir, const char* name) {
 void ShowForPicture(QDialog& dialog) {
     dialog.show();
     QTest::qWait(300);
+}
+
+// The options board needs what neither market preset subscribes (docs/options.md).
+std::filesystem::path BoardSettings(const e2e::TSimInstall& inst) {
+    TSettingsModel model;
+    model.Values.PortEdit = std::to_string(inst.Port);
+    model.SetMarket(kMarketCustom);
+    const auto tick = [&](int node) {
+        if (node >= 0 && !model.Tree.IsTicked(node))
+            model.Tree.ClickPicture(node);
+    };
+    tick(model.Tree.FindTable("FORTS_REFDATA_REPL", "fut_sess_contents"));
+    tick(model.Tree.FindTable("FORTS_REFDATA_REPL", "opt_sess_contents"));
+    for (const char* s :
+         {"FORTS_AGGR5_REPL", "FORTS_COMMON_REPL", "FORTS_POS_REPL", "FORTS_VOLAT_REPL"})
+        tick(model.Tree.FindStream(s));
+    std::filesystem::path file = inst.Root / "board.sav";
+    std::ofstream(file) << FormatSavedSettings(model.Snapshot());
+    return file;
+}
+
+// The options board of Si-12.26, in a terminal of its own subscribed for it.
+bool BoardPicture(const e2e::TSimInstall& inst, const QDir& out, TScriptedDialogs& boxes) {
+    const std::filesystem::path settings = BoardSettings(inst);
+    gui::SetOpenFileHandler([&settings](const gui::TOpenFileRequest&) {
+        return QString::fromStdString(settings.string());
+    });
+    test::TScriptedModal modal;
+    modal.Steps.push_back([](QDialog& d) {
+        auto& dialog = dynamic_cast<gui::TSetForm&>(d);
+        QTest::mouseClick(dialog.LoadButton, Qt::LeftButton);
+        QTest::mouseClick(dialog.ApplyButton, Qt::LeftButton);
+        return d.result();
+    });
+    gui::TMainForm form(ConnectorPortFactory());
+    form.show();
+    const auto done = [&](bool ok, const char* what) {
+        if (!ok)
+            std::fprintf(stderr, "gui_screenshots: %s\n", what);
+        boxes.Answers = {true};
+        form.close();
+        return ok;
+    };
+    if (!test::WaitFor([&] { return form.Conndis1->isEnabled(); }, 60000))
+        return done(false, "the board's terminal did not start");
+    form.Conndis1->trigger();
+    if (!test::WaitFor([&] { return form.OptionsNew1->isEnabled(); }, 120000))
+        return done(false, "the board's terminal did not connect");
+    modal.Steps.push_back([](QDialog& d) {
+        auto& chooser = dynamic_cast<gui::TChForm&>(d);
+        chooser.FutBox->setCurrentIndex(chooser.FutBox->findText(QStringLiteral("Si-12.26")));
+        QTest::mouseClick(chooser.Button1, Qt::LeftButton);
+        return d.result();
+    });
+    form.OptionsNew1->trigger();
+    if (form.OptionsChildren().empty())
+        return done(false, "no options board");
+    gui::TOptionsForm* board = form.OptionsChildren().front();
+    const bool filled = test::WaitFor(
+        [&] {
+            const auto& lines = board->Model->Lines();
+            return !lines.empty() && lines[lines.size() / 2].CallBid &&
+                   !board->Smile->Points().empty();
+        },
+        60000);
+    if (!filled)
+        return done(false, "the options board stayed empty");
+    auto* sub = form.MdiArea->subWindowList().constFirst();
+    sub->resize(940, 660);
+    QTest::qWait(1500);
+    return done(Save(*sub, out, "options.png"), "the options board was not saved");
 }
 
 int Run(const QDir& out) {
@@ -109,6 +185,7 @@ int Run(const QDir& out) {
 
     boxes.Answers = {true};
     form.close();
+    ok = BoardPicture(inst, out, boxes) && ok;
     unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe)
     unsetenv("VORLEN_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
     return ok ? 0 : 1;

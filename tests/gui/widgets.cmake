@@ -19,6 +19,7 @@ if(TARGET vorlen_strategies)
 endif()
 get_property(sim_dir GLOBAL PROPERTY VORLEN_SIM_INSTALL_DIR)
 list(APPEND gui_test_sources ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp
+                             ${CMAKE_CURRENT_LIST_DIR}/OptionsWindowTest.cpp
                              ${PROJECT_SOURCE_DIR}/tests/e2e/SimHarness.cpp)
 
 add_executable(gui_tests ${gui_test_sources})
