@@ -20,7 +20,7 @@ constexpr double kStrikeStep = 250;
 constexpr int kStrikes = 70;
 constexpr double kTick = 1;
 
-const auto kNow = std::chrono::system_clock::time_point(std::chrono::seconds(1'790'000'000));
+constexpr std::chrono::system_clock::time_point kNow{std::chrono::seconds(1'790'000'000)};
 
 double Round(double v) {
     return std::max(kTick, std::round(v / kTick) * kTick);
@@ -37,7 +37,7 @@ TBoardInput Input() {
     for (const double days : {23.0, 114.0}) {
         const double years = days / 365.0;
         for (int k = 0; k < kStrikes; ++k) {
-            const double strike = kForward + (k - kStrikes / 2) * kStrikeStep;
+            const double strike = kForward + (k - kStrikes / 2.0) * kStrikeStep;
             const double m = std::log(strike / kForward);
             const double vol = 0.18 + 0.9 * m * m - 0.05 * m;
             for (const TRight right : {TRight::Call, TRight::Put}) {
@@ -72,7 +72,7 @@ int gSolves = 0;
 void BM_RecalcAfterTick(benchmark::State& state) {
     TBoardInput in = Input();
     double shift = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's idiom
         // A tick of the futures: every series is solved again against the new forward.
         shift = shift == 0 ? 1 : 0;
         in.Underlying.Bid = kForward - 1 + shift;

@@ -7,7 +7,7 @@ TBoardWorker::TBoardWorker(TReader read, std::chrono::milliseconds period, TCloc
     if (!FClock) {
         FClock = [] { return std::chrono::system_clock::now(); };
     }
-    FThread = std::jthread([this](std::stop_token stop) { Run(std::move(stop)); });
+    FThread = std::jthread([this](const std::stop_token& stop) { Run(stop); });
 }
 
 TBoardWorker::~TBoardWorker() {
@@ -39,7 +39,7 @@ std::uint64_t TBoardWorker::Reads() const {
     return FReads;
 }
 
-void TBoardWorker::Run(std::stop_token stop) {
+void TBoardWorker::Run(const std::stop_token& stop) {
     std::shared_ptr<const TBoardSource> last;
     std::chrono::system_clock::time_point computedAt{};
     std::uint64_t serial = 0;

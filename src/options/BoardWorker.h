@@ -48,7 +48,7 @@ public:
     std::uint64_t Reads() const;
 
 private:
-    void Run(std::stop_token stop);
+    void Run(const std::stop_token& stop);
 
     TReader FRead;
     std::chrono::milliseconds FPeriod;

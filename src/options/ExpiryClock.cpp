@@ -29,7 +29,7 @@ double YearsUntil(double exchangeDays, std::chrono::system_clock::time_point now
     return (ExchangeDaysToUnixSeconds(exchangeDays) - nowSeconds) / (365.0 * kSecondsPerDay);
 }
 
-double ExchangeDays(int year, int month, int day, int hour, int minute, int second) {
+double ExchangeDays(int year, int month, int day, int hour, int minute, int second) noexcept {
     const auto civil = static_cast<double>(
         DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)));
     return kUnixEpochDays + civil + (hour * 3600.0 + minute * 60.0 + second) / kSecondsPerDay;

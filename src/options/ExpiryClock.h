@@ -17,6 +17,6 @@ double ExchangeDaysToUnixSeconds(double days);
 double YearsUntil(double exchangeDays, std::chrono::system_clock::time_point now);
 
 // The same moment built from its calendar fields, for callers that have them apart.
-double ExchangeDays(int year, int month, int day, int hour, int minute, int second = 0);
+double ExchangeDays(int year, int month, int day, int hour, int minute, int second = 0) noexcept;
 
 } // namespace vorlen::options

@@ -14,8 +14,7 @@
 namespace vorlen::options {
 namespace {
 
-const auto kNow =
-    std::chrono::system_clock::time_point(std::chrono::seconds(1797609000 - 86400 * 73));
+constexpr std::chrono::system_clock::time_point kNow{std::chrono::seconds(1797609000 - 86400 * 73)};
 const double kExpiry = ExchangeDays(2026, 12, 18, 18, 50);
 
 TSeriesInput Quoted(std::int32_t id, double strike, TRight right, std::optional<double> bid,

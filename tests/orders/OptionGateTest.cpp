@@ -9,7 +9,7 @@ namespace vorlen::orders {
 namespace {
 
 constexpr std::int64_t P = kPriceScale;
-const std::string kSeries = "Si-3.27M190327CA92000";
+constexpr const char* kSeries = "Si-3.27M190327CA92000";
 
 struct TOptionCase {
     const char* Name;
