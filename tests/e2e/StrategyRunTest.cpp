@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
@@ -85,6 +86,30 @@ TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothi
     }
     EXPECT_GE(placed.size(), 4u) << out;
     EXPECT_EQ(confirmed, placed) << out;
+}
+
+// The sample on a busy market (the router's fastest pace of the manual's example) for over a
+// minute: it quotes all along, and the gate has nothing to refuse, neither a repeat nor the
+// minute's count.
+TEST(StrategyRun, MarketMakerOnABusyMarketStaysInsideTheDefaultLimits) {
+    TSimInstall inst;
+    const std::string script = std::string(VORLEN_STRATEGY_SAMPLES) + "/market_maker.lua";
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--expert", "Si-12.26",
+                           "--strategy", script, "--seconds", "80"});
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntil([&] { return inst.Control("rate 2000").rfind("OK", 0) == 0; }));
+    const std::optional<int> code = run.Wait(200s);
+    ASSERT_TRUE(code.has_value()) << run.Stdout() << run.Stderr();
+    EXPECT_EQ(*code, 0) << run.Stderr();
+    const std::string out = run.Stdout();
+    const int placed = Count(out, "Заявка отправлена, транзакция");
+    EXPECT_GE(placed, 20) << out;
+    EXPECT_EQ(Count(out, "Заявка отклонена"), 0) << out;
+    EXPECT_EQ(Count(out, "Заявка не отправлена"), 0) << out;
+    EXPECT_EQ(Count(out, " отклонена: "), 0) << out;
+    EXPECT_EQ(Count(out, "отклонена биржей"), 0) << out;
+    EXPECT_EQ(ThreadsLeft(run.Stderr()), 0) << run.Stderr();
+    std::printf("market maker at rate 2000 for 80 s: %d orders placed\n", placed);
 }
 
 // A strategy that tries every way to keep the expert's thread for itself when it is stopped: the
