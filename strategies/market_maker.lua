@@ -32,11 +32,12 @@ end
 
 -- Our orders the terminal knows of that we have not heard of yet (placed without an answer in
 -- time) join the list, so that none is left behind.
+-- Those we know get the price they rest at (the asked one rounded to the step).
 local function adopt(ctx)
   for _, o in ipairs(ctx:orders()) do
-    if not quotes[o.id] then
-      quotes[o.id] = {side = o.side, price = tonumber(o.price)}
-    end
+    local q = quotes[o.id] or {side = o.side, price = tonumber(o.price)}
+    q.rests = tonumber(o.price)
+    quotes[o.id] = q
   end
 end
 
@@ -50,7 +51,11 @@ end
 
 local function cancel_all(ctx)
   adopt(ctx)
+  local ids = {}
   for id in pairs(quotes) do
+    ids[#ids + 1] = id
+  end
+  for _, id in ipairs(ids) do
     cancel(ctx, id)
   end
   quotes = {}
@@ -65,8 +70,16 @@ local function place(ctx, side, price)
   end
 end
 
--- One side: a quote resting at `price` stays, every other one on the side goes, and a new one
--- is placed only when none stays (and the side is wanted at all).
+-- Whether a quote resting at `rests` may stand for one wanted at `price`: on the side of it
+-- away from the middle, and less than `requote` from it, as the rounding to the step leaves it.
+-- Placing it again would only send the same order once more.
+local function close_enough(ctx, side, rests, price)
+  local away = side == 'buy' and price - rests or rests - price
+  return away >= 0 and away < ctx.params.requote
+end
+
+-- One side: a quote resting where one is wanted stays, every other one on the side goes, and a
+-- new one is placed only when none stays (and the side is wanted at all).
 local function quote_side(ctx, side, price, wanted)
   local kept = false
   local ids = {}
@@ -76,7 +89,8 @@ local function quote_side(ctx, side, price, wanted)
     end
   end
   for _, id in ipairs(ids) do
-    if wanted and not kept and quotes[id].price == price then
+    local q = quotes[id]
+    if wanted and not kept and close_enough(ctx, side, q.rests or q.price, price) then
       kept = true
     else
       cancel(ctx, id)
