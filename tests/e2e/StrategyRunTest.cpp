@@ -53,10 +53,11 @@ TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothi
     // Quotes rest however the market moves (the strategy starts once on-line, long after the
     // router is up), so that every one of them must be cancelled.
     ASSERT_TRUE(WaitUntil([&] { return inst.Control("fill off").rfind("OK fill off", 0) == 0; }));
-    // Two quotes, then a move of the middle: both cancelled and placed anew.
+    // Two quotes, then a move of the middle: a quote the move leaves behind is cancelled and
+    // placed anew (one the rounding to the step still leaves where it is wanted stays).
     const auto requoted = [&] {
         const std::string out = run.Stdout();
-        return Count(out, "Заявка отправлена") >= 4 && Count(out, "отправлено, транзакция") >= 2;
+        return Count(out, "Заявка отправлена") >= 3 && Count(out, "отправлено, транзакция") >= 1;
     };
     ASSERT_TRUE(WaitUntil(requoted, 120s)) << run.Stdout() << run.Stderr();
     const std::string before = run.Stdout();
@@ -84,7 +85,7 @@ TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothi
                 confirmed.insert(id);
         }
     }
-    EXPECT_GE(placed.size(), 4u) << out;
+    EXPECT_GE(placed.size(), 3u) << out;
     EXPECT_EQ(confirmed, placed) << out;
 }
 
