@@ -3,17 +3,25 @@
 --
 -- The terminal rounds every price to the instrument's step: a bid down and an ask up, so the
 -- quotes never come closer to the middle than asked.
+--
+-- It paces itself to stay inside the terminal's default limits (60 orders a minute, no equal
+-- order twice within a second): quotes are replaced at most once every min_interval seconds,
+-- and a quote already resting at the price wanted is kept rather than cancelled and placed
+-- again. A busy market moves the middle many times a second; chasing each move would spend the
+-- minute's orders in seconds and have the gate refuse the rest.
 
 params = {
   qty = 1,            -- lots in each quote
   half_spread = 0.5,  -- distance of each quote from the middle, in price units
   requote = 0.5,      -- how far the middle must move before the quotes are replaced
+  min_interval = 3,   -- seconds at least between two replacements of the quotes
   max_position = 5,   -- no quote that could take the net position beyond this, either way
   client = '',        -- the client code of the orders; empty: the account's own
 }
 
-local quotes = {}     -- order id -> true, for the quotes we placed and have not seen end
+local quotes = {}     -- order id -> {side = 'buy'|'sell', price = as asked}, not yet seen end
 local quoted_mid
+local quoted_at
 
 local function client(ctx)
   if ctx.params.client ~= '' then
@@ -22,16 +30,33 @@ local function client(ctx)
   return nil
 end
 
--- Every quote of ours, whether the order book of the terminal has seen it yet or not.
-local function cancel_all(ctx)
+-- Our orders the terminal knows of that we have not heard of yet (placed without an answer in
+-- time) join the list, so that none is left behind.
+-- Those we know get the price they rest at (the asked one rounded to the step).
+local function adopt(ctx)
   for _, o in ipairs(ctx:orders()) do
-    quotes[o.id] = true
+    local q = quotes[o.id] or {side = o.side, price = tonumber(o.price)}
+    q.rests = tonumber(o.price)
+    quotes[o.id] = q
   end
+end
+
+local function cancel(ctx, id)
+  local ok, why = ctx:cancel(id)
+  if not ok then
+    ctx:log('снятие ' .. id .. ' не удалось: ' .. tostring(why))
+  end
+  quotes[id] = nil
+end
+
+local function cancel_all(ctx)
+  adopt(ctx)
+  local ids = {}
   for id in pairs(quotes) do
-    local ok, why = ctx:cancel(id)
-    if not ok then
-      ctx:log('снятие ' .. id .. ' не удалось: ' .. tostring(why))
-    end
+    ids[#ids + 1] = id
+  end
+  for _, id in ipairs(ids) do
+    cancel(ctx, id)
   end
   quotes = {}
 end
@@ -39,9 +64,40 @@ end
 local function place(ctx, side, price)
   local id, why = ctx[side](ctx, ctx.params.qty, price, client(ctx))
   if id then
-    quotes[id] = true
+    quotes[id] = {side = side, price = price}
   else
     ctx:log(side .. ' ' .. price .. ' отклонена: ' .. why)
+  end
+end
+
+-- Whether a quote resting at `rests` may stand for one wanted at `price`: on the side of it
+-- away from the middle, and less than `requote` from it, as the rounding to the step leaves it.
+-- Placing it again would only send the same order once more.
+local function close_enough(ctx, side, rests, price)
+  local away = side == 'buy' and price - rests or rests - price
+  return away >= 0 and away < ctx.params.requote
+end
+
+-- One side: a quote resting where one is wanted stays, every other one on the side goes, and a
+-- new one is placed only when none stays (and the side is wanted at all).
+local function quote_side(ctx, side, price, wanted)
+  local kept = false
+  local ids = {}
+  for id, q in pairs(quotes) do
+    if q.side == side then
+      ids[#ids + 1] = id
+    end
+  end
+  for _, id in ipairs(ids) do
+    local q = quotes[id]
+    if wanted and not kept and close_enough(ctx, side, q.rests or q.price, price) then
+      kept = true
+    else
+      cancel(ctx, id)
+    end
+  end
+  if wanted and not kept then
+    place(ctx, side, price)
   end
 end
 
@@ -82,16 +138,17 @@ local function quote(ctx)
   if quoted_mid and math.abs(mid - quoted_mid) < ctx.params.requote then
     return
   end
-  cancel_all(ctx)
+  local now = ctx:now()
+  if quoted_at and now - quoted_at < ctx.params.min_interval then
+    return
+  end
+  adopt(ctx)
   local pos = ctx:position(client(ctx))
   local p = ctx.params
-  if pos + p.qty <= p.max_position then
-    place(ctx, 'buy', mid - p.half_spread)
-  end
-  if -pos + p.qty <= p.max_position then
-    place(ctx, 'sell', mid + p.half_spread)
-  end
+  quote_side(ctx, 'buy', mid - p.half_spread, pos + p.qty <= p.max_position)
+  quote_side(ctx, 'sell', mid + p.half_spread, -pos + p.qty <= p.max_position)
   quoted_mid = mid
+  quoted_at = now
 end
 
 function on_start(ctx)

@@ -1,6 +1,10 @@
 #include "book/Book.h"
 
+#include "platform/FormatSettings.h"
 #include "store/FieldConversion.h"
+
+#include <cmath>
+#include <cstdlib>
 
 namespace vorlen {
 
@@ -39,6 +43,36 @@ std::string NumberText(double v) {
     return ValueToStr(TValue(v));
 }
 
+std::string MoneyText(double roubles) {
+    if (!std::isfinite(roubles))
+        return NumberText(roubles);
+    const long long kopecks = std::llround(roubles * 100);
+    const long long whole = std::llabs(kopecks) / 100;
+    const long long part = std::llabs(kopecks) % 100;
+    std::string text = kopecks < 0 ? "-" : "";
+    text += std::to_string(whole);
+    text += FormatSettings().DecimalSeparator;
+    text += static_cast<char>('0' + part / 10);
+    text += static_cast<char>('0' + part % 10);
+    return text + " ₽";
+}
+
+std::string PriceText(double price, std::optional<double> minStep) {
+    // The exchange's prices carry at most five decimals.
+    int decimals = 5;
+    if (minStep && *minStep > 0) {
+        for (int d = 0; d < 5; ++d) {
+            const double scaled = *minStep * std::pow(10.0, d);
+            if (std::fabs(scaled - std::round(scaled)) < 1e-6 * scaled) {
+                decimals = d;
+                break;
+            }
+        }
+    }
+    const double scale = std::pow(10.0, decimals);
+    return NumberText(std::round(price * scale) / scale);
+}
+
 std::vector<TPositionRow> PositionRows(const TBookSnapshot& book) {
     std::vector<TPositionRow> rows;
     const auto mark = MarkPrice(book);
@@ -46,18 +80,18 @@ std::vector<TPositionRow> PositionRows(const TBookSnapshot& book) {
         TPositionRow r;
         r.Client = p.Client;
         r.Pos = std::to_string(p.Pos);
-        r.AvgPrice = NumberText(p.AvgPrice);
+        r.AvgPrice = PriceText(p.AvgPrice, book.MinStep);
         if (mark)
-            r.Mark = NumberText(*mark);
+            r.Mark = PriceText(*mark, book.MinStep);
         // A closed position has nothing open to value, whatever its last average price.
         if (const auto pnl = p.Pos == 0
                                  ? std::optional<double>(0.0)
                                  : OpenPnl(mark, p.AvgPrice, p.Pos, book.StepPrice, book.MinStep))
-            r.OpenPnl = NumberText(*pnl);
+            r.OpenPnl = MoneyText(*pnl);
         if (!book.VmSubscribed)
             r.VarMargin = kVmNotSubscribedText;
         else if (p.VarMargin)
-            r.VarMargin = NumberText(*p.VarMargin);
+            r.VarMargin = MoneyText(*p.VarMargin);
         rows.push_back(std::move(r));
     }
     return rows;

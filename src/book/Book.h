@@ -86,5 +86,11 @@ std::vector<TPositionRow> PositionRows(const TBookSnapshot& book);
 
 // A price or money figure as the grids show it.
 std::string NumberText(double v);
+// Roubles to the kopeck with the locale's separator: "-48,80 ₽" (a sum of doubles such as
+// -48.7999999999738 is no figure to show a trader).
+std::string MoneyText(double roubles);
+// A price rounded to the decimals of the instrument's minimum step (as many as the exchange's
+// prices carry without one), shown as the grids show numbers.
+std::string PriceText(double price, std::optional<double> minStep);
 
 } // namespace vorlen

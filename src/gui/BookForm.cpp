@@ -1,7 +1,9 @@
 #include "gui/BookForm.h"
 
 #include "gui/StaleMark.h"
+#include "main/OrderTicket.h"
 #include "orders/OrderDesk.h"
+#include "platform/FormatSettings.h"
 
 #include <QBrush>
 #include <QCheckBox>
@@ -17,10 +19,12 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSignalBlocker>
+#include <QSizePolicy>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace vorlen::gui {
 
@@ -150,6 +154,7 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     Ladder->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Ladder->setTextElideMode(Qt::ElideNone);
     // Only a mouse click names a level: the view's activation by Enter is left unconnected.
+    connect(Ladder, &QTableView::pressed, this, &TBookForm::CellPressed);
     connect(Ladder, &QTableView::clicked, this, &TBookForm::CellClicked);
 
     Qty = new QSpinBox(this);
@@ -163,8 +168,8 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     connect(Client, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (FArmed && index <= 0) {
             SetOneClick(false);
-            TradeNote->setText(QStringLiteral("Торговля в один клик выключена: не выбран код "
-                                              "клиента."));
+            SetNote(QStringLiteral("Торговля в один клик выключена: не выбран код "
+                                   "клиента."));
         }
     });
     OneClick = new QCheckBox(QStringLiteral("В один клик"), this);
@@ -184,11 +189,17 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     ArmedBanner->setWordWrap(true);
     ArmedBanner->setStyleSheet(
         QStringLiteral("background-color: #c00000; color: white; font-weight: bold;"));
+    QSizePolicy keepRoom = ArmedBanner->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    ArmedBanner->setSizePolicy(keepRoom);
     ArmedBanner->hide();
     TradeNote = new QLabel(this);
     TradeNote->setObjectName(QStringLiteral("TradeNote"));
     TradeNote->setWordWrap(true);
     TradeNote->setTextFormat(Qt::PlainText);
+    TradeNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Two lines, whatever it says (a longer text is in its tool tip): see the header's comment.
+    TradeNote->setFixedHeight(2 * TradeNote->fontMetrics().lineSpacing() + 2);
 
     LadderFrame = new QFrame(this);
     LadderFrame->setObjectName(QStringLiteral("LadderFrame"));
@@ -212,6 +223,7 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     // 1000 / kBookRefreshMs times a second.
     Timer->setTimerType(Qt::PreciseTimer);
     connect(Timer, &QTimer::timeout, this, &TBookForm::Refresh);
+    ShowArmed();
     Refresh();
     Timer->start();
 }
@@ -237,8 +249,8 @@ void TBookForm::SetOrderDesk(orders::TOrderDesk* desk) {
     FDesk = desk;
     if (FDesk == nullptr && FArmed) {
         SetOneClick(false);
-        TradeNote->setText(QStringLiteral("Торговля в один клик выключена: нет соединения "
-                                          "Трансакций."));
+        SetNote(QStringLiteral("Торговля в один клик выключена: нет соединения "
+                               "Трансакций."));
     }
 }
 
@@ -269,21 +281,29 @@ void TBookForm::ReloadClients() {
     Client->setCurrentIndex(at > 0 ? at : 0);
     if (FArmed && at <= 0) {
         SetOneClick(false);
-        TradeNote->setText(
+        SetNote(
             QStringLiteral("Торговля в один клик выключена: кода клиента нет в списке счетов."));
     }
 }
 
+void TBookForm::SetNote(const QString& text) {
+    TradeNote->setText(text);
+    TradeNote->setToolTip(text);
+}
+
 bool TBookForm::SetOneClick(bool on) {
-    if (on && FDesk == nullptr) {
-        TradeNote->setText(QStringLiteral("Торговля в один клик недоступна: нет соединения "
-                                          "Трансакций."));
+    if (on && !FHaltText.empty()) {
+        SetNote(QStringLiteral("Торговля в один клик недоступна: ") + Q(orders::kHaltedRefusal));
+        on = false;
+    } else if (on && FDesk == nullptr) {
+        SetNote(QStringLiteral("Торговля в один клик недоступна: нет соединения "
+                               "Трансакций."));
         on = false;
     } else if (on && Client->currentData().toString().isEmpty()) {
-        TradeNote->setText(QStringLiteral("Для торговли в один клик выберите код клиента."));
+        SetNote(QStringLiteral("Для торговли в один клик выберите код клиента."));
         on = false;
     } else if (on != FArmed) {
-        TradeNote->clear();
+        SetNote({});
     }
     FArmed = on;
     ShowArmed();
@@ -294,53 +314,90 @@ void TBookForm::ShowArmed() {
     const QSignalBlocker block(OneClick);
     OneClick->setChecked(FArmed);
     ArmedBanner->setVisible(FArmed);
-    LadderFrame->setStyleSheet(FArmed ? QStringLiteral("QFrame#LadderFrame { border: 3px solid "
-                                                       "#c00000; }")
-                                      : QString());
+    // Unarmed, the frame's width is kept as padding: the ladder must not shift by it.
+    LadderFrame->setStyleSheet(
+        FArmed ? QStringLiteral("QFrame#LadderFrame { border: 3px solid #c00000; }")
+               : QStringLiteral("QFrame#LadderFrame { padding: 3px; }"));
 }
 
 void TBookForm::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && FArmed) {
         SetOneClick(false);
-        TradeNote->setText(QStringLiteral("Торговля в один клик выключена."));
+        SetNote(QStringLiteral("Торговля в один клик выключена."));
         event->accept();
         return;
     }
     QWidget::keyPressEvent(event);
 }
 
-void TBookForm::CellClicked(const QModelIndex& index) {
+void TBookForm::CellPressed(const QModelIndex& index) {
+    FPressed.reset();
+    FPressedAt = index;
     if (!index.isValid() || index.row() >= static_cast<int>(Model->Rows().size()) ||
         index.column() == kPriceColumn)
         return;
     const TLadderRow& row = Model->Rows()[static_cast<std::size_t>(index.row())];
-    const int side = index.column() == kBidColumn ? 1 : 2;
+    FPressed.emplace(index.column() == kBidColumn ? 1 : 2, row.Units);
+}
+
+void TBookForm::CellClicked(const QModelIndex& index) {
+    // A click is a press and a release on one cell; the press named the level.
+    const std::optional<std::pair<int, std::int64_t>> pressed = std::exchange(FPressed, {});
+    if (!pressed || index != FPressedAt)
+        return;
+    const auto [side, units] = *pressed;
+    if (!FHaltText.empty()) {
+        SetNote(Q(orders::kHaltedRefusal));
+        return;
+    }
     if (!FArmed) {
-        emit LevelClicked(Q(FIsin), side, static_cast<qint64>(row.Units));
+        emit LevelClicked(Q(FIsin), side, static_cast<qint64>(units));
         return;
     }
     orders::TOrderRequest order;
     order.Isin = FIsin;
     order.Side = side == 1 ? orders::TSide::Buy : orders::TSide::Sell;
     order.Qty = Qty->value();
-    order.Price = row.Units;
+    order.Price = units;
     order.Client = Client->currentData().toString().toStdString();
     const orders::TPlaceResult r = FDesk->Place(order);
     switch (r.Status) {
     case orders::TPlaceStatus::Posted:
-        TradeNote->setText(QStringLiteral("Отправлена заявка: ") + Q(orders::DescribeOrder(order)) +
-                           QLatin1Char('.'));
+        SetNote(QStringLiteral("Отправлена заявка: ") +
+                Q(orders::DescribeOrder(order, FormatSettings().DecimalSeparator)) +
+                QLatin1Char('.'));
         break;
     case orders::TPlaceStatus::Refused:
-        TradeNote->setText(QStringLiteral("Заявка отклонена: ") + Q(r.Reason));
+        SetNote(QStringLiteral("Заявка отклонена: ") + Q(r.Reason));
         break;
     case orders::TPlaceStatus::Failed:
-        TradeNote->setText(QStringLiteral("Заявка не отправлена: ") + Q(r.Reason));
+        SetNote(QStringLiteral("Заявка не отправлена: ") + Q(r.Reason));
         break;
     }
 }
 
+void TBookForm::FollowHalt() {
+    const std::string text = FDesk != nullptr
+                                 ? TradingStateText(FDesk->KillPhase(), FDesk->LastKillReport())
+                                 : std::string();
+    if (text == FHaltText)
+        return;
+    const bool wasHalted = !FHaltText.empty();
+    FHaltText = text;
+    if (!FHaltText.empty() && FArmed) {
+        SetOneClick(false);
+        SetNote(QStringLiteral("Торговля в один клик выключена: торговля остановлена."));
+    } else if (FHaltText.empty() && wasHalted) {
+        SetNote({});
+    }
+    OneClick->setEnabled(FHaltText.empty());
+    OneClick->setToolTip(FHaltText.empty()
+                             ? QStringLiteral("Щелчок по уровню сразу отправляет заявку")
+                             : Q(orders::kHaltedRefusal));
+}
+
 void TBookForm::Refresh() {
+    FollowHalt();
     if (FBooks != nullptr && FBooks->Snapshot(FIsinId, FBook)) {
         Model->SetRows(LadderRows(FBook));
         QStringList lines;
@@ -359,13 +416,15 @@ void TBookForm::Refresh() {
     const TBookStatusLine line =
         FBooks != nullptr ? BookStatusLine(FBook, std::chrono::system_clock::now(), health)
                           : TBookStatusLine{"нет соединения", true, std::nullopt};
-    Status->setText(Q(line.Text));
-    if (line.Stale == FStale && line.Health == FShownHealth)
+    const bool halted = !FHaltText.empty();
+    Status->setText(halted ? Q(FHaltText + "; " + line.Text) : Q(line.Text));
+    if (line.Stale == FStale && line.Health == FShownHealth && halted == FShownHalted)
         return;
     FStale = line.Stale;
     FShownHealth = line.Health;
+    FShownHalted = halted;
     QString style;
-    if (FStale)
+    if (FStale || halted)
         style += QStringLiteral("color: #b00000; font-weight: bold;");
     // The same colours as the main window's connection indicators.
     if (line.Health && *line.Health != THealthState::Online)

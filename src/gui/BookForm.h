@@ -10,6 +10,11 @@
 // Armed one-click trading sends that order at once through the order desk, with the window's
 // quantity and client code; it is off in every new window, armed by its own check box only,
 // shown by a red frame and banner, and disarmed by Esc, by losing the desk, or by closing.
+// While the kill switch holds trading stopped, clicks send nothing and arming is refused.
+//
+// The banner and the outcome line have their room from the start: rows that moved when either
+// appeared would put another price under a cursor already aimed. A click acts on the level that
+// was under the cursor when the button went down, whatever the ladder did before it came up.
 
 #include "book/BookKeeper.h"
 #include "book/BookView.h"
@@ -81,6 +86,8 @@ public:
     // desk or an explicitly chosen client code; returns whether the window is armed now.
     bool SetOneClick(bool on);
     bool OneClickArmed() const { return FArmed; }
+    // Whether the desk's kill switch holds trading stopped, as the last refresh found it.
+    bool TradingHalted() const { return !FHaltText.empty(); }
     // Stops reading the books: they are about to be released with the store.
     void Detach();
     // One timer step: copy the book when it changed, refresh what is shown.
@@ -111,7 +118,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void CellPressed(const QModelIndex& index);
     void CellClicked(const QModelIndex& index);
+    // Follows the kill switch: the window's trading is off while it holds.
+    void FollowHalt();
+    void SetNote(const QString& text);
     void ReloadClients();
     void ShowArmed();
 
@@ -119,6 +130,10 @@ private:
     orders::TOrderDesk* FDesk = nullptr;
     TClientSource FClients;
     bool FArmed = false;
+    std::string FHaltText; // the main window's words on the halt; empty while trading is allowed
+    // The level under the cursor when the button went down: (side, price in 1e-5 units).
+    std::optional<std::pair<int, std::int64_t>> FPressed;
+    QModelIndex FPressedAt;
     int FTicksSinceClients = 0;
 
     TBookKeeper* FBooks;
@@ -129,6 +144,7 @@ private:
     // What the status line was last painted with, so that a steady state restyles nothing.
     std::optional<THealthState> FShownHealth;
     bool FStale = false;
+    bool FShownHalted = false;
 };
 
 } // namespace vorlen::gui

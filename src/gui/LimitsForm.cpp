@@ -1,5 +1,6 @@
 #include "gui/LimitsForm.h"
 
+#include "main/Dialogs.h"
 #include "main/TerminalDesk.h"
 
 #include <QFontDatabase>
@@ -56,8 +57,18 @@ TLimitsForm::TLimitsForm(std::filesystem::path dir, std::function<orders::TOrder
 void TLimitsForm::SaveClick() {
     orders::TLimitsBook book;
     std::string error;
+    const std::string text = Editor->toPlainText().toStdString();
+    // A zero typed for "no limit" would stop trading without a word: it is saved only once the
+    // trader has read what it does.
+    if (orders::TLimitsBook probe; probe.Parse(text, error)) {
+        if (const std::string warning = StoppingLimitsQuestion(probe.Stopping());
+            !warning.empty() && !AskConfirm(warning)) {
+            ErrorLabel->setText(QStringLiteral("Лимиты не сохранены."));
+            return;
+        }
+    }
     // Nothing is written and nothing changes on the desk unless the whole text is sound.
-    if (!SaveLimitsFile(FDir, Editor->toPlainText().toStdString(), book, error)) {
+    if (!SaveLimitsFile(FDir, text, book, error)) {
         ErrorLabel->setText(QStringLiteral("Лимиты не сохранены: ") +
                             QString::fromStdString(error));
         return;

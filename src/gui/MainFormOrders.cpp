@@ -95,6 +95,7 @@ void TMainForm::ShowTradingState() {
     TradingState->setText(QString::fromStdString(text));
     TradingState->setVisible(!text.empty());
     Rearm1->setEnabled(FController->Controls().Trading && !text.empty());
+    Ticket1->setEnabled(FController->Controls().Trading && text.empty());
 }
 
 void TMainForm::CreateTradingMenu() {

@@ -81,6 +81,8 @@ void TMainForm::ShowControls(const TMainControls& c) {
     // Re-arming follows the kill switch itself (ShowTradingState).
     for (QAction* action : {Ticket1, OwnOrders1, KillSwitch1, KillSwitch1Tool})
         action->setEnabled(c.Trading);
+    // A new order has nowhere to go while the kill switch holds (ShowTradingState).
+    Ticket1->setEnabled(c.Trading && TradingState->text().isEmpty());
 }
 
 void TMainForm::ShowHealth(const THealthView& view) {

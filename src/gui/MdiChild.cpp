@@ -149,6 +149,14 @@ void TMDIChild::ShowStale(bool stale, const std::string& text) {
     StaleMark->ShowStale(stale, QString::fromStdString(text));
 }
 
+bool TMDIChild::StrategyRunning() const {
+#if VORLEN_STRATEGIES
+    return FRunner != nullptr && FRunner->Status().State == TStrategy::TState::Running;
+#else
+    return false;
+#endif
+}
+
 void TMDIChild::closeEvent(QCloseEvent* event) {
     StopExpert();
     event->accept();

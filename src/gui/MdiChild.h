@@ -39,6 +39,7 @@ public:
     bool RegisterAndStart() override;
     void StopExpert() override;
     void ShowStale(bool stale, const std::string& text) override;
+    bool StrategyRunning() const override;
     // Asks the expert's strategy to stop (the kill switch); it stops on the expert's thread.
     void StopStrategy();
     // Stops it and waits until its on_stop has run: before the connections go at closing.

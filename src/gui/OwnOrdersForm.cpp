@@ -48,6 +48,10 @@ TOwnOrdersForm::TOwnOrdersForm(TCGStorage* store, std::function<orders::TOrderDe
     CancelAllButton->setObjectName(QStringLiteral("CancelAllButton"));
     StatusLabel = new QLabel(this);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    HaltLabel = new QLabel(this);
+    HaltLabel->setObjectName(QStringLiteral("HaltLabel"));
+    HaltLabel->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
+    HaltLabel->hide();
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(ActiveOnlyBox);
@@ -57,7 +61,10 @@ TOwnOrdersForm::TOwnOrdersForm(TCGStorage* store, std::function<orders::TOrderDe
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Grid, 1);
     layout->addLayout(buttons);
-    layout->addWidget(StatusLabel);
+    auto* status = new QHBoxLayout;
+    status->addWidget(StatusLabel, 1);
+    status->addWidget(HaltLabel);
+    layout->addLayout(status);
     resize(720, 260);
 
     connect(ActiveOnlyBox, &QCheckBox::toggled, this, [this] { Refresh(); });
@@ -79,6 +86,12 @@ void TOwnOrdersForm::Detach() {
 }
 
 void TOwnOrdersForm::Refresh() {
+    // Cancels still go while trading is stopped; new orders do not, and the window says so.
+    const orders::TOrderDesk* desk = FDesk ? FDesk() : nullptr;
+    const std::string halt =
+        desk != nullptr ? TradingStateText(desk->KillPhase(), desk->LastKillReport()) : "";
+    HaltLabel->setText(QString::fromStdString(halt));
+    HaltLabel->setVisible(!halt.empty());
     if (FReader == nullptr)
         return;
     std::vector<TOwnOrderRow> rows = OwnOrderRows(FReader->Read(true), ActiveOnlyBox->isChecked());

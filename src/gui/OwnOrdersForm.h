@@ -41,6 +41,7 @@ public:
     QPushButton* CancelSelectedButton = nullptr;
     QPushButton* CancelAllButton = nullptr;
     QLabel* StatusLabel = nullptr;
+    QLabel* HaltLabel = nullptr; // the kill switch's state while it holds trading stopped
 
 public slots:
     void CancelSelectedClick();

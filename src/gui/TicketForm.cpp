@@ -49,8 +49,8 @@ TTicketForm::TTicketForm(TTicketContext context, const QString& isin, int side, 
     sideRow->addWidget(SellButton);
     sideRow->addStretch(1);
 
-    PriceEdit = new QLineEdit(
-        price > 0 ? QString::fromStdString(orders::FormatPrice(price)) : QString(), this);
+    PriceEdit =
+        new QLineEdit(price > 0 ? QString::fromStdString(TicketPriceText(price)) : QString(), this);
     PriceEdit->setObjectName(QStringLiteral("PriceEdit"));
     QtyEdit = new QLineEdit(QStringLiteral("1"), this);
     QtyEdit->setObjectName(QStringLiteral("QtyEdit"));
@@ -122,34 +122,59 @@ void TTicketForm::ChooseClick() {
         IsinEdit->setText(QString::fromStdString(*isin));
 }
 
-void TTicketForm::ShowResult(const std::string& text) {
+void TTicketForm::ShowResult(const std::string& text, bool refused) {
     ResultLabel->setText(QString::fromStdString(text));
+    // A refusal must not read like the last order's acceptance left standing.
+    ResultLabel->setStyleSheet(refused ? QStringLiteral("color: #b00000; font-weight: bold;")
+                                       : QString());
 }
 
 void TTicketForm::SendClick() {
     std::string error;
     std::optional<orders::TOrderRequest> order = TicketOrder(Input(), error);
     if (!order) {
-        ShowResult("Заявка не отправлена: " + error);
-        return;
-    }
-    if (ConfirmBox->isChecked() && !AskConfirm(TicketConfirmText(*order))) {
-        ShowResult("Заявка не отправлена: отменено.");
+        ShowResult("Заявка не отправлена: " + error, true);
         return;
     }
     orders::TOrderDesk* desk = FContext.Desk ? FContext.Desk() : nullptr;
     if (desk == nullptr) {
-        ShowResult("Заявка не отправлена: нет соединения Трансакций.");
+        ShowResult("Заявка не отправлена: нет соединения Трансакций.", true);
         return;
     }
-    orders::TPlaceResult result = desk->Place(*order);
+    // The gate is asked first: a confirmation of an order it would refuse asks the trader to
+    // approve what will not happen.
+    orders::TGateDecision verdict = desk->Check(*order);
     // The same order a moment after the last is as likely a double click as a wish: it goes
     // only when the trader says so.
+    if (IsRepeatRefusal(verdict)) {
+        if (!AskConfirm(kRepeatQuestion)) {
+            ShowResult("Заявка не отправлена: отменено.", false);
+            return;
+        }
+        order->RepeatConfirmed = true;
+        verdict = desk->Check(*order);
+    }
+    if (!verdict.Allowed) {
+        ShowResult("Заявка отклонена: " + verdict.Reason, true);
+        return;
+    }
+    if (ConfirmBox->isChecked() && !AskConfirm(TicketConfirmText(*order))) {
+        ShowResult("Заявка не отправлена: отменено.", false);
+        return;
+    }
+    // The desk may have gone while the question was open.
+    desk = FContext.Desk ? FContext.Desk() : nullptr;
+    if (desk == nullptr) {
+        ShowResult("Заявка не отправлена: нет соединения Трансакций.", true);
+        return;
+    }
+    // Checked again on the way: the market or the limits may have moved during the question.
+    orders::TPlaceResult result = desk->Place(*order);
     if (IsRepeatRefusal(result) && AskConfirm(kRepeatQuestion)) {
         order->RepeatConfirmed = true;
         result = desk->Place(*order);
     }
-    ShowResult(PlaceOutcomeText(result));
+    ShowResult(PlaceOutcomeText(result), result.Status != orders::TPlaceStatus::Posted);
     FAwaited = result.Status == orders::TPlaceStatus::Posted ? result.TrId : 0;
     if (FAwaited != 0)
         FReplyTimer->start();
@@ -164,7 +189,7 @@ void TTicketForm::PollReply() {
     if (const std::optional<orders::TReply> reply = desk->Answer(FAwaited)) {
         FReplyTimer->stop();
         FAwaited = 0;
-        ShowResult(ReplyOutcomeText(*reply));
+        ShowResult(ReplyOutcomeText(*reply), reply->Code != 0 || reply->OrderId == 0);
     }
 }
 

@@ -58,7 +58,7 @@ public slots:
 private:
     void ChooseClick();
     void PollReply();
-    void ShowResult(const std::string& text);
+    void ShowResult(const std::string& text, bool refused);
 
     TTicketContext FContext;
     QTimer* FReplyTimer = nullptr;

@@ -371,8 +371,24 @@ void TMainController::FilesNew1Execute() {
     Show();
 }
 
+std::string ExitQuestionText(std::size_t strategies, std::size_t activeOrders) {
+    std::string text;
+    if (strategies > 0)
+        text += "Работает стратегий: " + std::to_string(strategies) +
+                " (при выходе будут остановлены).\n";
+    if (activeOrders > 0)
+        text += "Активных заявок: " + std::to_string(activeOrders) +
+                " (останутся в торговой системе).\n";
+    return text + std::string(kExitQuestionText);
+}
+
 bool TMainController::FormCloseQuery() {
-    return AskConfirm(std::string(kExitQuestionText));
+    std::size_t strategies = 0;
+    for (const TExpertWindowPort* window : FView.ExpertWindows())
+        strategies += window->StrategyRunning() ? 1 : 0;
+    orders::TOrderDesk* desk = FPort != nullptr ? FPort->OrderDesk() : nullptr;
+    const std::size_t active = desk != nullptr ? desk->ActiveOrders().size() : 0;
+    return AskConfirm(ExitQuestionText(strategies, active));
 }
 
 void TMainController::FormClose() {

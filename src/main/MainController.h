@@ -47,6 +47,9 @@ inline constexpr std::string_view kVersionUnknownText = "Не получена �
 inline constexpr std::string_view kVersionTooOldText = "Версия CGATE.DLL должна быть более новой!";
 inline constexpr std::string_view kNoInstrumentText = "Не выбрано ни одного инструмента!";
 inline constexpr std::string_view kExitQuestionText = "Вы действительно хотите выйти?";
+// The exit question naming what is still at work: the strategies stop at closing, the active
+// orders stay in the trading system.
+std::string ExitQuestionText(std::size_t strategies, std::size_t activeOrders);
 inline constexpr std::string_view kKillSwitchCaption = "Снять все заявки и остановить торговлю";
 inline constexpr std::string_view kKillSwitchQuestion =
     "Снять все заявки и остановить торговлю? Новые заявки будут отклоняться до разрешения "
@@ -178,6 +181,8 @@ public:
     virtual void StopExpert() = 0;
     // Marks the window's data as not live (with `text` saying since when), or as live again.
     virtual void ShowStale(bool /*stale*/, const std::string& /*text*/) {}
+    // Whether the window's expert runs a strategy now.
+    virtual bool StrategyRunning() const { return false; }
 };
 
 // What the window shows of the connections' health: one labelled indicator per connection, and

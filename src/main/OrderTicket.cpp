@@ -58,7 +58,8 @@ std::optional<orders::TOrderRequest> TicketOrder(const TTicketInput& in, std::st
 }
 
 std::string TicketConfirmText(const orders::TOrderRequest& order) {
-    return "Выставить заявку: " + orders::DescribeOrder(order) + "?";
+    return "Выставить заявку: " + orders::DescribeOrder(order, FormatSettings().DecimalSeparator) +
+           "?";
 }
 
 std::string PlaceOutcomeText(const orders::TPlaceResult& result) {
@@ -77,6 +78,14 @@ std::string PlaceOutcomeText(const orders::TPlaceResult& result) {
 bool IsRepeatRefusal(const orders::TPlaceResult& result) {
     return result.Status == orders::TPlaceStatus::Refused &&
            result.Reason.rfind("Такая же заявка", 0) == 0;
+}
+
+bool IsRepeatRefusal(const orders::TGateDecision& decision) {
+    return !decision.Allowed && decision.Reason.rfind("Такая же заявка", 0) == 0;
+}
+
+std::string TicketPriceText(std::int64_t units) {
+    return orders::FormatPrice(units, FormatSettings().DecimalSeparator);
 }
 
 std::string ReplyOutcomeText(const orders::TReply& reply) {
@@ -144,7 +153,7 @@ std::vector<TOwnOrderRow> OwnOrderRows(const orders::TStoreFacts& facts, bool ac
                      isin,
                      o->Client,
                      o->Side == orders::TSide::Buy ? "Покупка" : "Продажа",
-                     orders::FormatPrice(o->Price),
+                     TicketPriceText(o->Price),
                      std::to_string(o->Amount),
                      std::to_string(o->Rest),
                      orders::StateText(o->State)};

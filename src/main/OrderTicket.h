@@ -31,6 +31,9 @@ std::string TicketConfirmText(const orders::TOrderRequest& order);
 std::string PlaceOutcomeText(const orders::TPlaceResult& result);
 // The gate refused the order only because an equal one went a moment ago.
 bool IsRepeatRefusal(const orders::TPlaceResult& result);
+bool IsRepeatRefusal(const orders::TGateDecision& decision);
+// A price as the trader's fields show it: with the locale's decimal separator.
+std::string TicketPriceText(std::int64_t units);
 inline constexpr const char* kRepeatQuestion =
     "Такая же заявка отправлена меньше секунды назад. Отправить ещё одну?";
 // What the ticket shows once the exchange has answered.

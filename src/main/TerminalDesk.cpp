@@ -168,6 +168,16 @@ bool LoadLimitsFile(const std::filesystem::path& dir, orders::TLimitsBook& book,
     return ReadLimitsFile(file, book, error);
 }
 
+std::string StoppingLimitsQuestion(const std::vector<std::string>& stopping) {
+    if (stopping.empty())
+        return {};
+    std::string text = "Лимит 0 запрещает все заявки, к которым относится (max_pos=0 — все, кроме "
+                       "закрывающих позицию):\n";
+    for (const std::string& rule : stopping)
+        text += "  " + rule + "\n";
+    return text + "Сохранить такие лимиты?";
+}
+
 std::string LimitsFileText(const std::filesystem::path& dir) {
     std::ifstream in(dir / orders::kLimitsFileName, std::ios::binary);
     if (in) {

@@ -86,6 +86,9 @@ bool LoadLimitsFile(const std::filesystem::path& dir, orders::TLimitsBook& book,
                     std::string& error);
 // What the limits dialog starts from: the file as it is, or the built-in limits written out.
 std::string LimitsFileText(const std::filesystem::path& dir);
+// The question asked before limits that stop trading (TLimitsBook::Stopping) are saved; empty
+// when there are none.
+std::string StoppingLimitsQuestion(const std::vector<std::string>& stopping);
 // Checks `text` as a limits file and writes it owner-only; false with `error` otherwise.
 bool SaveLimitsFile(const std::filesystem::path& dir, const std::string& text,
                     orders::TLimitsBook& parsed, std::string& error);

@@ -63,6 +63,12 @@ std::string DescribeOrder(const TOrderRequest& o) {
     return out;
 }
 
+std::string DescribeOrder(const TOrderRequest& o, char decimalSeparator) {
+    std::string out;
+    AppendOrder(out, o, FormatPrice(o.Price, decimalSeparator));
+    return out;
+}
+
 TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInputs inputs,
                        TJournalFn journal, TOrderLogFile* log)
     : FTransport(transport), FIn(std::move(inputs)), FJournal(std::move(journal)), FLog(log),
@@ -124,14 +130,8 @@ void TOrderDesk::Emit(TLines& lines) {
             "Заявка отклонена: ", lines);
     }
     const TStoreFacts& facts = Facts();
-    if (FSeeded && DayOver(facts)) [[unlikely]] {
-        ForgetDay();
-    }
-    if (!FSeeded) [[unlikely]] {
-        SeedDay(facts, lines);
-    }
-    const TGateView& view = PlaceView(facts, order);
-    const TGateDecision d = CheckOrder(order, FLookedLimits, view, Tally(order, view.NowMs));
+    std::int64_t now = 0;
+    const TGateDecision d = Decide(facts, order, lines, now);
     if (!d.Allowed) [[unlikely]] {
         ++FRefused;
         return NotPosted(order, {TPlaceStatus::Refused, 0, d.Reason}, "Заявка отклонена: ", lines);
@@ -146,16 +146,16 @@ void TOrderDesk::Emit(TLines& lines) {
                 std::min(static_cast<std::size_t>(priceEnd - price), sizeof p.price - 1));
     const std::uint32_t trId = FTransport.NextId();
     p.ext_id = NextExtId(facts);
-    const std::int64_t lastSame = CountPosted(order, p, trId, view.NowMs);
+    const std::int64_t lastSame = CountPosted(order, p, trId, now);
     bool posted = false;
     try {
         posted = FTransport.PostAdd(trId, p.isin_id, p);
     } catch (...) {
-        Uncount(order, p, trId, view.NowMs, lastSame);
+        Uncount(order, p, trId, now, lastSame);
         throw;
     }
     if (!posted) [[unlikely]] {
-        Uncount(order, p, trId, view.NowMs, lastSame);
+        Uncount(order, p, trId, now, lastSame);
         ++FFailed;
         if (FTransport.Throttled()) {
             TPlaceResult r{TPlaceStatus::Failed, 0, ThrottleReason()};
@@ -171,6 +171,37 @@ void TOrderDesk::Emit(TLines& lines) {
         PostedLines(order, trId, lines);
     }
     return {TPlaceStatus::Posted, trId, {}};
+}
+
+[[gnu::hot]] TGateDecision TOrderDesk::Decide(const TStoreFacts& facts, const TOrderRequest& order,
+                                              TLines& lines, std::int64_t& nowMs) {
+    if (FSeeded && DayOver(facts)) [[unlikely]] {
+        ForgetDay();
+    }
+    if (!FSeeded) [[unlikely]] {
+        SeedDay(facts, lines);
+    }
+    const TGateView& view = PlaceView(facts, order);
+    nowMs = view.NowMs;
+    return CheckOrder(order, FLookedLimits, view, Tally(order, view.NowMs));
+}
+
+TGateDecision TOrderDesk::Check(const TOrderRequest& order) {
+    TLines lines; // only what seeding the day's counts says: the check itself leaves no trace
+    TGateDecision d;
+    {
+        std::lock_guard lock(FLock);
+        if (!FBlocked.empty() || !FBlockedUntilLimits.empty()) {
+            d = {false, FBlocked.empty() ? FBlockedUntilLimits : FBlocked};
+        } else {
+            std::int64_t now = 0;
+            d = Decide(Facts(), order, lines, now);
+        }
+    }
+    if (!lines.empty()) {
+        Emit(lines);
+    }
+    return d;
 }
 
 std::string TOrderDesk::AttemptLine(const TOrderRequest& order) {

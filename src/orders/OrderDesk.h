@@ -87,6 +87,10 @@ public:
                TJournalFn journal, TOrderLogFile* log);
 
     TPlaceResult Place(const TOrderRequest& order);
+    // What Place would decide about `order` now, without posting, counting or journalling it:
+    // a window asks before its confirmation, so that the trader confirms only an order that
+    // goes.
+    TGateDecision Check(const TOrderRequest& order);
     // Cancels one own order; false when the gate or the connection refused it.
     bool Cancel(std::int64_t orderId);
     // Modify: the replacement is placed only once the exchange has confirmed the cancel.
@@ -172,6 +176,9 @@ private:
     // the transaction id): the ones that may rest on the book unseen.
     std::vector<std::uint32_t> UnseenAdds(const TStoreFacts& facts) const;
     TPlaceResult PlaceLocked(const TOrderRequest& order, TLines& lines);
+    // The gate's verdict with the day's counts brought up to date; Place and Check share it.
+    TGateDecision Decide(const TStoreFacts& facts, const TOrderRequest& order, TLines& lines,
+                         std::int64_t& nowMs);
     // Once, before the first order may go: the trading day's orders sent before this run, from
     // the order log files and the orders log, count for the rate rules.
     [[gnu::cold]] [[gnu::noinline]] void SeedDay(const TStoreFacts& facts, TLines& lines);
@@ -359,5 +366,8 @@ private:
 
 // "покупка Si-3.27 1 по 92000, клиент FZ00001"
 std::string DescribeOrder(const TOrderRequest& order);
+// The same with the price's decimal separator the trader's locale uses, for what a window shows
+// (the journal keeps the point).
+std::string DescribeOrder(const TOrderRequest& order, char decimalSeparator);
 
 } // namespace vorlen::orders

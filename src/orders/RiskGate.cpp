@@ -153,7 +153,7 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
     // refusing it would keep the trader stuck with the very risk the limit is about.
     if (absAfter > l.MaxPosition && absAfter >= absNow)
         return TBreach::Position;
-    if (t.Repeat && !o.RepeatConfirmed)
+    if (t.Repeat && (!o.RepeatConfirmed || o.FromStrategy))
         return TBreach::Repeat;
     return TBreach::None;
 }
@@ -214,6 +214,9 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
         return "Позиция с учётом активных заявок составит " + N(AbsAfter(o, v, t)) +
                " (допустимо " + N(l.MaxPosition) + ").";
     case TBreach::Repeat:
+        if (o.FromStrategy) {
+            return kStrategyRepeatRefusal;
+        }
         return "Такая же заявка отправлена меньше секунды назад; повторите с подтверждением.";
     }
     return {};

@@ -26,6 +26,9 @@ struct TOrderRequest {
     std::string Client;     // as the account table shows it, e.g. FZ00001
     // The trader has confirmed that an order equal to one sent a moment ago is meant.
     bool RepeatConfirmed = false;
+    // Placed by a strategy: nobody is there to confirm a repeat, and its refusal says what the
+    // strategy did rather than ask for a confirmation.
+    bool FromStrategy = false;
 };
 
 // The instrument's reference row.
@@ -74,6 +77,10 @@ struct TGateView {
     // The best price on the side the order would trade against; nothing without a book.
     std::optional<std::int64_t> BestOpposite;
 };
+
+// A strategy's refusal for an order equal to one it sent less than a second ago.
+inline constexpr const char* kStrategyRepeatRefusal =
+    "Стратегия: повтор той же заявки в течение секунды.";
 
 // Every order's refusal while the kill switch is latched.
 inline constexpr const char* kHaltedRefusal =

@@ -282,6 +282,12 @@ std::string FormatPrice(std::int64_t units) {
     return {buf, WritePrice(units, buf)};
 }
 
+std::string FormatPrice(std::int64_t units, char decimalSeparator) {
+    std::string text = FormatPrice(units);
+    std::replace(text.begin(), text.end(), '.', decimalSeparator);
+    return text;
+}
+
 void TLimitsPatch::ApplyTo(TRiskLimits& l) const {
     l.MaxOrderQty = MaxOrderQty.value_or(l.MaxOrderQty);
     l.MaxPosition = MaxPosition.value_or(l.MaxPosition);
@@ -412,6 +418,25 @@ std::string TLimitsBook::Format() const {
     }
     for (const auto& [key, p] : FInstruments) {
         out += key.first + " " + key.second + FormatPatch(p) + "\n";
+    }
+    return out;
+}
+
+std::vector<std::string> TLimitsBook::Stopping() const {
+    std::vector<std::string> out;
+    const auto check = [&out](const std::string& scope, const TLimitsPatch& p) {
+        for (const TKey& k : kKeys) {
+            // A distance of 0 still lets an order at the best opposite price through.
+            if (const auto& v = p.*k.Field; v && *v == 0 && k.Field != &TLimitsPatch::MaxDistanceBp)
+                out.push_back(scope + " " + k.Name + "=0");
+        }
+    };
+    check("*", FAll);
+    for (const auto& [client, p] : FClients) {
+        check(client, p);
+    }
+    for (const auto& [key, p] : FInstruments) {
+        check(key.first + " " + key.second, p);
     }
     return out;
 }

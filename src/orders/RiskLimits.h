@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace vorlen::orders {
 
@@ -30,6 +31,8 @@ inline constexpr std::int64_t kMaxDistanceSteps = 1'000'000;
 // has non-zero digits beyond the fifth decimal place.
 std::optional<std::int64_t> ParsePrice(const std::string& text);
 std::string FormatPrice(std::int64_t units);
+// The same with `decimalSeparator` for its point: what a window shows the trader.
+std::string FormatPrice(std::int64_t units, char decimalSeparator);
 // FormatPrice's text written at `out`, which has room for 32 characters; returns its end.
 char* WritePrice(std::int64_t units, char* out);
 
@@ -86,6 +89,9 @@ public:
     // never loosens a limit. A UTF-8 byte-order mark before the first line is allowed.
     bool Parse(const std::string& text, std::string& error);
     std::string Format() const;
+    // The rules that stop trading where they apply ("* per_minute=0", "FZ00001 max_qty=0"): a
+    // zero count lets no order through (max_pos=0 only those that close a position).
+    std::vector<std::string> Stopping() const;
 
 private:
     TLimitsPatch FAll;

@@ -50,7 +50,8 @@ TOrderResult TDeskOrders::Place(const TOrderRequest& order) {
     const orders::TOrderRequest request{
         FIsin,        order.Side == TSide::Sell ? orders::TSide::Sell : orders::TSide::Buy,
         order.Amount, *price,
-        order.Client, false};
+        order.Client, false,
+        true};
     const orders::TPlaceResult posted = FDesk.Place(request);
     if (posted.Status != orders::TPlaceStatus::Posted)
         return {0, posted.Reason};

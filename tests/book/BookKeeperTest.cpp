@@ -18,6 +18,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vorlen::test {
@@ -384,8 +385,8 @@ TEST_F(BookKeeperTest, HeaderValuesEachClientsPositionAtTheMark) {
     ASSERT_EQ(rows.size(), 2u);
     // (92010 - 92000.25) * 4 * 0.5 / 0.25 = 78; (92010 - 92005) * -1 * 2 = -10.
     const std::vector<std::vector<std::string>> want = {
-        {"001", "4", "92000,25", "92010", "78", "-12,5"},
-        {"002", "-1", "92005", "92010", "-10", ""},
+        {"001", "4", "92000,25", "92010", "78,00 ₽", "-12,50 ₽"},
+        {"002", "-1", "92005", "92010", "-10,00 ₽", ""},
     };
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const TPositionRow& r = rows[i];
@@ -444,6 +445,29 @@ TEST(BookRunTimes, ARowsTimeIsNeverEarlyAndLateByLittleForItsAge) {
     }
     times.Clear();
     EXPECT_FALSE(times.When(1));
+}
+
+// What a sum of doubles leaves behind is no figure for a trader: roubles to the kopeck, prices to
+// the instrument's decimals, each with the locale's separator.
+TEST(BookFigures, MoneyAndPricesAreRoundedForDisplay) {
+    SetFormatSettings(RussianFormatSettings());
+    const std::vector<std::pair<double, std::string>> money = {
+        {-48.7999999999738, "-48,80 ₽"},
+        {78, "78,00 ₽"},
+        {0.004, "0,00 ₽"},
+        {-0.004, "0,00 ₽"},
+        {-0.0051, "-0,01 ₽"},
+        {1234567.8951, "1234567,90 ₽"},
+    };
+    for (const auto& [roubles, text] : money)
+        EXPECT_EQ(MoneyText(roubles), text) << roubles;
+    const std::vector<std::tuple<double, std::optional<double>, std::string>> prices = {
+        {92000.2500000001, 0.25, "92000,25"}, {92010.0, 0.01, "92010"},
+        {1.2345678, 0.001, "1,235"},          {1.2345678, std::nullopt, "1,23457"},
+        {75.0000000002, 1.0, "75"},
+    };
+    for (const auto& [price, step, text] : prices)
+        EXPECT_EQ(PriceText(price, step), text) << price;
 }
 
 TEST(BookFigures, MarkAndOpenPnl) {

@@ -195,10 +195,10 @@ TEST_P(BookE2E, BooksEqualTheRowsAsMarketAndOrdersMoveThemAndPositionsAreValued)
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(rows[0].Client, "FZ00001");
         EXPECT_EQ(rows[0].Pos, std::to_string(pos));
-        EXPECT_EQ(rows[0].AvgPrice, NumberText(waprice));
-        EXPECT_EQ(rows[0].Mark, NumberText(mark));
+        EXPECT_EQ(rows[0].AvgPrice, PriceText(waprice, minStep));
+        EXPECT_EQ(rows[0].Mark, PriceText(mark, minStep));
         EXPECT_EQ(rows[0].OpenPnl,
-                  NumberText((mark - waprice) * static_cast<double>(pos) * stepPrice / minStep));
+                  MoneyText((mark - waprice) * static_cast<double>(pos) * stepPrice / minStep));
         EXPECT_EQ(rows[0].VarMargin, kVmNotSubscribedText);
     };
     TBookSnapshot quiet = CheckSettled(isin);

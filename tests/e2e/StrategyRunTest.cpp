@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
+#include <thread>
 
 namespace vorlen::e2e {
 namespace {
@@ -57,13 +59,24 @@ TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothi
     ASSERT_EQ(inst.Control("rate 0").rfind("OK", 0), 0u);
     ASSERT_TRUE(WaitUntil([&] { return Count(run.Stdout(), "Заявка отправлена") >= 2; }, 120s))
         << run.Stdout() << run.Stderr();
-    // Two quotes, then a move of the middle: both cancelled and placed anew.
-    ASSERT_EQ(inst.Control("move 2070001 5").rfind("OK", 0), 0u);
+    // Two quotes, then moves of the middle: a quote a move leaves behind is cancelled and
+    // placed anew (one the rounding to the step still leaves where it is wanted stays). The
+    // strategy replaces its quotes at most every few seconds, so the middle moves until it has.
     const auto requoted = [&] {
         const std::string out = run.Stdout();
-        return Count(out, "Заявка отправлена") >= 4 && Count(out, "отправлено, транзакция") >= 2;
+        return Count(out, "Заявка отправлена") >= 3 && Count(out, "отправлено, транзакция") >= 1;
     };
-    ASSERT_TRUE(WaitUntil(requoted, 120s)) << run.Stdout() << run.Stderr();
+    int moves = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            if (requoted())
+                return true;
+            inst.Control(std::string("move 2070001 ") + (moves++ % 2 == 0 ? "5" : "-5"));
+            std::this_thread::sleep_for(500ms);
+            return false;
+        },
+        120s))
+        << run.Stdout() << run.Stderr();
     const std::string before = run.Stdout();
     EXPECT_NE(before.find("Заявка: покупка Si-12.26 1 по"), std::string::npos) << before;
     EXPECT_NE(before.find("Заявка: продажа Si-12.26 1 по"), std::string::npos) << before;
@@ -89,8 +102,32 @@ TEST(StrategyRun, MarketMakerQuotesBothSidesRequotesAsTheBookMovesAndLeavesNothi
                 confirmed.insert(id);
         }
     }
-    EXPECT_GE(placed.size(), 4u) << out;
+    EXPECT_GE(placed.size(), 3u) << out;
     EXPECT_EQ(confirmed, placed) << out;
+}
+
+// The sample on a busy market (the router's fastest pace of the manual's example) for over a
+// minute: it quotes all along, and the gate has nothing to refuse, neither a repeat nor the
+// minute's count.
+TEST(StrategyRun, MarketMakerOnABusyMarketStaysInsideTheDefaultLimits) {
+    TSimInstall inst;
+    const std::string script = std::string(VORLEN_STRATEGY_SAMPLES) + "/market_maker.lua";
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--expert", "Si-12.26",
+                           "--strategy", script, "--seconds", "80"});
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(WaitUntil([&] { return inst.Control("rate 2000").rfind("OK", 0) == 0; }));
+    const std::optional<int> code = run.Wait(200s);
+    ASSERT_TRUE(code.has_value()) << run.Stdout() << run.Stderr();
+    EXPECT_EQ(*code, 0) << run.Stderr();
+    const std::string out = run.Stdout();
+    const int placed = Count(out, "Заявка отправлена, транзакция");
+    EXPECT_GE(placed, 20) << out;
+    EXPECT_EQ(Count(out, "Заявка отклонена"), 0) << out;
+    EXPECT_EQ(Count(out, "Заявка не отправлена"), 0) << out;
+    EXPECT_EQ(Count(out, " отклонена: "), 0) << out;
+    EXPECT_EQ(Count(out, "отклонена биржей"), 0) << out;
+    EXPECT_EQ(ThreadsLeft(run.Stderr()), 0) << run.Stderr();
+    std::printf("market maker at rate 2000 for 80 s: %d orders placed\n", placed);
 }
 
 // A strategy that tries every way to keep the expert's thread for itself when it is stopped: the

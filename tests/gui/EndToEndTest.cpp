@@ -320,14 +320,17 @@ TEST_F(GuiEndToEnd, TicketConfirmsOwnOrdersShowsAndCancelsAndTheKillSwitchReport
     Form->Disconnect1->trigger();
     EXPECT_EQ(Form->Controller().Port()->OrderDesk(), desk);
     Form->Connect1->trigger();
-    ASSERT_TRUE(WaitFor([&] { return Form->Ticket1->isEnabled(); }, 120000));
+    // Connected again, and still halted: no new order has anywhere to go.
+    ASSERT_TRUE(WaitFor([&] { return Form->OwnOrders1->isEnabled(); }, 120000));
     ASSERT_NE(Form->Controller().Port()->OrderDesk(), nullptr);
     EXPECT_NE(Form->Controller().Port()->OrderDesk()->KillPhase(), orders::TKillPhase::Armed);
     EXPECT_TRUE(WaitFor([&] { return Form->Rearm1->isEnabled(); }, 20000));
+    EXPECT_FALSE(Form->Ticket1->isEnabled());
     Boxes.Answers = {true};
     Form->Rearm1->trigger();
     EXPECT_TRUE(JournalHas(QStringLiteral("Торговля снова разрешена.")));
     EXPECT_TRUE(WaitFor([&] { return Form->TradingState->isHidden(); }));
+    EXPECT_TRUE(WaitFor([&] { return Form->Ticket1->isEnabled(); }));
     EXPECT_TRUE(std::filesystem::exists(Inst.Root / "trading"))
         << "the order log is kept beside the saved settings";
 }

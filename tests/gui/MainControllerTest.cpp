@@ -3,6 +3,7 @@
 #include "FakePort.h"
 #include "main/Dialogs.h"
 #include "orders/OrderDesk.h"
+#include "orders/ScriptedTransport.h"
 
 #include <deque>
 #include <gtest/gtest.h>
@@ -36,11 +37,13 @@ public:
         Stale = stale;
         StaleText = text;
     }
+    bool StrategyRunning() const override { return Running; }
 
     std::int32_t Isin = 0;
     std::string Name;
     std::string Code;
     bool Started = false;
+    bool Running = false;
     bool Stale = false;
     std::string StaleText;
 
@@ -577,6 +580,58 @@ TEST_F(MainControllerTest, ClosingAsksAndThenStopsEverythingInOrder) {
     Log->Calls.clear();
     Controller->FormClose();
     EXPECT_EQ(Log->Count("Release"), 0);
+}
+
+// Leaving with strategies at work or orders in the market is a decision the question must show:
+// the strategies stop, the orders stay.
+TEST_F(MainControllerTest, TheExitQuestionCountsRunningStrategiesAndActiveOrders) {
+    Ready();
+    Controller->Connect1Execute();
+    orders::TScriptedTransport transport;
+    transport.AnswerAddsWith = 0;
+    orders::TDeskInputs in;
+    in.Facts = [] {
+        auto ref = std::make_shared<orders::TRefFacts>();
+        ref->Clients = {"FZ00001"};
+        ref->Instruments["Si-3.27"] = {7, "Si-3.27", 100'000, 1, 10'000'000'000, true};
+        orders::TStoreFacts f;
+        f.Ref = ref;
+        return f;
+    };
+    in.MarketData = [] { return orders::TLinkHealth::Online; };
+    orders::TOrderDesk desk(
+        transport, {}, in, [](const std::string&) {}, nullptr);
+    Port->Desk = &desk;
+    struct TCase {
+        int Running, Idle, Orders;
+        std::string Question;
+    };
+    const std::vector<TCase> cases = {
+        {0, 1, 0, "Вы действительно хотите выйти?"},
+        {2, 1, 0,
+         "Работает стратегий: 2 (при выходе будут остановлены).\nВы действительно хотите выйти?"},
+        {1, 0, 3,
+         "Работает стратегий: 1 (при выходе будут остановлены).\nАктивных заявок: 3 (останутся "
+         "в торговой системе).\nВы действительно хотите выйти?"},
+    };
+    int placed = 0;
+    for (const TCase& c : cases) {
+        View.Windows.clear();
+        for (int i = 0; i < c.Running + c.Idle; ++i)
+            static_cast<TFakeWindow*>(View.OpenExpertWindow("W" + std::to_string(i)))->Running =
+                i < c.Running;
+        for (; placed < c.Orders; ++placed) {
+            const orders::TOrderRequest o{"Si-3.27", orders::TSide::Buy, 1,
+                                          9'000'000 + placed * 100'000, "FZ00001"};
+            ASSERT_EQ(desk.Place(o).Status, orders::TPlaceStatus::Posted);
+        }
+        desk.Collect();
+        Boxes.Clear();
+        Boxes.Answers = {false};
+        EXPECT_FALSE(Controller->FormCloseQuery());
+        EXPECT_EQ(Boxes.Texts(TDialogKind::Confirm), std::vector<std::string>{c.Question});
+    }
+    Port->Desk = nullptr;
 }
 
 } // namespace

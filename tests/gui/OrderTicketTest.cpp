@@ -59,7 +59,7 @@ TEST(OrderTicket, FieldsAreCheckedBeforeAnythingIsAsked) {
             EXPECT_EQ(order->Client, "FZ00001");
             EXPECT_FALSE(order->RepeatConfirmed);
             EXPECT_EQ(TicketConfirmText(*order),
-                      "Выставить заявку: покупка Si-12.26 2 по 91000.5, клиент FZ00001?");
+                      "Выставить заявку: покупка Si-12.26 2 по 91000,5, клиент FZ00001?");
         } else {
             EXPECT_FALSE(order) << c.Name;
             EXPECT_NE(error.find(c.Error), std::string::npos) << c.Name << ": " << error;
@@ -183,7 +183,7 @@ TEST(OrderTicket, OwnOrderRowsNewestFirstWithTheirState) {
     EXPECT_EQ(all[2].OrderId, 1);
     EXPECT_FALSE(all[0].Active);
     const std::array<std::string, kOwnOrderColumns> cancelled{
-        "2", all[0].Cells[1], "Si-12.26", "FZ00001", "Продажа", "91000.5", "5", "5", "снята"};
+        "2", all[0].Cells[1], "Si-12.26", "FZ00001", "Продажа", "91000,5", "5", "5", "снята"};
     EXPECT_EQ(all[0].Cells, cancelled);
     EXPECT_FALSE(all[0].Cells[1].empty()) << "the time of the last event";
     EXPECT_EQ(all[1].Cells[2], "?") << "an instrument the reference does not name";

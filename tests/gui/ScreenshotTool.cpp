@@ -5,12 +5,14 @@
 
 #include "GuiSupport.h"
 #include "e2e/SimHarness.h"
+#include "gui/BookForm.h"
 #include "gui/ChForm.h"
 #include "gui/GridModel.h"
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
 #include "gui/OptionsForm.h"
 #include "gui/SetForm.h"
+#include "gui/TicketForm.h"
 #include "gui/UiBridge.h"
 #include "main/ConnectorPort.h"
 #include "platform/Thread.h"
@@ -20,6 +22,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
@@ -178,6 +181,52 @@ int Run(const QDir& out) {
 
     form.MainPageControl->setCurrentIndex(kOrdersGrid);
     ok = Save(form, out, "main-orders.png") && ok;
+
+    // A book, a click on its best bid for a ticket, and a price far below the day's limits typed
+    // in: the ticket refuses before any confirmation.
+    modal.Steps.push_back([&](QDialog& d) {
+        QTest::mouseClick(dynamic_cast<gui::TChForm&>(d).Button1, Qt::LeftButton);
+        return d.result();
+    });
+    form.BookNew1->trigger();
+    if (form.BookChildren().empty())
+        return fail("no book window");
+    gui::TBookForm* book = form.BookChildren().front();
+    if (!test::WaitFor([&] { return book->Model->rowCount() > 1; }, 60000))
+        return fail("the book stayed empty");
+    modal.Steps.push_back([&](QDialog& d) {
+        auto& ticket = dynamic_cast<gui::TTicketForm&>(d);
+        ShowForPicture(ticket);
+        const auto typed = orders::ParsePrice(ticket.PriceEdit->text().toStdString());
+        const std::int64_t thousand = 1000 * orders::kPriceScale;
+        ticket.PriceEdit->setText(QString::fromStdString(
+            TicketPriceText(typed.value_or(0) * 8 / 10 / thousand * thousand)));
+        if (ticket.ClientBox->count() > 1)
+            ticket.ClientBox->setCurrentIndex(1);
+        QTest::mouseClick(ticket.SendButton, Qt::LeftButton);
+        QTest::qWait(300);
+        ok = Save(ticket, out, "ticket-refused.png") && ok;
+        return static_cast<int>(QDialog::Rejected);
+    });
+    for (int row = 0; row < book->Model->rowCount(); ++row) {
+        if (!book->Model->Rows()[static_cast<std::size_t>(row)].Bid.empty()) {
+            const QRect cell = book->Ladder->visualRect(book->Model->index(row, 0));
+            QTest::mouseClick(book->Ladder->viewport(), Qt::LeftButton, {}, cell.center());
+            break;
+        }
+    }
+
+    // Trading stopped: the book and the own-orders window say so, the ticket command is off.
+    boxes.Answers = {true};
+    form.KillSwitch1->trigger();
+    form.OwnOrders1->trigger();
+    if (!test::WaitFor([&] { return book->TradingHalted(); }, 10000))
+        return fail("the kill switch did not stop trading");
+    form.WindowTileVertical1->trigger();
+    QTest::qWait(1000);
+    ok = Save(form, out, "main-halted.png") && ok;
+    boxes.Answers = {true};
+    form.Rearm1->trigger();
     form.MainPageControl->setCurrentIndex(kAccGrid);
     ok = Save(form, out, "main-account.png") && ok;
     form.MainPageControl->setCurrentIndex(kGridCount);

@@ -170,6 +170,13 @@ constexpr TCase kCases[] = {
          s.Order.RepeatConfirmed = true;
      },
      nullptr},
+    // Nobody confirms a strategy's repeat: it is refused in words of what the strategy did.
+    {"a strategy's repeat, even marked confirmed",
+     [](TScene& s) {
+         s.View.Sent = {Sent(s.View.NowMs - 999, 100 * P)};
+         s.Order.FromStrategy = s.Order.RepeatConfirmed = true;
+     },
+     "Стратегия: повтор той же заявки в течение секунды."},
     {"same order a second later",
      [](TScene& s) { s.View.Sent = {Sent(s.View.NowMs - 1000, 100 * P)}; }, nullptr},
     {"other price within a second",

@@ -19,6 +19,7 @@ public:
     std::map<std::string, TValue> Fields;
     std::optional<TDecimal> Step = TDecimal{5, 2};
     std::optional<TBookSnapshot> BookNow;
+    double Clock = 1700000000.25; // what Now() says, in seconds
     std::uint64_t BookRev = 0;
     std::map<std::string, TPositionInfo> Positions;
     std::string Halt;
@@ -73,7 +74,7 @@ public:
         return true;
     }
     void Log(const std::string& text) override { Lines.push_back(text); }
-    double Now() override { return 1700000000.25; }
+    double Now() override { return Clock; }
 
     std::string Joined() const {
         std::string all;

@@ -46,8 +46,10 @@ protected:
         World.BookNow = Book(100.00, 100.50);
         World.BookRev = 1;
     }
-    // Each book change is followed by a tick, as the store wakes the expert for its rows.
-    void MoveBook(TStrategy& s, double bid, double ask) {
+    // Each book change is followed by a tick, as the store wakes the expert for its rows;
+    // `seconds` later than the last, by default long enough for the maker to quote again.
+    void MoveBook(TStrategy& s, double bid, double ask, double seconds = 5) {
+        World.Clock += seconds;
         World.BookNow = Book(bid, ask);
         ++World.BookRev;
         s.Tick();
@@ -88,6 +90,45 @@ TEST_F(SamplesTest, TheMarketMakerQuotesBothSidesRequotesOnAMoveAndCancelsAllOnS
     std::sort(cancelled.begin(), cancelled.end());
     EXPECT_EQ(cancelled, (std::vector<std::int64_t>{105, 200}));
     EXPECT_EQ(s.State(), TStrategy::TState::Loaded) << World.Joined();
+}
+
+// A busy market moves the middle many times a second: the maker replaces its quotes at most once
+// in min_interval, keeps a quote that rests where it wants one, and so never sends the same
+// order twice within a second (the gate's repeat rule) nor spends a minute's orders at once.
+TEST_F(SamplesTest, TheMarketMakerPacesItsQuotesAndKeepsOnesAlreadyInPlace) {
+    TStrategy s(World, 7, "Si-3.27");
+    ASSERT_TRUE(s.Load("market_maker.lua", Sample("market_maker.lua"))) << World.Joined();
+    ASSERT_TRUE(s.Start()) << World.Joined();
+    ASSERT_EQ(World.Placed.size(), 2u);
+    struct TStep {
+        double Seconds, Bid, Ask;
+        std::vector<std::string> Placed; // since the step before
+        std::size_t Cancelled;
+    };
+    const std::vector<TStep> steps = {
+        // Moves within three seconds of the last quotes, however far, are let go by.
+        {0.1, 101.00, 101.50, {}, 0},
+        {1.0, 99.00, 99.50, {}, 0},
+        {1.5, 102.00, 102.50, {}, 0},
+        // The interval is over: both replaced at the market of now.
+        {0.5, 102.00, 102.50, {"buy 1 101.75 C01", "sell 1 102.75 C01"}, 2},
+        // Another move at once waits again, even back to where it was.
+        {0.2, 100.00, 100.50, {}, 0},
+    };
+    for (const TStep& step : steps) {
+        const std::size_t placed = World.Placed.size(), cancelled = World.Cancelled.size();
+        MoveBook(s, step.Bid, step.Ask, step.Seconds);
+        EXPECT_EQ(Quotes(World, placed), step.Placed) << step.Seconds << " " << step.Bid;
+        EXPECT_EQ(World.Cancelled.size() - cancelled, step.Cancelled) << step.Bid;
+    }
+    // A fill asks for fresh quotes at an unchanged middle: the ask resting at the price wanted
+    // stays, only the filled side is placed again.
+    World.Events.push_back(TOrderEvent{103, "filled", 0, "", 0});
+    s.OrderEvents();
+    World.Cancelled.clear();
+    MoveBook(s, 102.00, 102.50);
+    EXPECT_EQ(Quotes(World, 4), (std::vector<std::string>{"buy 1 101.75 C01"}));
+    EXPECT_TRUE(World.Cancelled.empty());
 }
 
 TEST_F(SamplesTest, TheMarketMakersParametersAndRefusalsReachItsQuotesAndJournal) {
