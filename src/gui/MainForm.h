@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 #include <array>
+#include <filesystem>
 #include <memory>
 
 class QAction;
@@ -24,6 +25,7 @@ namespace vorlen::gui {
 
 class TAboutBox;
 class TBookForm;
+class TChartForm;
 class TGridView;
 class TJournalPane;
 class TMDIChild;
@@ -54,12 +56,19 @@ public:
     std::vector<TExpertWindowPort*> ExpertWindows() override;
     TExpertWindowPort* OpenExpertWindow(const std::string& caption) override;
     void OpenBookWindow(std::int32_t isin_id, const std::string& isin) override;
+    // One window per instrument and interval: asking again brings it forward.
+    void OpenChartWindow(std::int32_t isin_id, const std::string& isin) override;
     void StopStrategies() override;
 
     // The expert windows in window-list order.
     std::vector<TMDIChild*> ExpertChildren() const;
     // The order-book windows in window-list order.
     std::vector<TBookForm*> BookChildren() const;
+    // The chart windows in window-list order.
+    std::vector<TChartForm*> ChartChildren() const;
+    // Where charts read history.db; by default "history" in the trading data folder.
+    void SetHistoryDir(std::filesystem::path dir) { FHistoryDir = std::move(dir); }
+    std::filesystem::path HistoryDir() const;
     // The own-orders window, if open.
     TOwnOrdersForm* OwnOrdersChild() const;
 
@@ -88,8 +97,10 @@ public:
     QAction* FileNew1Tool = nullptr; // toolbar button "&Эксперт"
     QAction* FilesNew1 = nullptr;    // menu entry "Все эксперты"
     QAction* FilesNew1Tool = nullptr;
-    QAction* BookNew1 = nullptr;     // menu entry "С&такан" (Ctrl+B)
-    QAction* BookNew1Tool = nullptr; // toolbar button "Стакан"
+    QAction* BookNew1 = nullptr;      // menu entry "С&такан" (Ctrl+B)
+    QAction* BookNew1Tool = nullptr;  // toolbar button "Стакан"
+    QAction* ChartNew1 = nullptr;     // menu entry "&График" (Ctrl+G)
+    QAction* ChartNew1Tool = nullptr; // toolbar button "График"
     QAction* HelpAbout1 = nullptr;
     QAction* WindowCascade1 = nullptr;
     QAction* WindowTileHorizontal1 = nullptr;
@@ -132,6 +143,7 @@ public slots:
     void FileNew1Execute();
     void FilesNew1Execute();
     void BookNew1Execute();
+    void ChartNew1Execute();
     void FileExit1Execute();
     void HelpAbout1Execute();
     void WindowCascade1Execute();
@@ -173,6 +185,7 @@ private:
 
     std::unique_ptr<TMainController> FController;
     QList<QAction*> FWindowListActions;
+    std::filesystem::path FHistoryDir;
     bool FClosed = false;
     bool FPlaced = false;
 };
