@@ -227,7 +227,7 @@ void TChartForm::ReadLines() {
 void TChartForm::ShowState() {
     QStringList parts;
     if (!FHistoryError.empty())
-        parts << QStringLiteral("история не читается: ") + Q(FHistoryError);
+        parts << QString::fromUtf8(kNoHistoryText) + QStringLiteral(": ") + Q(FHistoryError);
     else if (FData.NoHistory())
         parts << QString::fromUtf8(kNoHistoryText);
     if (FTail && !FSubscribed)

@@ -103,7 +103,7 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
     EXPECT_EQ(Texts(Form->Connection1->actions()),
               (QStringList{"Подключиться", "Разорвать соединение", "Настройки", "|", "В&ыход"}));
     EXPECT_EQ(Texts(Form->Experts1->actions()),
-              (QStringList{"&Новый эксперт", "Все эксперты", "|", "С&такан"}));
+              (QStringList{"&Новый эксперт", "Все эксперты", "|", "С&такан", "&График"}));
     EXPECT_EQ(Texts(Form->Window1->actions()),
               (QStringList{"&Каскадом", "&Горизонтально", "&Вертикально", "&Свернуть все",
                            "&Выровнять все"}));
@@ -113,8 +113,8 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
     EXPECT_EQ(Form->Window1->menuAction()->statusTip(), "Команды дочерних окон");
     EXPECT_EQ(
         Texts(Form->ToolBar1->actions()),
-        (QStringList{"Соединить/Разъединить", "|", "&Эксперт", "Все эксперты", "Стакан", "|",
-                     "&Каскадом", "&Горизонтально", "&Вертикально", "|",
+        (QStringList{"Соединить/Разъединить", "|", "&Эксперт", "Все эксперты", "Стакан", "График",
+                     "|", "&Каскадом", "&Горизонтально", "&Вертикально", "|",
                      "&Остановить всех экспертов", "Снять все заявки и остановить торговлю"}));
 
     EXPECT_EQ(Form->Connect1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));

@@ -9,6 +9,7 @@ set(gui_test_sources
     ${CMAKE_CURRENT_LIST_DIR}/GuiTestMain.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/BookFormTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ChartFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SetFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ChFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/GridViewTest.cpp
