@@ -73,6 +73,8 @@ public:
 
     const TCandleCache& Cache() const { return FCache; }
     const std::vector<TOwnFill>& Fills() const { return FFills; }
+    // Live deals taken so far, each once.
+    std::size_t LiveDeals() const { return FLive.size(); }
     std::uint64_t FillsVersion() const { return FFillsVersion; }
     bool NoHistory() const { return FNothing; }
     const std::string& Error() const { return FError; }

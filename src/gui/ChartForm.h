@@ -42,8 +42,8 @@ QString ChartCaption(const std::string& isin, chart::TInterval interval);
 
 inline constexpr char kNoHistoryText[] = "нет истории";
 inline constexpr char kNoDealStreamText[] =
-    "поток сделок не подписан: отметьте FORTS_DEALS_REPL в настройках (набор по умолчанию "
-    "его не включает)";
+    "поток сделок не подписан: в настройках выберите рынок CUSTOM SELECT и отметьте "
+    "FORTS_DEALS_REPL (наборы FUTURES и OPTIONS его не включают)";
 
 class TChartForm final : public QWidget {
     Q_OBJECT
@@ -59,6 +59,7 @@ public:
     ~TChartForm() override;
 
     std::int32_t IsinId() const { return FData.IsinId(); }
+    const std::string& Isin() const { return FIsin; }
     chart::TInterval Interval() const { return FData.Cache().Interval(); }
     void SetInterval(chart::TInterval interval);
     // Stops reading the store: it is about to be released.

@@ -50,7 +50,10 @@ void TChartWidget::SetStyle(TChartStyle style) {
 }
 
 void TChartWidget::SetLines(std::vector<TPriceLine> lines) {
+    if (lines == FLines)
+        return;
     FLines = std::move(lines);
+    FDirty = true;
     update();
 }
 
@@ -107,6 +110,19 @@ void TChartWidget::Recompute() {
     }
     FRange = chart::PriceRangeOf(FColumns);
     FMaxVolume = chart::MaxVolume(FColumns);
+    // An order or the average a little outside the candles widens the scale to show it; one far
+    // away would squash the candles into a line, and stays off the picture.
+    if (!FColumns.empty()) {
+        const double span = FRange.High - FRange.Low;
+        const double low = FRange.Low - span;
+        const double high = FRange.High + span;
+        for (const TPriceLine& line : FLines) {
+            if (line.Price > FRange.High && line.Price < high)
+                FRange.High = line.Price + span * 0.03;
+            if (line.Price < FRange.Low && line.Price > low)
+                FRange.Low = line.Price - span * 0.03;
+        }
+    }
 }
 
 void TChartWidget::Crosshair(QPoint at) {
@@ -340,8 +356,9 @@ void TChartWidget::DrawMarks(QPainter& p, const QRect& plot) {
         p.setPen(QPen(line.Color, 1, line.Dashed ? Qt::DashLine : Qt::DotLine));
         p.drawLine(QPointF(plot.left(), at), QPointF(plot.right(), at));
         p.setPen(line.Color);
-        p.drawText(QPointF(plot.right() - fm.horizontalAdvance(line.Label) - 4, at - 3),
-                   line.Label);
+        // Above its line, or below it where the frame would cut it.
+        const double base = at - 3 - fm.ascent() < plot.top() ? at + fm.ascent() + 2 : at - 3;
+        p.drawText(QPointF(plot.right() - fm.horizontalAdvance(line.Label) - 4, base), line.Label);
     }
     const auto& candles = FData->Cache().Candles();
     const std::vector<chart::TFillMark> marks =

@@ -25,6 +25,7 @@ struct TPriceLine {
     QColor Color;
     QString Label;
     bool Dashed = true;
+    bool operator==(const TPriceLine&) const = default;
 };
 
 class TChartWidget final : public QWidget {

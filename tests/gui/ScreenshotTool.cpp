@@ -6,23 +6,32 @@
 #include "GuiSupport.h"
 #include "e2e/SimHarness.h"
 #include "gui/ChForm.h"
+#include "gui/ChartForm.h"
 #include "gui/GridModel.h"
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
 #include "gui/SetForm.h"
 #include "gui/UiBridge.h"
 #include "main/ConnectorPort.h"
+#include "orders/OrderDesk.h"
 #include "platform/Thread.h"
+#include "settings/Catalogue.h"
+#include "settings/StreamTree.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QTabWidget>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -40,6 +49,62 @@ bool Save(QWidget& widget, const QDir& dir, const char* name) {
 void ShowForPicture(QDialog& dialog) {
     dialog.show();
     QTest::qWait(300);
+}
+
+// The chart of the first futures on the session recorded so far, with a fill of the trader's own
+// and two resting orders; then the same history drawn by `vorlen --chart` into a PNG.
+bool Chart(gui::TMainForm& form, const e2e::TSimInstall& inst, const QDir& out) {
+    inst.Control("rate 400");
+    test::TScriptedModal modal;
+    modal.Steps.push_back(test::TScriptedModal::Accept);
+    form.ChartNew1->trigger();
+    if (form.ChartChildren().empty())
+        return false;
+    gui::TChartForm* chart = form.ChartChildren().back();
+    chart->IntervalBox->setCurrentIndex(chart->IntervalBox->findText(QStringLiteral("тики")));
+    chart->StyleBox->setCurrentIndex(chart->StyleBox->findText(QStringLiteral("Линия")));
+    if (!test::WaitFor([&] { return chart->Data().Cache().Candles().size() > 150; }, 120000)) {
+        std::fprintf(stderr, "gui_screenshots: too few deals for a chart (%zu live; %s)\n",
+                     chart->Data().LiveDeals(), chart->Status->text().toUtf8().constData());
+        return false;
+    }
+    orders::TOrderDesk* desk = form.Controller().Port()->OrderDesk();
+    const std::string isin = chart->Isin();
+    // One that crosses the market and fills, and one on either side of the recent prices that
+    // rests.
+    const auto& candles = chart->Data().Cache().Candles();
+    double high = candles.back().Close;
+    double low = high;
+    for (std::size_t i = candles.size() - std::min<std::size_t>(candles.size(), 100);
+         i < candles.size(); ++i) {
+        high = std::max(high, candles[i].High);
+        low = std::min(low, candles[i].Low);
+    }
+    const auto units = [](double price) { return std::llround(price) * 100'000; };
+    const auto place = [&](const orders::TOrderRequest& o) {
+        const auto placed = desk->Place(o);
+        if (!placed.Reason.empty())
+            std::fprintf(stderr, "gui_screenshots: order: %s\n", placed.Reason.c_str());
+    };
+    place({isin, orders::TSide::Buy, 1, units(high + 5), "FZ00001"});
+    if (!test::WaitFor([&] { return !chart->Data().Fills().empty(); }, 30000))
+        std::fprintf(stderr, "gui_screenshots: no fill came\n");
+    place({isin, orders::TSide::Sell, 1, units(high + 3), "FZ00001"});
+    place({isin, orders::TSide::Buy, 2, units(low - 2), "FZ00001"});
+    QTest::qWait(3000);
+    QMdiSubWindow* sub = form.MdiArea->subWindowList().constLast();
+    sub->showMaximized();
+    QTest::qWait(300);
+    bool ok = Save(*sub, out, "chart.png");
+    sub->showNormal();
+
+    const std::string png = out.filePath(QStringLiteral("../chart-tick.png")).toStdString();
+    const std::string command = std::string("\"") + VORLEN_DESKTOP + "\" --chart " + isin +
+                                " --interval tick --history \"" +
+                                (inst.DataDir / "history").string() + "\" --png \"" + png + "\"";
+    const int rc = std::system(command.c_str()); // NOLINT(concurrency-mt-unsafe)
+    std::printf("%s %s\n", rc == 0 ? "saved" : "FAILED", png.c_str());
+    return ok && rc == 0;
 }
 
 int Run(const QDir& out) {
@@ -60,11 +125,24 @@ int Run(const QDir& out) {
         ShowForPicture(settings);
         QTest::mouseClick(settings.LoadButton, Qt::LeftButton);
         ok = Save(settings, out, "settings.png") && ok;
+        // The chart needs the market's deals, which the market presets leave off.
+        // The trader's own choice keeps what the preset ticked and adds the deals.
+        TStreamTree& tree = settings.Model().Tree;
+        std::vector<std::string> ticked{"FORTS_DEALS_REPL"};
+        for (int i = 0; i < tree.NodeCount(); ++i)
+            if (tree.Node(i).Level == TNodeLevel::Stream && tree.IsTicked(i))
+                ticked.push_back(tree.Text(i));
+        settings.MarketBoxChange(kMarketCustom);
+        for (const std::string& stream : ticked)
+            if (!tree.IsTicked(tree.FindStream(stream)))
+                tree.ClickPicture(tree.FindStream(stream));
         QTest::mouseClick(settings.ApplyButton, Qt::LeftButton);
         return d.result();
     });
 
-    gui::TMainForm form(ConnectorPortFactory());
+    // Recorded as the trader would record it, for the chart's history.
+    gui::TMainForm form(
+        ConnectorPortFactory(DefaultConnectorServices(), {}, inst.DataDir / "history"));
     form.show();
     const auto fail = [&](const char* what) {
         std::fprintf(stderr, "gui_screenshots: %s\n", what);
@@ -106,6 +184,8 @@ int Run(const QDir& out) {
     ok = Save(form, out, "main-account.png") && ok;
     form.MainPageControl->setCurrentIndex(kGridCount);
     ok = Save(form, out, "main-journal.png") && ok;
+
+    ok = Chart(form, inst, out) && ok;
 
     boxes.Answers = {true};
     form.close();
