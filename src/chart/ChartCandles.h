@@ -54,7 +54,10 @@ private:
     struct TKey {
         std::int64_t MomentMs;
         std::int64_t Id;
-        auto operator<=>(const TKey&) const = default;
+        bool operator<(const TKey& o) const {
+            return MomentMs != o.MomentMs ? MomentMs < o.MomentMs : Id < o.Id;
+        }
+        bool operator>(const TKey& o) const { return o < *this; }
     };
     struct TOrder {
         TKey First;

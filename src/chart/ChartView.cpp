@@ -16,7 +16,7 @@ constexpr std::int64_t kDayMs = 86'400'000;
 // a weekend to Monday's.
 constexpr std::int64_t kEveningReachMs = 4 * kDayMs;
 // The evening session starts after the main session's clearing, at 19:00 on the exchange's clock.
-constexpr std::int64_t kEveningStartMs = 19 * 3'600'000;
+constexpr std::int64_t kEveningStartMs = 19LL * 3'600'000;
 
 // "YYYY-MM-DD HH:MM:SS" of the exchange's clock, taken apart.
 struct TStamp {
@@ -123,8 +123,13 @@ std::vector<double> PriceTicks(const TPriceRange& range, int wanted) {
         if (step >= raw)
             break;
     }
-    for (double p = std::ceil(range.Low / step) * step; p <= range.High; p += step)
+    const double first = std::ceil(range.Low / step);
+    for (int k = 0;; ++k) {
+        const double p = (first + k) * step;
+        if (p > range.High)
+            break;
         ticks.push_back(std::abs(p) < step * 1e-9 ? 0.0 : p);
+    }
     return ticks;
 }
 

@@ -37,7 +37,7 @@ namespace fs = std::filesystem;
 
 constexpr std::int32_t kIsin = 11;
 // The recorded half hour: 10:00 to 10:29 on the exchange's clock, two deals a minute.
-const std::int64_t kStart = *history::ParseExchangeTime("2026-12-10 10:00");
+constexpr std::int64_t kStart = 1'796'886'000'000; // 2026-12-10 10:00 on the exchange's clock
 
 class ChartFormTest : public ::testing::Test {
 protected:
@@ -87,7 +87,7 @@ protected:
             d.IsinId = kIsin;
             d.Price = 100 + (i % 7);
             d.Amount = 1 + i % 3;
-            d.MomentMs = kStart + i * 30'000;
+            d.MomentMs = kStart + std::int64_t{i} * 30'000;
             d.Own = i == 12;
             ASSERT_TRUE(db.Add(d));
         }
@@ -198,8 +198,8 @@ TEST_F(ChartFormTest, ShowsTheSessionSwitchesZoomsPansFollowsTheLiveEdgeAndClose
     // Live deals: a new minute while looking back leaves the view where it is.
     Subscribe();
     const double right = w->View().Right;
-    Deal(1059, kStart + 59 * 30'000, 106, 3); // recorded already: counted once
-    Deal(2001, kStart + 30 * 60'000 + 5'000, 104, 4);
+    Deal(1059, kStart + 59LL * 30'000, 106, 3); // recorded already: counted once
+    Deal(2001, kStart + 30LL * 60'000 + 5'000, 104, 4);
     ASSERT_TRUE(WaitFor([&] { return chart->Data().Cache().Candles().size() == 31; }));
     EXPECT_EQ(Last(*chart).Volume, 4);
     EXPECT_EQ(chart->Data().Cache().Candles()[29].Volume, 2 + 3);
@@ -212,10 +212,10 @@ TEST_F(ChartFormTest, ShowsTheSessionSwitchesZoomsPansFollowsTheLiveEdgeAndClose
     EXPECT_TRUE(w->View().Follow);
     EXPECT_FALSE(chart->LiveButton->isEnabled());
     const std::uint64_t paints = w->Paints();
-    Deal(2002, kStart + 30 * 60'000 + 9'000, 107, 6);
+    Deal(2002, kStart + 30LL * 60'000 + 9'000, 107, 6);
     ASSERT_TRUE(WaitFor([&] { return Last(*chart).Volume == 10 && w->Paints() > paints; }));
     EXPECT_EQ(Last(*chart).Close, 107);
-    Deal(2003, kStart + 31 * 60'000, 105, 1);
+    Deal(2003, kStart + 31LL * 60'000, 105, 1);
     ASSERT_TRUE(WaitFor([&] { return chart->Data().Cache().Candles().size() == 32; }));
     EXPECT_GT(w->View().Right, 32);
     QTest::mousePress(w, Qt::LeftButton, {}, mid);
