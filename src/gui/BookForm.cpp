@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSizePolicy>
 #include <QSpinBox>
@@ -181,6 +182,11 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     trade->addWidget(Qty);
     trade->addWidget(Client, 1);
     trade->addWidget(OneClick);
+    ChartButton = new QPushButton(QStringLiteral("График"), this);
+    ChartButton->setObjectName(QStringLiteral("ChartButton"));
+    connect(ChartButton, &QPushButton::clicked, this,
+            [this] { emit ChartRequested(FIsinId, QString::fromStdString(FIsin)); });
+    trade->addWidget(ChartButton);
 
     ArmedBanner = new QLabel(
         QStringLiteral("ТОРГОВЛЯ В ОДИН КЛИК: щелчок по уровню отправляет заявку. Esc — выключить"),

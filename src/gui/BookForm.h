@@ -31,6 +31,7 @@ class QComboBox;
 class QFrame;
 class QIcon;
 class QLabel;
+class QPushButton;
 class QSpinBox;
 class QTableView;
 class QTimer;
@@ -105,14 +106,16 @@ public:
     QSpinBox* Qty = nullptr;
     QComboBox* Client = nullptr; // first item: none chosen
     QCheckBox* OneClick = nullptr;
-    QLabel* ArmedBanner = nullptr; // shown while armed
-    QLabel* TradeNote = nullptr;   // the last click's outcome, or why arming was refused
-    QFrame* LadderFrame = nullptr; // red while armed
+    QLabel* ArmedBanner = nullptr;      // shown while armed
+    QLabel* TradeNote = nullptr;        // the last click's outcome, or why arming was refused
+    QFrame* LadderFrame = nullptr;      // red while armed
+    QPushButton* ChartButton = nullptr; // the instrument's chart
 
 signals:
     // A click on a level while one-click trading is not armed. side: 1 buy, 2 sell; price in
     // 1e-5 units.
     void LevelClicked(const QString& isin, int side, qint64 price);
+    void ChartRequested(std::int32_t isin_id, QString isin);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

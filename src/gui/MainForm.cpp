@@ -2,6 +2,7 @@
 
 #include "gui/AboutBox.h"
 #include "gui/BookForm.h"
+#include "gui/ChartForm.h"
 #include "gui/GridModel.h"
 #include "gui/ImageList.h"
 #include "gui/JournalPane.h"
@@ -145,6 +146,13 @@ void TMainForm::CreateActions() {
     BookNew1Tool = NewAction("BookNew1Tool", QStringLiteral("Стакан"),
                              QStringLiteral("Стакан|Открыть стакан инструмента"), MainImage::None);
     BookNew1Tool->setIcon(BookIcon());
+    ChartNew1 = NewAction("ChartNew1", QStringLiteral("&График"),
+                          QStringLiteral("График|Открыть график инструмента"), MainImage::None);
+    ChartNew1->setIcon(ChartIcon());
+    ChartNew1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    ChartNew1Tool = NewAction("ChartNew1Tool", QStringLiteral("График"),
+                              QStringLiteral("График|Открыть график инструмента"), MainImage::None);
+    ChartNew1Tool->setIcon(ChartIcon());
     HelpAbout1 = NewAction("HelpAbout1", QStringLiteral("&О программе..."),
                            QStringLiteral("О программе|Информация о программе"), MainImage::None);
     WindowCascade1 =
@@ -175,6 +183,8 @@ void TMainForm::CreateActions() {
     connect(FilesNew1Tool, &QAction::triggered, this, &TMainForm::FilesNew1Execute);
     connect(BookNew1, &QAction::triggered, this, &TMainForm::BookNew1Execute);
     connect(BookNew1Tool, &QAction::triggered, this, &TMainForm::BookNew1Execute);
+    connect(ChartNew1, &QAction::triggered, this, &TMainForm::ChartNew1Execute);
+    connect(ChartNew1Tool, &QAction::triggered, this, &TMainForm::ChartNew1Execute);
     connect(HelpAbout1, &QAction::triggered, this, &TMainForm::HelpAbout1Execute);
     connect(WindowCascade1, &QAction::triggered, this, &TMainForm::WindowCascade1Execute);
     connect(WindowTileHorizontal1, &QAction::triggered, this,
@@ -208,6 +218,7 @@ void TMainForm::CreateMenus() {
     Experts1->addSeparator();
     Experts1->addAction(BookNew1);
     Experts1->addAction(OptionsNew1);
+    Experts1->addAction(ChartNew1);
 
     CreateTradingMenu();
 
@@ -242,6 +253,7 @@ void TMainForm::CreateToolBar() {
     ToolBar1->addAction(FilesNew1Tool);
     ToolBar1->addAction(BookNew1Tool);
     ToolBar1->addAction(OptionsNew1Tool);
+    ToolBar1->addAction(ChartNew1Tool);
     ToolBar1->addSeparator();
     ToolBar1->addAction(WindowCascade1);
     ToolBar1->addAction(WindowTileHorizontal1);

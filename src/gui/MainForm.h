@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 #include <array>
+#include <filesystem>
 #include <memory>
 
 class QAction;
@@ -24,6 +25,7 @@ namespace vorlen::gui {
 
 class TAboutBox;
 class TBookForm;
+class TChartForm;
 class TGridView;
 class TJournalPane;
 class TMDIChild;
@@ -54,6 +56,8 @@ public:
     std::vector<TExpertWindowPort*> ExpertWindows() override;
     TExpertWindowPort* OpenExpertWindow(const std::string& caption) override;
     void OpenBookWindow(std::int32_t isin_id, const std::string& isin) override;
+    // One window per instrument and interval: asking again brings it forward.
+    void OpenChartWindow(std::int32_t isin_id, const std::string& isin) override;
     void StopStrategies() override;
 
     // The expert windows in window-list order.
@@ -64,6 +68,12 @@ public:
     std::vector<class TOptionsForm*> OptionsChildren() const;
     // The board of the futures `isin`; asking again brings an open one forward.
     void OpenOptionsWindow(const std::string& isin);
+    // The chart windows in window-list order.
+    std::vector<TChartForm*> ChartChildren() const;
+    // Where charts read history.db; by default where the desktop records (history.ini), else
+    // "history" in the trading data folder.
+    void SetHistoryDir(std::filesystem::path dir) { FHistoryDir = std::move(dir); }
+    std::filesystem::path HistoryDir() const;
     // The own-orders window, if open.
     TOwnOrdersForm* OwnOrdersChild() const;
 
@@ -97,6 +107,10 @@ public:
     QAction* BookNew1Tool = nullptr;    // toolbar button "Стакан"
     QAction* OptionsNew1 = nullptr;     // menu entry "&Опционы" (Ctrl+Shift+O)
     QAction* OptionsNew1Tool = nullptr; // toolbar button "Опционы"
+    QAction* BookNew1 = nullptr;        // menu entry "С&такан" (Ctrl+B)
+    QAction* BookNew1Tool = nullptr;    // toolbar button "Стакан"
+    QAction* ChartNew1 = nullptr;       // menu entry "&График" (Ctrl+G)
+    QAction* ChartNew1Tool = nullptr;   // toolbar button "График"
     QAction* HelpAbout1 = nullptr;
     QAction* WindowCascade1 = nullptr;
     QAction* WindowTileHorizontal1 = nullptr;
@@ -141,6 +155,7 @@ public slots:
     void FilesNew1Execute();
     void BookNew1Execute();
     void OptionsNew1Execute();
+    void ChartNew1Execute();
     void FileExit1Execute();
     void HelpAbout1Execute();
     void WindowCascade1Execute();
@@ -183,6 +198,7 @@ private:
 
     std::unique_ptr<TMainController> FController;
     QList<QAction*> FWindowListActions;
+    std::filesystem::path FHistoryDir;
     bool FClosed = false;
     bool FPlaced = false;
 };

@@ -4,6 +4,7 @@
 #include "gui/AboutBox.h"
 #include "gui/BookForm.h"
 #include "gui/ChForm.h"
+#include "gui/ChartForm.h"
 #include "gui/GridModel.h"
 #include "gui/HistoryForm.h"
 #include "gui/ImageList.h"
@@ -15,8 +16,11 @@
 #include "gui/OwnOrdersForm.h"
 #include "gui/SetForm.h"
 #include "gui/StaleMark.h"
+#include "main/ConnectorPort.h"
+#include "main/TerminalDesk.h"
 #include "main/Tiling.h"
 #include "orders/StoreView.h"
+#include "settings/SavedSettings.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -74,6 +78,8 @@ void TMainForm::ShowControls(const TMainControls& c) {
     BookNew1Tool->setEnabled(c.FileNew1Menu);
     OptionsNew1->setEnabled(c.FileNew1Menu);
     OptionsNew1Tool->setEnabled(c.FileNew1Menu);
+    ChartNew1->setEnabled(c.FileNew1Menu);
+    ChartNew1Tool->setEnabled(c.FileNew1Menu);
     StopAllExperts->setEnabled(c.StopAllButton);
     // A file of its own, read at each connect: editable whether connected or not.
     const TTerminalPort* port = FController ? FController->Port() : nullptr;
@@ -99,6 +105,8 @@ void TMainForm::ShowHealth(const THealthView& view) {
         TintHeader(GridViews[g]->horizontalHeader(), view.Stale);
         GridMarks[g]->ShowStale(view.Stale, text);
     }
+    for (TChartForm* chart : ChartChildren())
+        chart->ShowStale(view.Stale, text);
 }
 
 std::unique_ptr<TSettingsModel> TMainForm::RunSettingsDialog() {
@@ -138,6 +146,9 @@ TExpertWindowPort* TMainForm::OpenExpertWindow(const std::string& caption) {
     child->setWindowTitle(QString::fromStdString(caption));
     connect(child, &TMDIChild::BookRequested, this, [this](std::int32_t id, const QString& isin) {
         OpenBookWindow(id, isin.toStdString());
+    });
+    connect(child, &TMDIChild::ChartRequested, this, [this](std::int32_t id, const QString& isin) {
+        OpenChartWindow(id, isin.toStdString());
     });
     sub->adjustSize();
     sub->show();
@@ -180,15 +191,69 @@ void TMainForm::OpenBookWindow(std::int32_t isin_id, const std::string& isin) {
     // The desk lives until the terminal closes, when DetachBooks takes it away again.
     book->SetOrderDesk(port != nullptr ? port->OrderDesk() : nullptr);
     connect(book, &TBookForm::LevelClicked, this, &TMainForm::OpenOrderTicket);
+    connect(book, &TBookForm::ChartRequested, this, [this](std::int32_t id, const QString& isin) {
+        OpenChartWindow(id, isin.toStdString());
+    });
     QMdiSubWindow* sub = MdiArea->addSubWindow(book);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->resize(book->size());
     sub->show();
 }
 
+std::vector<TChartForm*> TMainForm::ChartChildren() const {
+    std::vector<TChartForm*> children;
+    for (QMdiSubWindow* sub : MdiArea->subWindowList(QMdiArea::CreationOrder))
+        if (auto* child = qobject_cast<TChartForm*>(sub->widget()))
+            children.push_back(child);
+    return children;
+}
+
+std::filesystem::path TMainForm::HistoryDir() const {
+    if (!FHistoryDir.empty())
+        return FHistoryDir;
+    const TTerminalPort* port = FController->Port();
+    if (port != nullptr && !port->HistoryDataDir().empty())
+        return DesktopHistoryFolder(port->HistoryDataDir());
+    return (port != nullptr && !port->TradingDir().empty() ? port->TradingDir()
+                                                           : TradingDataDir(DefaultSavingDir())) /
+           "history";
+}
+
+void TMainForm::OpenChartWindow(std::int32_t isin_id, const std::string& isin) {
+    constexpr chart::TInterval kFirstInterval = chart::TInterval::Minute5;
+    for (QMdiSubWindow* sub : MdiArea->subWindowList()) {
+        if (auto* chart = qobject_cast<TChartForm*>(sub->widget());
+            chart != nullptr && chart->IsinId() == isin_id && chart->Interval() == kFirstInterval) {
+            if (sub->isMinimized())
+                sub->showNormal();
+            MdiArea->setActiveSubWindow(sub);
+            return;
+        }
+    }
+    auto history = std::make_unique<chart::TDbHistory>();
+    std::string error;
+    if (!history->Open(HistoryDir() / "history.db", error))
+        history.reset();
+    TTerminalPort* port = FController->Port();
+    auto* chart = new TChartForm(port != nullptr ? port->Store() : nullptr, std::move(history),
+                                 error, isin_id, isin, kFirstInterval);
+    const THealthView health = FController->HealthView();
+    chart->ShowStale(health.Stale, QString::fromStdString(health.StaleText));
+    QMdiSubWindow* sub = MdiArea->addSubWindow(chart);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->resize(chart->size());
+    sub->show();
+}
+
+void TMainForm::ChartNew1Execute() {
+    FController->ChartNewExecute();
+}
+
 void TMainForm::DetachBooks() {
     for (TBookForm* book : BookChildren())
         book->Detach();
+    for (TChartForm* chart : ChartChildren())
+        chart->Detach();
     if (TOwnOrdersForm* own = OwnOrdersChild())
         own->Detach();
     for (TOptionsForm* board : OptionsChildren())

@@ -60,6 +60,13 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions,
         if (FExpert != nullptr)
             emit BookRequested(FExpert->isin_id, QString::fromStdString(FExpert->Futisin));
     });
+    ChartButton = new QPushButton(QStringLiteral("График"), this);
+    ChartButton->setObjectName(QStringLiteral("ChartButton"));
+    ChartButton->setGeometry(88, 7, 75, 25);
+    connect(ChartButton, &QPushButton::clicked, this, [this] {
+        if (FExpert != nullptr)
+            emit ChartRequested(FExpert->isin_id, QString::fromStdString(FExpert->Futisin));
+    });
 
     if (store != nullptr) {
         if (transactions != nullptr)

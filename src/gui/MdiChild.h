@@ -50,10 +50,12 @@ public:
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
     QPushButton* Button1 = nullptr;
-    QPushButton* BookButton = nullptr; // the order book of the expert's instrument
+    QPushButton* BookButton = nullptr;  // the order book of the expert's instrument
+    QPushButton* ChartButton = nullptr; // its chart
 
 signals:
     void BookRequested(std::int32_t isin_id, QString isin);
+    void ChartRequested(std::int32_t isin_id, QString isin);
     // The expert's thread has handled something; carried to the window's thread.
     void StrategyChangeArrived();
 

@@ -262,6 +262,10 @@ std::filesystem::path DesktopDataDir() {
     return TradingDataDir(!user.empty() ? user : DefaultSavingDir());
 }
 
+std::filesystem::path DesktopHistoryFolder(const std::filesystem::path& dataDir) {
+    return HistoryFolder(LoadHistorySettings(dataDir).Settings, dataDir);
+}
+
 std::function<TRecordingSetup()> DesktopRecording(std::filesystem::path dataDir,
                                                   TJournalSink& memo) {
     return [dataDir = std::move(dataDir), &memo] {

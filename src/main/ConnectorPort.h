@@ -97,6 +97,9 @@ TPortFactory ConnectorPortFactory(TConnectorServices services = DefaultConnector
 // The desktop terminal's data folder: $VORLEN_DATA_DIR when set, else the user's data folder
 // (platform::UserDataDir), else the "saving" folder beside the executable.
 std::filesystem::path DesktopDataDir();
+// Where the desktop's recordings and history.db are, as history.ini in `dataDir` says (its
+// default when the file is missing or unreadable): what the charts read is what was recorded.
+std::filesystem::path DesktopHistoryFolder(const std::filesystem::path& dataDir);
 // The desktop terminal's recording: as history.ini of `dataDir` says when the connections start,
 // on unless it says otherwise; what the file gets wrong goes to `memo`.
 std::function<TRecordingSetup()> DesktopRecording(std::filesystem::path dataDir,

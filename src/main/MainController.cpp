@@ -366,6 +366,11 @@ void TMainController::BookNewExecute() {
         FView.OpenBookWindow(futures->first, futures->second);
 }
 
+void TMainController::ChartNewExecute() {
+    if (const auto futures = ChooseFutures())
+        FView.OpenChartWindow(futures->first, futures->second);
+}
+
 void TMainController::FilesNew1Execute() {
     FControls.StopAllButton = true;
     Show();

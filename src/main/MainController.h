@@ -232,6 +232,8 @@ public:
     // Shows the order book of an instrument (a window of its own); a view without windows
     // ignores it.
     virtual void OpenBookWindow(std::int32_t /*isin_id*/, const std::string& /*isin*/) {}
+    // Shows the chart of an instrument; a view without windows ignores it.
+    virtual void OpenChartWindow(std::int32_t /*isin_id*/, const std::string& /*isin*/) {}
     // Stops the strategy of every expert window (the experts themselves go on).
     virtual void StopStrategies() {}
 };
@@ -259,6 +261,9 @@ public:
     // "Стакан": the instrument chooser, then the book of the futures chosen. Enabled with
     // "&Новый эксперт", in the connected state.
     void BookNewExecute();
+    // "&График": the instrument chooser, then the chart of the futures chosen; enabled as the
+    // book's command is.
+    void ChartNewExecute();
     // The instrument chooser; the futures chosen (id and code), or nothing.
     std::optional<std::pair<std::int32_t, std::string>> ChooseFutures();
     // "Снять все заявки и остановить торговлю", after the trader's confirmation.

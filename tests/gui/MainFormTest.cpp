@@ -103,8 +103,8 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
     EXPECT_EQ(Texts(Form->Connection1->actions()),
               (QStringList{"Подключиться", "Разорвать соединение", "Настройки", "&История...", "|",
                            "В&ыход"}));
-    EXPECT_EQ(Texts(Form->Experts1->actions()),
-              (QStringList{"&Новый эксперт", "Все эксперты", "|", "С&такан", "&Опционы"}));
+    EXPECT_EQ(Texts(Form->Experts1->actions()), (QStringList{"&Новый эксперт", "Все эксперты", "|",
+                                                             "С&такан", "&Опционы", "&График"}));
     EXPECT_EQ(Texts(Form->Window1->actions()),
               (QStringList{"&Каскадом", "&Горизонтально", "&Вертикально", "&Свернуть все",
                            "&Выровнять все"}));
@@ -115,7 +115,7 @@ TEST_F(MainFormTest, LayoutCaptionsAndTheStartingState) {
     EXPECT_EQ(
         Texts(Form->ToolBar1->actions()),
         (QStringList{"Соединить/Разъединить", "|", "&Эксперт", "Все эксперты", "Стакан", "Опционы",
-                     "|", "&Каскадом", "&Горизонтально", "&Вертикально", "|",
+                     "График", "|", "&Каскадом", "&Горизонтально", "&Вертикально", "|",
                      "&Остановить всех экспертов", "Снять все заявки и остановить торговлю"}));
 
     EXPECT_EQ(Form->Connect1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));

@@ -10,6 +10,7 @@ set(gui_test_sources
     ${CMAKE_CURRENT_LIST_DIR}/MainFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/BookFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TradingSafetyTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ChartFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SetFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HistoryFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ChFormTest.cpp
@@ -39,6 +40,7 @@ add_executable(gui_screenshots ${CMAKE_CURRENT_LIST_DIR}/ScreenshotTool.cpp
 target_link_libraries(gui_screenshots PRIVATE vorlen_gui Qt6::Test GTest::gtest)
 target_include_directories(gui_screenshots PRIVATE ${PROJECT_SOURCE_DIR}/src
                                                    ${PROJECT_SOURCE_DIR}/tests)
-target_compile_definitions(gui_screenshots PRIVATE VORLEN_SIM_DIR="${sim_dir}" VORLEN_CONSOLE="")
+target_compile_definitions(gui_screenshots PRIVATE VORLEN_SIM_DIR="${sim_dir}" VORLEN_CONSOLE=""
+                                                   VORLEN_DESKTOP="$<TARGET_FILE:vorlen>")
 vorlen_warnings(gui_screenshots)
-add_dependencies(gui_screenshots sim_gate sim_router)
+add_dependencies(gui_screenshots sim_gate sim_router vorlen)
