@@ -107,8 +107,6 @@ public:
     QAction* BookNew1Tool = nullptr;    // toolbar button "Стакан"
     QAction* OptionsNew1 = nullptr;     // menu entry "&Опционы" (Ctrl+Shift+O)
     QAction* OptionsNew1Tool = nullptr; // toolbar button "Опционы"
-    QAction* BookNew1 = nullptr;        // menu entry "С&такан" (Ctrl+B)
-    QAction* BookNew1Tool = nullptr;    // toolbar button "Стакан"
     QAction* ChartNew1 = nullptr;       // menu entry "&График" (Ctrl+G)
     QAction* ChartNew1Tool = nullptr;   // toolbar button "График"
     QAction* HelpAbout1 = nullptr;

@@ -128,196 +128,197 @@ bool BoardPicture(const e2e::TSimInstall& inst, const QDir& out, TScriptedDialog
     sub->resize(940, 660);
     QTest::qWait(1500);
     return done(Save(*sub, out, "options.png"), "the options board was not saved");
-    // The chart of the first futures on the session recorded so far, with a fill of the trader's
-    // own and two resting orders; then the same history drawn by `vorlen --chart` into a PNG.
-    bool Chart(gui::TMainForm & form, const e2e::TSimInstall& inst, const QDir& out) {
-        inst.Control("rate 400");
-        test::TScriptedModal modal;
-        modal.Steps.push_back(test::TScriptedModal::Accept);
-        form.ChartNew1->trigger();
-        if (form.ChartChildren().empty())
-            return false;
-        gui::TChartForm* chart = form.ChartChildren().back();
-        chart->IntervalBox->setCurrentIndex(chart->IntervalBox->findText(QStringLiteral("тики")));
-        chart->StyleBox->setCurrentIndex(chart->StyleBox->findText(QStringLiteral("Линия")));
-        if (!test::WaitFor([&] { return chart->Data().Cache().Candles().size() > 150; }, 120000)) {
-            std::fprintf(stderr, "gui_screenshots: too few deals for a chart (%zu live; %s)\n",
-                         chart->Data().LiveDeals(), chart->Status->text().toUtf8().constData());
-            return false;
-        }
-        orders::TOrderDesk* desk = form.Controller().Port()->OrderDesk();
-        const std::string isin = chart->Isin();
-        // One that crosses the market and fills, and one on either side of the recent prices that
-        // rests.
-        const auto& candles = chart->Data().Cache().Candles();
-        double high = candles.back().Close;
-        double low = high;
-        for (std::size_t i = candles.size() - std::min<std::size_t>(candles.size(), 100);
-             i < candles.size(); ++i) {
-            high = std::max(high, candles[i].High);
-            low = std::min(low, candles[i].Low);
-        }
-        const auto units = [](double price) { return std::llround(price) * 100'000; };
-        const auto place = [&](const orders::TOrderRequest& o) {
-            const auto placed = desk->Place(o);
-            if (!placed.Reason.empty())
-                std::fprintf(stderr, "gui_screenshots: order: %s\n", placed.Reason.c_str());
-        };
-        place({isin, orders::TSide::Buy, 1, units(high + 5), "FZ00001"});
-        if (!test::WaitFor([&] { return !chart->Data().Fills().empty(); }, 30000))
-            std::fprintf(stderr, "gui_screenshots: no fill came\n");
-        place({isin, orders::TSide::Sell, 1, units(high + 3), "FZ00001"});
-        place({isin, orders::TSide::Buy, 2, units(low - 2), "FZ00001"});
-        QTest::qWait(3000);
-        QMdiSubWindow* sub = form.MdiArea->subWindowList().constLast();
-        sub->showMaximized();
-        QTest::qWait(300);
-        bool ok = Save(*sub, out, "chart.png");
-        sub->showNormal();
+}
 
-        const std::string png = out.filePath(QStringLiteral("../chart-tick.png")).toStdString();
-        const std::string command = std::string("\"") + VORLEN_DESKTOP + "\" --chart " + isin +
-                                    " --interval tick --history \"" +
-                                    (inst.DataDir / "history").string() + "\" --png \"" + png +
-                                    "\"";
-        const int rc = std::system(command.c_str()); // NOLINT(concurrency-mt-unsafe)
-        std::printf("%s %s\n", rc == 0 ? "saved" : "FAILED", png.c_str());
-        return ok && rc == 0;
+// The chart of the first futures on the session recorded so far, with a fill of the trader's own
+// and two resting orders; then the same history drawn by `vorlen --chart` into a PNG.
+bool Chart(gui::TMainForm& form, const e2e::TSimInstall& inst, const QDir& out) {
+    inst.Control("rate 400");
+    test::TScriptedModal modal;
+    modal.Steps.push_back(test::TScriptedModal::Accept);
+    form.ChartNew1->trigger();
+    if (form.ChartChildren().empty())
+        return false;
+    gui::TChartForm* chart = form.ChartChildren().back();
+    chart->IntervalBox->setCurrentIndex(chart->IntervalBox->findText(QStringLiteral("тики")));
+    chart->StyleBox->setCurrentIndex(chart->StyleBox->findText(QStringLiteral("Линия")));
+    if (!test::WaitFor([&] { return chart->Data().Cache().Candles().size() > 150; }, 120000)) {
+        std::fprintf(stderr, "gui_screenshots: too few deals for a chart (%zu live; %s)\n",
+                     chart->Data().LiveDeals(), chart->Status->text().toUtf8().constData());
+        return false;
     }
+    orders::TOrderDesk* desk = form.Controller().Port()->OrderDesk();
+    const std::string isin = chart->Isin();
+    // One that crosses the market and fills, and one on either side of the recent prices that
+    // rests.
+    const auto& candles = chart->Data().Cache().Candles();
+    double high = candles.back().Close;
+    double low = high;
+    for (std::size_t i = candles.size() - std::min<std::size_t>(candles.size(), 100);
+         i < candles.size(); ++i) {
+        high = std::max(high, candles[i].High);
+        low = std::min(low, candles[i].Low);
+    }
+    const auto units = [](double price) { return std::llround(price) * 100'000; };
+    const auto place = [&](const orders::TOrderRequest& o) {
+        const auto placed = desk->Place(o);
+        if (!placed.Reason.empty())
+            std::fprintf(stderr, "gui_screenshots: order: %s\n", placed.Reason.c_str());
+    };
+    place({isin, orders::TSide::Buy, 1, units(high + 5), "FZ00001"});
+    if (!test::WaitFor([&] { return !chart->Data().Fills().empty(); }, 30000))
+        std::fprintf(stderr, "gui_screenshots: no fill came\n");
+    place({isin, orders::TSide::Sell, 1, units(high + 3), "FZ00001"});
+    place({isin, orders::TSide::Buy, 2, units(low - 2), "FZ00001"});
+    QTest::qWait(3000);
+    QMdiSubWindow* sub = form.MdiArea->subWindowList().constLast();
+    sub->showMaximized();
+    QTest::qWait(300);
+    bool ok = Save(*sub, out, "chart.png");
+    sub->showNormal();
 
-    int Run(const QDir& out) {
-        const e2e::TSimInstall inst(50);
-        setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
-        setenv("VORLEN_DATA_DIR", inst.DataDir.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
-        gui::SetOpenFileHandler([&inst](const gui::TOpenFileRequest&) {
-            return QString::fromStdString(inst.SettingsFile.string());
-        });
+    const std::string png = out.filePath(QStringLiteral("../chart-tick.png")).toStdString();
+    const std::string command = std::string("\"") + VORLEN_DESKTOP + "\" --chart " + isin +
+                                " --interval tick --history \"" +
+                                (inst.DataDir / "history").string() + "\" --png \"" + png + "\"";
+    const int rc = std::system(command.c_str()); // NOLINT(concurrency-mt-unsafe)
+    std::printf("%s %s\n", rc == 0 ? "saved" : "FAILED", png.c_str());
+    return ok && rc == 0;
+}
 
-        // Boxes would stop the run; any that appears is printed and answered with OK.
-        TScriptedDialogs boxes;
-        TScopedDialogs installed(boxes);
-        test::TScriptedModal modal;
-        bool ok = true;
-        modal.Steps.push_back([&](QDialog& d) {
-            auto& settings = dynamic_cast<gui::TSetForm&>(d);
-            ShowForPicture(settings);
-            QTest::mouseClick(settings.LoadButton, Qt::LeftButton);
-            ok = Save(settings, out, "settings.png") && ok;
-            // The chart needs the market's deals, which the market presets leave off.
-            // The trader's own choice keeps what the preset ticked and adds the deals.
-            TStreamTree& tree = settings.Model().Tree;
-            std::vector<std::string> ticked{"FORTS_DEALS_REPL"};
-            for (int i = 0; i < tree.NodeCount(); ++i)
-                if (tree.Node(i).Level == TNodeLevel::Stream && tree.IsTicked(i))
-                    ticked.push_back(tree.Text(i));
-            settings.MarketBoxChange(kMarketCustom);
-            for (const std::string& stream : ticked)
-                if (!tree.IsTicked(tree.FindStream(stream)))
-                    tree.ClickPicture(tree.FindStream(stream));
-            QTest::mouseClick(settings.ApplyButton, Qt::LeftButton);
-            return d.result();
-        });
+int Run(const QDir& out) {
+    const e2e::TSimInstall inst(50);
+    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+    setenv("VORLEN_DATA_DIR", inst.DataDir.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+    gui::SetOpenFileHandler([&inst](const gui::TOpenFileRequest&) {
+        return QString::fromStdString(inst.SettingsFile.string());
+    });
 
-        // Recorded as the trader would record it, for the chart's history.
-        gui::TMainForm form(
-            ConnectorPortFactory(DefaultConnectorServices(), {}, inst.DataDir / "history"));
-        form.show();
-        const auto fail = [&](const char* what) {
-            std::fprintf(stderr, "gui_screenshots: %s\n", what);
-            for (const auto& call : boxes.Calls)
-                std::fprintf(stderr, "  box: %s\n", call.Text.c_str());
-            boxes.DefaultAnswer = true;
-            form.close();
-            return 1;
-        };
-        if (!test::WaitFor([&] { return form.Conndis1->isEnabled(); }, 60000))
-            return fail("the router or the gateway library did not load");
-        form.Conndis1->trigger();
-        if (!test::WaitFor([&] { return form.FileNew1->isEnabled(); }, 120000))
-            return fail("no connection");
-        const auto filled = [&](int grid) {
-            return !form.GridViews[static_cast<std::size_t>(grid)]->Model().Cell(0, 0).empty();
-        };
-        if (!test::WaitFor([&] { return filled(kOrdersGrid) && filled(kAccGrid); }, 60000))
-            return fail("the grids stayed empty");
-        QTest::qWait(1500);
+    // Boxes would stop the run; any that appears is printed and answered with OK.
+    TScriptedDialogs boxes;
+    TScopedDialogs installed(boxes);
+    test::TScriptedModal modal;
+    bool ok = true;
+    modal.Steps.push_back([&](QDialog& d) {
+        auto& settings = dynamic_cast<gui::TSetForm&>(d);
+        ShowForPicture(settings);
+        QTest::mouseClick(settings.LoadButton, Qt::LeftButton);
+        ok = Save(settings, out, "settings.png") && ok;
+        // The chart needs the market's deals, which the market presets leave off.
+        // The trader's own choice keeps what the preset ticked and adds the deals.
+        TStreamTree& tree = settings.Model().Tree;
+        std::vector<std::string> ticked{"FORTS_DEALS_REPL"};
+        for (int i = 0; i < tree.NodeCount(); ++i)
+            if (tree.Node(i).Level == TNodeLevel::Stream && tree.IsTicked(i))
+                ticked.push_back(tree.Text(i));
+        settings.MarketBoxChange(kMarketCustom);
+        for (const std::string& stream : ticked)
+            if (!tree.IsTicked(tree.FindStream(stream)))
+                tree.ClickPicture(tree.FindStream(stream));
+        QTest::mouseClick(settings.ApplyButton, Qt::LeftButton);
+        return d.result();
+    });
 
-        modal.Steps.push_back([&](QDialog& d) {
-            auto& chooser = dynamic_cast<gui::TChForm&>(d);
-            ShowForPicture(chooser);
-            ok = Save(chooser, out, "chooser.png") && ok;
-            QTest::mouseClick(chooser.Button1, Qt::LeftButton);
-            return d.result();
-        });
-        form.FileNew1->trigger();
-        const auto experts = form.ExpertChildren();
-        if (experts.empty())
-            return fail("no expert window");
-        QTest::qWait(300);
-        ok = Save(*form.MdiArea->subWindowList().constFirst(), out, "expert.png") && ok;
-
-        form.MainPageControl->setCurrentIndex(kOrdersGrid);
-        ok = Save(form, out, "main-orders.png") && ok;
-
-        // A book, a click on its best bid for a ticket, and a price far below the day's limits
-        // typed in: the ticket refuses before any confirmation.
-        modal.Steps.push_back([&](QDialog& d) {
-            QTest::mouseClick(dynamic_cast<gui::TChForm&>(d).Button1, Qt::LeftButton);
-            return d.result();
-        });
-        form.BookNew1->trigger();
-        if (form.BookChildren().empty())
-            return fail("no book window");
-        gui::TBookForm* book = form.BookChildren().front();
-        if (!test::WaitFor([&] { return book->Model->rowCount() > 1; }, 60000))
-            return fail("the book stayed empty");
-        modal.Steps.push_back([&](QDialog& d) {
-            auto& ticket = dynamic_cast<gui::TTicketForm&>(d);
-            ShowForPicture(ticket);
-            const auto typed = orders::ParsePrice(ticket.PriceEdit->text().toStdString());
-            const std::int64_t thousand = 1000 * orders::kPriceScale;
-            ticket.PriceEdit->setText(QString::fromStdString(
-                TicketPriceText(typed.value_or(0) * 8 / 10 / thousand * thousand)));
-            if (ticket.ClientBox->count() > 1)
-                ticket.ClientBox->setCurrentIndex(1);
-            QTest::mouseClick(ticket.SendButton, Qt::LeftButton);
-            QTest::qWait(300);
-            ok = Save(ticket, out, "ticket-refused.png") && ok;
-            return static_cast<int>(QDialog::Rejected);
-        });
-        for (int row = 0; row < book->Model->rowCount(); ++row) {
-            if (!book->Model->Rows()[static_cast<std::size_t>(row)].Bid.empty()) {
-                const QRect cell = book->Ladder->visualRect(book->Model->index(row, 0));
-                QTest::mouseClick(book->Ladder->viewport(), Qt::LeftButton, {}, cell.center());
-                break;
-            }
-        }
-
-        // Trading stopped: the book and the own-orders window say so, the ticket command is off.
-        boxes.Answers = {true};
-        form.KillSwitch1->trigger();
-        form.OwnOrders1->trigger();
-        if (!test::WaitFor([&] { return book->TradingHalted(); }, 10000))
-            return fail("the kill switch did not stop trading");
-        form.WindowTileVertical1->trigger();
-        QTest::qWait(1000);
-        ok = Save(form, out, "main-halted.png") && ok;
-        boxes.Answers = {true};
-        form.Rearm1->trigger();
-        form.MainPageControl->setCurrentIndex(kAccGrid);
-        ok = Save(form, out, "main-account.png") && ok;
-        form.MainPageControl->setCurrentIndex(kGridCount);
-        ok = Save(form, out, "main-journal.png") && ok;
-
-        ok = Chart(form, inst, out) && ok;
-
-        boxes.Answers = {true};
+    // Recorded as the trader would record it, for the chart's history.
+    gui::TMainForm form(
+        ConnectorPortFactory(DefaultConnectorServices(), {}, inst.DataDir / "history"));
+    form.show();
+    const auto fail = [&](const char* what) {
+        std::fprintf(stderr, "gui_screenshots: %s\n", what);
+        for (const auto& call : boxes.Calls)
+            std::fprintf(stderr, "  box: %s\n", call.Text.c_str());
+        boxes.DefaultAnswer = true;
         form.close();
-        ok = BoardPicture(inst, out, boxes) && ok;
-        unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe)
-        unsetenv("VORLEN_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
-        return ok ? 0 : 1;
+        return 1;
+    };
+    if (!test::WaitFor([&] { return form.Conndis1->isEnabled(); }, 60000))
+        return fail("the router or the gateway library did not load");
+    form.Conndis1->trigger();
+    if (!test::WaitFor([&] { return form.FileNew1->isEnabled(); }, 120000))
+        return fail("no connection");
+    const auto filled = [&](int grid) {
+        return !form.GridViews[static_cast<std::size_t>(grid)]->Model().Cell(0, 0).empty();
+    };
+    if (!test::WaitFor([&] { return filled(kOrdersGrid) && filled(kAccGrid); }, 60000))
+        return fail("the grids stayed empty");
+    QTest::qWait(1500);
+
+    modal.Steps.push_back([&](QDialog& d) {
+        auto& chooser = dynamic_cast<gui::TChForm&>(d);
+        ShowForPicture(chooser);
+        ok = Save(chooser, out, "chooser.png") && ok;
+        QTest::mouseClick(chooser.Button1, Qt::LeftButton);
+        return d.result();
+    });
+    form.FileNew1->trigger();
+    const auto experts = form.ExpertChildren();
+    if (experts.empty())
+        return fail("no expert window");
+    QTest::qWait(300);
+    ok = Save(*form.MdiArea->subWindowList().constFirst(), out, "expert.png") && ok;
+
+    form.MainPageControl->setCurrentIndex(kOrdersGrid);
+    ok = Save(form, out, "main-orders.png") && ok;
+
+    // A book, a click on its best bid for a ticket, and a price far below the day's limits typed
+    // in: the ticket refuses before any confirmation.
+    modal.Steps.push_back([&](QDialog& d) {
+        QTest::mouseClick(dynamic_cast<gui::TChForm&>(d).Button1, Qt::LeftButton);
+        return d.result();
+    });
+    form.BookNew1->trigger();
+    if (form.BookChildren().empty())
+        return fail("no book window");
+    gui::TBookForm* book = form.BookChildren().front();
+    if (!test::WaitFor([&] { return book->Model->rowCount() > 1; }, 60000))
+        return fail("the book stayed empty");
+    modal.Steps.push_back([&](QDialog& d) {
+        auto& ticket = dynamic_cast<gui::TTicketForm&>(d);
+        ShowForPicture(ticket);
+        const auto typed = orders::ParsePrice(ticket.PriceEdit->text().toStdString());
+        const std::int64_t thousand = 1000 * orders::kPriceScale;
+        ticket.PriceEdit->setText(QString::fromStdString(
+            TicketPriceText(typed.value_or(0) * 8 / 10 / thousand * thousand)));
+        if (ticket.ClientBox->count() > 1)
+            ticket.ClientBox->setCurrentIndex(1);
+        QTest::mouseClick(ticket.SendButton, Qt::LeftButton);
+        QTest::qWait(300);
+        ok = Save(ticket, out, "ticket-refused.png") && ok;
+        return static_cast<int>(QDialog::Rejected);
+    });
+    for (int row = 0; row < book->Model->rowCount(); ++row) {
+        if (!book->Model->Rows()[static_cast<std::size_t>(row)].Bid.empty()) {
+            const QRect cell = book->Ladder->visualRect(book->Model->index(row, 0));
+            QTest::mouseClick(book->Ladder->viewport(), Qt::LeftButton, {}, cell.center());
+            break;
+        }
     }
+
+    // Trading stopped: the book and the own-orders window say so, the ticket command is off.
+    boxes.Answers = {true};
+    form.KillSwitch1->trigger();
+    form.OwnOrders1->trigger();
+    if (!test::WaitFor([&] { return book->TradingHalted(); }, 10000))
+        return fail("the kill switch did not stop trading");
+    form.WindowTileVertical1->trigger();
+    QTest::qWait(1000);
+    ok = Save(form, out, "main-halted.png") && ok;
+    boxes.Answers = {true};
+    form.Rearm1->trigger();
+    form.MainPageControl->setCurrentIndex(kAccGrid);
+    ok = Save(form, out, "main-account.png") && ok;
+    form.MainPageControl->setCurrentIndex(kGridCount);
+    ok = Save(form, out, "main-journal.png") && ok;
+
+    ok = Chart(form, inst, out) && ok;
+
+    boxes.Answers = {true};
+    form.close();
+    ok = BoardPicture(inst, out, boxes) && ok;
+    unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe)
+    unsetenv("VORLEN_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
+    return ok ? 0 : 1;
+}
 
 } // namespace
 
