@@ -4,7 +4,7 @@
 
 #include "gui/BookForm.h"
 
-#include "FakePort.h"
+#include "main/FakePort.h"
 #include "GuiSupport.h"
 #include "gui/ChForm.h"
 #include "gui/MainForm.h"

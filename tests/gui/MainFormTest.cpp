@@ -1,6 +1,6 @@
 #include "gui/MainForm.h"
 
-#include "FakePort.h"
+#include "main/FakePort.h"
 #include "GuiSupport.h"
 #include "gui/ChForm.h"
 #include "gui/GridModel.h"

@@ -1,6 +1,6 @@
 #include "gui/SetForm.h"
 
-#include "FakePort.h"
+#include "main/FakePort.h"
 #include "GuiSupport.h"
 #include "gui/MainForm.h"
 #include "gui/StreamTreeModel.h"

@@ -4,7 +4,7 @@
 
 #include "main/OrderTicket.h"
 
-#include "FakePort.h"
+#include "main/FakePort.h"
 #include "main/Dialogs.h"
 #include "main/MainController.h"
 #include "main/TerminalDesk.h"

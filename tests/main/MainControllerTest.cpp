@@ -1,6 +1,6 @@
 #include "main/MainController.h"
 
-#include "FakePort.h"
+#include "main/FakePort.h"
 #include "main/Dialogs.h"
 #include "orders/OrderDesk.h"
 
