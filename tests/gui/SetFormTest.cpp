@@ -1,9 +1,9 @@
 #include "gui/SetForm.h"
 
-#include "main/FakePort.h"
 #include "GuiSupport.h"
 #include "gui/MainForm.h"
 #include "gui/StreamTreeModel.h"
+#include "main/FakePort.h"
 
 #include <QAction>
 #include <QButtonGroup>
