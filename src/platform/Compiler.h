@@ -13,6 +13,12 @@
 #else
 #define VORLEN_MSVC 0
 #endif
+// GCC, clang, and clang-cl (which defines _MSC_VER but not __GNUC__) take GCC's builtins.
+#if defined(__GNUC__) || defined(__clang__)
+#define VORLEN_GNU_BUILTINS 1
+#else
+#define VORLEN_GNU_BUILTINS 0
+#endif
 
 namespace vorlen::platform {
 
@@ -20,7 +26,7 @@ namespace vorlen::platform {
 inline void Prefetch(const void* p) noexcept {
 #if VORLEN_MSVC && (defined(_M_X64) || defined(_M_IX86))
     _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
-#elif defined(__GNUC__)
+#elif VORLEN_GNU_BUILTINS
     __builtin_prefetch(p);
 #else
     static_cast<void>(p);
@@ -30,7 +36,7 @@ inline void Prefetch(const void* p) noexcept {
 // Makes `p` look used to the optimiser, so that the computation producing it (a lookup whose
 // only use is a prefetch hint) is not dropped as dead.
 inline void KeepValue(const void* p) noexcept {
-#if defined(__GNUC__)
+#if VORLEN_GNU_BUILTINS
     asm volatile("" : : "r"(p));
 #else
     // A store through a volatile pointer is as binding; it costs one write to the stack.
@@ -44,7 +50,7 @@ inline void KeepValue(const void* p) noexcept {
 [[noreturn]] inline void Unreachable() noexcept {
 #if VORLEN_MSVC
     __assume(false);
-#elif defined(__GNUC__)
+#elif VORLEN_GNU_BUILTINS
     __builtin_unreachable();
 #else
     for (;;) {
@@ -52,12 +58,11 @@ inline void KeepValue(const void* p) noexcept {
 #endif
 }
 
-// `out` = a * b and a + b in 64 bits; true when the exact result does not fit (then `out` holds
-// the wrapped value on GCC and clang, and is left alone elsewhere).
-inline bool MulOverflow(std::int64_t a, std::int64_t b, std::int64_t& out) noexcept {
-#if defined(__GNUC__)
-    return __builtin_mul_overflow(a, b, &out);
-#else
+namespace compiler_detail {
+
+// The overflow checks in plain C++, for compilers without GCC's builtins; compiled everywhere so
+// that the tests check them on every platform.
+constexpr bool MulOverflowPortable(std::int64_t a, std::int64_t b, std::int64_t& out) noexcept {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
     if (a != 0 && b != 0) {
@@ -68,25 +73,40 @@ inline bool MulOverflow(std::int64_t a, std::int64_t b, std::int64_t& out) noexc
     }
     out = a * b;
     return false;
-#endif
 }
 
-inline bool AddOverflow(std::int64_t a, std::int64_t b, std::int64_t& out) noexcept {
-#if defined(__GNUC__)
-    return __builtin_add_overflow(a, b, &out);
-#else
+constexpr bool AddOverflowPortable(std::int64_t a, std::int64_t b, std::int64_t& out) noexcept {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
     if ((b > 0 && a > kMax - b) || (b < 0 && a < kMin - b))
         return true;
     out = a + b;
     return false;
+}
+
+} // namespace compiler_detail
+
+// `out` = a * b and a + b in 64 bits; true when the exact result does not fit, and then `out`
+// is not to be used.
+inline bool MulOverflow(std::int64_t a, std::int64_t b, std::int64_t& out) noexcept {
+#if VORLEN_GNU_BUILTINS
+    return __builtin_mul_overflow(a, b, &out);
+#else
+    return compiler_detail::MulOverflowPortable(a, b, out);
+#endif
+}
+
+inline bool AddOverflow(std::int64_t a, std::int64_t b, std::int64_t& out) noexcept {
+#if VORLEN_GNU_BUILTINS
+    return __builtin_add_overflow(a, b, &out);
+#else
+    return compiler_detail::AddOverflowPortable(a, b, out);
 #endif
 }
 
 // The processor's time stamp counter where there is one (x86), read without serialising.
 #if (VORLEN_MSVC && (defined(_M_X64) || defined(_M_IX86))) ||                                      \
-    (defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)))
+    (VORLEN_GNU_BUILTINS && (defined(__x86_64__) || defined(__i386__)))
 #define VORLEN_HAS_TSC 1
 #else
 #define VORLEN_HAS_TSC 0
