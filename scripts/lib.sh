@@ -1,9 +1,10 @@
-# Shared by ./scripts/run and ./scripts/test: installs what the build needs from Debian packages
-# when it is missing, then leaves the caller in the repository's root.
-set -euo pipefail
+# Shared by the scripts: installs what the build needs from Debian packages when it is missing,
+# then leaves the caller in the repository's root. It sets no shell options, so sourcing it by
+# hand leaves an interactive shell as it was; the scripts set their own (set -euo pipefail) and
+# the functions below return their first failure either way.
 
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-cd "$ROOT"
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)" || return
+cd "$ROOT" || return
 
 # Packages the build and the tests need, as "package:file-that-proves-it-is-there".
 VORLEN_PACKAGES=(
@@ -50,7 +51,7 @@ ensure_packages() {
   echo "Installing from Debian packages: ${missing[*]}"
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq || return
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
@@ -62,7 +63,7 @@ ensure_fuzzer_runtime() {
   [ -f "$runtime" ] && return 0
   local major
   major="$(clang -dumpversion | cut -d. -f1)"
-  ensure_packages "libclang-rt-$major-dev:$runtime"
+  ensure_packages "libclang-rt-$major-dev:$runtime" || return
   runtime="$(clang -print-file-name="libclang_rt.fuzzer-$(uname -m).a")"
   [ -f "$runtime" ] || { echo "libFuzzer's runtime not found for clang $major" >&2; return 1; }
 }
@@ -88,8 +89,8 @@ build_preset() {
   use_ccache
   if [ ! -f "build/$preset/build.ninja" ] || [ ! -f "$stamp" ] ||
      [ -n "$(find CMakePresets.json cmake -newer "$stamp" -print -quit)" ]; then
-    cmake --preset "$preset" >/dev/null
-    touch "$stamp"
+    cmake --preset "$preset" >/dev/null || return
+    touch "$stamp" || return
   fi
   cmake --build --preset "$preset" "$@"
 }
@@ -159,7 +160,7 @@ tidy_files() {
 check_tidy() {
   local preset="$1"
   local files=()
-  mapfile -t files < <(tidy_files)
+  mapfile -t files < <(tidy_files) || return
   if [ ${#files[@]} -eq 0 ]; then
     echo "clang-tidy: no changed C or C++ files"
     return 0

@@ -43,7 +43,7 @@ void Log::Line(const char* fmt, ...) {
 }
 
 Server::Server(ServerConfig config, Exchange& exchange, Log& log)
-    : config_(std::move(config)), exchange_(exchange), log_(log) {}
+    : config_(std::move(config)), exchange_(exchange), log_(log), withhold_(config_.withhold) {}
 
 Server::~Server() {
     for (auto& c : clients_) {

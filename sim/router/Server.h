@@ -22,6 +22,10 @@ struct ServerConfig {
     std::uint16_t controlPort = 4002;
     double rate = 200; // background events per second; negative: as fast as clients take them
     std::string portsFile;
+    // Order replies withheld from the start, as the control command "withhold" sets them:
+    // negative for all of them. A test that needs every reply withheld cannot otherwise be sure
+    // that its command arrives before the terminal's first order.
+    long withhold = 0;
 };
 
 class Log {

@@ -78,6 +78,13 @@ int main(int argc, char** argv) {
         config.rate = static_cast<double>(rate);
     }
     config.portsFile = (dir / sec->Get("ports_file", "router.ports")).string();
+    const std::string withholdText = vsim::Lower(sec->Get("withhold", "off"));
+    std::int64_t withhold = 0;
+    if (withholdText == "all") {
+        config.withhold = -1;
+    } else if (vsim::ParseInt(withholdText, withhold) && withhold > 0) {
+        config.withhold = static_cast<long>(withhold);
+    }
     std::int64_t logRows = static_cast<std::int64_t>(vsim::kDefaultLogRows);
     if (!vsim::ParseInt(sec->Get("log_rows", std::to_string(logRows)), logRows) || logRows < 0) {
         logRows = static_cast<std::int64_t>(vsim::kDefaultLogRows);

@@ -1,16 +1,8 @@
 #include "platform/TickClock.h"
 
-#include <chrono>
+#include "platform/Compiler.h"
 
-#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-#include <intrin.h>
-#define VORLEN_HAS_TSC 1
-#elif defined(__x86_64__) || defined(__i386__)
-#include <x86intrin.h>
-#define VORLEN_HAS_TSC 1
-#else
-#define VORLEN_HAS_TSC 0
-#endif
+#include <chrono>
 
 namespace vorlen::platform {
 
@@ -30,11 +22,7 @@ std::int64_t SystemNs() noexcept {
 }
 
 std::uint64_t Ticks() noexcept {
-#if VORLEN_HAS_TSC
-    return __rdtsc();
-#else
-    return 0;
-#endif
+    return TimeStampCounter();
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 // from the system, on large pages where it can (platform/PageMemory.h): a probe then rarely
 // waits for an address translation as well as for the slot.
 
+#include "platform/Compiler.h"
 #include "platform/PageMemory.h"
 
 #include <cstddef>
@@ -52,7 +53,7 @@ public:
     // wait for it from memory.
     void Prefetch(std::int64_t key) const {
         if (FSlots)
-            __builtin_prefetch(&FSlots[Home(key)]);
+            platform::Prefetch(&FSlots[Home(key)]);
     }
 
     // `key` must not be present and `rec` must not be null.

@@ -23,6 +23,7 @@
 // cleared or re-described.
 
 #include "gateway/GatewayCInterface.h"
+#include "platform/Compiler.h"
 #include "store/BlockPool.h"
 #include "store/IdMap.h"
 #include "store/StoreRecords.h"
@@ -305,7 +306,7 @@ private:
             return;
         // Nothing but the hints below uses the lookup, and GCC, taking the probe loop to end,
         // would drop the loop and the hints with it.
-        asm volatile("" : : "r"(rec));
+        platform::KeepValue(rec);
         // A longer row would take more lines from the cache than the hint could save.
         constexpr std::size_t kLine = 64, kMostBytes = 8 * kLine;
         const auto* p = static_cast<const char*>(rec);
@@ -313,11 +314,11 @@ private:
         // A read hint: without the instruction set's write hint the compiler drops a write
         // one, and a line no other core holds arrives ready to be written anyway.
         for (std::size_t at = 0; at < bytes; at += kLine)
-            __builtin_prefetch(p + at);
-        __builtin_prefetch(p + bytes - 1);
+            platform::Prefetch(p + at);
+        platform::Prefetch(p + bytes - 1);
         // The follower reads its bytes first thing, where the store only writes.
         if (FTrailer != 0)
-            __builtin_prefetch(p + sizeof(TRec) + FInline + FTrailer - 1);
+            platform::Prefetch(p + sizeof(TRec) + FInline + FTrailer - 1);
     }
     TRowView View(const TRec* rec) const { return TRowView(rec, FLayout.get()); }
     // Adds a row at the end of the arrival order holding `data`; its follower's bytes are a copy

@@ -1,5 +1,7 @@
 #include "strategies/Decimal.h"
 
+#include "platform/Compiler.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -14,7 +16,7 @@ constexpr std::int64_t kMaxMantissa = 999'999'999'999'999'999;
 
 bool MulAdd(std::int64_t& acc, std::int64_t mul, std::int64_t add) {
     std::int64_t r = 0;
-    if (__builtin_mul_overflow(acc, mul, &r) || __builtin_add_overflow(r, add, &r))
+    if (platform::MulOverflow(acc, mul, r) || platform::AddOverflow(r, add, r))
         return false;
     acc = r;
     return true;

@@ -5,6 +5,7 @@
 // (pcall, xpcall and resume raise it again), no finalizer can be declared, and the C functions
 // that could loop for long without an instruction count their own work.
 
+#include "platform/Compiler.h"
 #include "strategies/StrategyLua.h"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ void NoteOverrun(lua_State* L, int level) {
     lua_sethook(h.L, BudgetHook, LUA_MASKCOUNT, 1);
     lua_pushstring(L, kOverrun);
     lua_error(L);
-    __builtin_unreachable();
+    platform::Unreachable();
 }
 
 } // namespace

@@ -24,10 +24,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
-#include <thread>
 
 namespace vorlen::e2e {
 
@@ -98,20 +98,17 @@ protected:
         return s;
     }
 
-    // Waits until the book stops changing for a while, then checks it against the rows and the
-    // rows against what a book must be. Returns the snapshot.
-    TBookSnapshot CheckSettled(std::int32_t isin) {
+    // Waits until the book shows what the step before it must have led to (`reached`) with
+    // levels on both sides, then checks it against the rows and the rows against what a book
+    // must be. Returns the snapshot.
+    TBookSnapshot CheckSettled(std::int32_t isin,
+                               const std::function<bool(const TBookSnapshot&)>& reached) {
         TBookSnapshot s;
-        std::uint64_t seen = 0;
         const bool settled = Term->ServeUntil([&] {
             Books().Snapshot(isin, s);
-            const bool same = s.Version == seen && !s.Bids.empty() && !s.Asks.empty();
-            seen = s.Version;
-            if (!same)
-                std::this_thread::sleep_for(300ms);
-            return same;
+            return !s.Bids.empty() && !s.Asks.empty() && reached(s);
         });
-        EXPECT_TRUE(settled);
+        EXPECT_TRUE(settled) << "isin " << isin;
         const auto [bids, asks] = Rows(isin);
         const std::size_t depth = static_cast<std::size_t>(kDepthValues[GetParam()]);
         EXPECT_EQ(s.Status, TBookStatus::Live);
@@ -127,6 +124,21 @@ protected:
             EXPECT_LT(bids.front().first, asks.front().first);
         }
         return s;
+    }
+
+    // The number of the depth stream's rows in the replica, and in the router (-1: no answer).
+    long ReplicaRows() {
+        long n = 0;
+        ForEachRow(std::string(kDepthStreams[static_cast<std::size_t>(GetParam())]), "orders_aggr",
+                   [&](const TRowView&) { ++n; });
+        return n;
+    }
+    long RouterRows() {
+        const std::string reply = Inst.Control(
+            "rows " + std::string(kDepthStreams[static_cast<std::size_t>(GetParam())]) +
+            " orders_aggr");
+        const std::string key = "OK rows=";
+        return reply.rfind(key, 0) == 0 ? std::stol(reply.substr(key.size())) : -1;
     }
 
     // Posts an order for client 001 and waits for the exchange's answer, which must be `code`.
@@ -201,7 +213,8 @@ TEST_P(BookE2E, BooksEqualTheRowsAsMarketAndOrdersMoveThemAndPositionsAreValued)
                   MoneyText((mark - waprice) * static_cast<double>(pos) * stepPrice / minStep));
         EXPECT_EQ(rows[0].VarMargin, kVmNotSubscribedText);
     };
-    TBookSnapshot quiet = CheckSettled(isin);
+    const auto any = [](const TBookSnapshot&) { return true; };
+    TBookSnapshot quiet = CheckSettled(isin, any);
     checkPnl(quiet, 4);
 
     // A buy that rests inside the spread becomes the best bid, marked as the trader's own; one
@@ -210,7 +223,9 @@ TEST_P(BookE2E, BooksEqualTheRowsAsMarketAndOrdersMoveThemAndPositionsAreValued)
     ASSERT_LT(inside, *quiet.BestAsk());
     Post(isin, 1, inside, 2);
     Post(isin, 1, *quiet.BestAsk(), 1);
-    TBookSnapshot own = CheckSettled(isin);
+    TBookSnapshot own = CheckSettled(isin, [&](const TBookSnapshot& s) {
+        return s.Bids.front().Price == inside && s.Bids.front().Own == 2;
+    });
     ASSERT_FALSE(own.Bids.empty());
     EXPECT_EQ(own.Bids.front().Price, inside);
     EXPECT_EQ(own.Bids.front().Own, 2);
@@ -220,7 +235,7 @@ TEST_P(BookE2E, BooksEqualTheRowsAsMarketAndOrdersMoveThemAndPositionsAreValued)
     // A sell at the same price would trade against the trader's own buy: the exchange refuses
     // such a counter order, and the book stays uncrossed.
     Post(isin, 2, inside, 1, 31);
-    TBookSnapshot counter = CheckSettled(isin);
+    TBookSnapshot counter = CheckSettled(isin, any);
     EXPECT_EQ(counter.Bids.front().Own, 2);
     EXPECT_EQ(counter.Asks.front().Own, 0);
 
@@ -228,21 +243,41 @@ TEST_P(BookE2E, BooksEqualTheRowsAsMarketAndOrdersMoveThemAndPositionsAreValued)
     // offer is shown at or below it, and it stays the best bid.
     ASSERT_EQ(Inst.Control("fill off").rfind("OK", 0), 0u);
     ASSERT_EQ(Inst.Control("move " + std::to_string(isin) + " -3").rfind("OK", 0), 0u);
-    TBookSnapshot through = CheckSettled(isin);
+    TBookSnapshot through = CheckSettled(
+        isin, [&](const TBookSnapshot& s) { return s.Asks.front().Price == inside + minStep; });
     EXPECT_EQ(through.Bids.front().Price, inside);
     EXPECT_EQ(through.Bids.front().Own, 2);
     EXPECT_EQ(through.Asks.front().Price, inside + minStep);
 
     // A busy market: levels come and go, the middle price moves; once it calms down the books
     // still equal the rows.
+    // Busy for as many events as the router makes in a second at that rate, however long they
+    // take; the book must have been moved by them.
+    const long events = Inst.Counter("events");
+    ASSERT_GE(events, 0);
+    const std::uint64_t version = through.Version;
     ASSERT_EQ(Inst.Control("rate 20000").rfind("OK", 0), 0u);
-    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(Term->ServeUntil([&] {
+        TBookSnapshot s;
+        Books().Snapshot(isin, s);
+        return s.Version != version && Inst.Counter("events") >= events + 20000;
+    }));
     ASSERT_EQ(Inst.Control("rate 0").rfind("OK", 0), 0u);
+    // The router stands still now: once the replica holds as many levels as it does, every book
+    // must be whole again.
+    const long rows = RouterRows();
+    ASSERT_GT(rows, 0);
+    ASSERT_TRUE(Term->ServeUntil([&] { return ReplicaRows() == rows; }))
+        << ReplicaRows() << " rows of " << rows;
     THeaders fut, opt;
     TSHeaders spot;
     Store().GetHeaders(fut, opt, spot);
+    const std::size_t depth = static_cast<std::size_t>(kDepthValues[GetParam()]);
     for (const THeader& h : fut)
-        CheckSettled(h.isin_id);
+        CheckSettled(h.isin_id, [&](const TBookSnapshot& s) {
+            return s.Bids.size() == depth && s.Asks.size() == depth &&
+                   s.Bids.front().Price < s.Asks.front().Price;
+        });
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, BookE2E, ::testing::Values(0, 1),

@@ -10,7 +10,6 @@
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace vorlen::e2e {
 
@@ -198,9 +197,22 @@ TEST(ConsoleExpert, UpdaterMarketDataAndExpertRunTogetherUnderAHeavyMarket) {
     })) << run.Stdout()
         << run.Stderr();
 
+    // The heavy market runs until the router has made a second's worth of events at the rate
+    // asked for, and the terminal has journalled a message sent once it had begun.
+    const long before = inst.Counter("events");
+    ASSERT_GE(before, 0);
     ASSERT_EQ(inst.Control("rate 20000"), "OK rate 20000");
+    ASSERT_TRUE(WaitUntil([&] { return inst.Counter("events") >= before + 20000; }, 120s))
+        << inst.Control("counters");
     ASSERT_TRUE(StartsWith(inst.Control("sysmsg ru Нагрузка"), "OK sysmsg"));
-    std::this_thread::sleep_for(2500ms);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto texts = JournalTexts(run.Stdout());
+            return std::any_of(texts.begin(), texts.end(),
+                               [](const std::string& t) { return EndsWith(t, ": Нагрузка"); });
+        },
+        120s))
+        << run.Stdout();
 
     run.Signal(SIGTERM);
     const std::optional<int> code = run.Wait(120s);

@@ -143,12 +143,18 @@ TEST(ConsoleOrders, KillSwitchCancelsThreeRestingOrders) {
 
 TEST(ConsoleOrders, WithRepliesWithheldTheKillSwitchReportsThemUnconfirmed) {
     TSimInstall inst(0);
+    // The router the console starts withholds every reply from its first moment: a control
+    // command could arrive after the first order.
+    inst.SetRouterOption("withhold", "all");
     TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--until-online", "--order",
                            Order(91000), "--order", Order(91001), "--order", Order(91002),
                            "--cancel-all"});
     ASSERT_TRUE(run.Started());
-    // The router comes up long before the replication snapshot is whole and orders may go.
-    ASSERT_TRUE(WaitUntil([&] { return inst.Control("withhold all").rfind("OK", 0) == 0; }));
+    // The three orders and at least as many cancels reached the router and none was answered.
+    ASSERT_TRUE(WaitUntil([&] { return inst.Counter("withheld") >= 6; }, 120s))
+        << inst.Control("counters") << run.Stdout();
+    const std::string counters = inst.Control("counters");
+    EXPECT_EQ(Counter(counters, "withheld"), Counter(counters, "posts")) << counters;
     EXPECT_EQ(run.Wait(180s), 5) << run.Stdout() << run.Stderr();
     const std::string out = run.Stdout();
     EXPECT_TRUE(JournalTextsFrom(out, "Все заявки сняты").empty()) << out;

@@ -170,6 +170,18 @@ TSimInstall::TSimInstall(int rate) {
     fs::create_directories(DataDir);
 }
 
+long TSimInstall::Counter(const std::string& name) const {
+    const std::string reply = Control("counters");
+    const std::string key = " " + name + "=";
+    const std::size_t at = reply.find(key);
+    return at == std::string::npos ? -1 : std::stol(reply.substr(at + key.size()));
+}
+
+void TSimInstall::SetRouterOption(const std::string& key, const std::string& value) const {
+    // Appended: meant for keys the constructor does not write, so no key appears twice.
+    std::ofstream(Root / "client_router.ini", std::ios::app) << key << "=" << value << "\n";
+}
+
 TSimInstall::~TSimInstall() {
     for (const int held : FHeldPorts) {
         if (held >= 0) {

@@ -54,6 +54,10 @@ public:
     fs::path Router() const { return Root / "bin" / "P2MQRouter64.exe"; }
     // One command on the router's control channel; the reply line, or empty.
     std::string Control(const std::string& command) const;
+    // The counter `name` of the router's "counters" reply; -1 when the router does not answer.
+    long Counter(const std::string& name) const;
+    // Sets a key of the router's ini file, for the router started next.
+    void SetRouterOption(const std::string& key, const std::string& value) const;
 
 private:
     std::array<int, 2> FHeldPorts{-1, -1}; // Port and ControlPort, reserved until destruction

@@ -4,11 +4,11 @@
 
 #include "gui/BookForm.h"
 
-#include "FakePort.h"
 #include "GuiSupport.h"
 #include "gui/ChForm.h"
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
+#include "main/FakePort.h"
 #include "orders/ScriptedTransport.h"
 #include "store/TestScheme.h"
 

@@ -6,7 +6,6 @@
 
 #include "gui/ChartForm.h"
 
-#include "FakePort.h"
 #include "GuiSupport.h"
 #include "gui/BookForm.h"
 #include "gui/ChForm.h"
@@ -14,6 +13,7 @@
 #include "gui/MdiChild.h"
 #include "gui/StaleMark.h"
 #include "history/HistoryDb.h"
+#include "main/FakePort.h"
 #include "store/TestScheme.h"
 
 #include <QComboBox>

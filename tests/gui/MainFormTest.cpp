@@ -1,6 +1,5 @@
 #include "gui/MainForm.h"
 
-#include "FakePort.h"
 #include "GuiSupport.h"
 #include "gui/ChForm.h"
 #include "gui/GridModel.h"
@@ -9,6 +8,7 @@
 #include "gui/QtTranslations.h"
 #include "gui/SetForm.h"
 #include "gui/StaleMark.h"
+#include "main/FakePort.h"
 
 #include <QClipboard>
 #include <QComboBox>

@@ -1,9 +1,9 @@
 #include "gui/SetForm.h"
 
-#include "FakePort.h"
 #include "GuiSupport.h"
 #include "gui/MainForm.h"
 #include "gui/StreamTreeModel.h"
+#include "main/FakePort.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -373,7 +373,7 @@ TEST_F(SetFormTest, TakeModelHandsOverWhatTheUserEntered) {
 class ApplyThroughWindowTest : public ::testing::Test {
 protected:
     // Opens the main window, lets `edit` work on the dialog, applies it.
-    void Apply(std::function<void(TSetForm&)> edit) {
+    void Apply(const std::function<void(TSetForm&)>& edit) {
         Modal.Steps.push_back([edit](QDialog& d) {
             auto* form = qobject_cast<TSetForm*>(&d);
             EXPECT_NE(form, nullptr);

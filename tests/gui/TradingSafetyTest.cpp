@@ -2,13 +2,13 @@
 // confirmation, the kill switch turns every way of sending off (and re-arming turns them back
 // on), the ladder holds still under the cursor, and a zero limit is saved only knowingly.
 
-#include "FakePort.h"
 #include "GuiSupport.h"
 #include "gui/BookForm.h"
 #include "gui/LimitsForm.h"
 #include "gui/MainForm.h"
 #include "gui/OwnOrdersForm.h"
 #include "gui/TicketForm.h"
+#include "main/FakePort.h"
 #include "main/TerminalDesk.h"
 #include "orders/ScriptedTransport.h"
 #include "store/TestScheme.h"

@@ -1,7 +1,7 @@
 #include "main/MainController.h"
 
-#include "FakePort.h"
 #include "main/Dialogs.h"
+#include "main/FakePort.h"
 #include "orders/OrderDesk.h"
 #include "orders/ScriptedTransport.h"
 

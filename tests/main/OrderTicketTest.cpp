@@ -4,8 +4,8 @@
 
 #include "main/OrderTicket.h"
 
-#include "FakePort.h"
 #include "main/Dialogs.h"
+#include "main/FakePort.h"
 #include "main/MainController.h"
 #include "main/TerminalDesk.h"
 
