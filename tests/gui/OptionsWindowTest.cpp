@@ -1,14 +1,18 @@
 // The options board against the offline exchange: opened from its command for the futures
 // chosen, an expiry picked, the at-the-money row marked and in view, a bid clicked into an order
-// ticket for that series, and closed without a timer or a thread left behind.
+// ticket for that series and sent, the order passing the gate and showing in own orders, and
+// closed without a timer or a thread left behind.
 
 #include "GuiSupport.h"
+#include "connector/Connector.h"
 #include "e2e/SimHarness.h"
 #include "gui/ChForm.h"
 #include "gui/MainForm.h"
 #include "gui/OptionsForm.h"
+#include "gui/OwnOrdersForm.h"
 #include "gui/SetForm.h"
 #include "gui/TicketForm.h"
+#include "health/HealthMonitor.h"
 #include "main/ConnectorPort.h"
 #include "orders/RiskLimits.h"
 #include "settings/SavedSettings.h"
@@ -52,8 +56,10 @@ std::filesystem::path BoardSettings(const e2e::TSimInstall& inst) {
     };
     tick(model.Tree.FindTable("FORTS_REFDATA_REPL", "fut_sess_contents"));
     tick(model.Tree.FindTable("FORTS_REFDATA_REPL", "opt_sess_contents"));
-    for (const char* s :
-         {"FORTS_AGGR5_REPL", "FORTS_COMMON_REPL", "FORTS_POS_REPL", "FORTS_VOLAT_REPL"})
+    // And what trading from it needs: the accounts (the gate knows the client codes by them)
+    // and the trader's orders log (own orders).
+    for (const char* s : {"FORTS_AGGR5_REPL", "FORTS_COMMON_REPL", "FORTS_POS_REPL",
+                          "FORTS_VOLAT_REPL", "FORTS_PART_REPL", "FORTS_TRADE_REPL"})
         tick(model.Tree.FindStream(s));
     std::filesystem::path file = inst.Root / "board.sav";
     std::ofstream(file) << FormatSavedSettings(model.Snapshot());
@@ -89,7 +95,7 @@ protected:
     std::unique_ptr<gui::TMainForm> Form;
 };
 
-TEST_F(OptionsWindow, PickAnExpiryFindTheMoneyClickABidAndCloseCleanly) {
+TEST_F(OptionsWindow, PickAnExpiryFindTheMoneySendAnOrderFromABidAndCloseCleanly) {
     Modal.Steps.push_back([](QDialog& d) {
         auto* settings = qobject_cast<gui::TSetForm*>(&d);
         EXPECT_NE(settings, nullptr);
@@ -163,7 +169,13 @@ TEST_F(OptionsWindow, PickAnExpiryFindTheMoneyClickABidAndCloseCleanly) {
     const std::string series = model.Lines()[static_cast<std::size_t>(atm)].CallIsin;
     const std::int64_t price = model.Lines()[static_cast<std::size_t>(atm)].CallBid.value_or(0);
     ASSERT_GT(price, 0);
+    // Orders go once the transaction link is up too.
+    auto* port = dynamic_cast<TConnectorPort*>(Form->Controller().Port());
+    ASSERT_NE(port, nullptr);
+    const THealthMonitor& health = port->Connector().Health();
+    ASSERT_TRUE(WaitFor([&] { return health.IsOnline(THealthLink::Transactions); }, 120000));
     bool ticket = false;
+    std::string orderId;
     Modal.Steps.push_back([&](QDialog& d) {
         auto* form = qobject_cast<gui::TTicketForm*>(&d);
         EXPECT_NE(form, nullptr);
@@ -173,11 +185,32 @@ TEST_F(OptionsWindow, PickAnExpiryFindTheMoneyClickABidAndCloseCleanly) {
         EXPECT_EQ(form->IsinEdit->text().toStdString(), series);
         EXPECT_TRUE(form->BuyButton->isChecked()) << "a bid buys, as in the book window";
         EXPECT_EQ(form->PriceEdit->text().toStdString(), orders::FormatPrice(price));
+        // Sent at the bid, the order passes the gate's option rules and the exchange takes it.
+        form->ClientBox->setCurrentIndex(form->ClientBox->findText("FZ00001"));
+        Boxes.Answers = {true};
+        QTest::mouseClick(form->SendButton, Qt::LeftButton);
+        EXPECT_TRUE(WaitFor([&] { return form->ResultLabel->text().contains("номер заявки"); }))
+            << form->ResultLabel->text().toStdString();
+        const QString text = form->ResultLabel->text();
+        orderId = text.mid(text.lastIndexOf(' ') + 1).chopped(1).toStdString();
         return static_cast<int>(QDialog::Rejected);
     });
     QTest::mouseClick(board->Table->viewport(), Qt::LeftButton, {},
                       board->Table->visualRect(bid).center());
     EXPECT_TRUE(ticket);
+    ASSERT_FALSE(orderId.empty());
+    Modal.Steps.push_back(TScriptedModal::Accept);
+    Form->OwnOrders1->trigger();
+    gui::TOwnOrdersForm* own = Form->OwnOrdersChild();
+    ASSERT_NE(own, nullptr);
+    const auto row = [&]() -> const TOwnOrderRow* {
+        for (const TOwnOrderRow& r : own->Rows())
+            if (r.Cells[0] == orderId)
+                return &r;
+        return nullptr;
+    };
+    ASSERT_TRUE(WaitFor([&] { return row() != nullptr; })) << "the order shows in own orders";
+    EXPECT_EQ(row()->Cells[2], series);
 
     QPointer<QTimer> timer = board->Timer;
     QPointer<gui::TOptionsForm> alive = board;
