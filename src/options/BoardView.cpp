@@ -3,6 +3,7 @@
 #include "options/ExpiryClock.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -124,12 +125,15 @@ std::string ExpiryText(double expiryDays, std::chrono::system_clock::time_point 
     const auto secs = static_cast<std::time_t>(std::llround(ExchangeDaysToUnixSeconds(expiryDays)));
     // The calendar date in exchange time, whatever the machine's zone.
     const std::time_t moscow = secs + static_cast<std::time_t>(kExchangeUtcOffsetHours) * 3600;
-    std::tm tm{};
-    gmtime_r(&moscow, &tm);
+    // The calendar of <chrono>, which every platform has, rather than gmtime_r, which Windows
+    // lacks.
+    const std::chrono::year_month_day date{std::chrono::floor<std::chrono::days>(
+        std::chrono::sys_seconds{std::chrono::seconds{moscow}})};
     char buf[64];
     const double days = YearsUntil(expiryDays, now) * 365.0;
-    std::snprintf(buf, sizeof buf, "%02d.%02d.%04d (%s дн.)", tm.tm_mday, tm.tm_mon + 1,
-                  tm.tm_year + 1900, days > 0 ? Fixed(days, 0).c_str() : "0");
+    std::snprintf(buf, sizeof buf, "%02u.%02u.%04d (%s дн.)", static_cast<unsigned>(date.day()),
+                  static_cast<unsigned>(date.month()), static_cast<int>(date.year()),
+                  days > 0 ? Fixed(days, 0).c_str() : "0");
     return buf;
 }
 
