@@ -6,8 +6,10 @@
 //
 // The keeper follows the store (TStoreObserver): it is told of each row on the market-data thread
 // inside the store's apply step, under the store's lock, so it needs no lock of its own and no
-// pass over any table. Readers copy one instrument's book under that same lock (Snapshot): at
-// most twice the depth of levels, so the market-data thread waits for one short copy at worst.
+// pass over any table. Readers copy one instrument's book under that same lock (Snapshot), only
+// when its version moved: the levels of the depth, and the instrument's positions and own volume
+// found by one walk each of the position and orders-log records, which the market-data thread
+// waits for at worst.
 
 #include "book/Book.h"
 #include "platform/Mutex.h"

@@ -4,6 +4,8 @@
 #include "book/BookKeeperImpl.h"
 
 #include <algorithm>
+#include <map>
+#include <utility>
 
 namespace vorlen {
 
@@ -88,13 +90,16 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
         return;
     out.LastUpdate = seen->Updated;
     // Own resting volume at a price; the orders log marks what the aggregate already counts.
+    // One walk of the log's records for all levels: a walk per level, under the store's lock,
+    // was the depth times the day's orders.
+    std::map<std::pair<int, double>, std::int64_t> ownAt;
+    if (orders != nullptr)
+        for (const auto& [id, r] : orders->Recs)
+            if (r.Isin == isin)
+                ownAt[{r.Dir, r.A}] += r.N;
     const auto own = [&](int dir, double price) {
-        std::int64_t sum = 0;
-        if (orders != nullptr)
-            for (const auto& [id, r] : orders->Recs)
-                if (r.Isin == isin && r.Dir == dir && r.A == price)
-                    sum += r.N;
-        return sum;
+        const auto it = ownAt.find({dir, price});
+        return it != ownAt.end() ? it->second : std::int64_t{0};
     };
     out.Bids = seen->Bids;
     out.Asks = seen->Asks;

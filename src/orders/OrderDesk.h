@@ -1,6 +1,6 @@
 #pragma once
 
-// The order path: every order and cancel of the trader (ticket, console, later strategies) goes
+// The order path: every order and cancel of the trader (ticket, console, strategies) goes
 // through here, past the risk gate, to the transaction connection; every attempt, refusal, post,
 // reply and cancel goes to the journal and the order log. The kill switch lives here too.
 
