@@ -4,7 +4,7 @@
 // there, never beside the executable (which may sit in a folder the user cannot write).
 //
 // Linux follows the XDG base directories: $XDG_DATA_HOME/vorlen, or ~/.local/share/vorlen when
-// the variable is unset, empty or relative (the specification says to ignore a relative one).
+// the variable is unset, empty or relative: a relative one would move with the current folder.
 // Windows uses the local application-data folder (%LOCALAPPDATA%\Vorlen): recordings are large
 // and belong to this machine, not to a roaming profile.
 
