@@ -77,7 +77,7 @@ TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInpu
     RestoreHalt();
 }
 
-[[gnu::hot]] std::int32_t TOrderDesk::NextExtId(const TStoreFacts& facts) {
+std::int32_t TOrderDesk::NextExtId(const TStoreFacts& facts) {
     constexpr std::int32_t kLast = std::numeric_limits<std::int32_t>::max();
     std::int32_t id = FNextExtId;
     while (facts.HasExtId(id))
@@ -86,7 +86,7 @@ TOrderDesk::TOrderDesk(IOrderTransport& transport, TLimitsBook limits, TDeskInpu
     return id;
 }
 
-[[gnu::hot]] std::int64_t TOrderDesk::Now() const {
+std::int64_t TOrderDesk::Now() const {
     return FIn.NowMs ? FIn.NowMs() : WallMs();
 }
 
@@ -109,7 +109,7 @@ void TOrderDesk::Emit(TLines& lines) {
     lines.clear();
 }
 
-[[gnu::hot]] TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
+TPlaceResult TOrderDesk::Place(const TOrderRequest& order) {
     TLines lines;
     TPlaceResult r;
     {
@@ -122,8 +122,8 @@ void TOrderDesk::Emit(TLines& lines) {
     return r;
 }
 
-[[gnu::hot]] TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
-    if (!FBlocked.empty() || !FBlockedUntilLimits.empty()) [[unlikely]] {
+TPlaceResult TOrderDesk::PlaceLocked(const TOrderRequest& order, TLines& lines) {
+    if (!FBlocked.empty() || !FBlockedUntilLimits.empty()) {
         ++FRefused;
         return NotPosted(
             order, {TPlaceStatus::Refused, 0, FBlocked.empty() ? FBlockedUntilLimits : FBlocked},
@@ -132,7 +132,7 @@ void TOrderDesk::Emit(TLines& lines) {
     const TStoreFacts& facts = Facts();
     std::int64_t now = 0;
     const TGateDecision d = Decide(facts, order, lines, now);
-    if (!d.Allowed) [[unlikely]] {
+    if (!d.Allowed) {
         ++FRefused;
         return NotPosted(order, {TPlaceStatus::Refused, 0, d.Reason}, "Заявка отклонена: ", lines);
     }
@@ -154,7 +154,7 @@ void TOrderDesk::Emit(TLines& lines) {
         Uncount(order, p, trId, now, lastSame);
         throw;
     }
-    if (!posted) [[unlikely]] {
+    if (!posted) {
         Uncount(order, p, trId, now, lastSame);
         ++FFailed;
         if (FTransport.Throttled()) {
@@ -173,12 +173,12 @@ void TOrderDesk::Emit(TLines& lines) {
     return {TPlaceStatus::Posted, trId, {}};
 }
 
-[[gnu::hot]] TGateDecision TOrderDesk::Decide(const TStoreFacts& facts, const TOrderRequest& order,
-                                              TLines& lines, std::int64_t& nowMs) {
-    if (FSeeded && DayOver(facts)) [[unlikely]] {
+TGateDecision TOrderDesk::Decide(const TStoreFacts& facts, const TOrderRequest& order,
+                                 TLines& lines, std::int64_t& nowMs) {
+    if (FSeeded && DayOver(facts)) {
         ForgetDay();
     }
-    if (!FSeeded) [[unlikely]] {
+    if (!FSeeded) {
         SeedDay(facts, lines);
     }
     const TGateView& view = PlaceView(facts, order);
@@ -227,9 +227,8 @@ TPlaceResult TOrderDesk::NotPosted(const TOrderRequest& order, TPlaceResult resu
     return result;
 }
 
-[[gnu::hot]] std::int64_t TOrderDesk::CountPosted(const TOrderRequest& order,
-                                                  const TAddOrderParams& p, std::uint32_t trId,
-                                                  std::int64_t now) {
+std::int64_t TOrderDesk::CountPosted(const TOrderRequest& order, const TAddOrderParams& p,
+                                     std::uint32_t trId, std::int64_t now) {
     // Only what is posted counts (what the exchange saw is what the rate rules are about): an
     // add that fails to go is taken back (Uncount).
     if (FLookedSent == nullptr) {
@@ -238,7 +237,7 @@ TPlaceResult TOrderDesk::NotPosted(const TOrderRequest& order, TPlaceResult resu
     TClientSent& byClient = *FLookedSent;
     // In time order, as pruning from the front needs; at the back unless the clock went back.
     std::deque<std::int64_t>& times = byClient.RecentMs;
-    if (times.empty() || times.back() <= now) [[likely]] {
+    if (times.empty() || times.back() <= now) {
         times.push_back(now);
     } else {
         InsertLate(times, now);
@@ -250,7 +249,7 @@ TPlaceResult TOrderDesk::NotPosted(const TOrderRequest& order, TPlaceResult resu
         !added) {
         lastSame = std::exchange(at->second, now);
     }
-    if (same.size() >= byClient.SweepAt) [[unlikely]] {
+    if (same.size() >= byClient.SweepAt) {
         Sweep(byClient, now);
     }
     ++byClient.Today;
@@ -263,7 +262,7 @@ TPlaceResult TOrderDesk::NotPosted(const TOrderRequest& order, TPlaceResult resu
                           .IsinId = p.isin_id,
                           .ExtId = p.ext_id,
                           .Qty = order.Qty,
-                          .Price = order.Price})) [[likely]] {
+                          .Price = order.Price})) {
         FUnseen.push_back(unseen); // unseen adds are pending ones: none has this id yet
         // An add of the pair looked up: the tally of the unseen grows by it, without a walk.
         if (FUnseenTally.Gen == FUnseenGen) {
@@ -361,8 +360,8 @@ void TOrderDesk::LookUp(const TStoreFacts& facts, const std::string& isin,
     Put(p.comment, "vorlen");
 }
 
-[[gnu::hot]] bool TOrderDesk::AddPending(std::uint32_t trId, TPendingPost post) {
-    if (FPending.empty() || FPending.back().first < trId) [[likely]] {
+bool TOrderDesk::AddPending(std::uint32_t trId, TPendingPost post) {
+    if (FPending.empty() || FPending.back().first < trId) {
         FPending.emplace_back(trId, std::move(post));
         return true;
     }
@@ -452,7 +451,7 @@ TOrderDesk::TPosted TOrderDesk::PostCancel(const TKillTarget& target,
     TGateView cancelView;
     cancelView.Transactions = FTransport.Health();
     const TGateDecision d = CheckCancel(cancelView);
-    if (!d.Allowed) [[unlikely]] {
+    if (!d.Allowed) {
         lines.push_back("Снятие отклонено: " + d.Reason);
         return TPosted::Refused;
     }

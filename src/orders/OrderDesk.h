@@ -10,6 +10,7 @@
 #include "orders/OrderLogFile.h"
 #include "orders/RiskGate.h"
 #include "orders/StoreView.h"
+#include "platform/Compiler.h"
 #include "store/FlatHash.h"
 
 #include <array>
@@ -160,7 +161,7 @@ private:
     static const TRefFacts& RefOf(const TStoreFacts& facts);
     // The facts as they are now: read again only when they may have changed.
     const TStoreFacts& Facts();
-    [[gnu::noinline]] void ReadFacts();
+    VORLEN_NOINLINE void ReadFacts();
     // Brings what the desk keeps of the facts up to a new read.
     void FollowFacts();
     // The gate's view for `order`, without its Live and Sent lists (Tally stands for them).
@@ -181,13 +182,13 @@ private:
                          std::int64_t& nowMs);
     // Once, before the first order may go: the trading day's orders sent before this run, from
     // the order log files and the orders log, count for the rate rules.
-    [[gnu::cold]] [[gnu::noinline]] void SeedDay(const TStoreFacts& facts, TLines& lines);
+    void SeedDay(const TStoreFacts& facts, TLines& lines);
     // A new trading session has begun (or, where none is known, a day has passed) since the
     // counts were seeded.
     bool DayOver(const TStoreFacts& facts) const;
     // Lets go of the day's counts, so that the next order seeds them for the new day: a long run
     // counts by session, as a restart does, not by the clock's midnight.
-    [[gnu::cold]] [[gnu::noinline]] void ForgetDay();
+    void ForgetDay();
     // The day's order log left trading stopped: it stays so until the trader re-arms.
     void RestoreHalt();
     // Whether a source shows an accepted order filled or cancelled.
@@ -196,11 +197,11 @@ private:
     static bool LogKnows(const TStoreFacts& facts, const TOwnOrder& order);
     // What an order's path needs only now and then stays out of its line of code: the journal's
     // words, a refusal or failure, a clock that went back, a sweep of old sends.
-    [[gnu::noinline]] static std::string AttemptLine(const TOrderRequest& order);
-    [[gnu::noinline]] static void PostedLines(const TOrderRequest& order, std::uint32_t trId,
+    VORLEN_NOINLINE static std::string AttemptLine(const TOrderRequest& order);
+    VORLEN_NOINLINE static void PostedLines(const TOrderRequest& order, std::uint32_t trId,
                                               TLines& lines);
-    [[gnu::cold]] [[gnu::noinline]] TPlaceResult
-    NotPosted(const TOrderRequest& order, TPlaceResult result, const char* prefix, TLines& lines);
+    TPlaceResult NotPosted(const TOrderRequest& order, TPlaceResult result, const char* prefix,
+                           TLines& lines);
     // Counts an add for the rate rules and keeps it pending and unseen. It is counted just
     // before it is posted, while what the gate read is still in the cache: the post's system
     // calls would have all of it fetched again. Returns the time an equal order was last sent
@@ -208,9 +209,8 @@ private:
     std::int64_t CountPosted(const TOrderRequest& order, const TAddOrderParams& p,
                              std::uint32_t trId, std::int64_t now);
     // Takes back what CountPosted counted for an add that was not posted after all.
-    [[gnu::cold]] [[gnu::noinline]] void Uncount(const TOrderRequest& order,
-                                                 const TAddOrderParams& p, std::uint32_t trId,
-                                                 std::int64_t now, std::int64_t lastSame);
+    void Uncount(const TOrderRequest& order, const TAddOrderParams& p, std::uint32_t trId,
+                 std::int64_t now, std::int64_t lastSame);
     bool CancelLocked(std::int64_t orderId, const TStoreFacts& facts, TLines& lines,
                       std::optional<TOrderRequest> replacement = {});
     enum class TPosted { Posted, Refused, Throttled, NotTaken };
@@ -235,7 +235,7 @@ private:
     using TPendingList = std::vector<std::pair<std::uint32_t, TPendingPost>>;
     // False when an entry with a higher id was already there (or this one, now replaced).
     bool AddPending(std::uint32_t trId, TPendingPost post);
-    [[gnu::cold]] [[gnu::noinline]] bool InsertPending(std::uint32_t trId, TPendingPost post);
+    bool InsertPending(std::uint32_t trId, TPendingPost post);
     // Client codes and isins by number (NameNo), so that the lists walked for every order
     // compare numbers and keep no strings.
     std::uint32_t NameNo(const std::string& name);
@@ -277,9 +277,8 @@ private:
         std::size_t SweepAt = 64;
         std::int64_t Today = 0;
     };
-    [[gnu::cold]] [[gnu::noinline]] static void InsertLate(std::deque<std::int64_t>& times,
-                                                           std::int64_t now);
-    [[gnu::cold]] [[gnu::noinline]] static void Sweep(TClientSent& sent, std::int64_t now);
+    static void InsertLate(std::deque<std::int64_t>& times, std::int64_t now);
+    static void Sweep(TClientSent& sent, std::int64_t now);
     void LookUp(const TStoreFacts& facts, const std::string& isin, const std::string& client);
     // Whether an order's isin_id is the instrument of the order looked up.
     bool SameIsin(std::int32_t isinId, const std::string& isin) const;

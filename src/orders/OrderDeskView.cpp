@@ -72,7 +72,7 @@ std::vector<std::uint32_t> TOrderDesk::UnseenAdds(const TStoreFacts& facts) cons
     return out;
 }
 
-[[gnu::hot]] const TStoreFacts& TOrderDesk::Facts() {
+const TStoreFacts& TOrderDesk::Facts() {
     if (!FHaveFacts || !FIn.FactsChanged || FIn.FactsChanged()) {
         ReadFacts();
     }
@@ -189,8 +189,7 @@ bool TOrderDesk::ShownGone(const TStoreFacts& facts, const TOwnOrder& accepted) 
     });
 }
 
-[[gnu::hot]] const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts,
-                                                    const TOrderRequest& order) {
+const TGateView& TOrderDesk::PlaceView(const TStoreFacts& facts, const TOrderRequest& order) {
     TGateView& v = FView;
     v.NowMs = Now();
     // Local midnight, found again once the day it was found for is over.
@@ -262,7 +261,7 @@ bool TOrderDesk::DropUnseen(std::pair<bool, std::int64_t> key) {
     return true;
 }
 
-[[gnu::hot]] std::size_t TOrderDesk::TRepeatHash::operator()(const TRepeatKey& k) const {
+std::size_t TOrderDesk::TRepeatHash::operator()(const TRepeatKey& k) const {
     std::size_t h = static_cast<std::size_t>(k.IsinId);
     for (const std::int64_t v : {static_cast<std::int64_t>(k.Side), k.Price, k.Qty})
         h = (h ^ static_cast<std::size_t>(v)) * 0x100000001b3ull;
@@ -297,7 +296,7 @@ TOrderDesk::TUnseenTally TOrderDesk::WalkUnseen(const std::string& isin) const {
     return u;
 }
 
-[[gnu::hot]] TOrderTally TOrderDesk::Tally(const TOrderRequest& order, std::int64_t nowMs) const {
+TOrderTally TOrderDesk::Tally(const TOrderRequest& order, std::int64_t nowMs) const {
     TOrderTally t;
     t.Active = FLoggedActive;
     t.PendingSameSide = FLoggedRest[order.Side == TSide::Buy ? 0 : 1];

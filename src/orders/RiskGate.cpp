@@ -98,8 +98,8 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
 
 // Decides only; the reason is worded apart (Explain), so that what every order runs stays a
 // few cache lines of code rather than pages of string building it almost never needs.
-[[gnu::hot]] TBreach FirstBreach(const TOrderRequest& o, const TRiskLimits& l, const TGateView& v,
-                                 const TOrderTally& t) {
+TBreach FirstBreach(const TOrderRequest& o, const TRiskLimits& l, const TGateView& v,
+                    const TOrderTally& t) {
     if (v.Halted)
         return TBreach::Halted;
     if (v.Transactions != TLinkHealth::Online)
@@ -158,9 +158,8 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
     return TBreach::None;
 }
 
-[[gnu::cold]] [[gnu::noinline]] std::string Explain(TBreach b, const TOrderRequest& o,
-                                                    const TRiskLimits& l, const TGateView& v,
-                                                    const TOrderTally& t) {
+std::string Explain(TBreach b, const TOrderRequest& o, const TRiskLimits& l, const TGateView& v,
+                    const TOrderTally& t) {
     switch (b) {
     case TBreach::None:
         break;
@@ -224,10 +223,10 @@ std::int64_t AbsAfter(const TOrderRequest& o, const TGateView& v, const TOrderTa
 
 } // namespace
 
-[[gnu::hot]] TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l,
-                                      const TGateView& v, const TOrderTally& t) {
+TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGateView& v,
+                         const TOrderTally& t) {
     const TBreach b = FirstBreach(o, l, v, t);
-    if (b == TBreach::None) [[likely]]
+    if (b == TBreach::None)
         return {true, {}};
     return Refuse(Explain(b, o, l, v, t));
 }

@@ -257,7 +257,7 @@ std::optional<std::int64_t> ParsePrice(const std::string& text) {
     return neg ? -v : v;
 }
 
-[[gnu::hot]] char* WritePrice(std::int64_t units, char* out) {
+char* WritePrice(std::int64_t units, char* out) {
     // Every order writes its price: in place, without the temporaries of to_string.
     char* end = out;
     if (units < 0) {

@@ -127,13 +127,13 @@ std::int64_t SteadyMs() {
 
 } // namespace
 
-[[gnu::hot]] std::array<std::uint64_t, 5> TStoreReader::Counts() const {
+std::array<std::uint64_t, 5> TStoreReader::Counts() const {
     return {FStore.TableChanges(kKeyTableOrders), FStore.TableChanges(kKeyTablePositions),
             FStore.TableChanges(kKeyTablePart), FStore.TableChanges(TCGStorage::kFuturesRefTable),
             FStore.TableChanges(TCGStorage::kOptionsRefTable)};
 }
 
-[[gnu::hot]] bool TStoreReader::Changed() {
+bool TStoreReader::Changed() {
     return !FRead || !FDescribed || Counts() != FReadCounts || SteadyMs() - FReadAtMs > 1000;
 }
 

@@ -32,7 +32,7 @@ bool TTrTransport::TakeReply(std::uint32_t trId, TReply& out) {
     return true;
 }
 
-[[gnu::hot]] TLinkHealth TTrTransport::Health() {
+TLinkHealth TTrTransport::Health() {
     // Nothing can be posted without an active publisher, whatever the connection's health says.
     if (FConn.PubState() != CG_STATE_ACTIVE) {
         return TLinkHealth::Offline;

@@ -13,7 +13,7 @@ constexpr clockid_t kWall = CLOCK_REALTIME_COARSE, kSteady = CLOCK_MONOTONIC_COA
 constexpr clockid_t kWall = CLOCK_REALTIME, kSteady = CLOCK_MONOTONIC;
 #endif
 
-[[gnu::hot]] std::int64_t Ms(clockid_t clock) noexcept {
+std::int64_t Ms(clockid_t clock) noexcept {
     timespec ts{};
     clock_gettime(clock, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
@@ -21,11 +21,11 @@ constexpr clockid_t kWall = CLOCK_REALTIME, kSteady = CLOCK_MONOTONIC;
 
 } // namespace
 
-[[gnu::hot]] std::int64_t CoarseWallMs() noexcept {
+std::int64_t CoarseWallMs() noexcept {
     return Ms(kWall);
 }
 
-[[gnu::hot]] std::int64_t CoarseSteadyMs() noexcept {
+std::int64_t CoarseSteadyMs() noexcept {
     return Ms(kSteady);
 }
 

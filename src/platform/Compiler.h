@@ -2,7 +2,8 @@
 
 // What the compilers do differently, in one place: GCC and clang spell these as builtins, MSVC
 // as intrinsics, and a compiler with neither gets a plain C++ equivalent that is only slower.
-// Nothing else in the tree names a builtin, an attribute or an inline assembly statement.
+// Nothing else in the terminal names a builtin, a compiler's own attribute or an inline assembly
+// statement (the gateway's C interface spells its export marks for each compiler itself).
 
 #include <cstdint>
 #include <limits>
@@ -18,6 +19,19 @@
 #define VORLEN_GNU_BUILTINS 1
 #else
 #define VORLEN_GNU_BUILTINS 0
+#endif
+
+// Keeps a rarely taken step (a journal line, a day's first order) out of the caller, so the
+// common path stays short; and the reverse, for a step the caller's loop must not pay a call for.
+#if VORLEN_MSVC
+#define VORLEN_NOINLINE __declspec(noinline)
+#define VORLEN_ALWAYS_INLINE __forceinline
+#elif VORLEN_GNU_BUILTINS
+#define VORLEN_NOINLINE [[gnu::noinline]]
+#define VORLEN_ALWAYS_INLINE [[gnu::always_inline]] inline
+#else
+#define VORLEN_NOINLINE
+#define VORLEN_ALWAYS_INLINE inline
 #endif
 
 namespace vorlen::platform {

@@ -68,7 +68,7 @@ std::uint64_t TCGStorage::KeyTableChanges() const {
     return FImpl->KeyChanges.N.load(std::memory_order_acquire);
 }
 
-[[gnu::hot]] std::uint64_t TCGStorage::TableChanges(int no) const {
+std::uint64_t TCGStorage::TableChanges(int no) const {
     if (no < 0 || no > kOptionsRefTable)
         return 0;
     return FImpl->TableChanges[static_cast<std::size_t>(no)].N.load(std::memory_order_acquire);
@@ -323,7 +323,7 @@ void TCGStorage::Impl::Apply(const TTableFacts& facts, std::int32_t s, std::int3
             } else if (facts.FollowKeyBytes != 0) {
                 // Most messages of a busy table change a row in place and leave its key: this
                 // comparison is all they cost the follower.
-                if (SameKey(facts, rows, *rec, data, size)) [[likely]]
+                if (SameKey(facts, rows, *rec, data, size))
                     tell = false;
                 else
                     NoteGone(rows, *rec, key, true);

@@ -3,6 +3,7 @@
 // The replica store's own state, shared by the files that implement TCGStorage (Storage.cpp,
 // StorageHeaders.cpp); nothing else includes it.
 
+#include "platform/Compiler.h"
 #include "store/Poison.h"
 #include "store/Storage.h"
 
@@ -155,7 +156,7 @@ struct TCGStorage::Impl {
         Observer->OnRowsStored(StoredStream, StoredTable, {Stored.data(), n}, latest);
     }
     // Makes the waiting rows those of this table.
-    [[gnu::always_inline]] void Wait(const TTableFacts& facts, std::int32_t s, std::int32_t t) {
+    VORLEN_ALWAYS_INLINE void Wait(const TTableFacts& facts, std::int32_t s, std::int32_t t) {
         // With none waiting the table is named afresh: the facts may have been described anew
         // at the same address since.
         if (StoredFacts != &facts || !Waiting())
@@ -271,7 +272,7 @@ struct TCGStorage::Impl {
     }
     // Applies one stream-data message of a described table under the lock. Both of its callers
     // are on the path of every message, where a call of its own costs as much as a check.
-    [[gnu::always_inline]] inline void Apply(const TTableFacts& facts, std::int32_t s,
+    VORLEN_ALWAYS_INLINE void Apply(const TTableFacts& facts, std::int32_t s,
                                              std::int32_t t, std::int64_t key,
                                              const std::uint8_t* data, std::size_t size);
 
