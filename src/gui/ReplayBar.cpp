@@ -35,12 +35,23 @@ QString ReplayDayText(const TReplayState& state) {
 
 QString ReplayFillText(const std::string& fill) {
     if (fill == "touch")
-        return QStringLiteral("Исполнение: по касанию цены");
+        return QStringLiteral("Исполнение: касание");
     if (fill == "through")
-        return QStringLiteral("Исполнение: при проходе цены");
+        return QStringLiteral("Исполнение: проход цены");
     if (fill == "queue")
-        return QStringLiteral("Исполнение: с учётом очереди");
+        return QStringLiteral("Исполнение: очередь");
     return QStringLiteral("Исполнение: ") + Q(fill);
+}
+
+QString ReplayFillHint(const std::string& fill) {
+    if (fill == "touch")
+        return QStringLiteral("Заявка исполняется, как только рынок коснётся её цены");
+    if (fill == "through")
+        return QStringLiteral("Заявка исполняется, когда рынок пройдёт её цену");
+    if (fill == "queue")
+        return QStringLiteral(
+            "Заявка исполняется в очереди за объёмом, стоявшим по её цене раньше");
+    return {};
 }
 
 TReplayBar::TReplayBar(QWidget* parent) : QToolBar(QStringLiteral("ReplayBar"), parent) {
@@ -87,7 +98,9 @@ TReplayBar::TReplayBar(QWidget* parent) : QToolBar(QStringLiteral("ReplayBar"), 
     TimeSlider = new QSlider(Qt::Horizontal, this);
     TimeSlider->setObjectName(QStringLiteral("ReplaySlider"));
     TimeSlider->setToolTip(QStringLiteral("Перейти к времени записи"));
-    TimeSlider->setMinimumWidth(220);
+    // Narrow enough that the whole bar fits the window's starting width.
+    TimeSlider->setMinimumWidth(160);
+    TimeSlider->setMaximumWidth(260);
     TimeSlider->setSingleStep(60);
     TimeSlider->setPageStep(15 * 60);
     ToLabel = label("ReplayTo");
@@ -160,6 +173,7 @@ void TReplayBar::ShowState(const TReplayState& s) {
         TimeSlider->setValue(std::clamp(s.TimeSeconds(), from, to));
     }
     FillLabel->setText(ReplayFillText(s.Fill));
+    FillLabel->setToolTip(ReplayFillHint(s.Fill));
 }
 
 TReplayMarking::TReplayMarking(QMdiArea* area) : QObject(area), FArea(area) {

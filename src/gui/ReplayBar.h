@@ -26,6 +26,8 @@ inline constexpr const char* kReplayTitleSuffix = " — повтор";
 QString ReplayDayText(const TReplayState& state);
 // How the router fills the trader's orders, as the bar names it.
 QString ReplayFillText(const std::string& fill);
+// What that means for the trader's orders (the label's tool tip).
+QString ReplayFillHint(const std::string& fill);
 
 // The recording's day and market time, play/pause, speed, step, a time slider that seeks when
 // let go, and the fill model. It shows what the router last said and asks for changes through

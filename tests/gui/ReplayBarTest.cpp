@@ -114,7 +114,7 @@ TEST_F(ReplayBarTest, ShownAndSteeredWhileTheRouterReplaysMarkedEverywhereUntilI
     EXPECT_EQ(bar.TimeLabel->text(), QStringLiteral("10:15:03.250"));
     EXPECT_EQ(bar.PlayButton->text(), QStringLiteral("Пуск"));
     EXPECT_EQ(bar.SpeedBox->currentText(), QStringLiteral("x10"));
-    EXPECT_EQ(bar.FillLabel->text(), QStringLiteral("Исполнение: с учётом очереди"));
+    EXPECT_EQ(bar.FillLabel->text(), QStringLiteral("Исполнение: очередь"));
     EXPECT_EQ(bar.TimeSlider->value(), 10 * 3600 + 15 * 60 + 3);
     EXPECT_TRUE(Form->ReplayMark->text().contains(QStringLiteral("2026-12-10")));
     // Windows opened during the replay and titles the windows change themselves are marked too.
