@@ -181,6 +181,12 @@ public slots:
     void Limits1Execute();
     void StopAllExpertsExecute();
 
+signals:
+    // The router's replay changed, or a command to it failed (the journal's line); sent from the
+    // replay control's thread.
+    void ReplayChangeArrived();
+    void ReplayLineArrived(const QString& line);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -213,8 +219,6 @@ private:
     std::unique_ptr<TReplayControl> FReplayControl;
     TReplayMarking* FReplayMarking = nullptr;
     TReplayState FReplay;
-    // Moves on when the watch stops, so a state still on its way from it is dropped.
-    unsigned FReplayGeneration = 0;
     bool FClosed = false;
     bool FPlaced = false;
 };

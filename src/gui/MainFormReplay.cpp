@@ -44,6 +44,21 @@ void TMainForm::CreateReplayBar() {
     statusBar()->insertPermanentWidget(0, ReplayMark);
     ReplayMark->hide();
     FReplayMarking = new TReplayMarking(MdiArea);
+    // What arrives after the watch has stopped is dropped: the disconnection has said it all.
+    connect(
+        this, &TMainForm::ReplayChangeArrived, this,
+        [this] {
+            if (FReplayControl != nullptr)
+                ShowReplay(FReplayControl->State());
+        },
+        Qt::QueuedConnection);
+    connect(
+        this, &TMainForm::ReplayLineArrived, this,
+        [this](const QString& line) {
+            if (FReplayControl != nullptr)
+                Memo1->AppendLine(JournalLine(line.toStdString()));
+        },
+        Qt::QueuedConnection);
 }
 
 void TMainForm::ConnectionsRunning(bool running) {
@@ -56,37 +71,21 @@ void TMainForm::ConnectionsRunning(bool running) {
     where.RoutPath = port->Settings().RoutPath;
     where.RoutIniName = port->Settings().RoutIniName;
     where.Host = port->Settings().Host;
-    const unsigned generation = FReplayGeneration;
+    // Both handlers run on the control thread; the signals carry their news over, queued.
     FReplayControl = std::make_unique<TReplayControl>(
         [where, separator = platform::PathSeparator()] {
             return RouterControlPort(where, separator);
         },
-        [this, generation](const TReplayState& state) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, generation, state] {
-                    if (generation == FReplayGeneration)
-                        ShowReplay(state);
-                },
-                Qt::QueuedConnection);
-        },
-        [this, generation](const std::string& command, const std::string& reply) {
-            const std::string line =
+        [this](const TReplayState&) { emit ReplayChangeArrived(); },
+        [this](const std::string& command, const std::string& reply) {
+            emit ReplayLineArrived(QString::fromStdString(
                 reply.empty() ? "Повтор: роутер не ответил на команду «" + command + "»."
-                              : "Повтор: роутер отклонил команду «" + command + "»: " + reply;
-            QMetaObject::invokeMethod(
-                this,
-                [this, generation, line] {
-                    if (generation == FReplayGeneration)
-                        Memo1->AppendLine(JournalLine(line));
-                },
-                Qt::QueuedConnection);
+                              : "Повтор: роутер отклонил команду «" + command + "»: " + reply));
         });
     FReplayControl->Start();
 }
 
 void TMainForm::StopReplayWatch() {
-    ++FReplayGeneration;
     if (FReplayControl != nullptr) {
         FReplayControl->Stop();
         FReplayControl.reset();

@@ -6,7 +6,6 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QSlider>
-#include <QTimer>
 #include <QToolButton>
 
 namespace vorlen::gui {
@@ -210,14 +209,11 @@ void TReplayMarking::Apply(QMdiSubWindow* sub) {
 }
 
 bool TReplayMarking::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ChildAdded && watched == FArea->viewport()) {
-        QTimer::singleShot(0, this, [this] { ApplyAll(); });
-    } else if (event->type() == QEvent::WindowTitleChange) {
-        // The sub-window copies its child's new title only after this filter has run.
-        if (auto* widget = qobject_cast<QWidget*>(watched))
-            if (auto* sub = qobject_cast<QMdiSubWindow*>(widget->parentWidget()))
-                QTimer::singleShot(0, sub, [this, sub] { Apply(sub); });
-    }
+    // A new sub-window gets its child only after it was added, and copies a child's new title
+    // only after this filter has run: both are marked once the event loop comes round.
+    if ((event->type() == QEvent::ChildAdded && watched == FArea->viewport()) ||
+        event->type() == QEvent::WindowTitleChange)
+        QMetaObject::invokeMethod(this, "ApplyAll", Qt::QueuedConnection);
     return QObject::eventFilter(watched, event);
 }
 

@@ -71,8 +71,10 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+private slots:
     void ApplyAll();
+
+private:
     void Apply(QMdiSubWindow* sub);
 
     QMdiArea* FArea;

@@ -26,10 +26,10 @@ namespace {
 namespace fs = std::filesystem;
 using gui::TMainForm;
 
-const std::string kPaused =
+const char* const kPaused =
     "OK replay date=2026-12-10 time=10:15:03.250 from=10:00:00 to=23:49:59 speed=10 "
     "state=paused fill=queue file=/rec/2026-12-10.vrec";
-const std::string kPlaying =
+const char* const kPlaying =
     "OK replay date=2026-12-10 time=10:15:04.000 from=10:00:00 to=23:49:59 speed=10 "
     "state=playing fill=queue file=/rec/2026-12-10.vrec";
 
