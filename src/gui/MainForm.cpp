@@ -73,6 +73,7 @@ TMainForm::TMainForm(TPortFactory factory, std::string appPath, QWidget* parent)
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(true);
     CreateHealthIndicators();
+    CreateReplayBar();
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 
     if (appPath.empty())
@@ -90,6 +91,7 @@ TMainForm::TMainForm(TPortFactory factory, std::string appPath, QWidget* parent)
 TMainForm::~TMainForm() {
     // Normally done by closing; a window destroyed without closing must not leave threads
     // running into a store that is about to go.
+    StopReplayWatch();
     if (!FClosed) {
         FClosed = true;
         DetachBooks();

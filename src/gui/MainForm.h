@@ -6,6 +6,7 @@
 
 #include "grids/GridLayouts.h"
 #include "main/MainController.h"
+#include "main/ReplayControl.h"
 
 #include <QMainWindow>
 #include <array>
@@ -30,6 +31,8 @@ class TGridView;
 class TJournalPane;
 class TMDIChild;
 class TOwnOrdersForm;
+class TReplayBar;
+class TReplayMarking;
 class TStaleMark;
 
 class TMainForm final : public QMainWindow, public TMainView {
@@ -59,6 +62,7 @@ public:
     // One window per instrument and interval: asking again brings it forward.
     void OpenChartWindow(std::int32_t isin_id, const std::string& isin) override;
     void StopStrategies() override;
+    void ConnectionsRunning(bool running) override;
 
     // The expert windows in window-list order.
     std::vector<TMDIChild*> ExpertChildren() const;
@@ -76,6 +80,8 @@ public:
     std::filesystem::path HistoryDir() const;
     // The own-orders window, if open.
     TOwnOrdersForm* OwnOrdersChild() const;
+    // What the connected router last said of its replay; not replaying while disconnected.
+    const TReplayState& Replay() const { return FReplay; }
 
     // Components, under the names the rest of the terminal knows them by.
     QToolBar* ToolBar1 = nullptr;
@@ -92,6 +98,10 @@ public:
     QTimer* HealthTimer = nullptr;
     std::array<TStaleMark*, kGridCount> GridMarks{};
     TAboutBox* AboutBox = nullptr;
+    // The router's replay: its bar under the toolbar and the status bar's mark, shown only while
+    // the connected router replays a recording.
+    TReplayBar* ReplayBar = nullptr;
+    QLabel* ReplayMark = nullptr;
 
     QAction* Connect1 = nullptr;
     QAction* Disconnect1 = nullptr;
@@ -171,6 +181,12 @@ public slots:
     void Limits1Execute();
     void StopAllExpertsExecute();
 
+signals:
+    // The router's replay changed, or a command to it failed (the journal's line); sent from the
+    // replay control's thread.
+    void ReplayChangeArrived();
+    void ReplayLineArrived(const QString& line);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -185,6 +201,9 @@ private:
     void CreateTradingActions();
     void CreateTradingMenu();
     void CreateOptionsActions();
+    void CreateReplayBar();
+    void ShowReplay(const TReplayState& state);
+    void StopReplayWatch();
     orders::TOrderDesk* Desk() const;
     void ShowTradingState();
     void SyncOrderMenus();
@@ -197,6 +216,9 @@ private:
     std::unique_ptr<TMainController> FController;
     QList<QAction*> FWindowListActions;
     std::filesystem::path FHistoryDir;
+    std::unique_ptr<TReplayControl> FReplayControl;
+    TReplayMarking* FReplayMarking = nullptr;
+    TReplayState FReplay;
     bool FClosed = false;
     bool FPlaced = false;
 };

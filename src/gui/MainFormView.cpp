@@ -391,6 +391,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         return;
     }
     FClosed = true;
+    StopReplayWatch();
     Timer1->stop();
     HealthTimer->stop();
     OrdersTimer->stop();

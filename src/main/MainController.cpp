@@ -191,6 +191,7 @@ void TMainController::StartConnections() {
     FPort->StartTransactions(s.TrSpeed, schemVer);
     FPort->StartMarketData([this] { InitialDataComplete(); });
     FRunning = true;
+    FView.ConnectionsRunning(true);
 }
 
 void TMainController::Disconnect1Execute() {
@@ -209,6 +210,7 @@ void TMainController::Disconnect() {
     // keeps the last figures, marked stale, until Connect brings fresh ones.
     FPort->StopConnections();
     FRunning = false;
+    FView.ConnectionsRunning(false);
     FRefill = true;
     FControls.Conndis1 = true;
     FControls.Conndis1Image = kConndisImage;

@@ -236,6 +236,9 @@ public:
     virtual void OpenChartWindow(std::int32_t /*isin_id*/, const std::string& /*isin*/) {}
     // Stops the strategy of every expert window (the experts themselves go on).
     virtual void StopStrategies() {}
+    // The connections were started (true) or taken down by a disconnection (false): what the
+    // window follows of the router it is connected to starts and stops with them.
+    virtual void ConnectionsRunning(bool /*running*/) {}
 };
 
 using TPortFactory = std::function<std::unique_ptr<TTerminalPort>(

@@ -2,6 +2,7 @@
 // against the offline exchange. Run it on a display (scripts/screenshots starts one).
 //
 //   gui_screenshots <output folder>
+//   gui_screenshots <output folder> replay    (only replay-bar.png)
 
 #include "GuiSupport.h"
 #include "e2e/SimHarness.h"
@@ -12,10 +13,12 @@
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
 #include "gui/OptionsForm.h"
+#include "gui/ReplayBar.h"
 #include "gui/SetForm.h"
 #include "gui/TicketForm.h"
 #include "gui/UiBridge.h"
 #include "main/ConnectorPort.h"
+#include "main/FakeControlServer.h"
 #include "orders/OrderDesk.h"
 #include "platform/Thread.h"
 #include "settings/Catalogue.h"
@@ -186,6 +189,71 @@ bool Chart(gui::TMainForm& form, const e2e::TSimInstall& inst, const QDir& out) 
     return ok && rc == 0;
 }
 
+// The main window while the router replays a recording, with a book and an expert window open.
+// The replay is told by a control channel of the tool's own, put where the router's ports file
+// points the terminal; the market data itself comes from the offline exchange.
+int ReplayPicture(const QDir& out) {
+    const e2e::TSimInstall inst(50);
+    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+    setenv("VORLEN_DATA_DIR", inst.DataDir.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+    gui::SetOpenFileHandler([&inst](const gui::TOpenFileRequest&) {
+        return QString::fromStdString(inst.SettingsFile.string());
+    });
+    TScriptedDialogs boxes;
+    TScopedDialogs installed(boxes);
+    test::TScriptedModal modal;
+    modal.Steps.push_back([](QDialog& d) {
+        auto& settings = dynamic_cast<gui::TSetForm&>(d);
+        QTest::mouseClick(settings.LoadButton, Qt::LeftButton);
+        QTest::mouseClick(settings.ApplyButton, Qt::LeftButton);
+        return d.result();
+    });
+    test::TFakeControlServer control;
+    control.SetState("OK replay date=2026-12-10 time=14:32:07.480 from=10:00:00 to=23:49:59 "
+                     "speed=10 state=playing fill=queue file=" +
+                     (inst.DataDir / "history" / "2026-12-10.vrec").string());
+    gui::TMainForm form(ConnectorPortFactory());
+    form.show();
+    const auto done = [&](bool ok, const char* what) {
+        if (!ok)
+            std::fprintf(stderr, "gui_screenshots: %s\n", what);
+        boxes.DefaultAnswer = true;
+        form.close();
+        unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe)
+        unsetenv("VORLEN_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
+        return ok ? 0 : 1;
+    };
+    if (!test::WaitFor([&] { return form.Conndis1->isEnabled(); }, 60000))
+        return done(false, "the router or the gateway library did not load");
+    const std::filesystem::path ports = inst.Root / "router.ports";
+    if (!test::WaitFor([&] { return std::filesystem::exists(ports); }, 30000))
+        return done(false, "the router wrote no ports file");
+    std::ofstream(ports) << "port=" << inst.Port << "\ncontrol_port=" << control.Port << "\n";
+    form.Conndis1->trigger();
+    if (!test::WaitFor([&] { return form.FileNew1->isEnabled() && form.ReplayBar->isVisible(); },
+                       120000))
+        return done(false, "no connection, or no replay shown");
+    modal.Steps.push_back([](QDialog& d) {
+        QTest::mouseClick(dynamic_cast<gui::TChForm&>(d).Button1, Qt::LeftButton);
+        return d.result();
+    });
+    form.FileNew1->trigger();
+    modal.Steps.push_back([](QDialog& d) {
+        QTest::mouseClick(dynamic_cast<gui::TChForm&>(d).Button1, Qt::LeftButton);
+        return d.result();
+    });
+    form.BookNew1->trigger();
+    if (form.BookChildren().empty() || form.ExpertChildren().empty())
+        return done(false, "no book or expert window");
+    gui::TBookForm* book = form.BookChildren().front();
+    if (!test::WaitFor([&] { return book->Model->rowCount() > 1; }, 60000))
+        return done(false, "the book stayed empty");
+    form.WindowTileVertical1->trigger();
+    form.MainPageControl->setCurrentIndex(kGridCount);
+    QTest::qWait(1500);
+    return done(Save(form, out, "replay-bar.png"), "the replay picture was not saved");
+}
+
 int Run(const QDir& out) {
     const e2e::TSimInstall inst(50);
     setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
@@ -323,8 +391,8 @@ int Run(const QDir& out) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: gui_screenshots <output folder>\n");
+    if (argc != 2 && (argc != 3 || std::string(argv[2]) != "replay")) {
+        std::fprintf(stderr, "usage: gui_screenshots <output folder> [replay]\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -334,7 +402,7 @@ int main(int argc, char** argv) {
         vorlen::gui::TUiBridge bridge;
         QDir out(QString::fromLocal8Bit(argv[1]));
         out.mkpath(QStringLiteral("."));
-        result = Run(out);
+        result = argc == 3 ? ReplayPicture(out) : Run(out);
     }
     vorlen::ui::UnmarkUiThread();
     return result;

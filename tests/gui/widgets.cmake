@@ -13,6 +13,7 @@ set(gui_test_sources
     ${CMAKE_CURRENT_LIST_DIR}/ChartFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SetFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HistoryFormTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ReplayBarTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ChFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/GridViewTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/UiBridgeTest.cpp)
