@@ -82,7 +82,7 @@ void TFillEngine::SetLevel(TFillSide side, std::int64_t price, std::int64_t volu
         if (!Reaches(order->Side, order->Price, price)) {
             break;
         }
-        TakeLiquidity(id, *order, FPending);
+        TakeLiquidity(id, *order, true, FPending);
     }
     std::erase_if(FOrders, [](const auto& entry) { return entry.second.Rest == 0; });
 }
@@ -134,7 +134,7 @@ std::vector<TFill> TFillEngine::Add(std::int64_t id, TFillSide side, std::int64_
         return fills;
     }
     TOrder order{side, price, qty, 0, ++FSeq};
-    TakeLiquidity(id, order, fills);
+    TakeLiquidity(id, order, false, fills);
     if (order.Rest > 0) {
         // Joins the back of the recorded queue at its price; its own earlier orders there are
         // ahead of it by time priority among the trader's orders.
@@ -163,7 +163,8 @@ std::vector<TFill> TFillEngine::TakeFills() {
     return std::exchange(FPending, {});
 }
 
-void TFillEngine::TakeLiquidity(std::int64_t id, TOrder& order, std::vector<TFill>& out) {
+void TFillEngine::TakeLiquidity(std::int64_t id, TOrder& order, bool resting,
+                                std::vector<TFill>& out) {
     TSideBook& book = Book(Opposite(order.Side));
     const auto take = [&](std::int64_t price, TLevel& level) {
         if (order.Rest == 0 || !Reaches(order.Side, order.Price, price)) {
@@ -172,7 +173,7 @@ void TFillEngine::TakeLiquidity(std::int64_t id, TOrder& order, std::vector<TFil
         const std::int64_t q = std::min(order.Rest, level.Volume - level.Taken);
         if (q > 0) {
             level.Taken += q;
-            Fill(id, order, price, q, out);
+            Fill(id, order, resting ? order.Price : price, q, out);
         }
         return true;
     };

@@ -88,8 +88,9 @@ private:
 
     TSideBook& Book(TFillSide side) { return side == TFillSide::Buy ? FBids : FAsks; }
     const TSideBook& Book(TFillSide side) const { return side == TFillSide::Buy ? FBids : FAsks; }
-    // Fills `order` from the opposite levels it reaches, best first.
-    void TakeLiquidity(std::int64_t id, TOrder& order, std::vector<TFill>& out);
+    // Fills `order` from the opposite levels it reaches, best first: at the levels' prices for an
+    // order arriving, at its own for one that rested there first (the market came to it).
+    void TakeLiquidity(std::int64_t id, TOrder& order, bool resting, std::vector<TFill>& out);
     void Fill(std::int64_t id, TOrder& order, std::int64_t price, std::int64_t qty,
               std::vector<TFill>& out);
     // Resting orders of `side` in priority: best price first, then the earlier.

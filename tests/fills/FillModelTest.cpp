@@ -69,6 +69,7 @@ constexpr const char* kBook = "L B 99 5;L S 101 3;L S 102 4;";
 
 const TCase kCases[] = {
     {"AtTheBestBidTheAskComesDown", "A 1 B 99 2;L S 99 1", "1:1@99", "", ""},
+    {"ARestingOrderFillsAtItsOwnPriceWhenCrossed", "A 1 B 99 2;L S 98 5", "1:2@99", "", ""},
     {"AtTheBestBidADealThroughIt", "A 1 B 99 2;D 98 5 B", "", "1:2@99", "1:2@99"},
     {"AtTheBestBidADealAtItBehindTheQueue", "A 1 B 99 2;D 99 4 B", "", "", ""},
     {"TheQueueAheadTradesThenTheOrder", "A 1 B 99 2;D 99 4 B;D 99 3 B", "", "", "1:2@99"},
