@@ -97,6 +97,7 @@ public:
     TDayMarket* Market = nullptr;
     std::int64_t NowNs = 0;
     std::uint64_t MarketVersion = 0;
+    bool Quiet = false; // the script's first reading, before any day: its lines are not the run's
     std::string Client;
     std::optional<TDecimal> Step;
 
@@ -368,7 +369,10 @@ bool TRun::Prepare(std::int32_t isinId) {
 
 void TRun::Go() {
     // A script that does not load or take its parameters ends the run before any day is read.
-    if (!Prepare(0))
+    Quiet = true;
+    const bool loaded = Prepare(0);
+    Quiet = false;
+    if (!loaded)
         return;
     Strategy.reset();
     const double span = C.Days.empty() ? 0 : 1.0 / static_cast<double>(C.Days.size());
@@ -450,6 +454,8 @@ bool TWorld::NextOrderEvent(TOrderEvent& out) {
 }
 
 void TWorld::Log(const std::string& text) {
+    if (R.Quiet)
+        return;
     R.Out.Journal.push_back(TimeText(R.NowNs) + " " + text);
 }
 
