@@ -321,8 +321,12 @@ bool TRun::Day(const std::filesystem::path& file, double base, double span) {
             if (ready && Strategy == nullptr && !Prepare(FIsinId))
                 return false;
         }
-        if (ready && FRefChanges != market.Store().TableChanges(TCGStorage::kFuturesRefTable))
-            Ready(market); // limits or steps of the session changed
+        if (ready && FRefChanges != market.Store().TableChanges(TCGStorage::kFuturesRefTable)) {
+            // Limits or steps of the session changed; the store is read only with the batch
+            // let go.
+            market.Replay().Flush();
+            Ready(market);
+        }
         if (ready && !stopped && !Strategy->Running() && inWindow(at)) {
             market.Replay().Flush();
             Strategy->Start();
