@@ -5,6 +5,7 @@
 #include "backtest/BacktestDesk.h"
 
 #include "backtest/BacktestResult.h"
+#include "backtest/Sweep.h"
 
 #include <gtest/gtest.h>
 
@@ -149,6 +150,39 @@ TEST(BacktestDesk, LatencyDelaysWhatTheExchangeSeesAndFillsCarryTheirFeesAndPnl)
     EXPECT_EQ(s.Fills, 2);
     EXPECT_EQ(s.Wins, 1);
     EXPECT_DOUBLE_EQ(s.LargestWin, 4.0);
+}
+
+TEST(BacktestSweep, EveryCombinationRunsOnceWithItsValuesWhateverTheWorkers) {
+    // Days that cannot be read: every run ends at once with the file's error, so this looks at
+    // the grid and the workers alone.
+    TBacktestConfig base;
+    base.Days = {"/nonexistent/2026-12-10.vrec"};
+    base.Isin = "Si-12.26";
+    base.StrategyName = "s.lua";
+    base.StrategySource = "params = { a = 1, b = 'x', c = 0 }";
+    base.Params = {{"a", "9"}, {"c", "5"}};
+    std::string error;
+    const std::vector<TSweepAxis> axes = {*ParseSweepAxis("a=1,2,3", error),
+                                          *ParseSweepAxis("b=x,y", error)};
+    EXPECT_FALSE(ParseSweepAxis("a=1,,2", error));
+    EXPECT_FALSE(ParseSweepAxis("=1", error));
+    for (const unsigned workers : {1u, 3u, 8u}) {
+        std::size_t calls = 0;
+        const auto runs = RunSweep(base, axes, workers, [&](std::size_t done, std::size_t all) {
+            EXPECT_EQ(done, ++calls);
+            EXPECT_EQ(all, 6u);
+        });
+        ASSERT_EQ(runs.size(), 6u);
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            // Equal results keep the grid's order: the first axis varies slowest.
+            const std::vector<TParamOverride> want = {{"a", std::to_string(i / 2 + 1)},
+                                                      {"b", i % 2 == 0 ? "x" : "y"}};
+            EXPECT_EQ(runs[i].Params, want) << workers;
+            EXPECT_FALSE(runs[i].Result.Ok);
+            EXPECT_NE(runs[i].Result.Error.find("2026-12-10.vrec"), std::string::npos)
+                << runs[i].Result.Error;
+        }
+    }
 }
 
 } // namespace
