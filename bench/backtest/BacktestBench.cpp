@@ -58,7 +58,7 @@ backtest::TBacktestConfig Config(const std::string& source) {
 
 void Run(benchmark::State& state, const char* name, const std::string& source) {
     const backtest::TBacktestConfig config = Config(source);
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's idiom
         backtest::TBacktestResult r;
         Timed(name, [&] { r = backtest::RunBacktest(config); });
         if (!r.Ok) {
@@ -71,7 +71,7 @@ void Run(benchmark::State& state, const char* name, const std::string& source) {
 }
 
 void BM_ReplayOnly(benchmark::State& state) {
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's idiom
         history::TReplay replay;
         std::string error;
         bool ok = false;

@@ -19,7 +19,7 @@ constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::int64_t kNsPerMinute = 60 * kNsPerSecond;
 constexpr std::int64_t kNsPerDay = 86'400 * kNsPerSecond;
 // The exchange's day is Moscow time, UTC+3 all year.
-constexpr std::int64_t kMoscowNs = 3 * 3600 * kNsPerSecond;
+constexpr std::int64_t kMoscowNs = std::int64_t{3 * 3600} * kNsPerSecond;
 
 int MinuteOfDay(std::int64_t ns) {
     return static_cast<int>(((ns + kMoscowNs) % kNsPerDay + kNsPerDay) % kNsPerDay / kNsPerMinute);

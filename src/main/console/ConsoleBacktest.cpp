@@ -87,6 +87,19 @@ std::vector<std::filesystem::path> Days(const TConsoleOptions& options) {
     return days;
 }
 
+// "a=1 b=x", as the report names the run's parameters.
+std::string ParamsText(const std::vector<TParamOverride>& params) {
+    std::string text;
+    for (const auto& [name, value] : params) {
+        if (!text.empty())
+            text += ' ';
+        text += name;
+        text += '=';
+        text += value;
+    }
+    return text;
+}
+
 bool WriteSweep(const std::filesystem::path& dir, const std::vector<backtest::TSweepRun>& runs,
                 std::string& error) {
     std::ostringstream text;
@@ -169,15 +182,13 @@ int RunBacktestCommand(const TConsoleOptions& options, const TDialogValues& valu
             progress.Show(done, records);
         };
         result = backtest::RunBacktest(config);
-        for (const auto& [name, value] : config.Params)
-            params += (params.empty() ? "" : " ") + name + "=" + value;
+        params = ParamsText(config.Params);
     } else {
         runs = backtest::RunSweep(
             config, axes, options.Workers, [&progress](std::size_t done, std::size_t all) {
                 progress.Show(static_cast<double>(done) / static_cast<double>(all), 0);
             });
-        for (const auto& [name, value] : runs.front().Params)
-            params += (params.empty() ? "" : " ") + name + "=" + value;
+        params = ParamsText(runs.front().Params);
         result = runs.front().Result;
     }
     const std::filesystem::path dir = PathFromUtf8(reportDir);
