@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <mutex>
 
 namespace vorlen::backtest {
 
@@ -19,7 +20,7 @@ constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::int64_t kNsPerMinute = 60 * kNsPerSecond;
 constexpr std::int64_t kNsPerDay = 86'400 * kNsPerSecond;
 // The exchange's day is Moscow time, UTC+3 all year.
-constexpr std::int64_t kMoscowNs = std::int64_t{3 * 3600} * kNsPerSecond;
+constexpr std::int64_t kMoscowNs = 10'800 * kNsPerSecond; // three hours
 
 int MinuteOfDay(std::int64_t ns) {
     return static_cast<int>(((ns + kMoscowNs) % kNsPerDay + kNsPerDay) % kNsPerDay / kNsPerMinute);
@@ -132,7 +133,15 @@ bool TRun::Ready(TDayMarket& market) {
     if (changes == FRefChanges)
         return Desk.Market().Instrument.has_value();
     FRefChanges = changes;
-    const orders::TStoreFacts facts = orders::ReadStoreFacts(market.Store());
+    orders::TStoreFacts facts;
+    {
+        // The reader turns the session's times with mktime, which sets the time zone again each
+        // call; the C library's lock around that is out of the thread sanitizer's sight, and a
+        // sweep's workers read their reference rows now and then only, so they take turns.
+        static std::mutex zoneLock;
+        std::lock_guard guard(zoneLock);
+        facts = orders::ReadStoreFacts(market.Store());
+    }
     const auto it = facts.Ref->Instruments.find(C.Isin);
     if (it == facts.Ref->Instruments.end())
         return false;
@@ -338,7 +347,7 @@ bool TRun::Day(const std::filesystem::path& file, double base, double span) {
             if (!AfterCall())
                 return false;
         }
-        if (C.Progress && (day.Records & 0xFFFF) == 0 && last > first)
+        if (C.Progress && (day.Records & 0xFFF) == 0 && last > first)
             C.Progress(base + span * static_cast<double>(at - first) /
                                   static_cast<double>(last - first),
                        Out.Records + day.Records);

@@ -13,7 +13,7 @@ namespace vorlen::backtest {
 namespace {
 
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
-constexpr std::int64_t kMoscowNs = std::int64_t{3 * 3600} * kNsPerSecond;
+constexpr std::int64_t kMoscowNs = 10'800 * kNsPerSecond; // three hours
 
 // "YYYY-MM-DD HH:MM:SS.mmm" in the exchange's time (Moscow, UTC+3 all year).
 std::string Moment(std::int64_t ns) {

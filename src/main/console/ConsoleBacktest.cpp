@@ -43,8 +43,12 @@ public:
         if (!FOn)
             return;
         std::lock_guard guard(FLock);
-        const double secs =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - FStart).count();
+        const auto now = std::chrono::steady_clock::now();
+        // A few times a second is all a reader can follow.
+        if (FShown && done < 1 && now - FLast < std::chrono::milliseconds(200))
+            return;
+        FLast = now;
+        const double secs = std::chrono::duration<double>(now - FStart).count();
         const double rate = secs > 0 ? static_cast<double>(records) / secs : 0;
         const double left = done > 0 ? secs * (1 - done) / done : 0;
         char line[128];
@@ -60,6 +64,7 @@ private:
     bool FShown = false;
     std::mutex FLock;
     std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point FLast;
 };
 
 bool ReadText(const std::string& path, std::string& out) {
@@ -182,6 +187,7 @@ int RunBacktestCommand(const TConsoleOptions& options, const TDialogValues& valu
             progress.Show(done, records);
         };
         result = backtest::RunBacktest(config);
+        progress.Show(1, result.Records);
         params = ParamsText(config.Params);
     } else {
         runs = backtest::RunSweep(
