@@ -4,6 +4,8 @@
 // lot by lot, and a script that fails or loops stops the run with its file and line.
 
 #include "SimHarness.h"
+#include "settings/SavedSettings.h"
+#include "settings/StreamTree.h"
 
 #include <csignal>
 #include <fstream>
@@ -18,6 +20,27 @@ namespace {
 constexpr const char* kOnline = "Инструменты добавлены.";
 constexpr const char* kIsin = "Si-12.26";
 
+// The installation's settings with the market's deals ticked besides the default streams: the
+// fill models that go by deals need them.
+fs::path WriteSettingsWithDeals(const TSimInstall& inst) {
+    TSavedSettings settings = DefaultSavedSettings();
+    settings.Values.PortEdit = std::to_string(inst.Port);
+    TStreamTree tree;
+    for (int k = 0; k < tree.NodeCount() && k < static_cast<int>(settings.Nodes.size()); ++k)
+        tree.SetIndices(k, settings.Nodes[static_cast<std::size_t>(k)]);
+    const int node = tree.FindStream("FORTS_DEALS_REPL");
+    EXPECT_GE(node, 0);
+    if (node >= 0) {
+        tree.SetIndices(node, {kImageTicked, kImageTicked, kImageTicked});
+        for (const int table : tree.Children(node))
+            tree.SetIndices(table, {kImageTicked, kImageTicked, kImageTicked});
+    }
+    settings.Nodes = tree.AllIndices();
+    fs::path file = inst.Root / "deals.sav";
+    std::ofstream(file, std::ios::binary) << FormatSavedSettings(settings);
+    return file;
+}
+
 class Backtest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -26,7 +49,8 @@ protected:
         const std::string mm = std::string(VORLEN_STRATEGY_SAMPLES) + "/market_maker.lua";
         // The sample trades live while the session is recorded: its own orders are in the
         // recording, and the backtest must take them out of the market it trades against.
-        TConsoleRun run(*Inst, {"--settings", Inst->SettingsFile.string(), "--record", "--history",
+        Settings = new fs::path(WriteSettingsWithDeals(*Inst));
+        TConsoleRun run(*Inst, {"--settings", Settings->string(), "--record", "--history",
                                 history.string(), "--expert", kIsin, "--strategy", mm, "--param",
                                 "min_interval=1", "--seconds", "120"});
         ASSERT_TRUE(run.Started());
@@ -41,6 +65,7 @@ protected:
     }
     static void TearDownTestSuite() {
         delete Day;
+        delete Settings;
         delete Inst;
     }
 
@@ -51,11 +76,9 @@ protected:
     // A backtest of `script` on the recorded day, its report in `report`.
     static TOutcome Run(const std::string& script, const fs::path& report,
                         std::vector<std::string> more = {}) {
-        std::vector<std::string> args = {"--settings", Inst->SettingsFile.string(),
-                                         "--backtest", Day->string(),
-                                         "--expert",   kIsin,
-                                         "--strategy", script,
-                                         "--report",   report.string()};
+        std::vector<std::string> args = {
+            "--settings", Settings->string(), "--backtest", Day->string(), "--expert",
+            kIsin,        "--strategy",       script,       "--report",    report.string()};
         args.insert(args.end(), more.begin(), more.end());
         TConsoleRun run(*Inst, args);
         EXPECT_TRUE(run.Started());
@@ -76,10 +99,12 @@ protected:
     }
 
     static TSimInstall* Inst;
+    static fs::path* Settings;
     static fs::path* Day;
 };
 
 TSimInstall* Backtest::Inst = nullptr;
+fs::path* Backtest::Settings = nullptr;
 fs::path* Backtest::Day = nullptr;
 
 TEST_F(Backtest, TheMarketMakerTwiceGivesTheSameReportAndASweepTheSameResultsOnOneWorkerAsOnTwo) {
@@ -87,6 +112,12 @@ TEST_F(Backtest, TheMarketMakerTwiceGivesTheSameReportAndASweepTheSameResultsOnO
     const fs::path a = Inst->Root / "a", b = Inst->Root / "b";
     const std::vector<std::string> opts = {"--param", "min_interval=1", "--latency", "20"};
     const TOutcome first = Run(mm, a, opts), second = Run(mm, b, opts);
+    // The models that go by the market's deals read them from the recording.
+    const fs::path through = Inst->Root / "through";
+    auto throughOpts = opts;
+    throughOpts.insert(throughOpts.end(), {"--fill", "through"});
+    const TOutcome byDeals = Run(mm, through, throughOpts);
+    EXPECT_EQ(byDeals.Code, 0) << byDeals.Err;
     ASSERT_EQ(first.Code, 0) << first.Err;
     ASSERT_EQ(second.Code, 0) << second.Err;
     for (const char* file :
