@@ -1,7 +1,6 @@
 #include "history/Replay.h"
 
 #include "connections/ReplicaFeed.h"
-#include "history/Reader.h"
 
 #include <algorithm>
 #include <vector>
@@ -17,6 +16,21 @@ bool MarketStream(std::uint16_t stream) {
 } // namespace
 
 bool TReplay::Run(const std::filesystem::path& file, std::string& error, std::int64_t untilNs) {
+    if (!Open(file, error))
+        return false;
+    TRecordView record;
+    while (FReader.Next(record) && record.TimeNs <= untilNs)
+        Apply(record);
+    Flush();
+    return true;
+}
+
+void TReplay::Flush() {
+    FBatch.Release();
+    FStats.Skipped = FReader.SkippedFrames();
+}
+
+bool TReplay::Open(const std::filesystem::path& file, std::string& error) {
     // The store learns its streams, by listener position, before any of them is described, as
     // it does from the subscription before the connection starts; the names decide which tables
     // are key tables. A first pass finds them all: the instrument lists are built once every
@@ -46,21 +60,15 @@ bool TReplay::Run(const std::filesystem::path& file, std::string& error, std::in
         FListeners[i].StreamData.Pos = static_cast<std::int32_t>(i);
     }
 
-    TRecordingReader reader;
-    if (!reader.Open(file)) {
-        error = reader.Error();
+    if (!FReader.Open(file)) {
+        error = FReader.Error();
         return false;
     }
-    while (reader.Next(record) && record.TimeNs <= untilNs) {
-        Apply(record);
-        FStats.LastNs = record.TimeNs;
-    }
-    FBatch.Release();
-    FStats.Skipped = reader.SkippedFrames();
     return true;
 }
 
 void TReplay::Apply(const TRecordView& record) {
+    FStats.LastNs = record.TimeNs;
     if (record.Kind == TRecordKind::Gap) {
         if (const auto gap = DecodeGap(record.Payload))
             for (const TGapEntry& e : *gap)

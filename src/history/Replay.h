@@ -6,6 +6,7 @@
 // it at the recording's moment.
 
 #include "connections/GatewayRecords.h"
+#include "history/Reader.h"
 #include "history/RecordFormat.h"
 #include "store/Storage.h"
 
@@ -37,14 +38,21 @@ public:
     // cannot be read as a recording.
     bool Run(const std::filesystem::path& file, std::string& error,
              std::int64_t untilNs = std::numeric_limits<std::int64_t>::max());
+    // Run a record at a time, for a caller that acts between records (a backtest): Open, then
+    // Next and Apply each record in turn. Stream data may reach the store a little after its
+    // Apply, as the connection's batches do; Flush applies it and lets the store's lock go, and
+    // must be called before the store is read or the replay is left.
+    bool Open(const std::filesystem::path& file, std::string& error);
+    // The next record, not yet applied (valid until the next call); false at the end.
+    bool Next(TRecordView& record) { return FReader.Next(record); }
+    void Apply(const TRecordView& record);
+    void Flush();
     const TReplayStats& Stats() const { return FStats; }
     TCGStorage& Store() { return FStore; }
     // The recording's trading date, "YYYY-MM-DD"; known once Run has opened the file.
     const std::string& TradingDate() const { return FDate; }
 
 private:
-    void Apply(const TRecordView& record);
-
     std::deque<TRecordedScheme> FSchemes;
     TCGStorage FStore;
     TCGStorage::TBatch FBatch{FStore};
@@ -52,6 +60,7 @@ private:
     bool FBuilt = false;
     TReplayStats FStats;
     std::string FDate;
+    TRecordingReader FReader;
 };
 
 } // namespace vorlen::history

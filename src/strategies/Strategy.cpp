@@ -163,7 +163,7 @@ void TStrategy::CloseState() {
         // A script declares no finalizers (setmetatable refuses __gc): closing runs none of its
         // code.
         lua_close(h.L);
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = FWorld.RuleClock();
         for (const std::string& line :
              {h.LogLines.TakeLine(now, FName, true), h.Refusals.TakeLine(now, FName, true)}) {
             if (!line.empty())
@@ -351,7 +351,7 @@ bool TStrategy::Call(const char* name, const TOrderEvent* ev) {
     h.Current = h.L;
     const int status = Protected(h.L, 0, 0, call);
     h.Timed = false;
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = FWorld.RuleClock();
     for (const std::string& line :
          {h.LogLines.TakeLine(now, FName), h.Refusals.TakeLine(now, FName)}) {
         if (!line.empty())

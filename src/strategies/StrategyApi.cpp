@@ -75,7 +75,7 @@ constexpr const char kBadClient[] = "код клиента — от 1 до 7 л�
 // written once their second is over). No object of ours outlives it: the caller raises Lua errors.
 bool AdmitLogLine(lua_State* L) {
     TStrategyHostState& h = HostOf(L);
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = h.World->RuleClock();
     std::string failure;
     Guard(
         [&] {
@@ -258,7 +258,7 @@ std::string PlaceOrder(TStrategyHostState& h, TSide side, std::int32_t amount,
         return "не задан код клиента";
     if (!IsClientCode(order.Client.data(), order.Client.size()))
         return "неверный код клиента";
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = h.World->RuleClock();
     if (const std::string line = h.Refusals.TakeLine(now, h.Name); !line.empty())
         h.World->Log(line);
     if (std::string counted; !h.Refusals.Admit(now, counted))
@@ -270,7 +270,7 @@ std::string PlaceOrder(TStrategyHostState& h, TSide side, std::int32_t amount,
     h.ReplyCredit -= credit;
     h.Deadline += credit;
     if (!result.Ok())
-        h.Refusals.Refused(std::chrono::steady_clock::now(), result.Refusal);
+        h.Refusals.Refused(h.World->RuleClock(), result.Refusal);
     id = result.Id;
     return result.Refusal;
 }

@@ -91,6 +91,12 @@ public:
     virtual void Log(const std::string& text) = 0;
     // Seconds since 1970-01-01 UTC.
     virtual double Now() = 0;
+    // What the per-second allowances of a script (its refused orders, its journal lines) count
+    // by: the machine's clock live, the market's time in a backtest, where a fast run must not
+    // be held to a wall second it passes through in a blink.
+    virtual std::chrono::steady_clock::time_point RuleClock() {
+        return std::chrono::steady_clock::now();
+    }
 };
 
 } // namespace vorlen

@@ -1,5 +1,6 @@
 #include "main/console/ConsoleOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 
@@ -30,6 +31,22 @@ std::optional<int> ParseTimeOfDay(const std::string& text) {
     if (part[0] > 23 || part[1] > 59 || part[2] > 59)
         return std::nullopt;
     return part[0] * 3600 + part[1] * 60 + part[2];
+}
+
+std::optional<TBacktestBound> ParseBacktestBound(const std::string& text) {
+    const auto number = [&](std::size_t at, std::size_t width, int& out) {
+        const char* first = text.data() + at;
+        const auto [end, ec] = std::from_chars(first, first + width, out);
+        return ec == std::errc{} && end == first + width;
+    };
+    int a = 0, b = 0, c = 0;
+    if (text.size() == 5 && text[2] == ':' && number(0, 2, a) && number(3, 2, b) && a <= 23 &&
+        b <= 59)
+        return TBacktestBound{a * 60 + b, {}};
+    if (text.size() == 10 && text[4] == '-' && text[7] == '-' && number(0, 4, a) &&
+        number(5, 2, b) && number(8, 2, c) && b >= 1 && b <= 12 && c >= 1 && c <= 31)
+        return TBacktestBound{std::nullopt, text};
+    return std::nullopt;
 }
 
 namespace {
@@ -117,6 +134,76 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             out.Record = true;
         } else if (name == "--rebuild-history" && !value) {
             out.RebuildHistory = true;
+        } else if (name == "--backtest" || name == "--report" || name == "--fill" ||
+                   name == "--sweep") {
+            const auto v = takeValue();
+            if (!v)
+                return false;
+            if (v->empty()) {
+                error = name + " needs a non-empty value";
+                return false;
+            }
+            if (name == "--fill" && *v != "touch" && *v != "through" && *v != "queue") {
+                error = "--fill wants touch, through or queue, not \"" + *v + "\"";
+                return false;
+            }
+            if (name == "--sweep") {
+                const std::size_t eq = v->find('=');
+                if (eq == 0 || eq == std::string::npos || eq + 1 == v->size()) {
+                    error = "--sweep wants name=a,b,c, not \"" + *v + "\"";
+                    return false;
+                }
+                out.Sweeps.push_back(*v);
+            } else {
+                (name == "--backtest" ? out.BacktestPath
+                 : name == "--report" ? out.ReportDir
+                                      : out.FillModel) = *v;
+            }
+        } else if (name == "--latency" || name == "--workers" || name == "--tr-max") {
+            const auto v = takeValue();
+            if (!v)
+                return false;
+            int n = -1;
+            try {
+                std::size_t used = 0;
+                n = std::stoi(*v, &used);
+                if (used != v->size())
+                    n = -1;
+            } catch (const std::exception&) {
+                n = -1;
+            }
+            const int most = name == "--latency" ? 60'000 : name == "--workers" ? 256 : 100'000;
+            if (n < (name == "--workers" ? 1 : 0) || n > most) {
+                error = name + " wants a whole number up to " + std::to_string(most) + ", not \"" +
+                        *v + "\"";
+                return false;
+            }
+            if (name == "--latency")
+                out.LatencyMs = n;
+            else if (name == "--workers")
+                out.Workers = static_cast<unsigned>(n);
+            else
+                out.TrMax = n;
+        } else if (name == "--fee") {
+            const auto v = takeValue();
+            if (!v)
+                return false;
+            std::string text = *v;
+            std::replace(text.begin(), text.end(), ',', '.');
+            double fee = -1;
+            try {
+                std::size_t used = 0;
+                fee = std::stod(text, &used);
+                if (used != text.size())
+                    fee = -1;
+            } catch (const std::exception&) {
+                fee = -1;
+            }
+            if (!(fee >= 0 && fee < 1e9)) {
+                error = "--fee wants money per lot, not \"" + *v + "\"";
+                return false;
+            }
+            out.FeePerLot = fee;
         } else if (name == "--order" || name == "--risk") {
             const auto v = takeValue();
             if (!v) {
@@ -238,7 +325,34 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
         error = "--rebuild-history takes only --history, --settings and --data-dir";
         return false;
     }
-    if (out.CandlesIsin.empty() &&
+    if (!out.BacktestPath.empty()) {
+        if (out.StrategyFile.empty() || out.ReportDir.empty()) {
+            error = "--backtest needs --expert, --strategy and --report";
+            return false;
+        }
+        if (out.Record || out.Seconds || out.UntilOnline || !out.Orders.empty() || out.CancelAll ||
+            !out.BookIsins.empty() || !out.DumpDir.empty() || !out.ReplayFile.empty() ||
+            !out.CandlesIsin.empty() || !out.Interval.empty() || !out.OutFile.empty() ||
+            !out.OptionsIsin.empty() || out.RebuildHistory) {
+            error = "--backtest connects nowhere: it takes only --expert, --strategy, --param, "
+                    "--fill, --latency, --fee, --from, --to, --sweep, --workers, --tr-max, "
+                    "--risk, --report, --settings and --data-dir";
+            return false;
+        }
+        for (const std::string* t : {&out.From, &out.To}) {
+            if (!t->empty() && !ParseBacktestBound(*t)) {
+                error =
+                    "--from and --to of a backtest want HH:MM or YYYY-MM-DD, not \"" + *t + "\"";
+                return false;
+            }
+        }
+    } else if (!out.ReportDir.empty() || !out.FillModel.empty() || out.LatencyMs != 0 ||
+               out.FeePerLot || !out.Sweeps.empty() || out.Workers != 0 || out.TrMax) {
+        error = "--report, --fill, --latency, --fee, --sweep, --workers and --tr-max need "
+                "--backtest";
+        return false;
+    }
+    if (out.CandlesIsin.empty() && out.BacktestPath.empty() &&
         (!out.Interval.empty() || !out.From.empty() || !out.To.empty() || !out.OutFile.empty())) {
         error = "--interval, --from, --to and --out need --candles";
         return false;
@@ -291,6 +405,11 @@ std::string ConsoleUsage() {
            "       vorlen-console --candles ISIN [--interval I] [--from T] [--to T]\n"
            "                      [--history DIR] --out FILE\n"
            "       vorlen-console --rebuild-history [--history DIR]\n"
+           "       vorlen-console --backtest FILE|FOLDER --expert ISIN --strategy FILE\n"
+           "                      [--param NAME=VALUE]... [--fill touch|through|queue]\n"
+           "                      [--latency MS] [--fee MONEY] [--from T] [--to T]\n"
+           "                      [--sweep NAME=A,B,C]... [--workers N] [--tr-max N]\n"
+           "                      [--risk FILE] --report DIR\n"
            "\n"
            "Runs the terminal without windows: applies the settings (the dialog's defaults, or\n"
            "a saved-settings FILE), finds the gateway installation through the registry, starts\n"

@@ -56,6 +56,17 @@ struct TConsoleOptions {
     std::string From;
     std::string To;
     std::string OutFile;
+    // Run the strategy (--expert, --strategy, --param) over this recording, or the recordings
+    // of this folder, instead of connecting, and write the report into ReportDir. From and To
+    // take "HH:MM" (the part of each day it trades) or "YYYY-MM-DD" (the days it runs).
+    std::string BacktestPath;
+    std::string ReportDir;
+    std::string FillModel; // touch|through|queue; empty: touch
+    int LatencyMs = 0;
+    std::optional<double> FeePerLot; // where the recording has no fee table
+    std::vector<std::string> Sweeps; // "name=a,b,c" each
+    unsigned Workers = 0;            // sweep threads; 0: one per core
+    std::optional<int> TrMax;        // posts a second; none: the settings' value
     bool Help = false;
 };
 
@@ -66,6 +77,8 @@ inline constexpr int kExitNotOnline = 3; // --until-online, but the time ran out
 inline constexpr int kExitNoEnvironment = 4; // the gateway environment did not open
 inline constexpr int kExitDumpFailed = 5;    // the run went well, the tables could not be written
 inline constexpr int kExitOrderRefused = 5;  // an order or cancel was refused or failed
+inline constexpr int kExitBacktestFailed =
+    6; // a backtest's strategy failed or its data could not be read
 // A signal ends the run through the shutdown order with 128 + its number, as shells expect.
 
 // False with `error` set when the arguments make no sense.
@@ -76,6 +89,14 @@ std::string ConsoleUsage();
 
 // "HH:MM:SS" as seconds since midnight; nothing when it is not a time of day.
 std::optional<int> ParseTimeOfDay(const std::string& text);
+
+// A backtest's --from or --to: "HH:MM", a minute of the exchange's day, or "YYYY-MM-DD", a
+// trading date.
+struct TBacktestBound {
+    std::optional<int> Minute;
+    std::string Date;
+};
+std::optional<TBacktestBound> ParseBacktestBound(const std::string& text);
 
 // One --order value as an order; nothing (with `error`) when it is not of the form
 // "buy|sell ISIN QTY PRICE CLIENT".

@@ -38,19 +38,23 @@ std::optional<std::int64_t> MomentOf(const std::string& date, int secondsOfDay) 
     return static_cast<std::int64_t>(at) * 1'000'000'000 + 999'999'999;
 }
 
-// The rows keep the gateway's bytes, and decimals are read through its library; nothing else of
-// the gateway is used, and no environment is opened. It stays loaded until the replica goes.
-struct TGatewayLibrary {
-    std::uintptr_t Handle = 0;
-    ~TGatewayLibrary() {
-        if (Handle >= platform::kFirstHandle) {
-            CG() = TCGateEntryPoints{};
-            platform::FreeModule(Handle);
-        }
-    }
-};
-
 } // namespace
+
+TDecimalsLibrary::~TDecimalsLibrary() {
+    if (FHandle >= platform::kFirstHandle) {
+        CG() = TCGateEntryPoints{};
+        platform::FreeModule(FHandle);
+    }
+}
+
+bool TDecimalsLibrary::Load(const TDialogValues& values) {
+    std::string installDir;
+    if (platform::ReadMachineString(values.RegKeyEdit, values.RegRecordEdit, installDir)) {
+        const std::string dir = RouterDirFromInstallDir(installDir, platform::PathSeparator());
+        FHandle = LoadCGateLibrary(dir + values.CgateDllEdit);
+    }
+    return FHandle >= platform::kFirstHandle;
+}
 
 int RunReplay(const TConsoleOptions& options, const TDialogValues& values,
               const std::string& dumpDir, std::ostream& err) {
@@ -71,13 +75,8 @@ int RunReplay(const TConsoleOptions& options, const TDialogValues& values,
         until = *at;
     }
 
-    TGatewayLibrary library;
-    std::string installDir;
-    if (platform::ReadMachineString(values.RegKeyEdit, values.RegRecordEdit, installDir)) {
-        const std::string dir = RouterDirFromInstallDir(installDir, platform::PathSeparator());
-        library.Handle = LoadCGateLibrary(dir + values.CgateDllEdit);
-    }
-    if (library.Handle < platform::kFirstHandle)
+    TDecimalsLibrary library;
+    if (!library.Load(values))
         err << "vorlen-console: --replay-file: the gateway library was not found; decimal "
                "fields are left empty\n"
             << std::flush;

@@ -10,6 +10,9 @@
 #include "main/console/ConsoleCandles.h"
 #include "main/console/ConsoleReplay.h"
 #endif
+#if VORLEN_BACKTEST
+#include "main/console/ConsoleBacktest.h"
+#endif
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
 #include "platform/FormatSettings.h"
@@ -360,6 +363,16 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
 #if VORLEN_HISTORY
     if (!options.ReplayFile.empty())
         return RunReplay(options, settings->Values, dumpDir, err);
+#endif
+#if VORLEN_BACKTEST
+    if (!options.BacktestPath.empty())
+        return RunBacktestCommand(options, settings->Values, settings->TrSpeed(), dataDir,
+                                  Absolute(options.ReportDir), out, err);
+#else
+    if (!options.BacktestPath.empty()) {
+        err << "vorlen-console: --backtest: this build has no backtests\n" << std::flush;
+        return kExitUsage;
+    }
 #endif
 
     auto watcher = std::make_unique<TStopWatcher>(deadline);

@@ -56,6 +56,24 @@ TEST(ConsoleOptions, ReadsEveryOptionInBothForms) {
     EXPECT_TRUE(o.CancelAll);
     EXPECT_EQ(o.RiskFile, "lim.txt");
 
+    ASSERT_TRUE(
+        Parse({"--backtest",  "hist",      "--expert", "Si",          "--strategy", "s.lua",
+               "--report=r",  "--fill",    "queue",    "--latency=5", "--fee",      "1,5",
+               "--from",      "10:30",     "--to",     "2026-12-31",  "--sweep",    "qty=1,2",
+               "--sweep=a=x", "--workers", "2",        "--tr-max",    "30"},
+              o, error))
+        << error;
+    EXPECT_EQ(o.BacktestPath, "hist");
+    EXPECT_EQ(o.ReportDir, "r");
+    EXPECT_EQ(o.FillModel, "queue");
+    EXPECT_EQ(o.LatencyMs, 5);
+    EXPECT_EQ(o.FeePerLot, 1.5);
+    EXPECT_EQ(o.Sweeps, (std::vector<std::string>{"qty=1,2", "a=x"}));
+    EXPECT_EQ(o.Workers, 2u);
+    EXPECT_EQ(o.TrMax, 30);
+    EXPECT_EQ(ParseBacktestBound(o.From)->Minute, 630);
+    EXPECT_EQ(ParseBacktestBound(o.To)->Date, "2026-12-31");
+
     ASSERT_TRUE(Parse({}, o, error));
     EXPECT_TRUE(o.Orders.empty());
     EXPECT_FALSE(o.CancelAll);
@@ -91,7 +109,29 @@ TEST(ConsoleOptions, RefusesWhatItCannotUse) {
              {"--order", "buy Si-3.27 1 9.2.0 FZ00001"},
              {"--order", "buy Si-3.27 1 92000 FZ00001 more"},
              {"--cancel-all=yes"},
-             {"--risk"}}) {
+             {"--risk"},
+             // A backtest needs its instrument, script and report folder, connects nowhere and
+             // takes bounds, models and numbers it can use.
+             {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua"},
+             {"--backtest", "h", "--strategy", "a.lua", "--report", "r"},
+             {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua", "--report", "r", "--dump",
+              "d"},
+             {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua", "--report", "r", "--fill",
+              "mid"},
+             {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua", "--report", "r",
+              "--latency", "-1"},
+             {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua", "--report", "r", "--from",
+              "25:00"},
+             {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua", "--report", "r", "--to",
+              "2026-13-01"},
+             {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua", "--report", "r",
+              "--sweep", "qty"},
+             {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua", "--report", "r", "--fee",
+              "-1"},
+             {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua", "--report", "r",
+              "--workers", "0"},
+             {"--sweep", "qty=1,2"},
+             {"--report", "r"}}) {
         error.clear();
         EXPECT_FALSE(Parse(args, o, error)) << args.front();
         EXPECT_FALSE(error.empty()) << args.front();
