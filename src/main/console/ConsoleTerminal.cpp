@@ -452,23 +452,34 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         bool booksPending = !options.BookIsins.empty();
         const auto connected = [&] { return view.Controls().FileNew1Menu; };
         // The market-data thread ends by itself only when its connection cannot be created
-        // (settings the gateway refuses): nothing will ever come on-line then.
-        const auto hopeless = [&] {
+        // (settings the gateway refuses): nothing will ever come on-line then. Without a time
+        // limit, neither will a router reported unreachable once no router this terminal started
+        // may still be on its way up.
+        const auto hopeless = [&]() -> const char* {
             const TCGConnection* md = port->Connector().MarketData();
-            return md != nullptr && md->Finished() && !view.Online();
+            if (view.Online())
+                return nullptr;
+            if (md != nullptr && md->Finished())
+                return "the market-data connection could not be created";
+            const THealthSnapshot health = port->Health();
+            if (!options.Seconds && health[THealthLink::MarketData].Unreachable &&
+                !health.RouterStarting)
+                return "the router does not answer";
+            return nullptr;
         };
-        bool gaveUp = false;
+        // A router started again after it ended is ended with the run, however the run ends.
+        port->Connector().SetOnRouterStarted(
+            [w = watcher.get()](std::uintptr_t router) { w->SetRouter(router); });
+        const char* gaveUp = nullptr;
         for (;;) {
             ui::WaitAndDrainUntil([&] {
-                gaveUp = options.UntilOnline && hopeless();
-                return watcher->StopRequested() || gaveUp ||
+                gaveUp = options.UntilOnline ? hopeless() : nullptr;
+                return watcher->StopRequested() || gaveUp != nullptr ||
                        ((expertPending || booksPending) && connected()) ||
                        (!expertPending && !booksPending && options.UntilOnline && view.Online());
             });
-            if (gaveUp) {
-                err << "vorlen-console: --until-online: the market-data connection could not be "
-                       "created\n"
-                    << std::flush;
+            if (gaveUp != nullptr) {
+                err << "vorlen-console: --until-online: " << gaveUp << '\n' << std::flush;
                 break;
             }
             if (watcher->StopRequested())
