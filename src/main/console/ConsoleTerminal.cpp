@@ -3,6 +3,7 @@
 #include "book/BookKeeper.h"
 #include "connections/Connection.h"
 #include "main/ConnectorPort.h"
+#include "main/TradingFolder.h"
 #include "main/console/BookDump.h"
 #include "main/console/ConsoleOrders.h"
 #include "main/console/OptionsDump.h"
@@ -305,12 +306,14 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     TStrategySource strategy;
     if (!options.StrategyFile.empty() && !ReadStrategy(options.StrategyFile, strategy, err))
         return kExitErrorBox;
+    // Where the limits file and the order logs were kept before they moved to the user's folder.
+    const std::filesystem::path oldDataDir =
+        !settingsFile.empty() ? PathFromUtf8(settingsFile).parent_path()
+                              : PathFromUtf8(platform::ExecutableDir()) / "saving";
+    bool chosenDataDir = !options.DataDir.empty();
     const std::filesystem::path dataDir =
-        !options.DataDir.empty()
-            ? PathFromUtf8(Absolute(options.DataDir))
-            : TradingDataDir(!settingsFile.empty()
-                                 ? PathFromUtf8(settingsFile).parent_path()
-                                 : PathFromUtf8(platform::ExecutableDir()) / "saving");
+        chosenDataDir ? PathFromUtf8(Absolute(options.DataDir))
+                      : TraderDataDir(platform::UserDataDir(), oldDataDir, chosenDataDir);
     const std::filesystem::path historyDir = HistoryDirFor(options, dataDir);
 #if VORLEN_HISTORY
     if (!options.CandlesIsin.empty())
@@ -318,6 +321,11 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     if (options.RebuildHistory)
         return RunRebuildHistory(historyDir, err);
 #endif
+    if (!chosenDataDir) {
+        SetFormatSettings(RussianFormatSettings());
+        for (const std::string& text : AdoptOldTradingFiles(oldDataDir, dataDir))
+            out << JournalLine(text) << '\n' << std::flush;
+    }
     // Read before connecting: a damaged file ends the run before any router is started.
     const bool ordering = !options.Orders.empty() || options.CancelAll;
     std::optional<orders::TLimitsBook> limits;
