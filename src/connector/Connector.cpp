@@ -234,7 +234,8 @@ bool TCGConnector::LoadRouter(const std::string& FileName, const std::string& /*
                            std::chrono::steady_clock::now().time_since_epoch())
                     .count();
             });
-        FHealth->WatchProcess([keeper = FRouter.get()] { return keeper->Poll(); });
+        FHealth->WatchProcess(
+            [keeper = FRouter.get()](bool served) { return keeper->Poll(served); });
         FHealth->Start();
     }
     return true;

@@ -44,7 +44,7 @@ TProcInfo TRouterKeeper::Take() {
     return now;
 }
 
-TProcessReport TRouterKeeper::Poll() {
+TProcessReport TRouterKeeper::Poll(bool served) {
     std::lock_guard lock(FLock);
     TProcessReport report;
     if (FTaken)
@@ -73,8 +73,16 @@ TProcessReport TRouterKeeper::Poll() {
         ++FFailures;
         FProblem = kNotRunning;
     }
-    if (now >= FNextStart)
+    if (!FRunning && now >= FNextStart && served) {
+        if (!FHeldOff)
+            report.Lines.emplace_back("Внимание: Роутер не перезапущен: соединения на связи через "
+                                      "другой роутер на том же порту.");
+        FHeldOff = true;
+        FProblem.clear();
+    } else if (!FRunning && now >= FNextStart) {
+        FHeldOff = false;
         Start(now, report);
+    }
     report.Problem = FProblem;
     report.Starting = FRunning && now - FStartedAt < kStartGraceMs;
     return report;

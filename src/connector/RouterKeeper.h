@@ -49,8 +49,10 @@ public:
     TRouterKeeper(const TRouterKeeper&) = delete;
     TRouterKeeper& operator=(const TRouterKeeper&) = delete;
 
-    // One look: reaps a router that ended, starts one when its pause is over.
-    TProcessReport Poll();
+    // One look: reaps a router that ended, starts one when its pause is over. While `served`
+    // (a connection is on-line all the same: a router left by an earlier run holds the port),
+    // none is started, or each would end at once and be started again for ever.
+    TProcessReport Poll(bool served = false);
     // Called with the new process handle after every start, under the keeper's lock.
     void SetOnStarted(std::function<void(std::uintptr_t process)> onStarted);
     // The router running now (handles zero when none); the keeper lets go of it, so the caller
@@ -73,6 +75,7 @@ private:
     int FFailures = 0;
     int FStarts = 0; // starts after the first one
     std::string FProblem;
+    bool FHeldOff = false; // said once that another router serves
 };
 
 } // namespace vorlen

@@ -70,7 +70,8 @@ void THealthMonitor::Poll() {
         }
         changed = md.State() != mdBefore || tr.State() != trBefore;
         if (FWatch) {
-            TProcessReport report = FWatch();
+            TProcessReport report =
+                FWatch(md.State() == THealthState::Online || tr.State() == THealthState::Online);
             for (std::string& l : report.Lines) {
                 lines.push_back(std::move(l));
             }

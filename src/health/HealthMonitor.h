@@ -56,7 +56,8 @@ public:
     // Milliseconds of a monotonic clock; tests pass their own.
     using TClock = std::function<std::int64_t()>;
     // Non-blocking, asked at every pass: what became of the watched process since the last one.
-    using TProcessWatch = std::function<TProcessReport()>;
+    // `served`: a connection is on-line, so a router answers on its port.
+    using TProcessWatch = std::function<TProcessReport(bool served)>;
 
     static constexpr int kPollMs = 250;
 

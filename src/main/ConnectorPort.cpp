@@ -298,11 +298,12 @@ TPortFactory DesktopPortFactory(std::filesystem::path dataDir, TConnectorService
                TJournalSink& memo,
                const std::array<TGridSink*, kGridCount>& grids) -> std::unique_ptr<TTerminalPort> {
         // Before the limits dialog or the desk could read the folder's own (missing) file.
-        for (const std::string& text : AdoptOldTradingFiles(oldTradingDir, dataDir))
+        const TAdoption adopted = AdoptOldTradingFiles(oldTradingDir, dataDir);
+        for (const std::string& text : adopted.Texts)
             memo.AppendLine(JournalLine(text));
-        auto port = std::make_unique<TConnectorPort>(memo, grids, services, dataDir,
-                                                     std::filesystem::path(),
-                                                     DesktopRecording(dataDir, memo));
+        auto port = std::make_unique<TConnectorPort>(
+            memo, grids, services, adopted.Failed ? oldTradingDir : dataDir,
+            std::filesystem::path(), DesktopRecording(dataDir, memo));
         port->SetHistoryDataDir(dataDir);
         return port;
     };

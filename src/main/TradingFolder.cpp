@@ -23,12 +23,13 @@ fs::path TraderDataDir(const fs::path& userDir, const fs::path& fallback, bool& 
     return userDir.empty() ? fallback : userDir;
 }
 
-std::vector<std::string> AdoptOldTradingFiles(const fs::path& oldDir, const fs::path& dataDir,
-                                              std::chrono::system_clock::time_point now) {
-    std::vector<std::string> texts;
+TAdoption AdoptOldTradingFiles(const fs::path& oldDir, const fs::path& dataDir,
+                               std::chrono::system_clock::time_point now) {
+    TAdoption result;
+    std::vector<std::string>& texts = result.Texts;
     std::error_code ec;
     if (oldDir.empty() || dataDir.empty() || fs::equivalent(oldDir, dataDir, ec))
-        return texts;
+        return result;
     const fs::path limits = fs::path(orders::kLimitsFileName);
     const fs::path log = orders::TOrderLogFile(fs::path()).FileFor(now);
     for (const fs::path& name : {limits, log}) {
@@ -41,19 +42,30 @@ std::vector<std::string> AdoptOldTradingFiles(const fs::path& oldDir, const fs::
         std::ostringstream bytes;
         bytes << in.rdbuf();
         fs::create_directories(dataDir, ec);
-        const bool copied = in.good() && platform::WriteOwnerOnlyFile(to, bytes.str());
+        // Whole or not at all: a limits file cut short by a kill would read as looser limits.
+        fs::path part = to;
+        part += ".part";
+        bool copied = in.good() && platform::WriteOwnerOnlyFile(part, bytes.str());
+        if (copied) {
+            fs::rename(part, to, ec);
+            copied = !ec;
+        }
+        if (!copied)
+            fs::remove(part, ec);
         const bool isLimits = name == limits;
         if (!copied) {
+            result.Failed = true;
             texts.push_back(
                 "Ошибка: " + std::string(isLimits ? "файл лимитов " : "журнал заявок за день ") +
-                PathToUtf8(from) + " не перенесен в папку данных " + PathToUtf8(dataDir) + ".");
+                PathToUtf8(from) + " не перенесен в папку данных " + PathToUtf8(dataDir) +
+                ": лимиты и журнал заявок в этот раз остаются в папке " + PathToUtf8(oldDir) + ".");
             continue;
         }
         texts.push_back(std::string(isLimits ? "Файл лимитов " : "Журнал заявок за день ") +
                         PathToUtf8(from) + " перенесен в папку данных " + PathToUtf8(dataDir) +
                         "; дальше используется " + PathToUtf8(to) + ".");
     }
-    return texts;
+    return result;
 }
 
 } // namespace vorlen

@@ -17,11 +17,17 @@ namespace vorlen {
 std::filesystem::path TraderDataDir(const std::filesystem::path& userDir,
                                     const std::filesystem::path& fallback, bool& fromEnvironment);
 
+struct TAdoption {
+    std::vector<std::string> Texts; // journal texts: what was taken over, or why not
+    // Something could not be taken over: the data folder cannot be written, so this run trades
+    // from the old folder as before rather than from built-in limits and a log that goes nowhere.
+    bool Failed = false;
+};
+
 // Copies the limits file and the day's order log of `oldDir` into `dataDir` (made when missing)
 // when `dataDir` has none of its own, so that it happens once and `oldDir` is never read again;
-// the day's log carries the orders already counted and a kill switch left thrown. Returns the
-// journal texts that say what was taken over, or why not.
-std::vector<std::string>
+// the day's log carries the orders already counted and a kill switch left thrown.
+TAdoption
 AdoptOldTradingFiles(const std::filesystem::path& oldDir, const std::filesystem::path& dataDir,
                      std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 

@@ -24,6 +24,7 @@ struct TWorld {
     std::vector<std::string> Commands;
     bool StartFails = false;
     bool DieAtOnce = false; // every router started ends before the next pass
+    bool Served = false;    // a connection is on-line through a router that is not ours
     std::uintptr_t Told = 0;
     std::unique_ptr<TRouterKeeper> Keeper;
 
@@ -70,7 +71,7 @@ struct TWorld {
     TProcessReport RunUntil(std::int64_t until) {
         TProcessReport last;
         for (; Now <= until; Now += 250) {
-            last = Keeper->Poll();
+            last = Keeper->Poll(Served);
             for (std::string& l : last.Lines)
                 Lines.push_back(l);
         }
@@ -153,6 +154,23 @@ TEST(RouterKeeper, ARouterThatKeepsFailingIsStartedAFewTimesAMinuteAtMost) {
         ASSERT_GE(w.Lines.size(), 4U) << c.Name;
         EXPECT_EQ(std::count(w.Lines.begin(), w.Lines.end(), c.Line), 1) << c.Name;
     }
+
+    // A router left behind by an earlier run holds the port: ours ends at once, and is not
+    // started again while the connections are on-line through the other one; once that one
+    // goes, ours starts at the next pass.
+    TWorld orphan;
+    orphan.KillCurrent();
+    orphan.Served = true;
+    const TProcessReport held = orphan.RunUntil(20000);
+    EXPECT_TRUE(orphan.Starts.empty());
+    EXPECT_TRUE(held.Problem.empty()) << "nothing is wrong while the links are on-line";
+    EXPECT_EQ(std::count(orphan.Lines.begin(), orphan.Lines.end(),
+                         "Внимание: Роутер не перезапущен: соединения на связи через другой "
+                         "роутер на том же порту."),
+              1);
+    orphan.Served = false;
+    orphan.RunUntil(20250);
+    EXPECT_EQ(orphan.Starts, std::vector<std::int64_t>{20000});
 
     TWorld steady;
     steady.KillCurrent();

@@ -96,4 +96,47 @@ TEST(HealthRun, ARouterThatIsNotThereIsReportedOncePerConnection) {
     EXPECT_EQ(run.CountJournal(kMdUp), 0);
 }
 
+// The terminal killed with -9 leaves its router running. The next run finds the port taken: its
+// own router ends at once, and is not started again and again while the links are on-line
+// through the one left behind; once that one is killed too, the terminal's own takes over.
+TEST(HealthRun, ARouterLeftByAKilledTerminalServesUntilItGoes) {
+    TSimInstall inst;
+    pid_t orphan = -1;
+    // Nobody else ends it when the test stops half-way.
+    struct TKillAtEnd {
+        const pid_t& Pid;
+        ~TKillAtEnd() {
+            if (Pid > 0 && !ProcessGone(Pid))
+                kill(Pid, SIGKILL);
+        }
+    } killAtEnd{orphan};
+    {
+        TConsoleRun first(inst, {"--settings", inst.SettingsFile.string(), "--seconds", "300"});
+        ASSERT_TRUE(first.Started());
+        ASSERT_TRUE(first.WaitForJournal(kMdUp)) << first.Stdout();
+        const std::vector<pid_t> routers = ChildrenNamed(first.Pid(), "P2MQRouter64.exe");
+        ASSERT_EQ(routers.size(), 1u);
+        orphan = routers[0];
+        first.Signal(SIGKILL);
+        ASSERT_TRUE(first.Wait(30s).has_value());
+    }
+    ASSERT_FALSE(ProcessGone(orphan)) << "the router outlives a killed terminal";
+
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--seconds", "300"});
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitForJournal(kMdUp)) << run.Stdout();
+    ASSERT_TRUE(run.WaitForJournal("Внимание: Роутер не перезапущен: соединения на связи через "
+                                   "другой роутер на том же порту."))
+        << run.Stdout();
+    const int startsWhileServed =
+        run.CountJournal("Роутер запущен терминалом повторно (попытка 1).");
+    EXPECT_LE(startsWhileServed, 1) << run.Stdout();
+
+    kill(orphan, SIGKILL);
+    const std::string back = R"(Соединение (Маркет-дата|Трансакции) восстановлено\..*)";
+    ASSERT_TRUE(WaitUntil([&] { return Matching(run, back).size() == 2; })) << run.Stdout();
+    EXPECT_EQ(ChildrenNamed(run.Pid(), "P2MQRouter64.exe").size(), 1u);
+    EXPECT_TRUE(Reaped(orphan) || ProcessGone(orphan));
+}
+
 } // namespace vorlen::e2e

@@ -318,7 +318,7 @@ TEST(HealthMonitor, JournalsEachChangeOnceAndTheRoutersEndOnce) {
     int changes = 0;
     monitor.SetOnChange([&changes] { ++changes; });
     int asked = 0;
-    monitor.WatchProcess([&asked] {
+    monitor.WatchProcess([&asked](bool /*served*/) {
         TProcessReport r;
         if (++asked == 3)
             r.Lines.emplace_back("роутер завершился");

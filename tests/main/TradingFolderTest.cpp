@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <stdlib.h> // NOLINT(modernize-deprecated-headers): mkdtemp, setenv
+#include <unistd.h>
 
 #ifndef _WIN32
 
@@ -78,7 +79,9 @@ TEST(TradingFolder, TakesOverTheOldFilesOnceAndNeverOverwritesTheTradersOwn) {
         if (c.OwnLimits != nullptr)
             Write(data / orders::kLimitsFileName, c.OwnLimits);
 
-        const std::vector<std::string> first = AdoptOldTradingFiles(old, data, kNow);
+        const TAdoption adopted = AdoptOldTradingFiles(old, data, kNow);
+        EXPECT_FALSE(adopted.Failed);
+        const std::vector<std::string>& first = adopted.Texts;
         ASSERT_EQ(first.size(), c.Texts) << c.Name;
         EXPECT_EQ(first.back(), "Журнал заявок за день " + (old / LogName(kNow)).string() +
                                     " перенесен в папку данных " + data.string() +
@@ -99,19 +102,38 @@ TEST(TradingFolder, TakesOverTheOldFilesOnceAndNeverOverwritesTheTradersOwn) {
 
         // The old files changed later are not read again.
         Write(old / orders::kLimitsFileName, "* max_qty=1\n");
-        EXPECT_TRUE(AdoptOldTradingFiles(old, data, kNow).empty()) << c.Name;
+        EXPECT_TRUE(AdoptOldTradingFiles(old, data, kNow).Texts.empty()) << c.Name;
         EXPECT_EQ(Read(data / orders::kLimitsFileName), c.LimitsAfter) << c.Name;
     }
 
-    // A data folder that cannot be made is reported; one that is the old folder takes nothing.
+    // A data folder that cannot be made or written is reported and the run keeps to the old
+    // folder; one that is the old folder takes nothing.
     TScratch s;
     Write(s.Dir / "old" / orders::kLimitsFileName, "* max_qty=5\n");
     Write(s.Dir / "blocked", "a file where the folder should be");
-    const std::vector<std::string> blocked =
-        AdoptOldTradingFiles(s.Dir / "old", s.Dir / "blocked" / "vorlen", kNow);
-    ASSERT_EQ(blocked.size(), 1U);
-    EXPECT_EQ(blocked[0].rfind("Ошибка: файл лимитов ", 0), 0U) << blocked[0];
-    EXPECT_TRUE(AdoptOldTradingFiles(s.Dir / "old", s.Dir / "old" / ".", kNow).empty());
+    fs::create_directories(s.Dir / "readonly");
+    fs::permissions(s.Dir / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+    std::vector<fs::path> unwritable{s.Dir / "blocked" / "vorlen"};
+    if (::geteuid() != 0) // permissions do not stop root
+        unwritable.push_back(s.Dir / "readonly");
+    for (const fs::path& data : unwritable) {
+        const TAdoption blocked = AdoptOldTradingFiles(s.Dir / "old", data, kNow);
+        EXPECT_TRUE(blocked.Failed) << data;
+        ASSERT_EQ(blocked.Texts.size(), 1U) << data;
+        EXPECT_EQ(blocked.Texts[0].rfind("Ошибка: файл лимитов ", 0), 0U) << blocked.Texts[0];
+        EXPECT_TRUE(fs::is_empty(s.Dir / "readonly")) << "no part file left";
+    }
+    fs::permissions(s.Dir / "readonly", fs::perms::owner_all);
+    EXPECT_TRUE(AdoptOldTradingFiles(s.Dir / "old", s.Dir / "old" / ".", kNow).Texts.empty());
+
+    // The desktop then trades from the old folder, as it did before.
+    TMemoryJournal memo;
+    TConnectorServices services;
+    services.PathSeparator = '/';
+    const std::unique_ptr<TTerminalPort> port =
+        DesktopPortFactory(s.Dir / "blocked" / "vorlen", services, s.Dir / "old")(memo, {});
+    EXPECT_EQ(port->TradingDir(), s.Dir / "old");
+    EXPECT_EQ(memo.Lines.size(), 1U);
 }
 
 // The desktop's port: the data folder holds the limits file the limits dialog and the desk read,

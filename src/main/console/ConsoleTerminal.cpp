@@ -311,7 +311,7 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         !settingsFile.empty() ? PathFromUtf8(settingsFile).parent_path()
                               : PathFromUtf8(platform::ExecutableDir()) / "saving";
     bool chosenDataDir = !options.DataDir.empty();
-    const std::filesystem::path dataDir =
+    std::filesystem::path dataDir =
         chosenDataDir ? PathFromUtf8(Absolute(options.DataDir))
                       : TraderDataDir(platform::UserDataDir(), oldDataDir, chosenDataDir);
     const std::filesystem::path historyDir = HistoryDirFor(options, dataDir);
@@ -323,8 +323,11 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
 #endif
     if (!chosenDataDir) {
         SetFormatSettings(RussianFormatSettings());
-        for (const std::string& text : AdoptOldTradingFiles(oldDataDir, dataDir))
+        const TAdoption adopted = AdoptOldTradingFiles(oldDataDir, dataDir);
+        for (const std::string& text : adopted.Texts)
             out << JournalLine(text) << '\n' << std::flush;
+        if (adopted.Failed)
+            dataDir = oldDataDir;
     }
     // Read before connecting: a damaged file ends the run before any router is started.
     const bool ordering = !options.Orders.empty() || options.CancelAll;
