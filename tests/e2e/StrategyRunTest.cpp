@@ -135,8 +135,8 @@ TEST(StrategyRun, MarketMakerOnABusyMarketStaysInsideTheDefaultLimits) {
     MarketMakerOnABusyMarket(80);
 }
 
-// Five minutes: past the minute's count five times over and a fair part of the day's. Run by
-// CTest's "long" label (e2e_market_maker_5min), not with the other end-to-end tests.
+// Five minutes: past the minute's count five times over and a fair part of the day's. Opt-in
+// (VORLEN_LONG_TESTS, CTest's "long" label), not with the other end-to-end tests.
 TEST(StrategyRun, DISABLED_MarketMakerForFiveMinutesOnABusyMarket) {
     MarketMakerOnABusyMarket(300);
 }
