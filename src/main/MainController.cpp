@@ -193,7 +193,6 @@ void TMainController::StartConnections() {
     FRunning = true;
     // A router that never answers keeps the connections trying for ever: the trader must be
     // able to stop them before they ever get there.
-    FControls.Connect1 = false;
     FControls.Disconnect1 = true;
     Show();
 }
