@@ -3,6 +3,7 @@
 #include "book/BookKeeper.h"
 #include "connections/Connection.h"
 #include "connections/TrConnection.h"
+#include "connector/RouterKeeper.h"
 #include "gateway/Cgate.h"
 #include "health/HealthMonitor.h"
 #include "platform/FormatSettings.h"
@@ -127,6 +128,10 @@ TCGConnector::~TCGConnector() {
     StopGridUpdater();
     ReleaseStorage();
     FRecorder.reset();
+    if (FRouter) {
+        // The monitor has stopped: whatever router runs now is the one to end.
+        FSettings.ProcInfo = FRouter->Take();
+    }
 
     if (FEnvOpen) {
         if (FServices.CloseEnvironment) {
@@ -216,22 +221,29 @@ bool TCGConnector::LoadRouter(const std::string& FileName, const std::string& /*
     if (!FServices.StartProcess(FileName, commandLine, dir, FSettings.ProcInfo)) {
         return false;
     }
-    // A router that ends by itself is reaped and reported at once rather than found at close.
+    // A router that ends by itself is reaped, reported and started again at once rather than
+    // found at close.
     const std::uintptr_t process = platform::ProcessHandleValue(FSettings.ProcInfo);
     if (process >= platform::kFirstHandle && FServices.ProcessExited) {
-        FHealth->WatchProcess(
-            [exited = FServices.ProcessExited, process]() -> std::optional<std::string> {
-                platform::TProcessExit ended;
-                if (!exited(process, ended)) {
-                    return std::nullopt;
-                }
-                return "Внимание: Роутер, запущенный терминалом, завершил работу (" +
-                       std::string(ended.Signalled ? "сигнал " : "код выхода ") +
-                       std::to_string(ended.Code) + ").";
+        FHealth->WatchProcess(nullptr);
+        TRouterServices services{FServices.StartProcess, FServices.ProcessExited,
+                                 FServices.CloseHandle};
+        FRouter = std::make_unique<TRouterKeeper>(
+            std::move(services), TRouterStart{FileName, commandLine, dir}, FSettings.ProcInfo, [] {
+                return std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                    .count();
             });
+        FHealth->WatchProcess(
+            [keeper = FRouter.get()](bool served) { return keeper->Poll(served); });
         FHealth->Start();
     }
     return true;
+}
+
+void TCGConnector::SetOnRouterStarted(std::function<void(std::uintptr_t process)> onStarted) {
+    if (FRouter)
+        FRouter->SetOnStarted(std::move(onStarted));
 }
 
 void TCGConnector::StopTransaction() {

@@ -22,6 +22,7 @@ namespace history {
 class TRecorder;
 }
 class TCGConnector;
+class TRouterKeeper;
 class TCGStorage;
 class TBookKeeper;
 class TCGConnection;
@@ -121,11 +122,16 @@ public:
     // The router service `sName` runs on `Machine`.
     bool GetCgService(const std::string& Machine, const std::string& sName);
     // True when the router runs as a service, or when it could be started here from FileName
-    // with its configuration IniName; ProcInfo of the settings receives the started process.
+    // with its configuration IniName; ProcInfo of the settings receives the started process,
+    // which from then on is started again whenever it ends (see TRouterKeeper).
     // RKey and Rrec are accepted and not used.
     bool LoadRouter(const std::string& FileName, const std::string& RKey, const std::string& Rrec,
                     const std::string& IniName, const std::string& Machine,
                     const std::string& ServName);
+
+    // Told the process handle of every router started again after one ended (on the health
+    // monitor's thread), until the monitor stops.
+    void SetOnRouterStarted(std::function<void(std::uintptr_t process)> onStarted);
 
     // Steps of the shutdown order: each asks its thread to end, waits for it (keeping the
     // UI-call queue served, so a last journal line still arrives), clears the field and frees
@@ -177,6 +183,8 @@ public:
     char PathSeparator() const { return FServices.PathSeparator; }
 
 private:
+    // Polled by the monitor's thread: it goes after the monitor has stopped.
+    std::unique_ptr<TRouterKeeper> FRouter;
     std::unique_ptr<THealthMonitor> FHealth;
     TConnectorSettings FSettings{};
     bool FEnvOpen = false;

@@ -95,7 +95,8 @@ void TMainForm::ShowHealth(const THealthView& view) {
     const auto show = [](QLabel* label, const TLinkIndicator& link) {
         label->setText(QString::fromStdString(link.Text));
         QPalette p = label->palette();
-        p.setColor(QPalette::Window, HealthColor(link.State));
+        p.setColor(QPalette::Window,
+                   link.Alarm ? QColor(0xff, 0xa0, 0xa0) : HealthColor(link.State));
         label->setPalette(p);
     };
     show(MarketDataHealth, view.MarketData);

@@ -131,7 +131,9 @@ int main(int argc, char* argv[]) {
 
     int result = 0;
     {
-        vorlen::gui::TMainForm form(vorlen::DesktopPortFactory(vorlen::DesktopDataDir()));
+        vorlen::gui::TMainForm form(vorlen::DesktopPortFactory(vorlen::DesktopDataDir(),
+                                                               vorlen::DefaultConnectorServices(),
+                                                               vorlen::DesktopOldTradingDir()));
         form.show();
         result = QApplication::exec();
     }

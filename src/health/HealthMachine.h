@@ -53,6 +53,8 @@ public:
     THealthState State() const { return FState; }
     // While stale: since when nothing has been heard; -1 otherwise.
     std::int64_t SilentSince() const { return FState == THealthState::Stale ? FSilentSince : -1; }
+    // Reported unreachable in this run, and never reached since.
+    bool Unreachable() const { return FState == THealthState::Connecting && FUnreachableTold; }
     // When something last arrived; -1 before anything did.
     std::int64_t LastDataAt() const { return FLastData; }
 

@@ -70,10 +70,17 @@ void THealthMonitor::Poll() {
         }
         changed = md.State() != mdBefore || tr.State() != trBefore;
         if (FWatch) {
-            if (std::optional<std::string> ended = FWatch()) {
-                FWatch = nullptr;
-                lines.push_back(std::move(*ended));
+            TProcessReport report =
+                FWatch(md.State() == THealthState::Online || tr.State() == THealthState::Online);
+            for (std::string& l : report.Lines) {
+                lines.push_back(std::move(l));
             }
+            report.Lines.clear();
+            // A router that cannot be had, or one whose start is over, changes what the window
+            // and a waiting console make of the connections.
+            changed = changed || report.Problem != FProcess.Problem ||
+                      report.Starting != FProcess.Starting;
+            FProcess = std::move(report);
         }
     }
     // Journal and window are served on the UI thread, never under FLock: the UI thread may be
@@ -117,7 +124,10 @@ THealthSnapshot THealthMonitor::Snapshot() const {
         s.Links[i].State = FMachines[i].State();
         const std::int64_t at = FMachines[i].LastDataAt();
         s.Links[i].DataAgeMs = at < 0 ? -1 : now - at;
+        s.Links[i].Unreachable = FMachines[i].Unreachable();
     }
+    s.RouterProblem = FProcess.Problem;
+    s.RouterStarting = FProcess.Starting;
     return s;
 }
 

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vorlen {
 
@@ -28,10 +29,23 @@ struct TLinkHealth {
     THealthState State = THealthState::Disconnected;
     // Since something last arrived on the connection; -1 when nothing has yet.
     std::int64_t DataAgeMs = -1;
+    // The router has been reported unreachable and the connection has not been up since.
+    bool Unreachable = false;
+};
+
+// What a pass finds of the router process this terminal started.
+struct TProcessReport {
+    std::vector<std::string> Lines; // journal texts, in order
+    // While no such router runs: why, as the indicators say it; empty otherwise.
+    std::string Problem;
+    // Started so lately that it may not listen yet: its silence is not yet a verdict.
+    bool Starting = false;
 };
 
 struct THealthSnapshot {
     std::array<TLinkHealth, kHealthLinks> Links{};
+    std::string RouterProblem;
+    bool RouterStarting = false;
     const TLinkHealth& operator[](THealthLink link) const {
         return Links[static_cast<std::size_t>(link)];
     }
@@ -41,8 +55,9 @@ class THealthMonitor : public TThread {
 public:
     // Milliseconds of a monotonic clock; tests pass their own.
     using TClock = std::function<std::int64_t()>;
-    // Non-blocking: the journal text once the watched process has ended (and been reaped).
-    using TProcessWatch = std::function<std::optional<std::string>()>;
+    // Non-blocking, asked at every pass: what became of the watched process since the last one.
+    // `served`: a connection is on-line, so a router answers on its port.
+    using TProcessWatch = std::function<TProcessReport(bool served)>;
 
     static constexpr int kPollMs = 250;
 
@@ -85,6 +100,7 @@ private:
     std::array<THealthMachine, kHealthLinks> FMachines{THealthMachine("Маркет-дата"),
                                                        THealthMachine("Трансакции")};
     TProcessWatch FWatch;
+    TProcessReport FProcess; // as of the last pass, without its lines
 };
 
 } // namespace vorlen

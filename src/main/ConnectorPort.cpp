@@ -7,6 +7,7 @@
 #include "grids/UpdGrids.h"
 #include "health/HealthMonitor.h"
 #include "main/TerminalDesk.h"
+#include "main/TradingFolder.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
 #include "platform/UserData.h"
@@ -258,8 +259,14 @@ TPortFactory ConnectorPortFactory(TConnectorServices services, std::filesystem::
 }
 
 std::filesystem::path DesktopDataDir() {
-    std::filesystem::path user = platform::UserDataDir();
-    return TradingDataDir(!user.empty() ? user : DefaultSavingDir());
+    bool fromEnvironment = false;
+    return TraderDataDir(platform::UserDataDir(), DefaultSavingDir(), fromEnvironment);
+}
+
+std::filesystem::path DesktopOldTradingDir() {
+    bool fromEnvironment = false;
+    TraderDataDir({}, {}, fromEnvironment);
+    return fromEnvironment ? std::filesystem::path() : DefaultSavingDir();
 }
 
 std::filesystem::path DesktopHistoryFolder(const std::filesystem::path& dataDir) {
@@ -284,14 +291,19 @@ std::function<TRecordingSetup()> DesktopRecording(std::filesystem::path dataDir,
     };
 }
 
-TPortFactory DesktopPortFactory(std::filesystem::path dataDir, TConnectorServices services) {
-    return [services = std::move(services), dataDir = std::move(dataDir)](
+TPortFactory DesktopPortFactory(std::filesystem::path dataDir, TConnectorServices services,
+                                std::filesystem::path oldTradingDir) {
+    return [services = std::move(services), dataDir = std::move(dataDir),
+            oldTradingDir = std::move(oldTradingDir)](
                TJournalSink& memo,
                const std::array<TGridSink*, kGridCount>& grids) -> std::unique_ptr<TTerminalPort> {
-        // Limits and order logs stay where they were kept before recordings came.
-        auto port = std::make_unique<TConnectorPort>(memo, grids, services, std::filesystem::path(),
-                                                     std::filesystem::path(),
-                                                     DesktopRecording(dataDir, memo));
+        // Before the limits dialog or the desk could read the folder's own (missing) file.
+        const TAdoption adopted = AdoptOldTradingFiles(oldTradingDir, dataDir);
+        for (const std::string& text : adopted.Texts)
+            memo.AppendLine(JournalLine(text));
+        auto port = std::make_unique<TConnectorPort>(
+            memo, grids, services, adopted.Failed ? oldTradingDir : dataDir,
+            std::filesystem::path(), DesktopRecording(dataDir, memo));
         port->SetHistoryDataDir(dataDir);
         return port;
     };

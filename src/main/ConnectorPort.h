@@ -97,6 +97,9 @@ TPortFactory ConnectorPortFactory(TConnectorServices services = DefaultConnector
 // The desktop terminal's data folder: $VORLEN_DATA_DIR when set, else the user's data folder
 // (platform::UserDataDir), else the "saving" folder beside the executable.
 std::filesystem::path DesktopDataDir();
+// Where the limits file and the order logs were kept before they moved to the data folder (the
+// "saving" folder beside the executable); empty when $VORLEN_DATA_DIR chose the data folder.
+std::filesystem::path DesktopOldTradingDir();
 // Where the desktop's recordings and history.db are, as history.ini in `dataDir` says (its
 // default when the file is missing or unreadable): what the charts read is what was recorded.
 std::filesystem::path DesktopHistoryFolder(const std::filesystem::path& dataDir);
@@ -104,9 +107,11 @@ std::filesystem::path DesktopHistoryFolder(const std::filesystem::path& dataDir)
 // on unless it says otherwise; what the file gets wrong goes to `memo`.
 std::function<TRecordingSetup()> DesktopRecording(std::filesystem::path dataDir,
                                                   TJournalSink& memo);
-// Builds the desktop terminal's TConnectorPort: limits and order logs as before, recordings as
+// Builds the desktop terminal's TConnectorPort: the limits file and the order logs in `dataDir`
+// (those of `oldTradingDir` taken over once, see AdoptOldTradingFiles), recordings as
 // DesktopRecording says.
 TPortFactory DesktopPortFactory(std::filesystem::path dataDir,
-                                TConnectorServices services = DefaultConnectorServices());
+                                TConnectorServices services = DefaultConnectorServices(),
+                                std::filesystem::path oldTradingDir = {});
 
 } // namespace vorlen

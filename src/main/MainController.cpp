@@ -192,6 +192,10 @@ void TMainController::StartConnections() {
     FPort->StartMarketData([this] { InitialDataComplete(); });
     FRunning = true;
     FView.ConnectionsRunning(true);
+    // A router that never answers keeps the connections trying for ever: the trader must be
+    // able to stop them before they ever get there.
+    FControls.Disconnect1 = true;
+    Show();
 }
 
 void TMainController::Disconnect1Execute() {
@@ -235,12 +239,17 @@ std::string AgeText(std::int64_t ms) {
     return std::to_string(s / 3600) + " ч";
 }
 
-TLinkIndicator Indicator(std::string_view name, const TLinkHealth& h) {
+TLinkIndicator Indicator(std::string_view name, const TLinkHealth& h,
+                         const std::string& routerProblem) {
     TLinkIndicator i;
     i.State = h.State;
     i.Text = std::string(name) + ": " + std::string(HealthStateName(h.State));
     if (h.DataAgeMs >= 0)
         i.Text += ", данные " + AgeText(h.DataAgeMs) + " назад";
+    if (!routerProblem.empty() && h.State != THealthState::Online) {
+        i.Text += "; " + routerProblem;
+        i.Alarm = true;
+    }
     return i;
 }
 
@@ -250,8 +259,8 @@ THealthView TMainController::HealthView() const {
     const THealthSnapshot s = FPort != nullptr ? FPort->Health() : THealthSnapshot{};
     THealthView v;
     const TLinkHealth& md = s[THealthLink::MarketData];
-    v.MarketData = Indicator("Маркет-дата", md);
-    v.Transactions = Indicator("Трансакции", s[THealthLink::Transactions]);
+    v.MarketData = Indicator("Маркет-дата", md, s.RouterProblem);
+    v.Transactions = Indicator("Трансакции", s[THealthLink::Transactions], s.RouterProblem);
     // Grids and experts show market data; before any arrived there is nothing to mistake.
     v.Stale = md.State != THealthState::Online && md.DataAgeMs >= 0;
     if (v.Stale) {

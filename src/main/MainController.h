@@ -190,6 +190,8 @@ public:
 struct TLinkIndicator {
     THealthState State = THealthState::Disconnected;
     std::string Text; // "Маркет-дата: на связи, данные 2 с назад"
+    // Nothing will come by waiting: the router this terminal started cannot be had.
+    bool Alarm = false;
 };
 
 struct THealthView {

@@ -14,6 +14,7 @@ target_link_libraries(vorlen_maincontroller PUBLIC vorlen_subscriptions vorlen_s
 
 # The controller over the real connector.
 vorlen_core_module(vorlen_connectorport ${CMAKE_CURRENT_LIST_DIR}/ConnectorPort.cpp
-                   ${CMAKE_CURRENT_LIST_DIR}/TerminalDesk.cpp)
+                   ${CMAKE_CURRENT_LIST_DIR}/TerminalDesk.cpp
+                   ${CMAKE_CURRENT_LIST_DIR}/TradingFolder.cpp)
 target_link_libraries(vorlen_connectorport PUBLIC vorlen_maincontroller vorlen_connector
                                                   vorlen_grids vorlen_orders vorlen_book)

@@ -273,8 +273,9 @@ TEST(ConsoleOrders, ADamagedLimitsFileEndsTheRunBeforeAnyOrder) {
     EXPECT_TRUE(inst.Control("ping").empty()) << "a router was started";
 }
 
-// The limits file is the data folder's: --data-dir, else $VORLEN_DATA_DIR, else the folder of
-// the settings file. A damaged file in each place tells which one a run read.
+// The limits file is the data folder's: --data-dir, else $VORLEN_DATA_DIR, else the user's data
+// folder, which takes over the file the settings file's folder held. A damaged file in each place
+// tells which one a run read.
 TEST(ConsoleOrders, TheDataFolderIsTheOptionThenTheEnvironmentThenTheSettingsFolder) {
     TSimInstall inst(0);
     const fs::path option = inst.Root / "option dir";
@@ -290,15 +291,23 @@ TEST(ConsoleOrders, TheDataFolderIsTheOptionThenTheEnvironmentThenTheSettingsFol
     const std::vector<TCase> cases = {
         {{"--data-dir", option.string()}, env.string(), option},
         {{}, env.string(), env},
-        {{}, "", inst.Root},
+        {{}, "", inst.Root / "xdg" / "vorlen"},
     };
     for (const TCase& c : cases) {
         std::vector<std::string> args{"--settings", inst.SettingsFile.string(), "--until-online",
                                       "--order", Order(91000)};
         args.insert(args.end(), c.Args.begin(), c.Args.end());
-        TConsoleRun run(inst, args, {"VORLEN_DATA_DIR=" + c.Env});
+        TConsoleRun run(
+            inst, args,
+            {"VORLEN_DATA_DIR=" + c.Env, "XDG_DATA_HOME=" + (inst.Root / "xdg").string()});
         ASSERT_TRUE(run.Started());
         EXPECT_EQ(run.Wait(60s), 1) << c.Read;
+        EXPECT_EQ(JournalTextsFrom(run.Stdout(), "Файл лимитов " +
+                                                     (inst.Root / "risk_limits.txt").string() +
+                                                     " перенесен в папку данных ")
+                      .size(),
+                  c.Env.empty() ? 1U : 0U)
+            << run.Stdout();
         EXPECT_NE(run.Stderr().find((c.Read / "risk_limits.txt").string() + ": строка 2"),
                   std::string::npos)
             << c.Read << "\n"

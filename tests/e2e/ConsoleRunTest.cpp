@@ -230,6 +230,8 @@ TEST(ConsoleRun, ASignalEndsTheRunThroughTheShutdownOrder) {
     EXPECT_TRUE(WaitUntil([&] { return ProcessGone(routers[0]); }, 30s));
 }
 
+// The router the terminal started is killed: the terminal starts it again and the grids end
+// equal to the new router's tables.
 TEST(ConsoleRun, ReconnectsAfterTheRouterDiesAndComesBack) {
     TSimInstall inst(0); // a quiet market, so that both routers hold the same rows
     const fs::path dump = inst.Root / "dump";
@@ -243,18 +245,41 @@ TEST(ConsoleRun, ReconnectsAfterTheRouterDiesAndComesBack) {
     ASSERT_EQ(inst.Control("lifenum FORTS_POS_REPL 7"), "OK lifenum FORTS_POS_REPL 7");
     ASSERT_TRUE(run.WaitForJournal("Поток FORTS_POS_REPL Перешел в режим Он-Лайн", 2));
 
+    ASSERT_TRUE(run.WaitForJournal("Соединение Маркет-дата на связи.")) << run.Stdout();
+    ASSERT_TRUE(run.WaitForJournal("Соединение Трансакции на связи.")) << run.Stdout();
     const std::vector<pid_t> routers = ChildrenNamed(run.Pid(), "P2MQRouter64.exe");
     ASSERT_EQ(routers.size(), 1u);
     const std::size_t logBefore = ReadFile(inst.Root / "router.log").size();
     kill(routers[0], SIGKILL);
-    ASSERT_TRUE(WaitUntil([&] { return ProcessGone(routers[0]); }));
-    // Give the terminal time to notice: the control channel is gone with the router.
-    ASSERT_TRUE(WaitUntil([&] { return inst.Control("ping").empty(); }));
+    const auto killed = std::chrono::steady_clock::now();
+    // The terminal starts its router again, with the same command line, and both links come
+    // back on-line by themselves, all within seconds.
+    std::vector<pid_t> now;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            now = ChildrenNamed(run.Pid(), "P2MQRouter64.exe");
+            return now.size() == 1 && now[0] != routers[0] &&
+                   inst.Control("ping").rfind("OK", 0) == 0;
+        },
+        10s))
+        << run.Stdout();
+    const std::string back = R"(Соединение (Маркет-дата|Трансакции) восстановлено\..*)";
+    const auto recovered = [&] {
+        int n = 0;
+        for (const std::string& t : JournalTexts(run.Stdout()))
+            n += std::regex_match(t, std::regex(back)) ? 1 : 0;
+        return n;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return recovered() == 2; },
+                          10s - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - killed)))
+        << run.Stdout();
+    RecordProperty("back_online_ms",
+                   std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now() - killed)
+                                      .count()));
+    EXPECT_EQ(run.CountJournal("Роутер запущен терминалом повторно (попытка 1)."), 1);
 
-    TChild router;
-    ASSERT_TRUE(
-        router.Start({inst.Router().string(), "/ini:" + (inst.Root / "client_router.ini").string()},
-                     inst.Root / "bin", {}));
     // Both connections open again by themselves: every listener is reopened and its stream
     // comes on-line again from the new router, and the publisher announces its scheme again.
     for (const std::string& stream : DefaultStreams()) {
@@ -272,15 +297,20 @@ TEST(ConsoleRun, ReconnectsAfterTheRouterDiesAndComesBack) {
     EXPECT_NE(log.find("FORTS_POS_REPL opened (life 7 asked)"), std::string::npos) << log;
     EXPECT_NE(log.find("FORTS_PART_REPL opened (life 1 asked)"), std::string::npos) << log;
 
+    // The router ends with the run that started it: its rows are counted first (the market is
+    // quiet, so they stay as counted).
+    const std::vector<std::tuple<std::string, std::string, std::string>> tables = {
+        {"FORTS_PART_REPL", "part", "client_code"},
+        {"FORTS_POS_REPL", "position", "isin_id"},
+        {"FORTS_TRADE_REPL", "orders_log", "replID"}};
+    std::map<std::string, long> routerRows;
+    for (const auto& [stream, table, field] : tables)
+        routerRows[table] = RouterRows(inst, stream, table);
     run.Signal(SIGTERM);
     ASSERT_TRUE(run.Wait(60s).has_value());
     // The store holds the new router's rows again.
-    for (const auto& [stream, table, field] :
-         std::vector<std::tuple<std::string, std::string, std::string>>{
-             {"FORTS_PART_REPL", "part", "client_code"},
-             {"FORTS_POS_REPL", "position", "isin_id"},
-             {"FORTS_TRADE_REPL", "orders_log", "replID"}}) {
-        const long rows = RouterRows(inst, stream, table);
+    for (const auto& [stream, table, field] : tables) {
+        const long rows = routerRows[table];
         ASSERT_GE(rows, 0) << stream;
         const auto columns = Tsv(dump / (table + ".tsv"));
         const auto it = columns.find(field);
@@ -322,6 +352,50 @@ TEST(ConsoleRun, UntilOnlineReportsARunThatNeverGetsThere) {
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 3) << run.Stderr();
     EXPECT_EQ(run.CountJournal(kOnline), 0);
+}
+
+// Without a time limit, --until-online gives up on a router reported unreachable only once the
+// router it started has had its time to come up: a slow start still gets on-line, a port nobody
+// listens on ends the run.
+TEST(ConsoleRun, UntilOnlineWithoutATimeLimitWaitsForASlowRouterOnly) {
+    struct TCase {
+        const char* Name;
+        bool OtherPort; // the settings name a port where no router listens
+        int SlowStartS; // the router sleeps this long before it starts
+        int Code;
+    };
+    for (const TCase& c : {TCase{"slow router", false, 4, 0}, TCase{"nobody there", true, 0, 3}}) {
+        TSimInstall inst;
+        TSimInstall other;
+        if (c.SlowStartS > 0) {
+            const fs::path real = inst.Root / "bin" / "P2MQRouter64.real";
+            fs::rename(inst.Router(), real);
+            std::ofstream(inst.Router()) << "#!/bin/sh\nsleep " << c.SlowStartS << "\nexec \""
+                                         << real.string() << "\" \"$@\"\n";
+            fs::permissions(inst.Router(), fs::perms::owner_all);
+        }
+        const auto started = std::chrono::steady_clock::now();
+        TConsoleRun run(inst, {"--settings", (c.OtherPort ? other : inst).SettingsFile.string(),
+                               "--until-online"});
+        ASSERT_TRUE(run.Started()) << c.Name;
+        const std::optional<int> code = run.Wait(90s);
+        ASSERT_TRUE(code.has_value()) << c.Name << " runs on";
+        EXPECT_EQ(*code, c.Code) << c.Name << run.Stderr();
+        const std::string router = "127.0.0.1:" + std::to_string((c.OtherPort ? other : inst).Port);
+        // The router was reported unreachable in both, before the slow one came up.
+        EXPECT_EQ(run.CountJournal("Внимание: Роутер " + router +
+                                   " недоступен, соединение Маркет-дата не открыто. Попытки "
+                                   "подключения продолжаются..."),
+                  1)
+            << c.Name << run.Stdout();
+        EXPECT_EQ(run.CountJournal(kOnline), c.Code == 0 ? 1 : 0) << c.Name;
+        EXPECT_EQ(run.Stderr().find("the router does not answer") != std::string::npos, c.Code != 0)
+            << c.Name << run.Stderr();
+        RecordProperty(std::string(c.Name) == "slow router" ? "slow_router_ms" : "gave_up_ms",
+                       std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - started)
+                                          .count()));
+    }
 }
 
 } // namespace vorlen::e2e

@@ -1,6 +1,6 @@
 // The connections' health in the console's journal against the offline exchange: an exchange
-// that goes silent and comes back, a router that dies and is started again, a router that is
-// never there.
+// that goes silent and comes back, a router that dies and the terminal starts again, a router
+// that is never there.
 
 #include "SimHarness.h"
 
@@ -58,7 +58,7 @@ TEST(HealthRun, SilenceLossAndRecoveryEachGiveOneLine) {
     EXPECT_EQ(run.CountJournal(kMdSilent), 1);
     EXPECT_EQ(run.CountJournal(kMdLost), 0);
 
-    // The router dies: the terminal reaps it, says so, and reconnects to the one started anew.
+    // The router dies: the terminal reaps it, says so, starts it again and reconnects to it.
     const std::vector<pid_t> routers = ChildrenNamed(run.Pid(), "P2MQRouter64.exe");
     ASSERT_EQ(routers.size(), 1u);
     kill(routers[0], SIGKILL);
@@ -68,12 +68,8 @@ TEST(HealthRun, SilenceLossAndRecoveryEachGiveOneLine) {
         run.WaitForJournal("Внимание: Роутер, запущенный терминалом, завершил работу (сигнал 9)."))
         << run.Stdout();
     EXPECT_TRUE(WaitUntil([&] { return Reaped(routers[0]); })) << "left as a zombie";
-    ASSERT_TRUE(WaitUntil([&] { return inst.Control("ping").empty(); }));
-
-    TChild router;
-    ASSERT_TRUE(
-        router.Start({inst.Router().string(), "/ini:" + (inst.Root / "client_router.ini").string()},
-                     inst.Root / "bin", {}));
+    ASSERT_TRUE(run.WaitForJournal("Роутер запущен терминалом повторно (попытка 1)."))
+        << run.Stdout();
     const std::string back = R"(Соединение (Маркет-дата|Трансакции) восстановлено\. Перерыв )"
                              R"(\d+,\d с, попыток переподключения: [1-9]\d*\.)";
     ASSERT_TRUE(WaitUntil([&] { return Matching(run, back).size() == 2; })) << run.Stdout();
@@ -98,6 +94,49 @@ TEST(HealthRun, ARouterThatIsNotThereIsReportedOncePerConnection) {
             << run.Stdout();
     }
     EXPECT_EQ(run.CountJournal(kMdUp), 0);
+}
+
+// The terminal killed with -9 leaves its router running. The next run finds the port taken: its
+// own router ends at once, and is not started again and again while the links are on-line
+// through the one left behind; once that one is killed too, the terminal's own takes over.
+TEST(HealthRun, ARouterLeftByAKilledTerminalServesUntilItGoes) {
+    TSimInstall inst;
+    pid_t orphan = -1;
+    // Nobody else ends it when the test stops half-way.
+    struct TKillAtEnd {
+        const pid_t& Pid;
+        ~TKillAtEnd() {
+            if (Pid > 0 && !ProcessGone(Pid))
+                kill(Pid, SIGKILL);
+        }
+    } killAtEnd{orphan};
+    {
+        TConsoleRun first(inst, {"--settings", inst.SettingsFile.string(), "--seconds", "300"});
+        ASSERT_TRUE(first.Started());
+        ASSERT_TRUE(first.WaitForJournal(kMdUp)) << first.Stdout();
+        const std::vector<pid_t> routers = ChildrenNamed(first.Pid(), "P2MQRouter64.exe");
+        ASSERT_EQ(routers.size(), 1u);
+        orphan = routers[0];
+        first.Signal(SIGKILL);
+        ASSERT_TRUE(first.Wait(30s).has_value());
+    }
+    ASSERT_FALSE(ProcessGone(orphan)) << "the router outlives a killed terminal";
+
+    TConsoleRun run(inst, {"--settings", inst.SettingsFile.string(), "--seconds", "300"});
+    ASSERT_TRUE(run.Started());
+    ASSERT_TRUE(run.WaitForJournal(kMdUp)) << run.Stdout();
+    ASSERT_TRUE(run.WaitForJournal("Внимание: Роутер не перезапущен: соединения на связи через "
+                                   "другой роутер на том же порту."))
+        << run.Stdout();
+    const int startsWhileServed =
+        run.CountJournal("Роутер запущен терминалом повторно (попытка 1).");
+    EXPECT_LE(startsWhileServed, 1) << run.Stdout();
+
+    kill(orphan, SIGKILL);
+    const std::string back = R"(Соединение (Маркет-дата|Трансакции) восстановлено\..*)";
+    ASSERT_TRUE(WaitUntil([&] { return Matching(run, back).size() == 2; })) << run.Stdout();
+    EXPECT_EQ(ChildrenNamed(run.Pid(), "P2MQRouter64.exe").size(), 1u);
+    EXPECT_TRUE(Reaped(orphan) || ProcessGone(orphan));
 }
 
 } // namespace vorlen::e2e

@@ -318,8 +318,11 @@ TEST(HealthMonitor, JournalsEachChangeOnceAndTheRoutersEndOnce) {
     int changes = 0;
     monitor.SetOnChange([&changes] { ++changes; });
     int asked = 0;
-    monitor.WatchProcess([&asked]() -> std::optional<std::string> {
-        return ++asked < 3 ? std::nullopt : std::optional<std::string>("роутер завершился");
+    monitor.WatchProcess([&asked](bool /*served*/) {
+        TProcessReport r;
+        if (++asked == 3)
+            r.Lines.emplace_back("роутер завершился");
+        return r;
     });
     for (THealthLink link : {THealthLink::MarketData, THealthLink::Transactions}) {
         THealthFeed& f = monitor.Feed(link);
@@ -343,7 +346,7 @@ TEST(HealthMonitor, JournalsEachChangeOnceAndTheRoutersEndOnce) {
     monitor.Poll();
     EXPECT_TRUE(monitor.IsOnline(THealthLink::Transactions));
     EXPECT_EQ(changes, 3); // both on-line at once, both silent at once, both back at once
-    EXPECT_EQ(asked, 3);
+    EXPECT_GE(asked, 3);
 
     std::vector<std::string> texts;
     for (const std::string& line : journal.Lines) {

@@ -439,6 +439,53 @@ TEST_F(MainControllerTest, DisconnectCommandsToggleOnceConnectionsRun) {
     EXPECT_TRUE(Boxes.Calls.empty());
 }
 
+// A router that does not answer, or one that went away, keeps the connections trying: the
+// trader can stop them then as well, by the menu entry and by the toolbar button, and a router
+// this terminal cannot start again turns both indicators to the alarm.
+TEST_F(MainControllerTest, DisconnectStopsConnectionsThatAreStillTryingToConnect) {
+    struct TCase {
+        bool EverConnected;
+        THealthState State;
+        std::string RouterProblem;
+        bool Toolbar;
+        std::string MdText;
+    };
+    const std::vector<TCase> cases = {
+        {false, THealthState::Connecting, "", false, "Маркет-дата: подключение"},
+        {false, THealthState::Connecting, "роутер не запущен", true,
+         "Маркет-дата: подключение; роутер не запущен"},
+        {true, THealthState::Reconnecting, "", true, "Маркет-дата: переподключение"},
+        {true, THealthState::Reconnecting, "роутер не запущен", false,
+         "Маркет-дата: переподключение; роутер не запущен"},
+    };
+    Ready();
+    for (const TCase& c : cases) {
+        Log->Calls.clear();
+        Controller->Connect1Execute();
+        if (c.EverConnected)
+            Port->OnConnected();
+        Port->HealthNow.Links[0] = {c.State, -1};
+        Port->HealthNow.Links[1] = {c.State, -1};
+        Port->HealthNow.RouterProblem = c.RouterProblem;
+        Port->OnHealth();
+        EXPECT_EQ(View.Health.MarketData.Text, c.MdText);
+        EXPECT_EQ(View.Health.MarketData.Alarm, !c.RouterProblem.empty()) << c.MdText;
+        EXPECT_EQ(View.Health.Transactions.Alarm, !c.RouterProblem.empty()) << c.MdText;
+        EXPECT_TRUE(View.Shown.Disconnect1) << c.MdText;
+
+        (c.Toolbar ? Controller->Conndis1Execute() : Controller->Disconnect1Execute());
+        EXPECT_EQ(Log->Count("StopConnections"), 1) << c.MdText;
+        EXPECT_FALSE(View.Shown.Disconnect1);
+        EXPECT_TRUE(View.Shown.Connect1);
+        EXPECT_FALSE(View.Shown.Trading);
+    }
+    // An on-line link is not marked, whatever the router's keeper says of the other one.
+    Port->HealthNow.Links[1] = {THealthState::Online, -1};
+    Port->OnHealth();
+    EXPECT_FALSE(View.Health.Transactions.Alarm);
+    EXPECT_TRUE(Boxes.Calls.empty());
+}
+
 TEST_F(MainControllerTest, HealthReachesIndicatorsGridsAndExperts) {
     Ready();
     Controller->Connect1Execute();

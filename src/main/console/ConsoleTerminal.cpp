@@ -3,6 +3,7 @@
 #include "book/BookKeeper.h"
 #include "connections/Connection.h"
 #include "main/ConnectorPort.h"
+#include "main/TradingFolder.h"
 #include "main/console/BookDump.h"
 #include "main/console/ConsoleOrders.h"
 #include "main/console/OptionsDump.h"
@@ -308,12 +309,14 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     TStrategySource strategy;
     if (!options.StrategyFile.empty() && !ReadStrategy(options.StrategyFile, strategy, err))
         return kExitErrorBox;
-    const std::filesystem::path dataDir =
-        !options.DataDir.empty()
-            ? PathFromUtf8(Absolute(options.DataDir))
-            : TradingDataDir(!settingsFile.empty()
-                                 ? PathFromUtf8(settingsFile).parent_path()
-                                 : PathFromUtf8(platform::ExecutableDir()) / "saving");
+    // Where the limits file and the order logs were kept before they moved to the user's folder.
+    const std::filesystem::path oldDataDir =
+        !settingsFile.empty() ? PathFromUtf8(settingsFile).parent_path()
+                              : PathFromUtf8(platform::ExecutableDir()) / "saving";
+    bool chosenDataDir = !options.DataDir.empty();
+    std::filesystem::path dataDir =
+        chosenDataDir ? PathFromUtf8(Absolute(options.DataDir))
+                      : TraderDataDir(platform::UserDataDir(), oldDataDir, chosenDataDir);
     const std::filesystem::path historyDir = HistoryDirFor(options, dataDir);
 #if VORLEN_HISTORY
     if (!options.CandlesIsin.empty())
@@ -321,6 +324,14 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     if (options.RebuildHistory)
         return RunRebuildHistory(historyDir, err);
 #endif
+    if (!chosenDataDir) {
+        SetFormatSettings(RussianFormatSettings());
+        const TAdoption adopted = AdoptOldTradingFiles(oldDataDir, dataDir);
+        for (const std::string& text : adopted.Texts)
+            out << JournalLine(text) << '\n' << std::flush;
+        if (adopted.Failed)
+            dataDir = oldDataDir;
+    }
     // Read before connecting: a damaged file ends the run before any router is started.
     const bool ordering = !options.Orders.empty() || options.CancelAll;
     std::optional<orders::TLimitsBook> limits;
@@ -465,23 +476,34 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         bool booksPending = !options.BookIsins.empty();
         const auto connected = [&] { return view.Controls().FileNew1Menu; };
         // The market-data thread ends by itself only when its connection cannot be created
-        // (settings the gateway refuses): nothing will ever come on-line then.
-        const auto hopeless = [&] {
+        // (settings the gateway refuses): nothing will ever come on-line then. Without a time
+        // limit, neither will a router reported unreachable once no router this terminal started
+        // may still be on its way up.
+        const auto hopeless = [&]() -> const char* {
             const TCGConnection* md = port->Connector().MarketData();
-            return md != nullptr && md->Finished() && !view.Online();
+            if (view.Online())
+                return nullptr;
+            if (md != nullptr && md->Finished())
+                return "the market-data connection could not be created";
+            const THealthSnapshot health = port->Health();
+            if (!options.Seconds && health[THealthLink::MarketData].Unreachable &&
+                !health.RouterStarting)
+                return "the router does not answer";
+            return nullptr;
         };
-        bool gaveUp = false;
+        // A router started again after it ended is ended with the run, however the run ends.
+        port->Connector().SetOnRouterStarted(
+            [w = watcher.get()](std::uintptr_t router) { w->SetRouter(router); });
+        const char* gaveUp = nullptr;
         for (;;) {
             ui::WaitAndDrainUntil([&] {
-                gaveUp = options.UntilOnline && hopeless();
-                return watcher->StopRequested() || gaveUp ||
+                gaveUp = options.UntilOnline ? hopeless() : nullptr;
+                return watcher->StopRequested() || gaveUp != nullptr ||
                        ((expertPending || booksPending) && connected()) ||
                        (!expertPending && !booksPending && options.UntilOnline && view.Online());
             });
-            if (gaveUp) {
-                err << "vorlen-console: --until-online: the market-data connection could not be "
-                       "created\n"
-                    << std::flush;
+            if (gaveUp != nullptr) {
+                err << "vorlen-console: --until-online: " << gaveUp << '\n' << std::flush;
                 break;
             }
             if (watcher->StopRequested())
