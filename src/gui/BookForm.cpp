@@ -19,7 +19,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSizePolicy>
 #include <QSpinBox>
@@ -192,6 +191,8 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     Ladder->verticalHeader()->setMinimumSectionSize(kRowHeight);
     Ladder->verticalHeader()->setDefaultSectionSize(kRowHeight);
     Ladder->viewport()->installEventFilter(this);
+    // Home centres the ladder; the view would take it to move a current cell it does not show.
+    Ladder->installEventFilter(this);
     Ladder->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     Ladder->setSelectionMode(QAbstractItemView::NoSelection);
     Ladder->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -241,9 +242,6 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     CentreButton->setObjectName(QStringLiteral("CentreButton"));
     CentreButton->setToolTip(QStringLiteral("Поставить лучшие цены в середину (Home)"));
     connect(CentreButton, &QPushButton::clicked, this, &TBookForm::Recentre);
-    auto* centreKey = new QShortcut(QKeySequence(Qt::Key_Home), this);
-    centreKey->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(centreKey, &QShortcut::activated, this, &TBookForm::Recentre);
     CumulativeBox = new QCheckBox(QStringLiteral("Накопленный объём"), this);
     CumulativeBox->setObjectName(QStringLiteral("CumulativeBox"));
     connect(CumulativeBox, &QCheckBox::toggled, this, [this](bool on) {
@@ -405,6 +403,11 @@ void TBookForm::ShowArmed() {
 }
 
 void TBookForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Home) {
+        Recentre();
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Escape && FArmed) {
         SetOneClick(false);
         SetNote(QStringLiteral("Торговля в один клик выключена."));
@@ -498,6 +501,11 @@ int TBookForm::VisibleRows() const {
 }
 
 bool TBookForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Ladder && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Home) {
+        Recentre();
+        return true;
+    }
     if (watched == Ladder->viewport() && event->type() == QEvent::Resize &&
         VisibleRows() != FShownRowCount)
         ShowRows();

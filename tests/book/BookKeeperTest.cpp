@@ -322,6 +322,8 @@ TEST_F(BookKeeperTest, OwnRestingOrdersAreMarkedAtTheirLevelsByTheirLatestAction
     EXPECT_EQ(s.Bids[1], (TBookLevel{98, 4, 0}));
     ASSERT_EQ(s.Asks.size(), 1u);
     EXPECT_EQ(s.Asks[0], (TBookLevel{101, 6, 2}));
+    // Every resting price, the one beyond the levels too, for a ladder that draws it.
+    EXPECT_EQ(s.OwnOrders, (std::vector<TOwnLevel>{{1, 97, 5}, {1, 99, 2}, {2, 101, 2}}));
 
     // The trade stream's new life number forgets the orders; the book stays.
     Store.LNClearTables(kTrade);
