@@ -92,7 +92,8 @@ TOwnOrdersForm::TOwnOrdersForm(TCGStorage* store, std::function<orders::TOrderDe
     int width = 0;
     for (int c = 0; c < Grid->columnCount(); ++c)
         width += Grid->columnWidth(c);
-    resize(width + 24, 300);
+    // The window's frame in the desktop and a vertical scroll bar take their share too.
+    resize(width + 64, 300);
 
     connect(ActiveOnlyBox, &QCheckBox::toggled, this, [this] { Refresh(); });
     connect(CancelSelectedButton, &QPushButton::clicked, this,
