@@ -411,6 +411,28 @@ TEST_F(BookKeeperTest, HeaderValuesEachClientsPositionAtTheMark) {
     EXPECT_EQ(alone[0].OpenPnl, "");
 }
 
+// The last deal's price comes from the deal stream, one record per instrument however many deals
+// the day has; a deal arriving late does not take the place of a newer one.
+TEST_F(BookKeeperTest, TheLastDealIsTheNewestDealsPrice) {
+    TTestScheme deals;
+    deals.Table("deal", ReplFields({{"isin_id", "i4", 4}, {"price", "d16.5", 9}}));
+    Choose({"FORTS_AGGR5_REPL", "FORTS_DEALS_REPL"});
+    Open(kAggr);
+    Store.SetTblsDesc(1, Lsn[1], deals.Desc());
+    const auto deal = [&](std::int64_t id, std::int32_t isin, std::int64_t price) {
+        TRowBytes r(deals, "deal");
+        r.Key(id).Int("isin_id", isin).Decimal("price", price, 0);
+        Send(1, r);
+    };
+    EXPECT_FALSE(Snap().LastDeal);
+    deal(10, kIsin, 92001);
+    deal(11, kIsin + 1, 5);
+    deal(12, kIsin, 92003);
+    deal(9, kIsin, 91000); // older than what is kept
+    EXPECT_EQ(Snap().LastDeal, 92003.0);
+    EXPECT_EQ(Snap(kIsin + 1).LastDeal, 5.0);
+}
+
 // A row changed in place is not told to the books; its time comes from the table's revisions by
 // run. Runs close together and far apart (up to hours of silence): the time found for any row
 // is never before the run that stored it and late by at most the finest grain or a twentieth of
