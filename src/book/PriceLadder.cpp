@@ -89,8 +89,11 @@ std::vector<TLadderRow> TFixedLadder::Rows(const TBookSnapshot& book, int count)
         asks[Units(l.Price)] += l.Volume;
     for (const TOwnLevel& o : book.OwnOrders)
         (o.Dir == 2 ? ownSell : ownBuy)[Units(o.Price)] += o.Volume;
-    const std::optional<std::int64_t> deal =
-        book.LastDeal ? std::optional(Units(*book.LastDeal)) : std::nullopt;
+    // Plain figures from here on: comparisons with an optional trip GCC's maybe-uninitialized.
+    const bool hasBid = bid.has_value(), hasAsk = ask.has_value(),
+               hasDeal = book.LastDeal.has_value();
+    const std::int64_t bestBid = bid.value_or(0), bestAsk = ask.value_or(0);
+    const std::int64_t deal = hasDeal ? Units(*book.LastDeal) : 0;
     const auto find = [](const std::map<std::int64_t, std::int64_t>& m, std::int64_t p) {
         const auto it = m.find(p);
         return it != m.end() ? it->second : std::int64_t{0};
@@ -107,10 +110,10 @@ std::vector<TLadderRow> TFixedLadder::Rows(const TBookSnapshot& book, int count)
             r.Bid = std::to_string(v);
         if (const std::int64_t v = find(asks, p); v > 0)
             r.Ask = std::to_string(v);
-        r.IsAsk = ask ? p >= *ask : false;
-        r.Inside = bid && ask && p > *bid && p < *ask;
-        r.Best = p == bid || p == ask;
-        r.LastDeal = p == deal;
+        r.IsAsk = hasAsk && p >= bestAsk;
+        r.Inside = hasBid && hasAsk && p > bestBid && p < bestAsk;
+        r.Best = (hasBid && p == bestBid) || (hasAsk && p == bestAsk);
+        r.LastDeal = hasDeal && p == deal;
         if (const std::int64_t v = find(ownBuy, p); v > 0) {
             r.Own = std::to_string(v);
             r.OwnSide = 1;
