@@ -362,6 +362,7 @@ TEST_F(BookFormTest, FixedPricesKeepTheirPlaceOnTheScreenWhileTheMarketMovesInsi
     // Each price's place as the trader first saw it; the rows span the view without a scroll.
     const std::int64_t top = book->Model->Rows().front().Units / orders::kPriceScale;
     std::vector<int> ys;
+    ys.reserve(static_cast<std::size_t>(count));
     for (int r = 0; r < count; ++r)
         ys.push_back(screenY(top - r));
     EXPECT_LE(book->Ladder->visualRect(book->Model->index(count - 1, 0)).bottom(),

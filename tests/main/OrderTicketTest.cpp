@@ -233,6 +233,7 @@ TEST(OrderTicket, OwnOrderRowsStayPutAndSortStably) {
     }
     const auto ids = [](const std::vector<TOwnOrderRow>& rows) {
         std::vector<std::int64_t> out;
+        out.reserve(rows.size());
         for (const TOwnOrderRow& r : rows)
             out.push_back(r.OrderId);
         return out;
