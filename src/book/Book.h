@@ -43,6 +43,14 @@ struct TBookPosition {
     std::optional<double> VarMargin; // none when the stream is not chosen or has no row yet
 };
 
+// The trader's resting volume at one price and side, wherever it is in the book.
+struct TOwnLevel {
+    int Dir = 0; // 1 buy, 2 sell
+    double Price = 0;
+    std::int64_t Volume = 0;
+    bool operator==(const TOwnLevel&) const = default;
+};
+
 struct TBookSnapshot {
     std::int32_t IsinId = 0;
     TBookStatus Status = TBookStatus::NotSubscribed;
@@ -54,6 +62,9 @@ struct TBookSnapshot {
     std::uint64_t Version = 0;
     // When the levels last changed; none before the first row of this instrument.
     std::optional<std::chrono::system_clock::time_point> LastUpdate;
+
+    // Every price the trader rests at, the subscribed depth's and beyond it, by side and price.
+    std::vector<TOwnLevel> OwnOrders;
 
     std::optional<double> LastDeal; // the market's last deal price, when known
     std::optional<double> MinStep;  // from the instrument's reference row

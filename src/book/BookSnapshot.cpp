@@ -29,6 +29,7 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
     out.Bids.clear();
     out.Asks.clear();
     out.Positions.clear();
+    out.OwnOrders.clear();
     out.LastUpdate.reset();
     out.LastDeal.reset();
     out.MinStep.reset();
@@ -41,6 +42,7 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
                  : book == nullptr ? TBookStatus::Waiting
                                    : TBookStatus::Live;
     const THook* orders = nullptr;
+    bool lastDeal = false;
     for (const auto& tables : Hooks) {
         for (const auto& h : tables) {
             if (!h)
@@ -61,8 +63,15 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
                 }
                 break;
             case TKind::Common:
-                if (const TRec* r = h->ForIsin(isin); r != nullptr && r->A != 0)
+                // The deals' own stream is the fresher word when both are chosen.
+                if (const TRec* r = h->ForIsin(isin); r != nullptr && r->A != 0 && !lastDeal)
                     out.LastDeal = r->A;
+                break;
+            case TKind::Deal:
+                if (const TRec* r = h->ForIsin(isin); r != nullptr && r->A != 0) {
+                    out.LastDeal = r->A;
+                    lastDeal = true;
+                }
                 break;
             default:
                 break;
@@ -101,6 +110,8 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
         const auto it = ownAt.find({dir, price});
         return it != ownAt.end() ? it->second : std::int64_t{0};
     };
+    for (const auto& [at, volume] : ownAt)
+        out.OwnOrders.push_back({at.first, at.second, volume});
     out.Bids = seen->Bids;
     out.Asks = seen->Asks;
     for (TBookLevel& level : out.Bids)

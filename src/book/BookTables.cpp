@@ -24,6 +24,7 @@ std::array<std::string_view, THook::kRoleCount> RoleNames(TKind kind) {
     case TKind::Reference:
         return {"replRev", "isin_id", "min_step", "", "", "", "", "step_price"};
     case TKind::Common:
+    case TKind::Deal:
         return {"replRev", "isin_id", "price", "", "", "", "", ""};
     }
     return {};
@@ -49,6 +50,8 @@ bool Classify(std::string_view stream, std::string_view table, TKind& kind, int&
         kind = TKind::Reference;
     else if (stream == "FORTS_COMMON_REPL" && table == "common")
         kind = TKind::Common;
+    else if (stream == "FORTS_DEALS_REPL" && table == "deal")
+        kind = TKind::Deal;
     else
         return false;
     return true;
@@ -98,6 +101,24 @@ void THook::ApplyRec(std::int64_t replId, const void* data, std::size_t size, bo
             Recs[order] = r;
         else if (it != Recs.end())
             Recs.erase(it);
+        touch(r.Isin);
+        return;
+    }
+    if (Kind == TKind::Deal) {
+        // A day's deals are many and only the last one's price is shown: one record per
+        // instrument, not one per deal.
+        if (deleted)
+            return;
+        TRec r;
+        r.Rev = F[kRev].Int(data, size);
+        r.Isin = static_cast<std::int32_t>(F[kIsin].Int(data, size));
+        r.A = F[kPrice].Number(data, size);
+        r.B = static_cast<double>(replId);
+        const auto it = Recs.find(r.Isin);
+        if (it != Recs.end() && it->second.B > r.B)
+            return;
+        Recs[r.Isin] = r;
+        ByIsin[r.Isin] = r.Isin;
         touch(r.Isin);
         return;
     }

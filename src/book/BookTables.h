@@ -17,7 +17,7 @@
 
 namespace vorlen::book_detail {
 
-enum class TKind { Aggr, OrdersLog, Position, Vm, Reference, Common };
+enum class TKind { Aggr, OrdersLog, Position, Vm, Reference, Common, Deal };
 
 // Which tables the books follow, by stream and table name; `depth` for an aggregated stream.
 bool Classify(std::string_view stream, std::string_view table, TKind& kind, int& depth);
@@ -57,12 +57,15 @@ struct THook {
     std::array<TFieldRef, kRoleCount> F;
     TLadders Ladders; // the aggregated table's rows
 
-    // Keyed by replication id, except the orders log: by order id, the latest action only.
+    // Keyed by replication id, except the orders log: by order id, the latest action only; and
+    // the deals: by isin_id, the latest deal only.
     std::unordered_map<std::int64_t, TRec> Recs;
     // Reference rows and last prices, one per instrument: isin_id -> key in Recs, so a
     // snapshot does not walk tens of thousands of option series under the store's lock.
     std::unordered_map<std::int32_t, std::int64_t> ByIsin;
-    bool Indexed() const { return Kind == TKind::Reference || Kind == TKind::Common; }
+    bool Indexed() const {
+        return Kind == TKind::Reference || Kind == TKind::Common || Kind == TKind::Deal;
+    }
     const TRec* ForIsin(std::int32_t isin) const;
 
     // A header table's row; `touch` is told each instrument whose header changed.

@@ -97,7 +97,7 @@ std::vector<std::string> PositionLines(const TBookSnapshot& book) {
     std::vector<std::string> lines;
     for (const TPositionRow& r : PositionRows(book)) {
         lines.push_back(r.Client + ": позиция " + r.Pos + " по " + r.AvgPrice + ", оценка " +
-                        OrDash(r.Mark) + ", P&L " + OrDash(r.OpenPnl) + ", ВМ " +
+                        OrDash(r.Mark) + ", доход " + OrDash(r.OpenPnl) + ", ВМ " +
                         OrDash(r.VarMargin));
     }
     if (lines.empty())

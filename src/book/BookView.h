@@ -22,6 +22,11 @@ struct TLadderRow {
     bool Best = false;           // the best bid or the best ask
     bool IsAsk = false;
     std::int64_t Units = 0; // the price in 1e-5 units, as orders carry it
+    // Filled in the fixed-price ladder only:
+    int OwnSide{};            // whose side the own volume rests on: 1 buy, 2 sell
+    bool Inside{};            // an empty price between the best bid and the best ask
+    bool LastDeal{};          // the market's last deal went at this price
+    std::string Cumulative{}; // the side's volume from its best price to this one
     bool operator==(const TLadderRow&) const = default;
 };
 
@@ -44,7 +49,7 @@ TBookStatusLine BookStatusLine(const TBookSnapshot& book, std::chrono::system_cl
                                std::optional<THealthState> marketData = std::nullopt);
 
 // One header line per client code: "FZ00001: позиция 4 по 92000,25, оценка 92010,
-// P&L 78, ВМ -12,5"; the margin's place says when its stream is not subscribed.
+// доход 78,00 ₽, ВМ -12,5"; the margin's place says when its stream is not subscribed.
 std::vector<std::string> PositionLines(const TBookSnapshot& book);
 
 } // namespace vorlen

@@ -25,13 +25,19 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 namespace vorlen::gui {
 
 namespace {
 
-enum { kBidColumn, kPriceColumn, kAskColumn, kColumnCount };
+enum { kBidColumn, kPriceColumn, kAskColumn, kCumulativeColumn };
+
+// A row's height on the ladder: the visible row count follows from it.
+constexpr int kRowHeight = 20;
+// Rows the fixed ladder has before its view has a size.
+constexpr int kDefaultRows = 21;
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
@@ -62,7 +68,7 @@ void TLadderModel::SetRows(std::vector<TLadderRow> rows) {
         FRows = std::move(rows);
         if (!FRows.empty())
             emit dataChanged(index(0, 0),
-                             index(static_cast<int>(FRows.size()) - 1, kColumnCount - 1));
+                             index(static_cast<int>(FRows.size()) - 1, columnCount() - 1));
         return;
     }
     beginResetModel();
@@ -74,8 +80,16 @@ int TLadderModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(FRows.size());
 }
 
+void TLadderModel::SetCumulative(bool on) {
+    if (on == FCumulative)
+        return;
+    beginResetModel();
+    FCumulative = on;
+    endResetModel();
+}
+
 int TLadderModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kColumnCount;
+    return parent.isValid() ? 0 : (FCumulative ? kCumulativeColumn + 1 : kCumulativeColumn);
 }
 
 QVariant TLadderModel::data(const QModelIndex& index, int role) const {
@@ -83,33 +97,48 @@ QVariant TLadderModel::data(const QModelIndex& index, int role) const {
         return {};
     const TLadderRow& r = FRows[static_cast<std::size_t>(index.row())];
     const int column = index.column();
-    const bool ownSide = !r.Own.empty() && column == (r.IsAsk ? kAskColumn : kBidColumn);
+    // The compact ladder's own volume is on its level's side; the fixed one says whose it is.
+    const bool ownAsk = r.OwnSide != 0 ? r.OwnSide == 2 : r.IsAsk;
+    const bool ownSide = !r.Own.empty() && column == (ownAsk ? kAskColumn : kBidColumn);
     switch (role) {
     case Qt::DisplayRole: {
-        const std::string& volume = column == kBidColumn ? r.Bid : r.Ask;
         if (column == kPriceColumn)
             return Q(r.Price);
-        // The trader's own resting volume beside the level's: "12 (2)".
-        return ownSide ? Q(volume + " (" + r.Own + ")") : Q(volume);
+        if (column == kCumulativeColumn)
+            return Q(r.Cumulative);
+        const std::string& volume = column == kBidColumn ? r.Bid : r.Ask;
+        // The trader's own resting volume beside the level's: "12 (2)", or "(2)" at a price
+        // beyond the subscribed depth.
+        return ownSide ? Q(volume + (volume.empty() ? "(" : " (") + r.Own + ")") : Q(volume);
     }
     case Qt::TextAlignmentRole:
         return column == kPriceColumn ? int(Qt::AlignCenter)
                                       : int(Qt::AlignRight | Qt::AlignVCenter);
     case Qt::BackgroundRole:
+        if (column == kPriceColumn && r.LastDeal)
+            return QBrush(QColor(255, 225, 120));
         if (column == kPriceColumn && r.Best)
             return QBrush(r.IsAsk ? QColor(255, 200, 200) : QColor(200, 235, 200));
+        if (ownSide)
+            return QBrush(QColor(200, 215, 255));
+        if (r.Inside)
+            return QBrush(QColor(245, 245, 245));
         if (column == (r.IsAsk ? kAskColumn : kBidColumn))
             return QBrush(r.IsAsk ? QColor(255, 235, 235) : QColor(235, 248, 235));
         return {};
     case Qt::FontRole:
-        if (r.Best || ownSide) {
+        if (r.Best || ownSide || (column == kPriceColumn && r.LastDeal)) {
             QFont f;
             f.setBold(true);
             return f;
         }
         return {};
     case Qt::ToolTipRole:
-        return ownSide ? QStringLiteral("Ваши заявки: ") + Q(r.Own) : QVariant();
+        if (ownSide)
+            return QStringLiteral("Ваши заявки: ") + Q(r.Own);
+        if (column == kPriceColumn && r.LastDeal)
+            return QStringLiteral("Цена последней сделки");
+        return {};
     default:
         return {};
     }
@@ -125,6 +154,8 @@ QVariant TLadderModel::headerData(int section, Qt::Orientation orientation, int 
         return QStringLiteral("Цена");
     case kAskColumn:
         return QStringLiteral("Продажа");
+    case kCumulativeColumn:
+        return QStringLiteral("Накоплено");
     default:
         return {};
     }
@@ -135,7 +166,6 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     : QWidget(parent), FIsin(isin), FBooks(books), FIsinId(isin_id) {
     setObjectName(QStringLiteral("BookForm"));
     setWindowTitle(QStringLiteral("Стакан ") + Q(isin));
-    resize(300, 420);
 
     Header = new QLabel(this);
     Header->setObjectName(QStringLiteral("Header"));
@@ -144,12 +174,25 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     Status = new QLabel(this);
     Status->setObjectName(QStringLiteral("Status"));
     Status->setTextFormat(Qt::PlainText);
+    // Two lines whatever it says: a halt's words before the freshness would otherwise push the
+    // ladder down under the cursor.
+    Status->setWordWrap(true);
+    Status->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Status->setFixedHeight(2 * Status->fontMetrics().lineSpacing() + 2);
+    Info = new QLabel(this);
+    Info->setObjectName(QStringLiteral("Info"));
+    Info->setTextFormat(Qt::PlainText);
+    Info->setFixedHeight(Info->fontMetrics().lineSpacing() + 2);
     Model = new TLadderModel(this);
     Ladder = new QTableView(this);
     Ladder->setObjectName(QStringLiteral("Ladder"));
     Ladder->setModel(Model);
     Ladder->verticalHeader()->hide();
-    Ladder->verticalHeader()->setDefaultSectionSize(20);
+    Ladder->verticalHeader()->setMinimumSectionSize(kRowHeight);
+    Ladder->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    Ladder->viewport()->installEventFilter(this);
+    // Home centres the ladder; the view would take it to move a current cell it does not show.
+    Ladder->installEventFilter(this);
     Ladder->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     Ladder->setSelectionMode(QAbstractItemView::NoSelection);
     Ladder->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -188,6 +231,29 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
             [this] { emit ChartRequested(FIsinId, QString::fromStdString(FIsin)); });
     trade->addWidget(ChartButton);
 
+    ModeButton = new QPushButton(this);
+    ModeButton->setObjectName(QStringLiteral("ModeButton"));
+    ModeButton->setCheckable(true);
+    ModeButton->setChecked(true);
+    ModeButton->setToolTip(QStringLiteral("Все цены с шагом цены (строки не сдвигаются) или "
+                                          "только уровни стакана"));
+    connect(ModeButton, &QPushButton::clicked, this, [this](bool on) { SetFixedPrices(on); });
+    CentreButton = new QPushButton(QStringLiteral("По центру"), this);
+    CentreButton->setObjectName(QStringLiteral("CentreButton"));
+    CentreButton->setToolTip(QStringLiteral("Поставить лучшие цены в середину (Home)"));
+    connect(CentreButton, &QPushButton::clicked, this, &TBookForm::Recentre);
+    CumulativeBox = new QCheckBox(QStringLiteral("Накопленный объём"), this);
+    CumulativeBox->setObjectName(QStringLiteral("CumulativeBox"));
+    connect(CumulativeBox, &QCheckBox::toggled, this, [this](bool on) {
+        Model->SetCumulative(on);
+        ShowRows();
+    });
+    auto* view = new QHBoxLayout;
+    view->addWidget(ModeButton);
+    view->addWidget(CentreButton);
+    view->addWidget(CumulativeBox);
+    view->addStretch(1);
+
     ArmedBanner = new QLabel(
         QStringLiteral("ТОРГОВЛЯ В ОДИН КЛИК: щелчок по уровню отправляет заявку. Esc — выключить"),
         this);
@@ -218,6 +284,8 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     layout->addWidget(Header);
     layout->addWidget(Status);
     layout->addLayout(trade);
+    layout->addLayout(view);
+    layout->addWidget(Info);
     layout->addWidget(ArmedBanner);
     layout->addWidget(TradeNote);
     layout->addWidget(LadderFrame, 1);
@@ -230,6 +298,14 @@ TBookForm::TBookForm(TBookKeeper* books, std::int32_t isin_id, const std::string
     Timer->setTimerType(Qt::PreciseTimer);
     connect(Timer, &QTimer::timeout, this, &TBookForm::Refresh);
     ShowArmed();
+    SetFixedPrices(true);
+    // Room for a position's header line and the freshness line unwrapped, however large the
+    // system's font: text cut at the default size is text the trader does not read.
+    const QFontMetrics metrics = fontMetrics();
+    const int header =
+        metrics.horizontalAdvance(QStringLiteral("FZ00001: позиция -10 по 92000,25, оценка "
+                                                 "92010,5, доход -1 234,50 ₽, ВМ -12,5"));
+    resize(std::clamp(header + 24, 460, 720), 640);
     Refresh();
     Timer->start();
 }
@@ -327,6 +403,11 @@ void TBookForm::ShowArmed() {
 }
 
 void TBookForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Home) {
+        Recentre();
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Escape && FArmed) {
         SetOneClick(false);
         SetNote(QStringLiteral("Торговля в один клик выключена."));
@@ -340,7 +421,7 @@ void TBookForm::CellPressed(const QModelIndex& index) {
     FPressed.reset();
     FPressedAt = index;
     if (!index.isValid() || index.row() >= static_cast<int>(Model->Rows().size()) ||
-        index.column() == kPriceColumn)
+        (index.column() != kBidColumn && index.column() != kAskColumn))
         return;
     const TLadderRow& row = Model->Rows()[static_cast<std::size_t>(index.row())];
     FPressed.emplace(index.column() == kBidColumn ? 1 : 2, row.Units);
@@ -402,10 +483,71 @@ void TBookForm::FollowHalt() {
                              : Q(orders::kHaltedRefusal));
 }
 
+void TBookForm::SetFixedPrices(bool on) {
+    FFixedWanted = on;
+    if (on)
+        FFixed.Recentre();
+    ShowRows();
+}
+
+void TBookForm::Recentre() {
+    FFixed.Recentre();
+    ShowRows();
+}
+
+int TBookForm::VisibleRows() const {
+    const int height = Ladder->viewport()->height();
+    return Ladder->isVisible() && height >= kRowHeight ? height / kRowHeight : kDefaultRows;
+}
+
+bool TBookForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Ladder && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Home) {
+        Recentre();
+        return true;
+    }
+    if (watched == Ladder->viewport() && event->type() == QEvent::Resize &&
+        VisibleRows() != FShownRowCount)
+        ShowRows();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TBookForm::ShowRows() {
+    std::vector<TLadderRow> rows;
+    const int count = VisibleRows();
+    if (FFixedWanted)
+        rows = FFixed.Rows(FBook, count);
+    // Without a price step there is no grid to fix: the book's levels are what can be shown.
+    FFixedShown = FFixedWanted && (!rows.empty() || StepUnits(FBook) > 0);
+    if (!FFixedShown)
+        rows = LadderRows(FBook);
+    if (Model->Cumulative())
+        AddCumulative(rows);
+    FShownRowCount = count;
+    Model->SetRows(std::move(rows));
+    // The fixed ladder is exactly as tall as its view: nothing to scroll, nothing to move.
+    Ladder->setVerticalScrollBarPolicy(FFixedShown ? Qt::ScrollBarAlwaysOff
+                                                   : Qt::ScrollBarAsNeeded);
+    {
+        const QSignalBlocker block(ModeButton);
+        ModeButton->setChecked(FFixedWanted);
+    }
+    ModeButton->setText(FFixedWanted ? QStringLiteral("Цены: все шаги")
+                                     : QStringLiteral("Цены: только уровни"));
+    CentreButton->setEnabled(FFixedShown);
+    std::string info = SpreadText(FBook);
+    if (FBook.LastDeal)
+        info += (info.empty() ? "" : "; ") + std::string("последняя сделка ") +
+                PriceText(*FBook.LastDeal, FBook.MinStep);
+    if (FFixedWanted && !FFixedShown && FBook.Status == TBookStatus::Live)
+        info += (info.empty() ? "" : "; ") + std::string("шаг цены неизвестен: только уровни");
+    Info->setText(Q(info));
+}
+
 void TBookForm::Refresh() {
     FollowHalt();
     if (FBooks != nullptr && FBooks->Snapshot(FIsinId, FBook)) {
-        Model->SetRows(LadderRows(FBook));
+        ShowRows();
         QStringList lines;
         for (const std::string& line : PositionLines(FBook))
             lines.push_back(Q(line));

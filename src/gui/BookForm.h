@@ -12,12 +12,17 @@
 // shown by a red frame and banner, and disarmed by Esc, by losing the desk, or by closing.
 // While the kill switch holds trading stopped, clicks send nothing and arming is refused.
 //
+// The ladder shows fixed prices by default: a row for every price step, still while the market
+// moves inside it (TFixedLadder); the compact ladder of the book's levels only is a toggle away,
+// and is what shows while the instrument's price step is not known.
+//
 // The banner and the outcome line have their room from the start: rows that moved when either
 // appeared would put another price under a cursor already aimed. A click acts on the level that
 // was under the cursor when the button went down, whatever the ladder did before it came up.
 
 #include "book/BookKeeper.h"
 #include "book/BookView.h"
+#include "book/PriceLadder.h"
 
 #include <QAbstractTableModel>
 #include <QWidget>
@@ -51,6 +56,9 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
     void SetRows(std::vector<TLadderRow> rows);
     const std::vector<TLadderRow>& Rows() const { return FRows; }
+    // The cumulative volume's column, after the ask column.
+    void SetCumulative(bool on);
+    bool Cumulative() const { return FCumulative; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -59,6 +67,7 @@ public:
 
 private:
     std::vector<TLadderRow> FRows;
+    bool FCumulative = false;
 };
 
 class TBookForm final : public QWidget {
@@ -94,6 +103,15 @@ public:
     // One timer step: copy the book when it changed, refresh what is shown.
     void Refresh();
 
+    // Fixed prices (the default) or the book's levels only.
+    void SetFixedPrices(bool on);
+    // Whether the ladder shows fixed prices now: asked for, and the price step known.
+    bool FixedPricesShown() const { return FFixedShown; }
+    // Centres the fixed ladder on the market (the button and the Home key).
+    void Recentre();
+    // Rows the ladder's view has room for without scrolling.
+    int VisibleRows() const;
+
     const TBookSnapshot& Book() const { return FBook; }
     // Ladder repaints so far (each one a changed book).
     std::uint64_t Repaints() const { return FRepaints; }
@@ -110,6 +128,10 @@ public:
     QLabel* TradeNote = nullptr;        // the last click's outcome, or why arming was refused
     QFrame* LadderFrame = nullptr;      // red while armed
     QPushButton* ChartButton = nullptr; // the instrument's chart
+    QPushButton* ModeButton = nullptr;  // checked: fixed prices; its text names the mode
+    QPushButton* CentreButton = nullptr;
+    QCheckBox* CumulativeBox = nullptr;
+    QLabel* Info = nullptr; // the spread and the last deal's price
 
 signals:
     // A click on a level while one-click trading is not armed. side: 1 buy, 2 sell; price in
@@ -119,8 +141,11 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Builds the ladder's rows from the book as last copied.
+    void ShowRows();
     void CellPressed(const QModelIndex& index);
     void CellClicked(const QModelIndex& index);
     // Follows the kill switch: the window's trading is off while it holds.
@@ -148,6 +173,10 @@ private:
     std::optional<THealthState> FShownHealth;
     bool FStale = false;
     bool FShownHalted = false;
+    TFixedLadder FFixed;
+    bool FFixedWanted = true;
+    bool FFixedShown = false;
+    int FShownRowCount = -1;
 };
 
 } // namespace vorlen::gui

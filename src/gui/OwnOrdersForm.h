@@ -1,7 +1,10 @@
 #pragma once
 
-// "Мои заявки": the trader's orders as the orders log tells them, with their state, what remains
-// and when they last changed; the selected ones or all active ones are cancelled through the desk.
+// "Мои заявки": the trader's orders as the orders log tells them, with their state, what remains,
+// when they were placed and when they last changed; buys and sells in colours of their own, every
+// column wide enough for its text; a click on a caption sorts by that column (again: the other
+// way), leaving rows it does not tell apart in their order. The selected ones or all active ones
+// are cancelled through the desk.
 
 #include "main/OrderTicket.h"
 
@@ -35,6 +38,9 @@ public:
     // Reads the orders log again and shows what changed.
     void Refresh();
     const std::vector<TOwnOrderRow>& Rows() const { return FRows; }
+    // Sorts by a column (as a click on its caption does); a column past the last one goes back
+    // to the latest placed first.
+    void SortBy(int column, bool ascending);
 
     QTableWidget* Grid = nullptr;
     QCheckBox* ActiveOnlyBox = nullptr;
@@ -52,8 +58,12 @@ private:
 
     std::unique_ptr<orders::TStoreReader> FReader;
     std::function<orders::TOrderDesk*()> FDesk;
+    void Fill(std::vector<TOwnOrderRow> rows);
+
     std::vector<TOwnOrderRow> FRows;
     QTimer* FTimer = nullptr;
+    int FSortColumn = -1;
+    bool FSortAscending = true;
 };
 
 } // namespace vorlen::gui

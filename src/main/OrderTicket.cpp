@@ -116,8 +116,8 @@ std::string TradingStateText(orders::TKillPhase phase,
 
 const std::array<const char*, kOwnOrderColumns>& OwnOrderCaptions() {
     static const std::array<const char*, kOwnOrderColumns> captions{
-        "Номер", "Время",  "Инструмент", "Клиент",   "Операция",
-        "Цена",  "Кол-во", "Остаток",    "Состояние"};
+        "Номер", "Время",  "Инструмент", "Клиент",    "Операция",
+        "Цена",  "Кол-во", "Остаток",    "Состояние", "Изменена"};
     return captions;
 }
 
@@ -128,9 +128,12 @@ std::vector<TOwnOrderRow> OwnOrderRows(const orders::TStoreFacts& facts, bool ac
             picked.push_back(&o);
         }
     }
-    std::stable_sort(picked.begin(), picked.end(), [](const auto* a, const auto* b) {
-        return a->LastMomentNs != b->LastMomentNs ? a->LastMomentNs > b->LastMomentNs
-                                                  : a->OrderId > b->OrderId;
+    // Placed moments do not change as an order lives, so neither does its row's place.
+    const auto placed = [](const orders::TOwnOrder* o) {
+        return o->FirstMomentNs > 0 ? o->FirstMomentNs : o->LastMomentNs;
+    };
+    std::sort(picked.begin(), picked.end(), [&](const auto* a, const auto* b) {
+        return placed(a) != placed(b) ? placed(a) > placed(b) : a->OrderId > b->OrderId;
     });
     std::vector<TOwnOrderRow> rows;
     rows.reserve(picked.size());
@@ -145,21 +148,61 @@ std::vector<TOwnOrderRow> OwnOrderRows(const orders::TStoreFacts& facts, bool ac
                 isin = it->second;
             }
         }
-        const auto at = std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::nanoseconds(o->LastMomentNs)));
+        const auto clock = [](std::int64_t ns) {
+            return ns > 0 ? FormatClockTime(std::chrono::system_clock::time_point(
+                                std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                    std::chrono::nanoseconds(ns))))
+                          : std::string();
+        };
+        row.Buy = o->Side == orders::TSide::Buy;
+        row.PlacedNs = placed(o);
+        row.ChangedNs = o->LastMomentNs;
+        row.Price = o->Price;
+        row.Amount = o->Amount;
+        row.Rest = o->Rest;
         row.Cells = {std::to_string(o->OrderId),
-                     o->LastMomentNs > 0 ? FormatClockTime(at) : std::string(),
+                     clock(row.PlacedNs),
                      isin,
                      o->Client,
-                     o->Side == orders::TSide::Buy ? "Покупка" : "Продажа",
+                     row.Buy ? "Покупка" : "Продажа",
                      TicketPriceText(o->Price),
                      std::to_string(o->Amount),
                      std::to_string(o->Rest),
-                     orders::StateText(o->State)};
+                     orders::StateText(o->State),
+                     clock(row.ChangedNs)};
         rows.push_back(std::move(row));
     }
     return rows;
+}
+
+void SortOwnOrderRows(std::vector<TOwnOrderRow>& rows, std::size_t column, bool ascending) {
+    if (column >= kOwnOrderColumns)
+        return;
+    const auto key = [column](const TOwnOrderRow& r) -> std::optional<std::int64_t> {
+        switch (column) {
+        case 0:
+            return r.OrderId;
+        case 1:
+            return r.PlacedNs;
+        case 5:
+            return r.Price;
+        case 6:
+            return r.Amount;
+        case 7:
+            return r.Rest;
+        case kOwnOrderChangedColumn:
+            return r.ChangedNs;
+        default:
+            return std::nullopt;
+        }
+    };
+    std::stable_sort(rows.begin(), rows.end(), [&](const TOwnOrderRow& a, const TOwnOrderRow& b) {
+        const TOwnOrderRow& x = ascending ? a : b;
+        const TOwnOrderRow& y = ascending ? b : a;
+        if (const auto kx = key(x))
+            return *kx < *key(y);
+        return x.Cells[column] < y.Cells[column];
+    });
 }
 
 } // namespace vorlen

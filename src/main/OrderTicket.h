@@ -43,18 +43,28 @@ std::string ReplyOutcomeText(const orders::TReply& reply);
 std::string TradingStateText(orders::TKillPhase phase,
                              const std::optional<orders::TKillReport>& report);
 
-inline constexpr std::size_t kOwnOrderColumns = 9;
-// "Номер", "Время", "Инструмент", "Клиент", "Операция", "Цена", "Кол-во", "Остаток", "Состояние".
+inline constexpr std::size_t kOwnOrderColumns = 10;
+// "Номер", "Время", "Инструмент", "Клиент", "Операция", "Цена", "Кол-во", "Остаток", "Состояние",
+// "Изменена": the time is when the order was placed, "Изменена" when its last event came.
 const std::array<const char*, kOwnOrderColumns>& OwnOrderCaptions();
+inline constexpr std::size_t kOwnOrderChangedColumn = 9;
 
 struct TOwnOrderRow {
     std::int64_t OrderId = 0;
     bool Active = false;
+    bool Buy = false;
     std::array<std::string, kOwnOrderColumns> Cells;
+    // What the columns sort by where their text would not: times, price and quantities.
+    std::int64_t PlacedNs = 0, ChangedNs = 0, Price = 0, Amount = 0, Rest = 0;
 };
 
-// Own orders as the orders log tells them, the latest event first; `activeOnly` leaves out the
-// filled and cancelled ones.
+// Own orders as the orders log tells them, the latest placed first (by number when placed at
+// the same moment), so a row stays where it is while its order fills or is cancelled;
+// `activeOnly` leaves out the filled and cancelled ones.
 std::vector<TOwnOrderRow> OwnOrderRows(const orders::TStoreFacts& facts, bool activeOnly);
+
+// Sorts by a column, numbers and times by value; rows that the column does not tell apart keep
+// their order, so a refresh never shuffles them.
+void SortOwnOrderRows(std::vector<TOwnOrderRow>& rows, std::size_t column, bool ascending);
 
 } // namespace vorlen

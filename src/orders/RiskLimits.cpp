@@ -441,4 +441,74 @@ std::vector<std::string> TLimitsBook::Stopping() const {
     return out;
 }
 
+const std::array<const char*, kLimitKeyCount>& LimitKeyCaptions() {
+    static const std::array<const char*, kLimitKeyCount> captions{
+        "Лотов в заявке", "Позиция",       "Активных заявок", "Заявок в минуту",
+        "Заявок в день",  "Отклонение, %", "Опционы, шагов"};
+    return captions;
+}
+
+const std::array<const char*, kLimitKeyCount>& LimitKeyHints() {
+    static const std::array<const char*, kLimitKeyCount> hints{
+        "Наибольшее количество лотов в одной заявке",
+        "Наибольшая позиция по инструменту, лотов, с учётом активных заявок",
+        "Наибольшее число активных заявок",
+        "Наибольшее число заявок в минуту",
+        "Наибольшее число заявок за день",
+        "Наибольшее отклонение цены фьючерса от лучшей встречной цены, % (до двух знаков)",
+        "Наибольшее отклонение цены опциона от лучшей встречной цены, в шагах цены"};
+    return hints;
+}
+
+std::vector<TLimitsRow> LimitsRows(const TLimitsBook& book, char decimalSeparator) {
+    static_assert(std::size(kKeys) == kLimitKeyCount);
+    const auto row = [decimalSeparator](std::string client, std::string isin,
+                                        const TLimitsPatch& p) {
+        TLimitsRow r{std::move(client), std::move(isin), {}};
+        for (std::size_t k = 0; k < kLimitKeyCount; ++k) {
+            if (const auto& v = p.*kKeys[k].Field) {
+                r.Values[k] = kKeys[k].Decimals == 0
+                                  ? std::to_string(*v)
+                                  : FormatPrice(*v * (kPriceScale / 100), decimalSeparator);
+            }
+        }
+        return r;
+    };
+    std::vector<TLimitsRow> rows{row("*", {}, book.All())};
+    for (const auto& [client, p] : book.Clients()) {
+        rows.push_back(row(client, {}, p));
+    }
+    for (const auto& [key, p] : book.Instruments()) {
+        rows.push_back(row(key.first, key.second, p));
+    }
+    return rows;
+}
+
+std::string LimitsRowsText(const std::vector<TLimitsRow>& rows) {
+    // Spaces around what was typed go; spaces inside stay, for the parser to name the row.
+    const auto trim = [](const std::string& s) {
+        const std::size_t from = s.find_first_not_of(" \t");
+        return from == std::string::npos ? std::string()
+                                         : s.substr(from, s.find_last_not_of(" \t") - from + 1);
+    };
+    std::string out;
+    for (const TLimitsRow& r : rows) {
+        std::string line = trim(r.Client);
+        if (const std::string isin = trim(r.Isin); !isin.empty()) {
+            // An instrument without a client code still makes a line the parser can name.
+            line += (line.empty() ? "" : " ") + isin;
+        }
+        bool values = false;
+        for (std::size_t k = 0; k < kLimitKeyCount; ++k) {
+            if (const std::string v = trim(r.Values[k]); !v.empty()) {
+                line += std::string(" ") + kKeys[k].Name + "=" + v;
+                values = true;
+            }
+        }
+        // A rule's scope with no values is still a rule: said twice, it is a mistake to show.
+        out += (values || !trim(r.Client).empty() || !trim(r.Isin).empty() ? line : "") + "\n";
+    }
+    return out;
+}
+
 } // namespace vorlen::orders

@@ -3,6 +3,7 @@
 // The limits the risk gate holds every order to: conservative built-in defaults, replaced per
 // client code and, under a client code, per instrument.
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -93,11 +94,36 @@ public:
     // zero count lets no order through (max_pos=0 only those that close a position).
     std::vector<std::string> Stopping() const;
 
+    const TLimitsPatch& All() const { return FAll; }
+    const std::map<std::string, TLimitsPatch>& Clients() const { return FClients; }
+    const std::map<std::pair<std::string, std::string>, TLimitsPatch>& Instruments() const {
+        return FInstruments;
+    }
+
 private:
     TLimitsPatch FAll;
     std::map<std::string, TLimitsPatch> FClients;
     std::map<std::pair<std::string, std::string>, TLimitsPatch> FInstruments;
 };
+
+// The limits file as the limits form's table shows it: a row per rule, a column per key, the
+// values as the file writes them (with `decimalSeparator` for the point) and "" where the rule
+// inherits. Client "*" is every client code.
+inline constexpr std::size_t kLimitKeyCount = 7;
+struct TLimitsRow {
+    std::string Client, Isin;
+    std::array<std::string, kLimitKeyCount> Values;
+    bool operator==(const TLimitsRow&) const = default;
+};
+// The keys' columns in the form: "Лотов в заявке", "Позиция", ...
+const std::array<const char*, kLimitKeyCount>& LimitKeyCaptions();
+// What each key limits, in a sentence: the columns' tool tips.
+const std::array<const char*, kLimitKeyCount>& LimitKeyHints();
+// "*" first (always there), then client codes, then their instruments.
+std::vector<TLimitsRow> LimitsRows(const TLimitsBook& book, char decimalSeparator = '.');
+// The file's text for the rows, one line per row, so that what TLimitsBook::Parse says of a
+// line it says of that row; a row with nothing in it is an empty line.
+std::string LimitsRowsText(const std::vector<TLimitsRow>& rows);
 
 inline constexpr const char* kLimitsFileName = "risk_limits.txt";
 

@@ -322,6 +322,8 @@ TEST_F(BookKeeperTest, OwnRestingOrdersAreMarkedAtTheirLevelsByTheirLatestAction
     EXPECT_EQ(s.Bids[1], (TBookLevel{98, 4, 0}));
     ASSERT_EQ(s.Asks.size(), 1u);
     EXPECT_EQ(s.Asks[0], (TBookLevel{101, 6, 2}));
+    // Every resting price, the one beyond the levels too, for a ladder that draws it.
+    EXPECT_EQ(s.OwnOrders, (std::vector<TOwnLevel>{{1, 97, 5}, {1, 99, 2}, {2, 101, 2}}));
 
     // The trade stream's new life number forgets the orders; the book stays.
     Store.LNClearTables(kTrade);
@@ -407,6 +409,28 @@ TEST_F(BookKeeperTest, HeaderValuesEachClientsPositionAtTheMark) {
     EXPECT_EQ(alone[0].VarMargin, kVmNotSubscribedText);
     EXPECT_EQ(alone[0].Mark, "");
     EXPECT_EQ(alone[0].OpenPnl, "");
+}
+
+// The last deal's price comes from the deal stream, one record per instrument however many deals
+// the day has; a deal arriving late does not take the place of a newer one.
+TEST_F(BookKeeperTest, TheLastDealIsTheNewestDealsPrice) {
+    TTestScheme deals;
+    deals.Table("deal", ReplFields({{"isin_id", "i4", 4}, {"price", "d16.5", 9}}));
+    Choose({"FORTS_AGGR5_REPL", "FORTS_DEALS_REPL"});
+    Open(kAggr);
+    Store.SetTblsDesc(1, Lsn[1], deals.Desc());
+    const auto deal = [&](std::int64_t id, std::int32_t isin, std::int64_t price) {
+        TRowBytes r(deals, "deal");
+        r.Key(id).Int("isin_id", isin).Decimal("price", price, 0);
+        Send(1, r);
+    };
+    EXPECT_FALSE(Snap().LastDeal);
+    deal(10, kIsin, 92001);
+    deal(11, kIsin + 1, 5);
+    deal(12, kIsin, 92003);
+    deal(9, kIsin, 91000); // older than what is kept
+    EXPECT_EQ(Snap().LastDeal, 92003.0);
+    EXPECT_EQ(Snap(kIsin + 1).LastDeal, 5.0);
 }
 
 // A row changed in place is not told to the books; its time comes from the table's revisions by

@@ -101,7 +101,9 @@ protected:
     TFakePort* Port = nullptr;
     std::unique_ptr<gui::TMainForm> Form;
     TTestScheme Aggr;
+    TTestScheme Ref;
     TStreamData Lsn;
+    TStreamData RefLsn;
     TCGateEntryPoints FSavedCG;
 };
 
@@ -314,6 +316,117 @@ TEST_F(BookFormTest, OneClickTradingIsOptInVisiblyArmedAndSendsOneOrderPerClick)
     codes->push_back("FZ00003");
     QTRY_COMPARE_WITH_TIMEOUT(book->Client->count(), 3, 5000);
     EXPECT_EQ(book->Client->currentData().toString(), QStringLiteral("FZ00001"));
+}
+
+// With the instrument's step known the ladder has a row for every price, and a price keeps its
+// place on the screen while the market moves inside the rows shown: what is under the cursor is
+// what was there. It moves when a best price would leave the rows, or when asked.
+TEST_F(BookFormTest, FixedPricesKeepTheirPlaceOnTheScreenWhileTheMarketMovesInside) {
+    Modal.Steps.push_back(TScriptedModal::Accept);
+    Form->BookNew1->trigger();
+    ASSERT_EQ(Form->BookChildren().size(), 1u);
+    gui::TBookForm* book = Form->BookChildren()[0];
+    Port->Storage->SetStreams({"FORTS_AGGR5_REPL", "FORTS_REFDATA_REPL"});
+    Lsn.Pos = 0;
+    Lsn.sName = "FORTS_AGGR5_REPL";
+    Port->Storage->SetTblsDesc(0, Lsn, Aggr.Desc());
+    Ref.Table(
+        "fut_sess_contents",
+        ReplFields({{"isin_id", "i4", 4}, {"min_step", "d16.5", 9}, {"step_price", "d16.5", 9}}));
+    RefLsn.Pos = 1;
+    RefLsn.sName = "FORTS_REFDATA_REPL";
+    Port->Storage->SetTblsDesc(1, RefLsn, Ref.Desc());
+    TRowBytes step(Ref, "fut_sess_contents");
+    step.Key(1).Int("isin_id", 11).Decimal("min_step", 1, 0).Decimal("step_price", 1, 0);
+    Port->Storage->UpdStrMsg(step.Msg(), RefLsn);
+    Level(1, 11, 1, 100, 5);
+    Level(2, 11, 2, 102, 7);
+
+    const auto rowOf = [&](std::int64_t price) {
+        const auto& rows = book->Model->Rows();
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            if (rows[r].Units == price * orders::kPriceScale)
+                return static_cast<int>(r);
+        return -1;
+    };
+    const auto screenY = [&](std::int64_t price) {
+        const QRect cell = book->Ladder->visualRect(book->Model->index(rowOf(price), 1));
+        return book->Ladder->viewport()->mapTo(book, cell.center()).y();
+    };
+    ASSERT_TRUE(WaitFor([&] { return book->FixedPricesShown() && rowOf(100) >= 0; }));
+    const int count = book->Model->rowCount();
+    ASSERT_GE(count, 11) << "the default window has room for a working ladder";
+    EXPECT_EQ(count, book->VisibleRows());
+    EXPECT_EQ(book->ModeButton->text(), "Цены: все шаги");
+    EXPECT_EQ(book->Info->text(), "спред 2 шага");
+    // Each price's place as the trader first saw it; the rows span the view without a scroll.
+    const std::int64_t top = book->Model->Rows().front().Units / orders::kPriceScale;
+    std::vector<int> ys;
+    ys.reserve(static_cast<std::size_t>(count));
+    for (int r = 0; r < count; ++r)
+        ys.push_back(screenY(top - r));
+    EXPECT_LE(book->Ladder->visualRect(book->Model->index(count - 1, 0)).bottom(),
+              book->Ladder->viewport()->height());
+
+    // The market moves inside the rows: new bests, a gap, a level gone, a far own-side edge.
+    struct TMove {
+        const char* What;
+        std::int64_t Id;
+        int Dir;
+        std::int64_t Price, Volume;
+        std::int64_t Best; // the row that must now show the move's volume
+    };
+    const std::int64_t edge = top - count + 1;
+    const std::vector<TMove> moves = {
+        {"a better bid", 3, 1, 101, 2, 101},
+        {"the best ask lifts", 2, 2, 104, 7, 104},
+        {"the bid falls away", 3, 1, 98, 2, 98},
+        {"a bid on the lowest row", 1, 1, edge, 9, edge},
+        {"an ask on the highest row", 4, 2, top, 1, top},
+    };
+    for (const TMove& m : moves) {
+        Level(m.Id, 11, m.Dir, m.Price, m.Volume);
+        ASSERT_TRUE(WaitFor([&] {
+            const int r = rowOf(m.Best);
+            const auto& row = book->Model->Rows()[static_cast<std::size_t>(std::max(r, 0))];
+            return r >= 0 && (m.Dir == 1 ? row.Bid : row.Ask) == std::to_string(m.Volume);
+        })) << m.What;
+        ASSERT_EQ(book->Model->rowCount(), count) << m.What;
+        for (int r = 0; r < count; ++r)
+            ASSERT_EQ(screenY(top - r), ys[static_cast<std::size_t>(r)]) << m.What << ", row " << r;
+    }
+
+    // The best ask leaves the rows: the ladder moves to keep the market in view.
+    Level(4, 11, 2, top + 50, 1);
+    Level(2, 11, 2, top + 40, 7);
+    Level(3, 11, 1, top + 39, 2);
+    Level(1, 11, 1, top + 38, 9);
+    ASSERT_TRUE(WaitFor([&] { return rowOf(top + 40) >= 0 && rowOf(top + 39) >= 0; }));
+    EXPECT_EQ(book->Info->text(), "спред 1 шаг");
+    // Asked for, the market comes back to the middle; the compact ladder is a click away.
+    Level(1, 11, 1, top + 30, 9);
+    Level(2, 11, 2, top + 34, 7);
+    Level(3, 11, 1, top + 33, 2);
+    ASSERT_TRUE(WaitFor([&] {
+        const int r = rowOf(top + 34);
+        return r >= 0 && book->Model->Rows()[static_cast<std::size_t>(r)].Ask == "7";
+    }));
+    const int before = rowOf(top + 34);
+    QTest::keyClick(book->Ladder, Qt::Key_Home);
+    EXPECT_EQ(rowOf(top + 34), count / 2 - 1) << "was at row " << before;
+    EXPECT_EQ(rowOf(top + 33), count / 2);
+    book->ModeButton->click();
+    EXPECT_FALSE(book->FixedPricesShown());
+    EXPECT_EQ(book->ModeButton->text(), "Цены: только уровни");
+    EXPECT_EQ(book->Model->rowCount(), 4) << "the levels only";
+    book->ModeButton->click();
+    EXPECT_TRUE(book->FixedPricesShown());
+
+    // At the default size no caption or control is cut.
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{book->ModeButton, book->CentreButton, book->CumulativeBox,
+                                         book->OneClick, book->ChartButton, book->Qty})
+        EXPECT_GE(w->width(), w->sizeHint().width()) << w->objectName().toStdString();
 }
 
 } // namespace

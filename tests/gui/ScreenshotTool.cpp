@@ -10,9 +10,11 @@
 #include "gui/ChForm.h"
 #include "gui/ChartForm.h"
 #include "gui/GridModel.h"
+#include "gui/LimitsForm.h"
 #include "gui/MainForm.h"
 #include "gui/MdiChild.h"
 #include "gui/OptionsForm.h"
+#include "gui/OwnOrdersForm.h"
 #include "gui/ReplayBar.h"
 #include "gui/SetForm.h"
 #include "gui/TicketForm.h"
@@ -27,6 +29,7 @@
 #include "settings/StreamTree.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -60,6 +63,75 @@ bool Save(QWidget& widget, const QDir& dir, const char* name) {
 void ShowForPicture(QDialog& dialog) {
     dialog.show();
     QTest::qWait(300);
+}
+
+// The book in fixed prices with two of the trader's orders resting a few steps off the market,
+// sent by one click each; the own-orders window with them; the limits form on a sample file.
+bool BookAndOrdersPictures(gui::TMainForm& form, gui::TBookForm& book, const e2e::TSimInstall& inst,
+                           const QDir& out) {
+    bool ok = true;
+    book.parentWidget()->resize(book.parentWidget()->size().expandedTo(QSize(480, 700)));
+    if (!test::WaitFor([&] { return book.FixedPricesShown(); }, 10000))
+        std::fprintf(stderr, "gui_screenshots: the book's price step did not come\n");
+    if (!test::WaitFor([&] { return book.Client->count() > 1; }, 10000))
+        std::fprintf(stderr, "gui_screenshots: no client code for the book\n");
+    book.Client->setCurrentIndex(1);
+    book.Recentre();
+    book.CumulativeBox->setChecked(true);
+    if (book.SetOneClick(true)) {
+        // A buy beyond the subscribed depth, seven rows under the best bid, and a sell three
+        // over the best ask.
+        const auto& rows = book.Model->Rows();
+        int bestBid = -1, bestAsk = -1;
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            if (rows[r].Best && !rows[r].IsAsk && bestBid < 0)
+                bestBid = static_cast<int>(r);
+            if (rows[r].Best && rows[r].IsAsk)
+                bestAsk = static_cast<int>(r);
+        }
+        const auto click = [&](int row, int column) {
+            if (row < 0 || row >= book.Model->rowCount())
+                return;
+            const QRect cell = book.Ladder->visualRect(book.Model->index(row, column));
+            QTest::mouseClick(book.Ladder->viewport(), Qt::LeftButton, {}, cell.center());
+        };
+        click(bestBid >= 0 ? bestBid + 7 : -1, 0);
+        QTest::qWait(1100); // the gate holds back a second order within a second
+        click(bestAsk >= 0 ? bestAsk - 3 : -1, 2);
+        book.SetOneClick(false);
+        if (!test::WaitFor([&] { return book.Book().OwnOrders.size() >= 2; }, 20000))
+            std::fprintf(stderr, "gui_screenshots: the book's own orders did not rest: %s\n",
+                         book.TradeNote->text().toLocal8Bit().constData());
+    } else {
+        std::fprintf(stderr, "gui_screenshots: one-click did not arm: %s\n",
+                     book.TradeNote->text().toLocal8Bit().constData());
+    }
+    QTest::qWait(500);
+    ok = Save(*book.parentWidget(), out, "book-fixed.png") && ok;
+
+    form.OwnOrders1->trigger();
+    gui::TOwnOrdersForm* own = form.OwnOrdersChild();
+    if (own == nullptr || !test::WaitFor([&] { return own->Rows().size() >= 2; }, 20000)) {
+        std::fprintf(stderr, "gui_screenshots: the own orders did not show\n");
+        ok = false;
+    } else {
+        QTest::qWait(600);
+        ok = Save(*own->parentWidget(), out, "own-orders.png") && ok;
+    }
+
+    const std::filesystem::path limits = inst.Root / "limits-sample";
+    std::filesystem::create_directories(limits);
+    std::ofstream(limits / orders::kLimitsFileName)
+        << "*       max_qty=10 max_pos=50 max_active=20 per_minute=60 per_day=500 "
+           "distance_pct=5\n"
+           "FZ00001 max_qty=5 distance_pct=2.5\n"
+           "FZ00001 Si-12.26 max_pos=20\n"
+           "FZ00002 GAZR-6.26 max_active=3 opt_distance_steps=5\n";
+    gui::TLimitsForm dialog(limits, nullptr, &form);
+    ShowForPicture(dialog);
+    ok = Save(dialog, out, "limits-form.png") && ok;
+    dialog.reject();
+    return ok;
 }
 
 // The options board needs what neither market preset subscribes (docs/options.md).
@@ -361,6 +433,8 @@ int Run(const QDir& out) {
             break;
         }
     }
+
+    ok = BookAndOrdersPictures(form, *book, inst, out) && ok;
 
     // Trading stopped: the book and the own-orders window say so, the ticket command is off.
     boxes.Answers = {true};

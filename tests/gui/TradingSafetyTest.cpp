@@ -11,6 +11,7 @@
 #include "main/FakePort.h"
 #include "main/TerminalDesk.h"
 #include "orders/ScriptedTransport.h"
+#include "platform/FormatSettings.h"
 #include "store/TestScheme.h"
 
 #include <QCheckBox>
@@ -22,10 +23,15 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
 
 namespace vorlen::test {
 namespace {
@@ -266,7 +272,7 @@ TEST_F(TradingSafetyTest, ALimitThatStopsTradingIsSavedOnlyAfterAWarning) {
         Boxes.Clear();
         Boxes.Answers = {c.Answer};
         gui::TLimitsForm form(dir, [this] { return Desk.get(); });
-        form.Editor->setPlainText(c.Text);
+        ASSERT_TRUE(form.LoadText(c.Text)) << c.Text;
         form.SaveButton->click();
         const std::vector<std::string> asked = Boxes.Texts(TDialogKind::Confirm);
         EXPECT_EQ(asked.size(), c.Warned ? 1u : 0u) << c.Text;
@@ -275,6 +281,94 @@ TEST_F(TradingSafetyTest, ALimitThatStopsTradingIsSavedOnlyAfterAWarning) {
         }
         EXPECT_EQ(std::filesystem::exists(dir / kLimitsFileName), c.Saved) << c.Text;
         EXPECT_EQ(form.result() == QDialog::Accepted, c.Saved) << c.Text;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// The limits form shows the file's rules as rows under Russian captions and writes back the same
+// rules in the same format, with what the trader changed in the table; a bad cell is named by its
+// row and nothing is written.
+TEST_F(TradingSafetyTest, TheLimitsFormRoundTripsTheFile) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() /
+        ("vorlen-limits-form-" + std::to_string(QCoreApplication::applicationPid()));
+    std::filesystem::create_directories(dir);
+    const std::string file = "# the desk's limits\n"
+                             "*   max_qty=10 distance_pct=1.25\n"
+                             "FZ00001 max_pos=20 per_day=300\n"
+                             "FZ00002 GAZR-6.26 max_active=3 opt_distance_steps=5\n"
+                             "FZ00001 Si-3.27 per_minute=7\n";
+    const auto write = [&](const std::string& text) {
+        std::ofstream(dir / kLimitsFileName, std::ios::binary) << text;
+    };
+    const auto saved = [&] {
+        std::ifstream in(dir / kLimitsFileName, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        TLimitsBook book;
+        std::string error;
+        EXPECT_TRUE(book.Parse(text, error)) << error;
+        return std::make_pair(text, LimitsRows(book));
+    };
+    const auto cell = [](const gui::TLimitsForm& form, int row, int column) {
+        return form.Table->item(row, column)->text().toStdString();
+    };
+    write(file);
+    TLimitsBook original;
+    std::string error;
+    ASSERT_TRUE(original.Parse(file, error)) << error;
+
+    {
+        gui::TLimitsForm form(dir, [this] { return Desk.get(); });
+        EXPECT_TRUE(form.ErrorLabel->text().isEmpty());
+        EXPECT_EQ(form.Table->horizontalHeaderItem(2)->text(), "Лотов в заявке");
+        ASSERT_EQ(form.Table->rowCount(), 4);
+        EXPECT_EQ(cell(form, 0, 0), "все клиенты");
+        const std::string sep(1, FormatSettings().DecimalSeparator);
+        EXPECT_EQ(cell(form, 0, 7), "1" + sep + "25");
+        EXPECT_EQ((std::vector<std::string>{cell(form, 3, 0), cell(form, 3, 1), cell(form, 3, 4)}),
+                  (std::vector<std::string>{"FZ00002", "GAZR-6.26", "3"}));
+        EXPECT_EQ(cell(form, 1, 3), "20");
+        EXPECT_EQ(cell(form, 1, 2), "") << "inherited";
+        form.SaveButton->click();
+        EXPECT_EQ(form.result(), QDialog::Accepted);
+        EXPECT_EQ(saved().second, LimitsRows(original)) << saved().first;
+    }
+    {
+        // Edits: a value changed, one cleared, a row added and one removed.
+        gui::TLimitsForm form(dir, [this] { return Desk.get(); });
+        form.Table->item(1, 2)->setText("4");
+        form.Table->item(3, 4)->setText("");
+        form.Table->setCurrentCell(2, 0);
+        form.RemoveButton->click();
+        form.AddButton->click();
+        form.Table->item(3, 0)->setText("FZ00003");
+        form.Table->item(3, 2)->setText(" 2 ");
+        form.SaveButton->click();
+        EXPECT_EQ(form.result(), QDialog::Accepted) << form.ErrorLabel->text().toStdString();
+        const auto [text, rows] = saved();
+        TLimitsBook book;
+        ASSERT_TRUE(book.Parse(text, error)) << error;
+        EXPECT_EQ(book.For("FZ00001", "Si-3.27").MaxOrderQty, 4);
+        EXPECT_EQ(book.For("FZ00001", "Si-3.27").MaxPerMinute, TRiskLimits{}.MaxPerMinute);
+        EXPECT_EQ(book.For("FZ00002", "GAZR-6.26").MaxActive, TRiskLimits{}.MaxActive);
+        EXPECT_EQ(book.For("FZ00002", "GAZR-6.26").MaxOptionDistanceSteps, 5);
+        EXPECT_EQ(book.For("FZ00003", "GAZR-6.26").MaxOrderQty, 2);
+        EXPECT_EQ(book.For("FZ00003", "GAZR-6.26").MaxDistanceBp, 125);
+    }
+    {
+        // A cell that is no number, or a client code twice: the row is named, nothing written.
+        const std::string before = saved().first;
+        for (const auto& [row, column, text, named] :
+             std::vector<std::tuple<int, int, std::string, std::string>>{
+                 {1, 3, "два", "строка таблицы 2"}, {2, 0, "FZ00001", "строка таблицы 3"}}) {
+            gui::TLimitsForm form(dir, [this] { return Desk.get(); });
+            form.Table->item(row, column)->setText(QString::fromStdString(text));
+            form.SaveButton->click();
+            EXPECT_NE(form.result(), QDialog::Accepted) << text;
+            EXPECT_TRUE(form.ErrorLabel->text().toStdString().find(named) != std::string::npos)
+                << form.ErrorLabel->text().toStdString();
+            EXPECT_EQ(saved().first, before) << text;
+        }
     }
     std::filesystem::remove_all(dir);
 }

@@ -183,7 +183,8 @@ TEST(OrderTicket, OwnOrderRowsNewestFirstWithTheirState) {
     EXPECT_EQ(all[2].OrderId, 1);
     EXPECT_FALSE(all[0].Active);
     const std::array<std::string, kOwnOrderColumns> cancelled{
-        "2", all[0].Cells[1], "Si-12.26", "FZ00001", "Продажа", "91000,5", "5", "5", "снята"};
+        "2", all[0].Cells[1], "Si-12.26",     "FZ00001", "Продажа", "91000,5", "5",
+        "5", "снята",         all[0].Cells[1]};
     EXPECT_EQ(all[0].Cells, cancelled);
     EXPECT_FALSE(all[0].Cells[1].empty()) << "the time of the last event";
     EXPECT_EQ(all[1].Cells[2], "?") << "an instrument the reference does not name";
@@ -194,6 +195,79 @@ TEST(OrderTicket, OwnOrderRowsNewestFirstWithTheirState) {
     ASSERT_EQ(active.size(), 2U);
     EXPECT_EQ(active[0].OrderId, 3);
     EXPECT_EQ(active[1].OrderId, 1);
+}
+
+// A row keeps its place while its order fills or is cancelled; "Время" says when the order was
+// placed and "Изменена" when it last changed; sorting by a column leaves rows that column does
+// not tell apart as they were, so a refresh shuffles nothing.
+TEST(OrderTicket, OwnOrderRowsStayPutAndSortStably) {
+    constexpr std::int64_t S = 1'000'000'000; // a second in nanoseconds
+    const auto at = [](std::int64_t ns) {
+        return FormatClockTime(std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::nanoseconds(ns))));
+    };
+    struct TOrder {
+        std::int64_t Id, Placed, Changed, Price, Rest;
+        orders::TSide Side;
+    };
+    // Order 14 changed last but was placed first; 12 and 13 were placed at the same moment.
+    const std::vector<TOrder> orders = {
+        {11, 10 * S, 11 * S, 100, 1, orders::TSide::Buy},
+        {12, 20 * S, 25 * S, 100, 2, orders::TSide::Sell},
+        {13, 20 * S, 21 * S, 90, 2, orders::TSide::Buy},
+        {14, 5 * S, 90 * S, 100, 0, orders::TSide::Sell},
+    };
+    orders::TStoreFacts facts;
+    for (const TOrder& o : orders) {
+        orders::TOwnOrder own;
+        own.OrderId = o.Id;
+        own.FirstMomentNs = o.Placed;
+        own.LastMomentNs = o.Changed;
+        own.Price = o.Price * orders::kPriceScale;
+        own.Amount = 2;
+        own.Rest = o.Rest;
+        own.Side = o.Side;
+        own.State = o.Rest == 0 ? orders::TOrderState::Filled : orders::TOrderState::Placed;
+        facts.Own.push_back(own);
+    }
+    const auto ids = [](const std::vector<TOwnOrderRow>& rows) {
+        std::vector<std::int64_t> out;
+        out.reserve(rows.size());
+        for (const TOwnOrderRow& r : rows)
+            out.push_back(r.OrderId);
+        return out;
+    };
+    const std::vector<TOwnOrderRow> rows = OwnOrderRows(facts, false);
+    EXPECT_EQ(ids(rows), (std::vector<std::int64_t>{13, 12, 11, 14}));
+    EXPECT_STREQ(OwnOrderCaptions()[kOwnOrderChangedColumn], "Изменена");
+    for (const TOwnOrderRow& r : rows) {
+        const auto o = std::find_if(orders.begin(), orders.end(),
+                                    [&](const TOrder& x) { return x.Id == r.OrderId; });
+        EXPECT_EQ(r.Cells[1], at(o->Placed)) << r.OrderId;
+        EXPECT_EQ(r.Cells[kOwnOrderChangedColumn], at(o->Changed)) << r.OrderId;
+        EXPECT_EQ(r.Buy, o->Side == orders::TSide::Buy) << r.OrderId;
+    }
+
+    struct TSortCase {
+        std::size_t Column;
+        bool Ascending;
+        std::vector<std::int64_t> Ids;
+    };
+    const std::vector<TSortCase> sorts = {
+        {5, true, {13, 12, 11, 14}},  // price: the three at 100 stay as they were
+        {5, false, {12, 11, 14, 13}}, // the other way, ties still as they were
+        {4, true, {13, 11, 12, 14}}, // "Покупка" before "Продажа", each side as it was
+        {7, true, {14, 11, 13, 12}}, // by value, the two of 2 as they were
+        {kOwnOrderChangedColumn, false, {14, 12, 13, 11}},
+        {0, true, {11, 12, 13, 14}},
+        {kOwnOrderColumns, true, {13, 12, 11, 14}}, // no such column: left alone
+    };
+    for (const TSortCase& c : sorts) {
+        std::vector<TOwnOrderRow> sorted = rows;
+        SortOwnOrderRows(sorted, c.Column, c.Ascending);
+        EXPECT_EQ(ids(sorted), c.Ids) << c.Column << (c.Ascending ? " up" : " down");
+    }
 }
 
 class LimitsFileTest : public ::testing::Test {
