@@ -233,7 +233,7 @@ std::string AgeText(std::int64_t ms) {
     return std::to_string(s / 3600) + " ч";
 }
 
-TLinkIndicator Indicator(std::string_view name, const TLinkHealth& h) {
+TLinkIndicator Indicator(std::string_view name, const TLinkStatus& h) {
     TLinkIndicator i;
     i.State = h.State;
     i.Text = std::string(name) + ": " + std::string(HealthStateName(h.State));
@@ -247,7 +247,7 @@ TLinkIndicator Indicator(std::string_view name, const TLinkHealth& h) {
 THealthView TMainController::HealthView() const {
     const THealthSnapshot s = FPort != nullptr ? FPort->Health() : THealthSnapshot{};
     THealthView v;
-    const TLinkHealth& md = s[THealthLink::MarketData];
+    const TLinkStatus& md = s[THealthLink::MarketData];
     v.MarketData = Indicator("Маркет-дата", md);
     v.Transactions = Indicator("Трансакции", s[THealthLink::Transactions]);
     // Grids and experts show market data; before any arrived there is nothing to mistake.
