@@ -33,7 +33,7 @@ TEST(StrategyWindow, LoadEditStartSeeTheMemoAndStop) {
     ASSERT_TRUE(child.RegisterAndStart());
     const auto memo = [&] { return child.Memo1->toPlainText(); };
 
-    gui::SetOpenFileHandler([&](const gui::TOpenFileRequest& request) {
+    gui::SetOpenFileHandler([&](const gui::TOpenFileRequest& request) -> const QString& {
         EXPECT_TRUE(request.NameFilters.front().contains(QStringLiteral("*.lua")));
         return path;
     });
