@@ -11,12 +11,15 @@
 -- minute's orders in seconds and have the gate refuse the rest.
 
 params = {
-  qty = 1,            -- lots in each quote
-  half_spread = 0.5,  -- distance of each quote from the middle, in price units
-  requote = 0.5,      -- how far the middle must move before the quotes are replaced
-  min_interval = 3,   -- seconds at least between two replacements of the quotes
-  max_position = 5,   -- no quote that could take the net position beyond this, either way
-  client = '',        -- the client code of the orders; empty: the account's own
+  qty = {1, 'Лотов в котировке'},
+  half_spread = {0.5, 'Полуспред', 'Расстояние каждой котировки от середины, в пунктах цены'},
+  requote = {0.5, 'Сдвиг для перестановки',
+             'На сколько должна сдвинуться середина, чтобы котировки были переставлены'},
+  min_interval = {3, 'Пауза между перестановками, с',
+                  'Не меньше стольких секунд между двумя перестановками котировок'},
+  max_position = {5, 'Предел позиции',
+                  'Ни одной котировки, которая могла бы вывести чистую позицию за этот предел'},
+  client = {'', 'Код клиента', 'Пусто: собственный код клиента счёта'},
 }
 
 local quotes = {}     -- order id -> {side = 'buy'|'sell', price = as asked}, not yet seen end

@@ -10,7 +10,7 @@
 
 namespace vorlen {
 
-using book_detail::THook;
+using book_detail::TFollowedTable;
 using book_detail::TKind;
 
 TBookKeeper::TBookKeeper(TMutex& storeLock) : FLock(storeLock), FImpl(std::make_unique<Impl>()) {}
@@ -20,8 +20,8 @@ TBookKeeper::~TBookKeeper() = default;
 void TBookKeeper::OnStreams(const std::vector<std::string>& names) {
     Impl& d = *FImpl;
     d.Streams = names;
-    d.Hooks.clear();
-    d.Hooks.resize(names.size());
+    d.Followed.clear();
+    d.Followed.resize(names.size());
     d.Forget();
     d.AggrChosen = std::any_of(names.begin(), names.end(), [](const std::string& n) {
         return std::find(kDepthStreams.begin(), kDepthStreams.end(), n) != kDepthStreams.end();
@@ -33,9 +33,9 @@ TStoreObserver::TFollow TBookKeeper::OnTableDescribed(std::int32_t stream, std::
                                                       const cg_message_desc_t& desc,
                                                       const std::shared_ptr<const TRows>& rows) {
     Impl& d = *FImpl;
-    if (stream < 0 || static_cast<std::size_t>(stream) >= d.Hooks.size() || table < 0)
+    if (stream < 0 || static_cast<std::size_t>(stream) >= d.Followed.size() || table < 0)
         return {};
-    auto& tables = d.Hooks[static_cast<std::size_t>(stream)];
+    auto& tables = d.Followed[static_cast<std::size_t>(stream)];
     if (tables.size() <= static_cast<std::size_t>(table))
         tables.resize(static_cast<std::size_t>(table) + 1);
     auto& slot = tables[static_cast<std::size_t>(table)];
@@ -47,7 +47,7 @@ TStoreObserver::TFollow TBookKeeper::OnTableDescribed(std::int32_t stream, std::
     if (!book_detail::Classify(d.Streams[static_cast<std::size_t>(stream)],
                                desc.name ? desc.name : "", kind, depth))
         return {};
-    slot = std::make_unique<THook>(kind, depth);
+    slot = std::make_unique<TFollowedTable>(kind, depth);
     slot->Describe(desc, rows);
     d.Forget();
     // Only the aggregated rows come often enough to be worth a place in the store's rows and
@@ -66,8 +66,9 @@ TStoreObserver::TFollow TBookKeeper::OnTableDescribed(std::int32_t stream, std::
 
 void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, const TRowChange& change) {
     Impl& d = *FImpl;
-    THook* h =
-        stream == d.LastStream && table == d.LastTable ? d.LastHook : d.RememberHook(stream, table);
+    TFollowedTable* h = stream == d.LastStream && table == d.LastTable
+                            ? d.LastFollowed
+                            : d.RememberFollowed(stream, table);
     if (h == nullptr)
         return;
     if (h->Kind == TKind::Aggr) {
@@ -80,45 +81,46 @@ void TBookKeeper::OnRow(std::int32_t stream, std::int32_t table, const TRowChang
 void TBookKeeper::OnRowsStored(std::int32_t stream, std::int32_t table,
                                std::span<const TStoredRow> rows, TRowView latest) {
     Impl& d = *FImpl;
-    THook* h =
-        stream == d.LastStream && table == d.LastTable ? d.LastHook : d.RememberHook(stream, table);
+    TFollowedTable* h = stream == d.LastStream && table == d.LastTable
+                            ? d.LastFollowed
+                            : d.RememberFollowed(stream, table);
     if (h != nullptr && h->Kind == TKind::Aggr)
         h->Ladders.Stored(rows, latest);
 }
 
-void TBookKeeper::Impl::ApplyRec(THook& h, const TRowChange& change) {
+void TBookKeeper::Impl::ApplyRec(TFollowedTable& h, const TRowChange& change) {
     h.ApplyRec(change.ReplId, change.Data, change.Size, change.Deleted,
                [this](std::int32_t isin) { TouchIsin(isin); });
 }
 
-THook* TBookKeeper::Impl::RememberHook(std::int32_t stream, std::int32_t table) {
+TFollowedTable* TBookKeeper::Impl::RememberFollowed(std::int32_t stream, std::int32_t table) {
     LastStream = stream;
     LastTable = table;
-    LastHook = HookAt(stream, table);
-    return LastHook;
+    LastFollowed = FollowedAt(stream, table);
+    return LastFollowed;
 }
 
 void TBookKeeper::OnRunApplied() noexcept {
     Impl& d = *FImpl;
-    for (THook* h : d.AggrHooks)
+    for (TFollowedTable* h : d.AggrFollowed)
         h->Ladders.EndRun();
 }
 
 void TBookKeeper::Impl::Forget() {
     LastStream = LastTable = -1;
-    LastHook = nullptr;
-    AggrHooks.clear();
-    for (const auto& tables : Hooks)
+    LastFollowed = nullptr;
+    AggrFollowed.clear();
+    for (const auto& tables : Followed)
         for (const auto& h : tables)
             if (h && h->Kind == TKind::Aggr)
-                AggrHooks.push_back(h.get());
+                AggrFollowed.push_back(h.get());
 }
 
 void TBookKeeper::OnStreamCleared(std::int32_t stream) {
     Impl& d = *FImpl;
-    if (stream < 0 || static_cast<std::size_t>(stream) >= d.Hooks.size())
+    if (stream < 0 || static_cast<std::size_t>(stream) >= d.Followed.size())
         return;
-    for (auto& h : d.Hooks[static_cast<std::size_t>(stream)]) {
+    for (auto& h : d.Followed[static_cast<std::size_t>(stream)]) {
         if (h) {
             h->DropRows(0, true);
             d.TouchAll();
@@ -128,7 +130,7 @@ void TBookKeeper::OnStreamCleared(std::int32_t stream) {
 
 void TBookKeeper::OnDeletedCleared(std::int32_t stream, std::int32_t table, std::int64_t rev) {
     Impl& d = *FImpl;
-    if (THook* h = d.HookAt(stream, table)) {
+    if (TFollowedTable* h = d.FollowedAt(stream, table)) {
         h->DropRows(rev, false);
         d.TouchAll();
     }

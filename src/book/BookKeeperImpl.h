@@ -17,10 +17,10 @@
 namespace vorlen {
 
 struct TBookKeeper::Impl {
-    using THook = book_detail::THook;
+    using TFollowedTable = book_detail::TFollowedTable;
 
     std::vector<std::string> Streams;
-    std::vector<std::vector<std::unique_ptr<THook>>> Hooks; // [stream][table]
+    std::vector<std::vector<std::unique_ptr<TFollowedTable>>> Followed; // [stream][table]
     bool AggrChosen = false;
     // The source of every stamp. Readers take stamps too (TLadders::Look), under the store's
     // lock like everything here.
@@ -28,20 +28,20 @@ struct TBookKeeper::Impl {
     std::uint64_t GlobalStamp = 0; // a change that concerns every instrument
     std::unordered_map<std::int32_t, std::uint64_t> IsinStamps; // header changes per instrument
 
-    // The hook of the last table a row came from: most runs of messages are of one table.
+    // The last table a row came from: most runs of messages are of one table.
     std::int32_t LastStream = -1, LastTable = -1;
-    THook* LastHook = nullptr;
-    THook* RememberHook(std::int32_t s, std::int32_t t);
-    std::vector<THook*> AggrHooks; // the aggregated tables', told when a run ends
-    // Forgets what points at the hooks, which have changed.
+    TFollowedTable* LastFollowed = nullptr;
+    TFollowedTable* RememberFollowed(std::int32_t s, std::int32_t t);
+    std::vector<TFollowedTable*> AggrFollowed; // the aggregated tables', told when a run ends
+    // Forgets what points at the followed tables, which have changed.
     void Forget();
     // A row of a header table.
-    void ApplyRec(THook& h, const TStoreObserver::TRowChange& change);
+    void ApplyRec(TFollowedTable& h, const TStoreObserver::TRowChange& change);
 
-    THook* HookAt(std::int32_t s, std::int32_t t) const {
-        if (s < 0 || static_cast<std::size_t>(s) >= Hooks.size())
+    TFollowedTable* FollowedAt(std::int32_t s, std::int32_t t) const {
+        if (s < 0 || static_cast<std::size_t>(s) >= Followed.size())
             return nullptr;
-        const auto& tables = Hooks[static_cast<std::size_t>(s)];
+        const auto& tables = Followed[static_cast<std::size_t>(s)];
         if (t < 0 || static_cast<std::size_t>(t) >= tables.size())
             return nullptr;
         return tables[static_cast<std::size_t>(t)].get();
@@ -51,7 +51,7 @@ struct TBookKeeper::Impl {
     void TouchIsin(std::int32_t isin) { IsinStamps[isin] = ++Counter; }
 
     // The book the snapshots read: the deepest chosen stream that has been described.
-    const THook* BookHook() const;
+    const TFollowedTable* BookTable() const;
     // The header, and the levels of `seen` (none without a book or a ladder) with own marks.
     void Fill(std::int32_t isin, const book_detail::TSeen* seen, TBookSnapshot& out) const;
 };

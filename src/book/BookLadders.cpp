@@ -21,7 +21,7 @@ void TLadders::Apply(const TStoreObserver::TRowChange& c) {
 void TLadders::EndRun() noexcept {
     if (FTouched.empty() && FRunRev <= FTimes.Highest())
         return;
-    const TClock::time_point now = TClock::now();
+    const std::chrono::system_clock::time_point now = std::chrono::system_clock::now();
     for (const std::uint32_t i : FTouched) {
         FLadders[i].Updated = now;
         FLadders[i].Touched = true;
@@ -196,7 +196,7 @@ const TSeen& TLadders::Look(const TLadder& l, std::size_t depth, std::uint64_t& 
         if (side.size() < depth)
             side.push_back({r.Price, r.Volume, 0});
     }
-    std::optional<TClock::time_point> updated;
+    std::optional<std::chrono::system_clock::time_point> updated;
     if (l.Touched)
         updated = l.Updated;
     if (newest) {

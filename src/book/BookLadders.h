@@ -43,8 +43,6 @@ template <class K, class V>
 using THashMap = std::unordered_map<K, V>;
 #endif
 
-using TClock = std::chrono::system_clock;
-
 // A place no row holds: the top bit alone in the upper half, and the place of the ladder's next
 // hole (or kNoHole) in the lower. A row whose id looks so is not placed (no exchange id does).
 inline constexpr std::uint32_t kNoHole = UINT32_MAX;
@@ -61,14 +59,14 @@ struct TLadder {
     // Replication ids; a row that goes leaves a hole for the next one, so that no other row
     // moves and needs its place rewritten.
     std::vector<std::int64_t> Rows;
-    TClock::time_point Updated;
+    std::chrono::system_clock::time_point Updated;
     bool Touched = false;
 };
 
 // What readers were last given of a ladder (TLadders::Look).
 struct TSeen {
     std::vector<TBookLevel> Bids, Asks; // best first, cut at the depth, no own marks
-    std::optional<TClock::time_point> Updated;
+    std::optional<std::chrono::system_clock::time_point> Updated;
     std::uint64_t Stamp = 0; // changes whenever the above do
 };
 

@@ -4,10 +4,10 @@
 
 namespace vorlen::book_detail {
 
-void TRunTimes::Note(std::int64_t rev, TClock::time_point at) {
-    TClock::duration grain = kFinest;
+void TRunTimes::Note(std::int64_t rev, std::chrono::system_clock::time_point at) {
+    std::chrono::system_clock::duration grain = kFinest;
     for (TGrain& g : FGrains) {
-        const TClock::duration width = grain;
+        const std::chrono::system_clock::duration width = grain;
         grain *= 10;
         if (g.Count > 0) {
             TMark& last = g.At(g.Count - 1);
@@ -30,7 +30,7 @@ void TRunTimes::Note(std::int64_t rev, TClock::time_point at) {
     }
 }
 
-std::optional<TRunTimes::TClock::time_point> TRunTimes::When(std::int64_t rev) const {
+std::optional<std::chrono::system_clock::time_point> TRunTimes::When(std::int64_t rev) const {
     for (const TGrain& g : FGrains) {
         if (g.Count == 0)
             return std::nullopt;

@@ -25,15 +25,14 @@ namespace vorlen::book_detail {
 
 class TRunTimes {
 public:
-    using TClock = std::chrono::system_clock;
     static constexpr std::size_t kGrains = 7;
     static constexpr std::size_t kMarks = 256; // per grain
     static constexpr std::chrono::milliseconds kFinest{1};
 
     // A run that ended at `at` took the table's highest revision to `rev`.
-    void Note(std::int64_t rev, TClock::time_point at);
+    void Note(std::int64_t rev, std::chrono::system_clock::time_point at);
     // When the row of revision `rev` came; none when no run has reached it.
-    std::optional<TClock::time_point> When(std::int64_t rev) const;
+    std::optional<std::chrono::system_clock::time_point> When(std::int64_t rev) const;
     // The highest revision noted; the lowest possible before any.
     std::int64_t Highest() const;
     void Clear() { FGrains = {}; }
@@ -41,14 +40,14 @@ public:
 private:
     struct TMark {
         std::int64_t Rev = 0;
-        TClock::time_point At;
+        std::chrono::system_clock::time_point At;
     };
     // The latest marks at one grain, oldest first from First, in a ring.
     struct TGrain {
         std::array<TMark, kMarks> Marks;
         std::size_t First = 0, Count = 0;
-        bool Dropped = false;      // marks older than the oldest here were let go
-        TClock::time_point Opened; // when the newest mark was first set
+        bool Dropped = false; // marks older than the oldest here were let go
+        std::chrono::system_clock::time_point Opened; // when the newest mark was first set
         const TMark& At(std::size_t i) const { return Marks[(First + i) % kMarks]; }
         TMark& At(std::size_t i) { return Marks[(First + i) % kMarks]; }
     };

@@ -9,14 +9,14 @@
 
 namespace vorlen {
 
-using book_detail::THook;
+using book_detail::TFollowedTable;
+using book_detail::THeaderRow;
 using book_detail::TKind;
 using book_detail::TLadder;
-using book_detail::TRec;
 
-const THook* TBookKeeper::Impl::BookHook() const {
-    const THook* best = nullptr;
-    for (const auto& tables : Hooks)
+const TFollowedTable* TBookKeeper::Impl::BookTable() const {
+    const TFollowedTable* best = nullptr;
+    for (const auto& tables : Followed)
         for (const auto& h : tables)
             if (h && h->Kind == TKind::Aggr && (best == nullptr || h->Depth > best->Depth))
                 best = h.get();
@@ -37,13 +37,13 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
     out.Depth = 0;
     out.VmSubscribed = false;
 
-    const THook* book = BookHook();
+    const TFollowedTable* book = BookTable();
     out.Status = !AggrChosen       ? TBookStatus::NotSubscribed
                  : book == nullptr ? TBookStatus::Waiting
                                    : TBookStatus::Live;
-    const THook* orders = nullptr;
+    const TFollowedTable* orders = nullptr;
     bool lastDeal = false;
-    for (const auto& tables : Hooks) {
+    for (const auto& tables : Followed) {
         for (const auto& h : tables) {
             if (!h)
                 continue;
@@ -54,22 +54,22 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
             case TKind::Position:
                 for (const auto& [id, r] : h->Recs)
                     if (r.Isin == isin)
-                        out.Positions.push_back({r.Client, r.N, r.A, std::nullopt});
+                        out.Positions.push_back({r.Client, r.Volume, r.Price, std::nullopt});
                 break;
             case TKind::Reference:
-                if (const TRec* r = h->ForIsin(isin)) {
-                    out.MinStep = r->A;
-                    out.StepPrice = r->B;
+                if (const THeaderRow* r = h->ForIsin(isin)) {
+                    out.MinStep = r->Price;
+                    out.StepPrice = r->StepPrice;
                 }
                 break;
             case TKind::Common:
                 // The deals' own stream is the fresher word when both are chosen.
-                if (const TRec* r = h->ForIsin(isin); r != nullptr && r->A != 0 && !lastDeal)
-                    out.LastDeal = r->A;
+                if (const THeaderRow* r = h->ForIsin(isin); r != nullptr && r->Price != 0 && !lastDeal)
+                    out.LastDeal = r->Price;
                 break;
             case TKind::Deal:
-                if (const TRec* r = h->ForIsin(isin); r != nullptr && r->A != 0) {
-                    out.LastDeal = r->A;
+                if (const THeaderRow* r = h->ForIsin(isin); r != nullptr && r->Price != 0) {
+                    out.LastDeal = r->Price;
                     lastDeal = true;
                 }
                 break;
@@ -80,7 +80,7 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
     }
     std::sort(out.Positions.begin(), out.Positions.end(),
               [](const TBookPosition& a, const TBookPosition& b) { return a.Client < b.Client; });
-    for (const auto& tables : Hooks) {
+    for (const auto& tables : Followed) {
         for (const auto& h : tables) {
             if (!h || h->Kind != TKind::Vm)
                 continue;
@@ -88,7 +88,7 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
             for (const auto& [id, r] : h->Recs)
                 for (TBookPosition& p : out.Positions)
                     if (r.Isin == isin && r.Client == p.Client)
-                        p.VarMargin = p.VarMargin.value_or(0) + r.A;
+                        p.VarMargin = p.VarMargin.value_or(0) + r.Price;
         }
     }
 
@@ -105,7 +105,7 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
     if (orders != nullptr)
         for (const auto& [id, r] : orders->Recs)
             if (r.Isin == isin)
-                ownAt[{r.Dir, r.A}] += r.N;
+                ownAt[{r.Dir, r.Price}] += r.Volume;
     const auto own = [&](int dir, double price) {
         const auto it = ownAt.find({dir, price});
         return it != ownAt.end() ? it->second : std::int64_t{0};
@@ -129,7 +129,7 @@ bool TBookKeeper::Snapshot(std::int32_t isin_id, TBookSnapshot& out) const {
     // Whether the levels changed is found here, from the rows: the store does not tell the
     // books of a level whose volume changed.
     const book_detail::TSeen* seen = nullptr;
-    if (const THook* book = d.BookHook()) {
+    if (const TFollowedTable* book = d.BookTable()) {
         if (const TLadder* l = book->Ladders.Find(isin_id)) {
             seen = &book->Ladders.Look(*l, static_cast<std::size_t>(std::max(book->Depth, 0)),
                                        d.Counter);

@@ -10,7 +10,7 @@ namespace vorlen::book_detail {
 namespace {
 
 // Field names per kind and role; empty where the kind does not read the role.
-std::array<std::string_view, THook::kRoleCount> RoleNames(TKind kind) {
+std::array<std::string_view, TFollowedTable::kRoleCount> RoleNames(TKind kind) {
     switch (kind) {
     case TKind::Aggr:
         return {"replRev", "isin_id", "price", "volume", "dir", "", "", ""};
@@ -57,7 +57,7 @@ bool Classify(std::string_view stream, std::string_view table, TKind& kind, int&
     return true;
 }
 
-void THook::Describe(const cg_message_desc_t& desc, std::shared_ptr<const TRows> rows) {
+void TFollowedTable::Describe(const cg_message_desc_t& desc, std::shared_ptr<const TRows> rows) {
     const auto names = RoleNames(Kind);
     std::size_t n = 0;
     for (const cg_field_desc_t* f = desc.fields; f != nullptr && n < desc.num_fields;
@@ -72,7 +72,7 @@ void THook::Describe(const cg_message_desc_t& desc, std::shared_ptr<const TRows>
         Ladders.Describe({F[kRev], F[kIsin], F[kPrice], F[kVolume], F[kDir]}, std::move(rows));
 }
 
-const TRec* THook::ForIsin(std::int32_t isin) const {
+const THeaderRow* TFollowedTable::ForIsin(std::int32_t isin) const {
     const auto it = ByIsin.find(isin);
     if (it == ByIsin.end())
         return nullptr;
@@ -80,24 +80,24 @@ const TRec* THook::ForIsin(std::int32_t isin) const {
     return rec == Recs.end() ? nullptr : &rec->second;
 }
 
-void THook::ApplyRec(std::int64_t replId, const void* data, std::size_t size, bool deleted,
-                     const std::function<void(std::int32_t)>& touch) {
+void TFollowedTable::ApplyRec(std::int64_t replId, const void* data, std::size_t size, bool deleted,
+                              const std::function<void(std::int32_t)>& touch) {
     if (Kind == TKind::OrdersLog) {
         // The log only grows; each row is one action on an order, and the latest says what rests.
         if (deleted)
             return;
-        TRec r;
+        THeaderRow r;
         r.Rev = F[kRev].Int(data, size);
         r.Isin = static_cast<std::int32_t>(F[kIsin].Int(data, size));
-        r.A = F[kPrice].Number(data, size);
-        r.N = F[kVolume].Int(data, size);
+        r.Price = F[kPrice].Number(data, size);
+        r.Volume = F[kVolume].Int(data, size);
         r.Dir = static_cast<int>(F[kDir].Int(data, size));
-        r.B = static_cast<double>(replId);
+        r.ReplId = replId;
         const std::int64_t order = F[kOrderId].Int(data, size);
         const auto it = Recs.find(order);
-        if (it != Recs.end() && it->second.B > r.B)
+        if (it != Recs.end() && it->second.ReplId > r.ReplId)
             return; // an older action arriving late changes nothing
-        if (r.N > 0)
+        if (r.Volume > 0)
             Recs[order] = r;
         else if (it != Recs.end())
             Recs.erase(it);
@@ -133,12 +133,12 @@ void THook::ApplyRec(std::int64_t replId, const void* data, std::size_t size, bo
         }
         return;
     }
-    TRec r;
+    THeaderRow r;
     r.Rev = F[kRev].Int(data, size);
     r.Isin = static_cast<std::int32_t>(F[kIsin].Int(data, size));
-    r.A = F[kPrice].Number(data, size);
-    r.B = F[kStepPrice].Number(data, size);
-    r.N = F[kVolume].Int(data, size);
+    r.Price = F[kPrice].Number(data, size);
+    r.StepPrice = F[kStepPrice].Number(data, size);
+    r.Volume = F[kVolume].Int(data, size);
     if (const TValue c = F[kClient].Read(data, size); std::holds_alternative<std::string>(c))
         r.Client = std::get<std::string>(c);
     if (it != Recs.end() && it->second.Isin != r.Isin)
@@ -150,7 +150,7 @@ void THook::ApplyRec(std::int64_t replId, const void* data, std::size_t size, bo
     touch(isin);
 }
 
-void THook::DropRows(std::int64_t belowRev, bool all) {
+void TFollowedTable::DropRows(std::int64_t belowRev, bool all) {
     if (all) {
         Ladders.Clear();
         Recs.clear();

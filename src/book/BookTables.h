@@ -23,18 +23,23 @@ enum class TKind { Aggr, OrdersLog, Position, Vm, Reference, Common, Deal };
 bool Classify(std::string_view stream, std::string_view table, TKind& kind, int& depth);
 
 // A row of the header tables, reduced to what the header needs.
-struct TRec {
+struct THeaderRow {
     std::int32_t Isin = 0;
     std::int64_t Rev = 0;
     std::string Client;
-    double A = 0;       // price, average price, margin or minimum step
-    double B = 0;       // step price
-    std::int64_t N = 0; // position or resting volume
-    int Dir = 0;
+    // The table's one money figure: a resting order's price (orders log), a position's average
+    // price, a variation margin, the instrument's step of price (reference) or its last deal's
+    // price (common).
+    double Price = 0;
+    double StepPrice = 0;    // the money one step of price is worth (reference)
+    std::int64_t Volume = 0; // a position, or an order's resting volume (orders log)
+    int Dir = 0;             // an order's side (orders log)
+    // The orders log's replication id: which of two actions on an order is the later.
+    std::int64_t ReplId = 0;
 };
 
 // One followed table.
-struct THook {
+struct TFollowedTable {
     // The fields a header table is read by, resolved once per description.
     enum TRole : std::size_t {
         kRev,
@@ -48,7 +53,7 @@ struct THook {
         kRoleCount
     };
 
-    THook(TKind kind, int depth) : Kind(kind), Depth(depth) {}
+    TFollowedTable(TKind kind, int depth) : Kind(kind), Depth(depth) {}
     // Resolves the kind's fields from the table's description; `rows` are the store's.
     void Describe(const cg_message_desc_t& desc, std::shared_ptr<const TRows> rows);
 
@@ -59,14 +64,14 @@ struct THook {
 
     // Keyed by replication id, except the orders log: by order id, the latest action only; and
     // the deals: by isin_id, the latest deal only.
-    std::unordered_map<std::int64_t, TRec> Recs;
+    std::unordered_map<std::int64_t, THeaderRow> Recs;
     // Reference rows and last prices, one per instrument: isin_id -> key in Recs, so a
     // snapshot does not walk tens of thousands of option series under the store's lock.
     std::unordered_map<std::int32_t, std::int64_t> ByIsin;
     bool Indexed() const {
         return Kind == TKind::Reference || Kind == TKind::Common || Kind == TKind::Deal;
     }
-    const TRec* ForIsin(std::int32_t isin) const;
+    const THeaderRow* ForIsin(std::int32_t isin) const;
 
     // A header table's row; `touch` is told each instrument whose header changed.
     void ApplyRec(std::int64_t replId, const void* data, std::size_t size, bool deleted,

@@ -8,6 +8,7 @@
 #include "gateway/AddOrderMessage.h"
 #include "gateway/GatewayCInterface.h"
 #include "health/HealthFeed.h"
+#include "platform/Clock.h"
 #include "platform/Events.h"
 #include "platform/Journal.h"
 #include "platform/Mutex.h"
@@ -40,7 +41,7 @@ struct TDelOrderParams {
 class TCGTRConnection : public TThread {
 public:
     // A monotonic clock in milliseconds for the posting limiter; tests pass their own.
-    using TMsClock = std::function<std::int64_t()>;
+    using TMsClock = platform::TMsClock;
 
     // The settings record is read when the thread starts. `memo` may be null (no journal); an
     // empty clock means std::chrono::steady_clock.

@@ -64,7 +64,7 @@ void TExpert::Execute() {
         TExpertHook* Hook;
         ~TEnd() {
             if (Hook != nullptr)
-                Hook->ThreadEnds();
+                Hook->OnThreadEnd();
         }
     } end{FHook};
     while (!Terminated()) {
@@ -76,11 +76,11 @@ void TExpert::Execute() {
         case kOrderEvent:
             OrderReply();
             if (FHook != nullptr)
-                FHook->Orders();
+                FHook->OnOrderReplies();
             break;
         case kHookEvent:
             if (FHook != nullptr)
-                FHook->Commands();
+                FHook->OnHookEvent();
             break;
         case kExitEvent:
             return;

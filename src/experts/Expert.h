@@ -2,7 +2,8 @@
 
 // The thread half of an expert: a worker bound to one futures instrument that wakes when the
 // store reports new data for it, refreshes its snapshot and calls the strategy hook, and turns
-// failed order replies into lines of its window's journal. The window itself lives with the GUI.
+// failed order replies into lines of its window's journal. What a window holds of it (with its
+// strategy) is TExpertHost; the windows themselves live with the GUI and the console.
 // These files were CHILDWIN.*; the types keep their names (TExpert, TOrderReplies).
 
 #include "connections/GatewayRecords.h"
@@ -44,13 +45,13 @@ class TExpertHook {
 public:
     virtual ~TExpertHook() = default;
     // After each refresh of the snapshot.
-    virtual void Tick() = 0;
+    virtual void OnTick() = 0;
     // After the expert's OrderEvent has been handled.
-    virtual void Orders() = 0;
+    virtual void OnOrderReplies() = 0;
     // The hook's own event (TExpert::HookEvent) was signalled.
-    virtual void Commands() = 0;
+    virtual void OnHookEvent() = 0;
     // The thread is about to end; the last call.
-    virtual void ThreadEnds() = 0;
+    virtual void OnThreadEnd() = 0;
 };
 
 class TExpert : public TThread {
@@ -108,7 +109,7 @@ protected:
     // The strategy hook, called on the expert's thread after each refresh of the snapshot.
     virtual void ProcessTick() {
         if (FHook != nullptr)
-            FHook->Tick();
+            FHook->OnTick();
     }
 
 private:

@@ -7,7 +7,6 @@
 
 #include <QCloseEvent>
 #include <QPushButton>
-#include <chrono>
 
 #if VORLEN_STRATEGIES
 #include "gui/Modal.h"
@@ -28,9 +27,8 @@ QSize TMDIChild::sizeHint() const {
     return kClientSize;
 }
 
-TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions,
-                     [[maybe_unused]] orders::TOrderDesk* desk, [[maybe_unused]] TBookKeeper* books,
-                     QWidget* parent)
+TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions, orders::TOrderDesk* desk,
+                     TBookKeeper* books, QWidget* parent)
     : QWidget(parent) {
     setObjectName(QStringLiteral("MDIChild"));
     setWindowTitle(QStringLiteral("MDI Child"));
@@ -57,40 +55,29 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions,
     BookButton->setObjectName(QStringLiteral("BookButton"));
     BookButton->setGeometry(7, 7, 75, 25);
     connect(BookButton, &QPushButton::clicked, this, [this] {
-        if (FExpert != nullptr)
-            emit BookRequested(FExpert->isin_id, QString::fromStdString(FExpert->Futisin));
+        if (const TExpert* expert = Expert(); expert != nullptr)
+            emit BookRequested(expert->isin_id, QString::fromStdString(expert->Futisin));
     });
     ChartButton = new QPushButton(QStringLiteral("График"), this);
     ChartButton->setObjectName(QStringLiteral("ChartButton"));
     ChartButton->setGeometry(88, 7, 75, 25);
     connect(ChartButton, &QPushButton::clicked, this, [this] {
-        if (FExpert != nullptr)
-            emit ChartRequested(FExpert->isin_id, QString::fromStdString(FExpert->Futisin));
+        if (const TExpert* expert = Expert(); expert != nullptr)
+            emit ChartRequested(expert->isin_id, QString::fromStdString(expert->Futisin));
     });
 
-    if (store != nullptr) {
-        if (transactions != nullptr)
-            FReplies = std::make_unique<TTrReplies>(*transactions);
-        FExpert = std::make_unique<TExpert>(*store, FReplies.get());
-        FExpert->Memo = Memo1;
+    if (store == nullptr)
+        return;
+    FHost = std::make_unique<TExpertHost>(*Memo1, store, transactions, desk, books);
 #if VORLEN_STRATEGIES
-        if (desk != nullptr)
-            FOrders = std::make_unique<TDeskOrders>(*desk, OrdersLogOf(*store));
-        if (books != nullptr)
-            FBook = std::make_unique<TKeeperBook>(*books);
-        FRunner = std::make_unique<TStrategyRunner>(*FExpert, *store, FOrders.get(), FBook.get());
-        // Queued, and dropped with the window if it is gone by then.
-        connect(this, &TMDIChild::StrategyChangeArrived, this, &TMDIChild::StrategyChanged,
-                Qt::QueuedConnection);
-        FRunner->SetOnChange([this] {
-            emit StrategyChangeArrived();
-            ui::WakeUiWaiter(); // FinishStrategy may be waiting
-        });
-        connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-        connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
-        connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+    // Queued, and dropped with the window if it is gone by then.
+    connect(this, &TMDIChild::StrategyChangeArrived, this, &TMDIChild::StrategyChanged,
+            Qt::QueuedConnection);
+    FHost->SetOnStrategyChange([this] { emit StrategyChangeArrived(); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(BitBtn2, &QPushButton::clicked, this, [this] { BitBtn2Click(); });
+    connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
 #endif
-    }
 }
 
 TMDIChild::~TMDIChild() {
@@ -107,49 +94,27 @@ std::string TMDIChild::Caption() const {
 
 void TMDIChild::SetupExpert(std::int32_t isin_id, const std::string& futName,
                             const std::string& futIsin) {
-    if (FExpert == nullptr)
-        return;
-    FExpert->isin_id = isin_id;
-    FExpert->Futname = futName;
-    FExpert->Futisin = futIsin;
-    FExpert->Memo = Memo1;
-#if VORLEN_STRATEGIES
-    if (FOrders != nullptr)
-        FOrders->SetIsin(futIsin);
-#endif
+    if (FHost != nullptr)
+        FHost->SetupExpert(isin_id, futName, futIsin);
 }
 
 bool TMDIChild::RegisterAndStart() {
-    return FExpert != nullptr && FExpert->RegisterAndStart();
+    return FHost != nullptr && FHost->RegisterAndStart();
 }
 
 void TMDIChild::StopExpert() {
-    if (FExpert == nullptr)
-        return;
-        // An expert that never started (its registration failed) is freed without waiting.
-#if VORLEN_STRATEGIES
-    FRunner.reset();
-#endif
-    FExpert->Stop();
-    FExpert.reset();
+    if (FHost != nullptr)
+        FHost->StopExpert();
 }
 
 void TMDIChild::StopStrategy() {
-#if VORLEN_STRATEGIES
-    if (FRunner != nullptr)
-        FRunner->Stop();
-#endif
+    if (FHost != nullptr)
+        FHost->StopStrategy();
 }
 
 void TMDIChild::FinishStrategy() {
-#if VORLEN_STRATEGIES
-    if (FRunner == nullptr || FRunner->Status().State != TStrategy::TState::Running)
-        return;
-    const std::uint64_t serial = FRunner->Status().Serial;
-    FRunner->Stop();
-    // Serves the expert thread's journal lines while it runs on_stop.
-    ui::WaitAndDrainFor([&] { return FRunner->Status().Serial > serial; }, std::chrono::seconds(5));
-#endif
+    if (FHost != nullptr)
+        FHost->FinishStrategy();
 }
 
 void TMDIChild::ShowStale(bool stale, const std::string& text) {
@@ -157,11 +122,7 @@ void TMDIChild::ShowStale(bool stale, const std::string& text) {
 }
 
 bool TMDIChild::StrategyRunning() const {
-#if VORLEN_STRATEGIES
-    return FRunner != nullptr && FRunner->Status().State == TStrategy::TState::Running;
-#else
-    return false;
-#endif
+    return FHost != nullptr && FHost->StrategyRunning();
 }
 
 void TMDIChild::closeEvent(QCloseEvent* event) {
@@ -170,8 +131,13 @@ void TMDIChild::closeEvent(QCloseEvent* event) {
 }
 
 #if VORLEN_STRATEGIES
+TStrategyRunner* TMDIChild::Runner() {
+    return FHost != nullptr ? FHost->Strategy() : nullptr;
+}
+
 void TMDIChild::Button1Click() {
-    if (FRunner == nullptr)
+    TStrategyRunner* runner = Runner();
+    if (runner == nullptr)
         return;
     TOpenFileRequest request;
     request.Parent = this;
@@ -187,13 +153,14 @@ void TMDIChild::Button1Click() {
         return;
     }
     const QByteArray text = file.readAll();
-    FRunner->Load(QFileInfo(path).fileName().toStdString(), text.toStdString());
+    runner->Load(QFileInfo(path).fileName().toStdString(), text.toStdString());
 }
 
 void TMDIChild::BitBtn2Click() {
-    if (FRunner == nullptr)
+    TStrategyRunner* runner = Runner();
+    if (runner == nullptr)
         return;
-    const TStrategyStatus status = FRunner->Status();
+    const TStrategyStatus status = runner->Status();
     if (status.State == TStrategy::TState::Empty) {
         ShowInfo("Эксперт не загружен.");
         return;
@@ -208,33 +175,33 @@ void TMDIChild::BitBtn2Click() {
         return;
     }
     // A running strategy takes them at its next start.
-    FRunner->SetParams(std::move(values));
+    runner->SetParams(std::move(values));
 }
 
 void TMDIChild::BitBtn1Click() {
-    if (FRunner == nullptr)
+    TStrategyRunner* runner = Runner();
+    if (runner == nullptr)
         return;
-    const TStrategy::TState state = FRunner->Status().State;
+    const TStrategy::TState state = runner->Status().State;
     if (state == TStrategy::TState::Empty) {
         ShowInfo("Эксперт не загружен.");
     } else if (state == TStrategy::TState::Running) {
-        FRunner->Stop();
-    } else if (const std::string halt = FOrders != nullptr ? FOrders->HaltReason() : "";
-               !halt.empty()) {
+        runner->Stop();
+    } else {
         // The journal says it too when the strategy is asked to start; the trader pressing the
         // button is told at once.
-        ShowInfo("Стратегия не запущена: " + halt);
-        FRunner->Start();
-    } else {
-        FRunner->Start();
+        if (const std::string halt = FHost->HaltReason(); !halt.empty())
+            ShowInfo("Стратегия не запущена: " + halt);
+        runner->Start();
     }
 }
 
 void TMDIChild::StrategyChanged() {
     // A change queued just before the expert was stopped arrives after the runner has gone.
-    if (FRunner == nullptr)
+    const TStrategyRunner* runner = Runner();
+    if (runner == nullptr)
         return;
-    const TStrategyStatus status = FRunner->Status();
+    const TStrategyStatus status = runner->Status();
     if (FBaseCaption.isEmpty())
         FBaseCaption = windowTitle();
     setWindowTitle(status.Name.empty() ? FBaseCaption

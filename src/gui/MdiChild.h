@@ -2,12 +2,8 @@
 
 // An expert's window: its journal and three buttons, and the expert thread it owns.
 
-#include "experts/Expert.h"
+#include "experts/ExpertHost.h"
 #include "main/MainController.h"
-#if VORLEN_STRATEGIES
-#include "strategies/DeskPorts.h"
-#include "strategies/StrategyRunner.h"
-#endif
 
 #include <QWidget>
 #include <memory>
@@ -30,7 +26,7 @@ public:
               TBookKeeper* books = nullptr, QWidget* parent = nullptr);
     ~TMDIChild() override;
 
-    TExpert* Expert() { return FExpert.get(); }
+    TExpert* Expert() { return FHost != nullptr ? FHost->Expert() : nullptr; }
     QSize sizeHint() const override;
 
     std::string Caption() const override;
@@ -64,6 +60,7 @@ protected:
 
 private:
 #if VORLEN_STRATEGIES
+    TStrategyRunner* Runner(); // null without an expert
     // The three buttons: a strategy script, its parameters, and start/stop.
     void Button1Click();
     void BitBtn2Click();
@@ -72,13 +69,8 @@ private:
     void StrategyChanged();
 #endif
 
-    std::unique_ptr<TTrReplies> FReplies;
-    std::unique_ptr<TExpert> FExpert;
+    std::unique_ptr<TExpertHost> FHost; // null without a store
 #if VORLEN_STRATEGIES
-    // The strategy's ports; they go after the runner that calls them.
-    std::unique_ptr<TDeskOrders> FOrders;
-    std::unique_ptr<TKeeperBook> FBook;
-    std::unique_ptr<TStrategyRunner> FRunner; // goes before the expert it hooks into
     QString FBaseCaption; // the caption the main window gave, before a strategy joined it
 #endif
 };

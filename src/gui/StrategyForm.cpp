@@ -26,7 +26,21 @@ TStrategyForm::TStrategyForm(const QString& strategyName, const TStrategyParams&
             editor = new QLineEdit(QString::fromStdString(p.Value), this);
         }
         editor->setObjectName(QString::fromStdString(p.Name));
-        form->addRow(QString::fromStdString(p.Name), editor);
+        // The script's own words when it gives them; its name for the parameter otherwise.
+        auto* caption =
+            new QLabel(QString::fromStdString(p.Label.empty() ? p.Name : p.Label), this);
+        caption->setBuddy(editor);
+        form->addRow(caption, editor);
+        if (!p.Description.empty()) {
+            const QString text = QString::fromStdString(p.Description);
+            caption->setToolTip(text);
+            editor->setToolTip(text);
+            auto* description = new QLabel(text, this);
+            description->setObjectName(QString::fromStdString(p.Name) + QStringLiteral("Help"));
+            description->setWordWrap(true);
+            description->setEnabled(false); // drawn greyed, as a note under the field
+            form->addRow(QString(), description);
+        }
         FEditors.push_back(editor);
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

@@ -1,7 +1,8 @@
 #pragma once
 
-// "Настройки" of an expert window: one row per parameter the strategy declares, a check box for
-// true/false and an edit for numbers and text.
+// "Настройки" of an expert window: one row per parameter the strategy declares, under the label
+// the script gives it, a check box for true/false and an edit for numbers and text, and the
+// script's description of it beneath.
 
 #include "strategies/StrategyParams.h"
 

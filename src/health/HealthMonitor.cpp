@@ -30,8 +30,8 @@ TLinkFacts Sample(const THealthFeed& feed) {
 
 } // namespace
 
-THealthMonitor::THealthMonitor(TJournalSink* journal, TClock clock)
-    : FJournal(journal), FClock(clock ? std::move(clock) : TClock(&SteadyMs)) {}
+THealthMonitor::THealthMonitor(TJournalSink* journal, TMsClock clock)
+    : FJournal(journal), FClock(clock ? std::move(clock) : TMsClock(&SteadyMs)) {}
 
 THealthMonitor::~THealthMonitor() {
     Stop();

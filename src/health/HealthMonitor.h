@@ -7,6 +7,7 @@
 
 #include "health/HealthFeed.h"
 #include "health/HealthMachine.h"
+#include "platform/Clock.h"
 #include "platform/Events.h"
 #include "platform/Journal.h"
 #include "platform/Thread.h"
@@ -25,7 +26,7 @@ enum class THealthLink { MarketData = 0, Transactions = 1 };
 inline constexpr std::size_t kHealthLinks = 2;
 
 // A connection's health as the window shows it.
-struct TLinkHealth {
+struct TLinkStatus {
     THealthState State = THealthState::Disconnected;
     // Since something last arrived on the connection; -1 when nothing has yet.
     std::int64_t DataAgeMs = -1;
@@ -43,10 +44,10 @@ struct TProcessReport {
 };
 
 struct THealthSnapshot {
-    std::array<TLinkHealth, kHealthLinks> Links{};
+    std::array<TLinkStatus, kHealthLinks> Links{};
     std::string RouterProblem;
     bool RouterStarting = false;
-    const TLinkHealth& operator[](THealthLink link) const {
+    const TLinkStatus& operator[](THealthLink link) const {
         return Links[static_cast<std::size_t>(link)];
     }
 };
@@ -54,7 +55,7 @@ struct THealthSnapshot {
 class THealthMonitor : public TThread {
 public:
     // Milliseconds of a monotonic clock; tests pass their own.
-    using TClock = std::function<std::int64_t()>;
+    using TMsClock = platform::TMsClock;
     // Non-blocking, asked at every pass: what became of the watched process since the last one.
     // `served`: a connection is on-line, so a router answers on its port.
     using TProcessWatch = std::function<TProcessReport(bool served)>;
@@ -62,7 +63,7 @@ public:
     static constexpr int kPollMs = 250;
 
     // `journal` may be null. An empty clock means std::chrono::steady_clock.
-    explicit THealthMonitor(TJournalSink* journal, TClock clock = {});
+    explicit THealthMonitor(TJournalSink* journal, TMsClock clock = {});
     ~THealthMonitor() override;
 
     // The feed a connection thread writes; it lives as long as the monitor.
@@ -91,7 +92,7 @@ protected:
 
 private:
     TJournalSink* FJournal;
-    TClock FClock;
+    TMsClock FClock;
     std::array<THealthFeed, kHealthLinks> FFeeds;
     std::function<void()> FOnChange;
     TEventSet FEvents{1};

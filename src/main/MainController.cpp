@@ -239,7 +239,7 @@ std::string AgeText(std::int64_t ms) {
     return std::to_string(s / 3600) + " ч";
 }
 
-TLinkIndicator Indicator(std::string_view name, const TLinkHealth& h,
+TLinkIndicator Indicator(std::string_view name, const TLinkStatus& h,
                          const std::string& routerProblem) {
     TLinkIndicator i;
     i.State = h.State;
@@ -258,7 +258,7 @@ TLinkIndicator Indicator(std::string_view name, const TLinkHealth& h,
 THealthView TMainController::HealthView() const {
     const THealthSnapshot s = FPort != nullptr ? FPort->Health() : THealthSnapshot{};
     THealthView v;
-    const TLinkHealth& md = s[THealthLink::MarketData];
+    const TLinkStatus& md = s[THealthLink::MarketData];
     v.MarketData = Indicator("Маркет-дата", md, s.RouterProblem);
     v.Transactions = Indicator("Трансакции", s[THealthLink::Transactions], s.RouterProblem);
     // Grids and experts show market data; before any arrived there is nothing to mistake.

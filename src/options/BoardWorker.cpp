@@ -2,7 +2,7 @@
 
 namespace vorlen::options {
 
-TBoardWorker::TBoardWorker(TReader read, std::chrono::milliseconds period, TClock clock)
+TBoardWorker::TBoardWorker(TReader read, std::chrono::milliseconds period, TWallClock clock)
     : FRead(std::move(read)), FPeriod(period), FClock(std::move(clock)) {
     if (!FClock) {
         FClock = [] { return std::chrono::system_clock::now(); };

@@ -27,7 +27,7 @@ struct TBoardResult {
 class TBoardWorker {
 public:
     using TReader = std::function<TBoardSource()>;
-    using TClock = std::function<std::chrono::system_clock::time_point()>;
+    using TWallClock = std::function<std::chrono::system_clock::time_point()>;
 
     static constexpr std::chrono::milliseconds kPeriod{100};
     // A board unchanged for this long is computed again: time to expiry has moved on.
@@ -35,7 +35,7 @@ public:
 
     // `read` runs on the worker's thread only; it must stay callable until Stop returns.
     explicit TBoardWorker(TReader read, std::chrono::milliseconds period = kPeriod,
-                          TClock clock = {});
+                          TWallClock clock = {});
     ~TBoardWorker();
     TBoardWorker(const TBoardWorker&) = delete;
     TBoardWorker& operator=(const TBoardWorker&) = delete;
@@ -52,7 +52,7 @@ private:
 
     TReader FRead;
     std::chrono::milliseconds FPeriod;
-    TClock FClock;
+    TWallClock FClock;
     mutable std::mutex FMutex;
     std::condition_variable_any FWake;
     bool FWoken = false;

@@ -8,6 +8,7 @@
 // do not feel.
 
 #include <cstdint>
+#include <functional>
 
 namespace vorlen::platform {
 
@@ -15,5 +16,8 @@ namespace vorlen::platform {
 std::int64_t CoarseWallMs() noexcept;
 // Milliseconds of a clock that never goes back, as of the last tick.
 std::int64_t CoarseSteadyMs() noexcept;
+
+// Milliseconds of a clock that never goes back, handed to what a test wants to set the time of.
+using TMsClock = std::function<std::int64_t()>;
 
 } // namespace vorlen::platform

@@ -75,6 +75,43 @@ bool IsIdentifier(const char* s, std::size_t len) {
     return true;
 }
 
+// The value on the top of the stack as a parameter's kind and text; false for any other type.
+bool ReadParamValue(lua_State* L, TStrategyParam& p) {
+    switch (lua_type(L, -1)) {
+    case LUA_TNUMBER:
+        p.Kind = lua_isinteger(L, -1) ? TParamKind::Integer : TParamKind::Number;
+        break;
+    case LUA_TBOOLEAN:
+        p.Kind = TParamKind::Boolean;
+        p.Value = lua_toboolean(L, -1) ? "true" : "false";
+        return true;
+    case LUA_TSTRING:
+        p.Kind = TParamKind::String;
+        break;
+    default:
+        return false;
+    }
+    // A copy, so that the number in the table is not turned into a string.
+    lua_pushvalue(L, -1);
+    std::size_t len = 0;
+    const char* text = lua_tolstring(L, -1, &len);
+    p.Value.assign(text, len);
+    lua_pop(L, 1);
+    return true;
+}
+
+// Entry `index` of the table on the top of the stack, a text or nothing; false for anything else.
+bool ReadParamText(lua_State* L, int index, std::string& out) {
+    const int type = lua_rawgeti(L, -1, index);
+    std::size_t len = 0;
+    if (type == LUA_TSTRING) {
+        const char* text = lua_tolstring(L, -1, &len);
+        out.assign(text, len);
+    }
+    lua_pop(L, 1);
+    return type == LUA_TSTRING || type == LUA_TNIL;
+}
+
 } // namespace
 
 TStrategy::TStrategy(TStrategyWorld& world, std::int32_t isinId, std::string isin,
@@ -215,28 +252,20 @@ bool TStrategy::ReadParams() {
             FParams.emplace_back();
             TStrategyParam& p = FParams.back();
             p.Name.assign(key, len);
-            switch (lua_type(L, -1)) {
-            case LUA_TNUMBER:
-                p.Kind = lua_isinteger(L, -1) ? TParamKind::Integer : TParamKind::Number;
-                break;
-            case LUA_TBOOLEAN:
-                p.Kind = TParamKind::Boolean;
-                break;
-            case LUA_TSTRING:
-                p.Kind = TParamKind::String;
-                break;
-            default:
+            if (lua_istable(L, -1)) {
+                // {value, "label", "description"}: read raw, so no metamethod of the script runs.
+                lua_rawgeti(L, -1, 1);
+                const bool valueRead = ReadParamValue(L, p);
+                lua_pop(L, 1);
+                if (!valueRead || !ReadParamText(L, 2, p.Label) ||
+                    !ReadParamText(L, 3, p.Description)) {
+                    FError = "параметр " + p.Name + ": ожидается {значение, \"подпись\", " +
+                             "\"описание\"}";
+                    return 0;
+                }
+            } else if (!ReadParamValue(L, p)) {
                 FError = "параметр " + p.Name + " должен быть числом, строкой или true/false";
                 return 0;
-            }
-            if (p.Kind == TParamKind::Boolean) {
-                p.Value = lua_toboolean(L, -1) ? "true" : "false";
-            } else {
-                // A copy, so that the number in the table is not turned into a string.
-                lua_pushvalue(L, -1);
-                const char* text = lua_tolstring(L, -1, &len);
-                p.Value.assign(text, len);
-                lua_pop(L, 1);
             }
             lua_pop(L, 1);
         }

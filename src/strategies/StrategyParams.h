@@ -18,6 +18,10 @@ struct TStrategyParam {
     std::string Name;
     TParamKind Kind = TParamKind::String;
     std::string Value; // the value's text in its canonical form
+    // What "Настройки" calls it and says of it (`qty = {1, "Лотов", "…"}`); empty when the
+    // script gives only the value.
+    std::string Label;
+    std::string Description;
 };
 
 // Sorted by name: a Lua table keeps no order of declaration.

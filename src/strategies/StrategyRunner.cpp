@@ -61,7 +61,7 @@ void TStrategyRunner::Publish() {
         FOnChange();
 }
 
-void TStrategyRunner::Commands() {
+void TStrategyRunner::OnHookEvent() {
     for (;;) {
         TCommand command;
         {
@@ -95,7 +95,7 @@ void TStrategyRunner::Commands() {
     }
 }
 
-void TStrategyRunner::Tick() {
+void TStrategyRunner::OnTick() {
     if (FStrategy == nullptr || !FStrategy->Running())
         return;
     // The orders log wakes the expert like any row of its instrument: what became of the
@@ -107,7 +107,7 @@ void TStrategyRunner::Tick() {
         Publish();
 }
 
-void TStrategyRunner::Orders() {
+void TStrategyRunner::OnOrderReplies() {
     if (FStrategy == nullptr)
         return;
     const bool wasRunning = FStrategy->Running();
@@ -116,7 +116,7 @@ void TStrategyRunner::Orders() {
         Publish();
 }
 
-void TStrategyRunner::ThreadEnds() {
+void TStrategyRunner::OnThreadEnd() {
     // The expert is going away: a running strategy gets its on_stop (a market maker takes its
     // quotes off), and the Lua state goes with the thread that made it. The window is being
     // closed, so nobody is told.

@@ -48,10 +48,10 @@ public:
     TStrategyStatus Status() const;
 
     // TExpertHook, on the expert's thread.
-    void Tick() override;
-    void Orders() override;
-    void Commands() override;
-    void ThreadEnds() override;
+    void OnTick() override;
+    void OnOrderReplies() override;
+    void OnHookEvent() override;
+    void OnThreadEnd() override;
 
 private:
     struct TCommand {

@@ -438,7 +438,7 @@ TEST_F(BookKeeperTest, TheLastDealIsTheNewestDealsPrice) {
 // is never before the run that stored it and late by at most the finest grain or a twentieth of
 // the row's age, however many runs went by.
 TEST(BookRunTimes, ARowsTimeIsNeverEarlyAndLateByLittleForItsAge) {
-    using TClock = book_detail::TRunTimes::TClock;
+    using TClock = std::chrono::system_clock;
     book_detail::TRunTimes times;
     std::mt19937 rng(1209);
     TClock::time_point at = TClock::time_point{} + std::chrono::hours(24);

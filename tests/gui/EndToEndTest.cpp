@@ -335,5 +335,68 @@ TEST_F(GuiEndToEnd, TicketConfirmsOwnOrdersShowsAndCancelsAndTheKillSwitchReport
         << "the order log is kept beside the saved settings";
 }
 
+#if VORLEN_STRATEGIES
+// A strategy that takes its resting order off in on_stop, closed with the terminal: the closing
+// waits for the exchange's answer to that cancel before the transaction connection goes.
+TEST_F(GuiEndToEnd, ClosingTheTerminalWaitsForTheAnswersToAStrategysCancels) {
+    ConnectForTrading();
+    if (HasFatalFailure())
+        return;
+    ASSERT_EQ(Inst.Control("fill off").rfind("OK", 0), 0U) << "the order must stay resting";
+    const std::filesystem::path script = Inst.Root / "rest.lua";
+    std::ofstream(script) << "local placed\n"
+                             "function on_start(ctx) on_tick(ctx) end\n"
+                             "function on_tick(ctx)\n"
+                             "  local book = ctx:book(1)\n"
+                             "  if placed or not book or not book.bids[1] then return end\n"
+                             "  placed = ctx:buy(1, book.bids[1][1])\n"
+                             "  if placed then ctx:log('resting ' .. placed) end\n"
+                             "end\n"
+                             "function on_stop(ctx)\n"
+                             "  for _, o in ipairs(ctx:orders()) do ctx:cancel(o.id) end\n"
+                             "end\n";
+    gui::SetOpenFileHandler(
+        [&](const gui::TOpenFileRequest&) { return QString::fromStdString(script.string()); });
+    Modal.Steps.push_back([](QDialog& d) {
+        auto* chooser = qobject_cast<gui::TChForm*>(&d);
+        EXPECT_NE(chooser, nullptr);
+        if (chooser == nullptr)
+            return static_cast<int>(QDialog::Rejected);
+        chooser->FutBox->setCurrentIndex(chooser->FutBox->findText("Si-12.26"));
+        QTest::mouseClick(chooser->Button1, Qt::LeftButton);
+        return d.result();
+    });
+    Form->FileNew1->trigger();
+    const auto experts = Form->ExpertChildren();
+    ASSERT_EQ(experts.size(), 1U);
+    gui::TMDIChild* child = experts[0];
+    child->Button1->click();
+    ASSERT_TRUE(WaitFor([&] { return child->windowTitle().endsWith(QStringLiteral("rest.lua")); }));
+    child->BitBtn1->click();
+    const QString marker = QStringLiteral(" --> resting ");
+    ASSERT_TRUE(WaitFor([&] { return child->Memo1->toPlainText().contains(marker); }, 60000))
+        << child->Memo1->toPlainText().toStdString() << Journal().join('\n').toStdString();
+    const QString memo = child->Memo1->toPlainText();
+    const std::string id =
+        memo.mid(memo.indexOf(marker) + marker.size()).section('\n', 0, 0).trimmed().toStdString();
+
+    Boxes.Answers = {true};
+    ASSERT_TRUE(Form->close());
+    Form.reset();
+    // The desk writes an answer into the order log only as it collects it from the connection.
+    std::string logged;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(Inst.Root / "trading"))
+        if (entry.path().filename().string().rfind("orders_", 0) == 0) {
+            std::ifstream in(entry.path());
+            logged.append(std::istreambuf_iterator<char>(in), {});
+        }
+    EXPECT_NE(logged.find("Снятие заявки " + id + " отправлено"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("Ответ на снятие заявки " + id + " ("), std::string::npos) << logged;
+    EXPECT_NE(logged.find("): код 0", logged.find("Ответ на снятие заявки " + id)),
+              std::string::npos)
+        << logged;
+}
+#endif
+
 } // namespace
 } // namespace vorlen::test

@@ -7,6 +7,7 @@
 #include "store/Storage.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -19,7 +20,8 @@ TEST(StrategyWindow, LoadEditStartSeeTheMemoAndStop) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("probe.lua"));
-    std::ofstream(path.toStdString()) << "params = { spread = 2, label = 'q' }\n"
+    std::ofstream(path.toStdString()) << "params = { spread = {2, 'Спред', 'От середины'}, "
+                                         "label = 'q' }\n"
                                          "function on_start(ctx)\n"
                                          "  ctx:log('start', ctx.params.spread, ctx.params.label)\n"
                                          "end\n"
@@ -31,7 +33,7 @@ TEST(StrategyWindow, LoadEditStartSeeTheMemoAndStop) {
     ASSERT_TRUE(child.RegisterAndStart());
     const auto memo = [&] { return child.Memo1->toPlainText(); };
 
-    gui::SetOpenFileHandler([&](const gui::TOpenFileRequest& request) {
+    gui::SetOpenFileHandler([&](const gui::TOpenFileRequest& request) -> const QString& {
         EXPECT_TRUE(request.NameFilters.front().contains(QStringLiteral("*.lua")));
         return path;
     });
@@ -51,6 +53,15 @@ TEST(StrategyWindow, LoadEditStartSeeTheMemoAndStop) {
         if (spread == nullptr || label == nullptr)
             return static_cast<int>(QDialog::Rejected);
         EXPECT_EQ(spread->text(), QStringLiteral("2"));
+        // The script's words for its parameter; its name where it gives none.
+        QStringList captions;
+        for (const QLabel* caption : dialog.findChildren<QLabel*>())
+            if (caption->buddy() == spread || caption->buddy() == label)
+                captions << caption->text();
+        EXPECT_EQ(captions.join('|'), QStringLiteral("label|Спред"));
+        auto* help = dialog.findChild<QLabel*>(QStringLiteral("spreadHelp"));
+        EXPECT_TRUE(help != nullptr && help->text() == QStringLiteral("От середины"));
+        EXPECT_EQ(dialog.findChild<QLabel*>(QStringLiteral("labelHelp")), nullptr);
         spread->setText(QStringLiteral("5"));
         return static_cast<int>(QDialog::Accepted);
     });

@@ -283,6 +283,42 @@ TEST_F(StrategyTest, ParametersAreDeclaredByTheScriptAndOverriddenAllOrNothing) 
     }
 }
 
+// A parameter given as {value, label, description}: the window gets the words, the run gets the
+// value alone, and a malformed declaration is refused at loading with the parameter named.
+TEST_F(StrategyTest, LabelledParametersGiveTheirWordsToTheWindowAndTheirValueToTheRun) {
+    auto s = Make(R"(
+        params = { qty = {2, 'Лотов в котировке'}, spread = {0.5, 'Спред', 'От середины'},
+                   live = {true}, note = 'x' }
+        function on_start(ctx)
+          local p = ctx.params
+          print(p.qty, math.type(p.qty), p.spread, p.live, p.note)
+        end)");
+    ASSERT_EQ(s->State(), TStrategy::TState::Loaded) << World.Joined();
+    std::string got;
+    for (const TStrategyParam& p : s->Params())
+        got += p.Name + ":" + std::to_string(static_cast<int>(p.Kind)) + "=" + p.Value + "|" +
+               p.Label + "|" + p.Description + " ";
+    EXPECT_EQ(got, "live:3=true|| note:2=x|| qty:0=2|Лотов в котировке| spread:1=0.5|Спред|От "
+                   "середины ");
+    std::string error;
+    ASSERT_TRUE(s->SetParams({{"qty", "3"}}, error)) << error;
+    EXPECT_EQ(s->Params()[2].Label, "Лотов в котировке") << "a new value keeps the words";
+    ASSERT_TRUE(s->Start());
+    EXPECT_EQ(World.Lines.back(), "3\tinteger\t0.5\ttrue\tx");
+    s->Stop();
+
+    for (const char* bad : {"params = { qty = {} }", "params = { qty = {print, 'Лоты'} }",
+                            "params = { qty = {1, 2} }", "params = { qty = {1, 'Лоты', {}} }",
+                            "params = { qty = {{1}, 'Лоты'} }"}) {
+        auto b = Make(bad);
+        EXPECT_EQ(b->State(), TStrategy::TState::Failed) << bad;
+        EXPECT_THAT(World.Lines.back(),
+                    HasSubstr("не загружена: параметр qty: ожидается {значение, \"подпись\", "
+                              "\"описание\"}"))
+            << bad;
+    }
+}
+
 TEST(StrategyParamsTest, ValuesAreCheckedByKind) {
     const struct {
         TParamKind Kind;

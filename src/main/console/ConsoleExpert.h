@@ -4,13 +4,9 @@
 // to the console's output with the window's caption in front of every line.
 
 #include "experts/Chooser.h"
-#include "experts/Expert.h"
+#include "experts/ExpertHost.h"
 #include "main/MainController.h"
 #include "platform/Journal.h"
-#if VORLEN_STRATEGIES
-#include "strategies/DeskPorts.h"
-#include "strategies/StrategyRunner.h"
-#endif
 
 #include <memory>
 #include <string>
@@ -53,29 +49,21 @@ public:
     void StopExpert() override;
     // Stops a running strategy (its on_stop runs) while the connections are still there, and
     // waits for the exchange's answers to what it posted on the way out.
-    void StopStrategy();
+    void StopStrategy() { FHost.FinishStrategy(); }
 
     bool Running() const { return FRunning; }
-    TExpert* Expert() { return FExpert.get(); }
+    TExpert* Expert() { return FHost.Expert(); }
 #if VORLEN_STRATEGIES
     // The expert's strategy; null without an expert. Its changes wake the console's UI wait.
     TStrategyRunner* Strategy() {
-        return FRunner.get();
+        return FHost.Strategy();
     }
 #endif
 
 private:
     std::string FCaption;
     TPrefixedJournal FMemo;
-    std::unique_ptr<TTrReplies> FReplies;
-    std::unique_ptr<TExpert> FExpert;
-#if VORLEN_STRATEGIES
-    TConsoleDesk* FDesk = nullptr;
-    // The strategy's ports; they go after the runner that calls them.
-    std::unique_ptr<TDeskOrders> FOrders;
-    std::unique_ptr<TKeeperBook> FBook;
-    std::unique_ptr<TStrategyRunner> FRunner; // goes before the expert it hooks into
-#endif
+    TExpertHost FHost;
     bool FRunning = false;
 };
 

@@ -1,12 +1,8 @@
 #include "main/console/ConsoleTerminal.h"
 
-#include "book/BookKeeper.h"
-#include "connections/Connection.h"
 #include "main/ConnectorPort.h"
 #include "main/TradingFolder.h"
-#include "main/console/BookDump.h"
-#include "main/console/ConsoleOrders.h"
-#include "main/console/OptionsDump.h"
+#include "main/console/ConsoleRun.h"
 #if VORLEN_HISTORY
 #include "main/console/ConsoleCandles.h"
 #include "main/console/ConsoleReplay.h"
@@ -15,7 +11,6 @@
 #include "main/console/ConsoleBacktest.h"
 #endif
 #include "main/console/StopWatcher.h"
-#include "main/console/StoreDump.h"
 #include "platform/FormatSettings.h"
 #include "platform/Module.h"
 #include "platform/ProcessStart.h"
@@ -91,30 +86,6 @@ std::filesystem::path HistoryDirFor(const TConsoleOptions& options,
     return user.empty() ? dataDir / "history" : user / "history";
 }
 
-// "New expert" with the chooser answered by `isin`; 0 when the expert runs, kExitErrorBox with
-// the reason on `err` otherwise.
-int StartExpert(TMainController& controller, TConsoleView& view, const std::string& isin,
-                std::ostream& err) {
-    controller.FileNew1Execute();
-    const auto& windows = view.ExpertWindowList();
-    if (!windows.empty() && windows.back()->Running())
-        return 0;
-    if (view.ExpertUnknown()) {
-        err << "vorlen-console: --expert: no futures with isin \"" << isin
-            << "\" in the instrument lists\n";
-    } else {
-        err << "vorlen-console: --expert: the expert on \"" << isin << "\" did not start\n";
-    }
-    err << std::flush;
-    return kExitErrorBox;
-}
-
-// The strategy's script, read before connecting so that a wrong path ends the run at once.
-struct TStrategySource {
-    std::string Name; // the file's name, as the expert's journal calls the strategy
-    std::string Text;
-};
-
 bool ReadStrategy(const std::string& path, TStrategySource& out, std::ostream& err) {
     std::ifstream in(PathFromUtf8(path), std::ios::binary);
     std::ostringstream text;
@@ -127,106 +98,6 @@ bool ReadStrategy(const std::string& path, TStrategySource& out, std::ostream& e
     out.Name = PathToUtf8(PathFromUtf8(path).filename());
     out.Text = text.str();
     return true;
-}
-
-// Loads the script into the expert that has just started, checks the parameters against what
-// it declares, and starts it; 0 when it runs.
-int StartStrategy(TConsoleView& view, const TStrategySource& source,
-                  const std::vector<std::string>& params, const TStopWatcher& watcher,
-                  std::ostream& err) {
-#if VORLEN_STRATEGIES
-    TStrategyRunner* runner = view.ExpertWindowList().back()->Strategy();
-    if (runner == nullptr)
-        return kExitErrorBox;
-    // Each command the expert's thread handles publishes one new status.
-    const auto handled = [&](std::uint64_t serial) {
-        ui::WaitAndDrainUntil(
-            [&] { return watcher.StopRequested() || runner->Status().Serial >= serial; });
-        return runner->Status();
-    };
-    const std::uint64_t first = runner->Status().Serial;
-    runner->Load(source.Name, source.Text);
-    const TStrategyStatus loaded = handled(first + 1);
-    if (watcher.StopRequested())
-        return 0;
-    if (loaded.State != TStrategy::TState::Loaded) {
-        err << "vorlen-console: --strategy: " << source.Name << ": " << loaded.Error << '\n';
-        return kExitErrorBox;
-    }
-    std::vector<TParamOverride> overrides;
-    for (const std::string& p : params) {
-        overrides.emplace_back();
-        SplitParamOverride(p, overrides.back());
-    }
-    TStrategyParams checked = loaded.Params;
-    if (std::string error; !ApplyParamOverrides(checked, overrides, error)) {
-        err << "vorlen-console: --param: " << error << '\n';
-        return kExitUsage;
-    }
-    runner->SetParams(std::move(overrides));
-    runner->Start();
-    const TStrategyStatus started = handled(first + 3);
-    if (!watcher.StopRequested() && started.State != TStrategy::TState::Running) {
-        err << "vorlen-console: --strategy: " << source.Name << " did not start\n";
-        return kExitErrorBox;
-    }
-    return 0;
-#else
-    (void)view;
-    (void)source;
-    (void)params;
-    (void)watcher;
-    err << "vorlen-console: --strategy: this build has no Lua strategies\n";
-    return kExitErrorBox;
-#endif
-}
-
-// A strategy started before both links are on-line would have its first orders refused for a
-// reason that is only a matter of waiting; after a while it starts anyway and its refusals say
-// why.
-void WaitForTrading(TConsoleView& view, TConsoleDesk& desk, const TStopWatcher& watcher) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!watcher.StopRequested() && !(view.Online() && desk.Online()) &&
-           std::chrono::steady_clock::now() < until)
-        ui::WaitAndDrainFor([&] { return watcher.StopRequested(); }, std::chrono::milliseconds(50));
-}
-
-// The instruments of --book, looked up once the lists are built; kExitErrorBox with the reason on
-// `err` for a code no list holds.
-int FindBooks(TTerminalPort& port, const std::vector<std::string>& isins,
-              std::vector<std::pair<std::string, std::int32_t>>& found, std::ostream& err) {
-    THeaders fut, opt;
-    TSHeaders spot;
-    port.GetHeaders(fut, opt, spot);
-    for (const std::string& isin : isins) {
-        const auto id = FindInstrument(fut, opt, isin);
-        if (!id) {
-            err << "vorlen-console: --book: no futures or option with isin \"" << isin
-                << "\" in the instrument lists\n"
-                << std::flush;
-            return kExitErrorBox;
-        }
-        found.emplace_back(isin, *id);
-    }
-    return 0;
-}
-
-// Orders and a kill switch the run was asked for and never got to: said in the journal (as the
-// desk would say a refusal) and on standard error, so that the exit code is not the only trace.
-void NotSent(const TConsoleOptions& options, const std::string& why, const char* whyInEnglish,
-             TJournalSink& journal, std::ostream& err) {
-    for (const std::string& line : options.Orders) {
-        std::string error;
-        if (const auto order = ParseOrderLine(line, error)) {
-            journal.AppendLine(JournalLine("Заявка: " + orders::DescribeOrder(*order) + "."));
-        }
-        journal.AppendLine(JournalLine("Заявка не отправлена: " + why + "."));
-    }
-    if (options.CancelAll)
-        journal.AppendLine(JournalLine("Снятие заявок не выполнено: " + why + "."));
-    err << "vorlen-console: " << options.Orders.size() << " order(s)"
-        << (options.CancelAll ? " and --cancel-all" : "") << " not sent: " << whyInEnglish << '\n'
-        << std::flush;
 }
 
 } // namespace
@@ -283,15 +154,17 @@ TExpertWindowPort* TConsoleView::OpenExpertWindow(const std::string& caption) {
     return FWindows.back().get();
 }
 
-int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& err) {
-    using TClock = std::chrono::steady_clock;
-    std::optional<TClock::time_point> deadline;
-    if (options.Seconds) {
-        deadline = TClock::now() + std::chrono::seconds(*options.Seconds);
-    }
+namespace {
+
+// Everything before connecting: the paths, the strategy's script, the limits and the saved
+// settings are read now, so that a wrong path or a damaged file ends the run before any router
+// is started; the runs that need no connection end here too. An exit code ends the run.
+std::optional<int> PlanRun(const TConsoleOptions& options, TRunPlan& plan,
+                           std::unique_ptr<TSettingsModel>& settings, std::ostream& out,
+                           std::ostream& err) {
     // Loading the gateway makes its folder the current directory, so paths given relative to
     // where the console was started are fixed now.
-    const std::string dumpDir = Absolute(options.DumpDir);
+    plan.DumpDir = Absolute(options.DumpDir);
     const std::string settingsFile = Absolute(options.SettingsFile);
 #if !VORLEN_HISTORY
     if (options.Record || !options.ReplayFile.empty() || !options.CandlesIsin.empty() ||
@@ -306,38 +179,35 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         return kExitUsage;
     }
 #endif
-    TStrategySource strategy;
-    if (!options.StrategyFile.empty() && !ReadStrategy(options.StrategyFile, strategy, err))
+    if (!options.StrategyFile.empty() && !ReadStrategy(options.StrategyFile, plan.Strategy, err))
         return kExitErrorBox;
     // Where the limits file and the order logs were kept before they moved to the user's folder.
     const std::filesystem::path oldDataDir =
         !settingsFile.empty() ? PathFromUtf8(settingsFile).parent_path()
                               : PathFromUtf8(platform::ExecutableDir()) / "saving";
     bool chosenDataDir = !options.DataDir.empty();
-    std::filesystem::path dataDir =
-        chosenDataDir ? PathFromUtf8(Absolute(options.DataDir))
-                      : TraderDataDir(platform::UserDataDir(), oldDataDir, chosenDataDir);
-    const std::filesystem::path historyDir = HistoryDirFor(options, dataDir);
+    plan.DataDir = chosenDataDir
+                       ? PathFromUtf8(Absolute(options.DataDir))
+                       : TraderDataDir(platform::UserDataDir(), oldDataDir, chosenDataDir);
+    plan.HistoryDir = HistoryDirFor(options, plan.DataDir);
 #if VORLEN_HISTORY
     if (!options.CandlesIsin.empty())
-        return RunCandles(options, historyDir, err);
+        return RunCandles(options, plan.HistoryDir, err);
     if (options.RebuildHistory)
-        return RunRebuildHistory(historyDir, err);
+        return RunRebuildHistory(plan.HistoryDir, err);
 #endif
     if (!chosenDataDir) {
         SetFormatSettings(RussianFormatSettings());
-        const TAdoption adopted = AdoptOldTradingFiles(oldDataDir, dataDir);
+        const TAdoption adopted = AdoptOldTradingFiles(oldDataDir, plan.DataDir);
         for (const std::string& text : adopted.Texts)
             out << JournalLine(text) << '\n' << std::flush;
         if (adopted.Failed)
-            dataDir = oldDataDir;
+            plan.DataDir = oldDataDir;
     }
-    // Read before connecting: a damaged file ends the run before any router is started.
-    const bool ordering = !options.Orders.empty() || options.CancelAll;
-    std::optional<orders::TLimitsBook> limits;
-    if (ordering || !options.StrategyFile.empty()) {
-        limits.emplace();
-        if (!LoadRiskLimits(options, dataDir, *limits, err))
+    plan.Ordering = !options.Orders.empty() || options.CancelAll;
+    if (plan.Ordering || !options.StrategyFile.empty()) {
+        plan.Limits.emplace();
+        if (!LoadRiskLimits(options, plan.DataDir, *plan.Limits, err))
             return kExitUsage;
     }
 
@@ -358,7 +228,7 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     // reads the same on every machine.
     SetFormatSettings(RussianFormatSettings());
 
-    auto settings = std::make_unique<TSettingsModel>();
+    settings = std::make_unique<TSettingsModel>();
     if (!settingsFile.empty()) {
         const TLoadResult loaded = settings->Load(PathFromUtf8(settingsFile));
         if (loaded.Status != TLoadStatus::Loaded) {
@@ -370,14 +240,13 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             return kExitErrorBox;
         }
     }
-
 #if VORLEN_HISTORY
     if (!options.ReplayFile.empty())
-        return RunReplay(options, settings->Values, dumpDir, err);
+        return RunReplay(options, settings->Values, plan.DumpDir, err);
 #endif
 #if VORLEN_BACKTEST
     if (!options.BacktestPath.empty())
-        return RunBacktestCommand(options, settings->Values, settings->TrSpeed(), dataDir,
+        return RunBacktestCommand(options, settings->Values, settings->TrSpeed(), plan.DataDir,
                                   Absolute(options.ReportDir), out, err);
 #else
     if (!options.BacktestPath.empty()) {
@@ -385,25 +254,55 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         return kExitUsage;
     }
 #endif
+    return std::nullopt;
+}
+
+// "shut down in N ms", and the threads of ours still there, if any.
+void ReportShutdown(std::chrono::milliseconds took, std::optional<std::size_t> threadsBefore,
+                    std::ostream& err) {
+    err << "vorlen-console: shut down in " << took.count() << " ms";
+    if (const auto others = OtherThreads(); others && threadsBefore) {
+        const std::size_t left =
+            others->size() > *threadsBefore ? others->size() - *threadsBefore : 0;
+        err << ", threads left: " << left;
+        if (left > 0) {
+            err << " (";
+            for (std::size_t i = 0; i < others->size(); ++i)
+                err << (i == 0 ? "" : ", ") << (*others)[i];
+            err << ")";
+        }
+    }
+    err << '\n' << std::flush;
+}
+
+} // namespace
+
+int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& err) {
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (options.Seconds)
+        deadline = std::chrono::steady_clock::now() + std::chrono::seconds(*options.Seconds);
+    TRunPlan plan;
+    std::unique_ptr<TSettingsModel> settings;
+    if (const std::optional<int> ended = PlanRun(options, plan, settings, out, err))
+        return *ended;
 
     auto watcher = std::make_unique<TStopWatcher>(deadline);
     // Threads that are not ours are not counted at the end: a thread sanitizer, for one, starts a
     // thread of its own along with the first thread of the program, which the watcher is.
     std::optional<std::size_t> threadsBefore;
-    if (const auto names = OtherThreads(); names && !names->empty()) {
+    if (const auto names = OtherThreads(); names && !names->empty())
         threadsBefore = names->size() - 1;
-    }
     ui::MarkUiThread();
     TConsoleDialogs dialogs(err);
     TScopedDialogs scopedDialogs(dialogs);
-    // Outlives the view: the expert's strategy orders through it until the window goes.
-    std::unique_ptr<TConsoleDesk> desk;
+    std::unique_ptr<TConsoleDesk> desk; // outlives the view, as the session says
     TConsoleView view(out, std::move(settings), options.ExpertIsin);
     TConnectorPort* port = nullptr;
     // Recording is off unless asked for: the market-data thread then pays one pointer test per
     // message.
-    const TPortFactory makePort = ConnectorPortFactory(
-        DefaultConnectorServices(), dataDir, options.Record ? historyDir : std::filesystem::path());
+    const TPortFactory makePort =
+        ConnectorPortFactory(DefaultConnectorServices(), plan.DataDir,
+                             options.Record ? plan.HistoryDir : std::filesystem::path());
     TMainController controller(
         view,
         [&port, &makePort, &view](TJournalSink& memo,
@@ -416,168 +315,10 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
         },
         platform::ExecutableDir());
 
-    int code = 0;
-    controller.FormCreate();
-    if (view.TimerArmed()) {
-        // The window waits 50 ms for itself to be shown first; here there is nothing to show.
-        controller.Timer1Timer();
-    }
-    // From here on a second stop signal, which ends the process at once, still ends the router
-    // this run started.
-    if (port != nullptr) {
-        watcher->SetRouter(platform::ProcessHandleValue(port->Settings().ProcInfo));
-    }
-    if (dialogs.Errors() > 0 || port == nullptr || !view.Controls().Connect1) {
-        code = kExitErrorBox;
-    } else {
-        controller.Connect1Execute();
-        if (dialogs.Errors() > 0) {
-            code = kExitErrorBox;
-        } else if (!port->EnvOpen()) {
-            // The window says nothing here and lets the user try again; a console has nobody
-            // to try again, so it says why it ends.
-            err << "vorlen-console: the gateway environment did not open\n";
-            code = kExitNoEnvironment;
-        }
-    }
+    TConsoleSession session{options, plan, err, *watcher, dialogs, view, controller, desk, port};
+    RunPhases(session, ConnectedRunPhases());
 
-    int orderCode = 0;
-    if (code == 0 && limits) {
-        TCGConnector& conn = port->Connector();
-        if (conn.Transactions() && conn.Storage()) {
-            desk =
-                std::make_unique<TConsoleDesk>(conn, std::move(*limits), view.Journal(), dataDir);
-            view.SetDesk(desk.get());
-        } else if (ordering) {
-            orderCode = kExitOrderRefused;
-            NotSent(options, "нет соединения Трансакций", "no transaction connection",
-                    view.Journal(), err);
-        }
-    }
-    if (code == 0 && ordering && desk != nullptr) {
-        // Orders only once every stream is on-line: the gate needs the account table, the
-        // positions and the reference rows complete.
-        ui::WaitAndDrainUntil([&] { return watcher->StopRequested() || view.Online(); });
-        if (view.Online()) {
-            orderCode = RunConsoleOrders(options, *desk, view.Journal(),
-                                         [&] { return watcher->StopRequested(); });
-        } else {
-            orderCode = kExitOrderRefused;
-            NotSent(options, "терминал не вышел на связь, инструменты не получены",
-                    "the terminal never came on-line", view.Journal(), err);
-        }
-    }
-
-    std::vector<std::pair<std::string, std::int32_t>> books; // --book, once found
-    if (code == 0) {
-        // The expert is asked for once the window would offer "New expert", that is, in the
-        // connected state; --until-online then waits for it to have started.
-        bool expertPending = !options.ExpertIsin.empty();
-        bool booksPending = !options.BookIsins.empty();
-        const auto connected = [&] { return view.Controls().FileNew1Menu; };
-        // The market-data thread ends by itself only when its connection cannot be created
-        // (settings the gateway refuses): nothing will ever come on-line then. Without a time
-        // limit, neither will a router reported unreachable once no router this terminal started
-        // may still be on its way up.
-        const auto hopeless = [&]() -> const char* {
-            const TCGConnection* md = port->Connector().MarketData();
-            if (view.Online())
-                return nullptr;
-            if (md != nullptr && md->Finished())
-                return "the market-data connection could not be created";
-            const THealthSnapshot health = port->Health();
-            if (!options.Seconds && health[THealthLink::MarketData].Unreachable &&
-                !health.RouterStarting)
-                return "the router does not answer";
-            return nullptr;
-        };
-        // A router started again after it ended is ended with the run, however the run ends.
-        port->Connector().SetOnRouterStarted(
-            [w = watcher.get()](std::uintptr_t router) { w->SetRouter(router); });
-        const char* gaveUp = nullptr;
-        for (;;) {
-            ui::WaitAndDrainUntil([&] {
-                gaveUp = options.UntilOnline ? hopeless() : nullptr;
-                return watcher->StopRequested() || gaveUp != nullptr ||
-                       ((expertPending || booksPending) && connected()) ||
-                       (!expertPending && !booksPending && options.UntilOnline && view.Online());
-            });
-            if (gaveUp != nullptr) {
-                err << "vorlen-console: --until-online: " << gaveUp << '\n' << std::flush;
-                break;
-            }
-            if (watcher->StopRequested())
-                break;
-            if (booksPending) {
-                booksPending = false;
-                code = FindBooks(*port, options.BookIsins, books, err);
-                if (code != 0)
-                    break;
-                continue;
-            }
-            if (!expertPending)
-                break;
-            expertPending = false;
-            code = StartExpert(controller, view, options.ExpertIsin, err);
-            if (code == 0 && !options.StrategyFile.empty()) {
-                if (desk != nullptr)
-                    WaitForTrading(view, *desk, *watcher);
-                code = StartStrategy(view, strategy, options.StrategyParams, *watcher, err);
-            }
-            if (code != 0)
-                break;
-        }
-        if (watcher->Signal() != 0) {
-            code = 128 + watcher->Signal();
-        } else if (code == 0 && options.UntilOnline && !view.Online()) {
-            code = kExitNotOnline;
-        }
-        if (!dumpDir.empty() && port != nullptr) {
-            // The dump is one moment of the replica: the market-data thread ends first, so no
-            // table changes between the first file and the last, the grids' last pass sees the
-            // rows dumped beside them, and a recording ends where the dump does.
-            if (TCGConnection* md = port->Connector().MarketData()) {
-                md->Terminate();
-                md->WaitFor();
-            }
-        }
-        if (!dumpDir.empty() && port != nullptr && port->Connector().Storage()) {
-            std::string error;
-            const TCGConnector& conn = port->Connector();
-            std::vector<TDumpFile> files = CollectReplicaDump(
-                *conn.Storage(), view.GridTables(), conn.OrdersFilter(), conn.MLOrdersFilter());
-            if (books.size() < options.BookIsins.size() && code == 0)
-                err << "vorlen-console: --book: the instrument lists were not built; no book "
-                       "is written\n";
-            for (const auto& [isin, id] : books)
-                for (TDumpFile& f : CollectBookDump(*port->Connector().Books(), isin, id))
-                    files.push_back(std::move(f));
-            if (!options.OptionsIsin.empty()) {
-                std::string why;
-                std::vector<TDumpFile> board =
-                    CollectOptionsDump(*port->Connector().Storage(), *port->Connector().Books(),
-                                       options.OptionsIsin, why);
-                if (!why.empty())
-                    err << "vorlen-console: " << why << '\n';
-                if (board.empty() && code == 0)
-                    code = kExitDumpFailed;
-                for (TDumpFile& f : board)
-                    files.push_back(std::move(f));
-            }
-            if (!WriteDump(PathFromUtf8(dumpDir), files, error)) {
-                err << "vorlen-console: " << error << '\n';
-                if (code == 0) {
-                    code = kExitDumpFailed;
-                }
-            }
-        }
-    }
-
-    if (code == 0) {
-        code = orderCode;
-    }
-
-    const auto stopStart = TClock::now();
+    const auto stopStart = std::chrono::steady_clock::now();
     // The shutdown order ends the transaction connection first; a strategy's on_stop must
     // reach the exchange before that.
     for (const auto& window : view.ExpertWindowList())
@@ -585,25 +326,12 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     controller.FormClose();
     // The connector has ended the router and given its handle back.
     watcher->SetRouter(0);
-    const auto stopMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - stopStart).count();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - stopStart);
     ui::UnmarkUiThread();
     watcher.reset();
-    err << "vorlen-console: shut down in " << stopMs << " ms";
-    if (const auto others = OtherThreads(); others && threadsBefore) {
-        const std::size_t before = *threadsBefore;
-        const std::size_t left = others->size() > before ? others->size() - before : 0;
-        err << ", threads left: " << left;
-        if (left > 0) {
-            err << " (";
-            for (std::size_t i = 0; i < others->size(); ++i) {
-                err << (i == 0 ? "" : ", ") << (*others)[i];
-            }
-            err << ")";
-        }
-    }
-    err << '\n' << std::flush;
-    return code;
+    ReportShutdown(took, threadsBefore, err);
+    return session.Code;
 }
 
 } // namespace vorlen
