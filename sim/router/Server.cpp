@@ -76,6 +76,16 @@ bool Server::Start() {
         std::filesystem::rename(tmp, config_.portsFile, ec);
     }
     lastGen_ = lastTick_ = Clock::now();
+    if (!config_.replay.empty()) {
+        for (const std::string& cmd : {"replay speed " + config_.replaySpeed,
+                                       "replay fill " + config_.replayFill,
+                                       "replay open " + config_.replay}) {
+            const std::string reply = Command(cmd);
+            if (reply.rfind("OK", 0) != 0) {
+                log_.Line("%s: %s", cmd.c_str(), reply.c_str());
+            }
+        }
+    }
     return true;
 }
 
@@ -180,10 +190,14 @@ void Server::Frame(Client& c, int kind, const char* body, std::size_t n) {
         if (!r.ok()) {
             reason = "malformed subscription";
         }
-        if (r.ok()) {
+        bool served = false;
+        if (r.ok() && Replaying()) {
+            served = ReplaySubscribe(c, id, stream, tables, reason);
+        } else if (r.ok()) {
             exchange_.Refresh(stream);
+            served = exchange_.market().Subscribe(c, id, stream, life, tables, reason);
         }
-        if (!r.ok() || !exchange_.market().Subscribe(c, id, stream, life, tables, reason)) {
+        if (!served) {
             log_.Line("client %llu: subscription to %s refused: %s",
                       static_cast<unsigned long long>(c.id), stream.c_str(), reason.c_str());
             wire::Writer w(c.out);
@@ -197,9 +211,12 @@ void Server::Frame(Client& c, int kind, const char* body, std::size_t n) {
         }
         break;
     }
-    case wire::Kind::Unsubscribe:
-        exchange_.market().Unsubscribe(c, r.Get<std::uint32_t>());
+    case wire::Kind::Unsubscribe: {
+        const auto id = r.Get<std::uint32_t>();
+        exchange_.market().Unsubscribe(c, id);
+        ReplayDrop(c, &id);
         break;
+    }
     case wire::Kind::Post: {
         const auto post = r.Get<std::uint64_t>();
         const auto msgId = r.Get<std::uint32_t>();
@@ -306,6 +323,7 @@ void Server::Reap() {
         }
         log_.Line("client %llu disconnected", static_cast<unsigned long long>(c.id));
         exchange_.market().DropClient(c);
+        ReplayDrop(c, nullptr);
         net::Close(c.sock);
         it = clients_.erase(it);
     }
@@ -347,8 +365,17 @@ void Server::Run(const std::atomic<bool>& stop) {
     std::vector<net::PollItem> items;
     while (!stop.load() && !quit_) {
         const auto now = Clock::now();
+        bool room = true;
+        for (const auto& c : clients_) {
+            room = room && c->Pending() <= kHighWater;
+        }
+        bool replayBusy = false;
         if (frozen_) {
             lastGen_ = lastTick_ = now;
+        } else if (Replaying()) {
+            // The recording is the market now; its own heartbeats and messages come with it.
+            lastGen_ = lastTick_ = now;
+            replayBusy = ReplayRun(now, room);
         } else {
             Generate(now);
         }
@@ -382,7 +409,11 @@ void Server::Run(const std::atomic<bool>& stop) {
             items.push_back({c->sock, true, !c->out.empty()});
         }
         int timeout = 5;
-        if (config_.rate < 0 && !backlog && exchange_.BackgroundWatched()) {
+        if (replayBusy && !backlog) {
+            timeout = 0;
+        } else if (Replaying()) {
+            timeout = 1;
+        } else if (config_.rate < 0 && !backlog && exchange_.BackgroundWatched()) {
             timeout = 0;
         } else if (config_.rate > 1000) {
             timeout = 1;

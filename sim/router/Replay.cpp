@@ -1,0 +1,642 @@
+#include "Replay.h"
+
+#include "../common/Wire.h"
+#include "Exchange.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
+namespace vsim {
+
+namespace hist = vorlen::history;
+
+namespace {
+
+constexpr std::int64_t kSecond = 1'000'000'000;
+// Records applied per pass of the router's loop, so that control commands and new connections
+// are still served while a fast replay runs.
+constexpr std::size_t kPerPass = 8192;
+// A keyframe after at least this many records, and never before as many as the replica holds
+// rows: a seek then applies at most that many records, and the keyframes together hold about as
+// many rows as the file has records.
+constexpr std::uint64_t kKeyframeEvery = 200'000;
+// The terminal opens its streams one after another; market time starts moving once they have
+// all asked, so that each receives the day from its start rather than a snapshot.
+constexpr auto kSettle = std::chrono::milliseconds(300);
+
+std::int64_t I64At(std::string_view bytes, std::uint32_t at) {
+    std::int64_t v = 0;
+    if (at + sizeof v <= bytes.size()) {
+        std::memcpy(&v, bytes.data() + at, sizeof v);
+    }
+    return v;
+}
+
+bool MarketStream(std::uint16_t s) {
+    return s != hist::kNoStream && s != hist::kTransactionStream;
+}
+
+// A recorded layout as the catalogue describes its own, to compare and convert by field name.
+TableDef RecordedTable(const cg_message_desc_t& m) {
+    TableDef t;
+    t.name = m.name != nullptr ? m.name : "";
+    t.size = static_cast<std::uint32_t>(m.size);
+    std::size_t n = 0;
+    for (const cg_field_desc_t* f = m.fields; f != nullptr && n < m.num_fields; f = f->next, ++n) {
+        FieldDef d;
+        d.name = f->name != nullptr ? f->name : "";
+        d.type = f->fild_type != nullptr ? f->fild_type : "";
+        d.size = static_cast<std::uint32_t>(f->size);
+        d.offset = static_cast<std::uint32_t>(f->offset);
+        t.fields.push_back(std::move(d));
+    }
+    return t;
+}
+
+} // namespace
+
+std::size_t ReplayState::Rows() const {
+    std::size_t n = 0;
+    for (const ReplayStreamState& s : streams) {
+        for (const auto& t : s.tables) {
+            n += t.size();
+        }
+    }
+    return n;
+}
+
+Replay::Replay(Market& market) : market_(market), cat_(Catalogue::Get()) {
+    for (const StreamDef& def : cat_.Streams()) {
+        heartbeatTable_.push_back(def.Find("heartbeat"));
+    }
+}
+
+std::string Replay::SpeedName(int speed) {
+    return speed == kMax ? "max" : std::to_string(speed);
+}
+
+bool Replay::Open(const std::string& path, std::string& error) {
+    hist::TRecordingReader reader;
+    if (!reader.Open(path)) {
+        error = reader.Error();
+        return false;
+    }
+    ReplayState st;
+    st.streams.resize(cat_.Streams().size());
+    for (std::size_t i = 0; i < st.streams.size(); ++i) {
+        st.streams[i].tables.resize(cat_.Streams()[i].tables.size());
+    }
+    std::vector<Keyframe> keys;
+    keys.push_back({st});
+    std::vector<char> recorded(cat_.Streams().size(), 0);
+    std::int64_t first = 0;
+    std::uint64_t sinceKey = 0;
+    hist::TRecordView r;
+    badStream_.clear();
+    while (reader.Next(r)) {
+        if (st.applied == 0) {
+            first = r.TimeNs;
+        }
+        Apply(st, r, false);
+        if (!badStream_.empty()) {
+            error = badStream_;
+            return false;
+        }
+        if (r.Kind == hist::TRecordKind::StreamOpen && r.Stream < st.maps.size() &&
+            st.maps[r.Stream]) {
+            recorded[static_cast<std::size_t>(st.maps[r.Stream]->stream)] = 1;
+        }
+        if (++sinceKey >= kKeyframeEvery && sinceKey >= st.Rows()) {
+            keys.push_back({st});
+            sinceKey = 0;
+        }
+    }
+    if (st.applied == 0) {
+        error = "the recording holds no records";
+        return false;
+    }
+    path_ = path;
+    date_ = reader.Header().TradingDate;
+    firstNs_ = first;
+    lastNs_ = st.lastNs;
+    keys_ = std::move(keys);
+    recorded_ = std::move(recorded);
+    open_ = true;
+    started_ = false;
+    stepUntil_ = -1;
+    if (!reader_.Open(path_)) {
+        open_ = false;
+        error = reader_.Error();
+        return false;
+    }
+    state_ = keys_.front().state;
+    pending_.reset();
+    NextRecord();
+    clockNs_ = firstNs_;
+    for (const auto& sub : subs_) {
+        SendState(*sub, true);
+    }
+    return true;
+}
+
+void Replay::NextRecord() {
+    hist::TRecordView r;
+    if (reader_.Next(r)) {
+        pending_ = r;
+    } else {
+        pending_.reset();
+    }
+}
+
+std::shared_ptr<const ReplayStreamMap> Replay::MapScheme(std::string_view payload) {
+    const auto scheme = hist::TRecordedScheme::Decode(payload);
+    if (!scheme) {
+        return nullptr;
+    }
+    const StreamDef* def = cat_.Stream(scheme->StreamName());
+    if (def == nullptr) {
+        badStream_ = "stream " + scheme->StreamName() + " of the recording is unknown here";
+        return nullptr;
+    }
+    auto map = std::make_shared<ReplayStreamMap>();
+    map->stream = static_cast<int>(def - cat_.Streams().data());
+    const cg_scheme_desc_t& desc = scheme->Scheme();
+    std::size_t n = 0;
+    for (const cg_message_desc_t* m = desc.messages; m != nullptr && n < desc.num_messages;
+         m = m->next, ++n) {
+        const TableDef rec = RecordedTable(*m);
+        ReplayTableMap tm;
+        tm.table = def->Find(rec.name);
+        tm.recSize = rec.size;
+        if (tm.table >= 0) {
+            const TableDef& own = *def->tables[static_cast<std::size_t>(tm.table)];
+            tm.size = own.size;
+            tm.same = SameLayout(rec, own);
+            if (!tm.same) {
+                tm.plan = PlanCopy(rec, own);
+            }
+            const FieldDef* id = rec.Field("replID");
+            const FieldDef* rev = rec.Field("replRev");
+            const FieldDef* act = rec.Field("replAct");
+            if (id == nullptr || rev == nullptr || act == nullptr || tm.plan.size() > own.fields.size()) {
+                badStream_ = "table " + rec.name + " of " + def->name + " has no replication fields";
+                return nullptr;
+            }
+            tm.idAt = id->offset;
+            tm.revAt = rev->offset;
+            tm.actAt = act->offset;
+        }
+        map->tables.push_back(std::move(tm));
+    }
+    return map;
+}
+
+void Replay::Apply(ReplayState& st, const hist::TRecordView& r, bool publish) {
+    ++st.applied;
+    st.sameTimeAt = r.TimeNs == st.lastNs ? st.sameTimeAt + 1 : 1;
+    st.lastNs = r.TimeNs;
+    if (!MarketStream(r.Stream)) {
+        return;
+    }
+    if (r.Kind == hist::TRecordKind::StreamOpen) {
+        if (r.Stream >= st.maps.size()) {
+            st.maps.resize(r.Stream + 1u);
+        }
+        st.maps[r.Stream] = MapScheme(r.Payload);
+        if (!st.maps[r.Stream]) {
+            return;
+        }
+        // The listener opened again: the terminal's tables of the stream start empty.
+        const int s = st.maps[r.Stream]->stream;
+        ReplayStreamState& ss = st.streams[static_cast<std::size_t>(s)];
+        bool had = false;
+        for (auto& t : ss.tables) {
+            had = had || !t.empty();
+            t.clear();
+        }
+        ss.online = false;
+        if (publish && had) {
+            for (const auto& sub : subs_) {
+                if (sub->stream == s) {
+                    wire::Writer w(sub->client->out);
+                    w.Begin(wire::Kind::LifeNum);
+                    w.Put<std::uint32_t>(sub->id);
+                    w.Put<std::uint32_t>(ss.life);
+                    w.Put<std::uint32_t>(0);
+                    w.End();
+                }
+            }
+        }
+        return;
+    }
+    if (r.Stream >= st.maps.size() || !st.maps[r.Stream]) {
+        return;
+    }
+    const ReplayStreamMap& map = *st.maps[r.Stream];
+    ReplayStreamState& ss = st.streams[static_cast<std::size_t>(map.stream)];
+    const auto each = [&](auto&& send) {
+        if (publish) {
+            for (const auto& sub : subs_) {
+                if (sub->stream == map.stream) {
+                    send(*sub);
+                }
+            }
+        }
+    };
+    switch (r.Kind) {
+    case hist::TRecordKind::StreamData:
+        ApplyRow(st, map, r, publish);
+        return;
+    case hist::TRecordKind::LifeNum: {
+        if (r.Payload.size() < 8) {
+            return;
+        }
+        std::uint32_t life = 0, flags = 0;
+        std::memcpy(&life, r.Payload.data(), 4);
+        std::memcpy(&flags, r.Payload.data() + 4, 4);
+        ss.life = life;
+        if (flags != 1) {
+            for (auto& t : ss.tables) {
+                t.clear();
+            }
+        }
+        each([&](const Sub& sub) {
+            wire::Writer w(sub.client->out);
+            w.Begin(wire::Kind::LifeNum);
+            w.Put<std::uint32_t>(sub.id);
+            w.Put<std::uint32_t>(life);
+            w.Put<std::uint32_t>(flags);
+            w.End();
+        });
+        return;
+    }
+    case hist::TRecordKind::ClearDeleted: {
+        if (r.Payload.size() < 12) {
+            return;
+        }
+        std::uint32_t idx = 0;
+        std::int64_t rev = 0;
+        std::memcpy(&idx, r.Payload.data(), 4);
+        std::memcpy(&rev, r.Payload.data() + 4, 8);
+        if (idx >= map.tables.size() || map.tables[idx].table < 0) {
+            return;
+        }
+        const int t = map.tables[idx].table;
+        auto& rows = ss.tables[static_cast<std::size_t>(t)];
+        for (auto it = rows.begin(); it != rows.end();) {
+            it = it->second.rev < rev ? rows.erase(it) : std::next(it);
+        }
+        each([&](const Sub& sub) {
+            const int slot = sub.slotOf[static_cast<std::size_t>(t)];
+            if (slot < 0) {
+                return;
+            }
+            wire::Writer w(sub.client->out);
+            w.Begin(wire::Kind::ClearDeleted);
+            w.Put<std::uint32_t>(sub.id);
+            w.Put<std::uint16_t>(static_cast<std::uint16_t>(slot));
+            w.Put<std::int64_t>(rev);
+            w.End();
+        });
+        return;
+    }
+    case hist::TRecordKind::Online:
+        ss.online = true;
+        each([&](const Sub& sub) {
+            wire::Writer w(sub.client->out);
+            w.Begin(wire::Kind::Online);
+            w.Put<std::uint32_t>(sub.id);
+            w.End();
+        });
+        return;
+    case hist::TRecordKind::Offline:
+        ss.online = false;
+        return;
+    case hist::TRecordKind::ReplState: {
+        std::string_view text = r.Payload;
+        while (!text.empty() && text.back() == '\0') {
+            text.remove_suffix(1);
+        }
+        each([&](const Sub& sub) {
+            wire::Writer w(sub.client->out);
+            w.Begin(wire::Kind::ReplState);
+            w.Put<std::uint32_t>(sub.id);
+            w.Str(text);
+            w.End();
+        });
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void Replay::ApplyRow(ReplayState& st, const ReplayStreamMap& map, const hist::TRecordView& r,
+                      bool publish) {
+    const auto data = hist::DecodeStreamData(r.Payload);
+    if (!data || r.Table >= map.tables.size()) {
+        return;
+    }
+    const ReplayTableMap& tm = map.tables[r.Table];
+    if (tm.table < 0 || data->Bytes.size() < tm.recSize) {
+        return;
+    }
+    auto& rows = st.streams[static_cast<std::size_t>(map.stream)].tables[static_cast<std::size_t>(tm.table)];
+    const std::int64_t id = I64At(data->Bytes, tm.idAt);
+    const bool deleted = I64At(data->Bytes, tm.actAt) != 0;
+    std::string converted;
+    const std::string* out = &converted;
+    if (deleted) {
+        const auto it = rows.find(id);
+        if (it != rows.end()) {
+            rows.erase(it);
+        }
+    }
+    if (tm.same) {
+        converted.assign(data->Bytes.data(), tm.size);
+    } else {
+        converted.assign(tm.size, '\0');
+        for (const CopyStep& c : tm.plan) {
+            std::memcpy(&converted[c.to], data->Bytes.data() + c.from, c.size);
+        }
+    }
+    if (!deleted) {
+        auto [it, inserted] = rows.try_emplace(id);
+        if (inserted) {
+            it->second.seq = ++st.seq;
+        }
+        it->second.rev = data->Rev;
+        it->second.data = std::move(converted);
+        out = &it->second.data;
+    }
+    if (!publish) {
+        return;
+    }
+    for (const auto& sub : subs_) {
+        if (sub->stream == map.stream) {
+            SendRow(*sub, tm.table, data->Rev, *out);
+        }
+    }
+    if (tm.table == heartbeatTable_[static_cast<std::size_t>(map.stream)]) {
+        lastHeartbeat_ = Clock::now();
+    }
+}
+
+void Replay::SendRow(const Sub& sub, int table, std::int64_t rev, const std::string& data) {
+    const int slot = sub.slotOf[static_cast<std::size_t>(table)];
+    if (slot < 0) {
+        return;
+    }
+    wire::Writer w(sub.client->out);
+    w.Begin(wire::Kind::Row);
+    w.Put<std::uint32_t>(sub.id);
+    w.Put<std::uint16_t>(static_cast<std::uint16_t>(slot));
+    w.Put<std::int64_t>(rev);
+    w.Bytes(data.data(), data.size());
+    w.End();
+}
+
+void Replay::SendState(const Sub& sub, bool clear) {
+    const ReplayStreamState& ss = state_.streams[static_cast<std::size_t>(sub.stream)];
+    wire::Writer w(sub.client->out);
+    if (clear) {
+        w.Begin(wire::Kind::LifeNum);
+        w.Put<std::uint32_t>(sub.id);
+        w.Put<std::uint32_t>(ss.life + ++resets_);
+        w.Put<std::uint32_t>(0);
+        w.End();
+    }
+    std::vector<std::pair<std::uint64_t, const ReplayRow*>> order;
+    for (std::size_t t = 0; t < ss.tables.size(); ++t) {
+        if (sub.slotOf[t] < 0) {
+            continue;
+        }
+        order.clear();
+        for (const auto& [id, row] : ss.tables[t]) {
+            order.emplace_back(row.seq, &row);
+        }
+        std::sort(order.begin(), order.end());
+        for (const auto& [seq, row] : order) {
+            SendRow(sub, static_cast<int>(t), row->rev, row->data);
+        }
+    }
+    // A stream the recording never opened has nothing to wait for.
+    if (ss.online || recorded_[static_cast<std::size_t>(sub.stream)] == 0) {
+        w.Begin(wire::Kind::Online);
+        w.Put<std::uint32_t>(sub.id);
+        w.End();
+    }
+}
+
+bool Replay::Subscribe(Client& c, std::uint32_t id, std::string_view stream,
+                       const std::vector<std::string>& tables, bool again, std::string& reason) {
+    const StreamDef* def = cat_.Stream(stream);
+    if (def == nullptr) {
+        reason = "unknown stream " + std::string(stream);
+        return false;
+    }
+    auto sub = std::make_unique<Sub>();
+    sub->client = &c;
+    sub->id = id;
+    sub->stream = static_cast<int>(def - cat_.Streams().data());
+    sub->slotOf.assign(def->tables.size(), -1);
+    for (std::size_t slot = 0; slot < tables.size(); ++slot) {
+        const int t = def->Find(tables[slot]);
+        if (t < 0) {
+            reason = "stream " + std::string(stream) + " has no table " + tables[slot];
+            return false;
+        }
+        sub->slotOf[static_cast<std::size_t>(t)] = static_cast<int>(slot);
+    }
+    Unsubscribe(c, id);
+    if (!again) {
+        wire::Writer w(c.out);
+        w.Begin(wire::Kind::Opened);
+        w.Put<std::uint32_t>(id);
+        w.End();
+    }
+    SendState(*sub, again);
+    subs_.push_back(std::move(sub));
+    lastSubscribe_ = Clock::now();
+    return true;
+}
+
+void Replay::Unsubscribe(Client& c, std::uint32_t id) {
+    subs_.erase(std::remove_if(subs_.begin(), subs_.end(),
+                               [&](const std::unique_ptr<Sub>& s) {
+                                   return s->client == &c && s->id == id;
+                               }),
+                subs_.end());
+}
+
+void Replay::DropClient(Client& c) {
+    subs_.erase(std::remove_if(subs_.begin(), subs_.end(),
+                               [&](const std::unique_ptr<Sub>& s) { return s->client == &c; }),
+                subs_.end());
+}
+
+void Replay::Play() {
+    paused_ = false;
+    stepUntil_ = -1;
+    started_ = true;
+}
+
+void Replay::Step() {
+    paused_ = true;
+    started_ = true;
+    stepUntil_ = clockNs_ + kSecond;
+}
+
+std::int64_t Replay::MomentOf(int secondsOfDay) const {
+    std::tm t{};
+    if (std::sscanf(date_.c_str(), "%4d-%2d-%2d", &t.tm_year, &t.tm_mon, &t.tm_mday) != 3) {
+        return -1;
+    }
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    t.tm_hour = secondsOfDay / 3600;
+    t.tm_min = secondsOfDay / 60 % 60;
+    t.tm_sec = secondsOfDay % 60;
+    t.tm_isdst = -1;
+    const std::time_t at = std::mktime(&t);
+    return at == static_cast<std::time_t>(-1) ? -1 : static_cast<std::int64_t>(at) * kSecond;
+}
+
+bool Replay::Seek(int secondsOfDay, std::string& error) {
+    const std::int64_t start = MomentOf(secondsOfDay);
+    if (start < 0) {
+        error = "no such time on " + date_;
+        return false;
+    }
+    // The whole second, as a recording read "up to HH:MM:SS" takes it.
+    const std::int64_t target = start + kSecond - 1;
+    std::size_t k = 0;
+    while (k + 1 < keys_.size() && keys_[k + 1].state.lastNs <= target) {
+        ++k;
+    }
+    const Keyframe& key = keys_[k];
+    if (k == 0) {
+        if (!reader_.Open(path_)) {
+            error = reader_.Error();
+            return false;
+        }
+    } else {
+        reader_.Seek(key.state.lastNs);
+        hist::TRecordView skipped;
+        for (std::uint64_t i = 0; i < key.state.sameTimeAt && reader_.Next(skipped); ++i) {
+        }
+    }
+    state_ = key.state;
+    NextRecord();
+    while (pending_ && pending_->TimeNs <= target) {
+        Apply(state_, *pending_, false);
+        NextRecord();
+    }
+    clockNs_ = std::clamp(target, firstNs_, lastNs_);
+    stepUntil_ = -1;
+    started_ = true;
+    for (const auto& sub : subs_) {
+        SendState(*sub, true);
+    }
+    return true;
+}
+
+void Replay::Heartbeats(Clock::time_point now) {
+    if (now - lastHeartbeat_ < std::chrono::seconds(1)) {
+        return;
+    }
+    lastHeartbeat_ = now;
+    // The latest heartbeat the replica holds, again: the terminal hears the exchange while the
+    // market stands still, and its tables do not change.
+    for (const auto& sub : subs_) {
+        const int t = heartbeatTable_[static_cast<std::size_t>(sub->stream)];
+        if (t < 0) {
+            continue;
+        }
+        const auto& rows = state_.streams[static_cast<std::size_t>(sub->stream)]
+                               .tables[static_cast<std::size_t>(t)];
+        const ReplayRow* last = nullptr;
+        for (const auto& [id, row] : rows) {
+            if (last == nullptr || row.seq > last->seq) {
+                last = &row;
+            }
+        }
+        if (last != nullptr) {
+            SendRow(*sub, t, last->rev, last->data);
+        }
+    }
+}
+
+bool Replay::Busy() const {
+    return open_ && started_ && pending_.has_value() &&
+           ((!paused_ && speed_ == kMax) || stepUntil_ >= 0);
+}
+
+void Replay::Run(Clock::time_point now, bool room) {
+    if (!open_) {
+        return;
+    }
+    Heartbeats(now);
+    const auto dt = now - lastRun_;
+    lastRun_ = now;
+    if (!started_) {
+        if (subs_.empty() || now - lastSubscribe_ < kSettle) {
+            return;
+        }
+        started_ = true;
+    }
+    if (!room) {
+        return;
+    }
+    std::int64_t until = clockNs_;
+    if (stepUntil_ >= 0) {
+        until = stepUntil_;
+    } else if (paused_) {
+        return;
+    } else if (speed_ == kMax) {
+        until = std::numeric_limits<std::int64_t>::max();
+    } else {
+        until = clockNs_ +=
+            std::chrono::duration_cast<std::chrono::nanoseconds>(dt).count() * speed_;
+    }
+    for (std::size_t n = 0; n < kPerPass && pending_ && pending_->TimeNs <= until; ++n) {
+        Apply(state_, *pending_, true);
+        NextRecord();
+    }
+    if (speed_ == kMax && stepUntil_ < 0) {
+        clockNs_ = state_.lastNs;
+    }
+    if (stepUntil_ >= 0 && (!pending_ || pending_->TimeNs > stepUntil_)) {
+        clockNs_ = stepUntil_;
+        stepUntil_ = -1;
+    }
+    clockNs_ = pending_ ? std::min(clockNs_, lastNs_) : lastNs_;
+}
+
+std::string Replay::State() const {
+    if (!open_) {
+        return "OK replay off";
+    }
+    const auto clock = [](std::int64_t ns, bool ms) {
+        const std::tm tm = LocalTm(std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::nanoseconds(ns - ((ns % kSecond) + kSecond) % kSecond))));
+        char buf[32];
+        if (ms) {
+            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
+                          static_cast<int>((ns % kSecond + kSecond) % kSecond / 1'000'000));
+        } else {
+            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+        }
+        return std::string(buf);
+    };
+    const char* state = !pending_ ? "end" : paused_ ? "paused" : "playing";
+    return "OK replay date=" + date_ + " time=" + clock(clockNs_, true) +
+           " from=" + clock(firstNs_, false) + " to=" + clock(lastNs_, false) +
+           " speed=" + SpeedName(speed_) + " state=" + state + " fill=" + fill_ + " file=" + path_;
+}
+
+} // namespace vsim
