@@ -181,8 +181,10 @@ std::shared_ptr<const ReplayStreamMap> Replay::MapScheme(std::string_view payloa
             const FieldDef* id = rec.Field("replID");
             const FieldDef* rev = rec.Field("replRev");
             const FieldDef* act = rec.Field("replAct");
-            if (id == nullptr || rev == nullptr || act == nullptr || tm.plan.size() > own.fields.size()) {
-                badStream_ = "table " + rec.name + " of " + def->name + " has no replication fields";
+            if (id == nullptr || rev == nullptr || act == nullptr ||
+                tm.plan.size() > own.fields.size()) {
+                badStream_ =
+                    "table " + rec.name + " of " + def->name + " has no replication fields";
                 return nullptr;
             }
             tm.idAt = id->offset;
@@ -344,7 +346,8 @@ void Replay::ApplyRow(ReplayState& st, const ReplayStreamMap& map, const hist::T
     if (tm.table < 0 || data->Bytes.size() < tm.recSize) {
         return;
     }
-    auto& rows = st.streams[static_cast<std::size_t>(map.stream)].tables[static_cast<std::size_t>(tm.table)];
+    auto& rows =
+        st.streams[static_cast<std::size_t>(map.stream)].tables[static_cast<std::size_t>(tm.table)];
     const std::int64_t id = I64At(data->Bytes, tm.idAt);
     const bool deleted = I64At(data->Bytes, tm.actAt) != 0;
     std::string converted;
@@ -465,10 +468,9 @@ bool Replay::Subscribe(Client& c, std::uint32_t id, std::string_view stream,
 }
 
 void Replay::Unsubscribe(Client& c, std::uint32_t id) {
-    subs_.erase(std::remove_if(subs_.begin(), subs_.end(),
-                               [&](const std::unique_ptr<Sub>& s) {
-                                   return s->client == &c && s->id == id;
-                               }),
+    subs_.erase(std::remove_if(
+                    subs_.begin(), subs_.end(),
+                    [&](const std::unique_ptr<Sub>& s) { return s->client == &c && s->id == id; }),
                 subs_.end());
 }
 

@@ -7,7 +7,6 @@
 // that comes late, a seek or a new file hands the terminal the state as a new life number would.
 
 #include "Market.h"
-
 #include "history/Reader.h"
 
 #include <chrono>
@@ -50,12 +49,12 @@ struct ReplayStreamState {
 
 // Everything a seek restores: the replica, the layouts, and where the reader stands.
 struct ReplayState {
-    std::vector<ReplayStreamState> streams; // by catalogue stream
+    std::vector<ReplayStreamState> streams;                   // by catalogue stream
     std::vector<std::shared_ptr<const ReplayStreamMap>> maps; // by recorded listener position
     std::uint64_t seq = 0;
-    std::uint64_t applied = 0;     // records applied
-    std::int64_t lastNs = 0;       // time of the last record applied
-    std::uint64_t sameTimeAt = 0;  // records applied at lastNs
+    std::uint64_t applied = 0;    // records applied
+    std::int64_t lastNs = 0;      // time of the last record applied
+    std::uint64_t sameTimeAt = 0; // records applied at lastNs
     std::size_t Rows() const;
 };
 
@@ -110,8 +109,8 @@ private:
 
     // Applies one record to `st`; with `publish`, sends it to the subscribers as well.
     void Apply(ReplayState& st, const vorlen::history::TRecordView& r, bool publish);
-    void ApplyRow(ReplayState& st, const ReplayStreamMap& map, const vorlen::history::TRecordView& r,
-                  bool publish);
+    void ApplyRow(ReplayState& st, const ReplayStreamMap& map,
+                  const vorlen::history::TRecordView& r, bool publish);
     void SendRow(const Sub& sub, int table, std::int64_t rev, const std::string& data);
     // The stream as a new life number hands it over: clear, every row, on-line.
     void SendState(const Sub& sub, bool clear);
@@ -132,7 +131,7 @@ private:
     std::int64_t firstNs_ = 0, lastNs_ = 0;
     // The next record not yet applied; its payload stays valid until the reader moves on.
     std::optional<vorlen::history::TRecordView> pending_;
-    std::string badStream_; // why a recorded stream cannot be served
+    std::string badStream_;    // why a recorded stream cannot be served
     std::int64_t clockNs_ = 0; // market time now
     Clock::time_point lastRun_{};
     int speed_ = 1;

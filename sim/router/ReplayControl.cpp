@@ -7,7 +7,6 @@
 
 #if VORLEN_REPLAY
 #include "Replay.h"
-
 #include "fills/FillModel.h"
 
 #include <filesystem>

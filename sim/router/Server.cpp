@@ -77,9 +77,9 @@ bool Server::Start() {
     }
     lastGen_ = lastTick_ = Clock::now();
     if (!config_.replay.empty()) {
-        for (const std::string& cmd : {"replay speed " + config_.replaySpeed,
-                                       "replay fill " + config_.replayFill,
-                                       "replay open " + config_.replay}) {
+        for (const std::string& cmd :
+             {"replay speed " + config_.replaySpeed, "replay fill " + config_.replayFill,
+              "replay open " + config_.replay}) {
             const std::string reply = Command(cmd);
             if (reply.rfind("OK", 0) != 0) {
                 log_.Line("%s: %s", cmd.c_str(), reply.c_str());

@@ -48,6 +48,12 @@ struct TConsoleOptions {
     // local time on the recording's date; empty: its end), and dump it.
     std::string ReplayFile;
     std::string AtTime;
+    // Have the router play this recording to the terminal instead of its simulated market, at
+    // Speed (1, 2, 5, 10, 50, 100, 1000 or max; empty: max), and with UntilEnd stop once it has
+    // been played to its end.
+    std::string Replay;
+    std::string Speed;
+    bool UntilEnd = false;
     // Write the candles of this instrument (isin, short isin or isin_id) from the history
     // database to OutFile instead of connecting: Interval ("tick", "1m", "5m", "15m", "1h",
     // "1d"; empty: "1m"), From and To ("YYYY-MM-DD HH:MM" exchange time; empty: open-ended).

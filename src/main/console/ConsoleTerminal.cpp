@@ -6,10 +6,12 @@
 #include "main/console/BookDump.h"
 #include "main/console/ConsoleOrders.h"
 #include "main/console/OptionsDump.h"
+#include "main/console/RouterReplay.h"
 #if VORLEN_HISTORY
 #include "main/console/ConsoleCandles.h"
 #include "main/console/ConsoleReplay.h"
 #endif
+#include "health/HealthMonitor.h"
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
 #include "platform/FormatSettings.h"
@@ -225,6 +227,23 @@ void NotSent(const TConsoleOptions& options, const std::string& why, const char*
         << std::flush;
 }
 
+// The router's ini file as the connector starts it: the installation folder (the router's,
+// less "bin") and the ini file's name.
+std::string RouterIniPath(const TConnectorSettings& s) {
+    std::string dir = s.RoutPath;
+    const std::string bin = std::string("bin") + platform::PathSeparator();
+    if (const std::size_t at = dir.find(bin); at != std::string::npos)
+        dir.erase(at, bin.size());
+    return dir + s.RoutIniName;
+}
+
+// Market-data messages the terminal has taken, the exchange's heartbeats left out: a replay
+// that has ended still sends those.
+std::uint64_t MarketMessages(TConnectorPort& port) {
+    const THealthFeed& feed = port.Connector().Health().Feed(THealthLink::MarketData);
+    return feed.Data.load() - feed.Heartbeats.load();
+}
+
 } // namespace
 
 void TConsoleJournal::AppendLine(const std::string& line) {
@@ -403,8 +422,13 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
     if (port != nullptr) {
         watcher->SetRouter(platform::ProcessHandleValue(port->Settings().ProcInfo));
     }
+    std::optional<std::uint16_t> replayPort;
     if (dialogs.Errors() > 0 || port == nullptr || !view.Controls().Connect1) {
         code = kExitErrorBox;
+    } else if (!options.Replay.empty() &&
+               (code = StartRouterReplay(options, RouterIniPath(port->Settings()), replayPort,
+                                         err)) != 0) {
+        // The router plays nothing the run asked for: connecting would only show its own market.
     } else {
         controller.Connect1Execute();
         if (dialogs.Errors() > 0) {
@@ -458,13 +482,27 @@ int RunConsole(const TConsoleOptions& options, std::ostream& out, std::ostream& 
             return md != nullptr && md->Finished() && !view.Online();
         };
         bool gaveUp = false;
+        bool played = false;
+        std::optional<TReplayEndWatch> replayEnd;
+        if (options.UntilEnd && replayPort)
+            replayEnd.emplace(*replayPort);
         for (;;) {
-            ui::WaitAndDrainUntil([&] {
+            const auto due = [&] {
                 gaveUp = options.UntilOnline && hopeless();
-                return watcher->StopRequested() || gaveUp ||
+                return watcher->StopRequested() || gaveUp || played ||
                        ((expertPending || booksPending) && connected()) ||
                        (!expertPending && !booksPending && options.UntilOnline && view.Online());
-            });
+            };
+            if (!replayEnd) {
+                ui::WaitAndDrainUntil(due);
+            } else {
+                // The router is asked now and then; nothing wakes this thread when it ends.
+                while (!ui::WaitAndDrainFor(due, std::chrono::milliseconds(200)))
+                    played =
+                        !expertPending && !booksPending && replayEnd->Ended(MarketMessages(*port));
+            }
+            if (played)
+                break;
             if (gaveUp) {
                 err << "vorlen-console: --until-online: the market-data connection could not be "
                        "created\n"
