@@ -63,6 +63,12 @@ struct Subscription {
     std::vector<int> slotOf; // stream table index -> client's table slot, or -1
 };
 
+// The reply to one posted message: the reply message and its record.
+struct Reply {
+    const TableDef* def = nullptr;
+    std::string data;
+};
+
 // A subscription as the client made it, to hand over to a replay.
 struct SubscriptionInfo {
     Client* client = nullptr;

@@ -1,7 +1,7 @@
 #include "Replay.h"
 
 #include "../common/Wire.h"
-#include "Exchange.h"
+#include "fills/FillModel.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -68,9 +68,66 @@ std::size_t ReplayState::Rows() const {
     return n;
 }
 
-Replay::Replay(Market& market) : market_(market), cat_(Catalogue::Get()) {
+Replay::Replay() : cat_(Catalogue::Get()), keyEvery_(kKeyframeEvery) {
     for (const StreamDef& def : cat_.Streams()) {
         heartbeatTable_.push_back(def.Find("heartbeat"));
+    }
+    NewTrader();
+}
+
+void Replay::NewTrader() {
+    trader_ = std::make_unique<ReplayTrader>(
+        state_,
+        [this](int stream, int table, std::int64_t id, std::string data, bool deleted,
+               std::int64_t rev) { PutOwnRow(stream, table, id, std::move(data), deleted, rev); });
+    if (const auto model = vorlen::fills::ParseFillModel(fill_)) {
+        trader_->SetModel(*model);
+    }
+    if (!recorded_.empty()) {
+        trader_->ChooseBook(recorded_);
+    }
+}
+
+void Replay::SetFill(std::string model) {
+    fill_ = std::move(model);
+    if (const auto m = vorlen::fills::ParseFillModel(fill_)) {
+        trader_->SetModel(*m);
+    }
+}
+
+Reply Replay::Post(std::uint32_t msgId, std::string_view msgName, const char* data, std::size_t n) {
+    Reply r = trader_->Handle(msgId, msgName, data, n, clockNs_);
+    trader_->Flush(clockNs_);
+    return r;
+}
+
+void Replay::PutOwnRow(int stream, int table, std::int64_t id, std::string data, bool deleted,
+                       std::int64_t rev) {
+    ReplayStreamState& ss = state_.streams[static_cast<std::size_t>(stream)];
+    auto& rows = ss.tables[static_cast<std::size_t>(table)];
+    const TableDef& def =
+        *cat_.Streams()[static_cast<std::size_t>(stream)].tables[static_cast<std::size_t>(table)];
+    if (rev < 0) {
+        rev = ss.rev;
+    }
+    const std::int64_t act = deleted ? id : 0;
+    std::memcpy(&data[def.fields[0].offset], &id, 8);
+    std::memcpy(&data[def.fields[1].offset], &rev, 8);
+    std::memcpy(&data[def.fields[2].offset], &act, 8);
+    if (deleted) {
+        rows.erase(id);
+    } else {
+        auto [it, inserted] = rows.try_emplace(id);
+        if (inserted) {
+            it->second.seq = ++state_.seq;
+        }
+        it->second.rev = rev;
+        it->second.data = data;
+    }
+    for (const auto& sub : subs_) {
+        if (sub->stream == stream) {
+            SendRow(*sub, table, rev, data);
+        }
     }
 }
 
@@ -109,7 +166,7 @@ bool Replay::Open(const std::string& path, std::string& error) {
             st.maps[r.Stream]) {
             recorded[static_cast<std::size_t>(st.maps[r.Stream]->stream)] = 1;
         }
-        if (++sinceKey >= kKeyframeEvery && sinceKey >= st.Rows()) {
+        if (++sinceKey >= keyEvery_ && sinceKey >= st.Rows()) {
             keys.push_back({st});
             sinceKey = 0;
         }
@@ -136,6 +193,8 @@ bool Replay::Open(const std::string& path, std::string& error) {
     pending_.reset();
     NextRecord();
     clockNs_ = firstNs_;
+    // The trader starts the new day with no orders and nothing traded.
+    NewTrader();
     for (const auto& sub : subs_) {
         SendState(*sub, true);
     }
@@ -220,6 +279,9 @@ void Replay::Apply(ReplayState& st, const hist::TRecordView& r, bool publish) {
             t.clear();
         }
         ss.online = false;
+        if (publish && s == trader_->BookStream()) {
+            trader_->BookReset();
+        }
         if (publish && had) {
             for (const auto& sub : subs_) {
                 if (sub->stream == s) {
@@ -264,6 +326,9 @@ void Replay::Apply(ReplayState& st, const hist::TRecordView& r, bool publish) {
             for (auto& t : ss.tables) {
                 t.clear();
             }
+            if (publish && map.stream == trader_->BookStream()) {
+                trader_->BookReset();
+            }
         }
         each([&](const Sub& sub) {
             wire::Writer w(sub.client->out);
@@ -290,6 +355,9 @@ void Replay::Apply(ReplayState& st, const hist::TRecordView& r, bool publish) {
         auto& rows = ss.tables[static_cast<std::size_t>(t)];
         for (auto it = rows.begin(); it != rows.end();) {
             it = it->second.rev < rev ? rows.erase(it) : std::next(it);
+        }
+        if (publish && map.stream == trader_->BookStream()) {
+            trader_->BookReset();
         }
         each([&](const Sub& sub) {
             const int slot = sub.slotOf[static_cast<std::size_t>(t)];
@@ -346,12 +414,22 @@ void Replay::ApplyRow(ReplayState& st, const ReplayStreamMap& map, const hist::T
     if (tm.table < 0 || data->Bytes.size() < tm.recSize) {
         return;
     }
-    auto& rows =
-        st.streams[static_cast<std::size_t>(map.stream)].tables[static_cast<std::size_t>(tm.table)];
+    ReplayStreamState& ss = st.streams[static_cast<std::size_t>(map.stream)];
+    auto& rows = ss.tables[static_cast<std::size_t>(tm.table)];
+    ss.rev = std::max(ss.rev, data->Rev);
     const std::int64_t id = I64At(data->Bytes, tm.idAt);
     const bool deleted = I64At(data->Bytes, tm.actAt) != 0;
     std::string converted;
     const std::string* out = &converted;
+    // The trader's engines follow the recorded book only while there are orders to fill.
+    const bool book = publish && trader_->Watching() && map.stream == trader_->BookStream() &&
+                      tm.table == trader_->BookTable();
+    std::optional<std::string> before;
+    if (book) {
+        if (const auto it = rows.find(id); it != rows.end()) {
+            before = it->second.data;
+        }
+    }
     if (deleted) {
         const auto it = rows.find(id);
         if (it != rows.end()) {
@@ -367,6 +445,7 @@ void Replay::ApplyRow(ReplayState& st, const ReplayStreamMap& map, const hist::T
         }
     }
     if (!deleted) {
+        trader_->Adjust(map.stream, tm.table, converted);
         auto [it, inserted] = rows.try_emplace(id);
         if (inserted) {
             it->second.seq = ++st.seq;
@@ -382,6 +461,12 @@ void Replay::ApplyRow(ReplayState& st, const ReplayStreamMap& map, const hist::T
         if (sub->stream == map.stream) {
             SendRow(*sub, tm.table, data->Rev, *out);
         }
+    }
+    if (book) {
+        trader_->BookRow(before ? &*before : nullptr, deleted ? nullptr : out);
+    } else if (!deleted && trader_->Watching() && map.stream == trader_->DealStream() &&
+               tm.table == trader_->DealTable()) {
+        trader_->DealRow(*out);
     }
     if (tm.table == heartbeatTable_[static_cast<std::size_t>(map.stream)]) {
         lastHeartbeat_ = Clock::now();
@@ -540,6 +625,8 @@ bool Replay::Seek(int secondsOfDay, std::string& error) {
     clockNs_ = std::clamp(target, firstNs_, lastNs_);
     stepUntil_ = -1;
     started_ = true;
+    // The trader's resting orders do not travel in time; positions and money stay.
+    trader_->CancelAll(clockNs_);
     for (const auto& sub : subs_) {
         SendState(*sub, true);
     }
@@ -616,6 +703,7 @@ void Replay::Run(Clock::time_point now, bool room) {
         stepUntil_ = -1;
     }
     clockNs_ = pending_ ? std::min(clockNs_, lastNs_) : lastNs_;
+    trader_->Flush(clockNs_);
 }
 
 std::string Replay::State() const {
@@ -623,15 +711,13 @@ std::string Replay::State() const {
         return "OK replay off";
     }
     const auto clock = [](std::int64_t ns, bool ms) {
-        const std::tm tm = LocalTm(std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::nanoseconds(ns - ((ns % kSecond) + kSecond) % kSecond))));
+        const Time t = ReplayLocalTime(ns);
         char buf[32];
         if (ms) {
-            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
-                          static_cast<int>((ns % kSecond + kSecond) % kSecond / 1'000'000));
+            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", t.hour, t.minute, t.second,
+                          t.msec);
         } else {
-            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.hour, t.minute, t.second);
         }
         return std::string(buf);
     };

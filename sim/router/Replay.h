@@ -7,6 +7,7 @@
 // that comes late, a seek or a new file hands the terminal the state as a new life number would.
 
 #include "Market.h"
+#include "ReplayTrader.h"
 #include "history/Reader.h"
 
 #include <chrono>
@@ -43,6 +44,7 @@ struct ReplayRow {
 
 struct ReplayStreamState {
     std::uint32_t life = 0;
+    std::int64_t rev = 0; // the latest recorded revision: the trader's own rows carry it
     bool online = false;
     std::vector<std::unordered_map<std::int64_t, ReplayRow>> tables;
 };
@@ -63,12 +65,15 @@ public:
     using Clock = std::chrono::steady_clock;
     static constexpr int kMax = 0; // speed "max"
 
-    explicit Replay(Market& market);
+    Replay();
 
     // Reads the whole file once (keyframes, the streams it holds, its first and last times)
     // and stands at its start; false with `error` when it cannot be played.
     bool Open(const std::string& path, std::string& error);
     bool IsOpen() const { return open_; }
+    // Records at least between two keyframes of the next Open (never fewer than the replica's
+    // rows at the time): fewer make seeks faster and cost memory.
+    void SetKeyframeEvery(std::uint64_t records) { keyEvery_ = records; }
 
     void SetSpeed(int speed) { speed_ = speed; }
     void Pause() { paused_ = true; }
@@ -77,7 +82,9 @@ public:
     void Step();
     // HH:MM:SS as seconds of the recording's day; false when the day has no such time.
     bool Seek(int secondsOfDay, std::string& error);
-    void SetFill(std::string model) { fill_ = std::move(model); }
+    void SetFill(std::string model);
+    // The trader's order (or cancel) while replaying.
+    Reply Post(std::uint32_t msgId, std::string_view msgName, const char* data, std::size_t n);
     std::string State() const;
     bool AtEnd() const { return !pending_; }
 
@@ -118,8 +125,10 @@ private:
     void NextRecord();
     std::int64_t MomentOf(int secondsOfDay) const;
     void Heartbeats(Clock::time_point now);
+    void PutOwnRow(int stream, int table, std::int64_t id, std::string data, bool deleted,
+                   std::int64_t rev);
+    void NewTrader();
 
-    Market& market_;
     const Catalogue& cat_;
     bool open_ = false;
     std::string path_;
@@ -128,6 +137,7 @@ private:
     std::vector<char> recorded_; // per catalogue stream: the recording opens it
     ReplayState state_;
     std::vector<Keyframe> keys_;
+    std::uint64_t keyEvery_;
     std::int64_t firstNs_ = 0, lastNs_ = 0;
     // The next record not yet applied; its payload stays valid until the reader moves on.
     std::optional<vorlen::history::TRecordView> pending_;
@@ -144,6 +154,7 @@ private:
     std::string fill_ = "touch";
     std::vector<std::unique_ptr<Sub>> subs_;
     std::vector<int> heartbeatTable_; // per catalogue stream, or -1
+    std::unique_ptr<ReplayTrader> trader_;
 };
 
 } // namespace vsim

@@ -92,7 +92,7 @@ bool Server::Replaying() const {
 bool Server::OpenReplay(const std::string& path, std::string& error) {
     const bool first = !Replaying();
     if (replay_ == nullptr) {
-        replay_.reset(new Replay(exchange_.market()));
+        replay_.reset(new Replay());
         const int speed = ParseSpeed(config_.replaySpeed);
         replay_->SetSpeed(speed < 0 ? 1 : speed);
         replay_->SetFill(Lower(config_.replayFill));
@@ -129,6 +129,11 @@ void Server::ReplayDrop(Client& c, const std::uint32_t* id) {
     } else {
         replay_->DropClient(c);
     }
+}
+
+Reply Server::ReplayPost(std::uint32_t msgId, const std::string& name, const char* data,
+                         std::size_t n) {
+    return replay_->Post(msgId, name, data, n);
 }
 
 bool Server::ReplayRun(Clock::time_point now, bool room) {
@@ -227,6 +232,11 @@ bool Server::ReplaySubscribe(Client& /*c*/, std::uint32_t /*id*/, const std::str
 }
 
 void Server::ReplayDrop(Client& /*c*/, const std::uint32_t* /*id*/) {}
+
+Reply Server::ReplayPost(std::uint32_t msgId, const std::string& name, const char* data,
+                         std::size_t n) {
+    return exchange_.Handle(msgId, name, data, n);
+}
 
 bool Server::ReplayRun(Clock::time_point /*now*/, bool /*room*/) {
     return false;

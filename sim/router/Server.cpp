@@ -227,7 +227,9 @@ void Server::Frame(Client& c, int kind, const char* body, std::size_t n) {
             c.dead = true;
             return;
         }
-        Reply reply = exchange_.Handle(msgId, name, data, len);
+        // While replaying, the trader's orders fill against the recording, not the simulation.
+        Reply reply = Replaying() ? ReplayPost(msgId, name, data, len)
+                                  : exchange_.Handle(msgId, name, data, len);
         if (withhold_ != 0) {
             if (withhold_ > 0) {
                 --withhold_;

@@ -107,6 +107,7 @@ private:
     bool ReplaySubscribe(Client& c, std::uint32_t id, const std::string& stream,
                          const std::vector<std::string>& tables, std::string& reason);
     void ReplayDrop(Client& c, const std::uint32_t* id);
+    Reply ReplayPost(std::uint32_t msgId, const std::string& name, const char* data, std::size_t n);
     // Sends what is due; true when more is due at once.
     bool ReplayRun(Clock::time_point now, bool room);
 

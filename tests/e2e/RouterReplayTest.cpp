@@ -12,6 +12,7 @@
 #include <csignal>
 #include <ctime>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -36,6 +37,17 @@ void ExpectSameDump(const fs::path& got, const fs::path& want) {
     EXPECT_EQ(FileNames(got), names) << got;
     for (const std::string& name : names)
         EXPECT_TRUE(ReadFile(got / name) == ReadFile(want / name)) << got / name;
+}
+
+// How many times each stream has come on-line in the run's journal so far.
+std::map<std::string, int> Onlines(const TConsoleRun& run) {
+    std::map<std::string, int> counts;
+    const std::string head = "Поток ", tail = " Перешел в режим Он-Лайн";
+    for (const std::string& t : JournalTextsFrom(run.Stdout(), head))
+        if (t.size() > head.size() + tail.size() &&
+            t.compare(t.size() - tail.size(), tail.size(), tail) == 0)
+            ++counts[t.substr(head.size(), t.size() - head.size() - tail.size())];
+    return counts;
 }
 
 std::string LocalTimeOfDay(std::int64_t ns) {
@@ -131,7 +143,8 @@ TEST_F(RouterReplay, ASeekAnswersWithinASecondAndHandsOverThatMomentsState) {
     ASSERT_FALSE(File.empty());
     const std::int64_t span = LastNs - FirstNs;
     ASSERT_GT(span, 4'000'000'000) << "too short a recording to seek in";
-    for (const double part : {0.2, 0.5, 0.85}) {
+    // Seconds that end before the recording does, so that something is still to play.
+    for (const double part : {0.15, 0.45, 0.7}) {
         const std::string at =
             LocalTimeOfDay(FirstNs + static_cast<std::int64_t>(static_cast<double>(span) * part));
         SCOPED_TRACE(at);
@@ -139,11 +152,11 @@ TEST_F(RouterReplay, ASeekAnswersWithinASecondAndHandsOverThatMomentsState) {
         const fs::path dir = Inst->Root / ("seek_" + at.substr(6));
         TConsoleRun run(*Inst, {"--settings", Settings.string(), "--replay", File.string(),
                                 "--speed", "1", "--seconds", "120", "--dump", dir.string()});
-        ASSERT_TRUE(WaitUntil([&] {
-            return Inst->Control("replay state").find("state=") != std::string::npos;
-        })) << run.Stderr();
+        // Paused once the terminal is on-line: its lists come from the day's start, as the
+        // file's do.
+        ASSERT_TRUE(run.WaitForJournal(kOnline)) << run.Stdout() << run.Stderr();
         ASSERT_EQ(Inst->Control("replay pause"), "OK");
-        const auto before = run.CountJournal("Поток FORTS_ORDLOG_REPL Перешел в режим Он-Лайн");
+        const std::map<std::string, int> before = Onlines(run);
         const auto started = std::chrono::steady_clock::now();
         ASSERT_EQ(Inst->Control("replay seek " + at), "OK");
         const auto took = std::chrono::steady_clock::now() - started;
@@ -154,11 +167,14 @@ TEST_F(RouterReplay, ASeekAnswersWithinASecondAndHandsOverThatMomentsState) {
         const std::string state = Inst->Control("replay state");
         EXPECT_NE(state.find(" time=" + at + "."), std::string::npos) << state;
         EXPECT_NE(state.find(" state=paused "), std::string::npos) << state;
-        // The last stream handed over has come on-line again; what reached it before is applied.
-        ASSERT_TRUE(
-            run.WaitForJournal("Поток FORTS_ORDLOG_REPL Перешел в режим Он-Лайн", before + 1))
-            << run.Stdout();
-        std::this_thread::sleep_for(1s);
+        // Every stream has been handed over: on-line again, after all its rows.
+        ASSERT_TRUE(WaitUntil([&] {
+            const auto now = Onlines(run);
+            return std::all_of(before.begin(), before.end(), [&](const auto& s) {
+                const auto it = now.find(s.first);
+                return it != now.end() && it->second > s.second;
+            });
+        })) << run.Stdout();
         run.Signal(SIGTERM);
         ASSERT_TRUE(run.Wait(60s).has_value()) << run.Stderr();
         ExpectSameDump(dir, want);
