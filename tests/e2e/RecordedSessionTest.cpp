@@ -86,6 +86,7 @@ bool MarketFilled(const TSimInstall& inst, long orders, long deals) {
 TEST(RecordedSession, ThroughEveryFaultTheReplayDumpsWhatTheLiveRunDumped) {
     TSimInstall inst;
     const fs::path settings = WriteWholeMarketSettings(inst);
+    ASSERT_FALSE(settings.empty());
     const fs::path history = inst.Root / "hist";
     const fs::path live = inst.Root / "live";
     const fs::path replayed = inst.Root / "replayed";
@@ -170,6 +171,7 @@ TEST(RecordedSession, ThroughEveryFaultTheReplayDumpsWhatTheLiveRunDumped) {
 TEST(RecordedSession, AKilledRecorderLeavesADayFileAndADatabaseThatReadBack) {
     TSimInstall inst;
     const fs::path settings = WriteWholeMarketSettings(inst);
+    ASSERT_FALSE(settings.empty());
     const fs::path history = inst.Root / "hist";
     TConsoleRun run(inst, {"--settings", settings.string(), "--seconds", "120", "--record",
                            "--history", history.string()});

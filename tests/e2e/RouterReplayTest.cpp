@@ -66,6 +66,7 @@ protected:
     static void SetUpTestSuite() {
         Inst = new TSimInstall();
         Settings = WriteWholeMarketSettings(*Inst);
+        ASSERT_FALSE(Settings.empty());
         const fs::path history = Inst->Root / "hist";
         TConsoleRun run(*Inst, {"--settings", Settings.string(), "--seconds", "120", "--record",
                                 "--history", history.string()});

@@ -68,7 +68,7 @@ inline constexpr std::array<const char*, 3> kExtraStreams = {
     "FORTS_DEALS_REPL", "FORTS_ORDLOG_REPL", "FORTS_COMMON_REPL"};
 
 // The installation's settings with the extra streams and all their tables ticked, written to
-// market.sav in its folder.
+// market.sav in its folder; empty when the stream tree lacks one of them.
 fs::path WriteWholeMarketSettings(const TSimInstall& inst);
 
 // A process of our own (the router restarted by a test); ended and reaped on destruction.
