@@ -76,6 +76,7 @@ Replay::Replay() : cat_(Catalogue::Get()), keyEvery_(kKeyframeEvery) {
 }
 
 void Replay::NewTrader() {
+    own_.clear();
     trader_ = std::make_unique<ReplayTrader>(
         state_,
         [this](int stream, int table, std::int64_t id, std::string data, bool deleted,
@@ -102,7 +103,8 @@ Reply Replay::Post(std::uint32_t msgId, std::string_view msgName, const char* da
 }
 
 void Replay::PutOwnRow(int stream, int table, std::int64_t id, std::string data, bool deleted,
-                       std::int64_t rev) {
+                       std::int64_t revGiven) {
+    std::int64_t rev = revGiven;
     ReplayStreamState& ss = state_.streams[static_cast<std::size_t>(stream)];
     auto& rows = ss.tables[static_cast<std::size_t>(table)];
     const TableDef& def =
@@ -114,8 +116,11 @@ void Replay::PutOwnRow(int stream, int table, std::int64_t id, std::string data,
     std::memcpy(&data[def.fields[0].offset], &id, 8);
     std::memcpy(&data[def.fields[1].offset], &rev, 8);
     std::memcpy(&data[def.fields[2].offset], &act, 8);
+    // The trader's own rows (a recorded row republished keeps its revision) outlive a seek.
+    const bool own = revGiven < 0;
     if (deleted) {
         rows.erase(id);
+        own_.erase({stream, table, id});
     } else {
         auto [it, inserted] = rows.try_emplace(id);
         if (inserted) {
@@ -123,12 +128,32 @@ void Replay::PutOwnRow(int stream, int table, std::int64_t id, std::string data,
         }
         it->second.rev = rev;
         it->second.data = data;
+        if (own) {
+            own_[{stream, table, id}] = it->second;
+        }
     }
     for (const auto& sub : subs_) {
         if (sub->stream == stream) {
             SendRow(*sub, table, rev, data);
         }
     }
+}
+
+void Replay::RestoreOwnRows() {
+    std::vector<std::pair<const OwnKey*, const ReplayRow*>> order;
+    for (const auto& [key, row] : own_) {
+        order.emplace_back(&key, &row);
+    }
+    std::sort(order.begin(), order.end(),
+              [](const auto& a, const auto& b) { return a.second->seq < b.second->seq; });
+    for (const auto& [key, row] : order) {
+        const auto& [stream, table, id] = *key;
+        ReplayRow& r = state_.streams[static_cast<std::size_t>(stream)]
+                           .tables[static_cast<std::size_t>(table)][id];
+        r = *row;
+        r.seq = ++state_.seq;
+    }
+    trader_->Readjust(state_);
 }
 
 std::string Replay::SpeedName(int speed) {
@@ -444,8 +469,12 @@ void Replay::ApplyRow(ReplayState& st, const ReplayStreamMap& map, const hist::T
             std::memcpy(&converted[c.to], data->Bytes.data() + c.from, c.size);
         }
     }
-    if (!deleted) {
+    if (!deleted && publish) {
+        // Applied without sending (a seek, a file's first reading), rows are adjusted once the
+        // target is reached.
         trader_->Adjust(map.stream, tm.table, converted);
+    }
+    if (!deleted) {
         auto [it, inserted] = rows.try_emplace(id);
         if (inserted) {
             it->second.seq = ++st.seq;
@@ -625,7 +654,9 @@ bool Replay::Seek(int secondsOfDay, std::string& error) {
     clockNs_ = std::clamp(target, firstNs_, lastNs_);
     stepUntil_ = -1;
     started_ = true;
-    // The trader's resting orders do not travel in time; positions and money stay.
+    // The trader's resting orders do not travel in time; positions, money and the rows of
+    // what it did stay.
+    RestoreOwnRows();
     trader_->CancelAll(clockNs_);
     for (const auto& sub : subs_) {
         SendState(*sub, true);

@@ -12,9 +12,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -126,7 +128,9 @@ private:
     std::int64_t MomentOf(int secondsOfDay) const;
     void Heartbeats(Clock::time_point now);
     void PutOwnRow(int stream, int table, std::int64_t id, std::string data, bool deleted,
-                   std::int64_t rev);
+                   std::int64_t revGiven);
+    // After a seek: the trader's rows back in the replica, recorded positions and money adjusted.
+    void RestoreOwnRows();
     void NewTrader();
 
     const Catalogue& cat_;
@@ -155,6 +159,8 @@ private:
     std::vector<std::unique_ptr<Sub>> subs_;
     std::vector<int> heartbeatTable_; // per catalogue stream, or -1
     std::unique_ptr<ReplayTrader> trader_;
+    using OwnKey = std::tuple<int, int, std::int64_t>; // stream, table, replication id
+    std::map<OwnKey, ReplayRow> own_;
 };
 
 } // namespace vsim

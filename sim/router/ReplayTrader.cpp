@@ -529,4 +529,18 @@ void ReplayTrader::Adjust(int stream, int table, std::string& row) const {
     }
 }
 
+void ReplayTrader::Readjust(ReplayState& st) const {
+    for (const Ref& ref : {position_, part_}) {
+        if (ref.stream < 0) {
+            continue;
+        }
+        for (auto& [id, row] : st.streams[static_cast<std::size_t>(ref.stream)]
+                                   .tables[static_cast<std::size_t>(ref.table)]) {
+            if (id < kFirstOwnRow) {
+                Adjust(ref.stream, ref.table, row.data);
+            }
+        }
+    }
+}
+
 } // namespace vsim

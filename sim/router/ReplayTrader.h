@@ -60,6 +60,9 @@ public:
 
     // A recorded row of the trader's positions or money, with the replay's trading added.
     void Adjust(int stream, int table, std::string& row) const;
+    // The same for every recorded row of those tables in `st` (read without adjusting).
+    void Readjust(ReplayState& st) const;
+    static constexpr std::int64_t kFirstOwnRow = std::int64_t{1} << 62;
 
 private:
     struct Own {
@@ -103,7 +106,7 @@ private:
     std::map<std::string, double> fees_;
     std::int64_t nextOrder_ = 1'990'000'000'001;
     std::int64_t nextDeal_ = 1'790'000'000'001;
-    std::int64_t nextRow_ = std::int64_t{1} << 62; // above any replication id of a recording
+    std::int64_t nextRow_ = kFirstOwnRow; // above any replication id of a recording
 };
 
 } // namespace vsim

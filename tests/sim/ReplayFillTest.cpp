@@ -8,6 +8,7 @@
 #include "Wire.h"
 #include "history/DayWriter.h"
 
+#include <algorithm>
 #include <ctime>
 #include <deque>
 #include <filesystem>
@@ -229,8 +230,10 @@ struct TOrderCase {
     int Type; // 1 rests, 2 fills what it can at once
 };
 
-// Plays the day with one order placed at 2 s and reads what the trader's streams received.
-TOutcome Play(const fs::path& file, const std::string& model, const TOrderCase& order) {
+// Plays the day with one order placed at 2 s (then, with `seekBack`, a seek to the same second)
+// and reads the trader's tables as the terminal keeps them from what it received.
+TOutcome Play(const fs::path& file, const std::string& model, const TOrderCase& order,
+              bool seekBack = false) {
     TOutcome out;
     vsim::Replay replay;
     std::string error;
@@ -258,6 +261,9 @@ TOutcome Play(const fs::path& file, const std::string& model, const TOrderCase& 
     const vsim::Reply reply = replay.Post(add.id, "AddOrder", msg.data(), msg.size());
     out.ReplyCode =
         static_cast<std::int32_t>(vsim::GetInt(reply.data.data(), *reply.def->Field("code")));
+    if (seekBack) {
+        EXPECT_TRUE(replay.Seek(10 * 3600 + 1, error)) << error;
+    }
     replay.Play();
     for (int pass = 0; pass < 1000 && !replay.AtEnd(); ++pass)
         replay.Run(vsim::Replay::Clock::now(), true);
@@ -270,25 +276,41 @@ TOutcome Play(const fs::path& file, const std::string& model, const TOrderCase& 
     const char* body = nullptr;
     std::size_t len = 0;
     bool bad = false;
+    std::vector<std::pair<std::int64_t, TFillSeen>> deals; // the terminal's table, by row id
     while (vsim::wire::NextFrame(client.out.data(), client.out.size(), at, kind, body, len, bad)) {
-        if (kind != vsim::wire::Kind::Row)
-            continue;
         vsim::wire::Reader r(body, len);
         const auto sub = r.Get<std::uint32_t>();
+        if (kind == vsim::wire::Kind::LifeNum && sub == 1) {
+            r.Get<std::uint32_t>();
+            if (r.Get<std::uint32_t>() != 1)
+                deals.clear();
+        }
+        if (kind != vsim::wire::Kind::Row)
+            continue;
         r.Get<std::uint16_t>();
         r.Get<std::int64_t>();
         std::size_t n = 0;
         const char* row = r.Rest(n);
         if (sub == 1) {
-            out.Fills.push_back(
-                {static_cast<std::int64_t>(vsim::GetDecimalValue(row, *deal.Field("price"))),
-                 vsim::GetInt(row, *deal.Field("xamount"))});
+            std::int64_t id = 0;
+            std::memcpy(&id, row, 8);
+            const TFillSeen f{
+                static_cast<std::int64_t>(vsim::GetDecimalValue(row, *deal.Field("price"))),
+                vsim::GetInt(row, *deal.Field("xamount"))};
+            const auto it = std::find_if(deals.begin(), deals.end(),
+                                         [&](const auto& d) { return d.first == id; });
+            if (it != deals.end())
+                it->second = f;
+            else
+                deals.emplace_back(id, f);
         } else if (sub == 2) {
             out.Position = vsim::GetInt(row, *position.Field("xpos"));
         } else {
             ++out.MarketDeals;
         }
     }
+    for (const auto& d : deals)
+        out.Fills.push_back(d.second);
     return out;
 }
 
@@ -308,6 +330,7 @@ TEST(ReplayFills, EachModelFillsTheTradersOrdersAgainstTheRecordedMarket) {
         const char* Model;
         const TOrderCase& Order;
         F Fills;
+        bool SeekBack = false;
     } cases[] = {
         // touch: the opposite best price reaching the order fills it from the visible volume.
         {"touch", atBest, {{99, 2}}},
@@ -327,10 +350,13 @@ TEST(ReplayFills, EachModelFillsTheTradersOrdersAgainstTheRecordedMarket) {
         {"queue", above, {{100, 1}}},
         {"queue", partial, {{101, 5}, {101, 1}}},
         {"queue", sweep, {{101, 5}, {102, 10}}},
+        // A seek cancels what rests; what filled stays, in the deals and the position.
+        {"touch", partial, {{101, 5}}, true},
+        {"queue", atBest, {}, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.Model) + ": " + c.Order.Name);
-        const TOutcome got = Play(file, c.Model, c.Order);
+        SCOPED_TRACE(std::string(c.Model) + ": " + c.Order.Name + (c.SeekBack ? ", seek" : ""));
+        const TOutcome got = Play(file, c.Model, c.Order, c.SeekBack);
         EXPECT_EQ(got.ReplyCode, 0);
         EXPECT_EQ(got.Fills, c.Fills);
         std::int64_t traded = 0;
@@ -339,7 +365,7 @@ TEST(ReplayFills, EachModelFillsTheTradersOrdersAgainstTheRecordedMarket) {
         EXPECT_EQ(got.Position, kRecordedPosition + (c.Order.Dir == 1 ? traded : -traded));
         EXPECT_EQ(got.MarketDeals, kRecordedDeals) << "own deals never reach the market's stream";
         // The same day, the same order: the same fills.
-        EXPECT_EQ(Play(file, c.Model, c.Order).Fills, got.Fills);
+        EXPECT_EQ(Play(file, c.Model, c.Order, c.SeekBack).Fills, got.Fills);
     }
     fs::remove_all(dir);
 }
