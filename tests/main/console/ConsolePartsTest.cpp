@@ -56,8 +56,17 @@ TEST(ConsoleOptions, ReadsEveryOptionInBothForms) {
     EXPECT_TRUE(o.CancelAll);
     EXPECT_EQ(o.RiskFile, "lim.txt");
 
+    ASSERT_TRUE(
+        Parse({"--replay=day.vrec", "--speed", "50", "--until-end", "--dump", "d"}, o, error))
+        << error;
+    EXPECT_EQ(o.Replay, "day.vrec");
+    EXPECT_EQ(o.Speed, "50");
+    EXPECT_TRUE(o.UntilEnd);
+
     ASSERT_TRUE(Parse({}, o, error));
     EXPECT_TRUE(o.Orders.empty());
+    EXPECT_TRUE(o.Replay.empty());
+    EXPECT_FALSE(o.UntilEnd);
     EXPECT_FALSE(o.CancelAll);
     EXPECT_FALSE(o.Seconds.has_value());
     EXPECT_FALSE(o.UntilOnline);
@@ -91,7 +100,12 @@ TEST(ConsoleOptions, RefusesWhatItCannotUse) {
              {"--order", "buy Si-3.27 1 9.2.0 FZ00001"},
              {"--order", "buy Si-3.27 1 92000 FZ00001 more"},
              {"--cancel-all=yes"},
-             {"--risk"}}) {
+             {"--risk"},
+             {"--until-end"},
+             {"--speed", "max"},
+             {"--replay", "d.vrec", "--speed", "3"},
+             {"--replay", "d.vrec", "--until-end=yes"},
+             {"--replay", "d.vrec", "--replay-file", "d.vrec", "--dump", "d"}}) {
         error.clear();
         EXPECT_FALSE(Parse(args, o, error)) << args.front();
         EXPECT_FALSE(error.empty()) << args.front();
