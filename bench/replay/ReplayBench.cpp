@@ -13,8 +13,9 @@
 // on the control channel (keyframes, then the records after the nearest one).
 //
 //   bench_replay [--seconds N] [--rate N] [--live-capacity N]
-//       default: 20 s of recording at 20 000 events/s; the live capacity is measured by running
-//       bench_e2e (a minute or two) unless given. Prints, last, "replay_msgs_per_s: <n>" and
+//       default: 20 s of recording at 20 000 events/s; the live capacity (messages a second the
+//       terminal applied at the highest rate it sustained) is measured by running bench_e2e (a
+//       minute or two) unless given. Prints, last, "replay_msgs_per_s: <n>" and
 //       "replay_vs_live_capacity: <ratio>" (target: at least 0.9).
 
 #include "../../tests/e2e/SimHarness.h"
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -70,19 +72,26 @@ std::string TimeOfDay(std::int64_t ns) {
     return buf;
 }
 
-// The terminal's sustained live rate from bench_e2e's report; 0 when it gives none.
+// The messages a second the terminal applied live at the highest router rate it sustained, from
+// bench_e2e's report (its capacity is counted in the router's events, each of which makes a few
+// messages); 0 when it gives none.
 double LiveCapacity() {
     std::FILE* p = ::popen(VORLEN_BENCH_E2E " 2>/dev/null", "r");
     if (p == nullptr)
         return 0;
-    double capacity = 0;
+    std::map<double, double> applied; // router rate -> messages a second the terminal applied
+    double sustained = 0;
     char line[512];
     while (std::fgets(line, sizeof line, p) != nullptr) {
         std::fputs(line, stdout);
-        std::sscanf(line, "terminal_capacity_per_s: %lf", &capacity);
+        double rate = 0, msgs = 0;
+        if (std::sscanf(line, "terminal %lf/s: applied %lf/s", &rate, &msgs) == 2)
+            applied[rate] = std::max(applied[rate], msgs);
+        std::sscanf(line, "terminal_capacity_per_s: %lf", &sustained);
     }
     ::pclose(p);
-    return capacity;
+    const auto it = applied.find(sustained);
+    return it != applied.end() ? it->second : 0;
 }
 
 } // namespace
@@ -173,7 +182,7 @@ int main(int argc, char** argv) {
     }
     const double live = options.LiveCapacity > 0 ? options.LiveCapacity : LiveCapacity();
     std::printf("seek_max_ms: %.1f\n", seekMax);
-    std::printf("live_capacity_per_s: %.0f\n", live);
+    std::printf("live_capacity_msgs_per_s: %.0f\n", live);
     std::printf("replay_msgs_per_s: %.0f\n", best);
     std::printf("replay_vs_live_capacity: %.2f\n", live > 0 ? best / live : 0.0);
     return 0;
