@@ -711,17 +711,15 @@ void Replay::Run(Clock::time_point now, bool room) {
     if (!room) {
         return;
     }
-    std::int64_t until = clockNs_;
-    if (stepUntil_ >= 0) {
-        until = stepUntil_;
-    } else if (paused_) {
+    if (paused_ && stepUntil_ < 0) {
         return;
-    } else if (speed_ == kMax) {
-        until = std::numeric_limits<std::int64_t>::max();
-    } else {
-        until = clockNs_ +=
-            std::chrono::duration_cast<std::chrono::nanoseconds>(dt).count() * speed_;
     }
+    if (stepUntil_ < 0 && speed_ != kMax) {
+        clockNs_ += std::chrono::duration_cast<std::chrono::nanoseconds>(dt).count() * speed_;
+    }
+    const std::int64_t until = stepUntil_ >= 0  ? stepUntil_
+                               : speed_ == kMax ? std::numeric_limits<std::int64_t>::max()
+                                                : clockNs_;
     for (std::size_t n = 0; n < kPerPass && pending_ && pending_->TimeNs <= until; ++n) {
         Apply(state_, *pending_, true);
         NextRecord();

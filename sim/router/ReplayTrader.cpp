@@ -144,7 +144,7 @@ std::string ReplayTrader::FullClient(const std::string& client) const {
         const auto& rows = state_.streams[static_cast<std::size_t>(part_.stream)]
                                .tables[static_cast<std::size_t>(part_.table)];
         for (const auto& [id, row] : rows) {
-            const std::string code = GetText(row.data.data(), F(part_.def, "client_code"));
+            std::string code = GetText(row.data.data(), F(part_.def, "client_code"));
             if (code.size() > client.size() &&
                 code.compare(code.size() - client.size(), client.size(), client) == 0) {
                 return code;

@@ -410,14 +410,14 @@ void Server::Run(const std::atomic<bool>& stop) {
         for (auto& c : controls_) {
             items.push_back({c->sock, true, !c->out.empty()});
         }
+        // A replay is paced by its own clock, so it is woken at least every millisecond.
+        const bool busy = Replaying()
+                              ? replayBusy && !backlog
+                              : config_.rate < 0 && !backlog && exchange_.BackgroundWatched();
         int timeout = 5;
-        if (replayBusy && !backlog) {
+        if (busy) {
             timeout = 0;
-        } else if (Replaying()) {
-            timeout = 1;
-        } else if (config_.rate < 0 && !backlog && exchange_.BackgroundWatched()) {
-            timeout = 0;
-        } else if (config_.rate > 1000) {
+        } else if (Replaying() || config_.rate > 1000) {
             timeout = 1;
         }
         const std::size_t nClients = clients_.size();

@@ -106,7 +106,7 @@ protected:
 
     // --replay-file's dump of the recording, up to `at` (empty: its end).
     static fs::path FileDump(const std::string& name, const std::string& at = {}) {
-        const fs::path dir = Inst->Root / name;
+        fs::path dir = Inst->Root / name;
         std::vector<std::string> args{"--settings",  Settings.string(), "--replay-file",
                                       File.string(), "--dump",          dir.string()};
         if (!at.empty()) {

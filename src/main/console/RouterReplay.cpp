@@ -22,7 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Trimmed(std::string s) {
+std::string Trimmed(const std::string& s) {
     const auto first = s.find_first_not_of(" \t\r\n");
     const auto last = s.find_last_not_of(" \t\r\n");
     return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
