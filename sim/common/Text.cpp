@@ -171,4 +171,50 @@ std::string Cp1251ToUtf8(std::string_view text) {
     return out;
 }
 
+// Decimal text ("92000", "-1.25", "12,5") in 1e-5 units. offStep is set when digits beyond the
+// fifth decimal place are not zero: such a price is off every step.
+bool ParsePrice(std::string_view s, std::int64_t& out, bool& offStep) {
+    s = Trim(s);
+    offStep = false;
+    bool neg = false;
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+        neg = s[0] == '-';
+        s.remove_prefix(1);
+    }
+    if (s.empty()) {
+        return false;
+    }
+    std::int64_t whole = 0;
+    std::int64_t frac = 0;
+    int fracDigits = 0;
+    bool dot = false;
+    bool any = false;
+    for (char c : s) {
+        if ((c == '.' || c == ',') && !dot) {
+            dot = true;
+            continue;
+        }
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        any = true;
+        if (!dot) {
+            if (whole > 1000000000000LL) {
+                return false;
+            }
+            whole = whole * 10 + (c - '0');
+        } else if (fracDigits < 5) {
+            frac = frac * 10 + (c - '0');
+            ++fracDigits;
+        } else if (c != '0') {
+            offStep = true;
+        }
+    }
+    for (; fracDigits < 5; ++fracDigits) {
+        frac *= 10;
+    }
+    out = (whole * 100000 + frac) * (neg ? -1 : 1);
+    return any;
+}
+
 } // namespace vsim

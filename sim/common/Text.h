@@ -31,4 +31,8 @@ std::vector<KeyValue> ParseKeyValues(std::string_view s, char sep = ';');
 std::string Utf8ToCp1251(std::string_view utf8);
 std::string Cp1251ToUtf8(std::string_view text);
 
+// Decimal text ("92000", "-1.25", "12,5") as a price in 1e-5 units; `offStep` is set when
+// digits beyond the fifth decimal place are not zero: such a price is off every step.
+bool ParsePrice(std::string_view s, std::int64_t& out, bool& offStep);
+
 } // namespace vsim

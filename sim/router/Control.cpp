@@ -17,7 +17,9 @@ const char* const kHelp =
     "OK commands: ping | drop | refuse MS | lifenum STREAM [N] | cleardeleted STREAM TABLE [REV] "
     "| delete STREAM TABLE ID | rows STREAM TABLE | sysmsg LANG TEXT | replstate STREAM TEXT | "
     "delay MS | withhold N|all|off | rate N|max | freeze | resume | fill now|off|on | "
-    "move ISIN_ID TICKS | smile ISIN_ID SHIFT | rest ISIN_ID N | counters | quit";
+    "move ISIN_ID TICKS | smile ISIN_ID SHIFT | rest ISIN_ID N | replay open FILE|FOLDER DATE | "
+    "replay speed 1|2|5|10|50|100|1000|max | replay pause|play|step|state | "
+    "replay seek HH:MM:SS | replay fill touch|through|queue | counters | quit";
 
 std::string Rest(std::string_view line, std::size_t words) {
     std::size_t pos = 0;
@@ -221,6 +223,9 @@ std::string Server::Command(std::string_view line) {
         }
         return "OK rest " + std::to_string(count) +
                " resting=" + std::to_string(exchange_.RestingCount());
+    }
+    if (cmd == "replay") {
+        return ReplayCommand(words, line);
     }
     if (cmd == "counters" || cmd == "stats") {
         return Counters();

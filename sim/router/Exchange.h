@@ -66,12 +66,6 @@ struct ExchangeCounters {
     std::uint64_t posts = 0, accepted = 0, rejected = 0, fills = 0, events = 0;
 };
 
-// The reply to one posted message: the reply message and its record.
-struct Reply {
-    const TableDef* def = nullptr;
-    std::string data;
-};
-
 inline constexpr std::int64_t kPriceUnit = 100000; // prices are kept in 1e-5 units
 inline constexpr const char* kBroker = "FZ00";
 inline constexpr std::int32_t kSession = 7141;

@@ -298,4 +298,26 @@ void Market::DropClient(Client& c) {
     }
 }
 
+std::vector<SubscriptionInfo> Market::TakeSubscriptions() {
+    std::vector<SubscriptionInfo> out;
+    for (const auto& sub : subs_) {
+        SubscriptionInfo info{sub->client, sub->id, sub->stream->def->name, {}};
+        for (std::size_t t = 0; t < sub->slotOf.size(); ++t) {
+            const int slot = sub->slotOf[t];
+            if (slot < 0) {
+                continue;
+            }
+            if (info.tables.size() <= static_cast<std::size_t>(slot)) {
+                info.tables.resize(static_cast<std::size_t>(slot) + 1);
+            }
+            info.tables[static_cast<std::size_t>(slot)] = sub->stream->def->tables[t]->name;
+        }
+        out.push_back(std::move(info));
+        auto& list = sub->stream->subs;
+        list.erase(std::remove(list.begin(), list.end(), sub.get()), list.end());
+    }
+    subs_.clear();
+    return out;
+}
+
 } // namespace vsim

@@ -63,6 +63,20 @@ struct Subscription {
     std::vector<int> slotOf; // stream table index -> client's table slot, or -1
 };
 
+// The reply to one posted message: the reply message and its record.
+struct Reply {
+    const TableDef* def = nullptr;
+    std::string data;
+};
+
+// A subscription as the client made it, to hand over to a replay.
+struct SubscriptionInfo {
+    Client* client = nullptr;
+    std::uint32_t id = 0;
+    std::string stream;
+    std::vector<std::string> tables; // in the client's slot order
+};
+
 struct MarketCounters {
     std::uint64_t rows = 0;      // row frames queued
     std::uint64_t frames = 0;    // every frame queued
@@ -105,6 +119,8 @@ public:
                    const std::vector<std::string>& tables, std::string& reason);
     void Unsubscribe(Client& c, std::uint32_t id);
     void DropClient(Client& c);
+    // Ends every subscription and says what each was.
+    std::vector<SubscriptionInfo> TakeSubscriptions();
     bool HasSubscribers(const Stream& s) const { return !s.subs.empty(); }
 
     const MarketCounters& Counters() const { return counters_; }

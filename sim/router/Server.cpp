@@ -76,6 +76,16 @@ bool Server::Start() {
         std::filesystem::rename(tmp, config_.portsFile, ec);
     }
     lastGen_ = lastTick_ = Clock::now();
+    if (!config_.replay.empty()) {
+        for (const std::string& cmd :
+             {"replay speed " + config_.replaySpeed, "replay fill " + config_.replayFill,
+              "replay open " + config_.replay}) {
+            const std::string reply = Command(cmd);
+            if (reply.rfind("OK", 0) != 0) {
+                log_.Line("%s: %s", cmd.c_str(), reply.c_str());
+            }
+        }
+    }
     return true;
 }
 
@@ -180,10 +190,14 @@ void Server::Frame(Client& c, int kind, const char* body, std::size_t n) {
         if (!r.ok()) {
             reason = "malformed subscription";
         }
-        if (r.ok()) {
+        bool served = false;
+        if (r.ok() && Replaying()) {
+            served = ReplaySubscribe(c, id, stream, tables, reason);
+        } else if (r.ok()) {
             exchange_.Refresh(stream);
+            served = exchange_.market().Subscribe(c, id, stream, life, tables, reason);
         }
-        if (!r.ok() || !exchange_.market().Subscribe(c, id, stream, life, tables, reason)) {
+        if (!served) {
             log_.Line("client %llu: subscription to %s refused: %s",
                       static_cast<unsigned long long>(c.id), stream.c_str(), reason.c_str());
             wire::Writer w(c.out);
@@ -197,9 +211,12 @@ void Server::Frame(Client& c, int kind, const char* body, std::size_t n) {
         }
         break;
     }
-    case wire::Kind::Unsubscribe:
-        exchange_.market().Unsubscribe(c, r.Get<std::uint32_t>());
+    case wire::Kind::Unsubscribe: {
+        const auto id = r.Get<std::uint32_t>();
+        exchange_.market().Unsubscribe(c, id);
+        ReplayDrop(c, &id);
         break;
+    }
     case wire::Kind::Post: {
         const auto post = r.Get<std::uint64_t>();
         const auto msgId = r.Get<std::uint32_t>();
@@ -210,7 +227,9 @@ void Server::Frame(Client& c, int kind, const char* body, std::size_t n) {
             c.dead = true;
             return;
         }
-        Reply reply = exchange_.Handle(msgId, name, data, len);
+        // While replaying, the trader's orders fill against the recording, not the simulation.
+        Reply reply = Replaying() ? ReplayPost(msgId, name, data, len)
+                                  : exchange_.Handle(msgId, name, data, len);
         if (withhold_ != 0) {
             if (withhold_ > 0) {
                 --withhold_;
@@ -306,6 +325,7 @@ void Server::Reap() {
         }
         log_.Line("client %llu disconnected", static_cast<unsigned long long>(c.id));
         exchange_.market().DropClient(c);
+        ReplayDrop(c, nullptr);
         net::Close(c.sock);
         it = clients_.erase(it);
     }
@@ -347,8 +367,17 @@ void Server::Run(const std::atomic<bool>& stop) {
     std::vector<net::PollItem> items;
     while (!stop.load() && !quit_) {
         const auto now = Clock::now();
+        bool room = true;
+        for (const auto& c : clients_) {
+            room = room && c->Pending() <= kHighWater;
+        }
+        bool replayBusy = false;
         if (frozen_) {
             lastGen_ = lastTick_ = now;
+        } else if (Replaying()) {
+            // The recording is the market now; its own heartbeats and messages come with it.
+            lastGen_ = lastTick_ = now;
+            replayBusy = ReplayRun(now, room);
         } else {
             Generate(now);
         }
@@ -381,10 +410,14 @@ void Server::Run(const std::atomic<bool>& stop) {
         for (auto& c : controls_) {
             items.push_back({c->sock, true, !c->out.empty()});
         }
+        // A replay is paced by its own clock, so it is woken at least every millisecond.
+        const bool busy = Replaying()
+                              ? replayBusy && !backlog
+                              : config_.rate < 0 && !backlog && exchange_.BackgroundWatched();
         int timeout = 5;
-        if (config_.rate < 0 && !backlog && exchange_.BackgroundWatched()) {
+        if (busy) {
             timeout = 0;
-        } else if (config_.rate > 1000) {
+        } else if (Replaying() || config_.rate > 1000) {
             timeout = 1;
         }
         const std::size_t nClients = clients_.size();

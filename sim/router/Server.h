@@ -26,6 +26,17 @@ struct ServerConfig {
     // negative for all of them. A test that needs every reply withheld cannot otherwise be sure
     // that its command arrives before the terminal's first order.
     long withhold = 0;
+    // A recording played back from the start instead of the simulated market, its speed
+    // (1, 2, 5, 10, 50, 100, 1000 or max) and how the trader's orders fill against it.
+    std::string replay;
+    std::string replaySpeed = "1";
+    std::string replayFill = "touch";
+};
+
+class Replay;
+// Defined where a Replay is complete: builds without recordings have none.
+struct ReplayDeleter {
+    void operator()(Replay* r) const;
 };
 
 class Log {
@@ -88,6 +99,17 @@ private:
     void Generate(Clock::time_point now);
     Client* FindClient(std::uint64_t id);
     std::string Counters();
+    // "replay ..." of the control channel; `words` include "replay".
+    std::string ReplayCommand(const std::vector<std::string_view>& words, std::string_view line);
+    bool OpenReplay(const std::string& path, std::string& error);
+    bool Replaying() const;
+    // While replaying, subscriptions go to the replay rather than the simulated market.
+    bool ReplaySubscribe(Client& c, std::uint32_t id, const std::string& stream,
+                         const std::vector<std::string>& tables, std::string& reason);
+    void ReplayDrop(Client& c, const std::uint32_t* id);
+    Reply ReplayPost(std::uint32_t msgId, const std::string& name, const char* data, std::size_t n);
+    // Sends what is due; true when more is due at once.
+    bool ReplayRun(Clock::time_point now, bool room);
 
     ServerConfig config_;
     Exchange& exchange_;
@@ -111,6 +133,7 @@ private:
     std::uint64_t bytesSent_ = 0;
     std::uint64_t withheld_ = 0;
     std::uint64_t connections_ = 0;
+    std::unique_ptr<Replay, ReplayDeleter> replay_;
 };
 
 } // namespace vsim

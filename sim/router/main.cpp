@@ -85,6 +85,12 @@ int main(int argc, char** argv) {
     } else if (vsim::ParseInt(withholdText, withhold) && withhold > 0) {
         config.withhold = static_cast<long>(withhold);
     }
+    config.replay = sec->Get("replay", "");
+    if (!config.replay.empty() && fs::path(config.replay).is_relative()) {
+        config.replay = (dir / config.replay).string();
+    }
+    config.replaySpeed = sec->Get("replay_speed", "1");
+    config.replayFill = sec->Get("replay_fill", "touch");
     std::int64_t logRows = static_cast<std::int64_t>(vsim::kDefaultLogRows);
     if (!vsim::ParseInt(sec->Get("log_rows", std::to_string(logRows)), logRows) || logRows < 0) {
         logRows = static_cast<std::int64_t>(vsim::kDefaultLogRows);

@@ -109,13 +109,13 @@ void TFollowedTable::ApplyRec(std::int64_t replId, const void* data, std::size_t
         // instrument, not one per deal.
         if (deleted)
             return;
-        TRec r;
+        THeaderRow r;
         r.Rev = F[kRev].Int(data, size);
         r.Isin = static_cast<std::int32_t>(F[kIsin].Int(data, size));
-        r.A = F[kPrice].Number(data, size);
-        r.B = static_cast<double>(replId);
+        r.Price = F[kPrice].Number(data, size);
+        r.ReplId = replId;
         const auto it = Recs.find(r.Isin);
-        if (it != Recs.end() && it->second.B > r.B)
+        if (it != Recs.end() && it->second.ReplId > r.ReplId)
             return;
         Recs[r.Isin] = r;
         ByIsin[r.Isin] = r.Isin;

@@ -7,8 +7,6 @@
 #if VORLEN_HISTORY
 
 #include "history/Reader.h"
-#include "settings/SavedSettings.h"
-#include "settings/StreamTree.h"
 
 #include <algorithm>
 #include <array>
@@ -25,32 +23,6 @@ namespace vorlen::e2e {
 namespace {
 
 constexpr const char* kOnline = "Инструменты добавлены.";
-
-// Beside the FUTURES preset's twelve: the market's deals, its orders log and its books.
-constexpr std::array<const char*, 3> kExtraStreams = {"FORTS_DEALS_REPL", "FORTS_ORDLOG_REPL",
-                                                      "FORTS_COMMON_REPL"};
-
-// The installation's settings with the extra streams and all their tables ticked.
-fs::path WriteWholeMarketSettings(const TSimInstall& inst) {
-    TSavedSettings settings = DefaultSavedSettings();
-    settings.Values.PortEdit = std::to_string(inst.Port);
-    TStreamTree tree;
-    for (int k = 0; k < tree.NodeCount() && k < static_cast<int>(settings.Nodes.size()); ++k)
-        tree.SetIndices(k, settings.Nodes[static_cast<std::size_t>(k)]);
-    for (const char* stream : kExtraStreams) {
-        const int node = tree.FindStream(stream);
-        EXPECT_GE(node, 0) << stream;
-        if (node < 0)
-            continue;
-        tree.SetIndices(node, {kImageTicked, kImageTicked, kImageTicked});
-        for (const int table : tree.Children(node))
-            tree.SetIndices(table, {kImageTicked, kImageTicked, kImageTicked});
-    }
-    settings.Nodes = tree.AllIndices();
-    fs::path file = inst.Root / "market.sav";
-    std::ofstream(file, std::ios::binary) << FormatSavedSettings(settings);
-    return file;
-}
 
 std::vector<fs::path> Recordings(const fs::path& dir) {
     std::vector<fs::path> files;
@@ -114,6 +86,7 @@ bool MarketFilled(const TSimInstall& inst, long orders, long deals) {
 TEST(RecordedSession, ThroughEveryFaultTheReplayDumpsWhatTheLiveRunDumped) {
     TSimInstall inst;
     const fs::path settings = WriteWholeMarketSettings(inst);
+    ASSERT_FALSE(settings.empty());
     const fs::path history = inst.Root / "hist";
     const fs::path live = inst.Root / "live";
     const fs::path replayed = inst.Root / "replayed";
@@ -197,6 +170,7 @@ TEST(RecordedSession, ThroughEveryFaultTheReplayDumpsWhatTheLiveRunDumped) {
 TEST(RecordedSession, AKilledRecorderLeavesADayFileAndADatabaseThatReadBack) {
     TSimInstall inst;
     const fs::path settings = WriteWholeMarketSettings(inst);
+    ASSERT_FALSE(settings.empty());
     const fs::path history = inst.Root / "hist";
     TConsoleRun run(inst, {"--settings", settings.string(), "--seconds", "120", "--record",
                            "--history", history.string()});

@@ -1,6 +1,7 @@
 #include "SimHarness.h"
 
 #include "settings/SavedSettings.h"
+#include "settings/StreamTree.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 #include <netinet/in.h>
 #include <regex>
@@ -317,6 +319,26 @@ std::optional<int> TChild::Wait(std::chrono::milliseconds limit) {
         },
         limit);
     return code;
+}
+
+fs::path WriteWholeMarketSettings(const TSimInstall& inst) {
+    TSavedSettings settings = DefaultSavedSettings();
+    settings.Values.PortEdit = std::to_string(inst.Port);
+    TStreamTree tree;
+    for (int k = 0; k < tree.NodeCount() && k < static_cast<int>(settings.Nodes.size()); ++k)
+        tree.SetIndices(k, settings.Nodes[static_cast<std::size_t>(k)]);
+    for (const char* stream : kExtraStreams) {
+        const int node = tree.FindStream(stream);
+        if (node < 0)
+            return {};
+        tree.SetIndices(node, {kImageTicked, kImageTicked, kImageTicked});
+        for (const int table : tree.Children(node))
+            tree.SetIndices(table, {kImageTicked, kImageTicked, kImageTicked});
+    }
+    settings.Nodes = tree.AllIndices();
+    fs::path file = inst.Root / "market.sav";
+    std::ofstream(file, std::ios::binary) << FormatSavedSettings(settings);
+    return file;
 }
 
 TConsoleRun::TConsoleRun(const TSimInstall& inst, const std::vector<std::string>& args,

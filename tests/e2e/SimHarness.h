@@ -63,6 +63,14 @@ private:
     std::array<int, 2> FHeldPorts{-1, -1}; // Port and ControlPort, reserved until destruction
 };
 
+// Beside the FUTURES preset's twelve streams: the market's deals, its orders log and its books.
+inline constexpr std::array<const char*, 3> kExtraStreams = {
+    "FORTS_DEALS_REPL", "FORTS_ORDLOG_REPL", "FORTS_COMMON_REPL"};
+
+// The installation's settings with the extra streams and all their tables ticked, written to
+// market.sav in its folder; empty when the stream tree lacks one of them.
+fs::path WriteWholeMarketSettings(const TSimInstall& inst);
+
 // A process of our own (the router restarted by a test); ended and reaped on destruction.
 class TChild {
 public:

@@ -132,6 +132,18 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             out.CancelAll = true;
         } else if (name == "--record" && !value) {
             out.Record = true;
+        } else if (name == "--until-end" && !value) {
+            out.UntilEnd = true;
+        } else if (name == "--speed") {
+            const auto v = takeValue();
+            if (!v)
+                return false;
+            if (*v != "1" && *v != "2" && *v != "5" && *v != "10" && *v != "50" && *v != "100" &&
+                *v != "1000" && *v != "max") {
+                error = "--speed wants 1, 2, 5, 10, 50, 100, 1000 or max, not \"" + *v + "\"";
+                return false;
+            }
+            out.Speed = *v;
         } else if (name == "--rebuild-history" && !value) {
             out.RebuildHistory = true;
         } else if (name == "--backtest" || name == "--report" || name == "--fill" ||
@@ -256,7 +268,8 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
             out.AtTime = *v;
         } else if (name == "--dump" || name == "--settings" || name == "--expert" ||
                    name == "--data-dir" || name == "--history" || name == "--replay-file" ||
-                   name == "--candles" || name == "--from" || name == "--to" || name == "--out") {
+                   name == "--replay" || name == "--candles" || name == "--from" ||
+                   name == "--to" || name == "--out") {
             const auto v = takeValue();
             if (!v) {
                 return false;
@@ -270,6 +283,7 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
              : name == "--data-dir"    ? out.DataDir
              : name == "--history"     ? out.HistoryDir
              : name == "--replay-file" ? out.ReplayFile
+             : name == "--replay"      ? out.Replay
              : name == "--candles"     ? out.CandlesIsin
              : name == "--from"        ? out.From
              : name == "--to"          ? out.To
@@ -376,6 +390,16 @@ bool ParseConsoleOptions(const std::vector<std::string>& args, TConsoleOptions& 
         error = "--options needs --dump and a connection";
         return false;
     }
+    if ((!out.Speed.empty() || out.UntilEnd) && out.Replay.empty()) {
+        error = "--speed and --until-end need --replay";
+        return false;
+    }
+    if (!out.Replay.empty() &&
+        (!out.ReplayFile.empty() || out.RebuildHistory || !out.CandlesIsin.empty())) {
+        error = "--replay plays through the router; it takes no --replay-file, --candles or "
+                "--rebuild-history";
+        return false;
+    }
     if (!out.AtTime.empty() && out.ReplayFile.empty()) {
         error = "--at needs --replay-file";
         return false;
@@ -401,6 +425,7 @@ std::string ConsoleUsage() {
            "                     [--order \"buy|sell ISIN QTY PRICE CLIENT\"]... [--cancel-all]\n"
            "                     [--risk FILE] [--data-dir DIR]\n"
            "                     [--book ISIN]... [--options FUTURES] [--record [--history DIR]]\n"
+           "       vorlen-console --replay FILE [--speed S] [--until-end] [any of the above]\n"
            "       vorlen-console --replay-file FILE [--at HH:MM:SS] --dump DIR [--settings FILE]\n"
            "       vorlen-console --candles ISIN [--interval I] [--from T] [--to T]\n"
            "                      [--history DIR] --out FILE\n"
@@ -472,6 +497,12 @@ std::string ConsoleUsage() {
            "                   when --data-dir or $VORLEN_DATA_DIR names one, else the\n"
            "                   user's: $XDG_DATA_HOME/vorlen/history, ~/.local/share/vorlen/\n"
            "                   history, or %LOCALAPPDATA%\\Vorlen\\history on Windows)\n"
+           "  --replay FILE    have the bundled router play the recording FILE (a .vrec day\n"
+           "                   file) to the terminal instead of its simulated market, with the\n"
+           "                   recorded pacing (see docs/replay.md)\n"
+           "  --speed S        the replay's speed: 1, 2, 5, 10, 50, 100, 1000 or max (default)\n"
+           "  --until-end      stop once the recording has been played to its end and the\n"
+           "                   terminal has taken it all (then --dump writes the tables)\n"
            "  --replay-file FILE  connect nowhere: rebuild the replica from the recording\n"
            "                   FILE as the market-data connection built it and write it as\n"
            "                   --dump does (instruments.tsv and the key tables; no grids);\n"

@@ -13,6 +13,8 @@ struct TConsoleOptions {
     std::optional<int> Seconds;
     // End as soon as the instrument lists are built.
     bool UntilOnline = false;
+    // With Replay: end once the router has played it all and the terminal has taken it.
+    bool UntilEnd = false;
     // Folder for the tables written at the end; empty: nothing is written.
     std::string DumpDir;
     // A saved-settings file applied instead of the dialog's defaults.
@@ -48,6 +50,10 @@ struct TConsoleOptions {
     // local time on the recording's date; empty: its end), and dump it.
     std::string ReplayFile;
     std::string AtTime;
+    // Have the router play this recording to the terminal instead of its simulated market, at
+    // Speed (1, 2, 5, 10, 50, 100, 1000 or max; empty: max).
+    std::string Replay;
+    std::string Speed;
     // Write the candles of this instrument (isin, short isin or isin_id) from the history
     // database to OutFile instead of connecting: Interval ("tick", "1m", "5m", "15m", "1h",
     // "1d"; empty: "1m"), From and To ("YYYY-MM-DD HH:MM" exchange time; empty: open-ended).

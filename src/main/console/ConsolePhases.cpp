@@ -1,13 +1,16 @@
 #include "book/BookKeeper.h"
 #include "connections/Connection.h"
+#include "health/HealthMonitor.h"
 #include "main/ConnectorPort.h"
 #include "main/console/BookDump.h"
 #include "main/console/ConsoleOrders.h"
 #include "main/console/ConsoleRun.h"
 #include "main/console/ConsoleTerminal.h"
 #include "main/console/OptionsDump.h"
+#include "main/console/RouterReplay.h"
 #include "main/console/StopWatcher.h"
 #include "main/console/StoreDump.h"
+#include "platform/Module.h"
 #include "platform/ProcessStart.h"
 #include "platform/Thread.h"
 #include "platform/UserData.h"
@@ -137,6 +140,23 @@ void NotSent(const TConsoleOptions& options, const std::string& why, const char*
         << std::flush;
 }
 
+// The router's ini file as the connector starts it: the installation folder (the router's,
+// less "bin") and the ini file's name.
+std::string RouterIniPath(const TConnectorSettings& s) {
+    std::string dir = s.RoutPath;
+    const std::string bin = std::string("bin") + platform::PathSeparator();
+    if (const std::size_t at = dir.find(bin); at != std::string::npos)
+        dir.erase(at, bin.size());
+    return dir + s.RoutIniName;
+}
+
+// Market-data messages the terminal has taken, the exchange's heartbeats left out: a replay
+// that has ended still sends those.
+std::uint64_t MarketMessages(TConnectorPort& port) {
+    const THealthFeed& feed = port.Connector().Health().Feed(THealthLink::MarketData);
+    return feed.Data.load() - feed.Heartbeats.load();
+}
+
 // How a wait of the run ended.
 enum class TAwaited { Reached, Stopped, Hopeless };
 
@@ -186,6 +206,13 @@ void Connect(TConsoleSession& s) {
     if (s.Dialogs.Errors() > 0 || s.Port == nullptr || !s.View.Controls().Connect1) {
         s.Code = kExitErrorBox;
         return;
+    }
+    if (!s.Options.Replay.empty()) {
+        // A router that plays nothing the run asked for would only show its own market.
+        s.Code =
+            StartRouterReplay(s.Options, RouterIniPath(s.Port->Settings()), s.ReplayPort, s.Err);
+        if (s.Code != 0)
+            return;
     }
     s.Controller.Connect1Execute();
     if (s.Dialogs.Errors() > 0) {
@@ -256,9 +283,20 @@ void OpenExpert(TConsoleSession& s) {
     s.Code = StartStrategy(s.View, s.Plan.Strategy, s.Options.StrategyParams, s.Watcher, s.Err);
 }
 
-// The run goes on until it is stopped (a signal or --seconds), or with --until-online until it
-// is on-line.
+// The run goes on until it is stopped (a signal or --seconds), with --until-online until it is
+// on-line, with --until-end until the recording has been played.
 void AwaitEnd(TConsoleSession& s) {
+    if (s.Options.UntilEnd && s.ReplayPort) {
+        // The router is asked now and then; nothing wakes this thread when it ends.
+        TReplayEndWatch end(*s.ReplayPort);
+        bool played = false;
+        while (!played && !ui::WaitAndDrainFor([&] { return s.Watcher.StopRequested(); },
+                                               std::chrono::milliseconds(200)))
+            played = end.Ended(MarketMessages(*s.Port));
+        if (!played)
+            s.Over = true;
+        return;
+    }
     if (Await(s, [&] { return s.Options.UntilOnline && s.View.Online(); }) != TAwaited::Reached)
         s.Over = true;
 }

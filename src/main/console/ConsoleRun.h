@@ -62,6 +62,7 @@ struct TConsoleSession {
     bool Connected = false; // the gateway environment is open: the end phases have a replica
     bool Over = false;      // stopped, or nothing will come on-line: only the end phases run
     std::vector<std::pair<std::string, std::int32_t>> Books; // --book, once found
+    std::optional<std::uint16_t> ReplayPort; // --replay: the router's control channel
 };
 
 struct TRunPhase {

@@ -74,8 +74,17 @@ TEST(ConsoleOptions, ReadsEveryOptionInBothForms) {
     EXPECT_EQ(ParseBacktestBound(o.From)->Minute, 630);
     EXPECT_EQ(ParseBacktestBound(o.To)->Date, "2026-12-31");
 
+    ASSERT_TRUE(
+        Parse({"--replay=day.vrec", "--speed", "50", "--until-end", "--dump", "d"}, o, error))
+        << error;
+    EXPECT_EQ(o.Replay, "day.vrec");
+    EXPECT_EQ(o.Speed, "50");
+    EXPECT_TRUE(o.UntilEnd);
+
     ASSERT_TRUE(Parse({}, o, error));
     EXPECT_TRUE(o.Orders.empty());
+    EXPECT_TRUE(o.Replay.empty());
+    EXPECT_FALSE(o.UntilEnd);
     EXPECT_FALSE(o.CancelAll);
     EXPECT_FALSE(o.Seconds.has_value());
     EXPECT_FALSE(o.UntilOnline);
@@ -131,7 +140,12 @@ TEST(ConsoleOptions, RefusesWhatItCannotUse) {
              {"--backtest", "h", "--expert", "Si", "--strategy", "a.lua", "--report", "r",
               "--workers", "0"},
              {"--sweep", "qty=1,2"},
-             {"--report", "r"}}) {
+             {"--report", "r"},
+             {"--until-end"},
+             {"--speed", "max"},
+             {"--replay", "d.vrec", "--speed", "3"},
+             {"--replay", "d.vrec", "--until-end=yes"},
+             {"--replay", "d.vrec", "--replay-file", "d.vrec", "--dump", "d"}}) {
         error.clear();
         EXPECT_FALSE(Parse(args, o, error)) << args.front();
         EXPECT_FALSE(error.empty()) << args.front();
