@@ -64,7 +64,8 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
                 break;
             case TKind::Common:
                 // The deals' own stream is the fresher word when both are chosen.
-                if (const THeaderRow* r = h->ForIsin(isin); r != nullptr && r->Price != 0 && !lastDeal)
+                if (const THeaderRow* r = h->ForIsin(isin);
+                    r != nullptr && r->Price != 0 && !lastDeal)
                     out.LastDeal = r->Price;
                 break;
             case TKind::Deal:

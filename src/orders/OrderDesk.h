@@ -199,7 +199,7 @@ private:
     // words, a refusal or failure, a clock that went back, a sweep of old sends.
     VORLEN_NOINLINE static std::string AttemptLine(const TOrderRequest& order);
     VORLEN_NOINLINE static void PostedLines(const TOrderRequest& order, std::uint32_t trId,
-                                              TLines& lines);
+                                            TLines& lines);
     TPlaceResult NotPosted(const TOrderRequest& order, TPlaceResult result, const char* prefix,
                            TLines& lines);
     // Counts an add for the rate rules and keeps it pending and unseen. It is counted just

@@ -272,9 +272,8 @@ struct TCGStorage::Impl {
     }
     // Applies one stream-data message of a described table under the lock. Both of its callers
     // are on the path of every message, where a call of its own costs as much as a check.
-    VORLEN_ALWAYS_INLINE void Apply(const TTableFacts& facts, std::int32_t s,
-                                             std::int32_t t, std::int64_t key,
-                                             const std::uint8_t* data, std::size_t size);
+    VORLEN_ALWAYS_INLINE void Apply(const TTableFacts& facts, std::int32_t s, std::int32_t t,
+                                    std::int64_t key, const std::uint8_t* data, std::size_t size);
 
     // Every change to a table's rows passes here, once per operation. A deleted row is still
     // readable through `row` (null for a clear). A key table's first row gives it its position
