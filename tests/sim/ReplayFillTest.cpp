@@ -336,7 +336,9 @@ TEST(ReplayFills, EachModelFillsTheTradersOrdersAgainstTheRecordedMarket) {
         {"touch", atBest, {{99, 2}}},
         {"touch", behind, {}},
         {"touch", above, {}},
-        {"touch", partial, {{101, 5}, {100, 1}}},
+        // What rests fills at its own price once the market comes to it, as the exchange fills
+        // the earlier order of a cross.
+        {"touch", partial, {{101, 5}, {101, 1}}},
         {"touch", sweep, {{101, 5}, {102, 10}}},
         // through: only a deal past the order's price.
         {"through", atBest, {{99, 2}}},
