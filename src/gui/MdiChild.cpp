@@ -67,6 +67,15 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions,
         if (FExpert != nullptr)
             emit ChartRequested(FExpert->isin_id, QString::fromStdString(FExpert->Futisin));
     });
+#if VORLEN_BACKTEST
+    BacktestButton = new QPushButton(QStringLiteral("Тест на истории..."), this);
+    BacktestButton->setObjectName(QStringLiteral("BacktestButton"));
+    BacktestButton->setGeometry(169, 7, 121, 25);
+    connect(BacktestButton, &QPushButton::clicked, this, [this] {
+        if (FExpert != nullptr)
+            emit BacktestRequested(QString::fromStdString(FExpert->Futisin), FStrategyFile);
+    });
+#endif
 
     if (store != nullptr) {
         if (transactions != nullptr)
@@ -187,6 +196,7 @@ void TMDIChild::Button1Click() {
         return;
     }
     const QByteArray text = file.readAll();
+    FStrategyFile = path;
     FRunner->Load(QFileInfo(path).fileName().toStdString(), text.toStdString());
 }
 

@@ -50,12 +50,16 @@ public:
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
     QPushButton* Button1 = nullptr;
-    QPushButton* BookButton = nullptr;  // the order book of the expert's instrument
-    QPushButton* ChartButton = nullptr; // its chart
+    QPushButton* BookButton = nullptr;     // the order book of the expert's instrument
+    QPushButton* ChartButton = nullptr;    // its chart
+    QPushButton* BacktestButton = nullptr; // its strategy over the recorded days
+    // The script file last loaded; empty before one is.
+    QString StrategyFile() const { return FStrategyFile; }
 
 signals:
     void BookRequested(std::int32_t isin_id, QString isin);
     void ChartRequested(std::int32_t isin_id, QString isin);
+    void BacktestRequested(QString isin, QString strategyFile);
     // The expert's thread has handled something; carried to the window's thread.
     void StrategyChangeArrived();
 
@@ -72,6 +76,7 @@ private:
     void StrategyChanged();
 #endif
 
+    QString FStrategyFile;
     std::unique_ptr<TTrReplies> FReplies;
     std::unique_ptr<TExpert> FExpert;
 #if VORLEN_STRATEGIES

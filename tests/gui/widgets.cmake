@@ -20,6 +20,9 @@ set(gui_test_sources
 if(TARGET vorlen_strategies)
     list(APPEND gui_test_sources ${CMAKE_CURRENT_LIST_DIR}/StrategyWindowTest.cpp)
 endif()
+if(TARGET vorlen_backtest)
+    list(APPEND gui_test_sources ${CMAKE_CURRENT_LIST_DIR}/BacktestFormTest.cpp)
+endif()
 get_property(sim_dir GLOBAL PROPERTY VORLEN_SIM_INSTALL_DIR)
 list(APPEND gui_test_sources ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp
                              ${CMAKE_CURRENT_LIST_DIR}/OptionsWindowTest.cpp
