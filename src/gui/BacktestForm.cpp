@@ -23,6 +23,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabWidget>
@@ -159,7 +160,7 @@ TBacktestForm::TBacktestForm(TBacktestSetup setup, QWidget* parent)
     splitter->setStretchFactor(1, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter);
-    resize(860, 720);
+    resize(980, 760);
 
     FTimer = new QTimer(this);
     FTimer->setInterval(100);
@@ -186,7 +187,7 @@ QWidget* TBacktestForm::CreateInputs() {
     caption(QStringLiteral("Дни:"));
     DaysList = new QListWidget(box);
     DaysList->setObjectName(QStringLiteral("DaysList"));
-    DaysList->setMaximumHeight(110);
+    DaysList->setMaximumHeight(fontMetrics().height() * 5);
     grid->addWidget(DaysList, row++, 1, 1, 2);
 
     caption(QStringLiteral("Стратегия:"));
@@ -221,7 +222,8 @@ QWidget* TBacktestForm::CreateInputs() {
         {QStringLiteral("Параметр"), QStringLiteral("Значение")});
     ParamsTable->horizontalHeader()->setStretchLastSection(true);
     ParamsTable->verticalHeader()->hide();
-    ParamsTable->setMaximumHeight(110);
+    ParamsTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    ParamsTable->setMaximumHeight(fontMetrics().height() * 9);
     grid->addWidget(ParamsTable, row++, 1, 1, 2);
 
     caption(QStringLiteral("Лимиты риска:"));
@@ -269,16 +271,19 @@ QWidget* TBacktestForm::CreateInputs() {
 }
 
 QWidget* TBacktestForm::CreateResults() {
-    Tabs = new QTabWidget(this);
-    Tabs->setObjectName(QStringLiteral("ResultTabs"));
-    SummaryTable = new QTableWidget(0, 2, Tabs);
+    // The figures beside the curve: both in sight at once; the trades behind the curve.
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    SummaryTable = new QTableWidget(0, 2, split);
     SummaryTable->setObjectName(QStringLiteral("SummaryTable"));
-    SummaryTable->setHorizontalHeaderLabels(
-        {QStringLiteral("Показатель"), QStringLiteral("Значение")});
+    SummaryTable->setHorizontalHeaderLabels({QStringLiteral("Итоги"), QStringLiteral("Значение")});
     SummaryTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     SummaryTable->horizontalHeader()->setStretchLastSection(true);
     SummaryTable->verticalHeader()->hide();
+    SummaryTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     SummaryTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    SummaryTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Tabs = new QTabWidget(split);
+    Tabs->setObjectName(QStringLiteral("ResultTabs"));
     Plot = new TEquityPlot(Tabs);
     FTrades = new TTradesModel(this);
     TradesView = new QTableView(Tabs);
@@ -289,10 +294,12 @@ QWidget* TBacktestForm::CreateResults() {
     TradesView->setTextElideMode(Qt::ElideNone);
     TradesView->setColumnWidth(
         0, fontMetrics().horizontalAdvance(QStringLiteral("00.00.0000 00:00:00.000")) + 12);
-    Tabs->addTab(SummaryTable, QStringLiteral("Итоги"));
     Tabs->addTab(Plot, QStringLiteral("Капитал"));
     Tabs->addTab(TradesView, QStringLiteral("Сделки"));
-    return Tabs;
+    split->addWidget(SummaryTable);
+    split->addWidget(Tabs);
+    split->setStretchFactor(1, 1);
+    return split;
 }
 
 void TBacktestForm::LoadDays() {
@@ -484,6 +491,12 @@ void TBacktestForm::ShowResult() {
         item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         SummaryTable->setItem(r, 1, item);
     }
+    // Every figure whole, however long the money.
+    SummaryTable->resizeColumnsToContents();
+    const int width = SummaryTable->columnWidth(0) + SummaryTable->columnWidth(1) +
+                      SummaryTable->verticalScrollBar()->sizeHint().width() +
+                      2 * SummaryTable->frameWidth() + 16;
+    SummaryTable->setMinimumWidth(width);
     Plot->SetPoints(FResult->Equity);
     FTrades->SetRows(&FResult->Trades);
 }

@@ -1,5 +1,7 @@
 #include "gui/BacktestPlot.h"
 
+#include "backtest/BacktestReport.h"
+
 #include <QDateTime>
 #include <QPainter>
 #include <QPainterPath>
@@ -11,14 +13,15 @@ namespace vorlen::gui {
 
 namespace {
 
+// As the figures beside it are written.
 QString MoneyText(double v) {
-    return QLocale(QLocale::Russian).toString(v, 'f', 2);
+    return QString::fromStdString(backtest::Money(v));
 }
 
 // The exchange's time, whatever the machine's zone.
 QString MarketTime(std::int64_t ns) {
     return QDateTime::fromMSecsSinceEpoch(ns / 1'000'000, QTimeZone(10800))
-        .toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+        .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
 } // namespace
@@ -95,10 +98,11 @@ void TEquityPlot::paintEvent(QPaintEvent*) {
     label(eq.top(), MoneyText(hi));
     label(eq.bottom(), MoneyText(lo));
     label(dd.bottom(), MoneyText(deepest));
-    painter.drawText(QRect(eq.left() + 4, eq.top() + 2, eq.width(), fm.height()), Qt::AlignLeft,
+    // Named at the right, out of the way of where every curve starts.
+    painter.drawText(QRect(eq.left(), eq.top() + 2, eq.width() - 4, fm.height()), Qt::AlignRight,
                      QStringLiteral("Капитал"));
-    painter.drawText(QRect(dd.left() + 4, dd.top() + 2, dd.width(), fm.height()), Qt::AlignLeft,
-                     QStringLiteral("Просадка"));
+    painter.drawText(QRect(dd.left(), dd.bottom() - fm.height() - 2, dd.width() - 4, fm.height()),
+                     Qt::AlignRight, QStringLiteral("Просадка"));
     const int textY = all.bottom() + 4;
     painter.drawText(QRect(all.left(), textY, all.width(), fm.height()), Qt::AlignLeft,
                      MarketTime(FPoints.front().AtNs));

@@ -45,6 +45,7 @@ target_link_libraries(gui_screenshots PRIVATE vorlen_gui Qt6::Test GTest::gtest)
 target_include_directories(gui_screenshots PRIVATE ${PROJECT_SOURCE_DIR}/src
                                                    ${PROJECT_SOURCE_DIR}/tests)
 target_compile_definitions(gui_screenshots PRIVATE VORLEN_SIM_DIR="${sim_dir}" VORLEN_CONSOLE=""
-                                                   VORLEN_DESKTOP="$<TARGET_FILE:vorlen>")
+                                                   VORLEN_DESKTOP="$<TARGET_FILE:vorlen>"
+                                                   VORLEN_STRATEGY_SAMPLES="${PROJECT_SOURCE_DIR}/strategies")
 vorlen_warnings(gui_screenshots)
 add_dependencies(gui_screenshots sim_gate sim_router vorlen)
