@@ -69,7 +69,7 @@ protected:
         unsetenv("VORLEN_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
     }
     QString Script(const char* name, const char* text) const {
-        const QString path = Dir.filePath(QString::fromLatin1(name));
+        QString path = Dir.filePath(QString::fromLatin1(name));
         std::ofstream(path.toStdString(), std::ios::binary) << text;
         return path;
     }
@@ -189,10 +189,10 @@ TEST_F(BacktestWindow, GivenUpHalfWayThenRunWholeShowsAndSavesTheReport) {
     }
     EXPECT_EQ(bt.TradesView->model()->rowCount(), static_cast<int>(r.Trades.size()));
     ASSERT_TRUE(bt.SaveButton->isEnabled());
-    const QString report = Dir.filePath(QStringLiteral("report"));
+    QString report = Dir.filePath(QStringLiteral("report"));
     gui::SetOpenFileHandler([&](const gui::TOpenFileRequest& request) {
         EXPECT_TRUE(request.Folder);
-        return report;
+        return QString(report);
     });
     bt.SaveButton->click();
     const std::filesystem::path saved = report.toStdString();
