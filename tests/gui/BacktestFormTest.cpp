@@ -51,6 +51,8 @@ constexpr const char* kTrader =
 class BacktestWindow : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Loading the gateway's library moves into its folder, which goes with the installation.
+        OldDir = std::filesystem::current_path();
         setenv("VORLEN_REGISTRY", Inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         setenv("VORLEN_DATA_DIR", Inst.DataDir.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         gui::SetOpenFileHandler([this](const gui::TOpenFileRequest&) {
@@ -67,6 +69,7 @@ protected:
         gui::SetOpenFileHandler({});
         unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe)
         unsetenv("VORLEN_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
+        std::filesystem::current_path(OldDir);
     }
     QString Script(const char* name, const char* text) const {
         QString path = Dir.filePath(QString::fromLatin1(name));
@@ -106,6 +109,7 @@ protected:
     }
 
     e2e::TSimInstall Inst;
+    std::filesystem::path OldDir;
     QTemporaryDir Dir;
     TScriptedDialogs Boxes;
     TScopedDialogs Installed{Boxes};
