@@ -88,6 +88,8 @@ public:
         : C(config), Out(out), Desk(Setup(config), out), World(*this) {}
 
     void Go();
+    // The strategy made and loaded, its parameters set; false (the run failed) otherwise.
+    bool Prepare(std::int32_t isinId);
 
     const TBacktestConfig& C;
     TBacktestResult& Out;
@@ -101,6 +103,7 @@ public:
     bool Quiet = false; // the script's first reading, before any day: its lines are not the run's
     std::string Client;
     std::optional<TDecimal> Step;
+    bool Cancelled = false;
 
 private:
     static TDeskSetup Setup(const TBacktestConfig& c) {
@@ -113,7 +116,6 @@ private:
     }
     bool Day(const std::filesystem::path& file, double base, double span);
     bool Ready(TDayMarket& market);
-    bool Prepare(std::int32_t isinId);
     void ReadFees(TDayMarket& market);
     bool Tick();
     bool AfterCall();
@@ -310,6 +312,10 @@ bool TRun::Day(const std::filesystem::path& file, double base, double span) {
         return true;
     };
     for (;;) {
+        if (C.Cancel != nullptr && C.Cancel->load(std::memory_order_relaxed)) {
+            Cancelled = true;
+            return false;
+        }
         const bool more = market.Replay().Next(record);
         const std::int64_t t = more ? record.TimeNs : std::numeric_limits<std::int64_t>::max();
         if (t > at && !moment(t))
@@ -487,8 +493,31 @@ TBacktestResult RunBacktest(const TBacktestConfig& config) {
     // The strategy's state holds pointers into the run: it lives on the heap, never moved.
     auto run = std::make_unique<TRun>(config, out);
     run->Go();
+    const bool cancelled = run->Cancelled;
     run.reset();
+    if (cancelled) {
+        out = TBacktestResult{};
+        out.Ok = false;
+        out.Cancelled = true;
+        out.Error = "тест прерван";
+    }
     return out;
+}
+
+bool ReadScriptParams(const std::string& name, const std::string& source, TStrategyParams& out,
+                      std::string& error) {
+    TBacktestConfig config;
+    config.StrategyName = name;
+    config.StrategySource = source;
+    TBacktestResult result;
+    auto run = std::make_unique<TRun>(config, result);
+    run->Quiet = true;
+    if (!run->Prepare(0)) {
+        error = result.Error;
+        return false;
+    }
+    out = run->Strategy->Params();
+    return true;
 }
 
 std::vector<std::filesystem::path> DayFiles(const std::filesystem::path& fileOrFolder) {

@@ -17,6 +17,7 @@
 #include "strategies/Strategy.h"
 #include "strategies/StrategyParams.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -48,9 +49,17 @@ struct TBacktestConfig {
     // Told now and then how far the run has come (0..1) and how many records it applied; on the
     // running thread, and it has no effect on the result.
     std::function<void(double done, std::uint64_t records)> Progress;
+    // Set from any thread to give the run up: it is looked at before each record, and a run
+    // given up returns no result (Cancelled, and a text saying so), whatever it had done.
+    const std::atomic<bool>* Cancel = nullptr;
 };
 
 TBacktestResult RunBacktest(const TBacktestConfig& config);
+
+// The parameters the script declares (its top level run once, alone, as a backtest would load
+// it); false with `error` (its file and line) when it does not load.
+bool ReadScriptParams(const std::string& name, const std::string& source, TStrategyParams& out,
+                      std::string& error);
 
 // The recordings of a folder (its *.vrec, by name: by date), or the one file named.
 std::vector<std::filesystem::path> DayFiles(const std::filesystem::path& fileOrFolder);

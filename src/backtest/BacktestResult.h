@@ -51,6 +51,7 @@ struct TBacktestResult {
     // Why the run ended early: a recording that cannot be read, a strategy that failed (its
     // file and line in the text).
     std::string Error;
+    bool Cancelled = false; // given up on request: nothing else here then
     std::vector<TOrderRow> Orders;
     std::vector<TTradeRow> Trades;
     std::vector<TEquityPoint> Equity;

@@ -95,6 +95,7 @@ TMainForm::~TMainForm() {
     if (!FClosed) {
         FClosed = true;
         DetachBooks();
+        StopBacktests();
         for (TMDIChild* child : ExpertChildren())
             child->FinishStrategy();
         FController->FormClose();

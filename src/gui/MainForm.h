@@ -61,6 +61,8 @@ public:
     void OpenBookWindow(std::int32_t isin_id, const std::string& isin) override;
     // One window per instrument and interval: asking again brings it forward.
     void OpenChartWindow(std::int32_t isin_id, const std::string& isin) override;
+    // "Тест на истории" of an expert window's instrument, its script proposed.
+    void OpenBacktestWindow(const std::string& isin, const QString& strategyFile);
     void StopStrategies() override;
     void ConnectionsRunning(bool running) override;
 
@@ -210,6 +212,9 @@ private:
     void RebuildWindowList();
     // Book and own-orders windows stop reading before the store and its books are released.
     void DetachBooks();
+    // Gives every running backtest up and waits for it: they read prices through the gateway's
+    // library, which goes with the connector.
+    void StopBacktests();
     void Tile(bool horizontal);
     QAction* NewAction(const char* name, const QString& caption, const QString& hint, int image);
 

@@ -2,6 +2,9 @@
 // windows, the window commands and closing.
 
 #include "gui/AboutBox.h"
+#if VORLEN_BACKTEST
+#include "gui/BacktestForm.h"
+#endif
 #include "gui/BookForm.h"
 #include "gui/ChForm.h"
 #include "gui/ChartForm.h"
@@ -151,9 +154,43 @@ TExpertWindowPort* TMainForm::OpenExpertWindow(const std::string& caption) {
     connect(child, &TMDIChild::ChartRequested, this, [this](std::int32_t id, const QString& isin) {
         OpenChartWindow(id, isin.toStdString());
     });
+    connect(child, &TMDIChild::BacktestRequested, this,
+            [this](const QString& isin, const QString& file) {
+                OpenBacktestWindow(isin.toStdString(), file);
+            });
     sub->adjustSize();
     sub->show();
     return child;
+}
+
+void TMainForm::OpenBacktestWindow([[maybe_unused]] const std::string& isin,
+                                   [[maybe_unused]] const QString& strategyFile) {
+#if VORLEN_BACKTEST
+    TBacktestSetup setup;
+    setup.Isin = isin;
+    setup.StrategyFile = strategyFile;
+    setup.HistoryFolder = HistoryDir();
+    TTerminalPort* port = FController->Port();
+    if (port != nullptr) {
+        // The limits the live terminal trades under, when it has a file of them.
+        const std::filesystem::path dir = port->TradingDir();
+        std::error_code ec;
+        if (!dir.empty() && std::filesystem::exists(dir / orders::kLimitsFileName, ec))
+            setup.LimitsFile = QString::fromStdString((dir / orders::kLimitsFileName).string());
+        setup.PostsPerSecond = static_cast<std::int32_t>(port->Settings().TrSpeed);
+    }
+    // A window of its own beside the main one, so the terminal stays usable while it runs.
+    auto* form = new TBacktestForm(std::move(setup), this);
+    form->setAttribute(Qt::WA_DeleteOnClose);
+    form->show();
+#endif
+}
+
+void TMainForm::StopBacktests() {
+#if VORLEN_BACKTEST
+    for (TBacktestForm* form : findChildren<TBacktestForm*>())
+        form->Abort();
+#endif
 }
 
 std::vector<TBookForm*> TMainForm::BookChildren() const {
@@ -397,6 +434,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     HealthTimer->stop();
     OrdersTimer->stop();
     DetachBooks();
+    StopBacktests();
     // The shutdown order ends the transaction connection first: strategies take their orders
     // off before that.
     for (TMDIChild* child : ExpertChildren())

@@ -65,6 +65,15 @@ TMDIChild::TMDIChild(TCGStorage* store, TCGTRConnection* transactions, orders::T
         if (const TExpert* expert = Expert(); expert != nullptr)
             emit ChartRequested(expert->isin_id, QString::fromStdString(expert->Futisin));
     });
+#if VORLEN_BACKTEST
+    BacktestButton = new QPushButton(QStringLiteral("Тест на истории..."), this);
+    BacktestButton->setObjectName(QStringLiteral("BacktestButton"));
+    BacktestButton->setGeometry(169, 7, 121, 25);
+    connect(BacktestButton, &QPushButton::clicked, this, [this] {
+        if (const TExpert* expert = Expert(); expert != nullptr)
+            emit BacktestRequested(QString::fromStdString(expert->Futisin), FStrategyFile);
+    });
+#endif
 
     if (store == nullptr)
         return;
@@ -153,6 +162,7 @@ void TMDIChild::Button1Click() {
         return;
     }
     const QByteArray text = file.readAll();
+    FStrategyFile = path;
     runner->Load(QFileInfo(path).fileName().toStdString(), text.toStdString());
 }
 

@@ -46,12 +46,16 @@ public:
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;
     QPushButton* Button1 = nullptr;
-    QPushButton* BookButton = nullptr;  // the order book of the expert's instrument
-    QPushButton* ChartButton = nullptr; // its chart
+    QPushButton* BookButton = nullptr;     // the order book of the expert's instrument
+    QPushButton* ChartButton = nullptr;    // its chart
+    QPushButton* BacktestButton = nullptr; // its strategy over the recorded days
+    // The script file last loaded; empty before one is.
+    QString StrategyFile() const { return FStrategyFile; }
 
 signals:
     void BookRequested(std::int32_t isin_id, QString isin);
     void ChartRequested(std::int32_t isin_id, QString isin);
+    void BacktestRequested(QString isin, QString strategyFile);
     // The expert's thread has handled something; carried to the window's thread.
     void StrategyChangeArrived();
 
@@ -69,6 +73,7 @@ private:
     void StrategyChanged();
 #endif
 
+    QString FStrategyFile;
     std::unique_ptr<TExpertHost> FHost; // null without a store
 #if VORLEN_STRATEGIES
     QString FBaseCaption; // the caption the main window gave, before a strategy joined it

@@ -38,6 +38,14 @@ QString PickOpenFile(const TOpenFileRequest& request) {
     if (handler)
         return handler(request);
     QFileDialog dialog(request.Parent);
+    if (request.Folder) {
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setDirectory(request.Directory);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().constFirst();
+    }
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // A typed name that does not exist is accepted; the caller tells the user it is missing.
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -25,6 +25,7 @@ struct TOpenFileRequest {
     QString Directory;
     QStringList NameFilters; // e.g. "Sav files (*.sav)"
     QString DefaultSuffix;
+    bool Folder = false; // a folder is chosen, not a file
 };
 
 // The chosen file, or an empty string when the user cancelled.

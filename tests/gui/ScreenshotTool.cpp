@@ -3,9 +3,13 @@
 //
 //   gui_screenshots <output folder>
 //   gui_screenshots <output folder> replay    (only replay-bar.png)
+//   gui_screenshots <output folder> backtest  (only backtest-dialog.png)
 
 #include "GuiSupport.h"
 #include "e2e/SimHarness.h"
+#if VORLEN_BACKTEST
+#include "gui/BacktestForm.h"
+#endif
 #include "gui/BookForm.h"
 #include "gui/ChForm.h"
 #include "gui/ChartForm.h"
@@ -37,8 +41,10 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -462,11 +468,84 @@ int Run(const QDir& out) {
     return ok ? 0 : 1;
 }
 
+#if VORLEN_BACKTEST
+// The backtest of the sample market maker over a minute of the offline exchange, recorded by
+// the terminal itself, its equity curve shown.
+int BacktestPicture(const QDir& out) {
+    const e2e::TSimInstall inst(200);
+    setenv("VORLEN_REGISTRY", inst.RegFile.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+    setenv("VORLEN_DATA_DIR", inst.DataDir.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+    gui::SetOpenFileHandler([&inst](const gui::TOpenFileRequest&) {
+        return QString::fromStdString(inst.SettingsFile.string());
+    });
+    TScriptedDialogs boxes;
+    TScopedDialogs installed(boxes);
+    test::TScriptedModal modal;
+    modal.Steps.push_back([](QDialog& d) {
+        auto& settings = dynamic_cast<gui::TSetForm&>(d);
+        QTest::mouseClick(settings.LoadButton, Qt::LeftButton);
+        QTest::mouseClick(settings.ApplyButton, Qt::LeftButton);
+        return d.result();
+    });
+    const std::filesystem::path history = inst.DataDir / "history";
+    gui::TMainForm form(ConnectorPortFactory(DefaultConnectorServices(), {}, history));
+    form.SetHistoryDir(history);
+    form.show();
+    const auto done = [&](bool ok, const char* what) {
+        if (!ok)
+            std::fprintf(stderr, "gui_screenshots: %s\n", what);
+        boxes.DefaultAnswer = true;
+        form.close();
+        unsetenv("VORLEN_REGISTRY"); // NOLINT(concurrency-mt-unsafe)
+        unsetenv("VORLEN_DATA_DIR"); // NOLINT(concurrency-mt-unsafe)
+        return ok ? 0 : 1;
+    };
+    if (!test::WaitFor([&] { return form.Conndis1->isEnabled(); }, 60000))
+        return done(false, "the router or the gateway library did not load");
+    form.Conndis1->trigger();
+    if (!test::WaitFor([&] { return form.FileNew1->isEnabled(); }, 120000))
+        return done(false, "no connection");
+    modal.Steps.push_back([](QDialog& d) {
+        QTest::mouseClick(dynamic_cast<gui::TChForm&>(d).Button1, Qt::LeftButton);
+        return d.result();
+    });
+    form.FileNew1->trigger();
+    if (form.ExpertChildren().empty())
+        return done(false, "no expert window");
+    QTest::qWait(60000);
+    form.Conndis1->trigger();
+    if (!test::WaitFor([&] { return form.Connect1->isEnabled(); }, 60000))
+        return done(false, "no disconnection");
+    form.ExpertChildren().front()->BacktestButton->click();
+    const auto forms = form.findChildren<gui::TBacktestForm*>();
+    if (forms.size() != 1)
+        return done(false, "no backtest window");
+    gui::TBacktestForm& bt = *forms.front();
+    bt.StrategyEdit->setText(QStringLiteral(VORLEN_STRATEGY_SAMPLES "/market_maker.lua"));
+    emit bt.StrategyEdit->editingFinished();
+    for (int r = 0; r < bt.ParamsTable->rowCount(); ++r)
+        if (bt.ParamsTable->item(r, 0)->text() == QStringLiteral("min_interval"))
+            bt.ParamsTable->item(r, 1)->setText(QStringLiteral("1"));
+    bt.LatencyBox->setValue(20);
+    bt.RunButton->click();
+    if (!test::WaitFor([&] { return !bt.Running(); }, 300000) || bt.Result() == nullptr)
+        return done(false, "the backtest did not finish");
+    QTest::qWait(500);
+    return done(Save(bt, out, "backtest-dialog.png"), "the backtest picture was not saved");
+}
+#else
+int BacktestPicture(const QDir&) {
+    std::fprintf(stderr, "gui_screenshots: this build has no backtests\n");
+    return 1;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && (argc != 3 || std::string(argv[2]) != "replay")) {
-        std::fprintf(stderr, "usage: gui_screenshots <output folder> [replay]\n");
+    const std::string mode = argc == 3 ? argv[2] : "";
+    if (argc != 2 && (argc != 3 || (mode != "replay" && mode != "backtest"))) {
+        std::fprintf(stderr, "usage: gui_screenshots <output folder> [replay|backtest]\n");
         return 2;
     }
     QApplication app(argc, argv);
@@ -476,7 +555,9 @@ int main(int argc, char** argv) {
         vorlen::gui::TUiBridge bridge;
         QDir out(QString::fromLocal8Bit(argv[1]));
         out.mkpath(QStringLiteral("."));
-        result = argc == 3 ? ReplayPicture(out) : Run(out);
+        result = mode == "replay"     ? ReplayPicture(out)
+                 : mode == "backtest" ? BacktestPicture(out)
+                                      : Run(out);
     }
     vorlen::ui::UnmarkUiThread();
     return result;

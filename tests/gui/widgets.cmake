@@ -20,6 +20,9 @@ set(gui_test_sources
 if(TARGET vorlen_strategies)
     list(APPEND gui_test_sources ${CMAKE_CURRENT_LIST_DIR}/StrategyWindowTest.cpp)
 endif()
+if(TARGET vorlen_backtest)
+    list(APPEND gui_test_sources ${CMAKE_CURRENT_LIST_DIR}/BacktestFormTest.cpp)
+endif()
 get_property(sim_dir GLOBAL PROPERTY VORLEN_SIM_INSTALL_DIR)
 list(APPEND gui_test_sources ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp
                              ${CMAKE_CURRENT_LIST_DIR}/OptionsWindowTest.cpp
@@ -42,6 +45,7 @@ target_link_libraries(gui_screenshots PRIVATE vorlen_gui Qt6::Test GTest::gtest)
 target_include_directories(gui_screenshots PRIVATE ${PROJECT_SOURCE_DIR}/src
                                                    ${PROJECT_SOURCE_DIR}/tests)
 target_compile_definitions(gui_screenshots PRIVATE VORLEN_SIM_DIR="${sim_dir}" VORLEN_CONSOLE=""
-                                                   VORLEN_DESKTOP="$<TARGET_FILE:vorlen>")
+                                                   VORLEN_DESKTOP="$<TARGET_FILE:vorlen>"
+                                                   VORLEN_STRATEGY_SAMPLES="${PROJECT_SOURCE_DIR}/strategies")
 vorlen_warnings(gui_screenshots)
 add_dependencies(gui_screenshots sim_gate sim_router vorlen)
