@@ -70,9 +70,9 @@ public:
     bool Position(const std::string& client, TPositionInfo& out) override;
     std::string HaltReason() override { return {}; }
     std::string OrderPathRefusal() override { return {}; }
-    TOrderResult Place(const TOrderRequest& order) override;
+    TOrderResult Place(const orders::TOrderRequest& order) override;
     std::string Cancel(std::int64_t id) override;
-    std::vector<TOwnOrder> ActiveOrders() override;
+    std::vector<orders::TOwnOrder> ActiveOrders() override;
     bool NextOrderEvent(TOrderEvent& out) override;
     void Log(const std::string& text) override;
     double Now() override;
@@ -424,14 +424,14 @@ bool TWorld::Book(TBookSnapshot& out) {
     out.LastDeal = s.LastDeal;
     out.MinStep = s.MinStep;
     out.StepPrice = s.StepPrice;
-    const auto fill = [this](const TLevels& others, TSide side, auto better,
+    const auto fill = [this](const TLevels& others, orders::TSide side, auto better,
                              std::vector<TBookLevel>& levels) {
         std::map<std::int64_t, TBookLevel, decltype(better)> merged(better);
         for (const auto& [price, volume] : others)
             merged[price].Volume = volume;
         if (R.Desk.HasResting())
-            for (const TOwnOrder& o : R.Desk.ActiveOrders()) {
-                const std::int64_t price = orders::ParsePrice(o.Price).value_or(0);
+            for (const orders::TOwnOrder& o : R.Desk.ActiveOrders()) {
+                const std::int64_t price = o.Price;
                 const std::int64_t own = R.Desk.OwnResting(side, price);
                 if (o.Side == side && own > 0 && merged[price].Own == 0) {
                     merged[price].Volume += own;
@@ -443,8 +443,8 @@ bool TWorld::Book(TBookSnapshot& out) {
             levels.push_back(level);
         }
     };
-    fill(R.Market->Bids(), TSide::Buy, std::greater<>(), out.Bids);
-    fill(R.Market->Asks(), TSide::Sell, std::less<>(), out.Asks);
+    fill(R.Market->Bids(), orders::TSide::Buy, std::greater<>(), out.Bids);
+    fill(R.Market->Asks(), orders::TSide::Sell, std::less<>(), out.Asks);
     return s.Status == TBookStatus::Live;
 }
 
@@ -456,7 +456,7 @@ bool TWorld::Position(const std::string& client, TPositionInfo& out) {
     return R.Desk.Position(client, out);
 }
 
-TOrderResult TWorld::Place(const TOrderRequest& order) {
+TOrderResult TWorld::Place(const orders::TOrderRequest& order) {
     return R.Desk.Place(order);
 }
 
@@ -464,7 +464,7 @@ std::string TWorld::Cancel(std::int64_t id) {
     return R.Desk.Cancel(id);
 }
 
-std::vector<TOwnOrder> TWorld::ActiveOrders() {
+std::vector<orders::TOwnOrder> TWorld::ActiveOrders() {
     return R.Desk.ActiveOrders();
 }
 

@@ -1,5 +1,8 @@
 #include "backtest/BacktestDesk.h"
 
+#include "orders/Decimal.h"
+#include "orders/RiskLimits.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -21,12 +24,15 @@ std::string Messages(std::int32_t n) {
     return std::to_string(n) + " " + word;
 }
 
-orders::TSide GateSide(TSide side) {
-    return side == TSide::Buy ? orders::TSide::Buy : orders::TSide::Sell;
+// A price as the trader reads the instrument's quotes: with every decimal of its step.
+std::string StepText(std::int64_t units, const std::optional<orders::TInstrumentRef>& instrument) {
+    const int decimals =
+        instrument ? Trimmed({instrument->MinStep, orders::kPriceDecimals}).Scale : 0;
+    return DecimalToString(Trimmed({units, orders::kPriceDecimals}, decimals));
 }
 
-fills::TFillSide FillSide(TSide side) {
-    return side == TSide::Buy ? fills::TFillSide::Buy : fills::TFillSide::Sell;
+fills::TFillSide FillSide(orders::TSide side) {
+    return side == orders::TSide::Buy ? fills::TFillSide::Buy : fills::TFillSide::Sell;
 }
 
 } // namespace
@@ -48,20 +54,17 @@ bool TBacktestDesk::AdmitPost() {
     return true;
 }
 
-TOrderResult TBacktestDesk::Place(const TOrderRequest& order) {
+TOrderResult TBacktestDesk::Place(const orders::TOrderRequest& order) {
     TOrderRow row;
     row.AtNs = FNowNs;
-    row.Buy = order.Side == TSide::Buy;
-    row.Qty = order.Amount;
-    row.Price = order.Price;
+    row.Buy = order.Side == orders::TSide::Buy;
+    row.Qty = order.Qty;
+    row.Price = StepText(order.Price, FMarket.Instrument);
     row.Client = order.Client;
 
-    orders::TOrderRequest request;
+    orders::TOrderRequest request = order;
     request.Isin = FSetup.Isin;
-    request.Side = GateSide(order.Side);
-    request.Qty = order.Amount;
-    request.Price = orders::ParsePrice(order.Price).value_or(0);
-    request.Client = order.Client;
+    request.RepeatConfirmed = false;
     request.FromStrategy = true;
 
     const std::int64_t now = NowMs();
@@ -75,11 +78,11 @@ TOrderResult TBacktestDesk::Place(const TOrderRequest& order) {
     if (const auto p = FPositions.find(order.Client); p != FPositions.end())
         view.Position = p->second.Net;
     for (const auto& [id, o] : FOrders)
-        view.Live.push_back({o.Client, FSetup.Isin, GateSide(o.Side), o.Arrived ? o.Rest : o.Qty});
+        view.Live.push_back({o.Client, FSetup.Isin, o.Side, o.Arrived ? o.Rest : o.Qty});
     view.Sent = FSent;
     if (const auto t = FSentToday.find(order.Client); t != FSentToday.end())
         view.SentToday = t->second;
-    view.BestOpposite = order.Side == TSide::Buy ? FMarket.BestAsk : FMarket.BestBid;
+    view.BestOpposite = order.Side == orders::TSide::Buy ? FMarket.BestAsk : FMarket.BestBid;
 
     const orders::TGateDecision decision =
         orders::CheckOrder(request, FSetup.Limits.For(order.Client, FSetup.Isin), view);
@@ -99,9 +102,8 @@ TOrderResult TBacktestDesk::Place(const TOrderRequest& order) {
     TSimOrder o;
     o.Side = order.Side;
     o.Price = request.Price;
-    o.PriceText = order.Price;
-    o.Qty = order.Amount;
-    o.Rest = order.Amount;
+    o.Qty = order.Qty;
+    o.Rest = order.Qty;
     o.Client = order.Client;
     o.Row = FOut.Orders.size();
     FOut.Orders.push_back(std::move(row));
@@ -123,11 +125,22 @@ std::string TBacktestDesk::Cancel(std::int64_t id) {
     return {};
 }
 
-std::vector<TOwnOrder> TBacktestDesk::ActiveOrders() const {
-    std::vector<TOwnOrder> out;
+std::vector<orders::TOwnOrder> TBacktestDesk::ActiveOrders() const {
+    std::vector<orders::TOwnOrder> out;
     out.reserve(FOrders.size());
-    for (const auto& [id, o] : FOrders)
-        out.push_back({id, o.Side, o.PriceText, o.Qty, o.Rest, o.Client});
+    for (const auto& [id, o] : FOrders) {
+        orders::TOwnOrder own;
+        own.OrderId = id;
+        own.Client = o.Client;
+        own.Side = o.Side;
+        own.Price = o.Price;
+        own.Amount = o.Qty;
+        own.Filled = o.Qty - o.Rest;
+        own.Rest = o.Rest;
+        own.State =
+            own.Filled > 0 ? orders::TOrderState::PartlyFilled : orders::TOrderState::Placed;
+        out.push_back(std::move(own));
+    }
     return out;
 }
 
@@ -202,12 +215,12 @@ void TBacktestDesk::Book(const fills::TFill& fill) {
     if (it == FOrders.end())
         return;
     TSimOrder& o = it->second;
-    const std::int64_t sign = o.Side == TSide::Buy ? 1 : -1;
+    const std::int64_t sign = o.Side == orders::TSide::Buy ? 1 : -1;
     TBookedPosition& p = FPositions[o.Client];
     TTradeRow t;
     t.AtNs = FNowNs;
     t.OrderId = fill.OrderId;
-    t.Buy = o.Side == TSide::Buy;
+    t.Buy = o.Side == orders::TSide::Buy;
     t.Qty = fill.Qty;
     t.Price = fill.Price;
     t.Fee = static_cast<double>(fill.Qty) * FMarket.FeePerLot;
@@ -290,7 +303,7 @@ double TBacktestDesk::Equity(std::optional<std::int64_t> markUnits) const {
     return FRealized + open * FMarket.MoneyPerUnit - FFees;
 }
 
-std::int64_t TBacktestDesk::OwnResting(TSide side, std::int64_t price) const {
+std::int64_t TBacktestDesk::OwnResting(orders::TSide side, std::int64_t price) const {
     std::int64_t volume = 0;
     for (const auto& [id, o] : FOrders)
         if (o.Arrived && o.Side == side && o.Price == price)

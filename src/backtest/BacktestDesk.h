@@ -49,9 +49,9 @@ public:
     TDeskMarket& Market() { return FMarket; }
     fills::TFillEngine& Engine() { return FEngine; }
 
-    TOrderResult Place(const TOrderRequest& order);
+    TOrderResult Place(const orders::TOrderRequest& order);
     std::string Cancel(std::int64_t id);
-    std::vector<TOwnOrder> ActiveOrders() const;
+    std::vector<orders::TOwnOrder> ActiveOrders() const;
     bool NextOrderEvent(TOrderEvent& out);
     bool Position(const std::string& client, TPositionInfo& out) const;
 
@@ -66,7 +66,7 @@ public:
     std::int64_t NetPosition() const;
     double Fees() const { return FFees; }
     // The volume of the strategy's own resting orders at a price of a side, for its book.
-    std::int64_t OwnResting(TSide side, std::int64_t price) const;
+    std::int64_t OwnResting(orders::TSide side, std::int64_t price) const;
     bool HasResting() const { return FResting > 0; }
     // Grows whenever the strategy's resting orders change (its book shows them).
     std::uint64_t OwnSerial() const { return FOwnSerial; }
@@ -75,9 +75,8 @@ public:
 
 private:
     struct TSimOrder {
-        TSide Side = TSide::Buy;
+        orders::TSide Side = orders::TSide::Buy;
         std::int64_t Price = 0;
-        std::string PriceText;
         std::int64_t Qty = 0;
         std::int64_t Rest = 0;
         std::string Client;

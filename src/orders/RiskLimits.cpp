@@ -1,5 +1,7 @@
 #include "orders/RiskLimits.h"
 
+#include "orders/Decimal.h"
+
 #include <algorithm>
 #include <charconv>
 #include <string_view>
@@ -214,47 +216,8 @@ std::string FormatPatch(const TLimitsPatch& p) {
 } // namespace
 
 std::optional<std::int64_t> ParsePrice(const std::string& text) {
-    std::size_t i = 0;
-    bool neg = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        neg = text[i] == '-';
-        ++i;
-    }
-    std::int64_t whole = 0;
-    std::int64_t frac = 0;
-    int fracDigits = 0;
-    bool dot = false;
-    bool digits = false;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if ((c == '.' || c == ',') && !dot) {
-            dot = true;
-            continue;
-        }
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        digits = true;
-        if (!dot) {
-            if (whole > 1'000'000'000'000LL) {
-                return std::nullopt;
-            }
-            whole = whole * 10 + (c - '0');
-        } else if (fracDigits < 5) {
-            frac = frac * 10 + (c - '0');
-            ++fracDigits;
-        } else if (c != '0') {
-            return std::nullopt;
-        }
-    }
-    if (!digits) {
-        return std::nullopt;
-    }
-    for (; fracDigits < 5; ++fracDigits) {
-        frac *= 10;
-    }
-    const std::int64_t v = whole * kPriceScale + frac;
-    return neg ? -v : v;
+    const std::optional<TDecimal> d = ParseDecimal(text, kPriceDecimals);
+    return d ? ToUnits(*d, kPriceDecimals) : std::nullopt;
 }
 
 char* WritePrice(std::int64_t units, char* out) {

@@ -15,6 +15,7 @@ namespace vorlen::orders {
 
 // Prices travel in 1e-5 units, the finest step the exchange's prices carry.
 inline constexpr std::int64_t kPriceScale = 100000;
+inline constexpr int kPriceDecimals = 5;
 
 // What one order can carry to the exchange: the add message's amount is a 32-bit integer, and the
 // exchange's prices hold 16 digits, 5 of them decimals (so that the price's text also fits the

@@ -11,17 +11,6 @@ namespace vorlen {
 
 namespace {
 
-TOwnOrder ForScript(const orders::TOwnOrder& o) {
-    TOwnOrder out;
-    out.Id = o.OrderId;
-    out.Side = o.Side == orders::TSide::Sell ? TSide::Sell : TSide::Buy;
-    out.Price = orders::FormatPrice(o.Price);
-    out.Amount = o.Amount;
-    out.Rest = o.Rest;
-    out.Client = o.Client;
-    return out;
-}
-
 std::string ExchangeRefusal(std::int32_t code) {
     const std::string_view text = GetReplyText(code);
     return "биржа отклонила заявку: " +
@@ -39,19 +28,15 @@ std::string TDeskOrders::HaltReason() {
                                                           : std::string();
 }
 
-TOrderResult TDeskOrders::Place(const TOrderRequest& order) {
+TOrderResult TDeskOrders::Place(const orders::TOrderRequest& order) {
     // The order's isin field holds 25 characters of printable ASCII.
     if (FIsin.empty() || FIsin.size() > 25 ||
         !std::all_of(FIsin.begin(), FIsin.end(), [](char c) { return c > ' ' && c < 0x7F; }))
         return {0, "неверный код инструмента"};
-    const std::optional<std::int64_t> price = orders::ParsePrice(order.Price);
-    if (!price)
-        return {0, "цена вне допустимого диапазона"};
-    const orders::TOrderRequest request{
-        FIsin,        order.Side == TSide::Sell ? orders::TSide::Sell : orders::TSide::Buy,
-        order.Amount, *price,
-        order.Client, false,
-        true};
+    orders::TOrderRequest request = order;
+    request.Isin = FIsin;
+    request.RepeatConfirmed = false;
+    request.FromStrategy = true;
     const orders::TPlaceResult posted = FDesk.Place(request);
     if (posted.Status != orders::TPlaceStatus::Posted)
         return {0, posted.Reason};
@@ -63,7 +48,7 @@ TOrderResult TDeskOrders::Place(const TOrderRequest& order) {
             const auto waited = std::chrono::steady_clock::now() - from;
             if (a->Code != 0 || a->OrderId == 0)
                 return {0, ExchangeRefusal(a->Code), waited};
-            FMine[a->OrderId] = order.Amount;
+            FMine[a->OrderId] = order.Qty;
             return {a->OrderId, {}, waited};
         }
         if (std::chrono::steady_clock::now() >= until)
@@ -84,14 +69,14 @@ std::string TDeskOrders::Cancel(std::int64_t id) {
                             : "снятие заявки " + std::to_string(id) + " не отправлено";
 }
 
-std::vector<TOwnOrder> TDeskOrders::ActiveOrders() {
+std::vector<orders::TOwnOrder> TDeskOrders::ActiveOrders() {
     TakeLateAnswers();
-    std::vector<TOwnOrder> out;
+    std::vector<orders::TOwnOrder> out;
     if (FMine.empty())
         return out;
     for (const orders::TOwnOrder& o : FDesk.ActiveOrders()) {
         if (FMine.count(o.OrderId) != 0)
-            out.push_back(ForScript(o));
+            out.push_back(o);
     }
     return out;
 }

@@ -38,10 +38,10 @@ public:
     std::string HaltReason() override;
     // Posts through the desk and waits for the exchange's answer, so that the script gets the
     // exchange's order id, or the gate's or the exchange's reason.
-    TOrderResult Place(const TOrderRequest& order) override;
+    TOrderResult Place(const orders::TOrderRequest& order) override;
     // Only the strategy's own orders can be cancelled through it.
     std::string Cancel(std::int64_t id) override;
-    std::vector<TOwnOrder> ActiveOrders() override;
+    std::vector<orders::TOwnOrder> ActiveOrders() override;
     bool NextOrderEvent(TOrderEvent& out) override;
 
 private:

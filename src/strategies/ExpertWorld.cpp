@@ -129,7 +129,7 @@ std::string TExpertWorld::OrderPathRefusal() {
     return FOrders != nullptr ? FOrders->HaltReason() : std::string(kNoGateRefusal);
 }
 
-TOrderResult TExpertWorld::Place(const TOrderRequest& order) {
+TOrderResult TExpertWorld::Place(const orders::TOrderRequest& order) {
     if (FOrders == nullptr)
         return TOrderResult{0, kNoGateRefusal};
     return FOrders->Place(order);
@@ -139,8 +139,8 @@ std::string TExpertWorld::Cancel(std::int64_t id) {
     return FOrders != nullptr ? FOrders->Cancel(id) : std::string(kNoGateRefusal);
 }
 
-std::vector<TOwnOrder> TExpertWorld::ActiveOrders() {
-    return FOrders != nullptr ? FOrders->ActiveOrders() : std::vector<TOwnOrder>{};
+std::vector<orders::TOwnOrder> TExpertWorld::ActiveOrders() {
+    return FOrders != nullptr ? FOrders->ActiveOrders() : std::vector<orders::TOwnOrder>{};
 }
 
 bool TExpertWorld::NextOrderEvent(TOrderEvent& out) {

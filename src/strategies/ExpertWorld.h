@@ -18,9 +18,9 @@ class TStrategyOrders {
 public:
     virtual ~TStrategyOrders() = default;
     virtual std::string HaltReason() = 0;
-    virtual TOrderResult Place(const TOrderRequest& order) = 0;
+    virtual TOrderResult Place(const orders::TOrderRequest& order) = 0;
     virtual std::string Cancel(std::int64_t id) = 0;
-    virtual std::vector<TOwnOrder> ActiveOrders() = 0;
+    virtual std::vector<orders::TOwnOrder> ActiveOrders() = 0;
     virtual bool NextOrderEvent(TOrderEvent& out) = 0;
 };
 
@@ -47,9 +47,9 @@ public:
     bool Position(const std::string& client, TPositionInfo& out) override;
     std::string HaltReason() override;
     std::string OrderPathRefusal() override;
-    TOrderResult Place(const TOrderRequest& order) override;
+    TOrderResult Place(const orders::TOrderRequest& order) override;
     std::string Cancel(std::int64_t id) override;
-    std::vector<TOwnOrder> ActiveOrders() override;
+    std::vector<orders::TOwnOrder> ActiveOrders() override;
     bool NextOrderEvent(TOrderEvent& out) override;
     void Log(const std::string& text) override;
     double Now() override;

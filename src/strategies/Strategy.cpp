@@ -119,7 +119,7 @@ TStrategy::TStrategy(TStrategyWorld& world, std::int32_t isinId, std::string isi
     : FWorld(world), FIsinId(isinId), FIsin(std::move(isin)), FLimits(limits),
       FHost(std::make_unique<TStrategyHostState>()) {
     FHost->World = &FWorld;
-    FHost->IsinId = FIsinId;
+    FHost->Isin = FIsin;
     FHost->MemoryLimit = FLimits.MemoryBytes;
 }
 

@@ -1,6 +1,7 @@
 // The sandbox a strategy runs in and the ctx object it is handed.
 
-#include "strategies/Decimal.h"
+#include "orders/Decimal.h"
+#include "orders/RiskLimits.h"
 #include "strategies/StrategyLua.h"
 
 #include <algorithm>
@@ -229,7 +230,7 @@ std::string AccountClient(TStrategyWorld& world) {
     return text != nullptr ? *text : std::string();
 }
 
-std::string PlaceOrder(TStrategyHostState& h, TSide side, std::int32_t amount,
+std::string PlaceOrder(TStrategyHostState& h, orders::TSide side, std::int32_t amount,
                        const TDecimal& price, const char* client, std::size_t clientLen,
                        std::int64_t& id) {
     if (h.Phase != TStrategyHostState::TPhase::Running)
@@ -243,16 +244,18 @@ std::string PlaceOrder(TStrategyHostState& h, TSide side, std::int32_t amount,
         return "шаг цены инструмента неизвестен";
     // A buy is never sent above the price asked for and a sell never below it.
     const auto rounded =
-        RoundToStep(price, *step, side == TSide::Buy ? TRounding::Down : TRounding::Up);
-    TOrderRequest order;
-    order.IsinId = h.IsinId;
-    order.Side = side;
-    order.Amount = amount;
-    if (rounded)
-        order.Price = DecimalToString(*rounded);
-    // The order's price field holds eighteen characters.
-    if (!rounded || order.Price.size() > 18)
+        RoundToStep(price, *step, side == orders::TSide::Buy ? TRounding::Down : TRounding::Up);
+    const std::optional<std::int64_t> units =
+        rounded ? ToUnits(*rounded, orders::kPriceDecimals) : std::nullopt;
+    // What the order's message can carry: five decimals, sixteen digits.
+    if (!units || *units < -orders::kMaxOrderPrice || *units > orders::kMaxOrderPrice)
         return "цена вне допустимого диапазона";
+    orders::TOrderRequest order;
+    order.Isin = h.Isin;
+    order.Side = side;
+    order.Qty = amount;
+    order.Price = *units;
+    order.FromStrategy = true;
     order.Client = client != nullptr ? std::string(client, clientLen) : AccountClient(*h.World);
     if (order.Client.empty())
         return "не задан код клиента";
@@ -293,7 +296,7 @@ int PushAnswer(lua_State* L, const std::string& refusal, PushSuccess success, in
     return Protected(L, 0, results, push);
 }
 
-int Order(lua_State* L, TSide side) {
+int Order(lua_State* L, orders::TSide side) {
     luaL_checktype(L, 1, LUA_TTABLE);
     CheckBudget(L);
     int isInt = 0;
@@ -332,11 +335,11 @@ int Order(lua_State* L, TSide side) {
 }
 
 int CtxBuy(lua_State* L) {
-    return Order(L, TSide::Buy);
+    return Order(L, orders::TSide::Buy);
 }
 
 int CtxSell(lua_State* L) {
-    return Order(L, TSide::Sell);
+    return Order(L, orders::TSide::Sell);
 }
 
 int CtxCancel(lua_State* L) {
@@ -364,19 +367,21 @@ int CtxOrders(lua_State* L) {
     CheckBudget(L);
     int status = LUA_OK;
     {
-        std::vector<TOwnOrder> orders;
+        std::vector<orders::TOwnOrder> orders;
         std::string failure;
         Guard([&] { orders = HostOf(L).World->ActiveOrders(); }, failure);
         auto push = [&orders](lua_State* L) {
             lua_createtable(L, static_cast<int>(orders.size()), 0);
             lua_Integer i = 0;
-            for (const TOwnOrder& o : orders) {
+            for (const orders::TOwnOrder& o : orders) {
                 lua_createtable(L, 0, 6);
-                lua_pushinteger(L, o.Id);
+                lua_pushinteger(L, o.OrderId);
                 lua_setfield(L, -2, "id");
-                lua_pushstring(L, o.Side == TSide::Buy ? "buy" : "sell");
+                lua_pushstring(L, o.Side == orders::TSide::Buy ? "buy" : "sell");
                 lua_setfield(L, -2, "side");
-                lua_pushlstring(L, o.Price.data(), o.Price.size());
+                char price[32];
+                lua_pushlstring(
+                    L, price, static_cast<std::size_t>(orders::WritePrice(o.Price, price) - price));
                 lua_setfield(L, -2, "price");
                 lua_pushinteger(L, o.Amount);
                 lua_setfield(L, -2, "qty");

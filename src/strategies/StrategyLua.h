@@ -23,7 +23,7 @@ struct TStrategyHostState {
     enum class TPhase { Idle, Running, Stopping };
 
     TStrategyWorld* World = nullptr;
-    std::int32_t IsinId = 0;
+    std::string Isin; // every order is for it
     TPhase Phase = TPhase::Idle;
     lua_State* L = nullptr;
     lua_State* Current = nullptr; // the thread running now: L or a coroutine

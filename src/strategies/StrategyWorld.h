@@ -6,8 +6,10 @@
 // and the risk gate by the terminal.
 
 #include "book/Book.h"
+#include "orders/Decimal.h"
+#include "orders/OwnOrders.h"
+#include "orders/RiskGate.h"
 #include "store/StoreRecords.h"
-#include "strategies/Decimal.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,18 +24,6 @@ struct TPositionInfo {
     double AvgPrice = 0;
 };
 
-enum class TSide { Buy = 1, Sell = 2 };
-
-// An order as it leaves the strategy: the price already on the instrument's step and written as
-// the text the order carries.
-struct TOrderRequest {
-    std::int32_t IsinId = 0;
-    TSide Side = TSide::Buy;
-    std::int32_t Amount = 0;
-    std::string Price;
-    std::string Client;
-};
-
 // An order id on success, the refusal's text otherwise.
 struct TOrderResult {
     std::int64_t Id = 0;
@@ -41,15 +31,6 @@ struct TOrderResult {
     // How long of the call was spent waiting for the exchange's answer.
     std::chrono::steady_clock::duration ReplyWait{};
     bool Ok() const { return Refusal.empty(); }
-};
-
-struct TOwnOrder {
-    std::int64_t Id = 0;
-    TSide Side = TSide::Buy;
-    std::string Price;
-    std::int64_t Amount = 0;
-    std::int64_t Rest = 0;
-    std::string Client;
 };
 
 // An own order's reply or change of state.
@@ -80,10 +61,12 @@ public:
     virtual std::string HaltReason() = 0;
     // Why no order can be placed at all right now (halted, or no order path), else empty.
     virtual std::string OrderPathRefusal() = 0;
-    virtual TOrderResult Place(const TOrderRequest& order) = 0;
+    // The order's price is already on the instrument's step; it comes marked FromStrategy.
+    virtual TOrderResult Place(const orders::TOrderRequest& order) = 0;
     // Empty on success, else the refusal's text.
     virtual std::string Cancel(std::int64_t id) = 0;
-    virtual std::vector<TOwnOrder> ActiveOrders() = 0;
+    // The strategy's own orders that may still trade.
+    virtual std::vector<orders::TOwnOrder> ActiveOrders() = 0;
     // The next reply or state change of an own order since the last call; false when none.
     virtual bool NextOrderEvent(TOrderEvent& out) = 0;
 

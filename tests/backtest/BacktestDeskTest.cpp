@@ -36,8 +36,8 @@ struct TFixture {
         s.LatencyNs = latency * kMs;
         return s;
     }
-    TOrderResult Order(TSide side, int qty, int price) {
-        return Desk.Place({7, side, qty, std::to_string(price), kClient});
+    TOrderResult Order(orders::TSide side, int qty, int price) {
+        return Desk.Place({"", side, qty, std::int64_t{price} * kUnit, kClient});
     }
     void Level(fills::TFillSide side, int price, int volume) {
         Desk.Engine().SetLevel(side, std::int64_t{price} * kUnit, volume);
@@ -92,16 +92,16 @@ TEST(BacktestDesk, TheGatesTimeRulesCountTheMarketsTime) {
         TFixture f(c.Limits, c.Posts);
         for (const TStep& s : c.Steps) {
             f.At(s.AtMs);
-            const TOrderResult r = f.Order(TSide::Buy, 1, s.Price);
+            const TOrderResult r = f.Order(orders::TSide::Buy, 1, s.Price);
             EXPECT_EQ(r.Refusal, s.Refusal) << c.Limits << " at " << s.AtMs;
             EXPECT_EQ(r.Ok(), r.Id > 0);
         }
     }
     TFixture day("* per_day=1");
-    ASSERT_TRUE(day.Order(TSide::Buy, 1, 100).Ok());
+    ASSERT_TRUE(day.Order(orders::TSide::Buy, 1, 100).Ok());
     day.Desk.EndDay();
     day.At(86'400'000);
-    EXPECT_TRUE(day.Order(TSide::Buy, 1, 101).Ok());
+    EXPECT_TRUE(day.Order(orders::TSide::Buy, 1, 101).Ok());
     ASSERT_EQ(day.Out.Orders.size(), 2u);
     EXPECT_EQ(day.Out.Orders[0].State, "cancelled") << "the session's end takes it off";
 }
@@ -109,7 +109,7 @@ TEST(BacktestDesk, TheGatesTimeRulesCountTheMarketsTime) {
 TEST(BacktestDesk, LatencyDelaysWhatTheExchangeSeesAndFillsCarryTheirFeesAndPnl) {
     TFixture f("", 0, 20);
     f.Level(fills::TFillSide::Sell, 100, 5);
-    const TOrderResult buy = f.Order(TSide::Buy, 3, 100);
+    const TOrderResult buy = f.Order(orders::TSide::Buy, 3, 100);
     ASSERT_TRUE(buy.Ok());
     EXPECT_TRUE(f.Out.Trades.empty()) << "still on its way";
     f.At(19);
@@ -121,7 +121,7 @@ TEST(BacktestDesk, LatencyDelaysWhatTheExchangeSeesAndFillsCarryTheirFeesAndPnl)
 
     // A sell resting at 102 and cancelled at once still fills if the market reaches it before
     // the cancel arrives.
-    const TOrderResult sell = f.Order(TSide::Sell, 2, 102);
+    const TOrderResult sell = f.Order(orders::TSide::Sell, 2, 102);
     f.At(40);
     ASSERT_TRUE(f.Desk.Cancel(sell.Id).empty());
     f.At(45);

@@ -39,7 +39,8 @@ protected:
     }
 
     TOrderResult Buy(std::int32_t qty, const std::string& price) {
-        return Ports->Place({7, TSide::Buy, qty, price, "FZ00001"});
+        return Ports->Place(
+            {"", orders::TSide::Buy, qty, orders::ParsePrice(price).value_or(0), "FZ00001"});
     }
     // The orders log now shows the add posted as `trId`.
     void Logged(std::uint32_t trId, orders::TOrderState state, std::int64_t rest) {
@@ -90,10 +91,10 @@ TEST_F(DeskPorts, TheScriptGetsTheExchangesIdOrTheReasonAndSeesOnlyItsOwnOrders)
     manual.Client = "FZ00001";
     manual.Rest = 1;
     Log.push_back(manual);
-    const std::vector<TOwnOrder> mine = Ports->ActiveOrders();
+    const std::vector<orders::TOwnOrder> mine = Ports->ActiveOrders();
     ASSERT_EQ(mine.size(), 1u);
-    EXPECT_EQ(mine[0].Id, 1001);
-    EXPECT_EQ(mine[0].Price, "95");
+    EXPECT_EQ(mine[0].OrderId, 1001);
+    EXPECT_EQ(mine[0].Price, 95 * P);
     EXPECT_FALSE(Ports->Cancel(555).empty());
     EXPECT_TRUE(Ports->Cancel(1001).empty());
     ASSERT_EQ(Transport.Cancels(), 1u);

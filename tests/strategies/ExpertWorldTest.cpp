@@ -91,7 +91,10 @@ TEST_F(ExpertWorldTest, StepAndPositionComeFromTheStoreAndOrdersNeedTheGate) {
 
     EXPECT_EQ(world.HaltReason(), "");
     EXPECT_EQ(world.OrderPathRefusal(), kNoGateRefusal);
-    EXPECT_EQ(world.Place(TOrderRequest{42, TSide::Buy, 1, "100.00", "C01"}).Refusal,
+    EXPECT_EQ(world
+                  .Place(orders::TOrderRequest{"Si-3.27", orders::TSide::Buy, 1,
+                                               100 * orders::kPriceScale, "C01"})
+                  .Refusal,
               kNoGateRefusal);
     EXPECT_EQ(world.Cancel(5), kNoGateRefusal);
     EXPECT_TRUE(world.ActiveOrders().empty());

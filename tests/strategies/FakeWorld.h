@@ -3,6 +3,7 @@
 // A strategy's world for tests: everything it is asked is answered from these fields, and
 // everything it is told is recorded.
 
+#include "orders/RiskLimits.h"
 #include "strategies/StrategyWorld.h"
 
 #include <chrono>
@@ -13,6 +14,20 @@
 #include <vector>
 
 namespace vorlen::test {
+
+// An active own order of the strategy, its price as text.
+inline orders::TOwnOrder OwnOrder(std::int64_t id, orders::TSide side, const char* price,
+                                  std::int64_t amount, std::int64_t rest, const char* client) {
+    orders::TOwnOrder o;
+    o.OrderId = id;
+    o.Side = side;
+    o.Price = orders::ParsePrice(price).value_or(0);
+    o.Amount = amount;
+    o.Filled = amount - rest;
+    o.Rest = rest;
+    o.Client = client;
+    return o;
+}
 
 class TFakeWorld final : public TStrategyWorld {
 public:
@@ -26,9 +41,9 @@ public:
     std::string Refusal;                     // the gate's answer to every order; empty: accepted
     std::chrono::milliseconds PlaceTakes{0}; // the gate's own time for each order
     int PlaceCalls = 0;
-    std::vector<TOrderRequest> Placed;
+    std::vector<orders::TOrderRequest> Placed;
     std::vector<std::int64_t> Cancelled;
-    std::vector<TOwnOrder> Active;
+    std::vector<orders::TOwnOrder> Active;
     std::deque<TOrderEvent> Events;
     std::vector<std::string> Lines;
 
@@ -52,7 +67,7 @@ public:
     }
     std::string HaltReason() override { return Halt; }
     std::string OrderPathRefusal() override { return Halt; }
-    TOrderResult Place(const TOrderRequest& order) override {
+    TOrderResult Place(const orders::TOrderRequest& order) override {
         ++PlaceCalls;
         if (PlaceTakes.count() > 0)
             std::this_thread::sleep_for(PlaceTakes);
@@ -65,7 +80,7 @@ public:
         Cancelled.push_back(id);
         return {};
     }
-    std::vector<TOwnOrder> ActiveOrders() override { return Active; }
+    std::vector<orders::TOwnOrder> ActiveOrders() override { return Active; }
     bool NextOrderEvent(TOrderEvent& out) override {
         if (Events.empty())
             return false;

@@ -12,6 +12,7 @@
 namespace vorlen {
 namespace {
 
+using test::OwnOrder;
 using test::TFakeWorld;
 
 std::string Sample(const std::string& name) {
@@ -31,9 +32,11 @@ TBookSnapshot Book(double bid, double ask) {
 std::vector<std::string> Quotes(const TFakeWorld& w, std::size_t from = 0) {
     std::vector<std::string> out;
     for (std::size_t i = from; i < w.Placed.size(); ++i) {
-        const TOrderRequest& o = w.Placed[i];
-        out.push_back((o.Side == TSide::Buy ? "buy " : "sell ") + std::to_string(o.Amount) + " " +
-                      o.Price + " " + o.Client);
+        const orders::TOrderRequest& o = w.Placed[i];
+        out.push_back((o.Side == orders::TSide::Buy ? "buy " : "sell ") + std::to_string(o.Qty) +
+                      " " +
+                      DecimalToString(Trimmed({o.Price, orders::kPriceDecimals}, w.Step->Scale)) +
+                      " " + o.Client);
     }
     return out;
 }
@@ -84,7 +87,8 @@ TEST_F(SamplesTest, TheMarketMakerQuotesBothSidesRequotesOnAMoveAndCancelsAllOnS
     EXPECT_EQ(Quotes(World, 4), (std::vector<std::string>{"sell 1 101.80 C01"}));
 
     World.Cancelled.clear();
-    World.Active = {TOwnOrder{200, TSide::Buy, "1", 1, 1, "C01"}}; // one the terminal knows of
+    World.Active = {
+        OwnOrder(200, orders::TSide::Buy, "1", 1, 1, "C01")}; // one the terminal knows of
     s.Stop();
     cancelled = World.Cancelled;
     std::sort(cancelled.begin(), cancelled.end());

@@ -11,6 +11,7 @@
 namespace vorlen {
 namespace {
 
+using test::OwnOrder;
 using test::TFakeWorld;
 using ::testing::HasSubstr;
 
@@ -154,21 +155,22 @@ TEST_F(StrategyTest, OrdersCarryDecimalPricesOnTheStepNeverWorseThanAsked) {
     s->Tick();
     ASSERT_EQ(World.Placed.size(), 5u) << World.Joined();
     const struct {
-        TSide Side;
+        orders::TSide Side;
         int Amount;
         const char* Price;
         const char* Client;
     } expected[] = {
-        {TSide::Buy, 1, "100.05", "C01"}, {TSide::Sell, 2, "100.10", "C01"},
-        {TSide::Buy, 3, "100.05", "C01"}, {TSide::Sell, 4, "101.00", "C01"},
-        {TSide::Buy, 5, "99.95", "C02"},
+        {orders::TSide::Buy, 1, "100.05", "C01"}, {orders::TSide::Sell, 2, "100.10", "C01"},
+        {orders::TSide::Buy, 3, "100.05", "C01"}, {orders::TSide::Sell, 4, "101.00", "C01"},
+        {orders::TSide::Buy, 5, "99.95", "C02"},
     };
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(World.Placed[i].Side, expected[i].Side) << i;
-        EXPECT_EQ(World.Placed[i].Amount, expected[i].Amount) << i;
-        EXPECT_EQ(World.Placed[i].Price, expected[i].Price) << i;
+        EXPECT_EQ(World.Placed[i].Qty, expected[i].Amount) << i;
+        EXPECT_EQ(World.Placed[i].Price, orders::ParsePrice(expected[i].Price)) << i;
         EXPECT_EQ(World.Placed[i].Client, expected[i].Client) << i;
-        EXPECT_EQ(World.Placed[i].IsinId, 42);
+        EXPECT_EQ(World.Placed[i].Isin, "Si-3.27");
+        EXPECT_TRUE(World.Placed[i].FromStrategy);
     }
 }
 
@@ -190,6 +192,11 @@ TEST_F(StrategyTest, RefusalsReachTheScriptAndNothingIsPlaced) {
         {[](TFakeWorld& w) { w.Refusal = "превышен лимит позиции"; }, "nil|превышен лимит позиции"},
         {[](TFakeWorld& w) { w.Step.reset(); }, "nil|шаг цены инструмента неизвестен"},
         {[](TFakeWorld& w) { w.Fields.erase("client_code"); }, "nil|не задан код клиента"},
+        // On a step finer than an order's price carries, 100 rounds down to 99.999999.
+        {[](TFakeWorld& w) {
+             w.Step = TDecimal{3, 6};
+         },
+         "nil|цена вне допустимого диапазона"},
         {[](TFakeWorld&) {}, "101|nil"},
     };
     for (auto& c : cases) {
@@ -222,7 +229,7 @@ TEST_F(StrategyTest, TheContextAnswersFromTheWorld) {
     World.BookNow = TBookSnapshot{};
     World.BookNow->Bids = {{100.0, 5}, {99.95, 7}};
     World.BookNow->Asks = {{100.05, 2}};
-    World.Active = {TOwnOrder{9, TSide::Sell, "100.10", 2, 1, "C01"}};
+    World.Active = {OwnOrder(9, orders::TSide::Sell, "100.10", 2, 1, "C01")};
     auto s = Make(R"(
         function on_start(ctx)
           local b = ctx:book()
@@ -236,7 +243,7 @@ TEST_F(StrategyTest, TheContextAnswersFromTheWorld) {
     ASSERT_TRUE(s->Start());
     EXPECT_EQ(World.Lines[World.Lines.size() - 2],
               "Si-3.27\t42\t1234.5\t1\tC01\tnil\t1700000000.25\t-3\t100.25");
-    EXPECT_EQ(World.Lines.back(), "100.0\t7\t100.05\t1\t9\tsell\t100.10\t2\t1\tC01");
+    EXPECT_EQ(World.Lines.back(), "100.0\t7\t100.05\t1\t9\tsell\t100.1\t2\t1\tC01");
     // on_book follows the book's changes, not the ticks.
     s->Tick();
     World.BookRev = 5;

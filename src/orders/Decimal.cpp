@@ -1,4 +1,4 @@
-#include "strategies/Decimal.h"
+#include "orders/Decimal.h"
 
 #include "platform/Compiler.h"
 
@@ -37,17 +37,25 @@ bool Rescale(const TDecimal& d, int scale, std::int64_t& out) {
     return Pow10(scale - d.Scale, f) && MulAdd(out, f, 0);
 }
 
-TDecimal Trimmed(TDecimal d) {
-    while (d.Scale > 0 && d.Mantissa % 10 == 0) {
+} // namespace
+
+TDecimal Trimmed(TDecimal d, int minScale) {
+    while (d.Scale > minScale && d.Mantissa % 10 == 0) {
         d.Mantissa /= 10;
         --d.Scale;
     }
     return d;
 }
 
-} // namespace
+std::optional<std::int64_t> ToUnits(const TDecimal& d, int scale) {
+    const TDecimal t = Trimmed(d, scale);
+    std::int64_t out = 0;
+    if (t.Scale > scale || !Rescale(t, scale, out))
+        return std::nullopt;
+    return out;
+}
 
-std::optional<TDecimal> ParseDecimal(std::string_view text) {
+std::optional<TDecimal> ParseDecimal(std::string_view text, int maxScale) {
     bool negative = false;
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
         negative = text.front() == '-';
@@ -64,7 +72,7 @@ std::optional<TDecimal> ParseDecimal(std::string_view text) {
         if (c < '0' || c > '9')
             return std::nullopt;
         digits = true;
-        if (separator && d.Scale == kMaxDecimalScale) {
+        if (separator && d.Scale >= maxScale) {
             // Zeros past the last decimal we keep change nothing; anything else would be lost.
             if (c != '0')
                 return std::nullopt;

@@ -1,4 +1,6 @@
-#include "strategies/Decimal.h"
+#include "orders/Decimal.h"
+
+#include "orders/RiskLimits.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -85,6 +87,40 @@ TEST(DecimalTest, RoundsToTheStepInTheDirectionAsked) {
         EXPECT_EQ(Text(RoundToStep(*price, *step, TRounding::Down)), c.Down) << c.Price;
         EXPECT_EQ(Text(RoundToStep(*price, *step, TRounding::Up)), c.Up) << c.Price;
     }
+}
+
+// Prices typed, read from files and sent by strategies all become whole 1e-5 units here.
+TEST(DecimalTest, PricesBecomeWholeUnitsOfTheFifthDecimalOrNothing) {
+    constexpr std::int64_t P = orders::kPriceScale;
+    const struct {
+        const char* In;
+        std::optional<std::int64_t> Units;
+    } texts[] = {
+        {"92000", 92000 * P},
+        {"0,5", P / 2},
+        {"-1.25", -125 * P / 100},
+        {"1.000010", P + 1},
+        {"1.00000000000000000000000", P}, // zeros past the fifth decimal, however many
+        {"1.000001", std::nullopt},
+        {"9999999999999.99999", 999'999'999'999'999'999},
+        {"100000000000000", std::nullopt},
+        {"1.2.3", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : texts)
+        EXPECT_EQ(orders::ParsePrice(c.In), c.Units) << c.In;
+    const struct {
+        TDecimal In;
+        std::optional<std::int64_t> Units;
+    } decimals[] = {
+        {{1250, 2}, 1250 * P / 100},
+        {{-3, 0}, -3 * P},
+        {{1234560, 6}, 123456},
+        {{1234561, 6}, std::nullopt},
+        {{999'999'999'999'999'999, 0}, std::nullopt},
+    };
+    for (const auto& c : decimals)
+        EXPECT_EQ(ToUnits(c.In, orders::kPriceDecimals), c.Units) << DecimalToString(c.In);
 }
 
 TEST(DecimalTest, WritesEveryDecimalOfTheScaleAndTheSmallestMantissa) {
