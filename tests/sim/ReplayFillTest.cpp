@@ -309,7 +309,7 @@ TEST(ReplayFills, EachModelFillsTheTradersOrdersAgainstTheRecordedMarket) {
         {"touch", atBest, {{99, 2}}},
         {"touch", behind, {}},
         {"touch", above, {}},
-        {"touch", partial, {{101, 5}, {100, 1}}},
+        {"touch", partial, {{101, 5}, {101, 1}}},
         {"touch", sweep, {{101, 5}, {102, 10}}},
         // through: only a deal past the order's price.
         {"through", atBest, {{99, 2}}},
