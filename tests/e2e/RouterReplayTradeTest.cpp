@@ -44,15 +44,18 @@ bool IsTraderFile(const std::string& name) {
 
 // The trader's fields stamped from the terminal's clock rather than the recording: ext_id counts
 // on from the second the order desk was made.
-const std::set<std::string> kWallClockColumns = {
-    "orders_log.tsv:ext_id",
-    "user_deal.tsv:ext_id_buy",
-    "user_deal.tsv:ext_id_sell",
-    "FORTS_USERORDERBOOK_REPL.orders.tsv:ext_id",
-    "grid_orders.tsv:Внешний номер",
-    "grid_deals.tsv:Внешний номер из заявки покупателя",
-    "grid_deals.tsv:Внешний номер из заявки продавца",
-};
+const std::set<std::string>& WallClockColumns() {
+    static const std::set<std::string> columns = {
+        "orders_log.tsv:ext_id",
+        "user_deal.tsv:ext_id_buy",
+        "user_deal.tsv:ext_id_sell",
+        "FORTS_USERORDERBOOK_REPL.orders.tsv:ext_id",
+        "grid_orders.tsv:Внешний номер",
+        "grid_deals.tsv:Внешний номер из заявки покупателя",
+        "grid_deals.tsv:Внешний номер из заявки продавца",
+    };
+    return columns;
+}
 
 std::set<std::string> FileNames(const fs::path& dir) {
     std::set<std::string> names;
@@ -115,6 +118,7 @@ std::map<std::string, std::string> RowWhere(const fs::path& file,
 // Seconds of market recorded for the tests: long enough for the market maker at x100 to quote
 // and fill a few times, short enough for a test leg.
 int RecordSeconds() {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread of the test runs
     const char* s = std::getenv("VORLEN_REPLAY_TRADE_SECONDS");
     return s != nullptr && std::atoi(s) > 0 ? std::atoi(s) : 45;
 }
@@ -156,7 +160,7 @@ protected:
     static fs::path SteppedRun(const std::string& name, const std::vector<std::string>& orders,
                                const std::vector<std::string>& more = {},
                                const std::string& ready = {}, const std::string& speed = "max") {
-        const fs::path dir = Inst->Root / name;
+        fs::path dir = Inst->Root / name;
         std::vector<std::string> args{
             "--settings",  Settings.string(), "--replay", File.string(), "--speed",   "1",
             "--until-end", "--seconds",       "150",      "--dump",      dir.string()};
@@ -225,10 +229,10 @@ TEST_F(RouterReplayTrade, OrdersLeaveTheMarketAsRecordedAndFillTheSameWayEveryRu
         for (std::size_t i = 0; i < a.size(); ++i)
             for (const auto& [column, value] : a[i])
                 if (b[i].at(column) != value)
-                    differing.insert(name + ":" + column);
+                    differing.insert(name + ':' += column);
     }
-    EXPECT_TRUE(std::includes(kWallClockColumns.begin(), kWallClockColumns.end(), differing.begin(),
-                              differing.end()))
+    EXPECT_TRUE(std::includes(WallClockColumns().begin(), WallClockColumns().end(),
+                              differing.begin(), differing.end()))
         << ::testing::PrintToString(differing);
     // The orders did trade, and only in the runs that placed them: the two that take the book
     // fill at once, in deals of the trader's own numbering.

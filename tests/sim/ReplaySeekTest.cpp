@@ -42,6 +42,7 @@ std::int64_t Moment(int secondsOfDay) {
 }
 
 std::uint64_t Rows() {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread of the test runs
     const char* s = std::getenv("VORLEN_SEEK_ROWS");
     const long long n = s != nullptr ? std::atoll(s) : 0;
     return n > 0 ? static_cast<std::uint64_t>(n) : 400'000;
