@@ -255,7 +255,7 @@ TEST_F(RouterReplayTrade, MarketMakerAtX100EndsWithThePositionAndMoneyOfItsOwnFi
     const std::string script = std::string(VORLEN_STRATEGY_SAMPLES) + "/market_maker.lua";
     const fs::path dir = SteppedRun(
         "mm", {},
-        {"--expert", kIsin, "--strategy", script, "--param", "min_interval=1", "--book", kIsin},
+        {"--expert", kIsin, "--strategy", script, "--param", "min_interval=0", "--book", kIsin},
         "Стратегия market_maker.lua запущена.", "100");
     ASSERT_TRUE(fs::exists(dir / "orders_log.tsv"));
 
@@ -272,7 +272,7 @@ TEST_F(RouterReplayTrade, MarketMakerAtX100EndsWithThePositionAndMoneyOfItsOwnFi
         cash += (row.at("dir") == "1" ? -price : price) * static_cast<double>(qty);
         ++fills;
     }
-    EXPECT_GE(fills, 2);
+    ASSERT_GE(fills, 1) << "the swings of the recorded market reach its quotes";
     EXPECT_EQ(static_cast<std::int64_t>(OwnDeals(dir).size()), fills);
     EXPECT_EQ(Volume(OwnDeals(dir), "1"), bought);
     EXPECT_EQ(Volume(OwnDeals(dir), "2"), sold);
