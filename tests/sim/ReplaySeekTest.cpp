@@ -164,6 +164,21 @@ TEST(ReplaySeek, AnywhereInABusyDayWithinASecondWhateverTheReplicasSize) {
     }
     RecordProperty("worst_seek_s", std::to_string(worst));
     EXPECT_LE(worst, 1.0);
+    // Not bounded: a terminal subscribed to the orders log is handed all of it after a seek.
+    vsim::Client client;
+    std::vector<std::string> tables;
+    for (const vsim::TableDef* t : vsim::Catalogue::Get().Stream("FORTS_ORDLOG_REPL")->tables)
+        tables.push_back(t->name);
+    ASSERT_TRUE(replay.Subscribe(client, 1, "FORTS_ORDLOG_REPL", tables, false, error)) << error;
+    client.out.clear();
+    const auto handing = std::chrono::steady_clock::now();
+    ASSERT_TRUE(replay.Seek(kDayTo - 60, error)) << error;
+    const double handS =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - handing).count();
+    std::printf("seek with the orders log subscribed, near the day's end: %.3f s, %.0f MiB sent\n",
+                handS, static_cast<double>(client.out.size()) / (1 << 20));
+    RecordProperty("handover_s", std::to_string(handS));
+    EXPECT_GT(client.out.size(), rows * 100) << "every row of the orders log is handed over";
     fs::remove_all(dir);
 }
 
