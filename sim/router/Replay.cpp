@@ -19,10 +19,10 @@ constexpr std::int64_t kSecond = 1'000'000'000;
 // Records applied per pass of the router's loop, so that control commands and new connections
 // are still served while a fast replay runs.
 constexpr std::size_t kPerPass = 8192;
-// A keyframe after at least this many records, and never before as many as the replica holds
-// rows: a seek then applies at most that many records, and the keyframes together hold about as
-// many rows as the file has records.
-constexpr std::uint64_t kKeyframeEvery = 200'000;
+// A keyframe every this many records: a seek applies at most that many after restoring one. The
+// keyframes share the replica's unchanged buckets (ReplayTable), so each costs what changed since
+// the one before, whatever the replica's size.
+constexpr std::uint64_t kKeyframeEvery = 100'000;
 // The terminal opens its streams one after another; market time starts moving once they have
 // all asked, so that each receives the day from its start rather than a snapshot.
 constexpr auto kSettle = std::chrono::milliseconds(300);
@@ -90,17 +90,18 @@ void Replay::PutOwnRow(int stream, int table, std::int64_t id, std::string data,
     // The trader's own rows (a recorded row republished keeps its revision) outlive a seek.
     const bool own = revGiven < 0;
     if (deleted) {
-        rows.erase(id);
+        rows.Erase(id);
         own_.erase({stream, table, id});
     } else {
-        auto [it, inserted] = rows.try_emplace(id);
+        bool inserted = false;
+        ReplayRow& row = rows.Put(id, inserted);
         if (inserted) {
-            it->second.seq = ++state_.seq;
+            row.seq = ++state_.seq;
         }
-        it->second.rev = rev;
-        it->second.data = data;
+        row.rev = rev;
+        row.data = data;
         if (own) {
-            own_[{stream, table, id}] = it->second;
+            own_[{stream, table, id}] = row;
         }
     }
     for (const auto& sub : subs_) {
@@ -119,8 +120,10 @@ void Replay::RestoreOwnRows() {
               [](const auto& a, const auto& b) { return a.second->seq < b.second->seq; });
     for (const auto& [key, row] : order) {
         const auto& [stream, table, id] = *key;
+        bool inserted = false;
         ReplayRow& r = state_.streams[static_cast<std::size_t>(stream)]
-                           .tables[static_cast<std::size_t>(table)][id];
+                           .tables[static_cast<std::size_t>(table)]
+                           .Put(id, inserted);
         r = *row;
         r.seq = ++state_.seq;
     }
@@ -162,7 +165,7 @@ bool Replay::Open(const std::string& path, std::string& error) {
             st.maps[r.Stream]) {
             recorded[static_cast<std::size_t>(st.maps[r.Stream]->stream)] = 1;
         }
-        if (++sinceKey >= keyEvery_ && sinceKey >= st.Rows()) {
+        if (++sinceKey >= keyEvery_) {
             keys.push_back({st});
             sinceKey = 0;
         }
@@ -236,9 +239,8 @@ void Replay::SendState(const Sub& sub, bool clear) {
             continue;
         }
         order.clear();
-        for (const auto& [id, row] : ss.tables[t]) {
-            order.emplace_back(row.seq, &row);
-        }
+        ss.tables[t].ForEach(
+            [&](std::int64_t, const ReplayRow& row) { order.emplace_back(row.seq, &row); });
         std::sort(order.begin(), order.end());
         for (const auto& [seq, row] : order) {
             SendRow(sub, static_cast<int>(t), row->rev, row->data);
@@ -383,11 +385,11 @@ void Replay::Heartbeats(Clock::time_point now) {
         const auto& rows = state_.streams[static_cast<std::size_t>(sub->stream)]
                                .tables[static_cast<std::size_t>(t)];
         const ReplayRow* last = nullptr;
-        for (const auto& [id, row] : rows) {
+        rows.ForEach([&](std::int64_t, const ReplayRow& row) {
             if (last == nullptr || row.seq > last->seq) {
                 last = &row;
             }
-        }
+        });
         if (last != nullptr) {
             SendRow(*sub, t, last->rev, last->data);
         }

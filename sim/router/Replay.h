@@ -7,6 +7,7 @@
 // that comes late, a seek or a new file hands the terminal the state as a new life number would.
 
 #include "Market.h"
+#include "ReplayTable.h"
 #include "ReplayTrader.h"
 #include "history/Reader.h"
 
@@ -38,17 +39,11 @@ struct ReplayStreamMap {
     std::vector<ReplayTableMap> tables;
 };
 
-struct ReplayRow {
-    std::int64_t rev = 0;
-    std::uint64_t seq = 0; // arrival order, which the terminal's tables keep
-    std::string data;      // the catalogue's layout
-};
-
 struct ReplayStreamState {
     std::uint32_t life = 0;
     std::int64_t rev = 0; // the latest recorded revision: the trader's own rows carry it
     bool online = false;
-    std::vector<std::unordered_map<std::int64_t, ReplayRow>> tables;
+    std::vector<ReplayTable> tables;
 };
 
 // Everything a seek restores: the replica, the layouts, and where the reader stands.

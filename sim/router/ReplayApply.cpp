@@ -111,7 +111,7 @@ void Replay::Apply(ReplayState& st, const hist::TRecordView& r, bool publish) {
         bool had = false;
         for (auto& t : ss.tables) {
             had = had || !t.empty();
-            t.clear();
+            t.Clear();
         }
         ss.online = false;
         if (publish && s == trader_->BookStream()) {
@@ -159,7 +159,7 @@ void Replay::Apply(ReplayState& st, const hist::TRecordView& r, bool publish) {
         ss.life = life;
         if (flags != 1) {
             for (auto& t : ss.tables) {
-                t.clear();
+                t.Clear();
             }
             if (publish && map.stream == trader_->BookStream()) {
                 trader_->BookReset();
@@ -188,9 +188,7 @@ void Replay::Apply(ReplayState& st, const hist::TRecordView& r, bool publish) {
         }
         const int t = map.tables[idx].table;
         auto& rows = ss.tables[static_cast<std::size_t>(t)];
-        for (auto it = rows.begin(); it != rows.end();) {
-            it = it->second.rev < rev ? rows.erase(it) : std::next(it);
-        }
+        rows.EraseIf([&](const ReplayRow& row) { return row.rev < rev; });
         if (publish && map.stream == trader_->BookStream()) {
             trader_->BookReset();
         }
@@ -261,15 +259,12 @@ void Replay::ApplyRow(ReplayState& st, const ReplayStreamMap& map, const hist::T
                       tm.table == trader_->BookTable();
     std::optional<std::string> before;
     if (book) {
-        if (const auto it = rows.find(id); it != rows.end()) {
-            before = it->second.data;
+        if (const ReplayRow* row = rows.Find(id)) {
+            before = row->data;
         }
     }
     if (deleted) {
-        const auto it = rows.find(id);
-        if (it != rows.end()) {
-            rows.erase(it);
-        }
+        rows.Erase(id);
     }
     if (tm.same) {
         converted.assign(data->Bytes.data(), tm.size);
@@ -285,13 +280,14 @@ void Replay::ApplyRow(ReplayState& st, const ReplayStreamMap& map, const hist::T
         trader_->Adjust(map.stream, tm.table, converted);
     }
     if (!deleted) {
-        auto [it, inserted] = rows.try_emplace(id);
+        bool inserted = false;
+        ReplayRow& row = rows.Put(id, inserted);
         if (inserted) {
-            it->second.seq = ++st.seq;
+            row.seq = ++st.seq;
         }
-        it->second.rev = data->Rev;
-        it->second.data = std::move(converted);
-        out = &it->second.data;
+        row.rev = data->Rev;
+        row.data = std::move(converted);
+        out = &row.data;
     }
     if (!publish) {
         return;

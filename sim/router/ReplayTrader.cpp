@@ -4,7 +4,10 @@
 #include "../common/Text.h"
 #include "Replay.h"
 
+#include <algorithm>
 #include <ctime>
+#include <optional>
+#include <tuple>
 
 namespace vsim {
 
@@ -143,12 +146,16 @@ std::string ReplayTrader::FullClient(const std::string& client) const {
     if (part_.stream >= 0) {
         const auto& rows = state_.streams[static_cast<std::size_t>(part_.stream)]
                                .tables[static_cast<std::size_t>(part_.table)];
-        for (const auto& [id, row] : rows) {
+        std::string found;
+        rows.ForEach([&](std::int64_t, const ReplayRow& row) {
             std::string code = GetText(row.data.data(), F(part_.def, "client_code"));
-            if (code.size() > client.size() &&
+            if (found.empty() && code.size() > client.size() &&
                 code.compare(code.size() - client.size(), client.size(), client) == 0) {
-                return code;
+                found = std::move(code);
             }
+        });
+        if (!found.empty()) {
+            return found;
         }
     }
     return "FZ00" + client;
@@ -169,13 +176,22 @@ void ReplayTrader::Seed(std::int32_t isin, fills::TFillEngine& e) const {
     }
     const TableDef* def = cat_.Streams()[static_cast<std::size_t>(book_)]
                               .tables[static_cast<std::size_t>(bookTable_)];
-    for (const auto& [id, row] : state_.streams[static_cast<std::size_t>(book_)]
-                                     .tables[static_cast<std::size_t>(bookTable_)]) {
-        if (GetInt(row.data.data(), F(def, "isin_id")) == isin) {
-            e.SetLevel(SideOf(GetInt(row.data.data(), F(def, "dir"))),
-                       Price5(row.data, F(def, "price")),
-                       GetInt(row.data.data(), F(def, "volume")));
-        }
+    // In the order they were last written: a later row at a level's price says what the level
+    // holds now.
+    std::vector<const ReplayRow*> rows;
+    state_.streams[static_cast<std::size_t>(book_)]
+        .tables[static_cast<std::size_t>(bookTable_)]
+        .ForEach([&](std::int64_t, const ReplayRow& row) {
+            if (GetInt(row.data.data(), F(def, "isin_id")) == isin) {
+                rows.push_back(&row);
+            }
+        });
+    std::sort(rows.begin(), rows.end(), [](const ReplayRow* a, const ReplayRow* b) {
+        return std::tie(a->rev, a->seq) < std::tie(b->rev, b->seq);
+    });
+    for (const ReplayRow* row : rows) {
+        e.SetLevel(SideOf(GetInt(row->data.data(), F(def, "dir"))),
+                   Price5(row->data, F(def, "price")), GetInt(row->data.data(), F(def, "volume")));
     }
 }
 
@@ -417,10 +433,9 @@ void ReplayTrader::BookOrder(std::int64_t id, const Own& o, std::int64_t nowNs) 
     }
     const auto& rows = state_.streams[static_cast<std::size_t>(userBook_.stream)]
                            .tables[static_cast<std::size_t>(userBook_.table)];
-    const auto booked = rows.find(id);
     if (o.rest <= 0) {
-        if (booked != rows.end()) {
-            put_(userBook_.stream, userBook_.table, id, booked->second.data, true, -1);
+        if (const ReplayRow* booked = rows.Find(id)) {
+            put_(userBook_.stream, userBook_.table, id, booked->data, true, -1);
         }
         return;
     }
@@ -477,18 +492,19 @@ void ReplayTrader::PositionChanged(const Own& o, const PositionDelta& d, double 
     if (position_.stream >= 0) {
         const auto& rows = state_.streams[static_cast<std::size_t>(position_.stream)]
                                .tables[static_cast<std::size_t>(position_.table)];
-        bool found = false;
-        for (const auto& [rowId, r] : rows) {
-            if (GetInt(r.data.data(), F(position_.def, "isin_id")) == o.isin &&
+        std::optional<std::pair<std::int64_t, ReplayRow>> held;
+        rows.ForEach([&](std::int64_t rowId, const ReplayRow& r) {
+            if (!held && GetInt(r.data.data(), F(position_.def, "isin_id")) == o.isin &&
                 GetText(r.data.data(), F(position_.def, "client_code")) == o.client) {
-                std::string row = r.data;
-                AddPosition(row, position_.def, d.xpos, d.buys, d.sells, d.net);
-                put_(position_.stream, position_.table, rowId, std::move(row), false, r.rev);
-                found = true;
-                break;
+                held.emplace(rowId, r);
             }
-        }
-        if (!found) {
+        });
+        if (held) {
+            std::string row = held->second.data;
+            AddPosition(row, position_.def, d.xpos, d.buys, d.sells, d.net);
+            put_(position_.stream, position_.table, held->first, std::move(row), false,
+                 held->second.rev);
+        } else {
             std::string row(position_.def->size, '\0');
             PutText(row.data(), F(position_.def, "client_code"), o.client);
             PutInt(row.data(), F(position_.def, "isin_id"), o.isin);
@@ -501,13 +517,16 @@ void ReplayTrader::PositionChanged(const Own& o, const PositionDelta& d, double 
     if (part_.stream >= 0) {
         const auto& rows = state_.streams[static_cast<std::size_t>(part_.stream)]
                                .tables[static_cast<std::size_t>(part_.table)];
-        for (const auto& [rowId, r] : rows) {
-            if (GetText(r.data.data(), F(part_.def, "client_code")) == o.client) {
-                std::string row = r.data;
-                AddFee(row, part_.def, fee);
-                put_(part_.stream, part_.table, rowId, std::move(row), false, r.rev);
-                break;
+        std::optional<std::pair<std::int64_t, ReplayRow>> held;
+        rows.ForEach([&](std::int64_t rowId, const ReplayRow& r) {
+            if (!held && GetText(r.data.data(), F(part_.def, "client_code")) == o.client) {
+                held.emplace(rowId, r);
             }
+        });
+        if (held) {
+            std::string row = held->second.data;
+            AddFee(row, part_.def, fee);
+            put_(part_.stream, part_.table, held->first, std::move(row), false, held->second.rev);
         }
     }
 }
@@ -534,12 +553,13 @@ void ReplayTrader::Readjust(ReplayState& st) const {
         if (ref.stream < 0) {
             continue;
         }
-        for (auto& [id, row] : st.streams[static_cast<std::size_t>(ref.stream)]
-                                   .tables[static_cast<std::size_t>(ref.table)]) {
-            if (id < kFirstOwnRow) {
-                Adjust(ref.stream, ref.table, row.data);
-            }
-        }
+        st.streams[static_cast<std::size_t>(ref.stream)]
+            .tables[static_cast<std::size_t>(ref.table)]
+            .ForEachMutable([&](std::int64_t id, ReplayRow& row) {
+                if (id < kFirstOwnRow) {
+                    Adjust(ref.stream, ref.table, row.data);
+                }
+            });
     }
 }
 

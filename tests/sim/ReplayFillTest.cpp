@@ -3,6 +3,7 @@
 // and a position, and the market's public streams stay exactly as recorded.
 
 #include "Replay.h"
+#include "ReplayDay.h"
 #include "Row.h"
 #include "Text.h"
 #include "Wire.h"
@@ -35,38 +36,10 @@ std::int64_t DayStart() {
     return static_cast<std::int64_t>(std::mktime(&t)) * kSecond;
 }
 
+using vsim::test::OpenPayload;
+
 const vsim::StreamDef& Stream(std::string_view name) {
     return *vsim::Catalogue::Get().Stream(name);
-}
-
-// The catalogue's layouts of a stream as a recording's stream opening carries them.
-std::string OpenPayload(const vsim::StreamDef& def) {
-    std::deque<std::vector<cg_field_desc_t>> fields;
-    std::vector<cg_message_desc_t> messages(def.tables.size());
-    for (std::size_t i = 0; i < def.tables.size(); ++i) {
-        const vsim::TableDef& t = *def.tables[i];
-        auto& list = fields.emplace_back(t.fields.size());
-        for (std::size_t j = 0; j < t.fields.size(); ++j) {
-            list[j].id = static_cast<std::uint32_t>(j);
-            list[j].name = t.fields[j].name.c_str();
-            list[j].fild_type = t.fields[j].type.c_str();
-            list[j].size = t.fields[j].size;
-            list[j].offset = t.fields[j].offset;
-            list[j].next = j + 1 < list.size() ? &list[j + 1] : nullptr;
-        }
-        messages[i] = cg_message_desc_t{};
-        messages[i].size = t.size;
-        messages[i].num_fields = list.size();
-        messages[i].fields = list.empty() ? nullptr : list.data();
-        messages[i].name = t.name.c_str();
-        messages[i].next = i + 1 < messages.size() ? &messages[i + 1] : nullptr;
-    }
-    cg_scheme_desc_t scheme{};
-    scheme.num_messages = messages.size();
-    scheme.messages = messages.data();
-    std::string out;
-    hist::EncodeScheme(out, def.name, scheme);
-    return out;
 }
 
 // A day written record by record, each stream a listener position of its own.
