@@ -1,5 +1,6 @@
 #include "Text.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace vsim {
@@ -57,6 +58,19 @@ std::vector<std::string_view> SplitWords(std::string_view s) {
         }
     }
     return out;
+}
+
+std::string AfterWords(std::string_view line, std::size_t words) {
+    std::size_t pos = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+        while (pos < line.size() && line[pos] == ' ') {
+            ++pos;
+        }
+        while (pos < line.size() && line[pos] != ' ') {
+            ++pos;
+        }
+    }
+    return std::string(Trim(line.substr(std::min(pos, line.size()))));
 }
 
 bool ParseInt(std::string_view s, std::int64_t& out) {

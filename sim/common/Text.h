@@ -15,6 +15,9 @@ std::string_view Trim(std::string_view s);
 std::vector<std::string_view> Split(std::string_view s, char sep);
 std::vector<std::string_view> SplitLines(std::string_view s);
 std::vector<std::string_view> SplitWords(std::string_view s);
+// What follows the first `words` words of a command line, trimmed: a text argument that may hold
+// spaces of its own.
+std::string AfterWords(std::string_view line, std::size_t words);
 bool ParseInt(std::string_view s, std::int64_t& out);
 std::string Lower(std::string_view s);
 

@@ -21,19 +21,6 @@ const char* const kHelp =
     "replay speed 1|2|5|10|50|100|1000|max | replay pause|play|step|state | "
     "replay seek HH:MM:SS | replay fill touch|through|queue | counters | quit";
 
-std::string Rest(std::string_view line, std::size_t words) {
-    std::size_t pos = 0;
-    for (std::size_t w = 0; w < words; ++w) {
-        while (pos < line.size() && line[pos] == ' ') {
-            ++pos;
-        }
-        while (pos < line.size() && line[pos] != ' ') {
-            ++pos;
-        }
-    }
-    return std::string(Trim(line.substr(std::min(pos, line.size()))));
-}
-
 } // namespace
 
 std::string Server::Counters() {
@@ -130,7 +117,7 @@ std::string Server::Command(std::string_view line) {
         if (words.size() < 3) {
             return "ERR usage: sysmsg LANG TEXT";
         }
-        const std::int64_t id = exchange_.SystemMessage(words[1], Rest(line, 2), LocalNow());
+        const std::int64_t id = exchange_.SystemMessage(words[1], AfterWords(line, 2), LocalNow());
         return "OK sysmsg " + std::to_string(id);
     }
     if (cmd == "replstate") {
@@ -138,7 +125,7 @@ std::string Server::Command(std::string_view line) {
         if (s == nullptr || words.size() < 3) {
             return "ERR usage: replstate STREAM TEXT";
         }
-        market.ReplState(*s, Rest(line, 2));
+        market.ReplState(*s, AfterWords(line, 2));
         return "OK replstate";
     }
     if (cmd == "delay") {

@@ -26,19 +26,6 @@ const char* const kUsage =
     "ERR usage: replay open FILE|FOLDER YYYY-MM-DD | speed 1|2|5|10|50|100|1000|max | pause | "
     "play | step | seek HH:MM:SS | fill touch|through|queue | state";
 
-std::string RestOf(std::string_view line, std::size_t words) {
-    std::size_t pos = 0;
-    for (std::size_t w = 0; w < words; ++w) {
-        while (pos < line.size() && line[pos] == ' ') {
-            ++pos;
-        }
-        while (pos < line.size() && line[pos] != ' ') {
-            ++pos;
-        }
-    }
-    return std::string(Trim(line.substr(std::min(pos, line.size()))));
-}
-
 bool IsDate(std::string_view s) {
     if (s.size() != 10 || s[4] != '-' || s[7] != '-') {
         return false;
@@ -145,10 +132,10 @@ std::string Server::ReplayCommand(const std::vector<std::string_view>& words,
                                   std::string_view line) {
     const std::string sub = words.size() > 1 ? Lower(words[1]) : std::string();
     if (sub == "open") {
-        std::string path = RestOf(line, 2);
+        std::string path = AfterWords(line, 2);
         std::error_code ec;
         if (words.size() >= 4 && IsDate(words.back())) {
-            const std::string folder = RestOf(line.substr(0, line.rfind(words.back())), 2);
+            const std::string folder = AfterWords(line.substr(0, line.rfind(words.back())), 2);
             if (std::filesystem::is_directory(folder, ec)) {
                 path = vorlen::history::DayFilePath(folder, std::string(words.back())).string();
             }

@@ -14,16 +14,6 @@ namespace {
 constexpr std::int64_t kMinuteMs = 60'000;
 constexpr std::int64_t kPostWindowMs = 1000;
 
-// "1 сообщение", "3 сообщения", "30 сообщений", as the live desk words its cap.
-std::string Messages(std::int32_t n) {
-    const std::int32_t tens = n % 100, ones = n % 10;
-    const char* word = tens >= 11 && tens <= 14 ? "сообщений"
-                       : ones == 1              ? "сообщение"
-                       : ones >= 2 && ones <= 4 ? "сообщения"
-                                                : "сообщений";
-    return std::to_string(n) + " " + word;
-}
-
 // A price as the trader reads the instrument's quotes: with every decimal of its step.
 std::string StepText(std::int64_t units, const std::optional<orders::TInstrumentRef>& instrument) {
     const int decimals =
@@ -88,7 +78,8 @@ TOrderResult TBacktestDesk::Place(const orders::TOrderRequest& order) {
         orders::CheckOrder(request, FSetup.Limits.For(order.Client, FSetup.Isin), view);
     std::string refusal = decision.Reason;
     if (decision.Allowed && !AdmitPost())
-        refusal = "превышен лимит терминала: " + Messages(FSetup.PostsPerSecond) + " в секунду.";
+        refusal = "превышен лимит терминала: " + orders::MessagesText(FSetup.PostsPerSecond) +
+                  " в секунду.";
     if (!refusal.empty()) {
         row.State = "refused";
         row.Reason = refusal;

@@ -26,16 +26,6 @@ std::string Numbers(const auto& ids, std::size_t most) {
     return out;
 }
 
-// "1 сообщение", "3 сообщения", "30 сообщений".
-std::string Messages(std::int32_t n) {
-    const std::int32_t tens = n % 100, ones = n % 10;
-    const char* word = tens >= 11 && tens <= 14 ? "сообщений"
-                       : ones == 1              ? "сообщение"
-                       : ones >= 2 && ones <= 4 ? "сообщения"
-                                                : "сообщений";
-    return std::to_string(n) + " " + word;
-}
-
 // The journal's line for `ids`, and the order log's with every one of them (after `logOnly`).
 void NameThem(const std::string& head, const auto& ids, char logOnly,
               std::vector<std::string>& lines) {
@@ -164,7 +154,7 @@ void TOrderDesk::PollKill(TLines& lines) {
 }
 
 std::string TOrderDesk::ThrottleReason() {
-    return "превышен лимит терминала: " + Messages(FTransport.PostsPerSecond()) + " в секунду.";
+    return "превышен лимит терминала: " + MessagesText(FTransport.PostsPerSecond()) + " в секунду.";
 }
 
 bool TOrderDesk::NoteThrottled(TLines& lines) {
@@ -182,7 +172,7 @@ void TOrderDesk::FlushThrottled(TLines& lines) {
     }
     if (FThrottled > 1) {
         lines.push_back("За секунду не отправлено заявок и снятий: " + std::to_string(FThrottled) +
-                        " (превышен лимит терминала: " + Messages(FTransport.PostsPerSecond()) +
+                        " (превышен лимит терминала: " + MessagesText(FTransport.PostsPerSecond()) +
                         " в секунду).");
     }
     FThrottled = 0;

@@ -231,4 +231,13 @@ TGateDecision CheckOrder(const TOrderRequest& o, const TRiskLimits& l, const TGa
     return Refuse(Explain(b, o, l, v, t));
 }
 
+std::string MessagesText(std::int32_t n) {
+    const std::int32_t tens = n % 100, ones = n % 10;
+    const char* word = tens >= 11 && tens <= 14 ? "сообщений"
+                       : ones == 1              ? "сообщение"
+                       : ones >= 2 && ones <= 4 ? "сообщения"
+                                                : "сообщений";
+    return std::to_string(n) + " " + word;
+}
+
 } // namespace vorlen::orders

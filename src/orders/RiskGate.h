@@ -111,4 +111,8 @@ TGateDecision CheckOrder(const TOrderRequest& order, const TRiskLimits& limits,
 // Cancels are what stop losses: only a transaction link that is not there refuses them.
 TGateDecision CheckCancel(const TGateView& view);
 
+// "1 сообщение", "3 сообщения", "30 сообщений": the terminal's cap on posts a second as its
+// refusals word it.
+std::string MessagesText(std::int32_t n);
+
 } // namespace vorlen::orders
