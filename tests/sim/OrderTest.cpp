@@ -145,7 +145,7 @@ TEST_F(SimOrders, FillControlFillsEveryRestingOrderAtItsPriceOrNone) {
     EXPECT_EQ(router.Control("fill on"), "OK fill on resting=" + std::to_string(before + 2));
     EXPECT_EQ(router.Control("fill now"), "OK filled " + std::to_string(before + 2));
     EXPECT_EQ(router.Control("fill now"), "OK filled 0");
-    EXPECT_EQ(router.Control("fill"), "ERR usage: fill now|off|on");
+    EXPECT_EQ(router.Control("fill"), "ERR usage: fill now|off|on|touch|through|queue");
     for (std::size_t i = 0; i < ids.size(); ++i) {
         ASSERT_TRUE(session->Pump([&] { return LogRowsOf(ids[i]).size() == 2; }));
         const Event& fill = *LogRowsOf(ids[i]).back();
