@@ -19,6 +19,14 @@ namespace {
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::int64_t kNsPerMinute = 60 * kNsPerSecond;
 constexpr std::int64_t kNsPerDay = 86'400 * kNsPerSecond;
+// The recorder stamps every message with its own receive time, and one change of the exchange's
+// book arrives as a run of messages microseconds apart; the runs themselves come a millisecond
+// or more apart. The live expert wakes once for such a run and reads the book it left, so the
+// strategy is called once the records pause this long, not between the halves of one change.
+constexpr std::int64_t kBurstGapNs = 200'000;
+// A run that goes on and on (a snapshot, a busy market) is read now and then meanwhile, as the
+// live expert would wake in the middle of it.
+constexpr std::int64_t kBurstLongestNs = 5'000'000;
 // The exchange's day is Moscow time, UTC+3 all year.
 constexpr std::int64_t kMoscowNs = 10'800 * kNsPerSecond; // three hours
 
@@ -284,10 +292,11 @@ bool TRun::Day(const std::filesystem::path& file, double base, double span) {
         const int m = MinuteOfDay(ns);
         return (!C.FromMinute || m >= *C.FromMinute) && (!C.ToMinute || m < *C.ToMinute);
     };
+    std::int64_t burstFrom = 0; // receive time of the first record the strategy has not seen
     const auto moment = [&](std::int64_t ns) {
-        // Everything of the moment before `ns`: the strategy's wake, then what the exchange
-        // gets of its orders meanwhile.
-        if (tickDue) {
+        // Everything of the moment before `ns`: the strategy's wake once a burst has ended,
+        // then what the exchange gets of its orders meanwhile.
+        if (tickDue && (ns - at > kBurstGapNs || at - burstFrom >= kBurstLongestNs)) {
             tickDue = false;
             NowNs = at;
             Desk.SetNow(at);
@@ -320,13 +329,16 @@ bool TRun::Day(const std::filesystem::path& file, double base, double span) {
         NowNs = at;
         Desk.SetNow(at);
         ++day.Records;
-        if (market.Apply(record) && ready)
+        if (market.Apply(record) && ready && !tickDue) {
             tickDue = true;
+            burstFrom = at;
+        }
         if (!ready && record.Kind == history::TRecordKind::Online &&
             market.Replay().Stats().InstrumentsBuilt) {
             market.Replay().Flush();
             ready = Ready(market);
             tickDue = ready;
+            burstFrom = at;
             if (ready && Strategy == nullptr && !Prepare(FIsinId))
                 return false;
         }
