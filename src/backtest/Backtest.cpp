@@ -64,6 +64,14 @@ void FeedLevels(fills::TFillEngine& engine, fills::TFillSide side, const TLevels
     }
 }
 
+// The store's reader turns the session's times with mktime, which sets the time zone again each
+// call; the C library's lock around that is out of the thread sanitizer's sight, and a sweep's
+// workers read their reference rows now and then only, so they take turns.
+std::mutex& ZoneLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 class TRun;
 
 // The strategy's view of the backtest: the recorded market without the live run's own orders,
@@ -134,7 +142,23 @@ private:
     TLevels FFedBids, FFedAsks;
     std::optional<std::int64_t> FLastDeal;
     std::int64_t FSampledMinute = -1;
+    bool FOpeningRead = false;
 };
+
+// The account's lots of the instrument by client as the recording shows them now: what the live
+// strategy's position held before its first fill, carried over from earlier days or trades.
+std::map<std::string, std::int64_t> OpeningLots(TDayMarket& market, std::int32_t isinId) {
+    orders::TStoreFacts facts;
+    {
+        std::lock_guard guard(ZoneLock());
+        facts = orders::ReadStoreFacts(market.Store());
+    }
+    std::map<std::string, std::int64_t> lots;
+    for (const auto& [key, net] : facts.Positions)
+        if (key.second == isinId && net != 0)
+            lots[key.first] = net;
+    return lots;
+}
 
 bool TRun::Ready(TDayMarket& market) {
     const std::uint64_t changes = market.Store().TableChanges(TCGStorage::kFuturesRefTable);
@@ -143,11 +167,7 @@ bool TRun::Ready(TDayMarket& market) {
     FRefChanges = changes;
     orders::TStoreFacts facts;
     {
-        // The reader turns the session's times with mktime, which sets the time zone again each
-        // call; the C library's lock around that is out of the thread sanitizer's sight, and a
-        // sweep's workers read their reference rows now and then only, so they take turns.
-        static std::mutex zoneLock;
-        std::lock_guard guard(zoneLock);
+        std::lock_guard guard(ZoneLock());
         facts = orders::ReadStoreFacts(market.Store());
     }
     const auto it = facts.Ref->Instruments.find(C.Isin);
@@ -350,6 +370,10 @@ bool TRun::Day(const std::filesystem::path& file, double base, double span) {
         }
         if (ready && !stopped && !Strategy->Running() && inWindow(at)) {
             market.Replay().Flush();
+            if (!FOpeningRead) {
+                FOpeningRead = true;
+                Desk.SetOpening(OpeningLots(market, FIsinId));
+            }
             Strategy->Start();
             if (!AfterCall())
                 return false;

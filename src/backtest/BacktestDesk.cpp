@@ -29,6 +29,32 @@ fills::TFillSide FillSide(TSide side) {
     return side == TSide::Buy ? fills::TFillSide::Buy : fills::TFillSide::Sell;
 }
 
+// Lots against the position close it at the average price they were opened at; the rest opens
+// (or adds to) the position on the fill's side. Returns the price units the closing lots made,
+// or nothing when none closed.
+template <class TPosition>
+std::optional<double> AddFill(TPosition& p, std::int64_t sign, std::int64_t qty,
+                              std::int64_t price) {
+    std::optional<double> made;
+    std::int64_t open = qty;
+    if (p.Net * sign < 0) {
+        const std::int64_t closing = std::min(qty, std::abs(p.Net));
+        made = (static_cast<double>(price) - p.AvgUnits) * static_cast<double>(-sign) *
+               static_cast<double>(closing);
+        p.Net += sign * closing;
+        open -= closing;
+        if (p.Net == 0)
+            p.AvgUnits = 0;
+    }
+    if (open > 0) {
+        const auto held = static_cast<double>(std::abs(p.Net));
+        p.AvgUnits = (p.AvgUnits * held + static_cast<double>(price * open)) /
+                     (held + static_cast<double>(open));
+        p.Net += sign * open;
+    }
+    return made;
+}
+
 } // namespace
 
 TBacktestDesk::TBacktestDesk(TDeskSetup setup, TBacktestResult& out)
@@ -72,8 +98,10 @@ TOrderResult TBacktestDesk::Place(const TOrderRequest& order) {
     view.MarketData = orders::TLinkHealth::Online;
     view.KnownClients = FMarket.Clients;
     view.Instrument = FMarket.Instrument;
-    if (const auto p = FPositions.find(order.Client); p != FPositions.end())
+    if (const auto p = FReported.find(order.Client); p != FReported.end())
         view.Position = p->second.Net;
+    if (const auto o = FOpening.find(order.Client); o != FOpening.end())
+        view.Position += o->second;
     for (const auto& [id, o] : FOrders)
         view.Live.push_back({o.Client, FSetup.Isin, GateSide(o.Side), o.Arrived ? o.Rest : o.Qty});
     view.Sent = FSent;
@@ -108,7 +136,7 @@ TOrderResult TBacktestDesk::Place(const TOrderRequest& order) {
     FOrders.emplace(id, std::move(o));
     FSent.push_back({now, order.Client, FSetup.Isin, request.Side, request.Price, request.Qty});
     ++FSentToday[order.Client];
-    FInFlight.push_back({FNowNs + FSetup.LatencyNs, false, id});
+    FInFlight.push_back({FNowNs + FSetup.LatencyNs, TInFlight::TKind::Order, id, {}});
     Deliver();
     return TOrderResult{id, {}, {}};
 }
@@ -118,7 +146,7 @@ std::string TBacktestDesk::Cancel(std::int64_t id) {
         return "заявка " + std::to_string(id) + " выставлена не этой стратегией";
     if (!AdmitPost())
         return "снятие заявки " + std::to_string(id) + " не отправлено";
-    FInFlight.push_back({FNowNs + FSetup.LatencyNs, true, id});
+    FInFlight.push_back({FNowNs + FSetup.LatencyNs, TInFlight::TKind::Cancel, id, {}});
     Deliver();
     return {};
 }
@@ -141,19 +169,26 @@ bool TBacktestDesk::NextOrderEvent(TOrderEvent& out) {
 
 bool TBacktestDesk::Position(const std::string& client, TPositionInfo& out) const {
     out = TPositionInfo{};
-    bool found = false;
+    bool found = false, opening = false;
     std::int64_t gross = 0;
     double weighted = 0;
-    for (const auto& [code, p] : FPositions) {
+    std::map<std::string, TBookedPosition> held = FReported;
+    for (const auto& [code, lots] : FOpening)
+        held[code];
+    for (const auto& [code, p] : held) {
         if (!client.empty() && code != client)
             continue;
         found = true;
-        out.Net += p.Net;
-        gross += std::abs(p.Net);
+        const auto o = FOpening.find(code);
+        const std::int64_t net = p.Net + (o != FOpening.end() ? o->second : 0);
+        opening = opening || (o != FOpening.end() && o->second != 0);
+        out.Net += net;
+        gross += std::abs(net);
         weighted += p.AvgUnits * static_cast<double>(std::abs(p.Net));
     }
-    // Clients on both sides do not average into one price, as live.
-    if (gross > 0 && gross == std::abs(out.Net))
+    // Clients on both sides do not average into one price, as live; nor do lots bought at
+    // prices the run never saw.
+    if (gross > 0 && gross == std::abs(out.Net) && !opening)
         out.AvgPrice = weighted / static_cast<double>(gross) / orders::kPriceScale;
     return found;
 }
@@ -174,11 +209,15 @@ void TBacktestDesk::Deliver() {
 }
 
 void TBacktestDesk::Arrive(const TInFlight& f) {
+    if (f.Kind == TInFlight::TKind::Fill) {
+        Report(f.News);
+        return;
+    }
     const auto it = FOrders.find(f.Id);
     if (it == FOrders.end())
         return; // filled before its cancel arrived
     TSimOrder& o = it->second;
-    if (f.Cancel) {
+    if (f.Kind == TInFlight::TKind::Cancel) {
         if (FEngine.Cancel(f.Id)) {
             FResting -= o.Rest;
             Finish(f.Id, o, "cancelled");
@@ -203,7 +242,6 @@ void TBacktestDesk::Book(const fills::TFill& fill) {
         return;
     TSimOrder& o = it->second;
     const std::int64_t sign = o.Side == TSide::Buy ? 1 : -1;
-    TBookedPosition& p = FPositions[o.Client];
     TTradeRow t;
     t.AtNs = FNowNs;
     t.OrderId = fill.OrderId;
@@ -211,30 +249,23 @@ void TBacktestDesk::Book(const fills::TFill& fill) {
     t.Qty = fill.Qty;
     t.Price = fill.Price;
     t.Fee = static_cast<double>(fill.Qty) * FMarket.FeePerLot;
-    // Lots against the position close it at the average price they were opened at; the rest
-    // opens (or adds to) the position on the order's side.
-    std::int64_t open = fill.Qty;
-    if (p.Net * sign < 0) {
-        const std::int64_t closing = std::min(fill.Qty, std::abs(p.Net));
-        const double per =
-            (static_cast<double>(fill.Price) - p.AvgUnits) * static_cast<double>(-sign);
-        t.Realized = per * static_cast<double>(closing) * FMarket.MoneyPerUnit;
+    if (const auto made = AddFill(FPositions[o.Client], sign, fill.Qty, fill.Price)) {
+        t.Realized = *made * FMarket.MoneyPerUnit;
         t.Closing = true;
-        p.Net += sign * closing;
-        open -= closing;
-        if (p.Net == 0)
-            p.AvgUnits = 0;
-    }
-    if (open > 0) {
-        const auto held = static_cast<double>(std::abs(p.Net));
-        p.AvgUnits = (p.AvgUnits * held + static_cast<double>(fill.Price * open)) /
-                     (held + static_cast<double>(open));
-        p.Net += sign * open;
     }
     t.Position = NetPosition();
     FRealized += t.Realized;
     FFees += t.Fee;
     FOut.Trades.push_back(t);
+    // The position the strategy reads comes from the exchange's position table, which follows
+    // the order's own news (the orders log) by about the time an order takes to get there.
+    if (FSetup.LatencyNs > 0)
+        FInFlight.push_back({FNowNs + FSetup.LatencyNs,
+                             TInFlight::TKind::Fill,
+                             fill.OrderId,
+                             {sign, o.Client, fill.Qty, fill.Price}});
+    else
+        Report({sign, o.Client, fill.Qty, fill.Price});
 
     o.Rest = fill.Rest;
     FResting -= fill.Qty;
@@ -249,6 +280,10 @@ void TBacktestDesk::Book(const fills::TFill& fill) {
     Finish(fill.OrderId, o, "filled");
 }
 
+void TBacktestDesk::Report(const TPositionNews& news) {
+    AddFill(FReported[news.Client], news.Sign, news.Qty, news.Price);
+}
+
 void TBacktestDesk::Finish(std::int64_t id, TSimOrder& o, const char* state) {
     FOut.Orders[o.Row].State = state;
     ++FOwnSerial;
@@ -258,7 +293,10 @@ void TBacktestDesk::Finish(std::int64_t id, TSimOrder& o, const char* state) {
 
 void TBacktestDesk::EndDay() {
     // The session's end takes every resting order off; what was still on its way never
-    // arrives.
+    // arrives, but the fills the exchange made are the trader's all the same.
+    for (const TInFlight& f : std::deque<TInFlight>(FInFlight))
+        if (f.Kind == TInFlight::TKind::Fill)
+            Report(f.News);
     for (auto it = FOrders.begin(); it != FOrders.end();) {
         const std::int64_t id = it->first;
         TSimOrder& o = it->second;

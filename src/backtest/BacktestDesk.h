@@ -49,6 +49,10 @@ public:
     TDeskMarket& Market() { return FMarket; }
     fills::TFillEngine& Engine() { return FEngine; }
 
+    // Lots of the instrument the account held, by client, when the run began: the strategy and
+    // the gate count them in its position, the run's results do not.
+    void SetOpening(std::map<std::string, std::int64_t> lots) { FOpening = std::move(lots); }
+
     TOrderResult Place(const TOrderRequest& order);
     std::string Cancel(std::int64_t id);
     std::vector<TOwnOrder> ActiveOrders() const;
@@ -85,10 +89,20 @@ private:
         bool Arrived = false; // reached the exchange
         std::size_t Row = 0;  // in the result's orders
     };
+    // A fill as the position the strategy reads learns of it.
+    struct TPositionNews {
+        std::int64_t Sign = 1; // 1 bought, -1 sold
+        std::string Client;
+        std::int64_t Qty = 0;
+        std::int64_t Price = 0;
+    };
+    // Orders and cancels on their way to the exchange, and fills on their way to the position.
     struct TInFlight {
+        enum class TKind { Order, Cancel, Fill };
         std::int64_t DueNs = 0;
-        bool Cancel = false;
+        TKind Kind = TKind::Order;
         std::int64_t Id = 0;
+        TPositionNews News; // of a fill
     };
     struct TBookedPosition {
         std::int64_t Net = 0;
@@ -100,6 +114,7 @@ private:
     bool AdmitPost();
     void Arrive(const TInFlight& f);
     void Book(const fills::TFill& fill);
+    void Report(const TPositionNews& news);
     void Finish(std::int64_t id, TSimOrder& o, const char* state);
 
     TDeskSetup FSetup;
@@ -113,8 +128,10 @@ private:
     std::deque<TOrderEvent> FEvents;
     std::vector<orders::TSentOrder> FSent; // the last minute's
     std::map<std::string, std::int64_t> FSentToday;
-    std::deque<std::int64_t> FPosts; // ms of the posts of the last second
-    std::map<std::string, TBookedPosition> FPositions;
+    std::deque<std::int64_t> FPosts;                   // ms of the posts of the last second
+    std::map<std::string, TBookedPosition> FPositions; // as the exchange has them
+    std::map<std::string, TBookedPosition> FReported;  // as the strategy reads them
+    std::map<std::string, std::int64_t> FOpening;
     std::int64_t FResting = 0;
     std::uint64_t FOwnSerial = 0;
     double FRealized = 0;

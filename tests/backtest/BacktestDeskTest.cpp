@@ -134,7 +134,15 @@ TEST(BacktestDesk, LatencyDelaysWhatTheExchangeSeesAndFillsCarryTheirFeesAndPnl)
     EXPECT_TRUE(f.Out.Trades[1].Closing);
     EXPECT_DOUBLE_EQ(f.Desk.Fees(), 8.75);
     EXPECT_NEAR(f.Desk.Equity(103 * kUnit), -1.75, 1e-9);
+    // The position follows the fill at 45 by the latency, as the exchange's position table
+    // follows its orders log: until 65 the strategy holds three lots.
     TPositionInfo p;
+    ASSERT_TRUE(f.Desk.Position(kClient, p));
+    EXPECT_EQ(p.Net, 3);
+    f.At(64);
+    ASSERT_TRUE(f.Desk.Position(kClient, p));
+    EXPECT_EQ(p.Net, 3);
+    f.At(65);
     ASSERT_TRUE(f.Desk.Position(kClient, p));
     EXPECT_EQ(p.Net, 1);
     EXPECT_DOUBLE_EQ(p.AvgPrice, 100);

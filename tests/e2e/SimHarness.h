@@ -63,6 +63,10 @@ private:
     std::array<int, 2> FHeldPorts{-1, -1}; // Port and ControlPort, reserved until destruction
 };
 
+// The installation's settings with the market's deals ticked besides the default streams (the
+// fill models that go by deals need them in a recording), written into its folder.
+fs::path WriteSettingsWithDeals(const TSimInstall& inst);
+
 // A process of our own (the router restarted by a test); ended and reaped on destruction.
 class TChild {
 public:
