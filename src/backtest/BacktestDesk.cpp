@@ -29,32 +29,6 @@ fills::TFillSide FillSide(TSide side) {
     return side == TSide::Buy ? fills::TFillSide::Buy : fills::TFillSide::Sell;
 }
 
-// Lots against the position close it at the average price they were opened at; the rest opens
-// (or adds to) the position on the fill's side. Returns the price units the closing lots made,
-// or nothing when none closed.
-template <class TPosition>
-std::optional<double> AddFill(TPosition& p, std::int64_t sign, std::int64_t qty,
-                              std::int64_t price) {
-    std::optional<double> made;
-    std::int64_t open = qty;
-    if (p.Net * sign < 0) {
-        const std::int64_t closing = std::min(qty, std::abs(p.Net));
-        made = (static_cast<double>(price) - p.AvgUnits) * static_cast<double>(-sign) *
-               static_cast<double>(closing);
-        p.Net += sign * closing;
-        open -= closing;
-        if (p.Net == 0)
-            p.AvgUnits = 0;
-    }
-    if (open > 0) {
-        const auto held = static_cast<double>(std::abs(p.Net));
-        p.AvgUnits = (p.AvgUnits * held + static_cast<double>(price * open)) /
-                     (held + static_cast<double>(open));
-        p.Net += sign * open;
-    }
-    return made;
-}
-
 } // namespace
 
 TBacktestDesk::TBacktestDesk(TDeskSetup setup, TBacktestResult& out)
@@ -98,7 +72,7 @@ TOrderResult TBacktestDesk::Place(const TOrderRequest& order) {
     view.MarketData = orders::TLinkHealth::Online;
     view.KnownClients = FMarket.Clients;
     view.Instrument = FMarket.Instrument;
-    if (const auto p = FReported.find(order.Client); p != FReported.end())
+    if (const auto p = FPositions.find(order.Client); p != FPositions.end())
         view.Position = p->second.Net;
     if (const auto o = FOpening.find(order.Client); o != FOpening.end())
         view.Position += o->second;
@@ -136,7 +110,7 @@ TOrderResult TBacktestDesk::Place(const TOrderRequest& order) {
     FOrders.emplace(id, std::move(o));
     FSent.push_back({now, order.Client, FSetup.Isin, request.Side, request.Price, request.Qty});
     ++FSentToday[order.Client];
-    FInFlight.push_back({FNowNs + FSetup.LatencyNs, TInFlight::TKind::Order, id, {}});
+    FInFlight.push_back({FNowNs + FSetup.LatencyNs, false, id});
     Deliver();
     return TOrderResult{id, {}, {}};
 }
@@ -146,7 +120,7 @@ std::string TBacktestDesk::Cancel(std::int64_t id) {
         return "заявка " + std::to_string(id) + " выставлена не этой стратегией";
     if (!AdmitPost())
         return "снятие заявки " + std::to_string(id) + " не отправлено";
-    FInFlight.push_back({FNowNs + FSetup.LatencyNs, TInFlight::TKind::Cancel, id, {}});
+    FInFlight.push_back({FNowNs + FSetup.LatencyNs, true, id});
     Deliver();
     return {};
 }
@@ -172,7 +146,7 @@ bool TBacktestDesk::Position(const std::string& client, TPositionInfo& out) cons
     bool found = false, opening = false;
     std::int64_t gross = 0;
     double weighted = 0;
-    std::map<std::string, TBookedPosition> held = FReported;
+    std::map<std::string, TBookedPosition> held = FPositions;
     for (const auto& [code, lots] : FOpening)
         held[code];
     for (const auto& [code, p] : held) {
@@ -209,15 +183,11 @@ void TBacktestDesk::Deliver() {
 }
 
 void TBacktestDesk::Arrive(const TInFlight& f) {
-    if (f.Kind == TInFlight::TKind::Fill) {
-        Report(f.News);
-        return;
-    }
     const auto it = FOrders.find(f.Id);
     if (it == FOrders.end())
         return; // filled before its cancel arrived
     TSimOrder& o = it->second;
-    if (f.Kind == TInFlight::TKind::Cancel) {
+    if (f.Cancel) {
         if (FEngine.Cancel(f.Id)) {
             FResting -= o.Rest;
             Finish(f.Id, o, "cancelled");
@@ -242,6 +212,7 @@ void TBacktestDesk::Book(const fills::TFill& fill) {
         return;
     TSimOrder& o = it->second;
     const std::int64_t sign = o.Side == TSide::Buy ? 1 : -1;
+    TBookedPosition& p = FPositions[o.Client];
     TTradeRow t;
     t.AtNs = FNowNs;
     t.OrderId = fill.OrderId;
@@ -249,23 +220,30 @@ void TBacktestDesk::Book(const fills::TFill& fill) {
     t.Qty = fill.Qty;
     t.Price = fill.Price;
     t.Fee = static_cast<double>(fill.Qty) * FMarket.FeePerLot;
-    if (const auto made = AddFill(FPositions[o.Client], sign, fill.Qty, fill.Price)) {
-        t.Realized = *made * FMarket.MoneyPerUnit;
+    // Lots against the position close it at the average price they were opened at; the rest
+    // opens (or adds to) the position on the order's side.
+    std::int64_t open = fill.Qty;
+    if (p.Net * sign < 0) {
+        const std::int64_t closing = std::min(fill.Qty, std::abs(p.Net));
+        const double per =
+            (static_cast<double>(fill.Price) - p.AvgUnits) * static_cast<double>(-sign);
+        t.Realized = per * static_cast<double>(closing) * FMarket.MoneyPerUnit;
         t.Closing = true;
+        p.Net += sign * closing;
+        open -= closing;
+        if (p.Net == 0)
+            p.AvgUnits = 0;
+    }
+    if (open > 0) {
+        const auto held = static_cast<double>(std::abs(p.Net));
+        p.AvgUnits = (p.AvgUnits * held + static_cast<double>(fill.Price * open)) /
+                     (held + static_cast<double>(open));
+        p.Net += sign * open;
     }
     t.Position = NetPosition();
     FRealized += t.Realized;
     FFees += t.Fee;
     FOut.Trades.push_back(t);
-    // The position the strategy reads comes from the exchange's position table, which follows
-    // the order's own news (the orders log) by about the time an order takes to get there.
-    if (FSetup.LatencyNs > 0)
-        FInFlight.push_back({FNowNs + FSetup.LatencyNs,
-                             TInFlight::TKind::Fill,
-                             fill.OrderId,
-                             {sign, o.Client, fill.Qty, fill.Price}});
-    else
-        Report({sign, o.Client, fill.Qty, fill.Price});
 
     o.Rest = fill.Rest;
     FResting -= fill.Qty;
@@ -280,10 +258,6 @@ void TBacktestDesk::Book(const fills::TFill& fill) {
     Finish(fill.OrderId, o, "filled");
 }
 
-void TBacktestDesk::Report(const TPositionNews& news) {
-    AddFill(FReported[news.Client], news.Sign, news.Qty, news.Price);
-}
-
 void TBacktestDesk::Finish(std::int64_t id, TSimOrder& o, const char* state) {
     FOut.Orders[o.Row].State = state;
     ++FOwnSerial;
@@ -293,10 +267,7 @@ void TBacktestDesk::Finish(std::int64_t id, TSimOrder& o, const char* state) {
 
 void TBacktestDesk::EndDay() {
     // The session's end takes every resting order off; what was still on its way never
-    // arrives, but the fills the exchange made are the trader's all the same.
-    for (const TInFlight& f : std::deque<TInFlight>(FInFlight))
-        if (f.Kind == TInFlight::TKind::Fill)
-            Report(f.News);
+    // arrives.
     for (auto it = FOrders.begin(); it != FOrders.end();) {
         const std::int64_t id = it->first;
         TSimOrder& o = it->second;

@@ -89,20 +89,10 @@ private:
         bool Arrived = false; // reached the exchange
         std::size_t Row = 0;  // in the result's orders
     };
-    // A fill as the position the strategy reads learns of it.
-    struct TPositionNews {
-        std::int64_t Sign = 1; // 1 bought, -1 sold
-        std::string Client;
-        std::int64_t Qty = 0;
-        std::int64_t Price = 0;
-    };
-    // Orders and cancels on their way to the exchange, and fills on their way to the position.
     struct TInFlight {
-        enum class TKind { Order, Cancel, Fill };
         std::int64_t DueNs = 0;
-        TKind Kind = TKind::Order;
+        bool Cancel = false;
         std::int64_t Id = 0;
-        TPositionNews News; // of a fill
     };
     struct TBookedPosition {
         std::int64_t Net = 0;
@@ -114,7 +104,6 @@ private:
     bool AdmitPost();
     void Arrive(const TInFlight& f);
     void Book(const fills::TFill& fill);
-    void Report(const TPositionNews& news);
     void Finish(std::int64_t id, TSimOrder& o, const char* state);
 
     TDeskSetup FSetup;
@@ -128,9 +117,8 @@ private:
     std::deque<TOrderEvent> FEvents;
     std::vector<orders::TSentOrder> FSent; // the last minute's
     std::map<std::string, std::int64_t> FSentToday;
-    std::deque<std::int64_t> FPosts;                   // ms of the posts of the last second
-    std::map<std::string, TBookedPosition> FPositions; // as the exchange has them
-    std::map<std::string, TBookedPosition> FReported;  // as the strategy reads them
+    std::deque<std::int64_t> FPosts; // ms of the posts of the last second
+    std::map<std::string, TBookedPosition> FPositions;
     std::map<std::string, std::int64_t> FOpening;
     std::int64_t FResting = 0;
     std::uint64_t FOwnSerial = 0;
