@@ -63,7 +63,14 @@ std::int64_t ReportMs(const std::string& text) {
         return 0;
     tm.tm_mon -= 1;
     tm.tm_year -= 1900;
-    return (static_cast<std::int64_t>(timegm(&tm)) - 3 * 3600) * 1000 + ms;
+    constexpr std::int64_t kMoscowSeconds = 3 * 3600;
+    return (static_cast<std::int64_t>(timegm(&tm)) - kMoscowSeconds) * 1000 + ms;
+}
+
+// An environment variable's value, or `fallback` when it is not set.
+std::string Env(const char* name, const char* fallback) {
+    const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe): read only
+    return value != nullptr ? value : fallback;
 }
 
 // hh:mm:ss.mmm UTC, for the report of what did not match.
@@ -172,13 +179,10 @@ std::optional<long> LiveNetFromRecording(const TSimInstall& inst, const fs::path
 }
 
 TEST(Parity, TheMarketMakersBacktestSendsTheLiveOrdersAgainAndEndsWithItsPosition) {
-    const char* secondsText = std::getenv("VORLEN_PARITY_SECONDS");
-    const int seconds = secondsText != nullptr ? std::atoi(secondsText) : 75;
-    const char* fillText = std::getenv("VORLEN_PARITY_FILL");
-    const std::string fill = fillText != nullptr ? fillText : "touch";
-    // About what the loopback takes each way, orders to the exchange and its news back.
-    const char* latencyText = std::getenv("VORLEN_PARITY_LATENCY");
-    const std::string latency = latencyText != nullptr ? latencyText : "1";
+    const int seconds = std::atoi(Env("VORLEN_PARITY_SECONDS", "75").c_str());
+    const std::string fill = Env("VORLEN_PARITY_FILL", "touch");
+    // About what the loopback takes, orders to the exchange.
+    const std::string latency = Env("VORLEN_PARITY_LATENCY", "1");
     ASSERT_GT(seconds, 0);
 
     TSimInstall inst;
@@ -238,7 +242,7 @@ TEST(Parity, TheMarketMakersBacktestSendsTheLiveOrdersAgainAndEndsWithItsPositio
             finalPosition = row[1];
     std::cout << "positions: live " << *liveNet << ", backtest " << finalPosition << "\n";
     EXPECT_EQ(std::to_string(*liveNet), finalPosition);
-    if (const char* keep = std::getenv("VORLEN_PARITY_KEEP")) {
+    if (const std::string keep = Env("VORLEN_PARITY_KEEP", ""); !keep.empty()) {
         std::error_code ec;
         fs::create_directories(keep, ec);
         fs::copy_file(*day, fs::path(keep) / day->filename(), fs::copy_options::overwrite_existing,
