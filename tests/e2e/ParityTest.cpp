@@ -64,7 +64,7 @@ std::int64_t ReportMs(const std::string& text) {
         return 0;
     tm.tm_mon -= 1;
     tm.tm_year -= 1900;
-    constexpr std::int64_t kMoscowSeconds = 3 * 3600;
+    constexpr std::int64_t kMoscowSeconds = 10'800;
     return (static_cast<std::int64_t>(timegm(&tm)) - kMoscowSeconds) * 1000 + ms;
 }
 
