@@ -16,7 +16,8 @@ namespace {
 const char* const kHelp =
     "OK commands: ping | drop | refuse MS | lifenum STREAM [N] | cleardeleted STREAM TABLE [REV] "
     "| delete STREAM TABLE ID | rows STREAM TABLE | sysmsg LANG TEXT | replstate STREAM TEXT | "
-    "delay MS | withhold N|all|off | rate N|max | freeze | resume | fill now|off|on | "
+    "delay MS | withhold N|all|off | rate N|max | freeze | resume | "
+    "fill now|off|on|touch|through|queue | "
     "move ISIN_ID TICKS | smile ISIN_ID SHIFT | rest ISIN_ID N | replay open FILE|FOLDER DATE | "
     "replay speed 1|2|5|10|50|100|1000|max | replay pause|play|step|state | "
     "replay seek HH:MM:SS | replay fill touch|through|queue | counters | quit";
@@ -172,7 +173,11 @@ std::string Server::Command(std::string_view line) {
             exchange_.SetFillResting(mode == "on");
             return "OK fill " + mode + " resting=" + std::to_string(exchange_.RestingCount());
         }
-        return "ERR usage: fill now|off|on";
+        if (const auto model = vorlen::fills::ParseFillModel(mode)) {
+            exchange_.SetFillModel(*model);
+            return "OK fill " + mode + " resting=" + std::to_string(exchange_.RestingCount());
+        }
+        return "ERR usage: fill now|off|on|touch|through|queue";
     }
     if (cmd == "move") {
         std::int64_t ticks = 0;

@@ -10,6 +10,8 @@
 
 namespace vsim {
 
+namespace fills = vorlen::fills;
+
 Time LocalNow() {
     return LocalTime(std::chrono::system_clock::now());
 }
@@ -145,28 +147,28 @@ Account* Exchange::FindAccount(std::string_view client) {
 namespace {
 
 constexpr int kDepth[3] = {5, 20, 50};
-constexpr int kLevels = 50; // levels of background volume per side around the middle price
+constexpr int kLevels = kBackgroundLevels;
 
 } // namespace
 
-// The price of background level `level` (0: best) on a side, from the current middle price.
-static std::int64_t LevelPrice(const Instrument& ins, int side, int level) {
-    return side == 0 ? ins.mid - ins.step * (level + 1) : ins.mid + ins.step * (level + 1);
-}
-
-std::int64_t Exchange::LevelVolume(const Instrument& ins, int side, std::int64_t price) {
+std::int64_t Exchange::OthersVolume(const Instrument& ins, int side, std::int64_t price) {
     auto& bg = h_->books[ins.isin_id].background[side];
     auto it = bg.find(price);
     if (it == bg.end()) {
         it = bg.emplace(price, static_cast<std::int64_t>(1 + rng_() % 500)).first;
     }
+    return it->second;
+}
+
+std::int64_t Exchange::LevelVolume(const Instrument& ins, int side, std::int64_t price) {
+    const std::int64_t others = OthersVolume(ins, side, price);
     std::int64_t own = 0;
     for (const auto& [id, o] : resting_) {
         if (o.isin_id == ins.isin_id && o.dir == side + 1 && o.price == price) {
             own += o.rest;
         }
     }
-    return it->second + own;
+    return others + own;
 }
 
 std::int64_t Exchange::OwnBest(const Instrument& ins, int side) const {
@@ -220,6 +222,10 @@ void Exchange::WriteAggrRow(int d, const Instrument& ins, int side, std::int64_t
 void Exchange::PutAggrLevel(const Instrument& ins, int side, int level) {
     const std::int64_t price = LevelPrice(ins, side, level);
     h_->books[ins.isin_id].background[side][price] = static_cast<std::int64_t>(1 + rng_() % 500);
+    if (fillResting_ && FollowBook(ins)) {
+        PublishBook(ins);
+        return;
+    }
     ShowLevel(ins, side, price, level);
 }
 
@@ -500,11 +506,21 @@ void Exchange::BackgroundDeal(std::size_t k, int dir, std::int64_t amount) {
         OrderLogFill(ins, taker, dir, limit, qty, rest, dealId, price, ns);
         OrderLogFill(ins, maker, 3 - dir, price, qty, 0, dealId, price, ns);
     }
+    // The trader's orders by the deals first, then by the book they leave, as it happened.
+    bool filled = false;
+    if (const auto feed = feeds_.find(ins.isin_id); fillResting_ && feed != feeds_.end()) {
+        const auto resting = side == 0 ? fills::TFillSide::Buy : fills::TFillSide::Sell;
+        for (int i = 0; i < levels; ++i) {
+            feed->second.engine.Deal(taken[i].first, taken[i].second, resting);
+        }
+        filled = BookFills(feed->second);
+    }
     const int emptied = levels - (emptiedLast ? 0 : 1);
     if (emptied > 0 && MoveMid(ins, side == 1 ? emptied : -emptied)) {
         return;
     }
-    if (emptied > 0) {
+    filled = (fillResting_ && FollowBook(ins)) || filled;
+    if (emptied > 0 || filled) {
         PublishBook(ins); // at the limits the quotes stay; the emptied levels refill where they are
     } else {
         ShowLevel(ins, side, best, 0);

@@ -7,6 +7,7 @@
 #include "../common/Row.h"
 #include "Flow.h"
 #include "Market.h"
+#include "fills/FillModel.h"
 
 #include <chrono>
 #include <cstdint>
@@ -78,6 +79,14 @@ Time LocalTime(std::chrono::system_clock::time_point t);
 // The option series' expiries seen from `today`: the next monthly one at least two weeks away,
 // then the quarterly one after it, at 18:50 Moscow time.
 std::vector<Time> OptionExpiries(const Time& today);
+inline constexpr int kBackgroundLevels = 50; // levels of others' volume per side around the mid
+
+// The price of background level `level` (0: best) on a side (0 bid, 1 ask), from the current
+// middle price.
+inline std::int64_t LevelPrice(const Instrument& ins, int side, int level) {
+    return side == 0 ? ins.mid - ins.step * (level + 1) : ins.mid + ins.step * (level + 1);
+}
+
 // Black-76 without discounting, as margined options are valued; intrinsic value once expired.
 double OptionValue(bool put, double forward, double strike, double years, double vol);
 
@@ -106,7 +115,13 @@ public:
     bool BackgroundWatched();
 
     // Resting orders: filled when the market crosses them (the default), never, or all at once.
-    void SetFillResting(bool on) { fillResting_ = on; }
+    void SetFillResting(bool on);
+    // Resting orders filled by one of the models a backtest fills by, from the levels and deals
+    // of the generated market: what a recording of the day holds, so that a backtest over it
+    // fills them alike. The crossing rule is `touch` but for one thing: it fills the whole order
+    // however little stands at the price that reaches it.
+    void SetFillModel(vorlen::fills::TFillModel model);
+    std::optional<vorlen::fills::TFillModel> FillModel() const { return fillModel_; }
     std::size_t FillAllResting();
     std::size_t RestingCount() const { return resting_.size(); }
     // Puts `n` buy orders of the trader's first account on the book of `isin_id` at its lowest
@@ -155,6 +170,8 @@ private:
     // The trader's resting orders on the instrument changed: its book shows them.
     void OwnOrdersChanged(const Instrument& ins);
     std::int64_t LevelVolume(const Instrument& ins, int side, std::int64_t price);
+    // The others' volume at one price of a side, drawn when the price is first looked at.
+    std::int64_t OthersVolume(const Instrument& ins, int side, std::int64_t price);
     // The rows of one price of the book follow its volume, where a watched depth shows it;
     // `level` background levels at least are better than it.
     void ShowLevel(const Instrument& ins, int side, std::int64_t price, int level);
@@ -174,6 +191,22 @@ private:
                       std::int64_t volume);
     bool MoveMid(Instrument& ins, int ticks);
     void MatchResting(const Instrument& ins);
+    // What the fill model's engine of an instrument knows: the others' volume at each price of
+    // each side (0 bid, 1 ask), as last told.
+    struct FillFeed {
+        explicit FillFeed(vorlen::fills::TFillModel model) : engine(model) {}
+        vorlen::fills::TFillEngine engine;
+        std::map<std::int64_t, std::int64_t> told[2];
+    };
+    // The instrument's engine, made on first use with the book as it stands and the trader's
+    // orders already resting there.
+    FillFeed& FeedOf(const Instrument& ins);
+    // Tells the engine of the instrument, when it has one, the book's levels as they are now
+    // and books what it fills; true when something filled.
+    bool FollowBook(const Instrument& ins);
+    // The engine's fills since its last call booked; true when there were any.
+    bool BookFills(FillFeed& feed);
+    void BookFill(const vorlen::fills::TFill& fill);
     Reply AddOrder(const char* data);
     Reply DelOrder(const char* data);
     Reply MakeReply(const char* msg, std::int32_t code, std::int64_t orderId, std::int64_t amount);
@@ -204,6 +237,8 @@ private:
     // that nobody takes them for orders sent a moment ago.
     std::optional<std::chrono::system_clock::time_point> rowClock_;
     bool fillResting_ = true;
+    std::optional<vorlen::fills::TFillModel> fillModel_;
+    std::map<std::int32_t, FillFeed> feeds_; // by isin_id, while a fill model is chosen
     std::map<std::pair<std::string, std::int32_t>, Position> positions_;
     std::int64_t nextOrderId_ = 1850000000001;
     std::int64_t nextDealId_ = 1700000000001;

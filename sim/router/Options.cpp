@@ -204,6 +204,13 @@ void Exchange::OptionsTick() {
             .P("price", opt.mid)
             .T("moment", now)
             .Put(dealId);
+        // Which side stood in the book is not told: the engine reads it as the trader's.
+        if (const auto feed = feeds_.find(opt.isin_id); fillResting_ && feed != feeds_.end()) {
+            feed->second.engine.Deal(opt.mid, amount, std::nullopt);
+            if (BookFills(feed->second)) {
+                PublishBook(opt);
+            }
+        }
         RowMaker(market_, common, "common")
             .I("sess_id", kSession)
             .I("isin_id", opt.isin_id)

@@ -135,6 +135,26 @@ Reply Exchange::AddOrder(const char* d) {
     o.comment = GetText(d, *m.Field("comment"));
     o.ext_id = static_cast<std::int32_t>(GetInt(d, *m.Field("ext_id")));
     OrderLogRow(o, 1, amount, 0, 0);
+    if (fillModel_) {
+        // The model's engine takes what the book offers at the order's price or better.
+        FillFeed& feed = FeedOf(*ins);
+        const auto side =
+            o.dir == 1 ? vorlen::fills::TFillSide::Buy : vorlen::fills::TFillSide::Sell;
+        for (const vorlen::fills::TFill& f : feed.engine.Add(o.id, side, price, o.rest)) {
+            Fill(o, f.Price, f.Qty);
+        }
+        if (o.rest > 0 && type == 1) {
+            resting_[o.id] = o;
+            BookOrder(o);
+            OwnOrdersChanged(*ins);
+        } else if (o.rest > 0) {
+            feed.engine.Cancel(o.id);
+            const std::int64_t rest = o.rest;
+            o.rest = 0;
+            OrderLogRow(o, 0, rest, 0, 0);
+        }
+        return MakeReply("FORTS_MSG101", 0, o.id, 0);
+    }
     const std::int64_t ask = BackgroundBest(*ins, 1);
     const std::int64_t bid = BackgroundBest(*ins, 0);
     if (o.dir == 1 && price >= ask) {
@@ -161,6 +181,9 @@ Reply Exchange::DelOrder(const char* d) {
     }
     UserOrder o = it->second;
     resting_.erase(it);
+    if (const auto feed = feeds_.find(o.isin_id); feed != feeds_.end()) {
+        feed->second.engine.Cancel(o.id);
+    }
     const std::int64_t rest = o.rest;
     o.rest = 0;
     OrderLogRow(o, 0, rest, 0, 0);
@@ -187,6 +210,9 @@ bool Exchange::RestOrders(std::int32_t isin_id, std::size_t n) {
         OrderLogRow(o, 1, o.amount, 0, 0);
         BookOrder(o);
         resting_[o.id] = o;
+        if (fillModel_) {
+            FeedOf(*ins).engine.Add(o.id, vorlen::fills::TFillSide::Buy, o.price, o.rest);
+        }
     }
     OwnOrdersChanged(*ins);
     return true;
@@ -198,11 +224,18 @@ std::size_t Exchange::FillAllResting() {
         Fill(o, o.price, o.rest);
     }
     resting_.clear();
+    for (auto& [isin, feed] : feeds_) {
+        feed.engine.CancelAll();
+    }
     return n;
 }
 
 void Exchange::MatchResting(const Instrument& ins) {
     if (!fillResting_) {
+        return;
+    }
+    if (fillModel_) {
+        FollowBook(ins);
         return;
     }
     for (auto it = resting_.begin(); it != resting_.end();) {

@@ -105,6 +105,18 @@ int main(int argc, char** argv) {
     vsim::Exchange exchange(static_cast<std::uint64_t>(seed));
     exchange.market().SetLogRows(static_cast<std::size_t>(logRows));
     exchange.Seed();
+    // How the trader's resting orders fill: by the crossing rule unless a backtest's model is
+    // named, so that a recording of the day backtests alike.
+    if (const std::string model = vsim::Lower(sec->Get("fill_model", "")); !model.empty()) {
+        const auto parsed = vorlen::fills::ParseFillModel(model);
+        if (!parsed) {
+            std::fprintf(stderr, "P2MQRouter64: fill_model wants touch, through or queue, not %s\n",
+                         model.c_str());
+            return 2;
+        }
+        exchange.SetFillModel(*parsed);
+        log.Line("resting orders fill by the %s model", model.c_str());
+    }
     vsim::Server server(config, exchange, log);
     if (!server.Start()) {
         std::fprintf(stderr, "P2MQRouter64: cannot listen on port %u\n", config.port);

@@ -19,6 +19,14 @@ namespace {
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 constexpr std::int64_t kNsPerMinute = 60 * kNsPerSecond;
 constexpr std::int64_t kNsPerDay = 86'400 * kNsPerSecond;
+// The recorder stamps every message with its own receive time, and one change of the exchange's
+// book arrives as a run of messages microseconds apart; the runs themselves come a millisecond
+// or more apart. The live expert wakes once for such a run and reads the book it left, so the
+// strategy is called once the records pause this long, not between the halves of one change.
+constexpr std::int64_t kBurstGapNs = 200'000;
+// A run that goes on and on (a snapshot, a busy market) is read now and then meanwhile, as the
+// live expert would wake in the middle of it.
+constexpr std::int64_t kBurstLongestNs = 5'000'000;
 // The exchange's day is Moscow time, UTC+3 all year.
 constexpr std::int64_t kMoscowNs = 10'800 * kNsPerSecond; // three hours
 
@@ -54,6 +62,14 @@ void FeedLevels(fills::TFillEngine& engine, fills::TFillSide side, const TLevels
             ++j;
         }
     }
+}
+
+// The store's reader turns the session's times with mktime, which sets the time zone again each
+// call; the C library's lock around that is out of the thread sanitizer's sight, and a sweep's
+// workers read their reference rows now and then only, so they take turns.
+std::mutex& ZoneLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 class TRun;
@@ -128,7 +144,23 @@ private:
     TLevels FFedBids, FFedAsks;
     std::optional<std::int64_t> FLastDeal;
     std::int64_t FSampledMinute = -1;
+    bool FOpeningRead = false;
 };
+
+// The account's lots of the instrument by client as the recording shows them now: what the live
+// strategy's position held before its first fill, carried over from earlier days or trades.
+std::map<std::string, std::int64_t> OpeningLots(TDayMarket& market, std::int32_t isinId) {
+    orders::TStoreFacts facts;
+    {
+        std::lock_guard guard(ZoneLock());
+        facts = orders::ReadStoreFacts(market.Store());
+    }
+    std::map<std::string, std::int64_t> lots;
+    for (const auto& [key, net] : facts.Positions)
+        if (key.second == isinId && net != 0)
+            lots[key.first] = net;
+    return lots;
+}
 
 bool TRun::Ready(TDayMarket& market) {
     const std::uint64_t changes = market.Store().TableChanges(TCGStorage::kFuturesRefTable);
@@ -137,11 +169,7 @@ bool TRun::Ready(TDayMarket& market) {
     FRefChanges = changes;
     orders::TStoreFacts facts;
     {
-        // The reader turns the session's times with mktime, which sets the time zone again each
-        // call; the C library's lock around that is out of the thread sanitizer's sight, and a
-        // sweep's workers read their reference rows now and then only, so they take turns.
-        static std::mutex zoneLock;
-        std::lock_guard guard(zoneLock);
+        std::lock_guard guard(ZoneLock());
         facts = orders::ReadStoreFacts(market.Store());
     }
     const auto it = facts.Ref->Instruments.find(C.Isin);
@@ -286,10 +314,11 @@ bool TRun::Day(const std::filesystem::path& file, double base, double span) {
         const int m = MinuteOfDay(ns);
         return (!C.FromMinute || m >= *C.FromMinute) && (!C.ToMinute || m < *C.ToMinute);
     };
+    std::int64_t burstFrom = 0; // receive time of the first record the strategy has not seen
     const auto moment = [&](std::int64_t ns) {
-        // Everything of the moment before `ns`: the strategy's wake, then what the exchange
-        // gets of its orders meanwhile.
-        if (tickDue) {
+        // Everything of the moment before `ns`: the strategy's wake once a burst has ended,
+        // then what the exchange gets of its orders meanwhile.
+        if (tickDue && (ns - at > kBurstGapNs || at - burstFrom >= kBurstLongestNs)) {
             tickDue = false;
             NowNs = at;
             Desk.SetNow(at);
@@ -326,13 +355,16 @@ bool TRun::Day(const std::filesystem::path& file, double base, double span) {
         NowNs = at;
         Desk.SetNow(at);
         ++day.Records;
-        if (market.Apply(record) && ready)
+        if (market.Apply(record) && ready && !tickDue) {
             tickDue = true;
+            burstFrom = at;
+        }
         if (!ready && record.Kind == history::TRecordKind::Online &&
             market.Replay().Stats().InstrumentsBuilt) {
             market.Replay().Flush();
             ready = Ready(market);
             tickDue = ready;
+            burstFrom = at;
             if (ready && Strategy == nullptr && !Prepare(FIsinId))
                 return false;
         }
@@ -344,6 +376,10 @@ bool TRun::Day(const std::filesystem::path& file, double base, double span) {
         }
         if (ready && !stopped && !Strategy->Running() && inWindow(at)) {
             market.Replay().Flush();
+            if (!FOpeningRead) {
+                FOpeningRead = true;
+                Desk.SetOpening(OpeningLots(market, FIsinId));
+            }
             Strategy->Start();
             if (!AfterCall())
                 return false;

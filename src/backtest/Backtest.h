@@ -6,10 +6,10 @@
 // one risk gate to a simulated exchange that fills them with the shared fill models. No thread,
 // timer or wall clock takes part in a result: the same inputs give the same result.
 //
-// When the strategy is called: after the records of one receive time have been applied, once,
-// if any of them changed the instrument (a row carrying its isin_id): its orders' news first
-// (on_order), then on_tick, then on_book when its book changed. Live, the expert wakes once for
-// a burst of such rows; here a burst is what the terminal received at one moment.
+// When the strategy is called: after the records of one burst have been applied, once, if any of
+// them changed the instrument (a row carrying its isin_id): its orders' news first (on_order),
+// then on_tick, then on_book when its book changed. Live, the expert wakes once for a burst of
+// such rows; here a burst is a run of records with no pause of 0.2 ms between them.
 
 #include "backtest/BacktestResult.h"
 #include "fills/FillModel.h"

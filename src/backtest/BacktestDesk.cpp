@@ -67,6 +67,8 @@ TOrderResult TBacktestDesk::Place(const orders::TOrderRequest& order) {
     view.Instrument = FMarket.Instrument;
     if (const auto p = FPositions.find(order.Client); p != FPositions.end())
         view.Position = p->second.Net;
+    if (const auto o = FOpening.find(order.Client); o != FOpening.end())
+        view.Position += o->second;
     for (const auto& [id, o] : FOrders)
         view.Live.push_back({o.Client, FSetup.Isin, o.Side, o.Arrived ? o.Rest : o.Qty});
     view.Sent = FSent;
@@ -145,19 +147,26 @@ bool TBacktestDesk::NextOrderEvent(TOrderEvent& out) {
 
 bool TBacktestDesk::Position(const std::string& client, TPositionInfo& out) const {
     out = TPositionInfo{};
-    bool found = false;
+    bool found = false, opening = false;
     std::int64_t gross = 0;
     double weighted = 0;
-    for (const auto& [code, p] : FPositions) {
+    std::map<std::string, TBookedPosition> held = FPositions;
+    for (const auto& [code, lots] : FOpening)
+        held[code];
+    for (const auto& [code, p] : held) {
         if (!client.empty() && code != client)
             continue;
         found = true;
-        out.Net += p.Net;
-        gross += std::abs(p.Net);
+        const auto o = FOpening.find(code);
+        const std::int64_t net = p.Net + (o != FOpening.end() ? o->second : 0);
+        opening = opening || (o != FOpening.end() && o->second != 0);
+        out.Net += net;
+        gross += std::abs(net);
         weighted += p.AvgUnits * static_cast<double>(std::abs(p.Net));
     }
-    // Clients on both sides do not average into one price, as live.
-    if (gross > 0 && gross == std::abs(out.Net))
+    // Clients on both sides do not average into one price, as live; nor do lots bought at
+    // prices the run never saw.
+    if (gross > 0 && gross == std::abs(out.Net) && !opening)
         out.AvgPrice = weighted / static_cast<double>(gross) / orders::kPriceScale;
     return found;
 }

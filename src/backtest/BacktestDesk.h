@@ -49,6 +49,10 @@ public:
     TDeskMarket& Market() { return FMarket; }
     fills::TFillEngine& Engine() { return FEngine; }
 
+    // Lots of the instrument the account held, by client, when the run began: the strategy and
+    // the gate count them in its position, the run's results do not.
+    void SetOpening(std::map<std::string, std::int64_t> lots) { FOpening = std::move(lots); }
+
     TOrderResult Place(const orders::TOrderRequest& order);
     std::string Cancel(std::int64_t id);
     std::vector<orders::TOwnOrder> ActiveOrders() const;
@@ -114,6 +118,7 @@ private:
     std::map<std::string, std::int64_t> FSentToday;
     std::deque<std::int64_t> FPosts; // ms of the posts of the last second
     std::map<std::string, TBookedPosition> FPositions;
+    std::map<std::string, std::int64_t> FOpening;
     std::int64_t FResting = 0;
     std::uint64_t FOwnSerial = 0;
     double FRealized = 0;

@@ -106,6 +106,26 @@ TEST(BacktestDesk, TheGatesTimeRulesCountTheMarketsTime) {
     EXPECT_EQ(day.Out.Orders[0].State, "cancelled") << "the session's end takes it off";
 }
 
+TEST(BacktestDesk, LotsHeldBeforeTheRunCountInTheStrategysPositionAndTheGateButNotTheResult) {
+    TFixture f("* max_pos=5");
+    f.Desk.SetOpening({{kClient, 4}, {"FZ00002", -1}});
+    f.Level(fills::TFillSide::Sell, 100, 10);
+    ASSERT_TRUE(f.Order(TSide::Buy, 1, 100).Ok());
+    EXPECT_EQ(f.Order(TSide::Buy, 1, 101).Refusal,
+              "Позиция с учётом активных заявок составит 6 (допустимо 5).");
+    TPositionInfo p;
+    ASSERT_TRUE(f.Desk.Position(kClient, p));
+    EXPECT_EQ(p.Net, 5);
+    EXPECT_EQ(p.AvgPrice, 0) << "the held lots' price is not known";
+    ASSERT_TRUE(f.Desk.Position("FZ00002", p)) << "a client that only held lots has a position";
+    EXPECT_EQ(p.Net, -1);
+    ASSERT_TRUE(f.Desk.Position("", p));
+    EXPECT_EQ(p.Net, 4);
+    EXPECT_EQ(f.Desk.NetPosition(), 1);
+    ASSERT_EQ(f.Out.Trades.size(), 1u);
+    EXPECT_EQ(f.Out.Trades[0].Position, 1);
+}
+
 TEST(BacktestDesk, LatencyDelaysWhatTheExchangeSeesAndFillsCarryTheirFeesAndPnl) {
     TFixture f("", 0, 20);
     f.Level(fills::TFillSide::Sell, 100, 5);

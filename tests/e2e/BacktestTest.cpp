@@ -4,8 +4,6 @@
 // lot by lot, and a script that fails or loops stops the run with its file and line.
 
 #include "SimHarness.h"
-#include "settings/SavedSettings.h"
-#include "settings/StreamTree.h"
 
 #include <csignal>
 #include <fstream>
@@ -19,27 +17,6 @@ namespace {
 
 constexpr const char* kOnline = "Инструменты добавлены.";
 constexpr const char* kIsin = "Si-12.26";
-
-// The installation's settings with the market's deals ticked besides the default streams: the
-// fill models that go by deals need them.
-fs::path WriteSettingsWithDeals(const TSimInstall& inst) {
-    TSavedSettings settings = DefaultSavedSettings();
-    settings.Values.PortEdit = std::to_string(inst.Port);
-    TStreamTree tree;
-    for (int k = 0; k < tree.NodeCount() && k < static_cast<int>(settings.Nodes.size()); ++k)
-        tree.SetIndices(k, settings.Nodes[static_cast<std::size_t>(k)]);
-    const int node = tree.FindStream("FORTS_DEALS_REPL");
-    EXPECT_GE(node, 0);
-    if (node >= 0) {
-        tree.SetIndices(node, {kImageTicked, kImageTicked, kImageTicked});
-        for (const int table : tree.Children(node))
-            tree.SetIndices(table, {kImageTicked, kImageTicked, kImageTicked});
-    }
-    settings.Nodes = tree.AllIndices();
-    fs::path file = inst.Root / "deals.sav";
-    std::ofstream(file, std::ios::binary) << FormatSavedSettings(settings);
-    return file;
-}
 
 class Backtest : public ::testing::Test {
 protected:

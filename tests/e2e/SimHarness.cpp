@@ -179,6 +179,26 @@ long TSimInstall::Counter(const std::string& name) const {
     return at == std::string::npos ? -1 : std::stol(reply.substr(at + key.size()));
 }
 
+fs::path WriteSettingsWithDeals(const TSimInstall& inst) {
+    TSavedSettings settings = DefaultSavedSettings();
+    settings.Values.PortEdit = std::to_string(inst.Port);
+    TStreamTree tree;
+    for (int k = 0; k < tree.NodeCount() && k < static_cast<int>(settings.Nodes.size()); ++k) {
+        tree.SetIndices(k, settings.Nodes[static_cast<std::size_t>(k)]);
+    }
+    const int node = tree.FindStream("FORTS_DEALS_REPL");
+    if (node >= 0) {
+        tree.SetIndices(node, {kImageTicked, kImageTicked, kImageTicked});
+        for (const int table : tree.Children(node)) {
+            tree.SetIndices(table, {kImageTicked, kImageTicked, kImageTicked});
+        }
+    }
+    settings.Nodes = tree.AllIndices();
+    fs::path file = inst.Root / "deals.sav";
+    std::ofstream(file, std::ios::binary) << FormatSavedSettings(settings);
+    return file;
+}
+
 void TSimInstall::SetRouterOption(const std::string& key, const std::string& value) const {
     // Appended: meant for keys the constructor does not write, so no key appears twice.
     std::ofstream(Root / "client_router.ini", std::ios::app) << key << "=" << value << "\n";

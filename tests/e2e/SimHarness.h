@@ -71,6 +71,10 @@ inline constexpr std::array<const char*, 3> kExtraStreams = {
 // market.sav in its folder; empty when the stream tree lacks one of them.
 fs::path WriteWholeMarketSettings(const TSimInstall& inst);
 
+// The installation's settings with the market's deals ticked besides the default streams (the
+// fill models that go by deals need them in a recording), written into its folder.
+fs::path WriteSettingsWithDeals(const TSimInstall& inst);
+
 // A process of our own (the router restarted by a test); ended and reaped on destruction.
 class TChild {
 public:

@@ -145,7 +145,7 @@ TEST_F(SimOrders, FillControlFillsEveryRestingOrderAtItsPriceOrNone) {
     EXPECT_EQ(router.Control("fill on"), "OK fill on resting=" + std::to_string(before + 2));
     EXPECT_EQ(router.Control("fill now"), "OK filled " + std::to_string(before + 2));
     EXPECT_EQ(router.Control("fill now"), "OK filled 0");
-    EXPECT_EQ(router.Control("fill"), "ERR usage: fill now|off|on");
+    EXPECT_EQ(router.Control("fill"), "ERR usage: fill now|off|on|touch|through|queue");
     for (std::size_t i = 0; i < ids.size(); ++i) {
         ASSERT_TRUE(session->Pump([&] { return LogRowsOf(ids[i]).size() == 2; }));
         const Event& fill = *LogRowsOf(ids[i]).back();
@@ -153,6 +153,46 @@ TEST_F(SimOrders, FillControlFillsEveryRestingOrderAtItsPriceOrNone) {
         EXPECT_EQ(Int(trade->scheme, fill, "public_amount"), 2);
         EXPECT_EQ(Int(trade->scheme, fill, "public_amount_rest"), 0);
         EXPECT_DOUBLE_EQ(Decimal(trade->scheme, fill, "deal_price"), mid - (5.0 + i) * step);
+    }
+}
+
+TEST_F(SimOrders, RestingOrdersFillByTheChosenModelAndArrivingOnesTakeTheBestAskUnderEach) {
+    // A move of the market makes no deal: the crossing rule and `touch` fill an order the asks
+    // come down to, the models that go by deals leave it resting.
+    struct Case {
+        const char* mode;
+        bool fillsOnMove;
+    };
+    const Case cases[] = {{"on", true}, {"touch", true}, {"through", false}, {"queue", false}};
+    const std::string isinText = std::to_string(isin);
+    std::uint32_t tr = 300;
+    for (const Case& c : cases) {
+        const std::string reply = router.Control(std::string("fill ") + c.mode);
+        ASSERT_EQ(reply.rfind(std::string("OK fill ") + c.mode + " resting=", 0), 0u) << reply;
+        const Event taker = Order(++tr, "001", isin, 1, 1, Price(mid + 3 * step));
+        ASSERT_EQ(Int(replies->scheme, taker, "code"), 0) << c.mode;
+        const std::int64_t takerId = Int(replies->scheme, taker, "order_id");
+        ASSERT_TRUE(session->Pump([&] { return LogRowsOf(takerId).size() == 2; })) << c.mode;
+        EXPECT_DOUBLE_EQ(Decimal(trade->scheme, *LogRowsOf(takerId).back(), "deal_price"),
+                         mid + step)
+            << c.mode;
+
+        const Event resting = Order(++tr, "001", isin, 1, 1, Price(mid - 3 * step));
+        ASSERT_EQ(Int(replies->scheme, resting, "code"), 0) << c.mode;
+        const std::int64_t id = Int(replies->scheme, resting, "order_id");
+        ASSERT_EQ(router.Control("move " + isinText + " -5"), "OK move " + isinText + " -5");
+        session->Pump([&] { return LogRowsOf(id).size() == 2; }, 500);
+        ASSERT_EQ(LogRowsOf(id).size(), c.fillsOnMove ? 2u : 1u) << c.mode;
+        if (c.fillsOnMove) {
+            EXPECT_DOUBLE_EQ(Decimal(trade->scheme, *LogRowsOf(id).back(), "deal_price"),
+                             mid - 3 * step)
+                << c.mode << ": at its own price, the market came to it";
+        } else {
+            const Event del = session->Order(
+                ++tr, {{"broker_code", "FZ00"}, {"order_id", std::to_string(id)}}, "DelOrder");
+            EXPECT_EQ(Int(replies->scheme, del, "code"), 0) << c.mode;
+        }
+        ASSERT_EQ(router.Control("move " + isinText + " 5"), "OK move " + isinText + " 5");
     }
 }
 
