@@ -110,8 +110,8 @@ TEST(BacktestDesk, LotsHeldBeforeTheRunCountInTheStrategysPositionAndTheGateButN
     TFixture f("* max_pos=5");
     f.Desk.SetOpening({{kClient, 4}, {"FZ00002", -1}});
     f.Level(fills::TFillSide::Sell, 100, 10);
-    ASSERT_TRUE(f.Order(TSide::Buy, 1, 100).Ok());
-    EXPECT_EQ(f.Order(TSide::Buy, 1, 101).Refusal,
+    ASSERT_TRUE(f.Order(orders::TSide::Buy, 1, 100).Ok());
+    EXPECT_EQ(f.Order(orders::TSide::Buy, 1, 101).Refusal,
               "Позиция с учётом активных заявок составит 6 (допустимо 5).");
     TPositionInfo p;
     ASSERT_TRUE(f.Desk.Position(kClient, p));
