@@ -33,7 +33,7 @@ namespace {
 // Busy in every call for a while: a test of it lasts long enough to be watched and given up.
 constexpr const char* kSlowScript = "function on_tick(ctx)\n"
                                     "  local x = 0\n"
-                                    "  for i = 1, 200000 do x = x + i end\n"
+                                    "  for i = 1, 2000000 do x = x + i end\n"
                                     "end\n";
 // Buys at the ask and sells at the bid now and then: trades to show.
 constexpr const char* kTrader =
