@@ -14,10 +14,6 @@
 
 namespace vorlen {
 
-// The control port of the router started with the ini file `iniPath`: the one its [router]
-// section names, or when that lets the system choose, the one the router wrote to its ports file.
-std::optional<std::uint16_t> RouterControlPort(const std::string& iniPath);
-
 // One command line to the router's control channel on the loopback; its reply line, or empty
 // when the router does not answer within `limit`.
 std::string RouterCommand(std::uint16_t port, const std::string& command,
