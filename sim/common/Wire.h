@@ -75,6 +75,19 @@ private:
     std::size_t start_ = 0;
 };
 
+// A table row to a subscription: its listener, the table's slot in its subscription, the row's
+// revision and its bytes in the stream's layout.
+inline void PutRow(std::string& out, std::uint32_t sub, std::uint16_t slot, std::int64_t rev,
+                   std::string_view data) {
+    Writer w(out);
+    w.Begin(Kind::Row);
+    w.Put(sub);
+    w.Put(slot);
+    w.Put(rev);
+    w.Bytes(data.data(), data.size());
+    w.End();
+}
+
 // Reads one frame body; every read is bounds-checked and turns ok() false on overrun.
 class Reader {
 public:

@@ -4,6 +4,7 @@
 // trader's account, positions and orders, other traders' background activity, and the handling
 // of posted messages.
 
+#include "../common/LocalTime.h"
 #include "../common/Row.h"
 #include "Flow.h"
 #include "Market.h"
@@ -72,9 +73,6 @@ inline constexpr const char* kBroker = "FZ00";
 inline constexpr std::int32_t kSession = 7141;
 
 Time LocalNow();
-// The calendar fields of `t` in the machine's time zone.
-std::tm LocalTm(std::chrono::system_clock::time_point t);
-Time LocalTime(std::chrono::system_clock::time_point t);
 
 // The option series' expiries seen from `today`: the next monthly one at least two weeks away,
 // then the quarterly one after it, at 18:50 Moscow time.

@@ -93,13 +93,7 @@ void Market::SendRow(Subscription& sub, int table, const Row& row) {
     if (slot < 0) {
         return;
     }
-    wire::Writer w(sub.client->out);
-    w.Begin(wire::Kind::Row);
-    w.Put<std::uint32_t>(sub.id);
-    w.Put<std::uint16_t>(static_cast<std::uint16_t>(slot));
-    w.Put<std::int64_t>(row.rev);
-    w.Bytes(row.data.data(), row.data.size());
-    w.End();
+    wire::PutRow(sub.client->out, sub.id, static_cast<std::uint16_t>(slot), row.rev, row.data);
     ++counters_.rows;
     ++counters_.frames;
 }

@@ -1,5 +1,6 @@
 #include "Replay.h"
 
+#include "../common/LocalTime.h"
 #include "../common/Wire.h"
 #include "fills/FillModel.h"
 
@@ -214,13 +215,7 @@ void Replay::SendRow(const Sub& sub, int table, std::int64_t rev, const std::str
     if (slot < 0) {
         return;
     }
-    wire::Writer w(sub.client->out);
-    w.Begin(wire::Kind::Row);
-    w.Put<std::uint32_t>(sub.id);
-    w.Put<std::uint16_t>(static_cast<std::uint16_t>(slot));
-    w.Put<std::int64_t>(rev);
-    w.Bytes(data.data(), data.size());
-    w.End();
+    wire::PutRow(sub.client->out, sub.id, static_cast<std::uint16_t>(slot), rev, data);
 }
 
 void Replay::SendState(const Sub& sub, bool clear) {
@@ -446,7 +441,7 @@ std::string Replay::State() const {
         return "OK replay off";
     }
     const auto clock = [](std::int64_t ns, bool ms) {
-        const Time t = ReplayLocalTime(ns);
+        const Time t = LocalTimeNs(ns);
         char buf[32];
         if (ms) {
             std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", t.hour, t.minute, t.second,

@@ -1,5 +1,6 @@
 #include "ReplayTrader.h"
 
+#include "../common/LocalTime.h"
 #include "../common/Row.h"
 #include "../common/Text.h"
 #include "Replay.h"
@@ -68,27 +69,6 @@ fills::TFillSide SideOf(std::int64_t dir) {
 }
 
 } // namespace
-
-Time ReplayLocalTime(std::int64_t ns) {
-    const std::int64_t second = 1'000'000'000;
-    const std::int64_t whole = ns >= 0 ? ns / second : -((-ns + second - 1) / second);
-    const auto secs = static_cast<std::time_t>(whole);
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &secs);
-#else
-    localtime_r(&secs, &tm);
-#endif
-    Time t;
-    t.year = static_cast<std::uint16_t>(tm.tm_year + 1900);
-    t.month = static_cast<std::uint8_t>(tm.tm_mon + 1);
-    t.day = static_cast<std::uint8_t>(tm.tm_mday);
-    t.hour = static_cast<std::uint8_t>(tm.tm_hour);
-    t.minute = static_cast<std::uint8_t>(tm.tm_min);
-    t.second = static_cast<std::uint8_t>(tm.tm_sec);
-    t.msec = static_cast<std::uint16_t>((ns - whole * second) / 1'000'000);
-    return t;
-}
 
 ReplayTrader::ReplayTrader(const ReplayState& state, PutRow put)
     : state_(state), put_(std::move(put)), cat_(Catalogue::Get()) {
@@ -358,7 +338,7 @@ void ReplayTrader::Fill(std::int64_t id, const fills::TFill& f, std::int64_t now
 
     const bool buy = o.dir == 1;
     const double fee = kFeePerContract * static_cast<double>(f.Qty);
-    const Time at = ReplayLocalTime(nowNs);
+    const Time at = LocalTimeNs(nowNs);
     if (userDeal_.stream >= 0) {
         std::string row(userDeal_.def->size, '\0');
         char* p = row.data();
@@ -410,7 +390,7 @@ void ReplayTrader::LogRow(std::int64_t id, const Own& o, int action, std::int64_
     PutInt(p, F(l, "id_deal"), deal);
     PutInt(p, F(l, "xstatus"), 1);
     PutDecimal(&row[F(l, "price").offset], o.price, static_cast<std::int8_t>(5));
-    PutTime(&row[F(l, "moment").offset], ReplayLocalTime(nowNs));
+    PutTime(&row[F(l, "moment").offset], LocalTimeNs(nowNs));
     PutInt(p, F(l, "moment_ns"), nowNs);
     PutInt(p, F(l, "dir"), o.dir);
     PutInt(p, F(l, "public_action"), action);
@@ -444,7 +424,7 @@ void ReplayTrader::BookOrder(std::int64_t id, const Own& o, std::int64_t nowNs) 
     char* p = row.data();
     PutInt(p, F(b, "public_order_id"), id);
     PutText(p, F(b, "client_code"), o.client);
-    PutTime(&row[F(b, "moment").offset], ReplayLocalTime(nowNs));
+    PutTime(&row[F(b, "moment").offset], LocalTimeNs(nowNs));
     PutInt(p, F(b, "moment_ns"), nowNs);
     PutInt(p, F(b, "xstatus"), 1);
     PutInt(p, F(b, "action"), 1);

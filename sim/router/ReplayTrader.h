@@ -21,10 +21,6 @@ namespace vsim {
 
 struct ReplayState;
 
-// The calendar fields of a receive time (ns since 1970) in the machine's time zone, as the
-// terminal's other time displays show the recording's times.
-Time ReplayLocalTime(std::int64_t ns);
-
 class ReplayTrader {
 public:
     // Puts one of the trader's rows into the replica and sends it: under `id`, with revision
