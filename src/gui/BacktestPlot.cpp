@@ -1,6 +1,7 @@
 #include "gui/BacktestPlot.h"
 
 #include "backtest/BacktestReport.h"
+#include "book/Book.h"
 
 #include <QDateTime>
 #include <QPainter>
@@ -13,9 +14,9 @@ namespace vorlen::gui {
 
 namespace {
 
-// As the figures beside it are written.
-QString MoneyText(double v) {
-    return QString::fromStdString(backtest::Money(v));
+// As the summary beside it writes money: roubles, the locale's separator.
+QString Money(double v) {
+    return QString::fromStdString(MoneyText(v));
 }
 
 // The exchange's time, whatever the machine's zone.
@@ -42,7 +43,7 @@ void TEquityPlot::SetPoints(std::vector<backtest::TEquityPoint> points) {
 void TEquityPlot::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QFontMetrics fm(font());
-    const int left = fm.horizontalAdvance(QStringLiteral("-000 000 000,00")) + 8;
+    const int left = fm.horizontalAdvance(Money(-999999999.99)) + 8;
     const int top = fm.height(), bottom = fm.height() * 2 + 4, right = 10;
     const QRect all(left, top, width() - left - right, height() - top - bottom);
     if (all.width() < 20 || all.height() < 40)
@@ -95,9 +96,9 @@ void TEquityPlot::paintEvent(QPaintEvent*) {
         painter.drawText(QRectF(0, y - fm.height() / 2.0, ax, fm.height()),
                          Qt::AlignRight | Qt::AlignVCenter, text);
     };
-    label(eq.top(), MoneyText(hi));
-    label(eq.bottom(), MoneyText(lo));
-    label(dd.bottom(), MoneyText(deepest));
+    label(eq.top(), Money(hi));
+    label(eq.bottom(), Money(lo));
+    label(dd.bottom(), Money(deepest));
     // Named at the right, out of the way of where every curve starts.
     painter.drawText(QRect(eq.left(), eq.top() + 2, eq.width() - 4, fm.height()), Qt::AlignRight,
                      QStringLiteral("Капитал"));

@@ -505,7 +505,7 @@ std::string ConsoleUsage() {
            "                   terminal has taken it all (then --dump writes the tables)\n"
            "  --replay-file FILE  connect nowhere: rebuild the replica from the recording\n"
            "                   FILE as the market-data connection built it and write it as\n"
-           "                   --dump does (instruments.tsv and the key tables; no grids);\n"
+           "                   --dump does (instruments.tsv, the key tables and the grids);\n"
            "                   decimals are read through the gateway library of the\n"
            "                   installation (the router is neither started nor connected)\n"
            "  --at HH:MM:SS    replay only what arrived up to this local time on the\n"
