@@ -5,6 +5,7 @@
 
 #include "orders/ScriptedTransport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace vorlen {
@@ -34,7 +35,16 @@ protected:
         Desk = std::make_unique<orders::TOrderDesk>(Transport, orders::TLimitsBook{}, in,
                                                     orders::TOrderDesk::TJournalFn{}, nullptr);
         Ports = std::make_unique<TDeskOrders>(
-            *Desk, [this] { return Log; }, std::chrono::milliseconds(0));
+            *Desk,
+            [this](std::int64_t id, orders::TOwnOrder& out) {
+                const auto o =
+                    std::find_if(Log.begin(), Log.end(),
+                                 [&](const orders::TOwnOrder& x) { return x.OrderId == id; });
+                if (o != Log.end())
+                    out = *o;
+                return o != Log.end();
+            },
+            std::chrono::milliseconds(0));
         Ports->SetIsin("Si-3.27");
     }
 
