@@ -43,8 +43,8 @@
 
 #include "../../tests/e2e/SimHarness.h"
 #include "ListenerTap.h"
-#include "experts/ExpertHost.h"
 #include "book/BookKeeper.h"
+#include "experts/ExpertHost.h"
 #include "gateway/Cgate.h"
 #include "main/ConnectorPort.h"
 #include "main/TerminalDesk.h"
@@ -157,14 +157,16 @@ std::uint32_t CG_CALL StampBook(TTap::TListener& l, cg_conn_t* conn, cg_listener
         std::int64_t none = 0;
         ours = !gBusy.load() && gTick.compare_exchange_strong(none, t);
     }
-    if (l.Settings.rfind("p2repl://", 0) == 0)
+    // The transaction connection's replies come through a tapped listener too.
+    const bool marketData = l.Settings.rfind("p2repl://", 0) == 0;
+    if (marketData)
         tMarketData = true;
     const std::uint32_t rc = l.Forward(conn, lsn, msg);
     if (ours) {
         gApplied = NowNs();
         gReleased = 0;
-    } else if (msg != nullptr && msg->type != CG_MSG_STREAM_CHANGED && gTick.load() != 0 &&
-               gReleased.load() == 0) {
+    } else if (marketData && msg != nullptr && msg->type != CG_MSG_STREAM_CHANGED &&
+               gTick.load() != 0 && gReleased.load() == 0) {
         gReleased = NowNs(); // any other message ends the batch before it is handled
     }
     if (msg != nullptr && msg->type == CG_MSG_OPEN)
