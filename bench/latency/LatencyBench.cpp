@@ -22,10 +22,13 @@
 // and an id cannot tell which message the expert woke for when several came at once.
 //
 // Breakdown per loop: apply (the terminal's listener callback for the tick's message: store and
-// books), wake (tick to the expert's OnTick), strategy (OnTick to the order's message being
-// built: Lua, the desk's reading of the replica and the gate), build (filling the message) and
-// the post call itself. The gate alone is timed afterwards from this thread (the desk's Check
-// on the same order, without posting).
+// books), batch (tick to the market-data thread letting the store's lock go at the end of the
+// batch that message came in: the expert's snapshot waits for it), wake (from there to the
+// expert's OnTick), strategy (OnTick to the order's message being built: Lua, the book, the
+// desk's reading of the replica and the gate; with the thread's processor time beside it),
+// build (filling the message) and the post call itself. Afterwards, with the market still and
+// warm caches, this thread times the pieces alone: the desk's Check on such an order (the gate
+// without posting), the expert's snapshot refresh and a copy of the book.
 //
 // Baseline, measured in the same run: a bare hand-off between two threads through the same
 // wake-up primitive (TEventSet) the store wakes an expert with.
