@@ -38,6 +38,7 @@
 
 #include "../../tests/e2e/SimHarness.h"
 #include "Delays.h"
+#include "ListenerTap.h"
 #include "book/BookKeeper.h"
 #include "connections/Connection.h"
 #include "connections/GatewayRecords.h"
@@ -58,7 +59,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -117,38 +117,18 @@ struct TRouter {
 
 // --- counting behind the terminal's listeners -------------------------------------------------
 
-struct TForward {
-    CG_LISTENER_CB Callback = nullptr;
-    void* Data = nullptr;
-    std::vector<TStamp> Stamps;
-};
+using TTap = bench::TListenerTap<std::vector<TStamp>>;
 
-// Holds every registration's forward for the life of the program: the gateway may call a
-// listener until it is destroyed, and a deque never moves its elements.
-std::deque<TForward>& Forwards() {
-    static std::deque<TForward> forwards;
-    return forwards;
-}
-cg_lsn_new_t gRealLsnNew = nullptr;
-
-std::uint32_t CG_CALL CountApplied(cg_conn_t* conn, cg_listener_t* lsn, cg_msg_t* msg, void* data) {
-    auto* f = static_cast<TForward*>(data);
-    const std::uint32_t rc = f->Callback(conn, lsn, msg, f->Data);
+std::uint32_t CG_CALL CountApplied(TTap::TListener& l, cg_conn_t* conn, cg_listener_t* lsn,
+                                   cg_msg_t* msg) {
+    const std::uint32_t rc = l.Forward(conn, lsn, msg);
     if (msg == nullptr)
         return rc;
     if (msg->type == CG_MSG_STREAM_CHANGED)
-        Applied(f->Stamps, msg);
+        Applied(l.State, msg);
     else if (msg->type == CG_MSG_OPEN)
-        f->Stamps = Stamps(lsn);
+        l.State = Stamps(lsn);
     return rc;
-}
-
-// Registered on the connection's thread only (creation and re-creation of its listeners), so
-// the deque needs no lock.
-std::uint32_t CG_CALL CountingLsnNew(cg_conn_t* conn, const char* settings, CG_LISTENER_CB cb,
-                                     void* data, cg_listener_t** lsn) {
-    Forwards().push_back({cb, data, {}});
-    return gRealLsnNew(conn, settings, &CountApplied, &Forwards().back(), lsn);
 }
 
 // --- the bare client ----------------------------------------------------------------------------
@@ -531,13 +511,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    gRealLsnNew = CG().cg_lsn_new;
     gRealProcess = CG().cg_conn_process;
     CG().cg_conn_process = &TimedProcess;
     if (options.Record) {
-        CG().cg_lsn_new = &CountingLsnNew;
+        TTap::Install(&CountApplied);
         const int rc = RecordPairs(s, sub, options.Rate, options.Seconds);
-        CG().cg_lsn_new = gRealLsnNew;
+        TTap::Remove();
         CG().cg_conn_process = gRealProcess;
         CG().cg_env_close();
         ui::UnmarkUiThread();
@@ -545,15 +524,15 @@ int main(int argc, char** argv) {
     }
     std::vector<TSide> sides;
     sides.push_back({"bare", [&](double rate) {
-                         CG().cg_lsn_new = gRealLsnNew;
+                         TTap::Remove();
                          return RunRaw(s, lsnSettings, rate, options.Seconds);
                      }});
     sides.push_back({"terminal", [&](double rate) {
-                         CG().cg_lsn_new = &CountingLsnNew;
+                         TTap::Install(&CountApplied);
                          return RunTerminal(s, sub, rate, options.Seconds);
                      }});
     FindCapacities(sides, options);
-    CG().cg_lsn_new = gRealLsnNew;
+    TTap::Remove();
     CG().cg_conn_process = gRealProcess;
     CG().cg_env_close();
     ui::UnmarkUiThread();

@@ -107,8 +107,6 @@ void TDeskOrders::Poll() {
         if (FMine.count(o.OrderId) != 0)
             live.emplace(o.OrderId, std::move(o));
     }
-    std::map<std::int64_t, orders::TOwnOrder> logged;
-    bool logRead = false;
     for (auto it = FMine.begin(); it != FMine.end();) {
         const std::int64_t id = it->first;
         if (const auto l = live.find(id); l != live.end()) {
@@ -121,20 +119,15 @@ void TDeskOrders::Poll() {
             ++it;
             continue;
         }
-        if (!logRead && FOrdersLog) {
-            for (orders::TOwnOrder& o : FOrdersLog())
-                logged.emplace(o.OrderId, std::move(o));
-            logRead = true;
-        }
-        const auto f = logged.find(id);
+        orders::TOwnOrder logged;
         // Gone from the desk's active orders before the orders log shows how it ended: wait
         // for the log.
-        if (f == logged.end() || f->second.Active()) {
+        if (!FOrdersLog || !FOrdersLog(id, logged) || logged.Active()) {
             ++it;
             continue;
         }
-        const bool filled = f->second.State == orders::TOrderState::Filled;
-        FEvents.push_back({id, filled ? "filled" : "cancelled", 0, {}, f->second.Rest});
+        const bool filled = logged.State == orders::TOrderState::Filled;
+        FEvents.push_back({id, filled ? "filled" : "cancelled", 0, {}, logged.Rest});
         it = FMine.erase(it);
     }
 }
@@ -156,7 +149,11 @@ bool TDeskOrders::NextOrderEvent(TOrderEvent& out) {
 
 TDeskOrders::TOrdersLogFn OrdersLogOf(TCGStorage& store) {
     auto reader = std::make_shared<orders::TStoreReader>(store);
-    return [reader] { return reader->Read(true).Own; };
+    return [reader](std::int64_t orderId, orders::TOwnOrder& out) {
+        // Only the rows new since the last read are decoded; no list of the orders is made.
+        const orders::TStoreFacts facts = reader->Read(false, false);
+        return facts.Tracker != nullptr && facts.Tracker->Find(orderId, out);
+    };
 }
 
 bool TKeeperBook::Refresh(std::int32_t isinId) {

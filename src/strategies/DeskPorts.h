@@ -24,9 +24,11 @@ class TCGStorage;
 
 class TDeskOrders final : public TStrategyOrders {
 public:
-    // Every own order the orders log shows, finished ones included: how an order that is no
-    // longer active is told apart as filled or cancelled.
-    using TOrdersLogFn = std::function<std::vector<orders::TOwnOrder>()>;
+    // One own order as the orders log shows it, finished ones included (false while the log has
+    // no row of it): how an order that is no longer active is told apart as filled or
+    // cancelled. Asked by id, since the log holds every order of the day and a strategy's
+    // tick must not pay for all of them.
+    using TOrdersLogFn = std::function<bool(std::int64_t orderId, orders::TOwnOrder& out)>;
 
     // `replyWait`: how long Place waits for the exchange's answer before it says it has none.
     TDeskOrders(orders::TOrderDesk& desk, TOrdersLogFn ordersLog,

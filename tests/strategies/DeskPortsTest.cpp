@@ -5,6 +5,7 @@
 
 #include "orders/ScriptedTransport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace vorlen {
@@ -34,7 +35,17 @@ protected:
         Desk = std::make_unique<orders::TOrderDesk>(Transport, orders::TLimitsBook{}, in,
                                                     orders::TOrderDesk::TJournalFn{}, nullptr);
         Ports = std::make_unique<TDeskOrders>(
-            *Desk, [this] { return Log; }, std::chrono::milliseconds(0));
+            *Desk,
+            [this](std::int64_t id, orders::TOwnOrder& out) {
+                Asked.push_back(id);
+                const auto o =
+                    std::find_if(Log.begin(), Log.end(),
+                                 [&](const orders::TOwnOrder& x) { return x.OrderId == id; });
+                if (o != Log.end())
+                    out = *o;
+                return o != Log.end();
+            },
+            std::chrono::milliseconds(0));
         Ports->SetIsin("Si-3.27");
     }
 
@@ -65,6 +76,8 @@ protected:
     }
 
     std::vector<orders::TOwnOrder> Log;
+    // The order ids the orders log was asked about, in turn.
+    std::vector<std::int64_t> Asked;
     orders::TScriptedTransport Transport;
     std::unique_ptr<orders::TOrderDesk> Desk;
     std::unique_ptr<TDeskOrders> Ports;
@@ -126,6 +139,47 @@ TEST_F(DeskPorts, AnOrderAnsweredTooLateIsStillTheStrategysAndHaltingRefusesEver
     Desk->KillSwitch();
     EXPECT_EQ(Ports->HaltReason(), orders::kHaltedRefusal);
     EXPECT_EQ(Buy(1, "95").Refusal, orders::kHaltedRefusal);
+}
+
+// A strategy is woken by every row of its instrument, the orders log's too: a tick must cost
+// what its own orders need, not the day's orders. The log is asked only about an order that left
+// the active ones, once, however long the day has been.
+TEST_F(DeskPorts, TheOrdersLogIsAskedOnlyAboutTheStrategysOrdersThatLeftTheActiveOnes) {
+    Transport.AnswerAddsWith = 0;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(Buy(2, std::to_string(95 + i)).Ok());
+    // A long day of the trader's other orders, all finished.
+    for (std::int64_t id = 1; id <= 2000; ++id) {
+        orders::TOwnOrder done;
+        done.OrderId = 50'000 + id;
+        done.IsinId = 7;
+        done.Client = "FZ00001";
+        done.State = orders::TOrderState::Cancelled;
+        Log.push_back(done);
+    }
+    const struct {
+        std::uint32_t TrId;
+        orders::TOrderState State;
+        std::int64_t Rest;
+        std::vector<std::string> Events;
+        std::vector<std::int64_t> Asked;
+    } steps[] = {
+        {1, orders::TOrderState::Placed, 2, {}, {}},
+        {2, orders::TOrderState::Cancelled, 2, {"1002 cancelled 2"}, {1002}},
+        {3, orders::TOrderState::Filled, 0, {"1003 filled 0"}, {1003}},
+        {1, orders::TOrderState::PartlyFilled, 1, {"1001 partly_filled 1"}, {}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.TrId);
+        Asked.clear();
+        Logged(step.TrId, step.State, step.Rest);
+        EXPECT_EQ(Events(), step.Events);
+        EXPECT_EQ(Asked, step.Asked);
+        // Told once; nothing asked again.
+        Asked.clear();
+        EXPECT_TRUE(Events().empty());
+        EXPECT_TRUE(Asked.empty());
+    }
 }
 
 } // namespace
