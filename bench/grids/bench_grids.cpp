@@ -264,7 +264,7 @@ double ConsoleUiUsPerOrder(std::size_t rows, bool consoleGrids) {
     double spent = 0;
     // The first order brings the first pass, which every grid makes over the whole table.
     for (int i = -1; i < kOrders; ++i) {
-        const auto id = static_cast<std::int64_t>(30'000'000 + i);
+        const std::int64_t id = std::int64_t{30'000'000} + i;
         row.Key(id).Int("public_order_id", id).Int("private_action", 1);
         data.Store.UpdStrMsg(row.Msg(), data.Lsn);
         const auto shown = static_cast<int>(rows) + i + 2;

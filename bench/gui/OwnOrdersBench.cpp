@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,7 @@ double RefreshUs(std::size_t orders, bool whole) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) // NOLINT(concurrency-mt-unsafe)
         setenv("QT_QPA_PLATFORM", "offscreen", 1); // NOLINT(concurrency-mt-unsafe)
     QApplication app(argc, argv);
@@ -72,4 +73,9 @@ int main(int argc, char** argv) {
         std::printf("%s_14000_vs_1000: %.2f\n", name, big / small);
     }
     return 0;
+} catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+} catch (...) {
+    return 1;
 }

@@ -151,8 +151,8 @@ void TOwnOrdersForm::SortBy(int column, bool ascending) {
 
 void TOwnOrdersForm::ShowRow(int row, const TOwnOrderRow& r, std::vector<int>& widths) {
     // Buys green, sells red, as the book's sides; a finished order's text greyed over either.
-    static const QBrush buy(QColor(225, 245, 225));
-    static const QBrush sell(QColor(252, 226, 226));
+    const QBrush buy(QColor(225, 245, 225));
+    const QBrush sell(QColor(252, 226, 226));
     const QFontMetrics metrics = Grid->fontMetrics();
     for (std::size_t c = 0; c < kOwnOrderColumns; ++c) {
         const QString text = QString::fromStdString(r.Cells[c]);
