@@ -15,6 +15,12 @@
 //   pass_us_whole: <one pass over the whole table, microseconds of the updater's thread>
 //   pass_us_following: <one pass that follows the changes>
 //   pass_following_vs_whole: <the second over the first>
+// Last, what one own order costs the console's user-interface thread (processor time: the calls
+// the updater hands it, then reading the newest screenful of rows) over an orders log of 1,000
+// and of 14,000 rows, through a grid of texts as the console's were and through the console's
+// own grids; a cost that follows the changes stays flat as the log grows:
+//   console_text_grid_us_1000 / _14000, console_text_grid_14000_vs_1000
+//   console_grid_us_1000 / _14000, console_grid_14000_vs_1000
 
 #include "gateway/Cgate.h"
 #include "grids/GridLayouts.h"
@@ -22,6 +28,7 @@
 #include "grids/OrderMenus.h"
 #include "grids/RowRefs.h"
 #include "grids/UpdGrids.h"
+#include "main/console/ConsoleGrids.h"
 #include "platform/CodePage.h"
 #include "platform/FormatSettings.h"
 #include "platform/Thread.h"
@@ -90,8 +97,8 @@ std::string Numbered(const char* prefix, std::size_t n) {
     return s;
 }
 
-struct TTable100k {
-    TTable100k() {
+struct TOrdersTable {
+    explicit TOrdersTable(std::size_t rows = kRows) {
         Scheme.Table("orders_log", OrdersLog());
         Store.SetStreams({"FORTS_TRADE_REPL"});
         Lsn.sName = "FORTS_TRADE_REPL";
@@ -102,7 +109,7 @@ struct TTable100k {
         t.year = 2026;
         t.month = 3;
         t.day = 5;
-        for (std::size_t i = 0; i < kRows; ++i) {
+        for (std::size_t i = 0; i < rows; ++i) {
             const auto id = static_cast<std::int64_t>(i + 1);
             t.hour = static_cast<std::uint8_t>(10 + i % 9);
             t.minute = static_cast<std::uint8_t>(i % 60);
@@ -148,7 +155,7 @@ constexpr auto kRun = std::chrono::seconds(4);
 // One grid through the updater's thread, this thread serving as the user-interface thread.
 TFigures Measure(bool byReference) {
     using Clock = std::chrono::steady_clock;
-    TTable100k data;
+    TOrdersTable data;
     std::int32_t orders = kFilterAll, mlOrders = kFilterAll;
     TModelGridSink grid(GridLayout(kOrdersGrid));
     grid.SetWantsRowRefs(byReference);
@@ -211,7 +218,7 @@ struct TPassCost {
 // table; the two lists are compared so the figure is of passes that give the same rows.
 TPassCost MeasurePasses() {
     constexpr int kOrders = 200;
-    TTable100k data;
+    TOrdersTable data;
     TGridChangeFeed feed(nullptr);
     data.Store.SetObserver(&feed);
     TRowCollector collector(data.Store, GridLayout(kOrdersGrid), kOrdersGrid, &feed);
@@ -236,6 +243,46 @@ TPassCost MeasurePasses() {
     return {whole / kOrders, following / kOrders};
 }
 
+// The console's user-interface thread over one own order at a time: the order is stored, then
+// this thread serves the updater's calls until the grid shows it, and reads the newest rows as a
+// screen would. Processor time of this thread only, so the updater's own work is not counted.
+double ConsoleUiUsPerOrder(std::size_t rows, bool consoleGrids) {
+    constexpr int kOrders = 60;
+    TOrdersTable data(rows);
+    std::int32_t orders = kFilterAll, mlOrders = kFilterAll;
+    TConsoleGrids grids;
+    TModelGridSink texts(GridLayout(kOrdersGrid));
+    TGridSink* sink = consoleGrids ? grids.Sinks()[kOrdersGrid] : &texts;
+    const TModelGridSink& grid = consoleGrids ? grids.Grid(kOrdersGrid) : texts;
+    TUpdateGrids updater(data.Store, orders, mlOrders);
+    updater.FollowChanges(nullptr);
+    updater.SetGrid(kOrdersGrid, sink);
+    ui::MarkUiThread();
+    updater.Start();
+    test::TRowBytes row(data.Scheme, "orders_log");
+    std::string cell;
+    double spent = 0;
+    // The first order brings the first pass, which every grid makes over the whole table.
+    for (int i = -1; i < kOrders; ++i) {
+        const std::int64_t id = std::int64_t{30'000'000} + i;
+        row.Key(id).Int("public_order_id", id).Int("private_action", 1);
+        data.Store.UpdStrMsg(row.Msg(), data.Lsn);
+        const auto shown = static_cast<int>(rows) + i + 2;
+        const double t0 = ThreadCpuUs();
+        while (grid.RowCount() != shown)
+            if (ui::DrainUiQueue() == 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        for (int r = std::max(0, shown - kScreenRows); r < shown; ++r)
+            for (int c = 0; c < grid.ColCount(); ++c)
+                cell = grid.Cell(r, c);
+        if (i >= 0)
+            spent += ThreadCpuUs() - t0;
+    }
+    updater.Stop();
+    ui::UnmarkUiThread();
+    return spent / kOrders;
+}
+
 } // namespace
 } // namespace vorlen
 
@@ -251,6 +298,14 @@ int main() try {
     std::printf("pass_us_whole: %.1f\n", pass.WholeUs);
     std::printf("pass_us_following: %.1f\n", pass.FollowingUs);
     std::printf("pass_following_vs_whole: %.4f\n", pass.FollowingUs / pass.WholeUs);
+    for (const bool console : {false, true}) {
+        const char* name = console ? "console_grid" : "console_text_grid";
+        const double small = vorlen::ConsoleUiUsPerOrder(1'000, console);
+        const double big = vorlen::ConsoleUiUsPerOrder(14'000, console);
+        std::printf("%s_us_1000: %.1f\n", name, small);
+        std::printf("%s_us_14000: %.1f\n", name, big);
+        std::printf("%s_14000_vs_1000: %.2f\n", name, big / small);
+    }
     return 0;
 } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

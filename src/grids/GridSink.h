@@ -71,6 +71,8 @@ public:
     void ShowRowRefs(TRowRefList&& list) override;
     // Whether the grid updater should show rows here by reference.
     void SetWantsRowRefs(bool on) { FWantsRefs = on; }
+    // Whether it does now: the rows shown are those ShowRowRefs handed over, not the texts.
+    bool ShowsRowRefs() const { return FRefs != nullptr; }
     // Heap the rows shown hold (texts, or references and the texts made for the view).
     std::size_t HeldBytes() const;
 

@@ -122,15 +122,20 @@ void TOwnOrdersForm::Refresh() {
     HaltLabel->setVisible(!halt.empty());
     if (FReader == nullptr)
         return;
-    std::vector<TOwnOrderRow> rows = OwnOrderRows(FReader->Read(true), ActiveOnlyBox->isChecked());
-    if (FSortColumn >= 0)
-        SortOwnOrderRows(rows, static_cast<std::size_t>(FSortColumn), FSortAscending);
-    const bool same = rows.size() == FRows.size() &&
-                      std::equal(rows.begin(), rows.end(), FRows.begin(),
-                                 [](const auto& a, const auto& b) { return a.Cells == b.Cells; });
-    if (same)
+    // The orders are listed here, from the reader's tracker, only where they changed.
+    const orders::TStoreFacts facts = FReader->Read(true, false);
+    if (facts.Tracker == nullptr)
         return;
-    Fill(std::move(rows));
+    std::vector<TOwnOrderList::TStep> steps;
+    const auto column = FSortColumn >= 0 ? static_cast<std::size_t>(FSortColumn) : kOwnOrderColumns;
+    if (!FList.Update(*facts.Tracker, facts.Ref, ActiveOnlyBox->isChecked(), column, FSortAscending,
+                      steps))
+        Fill();
+    else if (!steps.empty())
+        Apply(steps);
+    else
+        return;
+    StatusLabel->setText(QStringLiteral("Активных заявок: %1").arg(facts.Tracker->ActiveCount()));
 }
 
 void TOwnOrdersForm::SortBy(int column, bool ascending) {
@@ -141,49 +146,82 @@ void TOwnOrdersForm::SortBy(int column, bool ascending) {
     if (known)
         Grid->horizontalHeader()->setSortIndicator(column, ascending ? Qt::AscendingOrder
                                                                      : Qt::DescendingOrder);
-    if (FReader == nullptr)
-        return;
-    std::vector<TOwnOrderRow> rows = OwnOrderRows(FReader->Read(true), ActiveOnlyBox->isChecked());
-    if (known)
-        SortOwnOrderRows(rows, static_cast<std::size_t>(column), ascending);
-    Fill(std::move(rows));
+    Refresh();
 }
 
-void TOwnOrdersForm::Fill(std::vector<TOwnOrderRow> rows) {
-    // The selection follows the orders, not the row positions, as new orders come in on top.
-    std::set<std::int64_t> selected;
-    for (const QModelIndex& index : Grid->selectionModel()->selectedRows())
-        selected.insert(FRows[static_cast<std::size_t>(index.row())].OrderId);
-    FRows = std::move(rows);
-    Grid->clearSelection();
-    Grid->setRowCount(static_cast<int>(FRows.size()));
-    const QFontMetrics metrics = Grid->fontMetrics();
-    std::vector<int> widths(kOwnOrderColumns, 0);
+void TOwnOrdersForm::ShowRow(int row, const TOwnOrderRow& r, std::vector<int>& widths) {
     // Buys green, sells red, as the book's sides; a finished order's text greyed over either.
     const QBrush buy(QColor(225, 245, 225));
     const QBrush sell(QColor(252, 226, 226));
-    for (std::size_t r = 0; r < FRows.size(); ++r) {
-        for (std::size_t c = 0; c < kOwnOrderColumns; ++c) {
-            const QString text = QString::fromStdString(FRows[r].Cells[c]);
-            widths[c] = std::max(widths[c], metrics.horizontalAdvance(text));
-            auto* item = new QTableWidgetItem(text);
-            item->setBackground(FRows[r].Buy ? buy : sell);
-            if (!FRows[r].Active)
-                item->setForeground(palette().color(QPalette::Disabled, QPalette::Text));
-            Grid->setItem(static_cast<int>(r), static_cast<int>(c), item);
+    const QFontMetrics metrics = Grid->fontMetrics();
+    for (std::size_t c = 0; c < kOwnOrderColumns; ++c) {
+        const QString text = QString::fromStdString(r.Cells[c]);
+        widths[c] = std::max(widths[c], metrics.horizontalAdvance(text));
+        QTableWidgetItem* item = Grid->item(row, static_cast<int>(c));
+        const bool made = item == nullptr;
+        if (made) {
+            item = new QTableWidgetItem(text);
+        } else if (item->text() != text) {
+            item->setText(text);
         }
-        if (selected.count(FRows[r].OrderId) != 0)
-            Grid->selectRow(static_cast<int>(r));
+        item->setBackground(r.Buy ? buy : sell);
+        if (!r.Active)
+            item->setForeground(palette().color(QPalette::Disabled, QPalette::Text));
+        else if (!made && item->data(Qt::ForegroundRole).isValid())
+            item->setData(Qt::ForegroundRole, QVariant());
+        // Put in once dressed, so the grid is told of it once.
+        if (made)
+            Grid->setItem(row, static_cast<int>(c), item);
     }
+}
+
+void TOwnOrdersForm::Widen(const std::vector<int>& widths) {
     // Columns only widen: one that narrowed with every refresh would jump under the cursor.
     for (std::size_t c = 0; c < kOwnOrderColumns; ++c) {
         const int column = static_cast<int>(c);
         Grid->setColumnWidth(column, std::max(Grid->columnWidth(column), widths[c] + 16));
     }
-    std::size_t active = 0;
-    for (const TOwnOrderRow& row : FRows)
-        active += row.Active ? 1 : 0;
-    StatusLabel->setText(QStringLiteral("Активных заявок: %1").arg(active));
+}
+
+void TOwnOrdersForm::Fill() {
+    // The selection follows the orders, not the row positions, as new orders come in on top;
+    // the grid's rows are still the old ones, numbered in their first column.
+    std::set<std::int64_t> selected;
+    for (const QModelIndex& index : Grid->selectionModel()->selectedRows())
+        if (const QTableWidgetItem* item = Grid->item(index.row(), 0))
+            selected.insert(item->text().toLongLong());
+    Grid->clearSelection();
+    Grid->setRowCount(0);
+    const auto& rows = FList.Rows();
+    Grid->setRowCount(static_cast<int>(rows.size()));
+    std::vector<int> widths(kOwnOrderColumns, 0);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        ShowRow(static_cast<int>(r), rows[r], widths);
+        if (selected.count(rows[r].OrderId) != 0)
+            Grid->selectRow(static_cast<int>(r));
+    }
+    Widen(widths);
+}
+
+void TOwnOrdersForm::Apply(const std::vector<TOwnOrderList::TStep>& steps) {
+    // The grid keeps its selection and scroll position across rows put in and taken out.
+    std::vector<int> widths(kOwnOrderColumns, 0);
+    for (const TOwnOrderList::TStep& step : steps) {
+        const int row = static_cast<int>(step.Row);
+        switch (step.Kind) {
+        case TOwnOrderList::TStep::TKind::Remove:
+            Grid->removeRow(row);
+            break;
+        case TOwnOrderList::TStep::TKind::Insert:
+            Grid->insertRow(row);
+            ShowRow(row, step.Shown, widths);
+            break;
+        case TOwnOrderList::TStep::TKind::Change:
+            ShowRow(row, step.Shown, widths);
+            break;
+        }
+    }
+    Widen(widths);
 }
 
 void TOwnOrdersForm::Cancel(const std::vector<std::int64_t>& ids) {
@@ -201,7 +239,7 @@ void TOwnOrdersForm::Cancel(const std::vector<std::int64_t>& ids) {
 void TOwnOrdersForm::CancelSelectedClick() {
     std::vector<std::int64_t> ids;
     for (const QModelIndex& index : Grid->selectionModel()->selectedRows()) {
-        const TOwnOrderRow& row = FRows[static_cast<std::size_t>(index.row())];
+        const TOwnOrderRow& row = FList.Rows()[static_cast<std::size_t>(index.row())];
         if (row.Active)
             ids.push_back(row.OrderId);
     }
@@ -214,7 +252,7 @@ void TOwnOrdersForm::CancelSelectedClick() {
 
 void TOwnOrdersForm::CancelAllClick() {
     std::vector<std::int64_t> ids;
-    for (const TOwnOrderRow& row : FRows)
+    for (const TOwnOrderRow& row : FList.Rows())
         if (row.Active)
             ids.push_back(row.OrderId);
     if (ids.empty()) {

@@ -7,8 +7,10 @@
 // are cancelled through the desk.
 
 #include "main/OrderTicket.h"
+#include "main/OwnOrderList.h"
 
 #include <QWidget>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -35,9 +37,10 @@ public:
 
     // Stops reading: the store is about to go.
     void Detach();
-    // Reads the orders log again and shows what changed.
+    // Reads the orders log again and shows what changed, touching only the rows of the orders
+    // the log named since the last refresh.
     void Refresh();
-    const std::vector<TOwnOrderRow>& Rows() const { return FRows; }
+    const std::deque<TOwnOrderRow>& Rows() const { return FList.Rows(); }
     // Sorts by a column (as a click on its caption does); a column past the last one goes back
     // to the latest placed first.
     void SortBy(int column, bool ascending);
@@ -58,9 +61,14 @@ private:
 
     std::unique_ptr<orders::TStoreReader> FReader;
     std::function<orders::TOrderDesk*()> FDesk;
-    void Fill(std::vector<TOwnOrderRow> rows);
+    // The whole grid from the rows, or only the rows the steps name.
+    void Fill();
+    void Apply(const std::vector<TOwnOrderList::TStep>& steps);
+    // Grid row `row` as `shown`; widens `widths` to its texts.
+    void ShowRow(int row, const TOwnOrderRow& shown, std::vector<int>& widths);
+    void Widen(const std::vector<int>& widths);
 
-    std::vector<TOwnOrderRow> FRows;
+    TOwnOrderList FList;
     QTimer* FTimer = nullptr;
     int FSortColumn = -1;
     bool FSortAscending = true;

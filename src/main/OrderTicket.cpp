@@ -121,87 +121,104 @@ const std::array<const char*, kOwnOrderColumns>& OwnOrderCaptions() {
     return captions;
 }
 
+TOwnOrderRow OwnOrderRow(const orders::TOwnOrder& o, const orders::TRefFacts* ref) {
+    TOwnOrderRow row;
+    row.OrderId = o.OrderId;
+    row.Active = o.Active();
+    std::string isin = "?";
+    if (ref != nullptr) {
+        if (const auto it = ref->IsinById.find(o.IsinId); it != ref->IsinById.end()) {
+            isin = it->second;
+        }
+    }
+    const auto clock = [](std::int64_t ns) {
+        return ns > 0 ? FormatClockTime(std::chrono::system_clock::time_point(
+                            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                std::chrono::nanoseconds(ns))))
+                      : std::string();
+    };
+    row.Buy = o.Side == orders::TSide::Buy;
+    // Placed moments do not change as an order lives, so neither does its row's place.
+    row.PlacedNs = o.FirstMomentNs > 0 ? o.FirstMomentNs : o.LastMomentNs;
+    row.ChangedNs = o.LastMomentNs;
+    row.Price = o.Price;
+    row.Amount = o.Amount;
+    row.Rest = o.Rest;
+    row.Cells = {std::to_string(o.OrderId),
+                 clock(row.PlacedNs),
+                 isin,
+                 o.Client,
+                 row.Buy ? "Покупка" : "Продажа",
+                 TicketPriceText(o.Price),
+                 std::to_string(o.Amount),
+                 std::to_string(o.Rest),
+                 orders::StateText(o.State),
+                 clock(row.ChangedNs)};
+    return row;
+}
+
 std::vector<TOwnOrderRow> OwnOrderRows(const orders::TStoreFacts& facts, bool activeOnly) {
-    std::vector<const orders::TOwnOrder*> picked;
+    std::vector<TOwnOrderRow> rows;
     for (const orders::TOwnOrder& o : facts.Own) {
         if (!activeOnly || o.Active()) {
-            picked.push_back(&o);
+            rows.push_back(OwnOrderRow(o, facts.Ref.get()));
         }
     }
-    // Placed moments do not change as an order lives, so neither does its row's place.
-    const auto placed = [](const orders::TOwnOrder* o) {
-        return o->FirstMomentNs > 0 ? o->FirstMomentNs : o->LastMomentNs;
-    };
-    std::sort(picked.begin(), picked.end(), [&](const auto* a, const auto* b) {
-        return placed(a) != placed(b) ? placed(a) > placed(b) : a->OrderId > b->OrderId;
+    std::sort(rows.begin(), rows.end(), [](const TOwnOrderRow& a, const TOwnOrderRow& b) {
+        return OwnOrderRowBefore(a, b, kOwnOrderColumns, true);
     });
-    std::vector<TOwnOrderRow> rows;
-    rows.reserve(picked.size());
-    for (const orders::TOwnOrder* o : picked) {
-        TOwnOrderRow row;
-        row.OrderId = o->OrderId;
-        row.Active = o->Active();
-        std::string isin = "?";
-        if (facts.Ref != nullptr) {
-            if (const auto it = facts.Ref->IsinById.find(o->IsinId);
-                it != facts.Ref->IsinById.end()) {
-                isin = it->second;
-            }
-        }
-        const auto clock = [](std::int64_t ns) {
-            return ns > 0 ? FormatClockTime(std::chrono::system_clock::time_point(
-                                std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                    std::chrono::nanoseconds(ns))))
-                          : std::string();
-        };
-        row.Buy = o->Side == orders::TSide::Buy;
-        row.PlacedNs = placed(o);
-        row.ChangedNs = o->LastMomentNs;
-        row.Price = o->Price;
-        row.Amount = o->Amount;
-        row.Rest = o->Rest;
-        row.Cells = {std::to_string(o->OrderId),
-                     clock(row.PlacedNs),
-                     isin,
-                     o->Client,
-                     row.Buy ? "Покупка" : "Продажа",
-                     TicketPriceText(o->Price),
-                     std::to_string(o->Amount),
-                     std::to_string(o->Rest),
-                     orders::StateText(o->State),
-                     clock(row.ChangedNs)};
-        rows.push_back(std::move(row));
-    }
     return rows;
+}
+
+namespace {
+
+std::optional<std::int64_t> SortKey(const TOwnOrderRow& r, std::size_t column) {
+    switch (column) {
+    case 0:
+        return r.OrderId;
+    case 1:
+        return r.PlacedNs;
+    case 5:
+        return r.Price;
+    case 6:
+        return r.Amount;
+    case 7:
+        return r.Rest;
+    case kOwnOrderChangedColumn:
+        return r.ChangedNs;
+    default:
+        return std::nullopt;
+    }
+}
+
+// -1, 0 or 1 as `a` comes before, with or after `b` by the column alone.
+int CompareByColumn(const TOwnOrderRow& a, const TOwnOrderRow& b, std::size_t column) {
+    if (const auto ka = SortKey(a, column)) {
+        const std::int64_t kb = *SortKey(b, column);
+        return *ka < kb ? -1 : *ka > kb ? 1 : 0;
+    }
+    const int c = a.Cells[column].compare(b.Cells[column]);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+} // namespace
+
+bool OwnOrderRowBefore(const TOwnOrderRow& a, const TOwnOrderRow& b, std::size_t column,
+                       bool ascending) {
+    if (column < kOwnOrderColumns) {
+        if (const int c = CompareByColumn(a, b, column); c != 0) {
+            return ascending ? c < 0 : c > 0;
+        }
+    }
+    return a.PlacedNs != b.PlacedNs ? a.PlacedNs > b.PlacedNs : a.OrderId > b.OrderId;
 }
 
 void SortOwnOrderRows(std::vector<TOwnOrderRow>& rows, std::size_t column, bool ascending) {
     if (column >= kOwnOrderColumns)
         return;
-    const auto key = [column](const TOwnOrderRow& r) -> std::optional<std::int64_t> {
-        switch (column) {
-        case 0:
-            return r.OrderId;
-        case 1:
-            return r.PlacedNs;
-        case 5:
-            return r.Price;
-        case 6:
-            return r.Amount;
-        case 7:
-            return r.Rest;
-        case kOwnOrderChangedColumn:
-            return r.ChangedNs;
-        default:
-            return std::nullopt;
-        }
-    };
     std::stable_sort(rows.begin(), rows.end(), [&](const TOwnOrderRow& a, const TOwnOrderRow& b) {
-        const TOwnOrderRow& x = ascending ? a : b;
-        const TOwnOrderRow& y = ascending ? b : a;
-        if (const auto kx = key(x))
-            return *kx < *key(y);
-        return x.Cells[column] < y.Cells[column];
+        const int c = CompareByColumn(a, b, column);
+        return ascending ? c < 0 : c > 0;
     });
 }
 

@@ -62,6 +62,13 @@ struct TOwnOrderRow {
 // the same moment), so a row stays where it is while its order fills or is cancelled;
 // `activeOnly` leaves out the filled and cancelled ones.
 std::vector<TOwnOrderRow> OwnOrderRows(const orders::TStoreFacts& facts, bool activeOnly);
+// One order's row; `ref` names its instrument ("?" without it).
+TOwnOrderRow OwnOrderRow(const orders::TOwnOrder& order, const orders::TRefFacts* ref);
+// Whether `a` stands above `b` once sorted by `column` (past the last: no column), rows the
+// column does not tell apart in their order without one: what OwnOrderRows and then
+// SortOwnOrderRows make of a set of rows, as one order that tells any two rows apart.
+bool OwnOrderRowBefore(const TOwnOrderRow& a, const TOwnOrderRow& b, std::size_t column,
+                       bool ascending);
 
 // Sorts by a column, numbers and times by value; rows that the column does not tell apart keep
 // their order, so a refresh never shuffles them.

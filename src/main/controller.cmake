@@ -5,6 +5,7 @@ vorlen_core_module(vorlen_maincontroller
     ${CMAKE_CURRENT_LIST_DIR}/ApplySettings.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainController.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OrderTicket.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/OwnOrderList.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LocaleFormats.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ReplayControl.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Tiling.cpp)

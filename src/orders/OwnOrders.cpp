@@ -12,6 +12,7 @@ void TOwnOrderTracker::Add(const TOrderLogRow& r) {
         FExtIdOrder.push_back(r.ExtId);
         FExtIdMax = std::max(FExtIdMax, r.ExtId);
     }
+    FChangeOrder.push_back(r.OrderId);
     TAcc& a = FAcc[r.OrderId];
     if (FActive.count(r.OrderId) != 0) {
         CountActive(FActiveCounts, Finish(a), -1);

@@ -84,6 +84,11 @@ public:
     // Every ext_id in the order it was first seen; a reader that remembers how far it read
     // learns which are new. Starts again empty after Clear, which Clears() counts.
     const std::vector<std::int64_t>& ExtIdOrder() const { return FExtIdOrder; }
+    // The order of every row taken, in the order they came: a reader that remembers how far it
+    // read learns which orders may have changed since. Starts again empty after Clear.
+    const std::vector<std::int64_t>& ChangeOrder() const { return FChangeOrder; }
+    // How many orders are active: the size of Orders(true).
+    std::size_t ActiveCount() const { return FActive.size(); }
     std::uint64_t Clears() const { return FClears; }
     void Clear() {
         const std::uint64_t clears = FClears + 1;
@@ -105,6 +110,7 @@ private:
     // Asked for every order placed (is this ext_id the log's?): hashed, not a tree walk.
     TFlatSet<std::int64_t> FExtIds;
     std::vector<std::int64_t> FExtIdOrder;
+    std::vector<std::int64_t> FChangeOrder;
     std::int64_t FExtIdMax = 0;
     TActiveByClient FActiveCounts;
     std::uint64_t FClears = 0;

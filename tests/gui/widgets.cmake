@@ -10,6 +10,7 @@ set(gui_test_sources
     ${CMAKE_CURRENT_LIST_DIR}/MainFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/BookFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TradingSafetyTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/OwnOrdersFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ChartFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SetFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HistoryFormTest.cpp

@@ -1,6 +1,7 @@
 #include "main/console/ConsoleGrids.h"
 
 #include "grids/GridPass.h"
+#include "grids/RowRefs.h"
 #include "store/Storage.h"
 
 #include <algorithm>
@@ -29,6 +30,8 @@ void AppendRow(std::string& text, const std::vector<std::string>& cells) {
 } // namespace
 
 TConsoleGrids::TConsoleGrids() {
+    for (TModelGridSink& grid : FGrids)
+        grid.SetWantsRowRefs(true);
     Setup();
 }
 
@@ -88,7 +91,6 @@ std::vector<TDumpFile> CollectGridDump(const TConsoleGrids& grids) {
 
 void PassGrids(TCGStorage& store, TConsoleGrids& grids, std::int32_t orders,
                std::int32_t mlOrders) {
-    const auto sinks = grids.Sinks();
     for (int g = 0; g < kGridCount; ++g) {
         // A grid's number is its key table's; a table that never had a row keeps its grid as
         // the window builds it, as the updater leaves it.
@@ -101,7 +103,12 @@ void PassGrids(TCGStorage& store, TConsoleGrids& grids, std::int32_t orders,
             filter = orders;
         else if (GridLayout(g).Filter == TGridFilter::MLOrders)
             filter = mlOrders;
-        TGridPass(GridLayout(g)).Run(store, table, *sinks[static_cast<std::size_t>(g)], filter);
+        TModelGridSink& grid = grids.Grid(g);
+        // Texts written now would stay hidden behind the rows by reference.
+        if (grid.ShowsRowRefs())
+            grid.ShowRowRefs(CollectRows(store, table, GridLayout(g), filter));
+        else
+            TGridPass(GridLayout(g)).Run(store, table, grid, filter);
     }
 }
 

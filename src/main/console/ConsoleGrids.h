@@ -17,13 +17,16 @@ namespace vorlen {
 
 class TConsoleGrids {
 public:
-    // Every grid starts as the window builds it: its captions and one empty data row.
+    // Every grid starts as the window builds it: its captions and one empty data row. Like the
+    // window's grids, they show the store's rows by reference once the grid updater has them,
+    // so that a pass costs this thread what changed, not the texts of the whole table.
     TConsoleGrids();
 
     // Back to that initial state; the window does the same when it is created.
     void Setup();
     std::array<TGridSink*, kGridCount> Sinks();
     const TModelGridSink& Grid(int grid) const { return FGrids[static_cast<std::size_t>(grid)]; }
+    TModelGridSink& Grid(int grid) { return FGrids[static_cast<std::size_t>(grid)]; }
 
 private:
     std::array<TModelGridSink, kGridCount> FGrids;
@@ -40,7 +43,8 @@ std::string GridTsv(const TModelGridSink& grid);
 // One file per grid. Run on the UI thread: the passes write the grids there.
 std::vector<TDumpFile> CollectGridDump(const TConsoleGrids& grids);
 
-// Rebuilds every grid that has a table from the store's rows, as the updater's passes do.
+// Rebuilds every grid that has a table from the store's rows, as the updater's passes do: a
+// grid showing rows by reference gets the list of rows a whole pass finds, any other the texts.
 // `orders` and `mlOrders` are the orders grids' filters (kFilterActive and the others). Run on
 // the thread that owns the grids.
 void PassGrids(TCGStorage& store, TConsoleGrids& grids, std::int32_t orders, std::int32_t mlOrders);

@@ -1,10 +1,15 @@
 // The console's own pieces: its command line, the text of its dump, its grids and its expert.
 
+#include "gateway/Cgate.h"
+#include "grids/OrderMenus.h"
+#include "grids/UpdGrids.h"
 #include "main/console/ConsoleExpert.h"
 #include "main/console/ConsoleGrids.h"
 #include "main/console/ConsoleOptions.h"
 #include "main/console/StoreDump.h"
 #include "platform/Journal.h"
+#include "store/Storage.h"
+#include "store/TestScheme.h"
 
 #include <gtest/gtest.h>
 
@@ -252,6 +257,63 @@ TEST(ConsoleGrids, FilesAreNamedAfterTheGridsAndHoldWhatThePassWrote) {
     // Setting up again is the window's start: back to the captions alone.
     grids.Setup();
     EXPECT_EQ(GridTsv(grids.Grid(kPositionsGrid)), captions + "\n");
+}
+
+// The console's grids show the store's rows by reference once the updater has them, as the
+// window's do, so a pass costs what changed. The dump's last pass must then hand them a new list:
+// texts written under the rows by reference would never show, and the files would hold the rows
+// of the updater's last pass instead of those dumped beside them.
+TEST(ConsoleGrids, TheDumpShowsTheRowsBesideItWhetherTheGridsFollowTheUpdaterOrNot) {
+    const TCGateEntryPoints saved = CG();
+    CG().cg_bcd_get = test::TestBcdGet;
+    test::TTestScheme scheme;
+    std::vector<test::TFieldSpec> fields;
+    for (const auto& column : GridLayout(kOrdersGrid).Columns)
+        if (!column.Field.empty())
+            fields.push_back(column.Field == "private_action"
+                                 ? test::TFieldSpec{"private_action", "i4", 4}
+                                 : test::TFieldSpec{std::string(column.Field), "i8", 8});
+    scheme.Table("orders_log", test::ReplFields(fields));
+    TCGStorage store;
+    store.SetStreams({"FORTS_TRADE_REPL"});
+    TStreamData lsn;
+    lsn.sName = "FORTS_TRADE_REPL";
+    store.SetTblsDesc(0, lsn, scheme.Desc());
+    const auto order = [&](std::int64_t id, std::int32_t action, std::int64_t act = 0) {
+        test::TRowBytes r(scheme, "orders_log");
+        r.Key(id, id, act).Int("public_order_id", id * 10).Int("private_action", action);
+        store.UpdStrMsg(r.Msg(), lsn);
+    };
+    for (std::int64_t id = 1; id <= 40; ++id)
+        order(id, static_cast<std::int32_t>(id % 3));
+
+    TConsoleGrids live;
+    const std::int32_t all = kFilterAll;
+    TUpdateGrids updater(store, all, all);
+    updater.FollowChanges(nullptr);
+    for (int g = 0; g < kGridCount; ++g) {
+        updater.SetGrid(g, live.Sinks()[static_cast<std::size_t>(g)]);
+        EXPECT_TRUE(live.Grid(g).ShowsRowRefs()) << g;
+    }
+    // The grids show what the updater last handed them (nothing yet, its thread never ran),
+    // while rows came, changed and went.
+    order(41, 1);
+    order(7, 2);
+    order(12, 1, /*act=*/1);
+    for (const std::int32_t filter : {kFilterActive, kFilterDone, kFilterAll}) {
+        SCOPED_TRACE(filter);
+        TConsoleGrids texts;
+        const std::vector<TDumpFile> byText = CollectReplicaDump(store, texts, filter, filter);
+        EXPECT_FALSE(texts.Grid(kOrdersGrid).ShowsRowRefs());
+        const std::vector<TDumpFile> byRef = CollectReplicaDump(store, live, filter, filter);
+        ASSERT_EQ(byRef.size(), byText.size());
+        for (std::size_t f = 0; f < byRef.size(); ++f)
+            EXPECT_EQ(byRef[f].Text, byText[f].Text) << byRef[f].Name;
+        // The order that came last, placed: shown by every filter but the done orders'.
+        EXPECT_EQ(GridTsv(live.Grid(kOrdersGrid)).find("\n410\t") != std::string::npos,
+                  filter != kFilterDone);
+    }
+    CG() = saved;
 }
 
 // The preselection's underlying used to stay with a picked futures that has none.
