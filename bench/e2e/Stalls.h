@@ -27,6 +27,7 @@ struct TCallRecord {
     std::uint32_t Messages = 0;
     std::uint32_t Late = 0; // messages it delivered more than kLateMs after their stamp
     long Switches = 0;      // involuntary context switches of the thread so far
+    long Faults = 0;        // and its page faults
     std::uint32_t Rc = 0;   // what the call returned: not CG_ERR_OK, the loop sleeps
     double MaxDelayMs = 0;
 };
@@ -56,10 +57,10 @@ struct TStalls {
         return static_cast<std::uint64_t>(ts.tv_sec) * 1'000'000'000U +
                static_cast<std::uint64_t>(ts.tv_nsec);
     }
-    static long Switches() {
+    static rusage Usage() {
         rusage u{};
         getrusage(RUSAGE_THREAD, &u);
-        return u.ru_nivcsw;
+        return u;
     }
     void Begin() {
         Current = TCallRecord{};
@@ -81,7 +82,9 @@ struct TStalls {
         Current.CpuNs = cpuNs;
         Current.Rc = rc;
         Current.Messages = static_cast<std::uint32_t>(messages);
-        Current.Switches = Switches();
+        const rusage u = Usage();
+        Current.Switches = u.ru_nivcsw;
+        Current.Faults = u.ru_minflt + u.ru_majflt;
         LastEndCpu = Cpu();
         const std::size_t n = Count.load(std::memory_order_relaxed);
         if (n < Calls.size()) {
@@ -150,14 +153,15 @@ struct TStalls {
                 const TCallRecord& c = Calls[k];
                 const double gap =
                     k > 0 ? static_cast<double>(c.Start - Calls[k - 1].End) * 1e-6 : 0.0;
-                std::printf("    gap %6.2f cpu %6.2f | call %6.2f ms cpu %6.2f cb %6.2f maxcb "
-                            "%6.3f rc %u | %5u msgs %5u late, max delay %6.2f ms, %ld preempt\n",
-                            gap, static_cast<double>(c.GapCpuNs) * 1e-6,
-                            static_cast<double>(c.End - c.Start) * 1e-6,
-                            static_cast<double>(c.CpuNs) * 1e-6,
-                            static_cast<double>(c.CallbackNs) * 1e-6,
-                            static_cast<double>(c.MaxCallbackNs) * 1e-6, c.Rc, c.Messages, c.Late,
-                            c.MaxDelayMs, k > 0 ? c.Switches - Calls[k - 1].Switches : 0L);
+                std::printf(
+                    "    gap %6.2f cpu %6.2f | call %6.2f ms cpu %6.2f cb %6.2f maxcb "
+                    "%6.3f rc %u | %5u msgs %5u late, max delay %6.2f ms, %ld preempt %ld faults\n",
+                    gap, static_cast<double>(c.GapCpuNs) * 1e-6,
+                    static_cast<double>(c.End - c.Start) * 1e-6,
+                    static_cast<double>(c.CpuNs) * 1e-6, static_cast<double>(c.CallbackNs) * 1e-6,
+                    static_cast<double>(c.MaxCallbackNs) * 1e-6, c.Rc, c.Messages, c.Late,
+                    c.MaxDelayMs, k > 0 ? c.Switches - Calls[k - 1].Switches : 0L,
+                    k > 0 ? c.Faults - Calls[k - 1].Faults : 0L);
             }
         }
     }
