@@ -130,6 +130,8 @@ inline void Applied(const std::vector<TStamp>& stamps, const cg_msg_t* msg) {
         Int64At(m, stamps[m.msg_index].Act) != 0)
         return;
     const std::int64_t made = Int64At(m, stamps[m.msg_index].Moment);
+    if (gStalls.On.load(std::memory_order_relaxed) && made < 1'000'000'000'000'000'000)
+        gStalls.Unstamped.fetch_add(1, std::memory_order_relaxed);
     const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                  std::chrono::system_clock::now().time_since_epoch())
                                  .count();

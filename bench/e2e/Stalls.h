@@ -33,17 +33,22 @@ struct TCallRecord {
 };
 
 constexpr double kLateMs = 5;
+// One message's callback this long is a stall of the receiving thread's own.
+constexpr std::uint32_t kLongCallbackNs = 2'000'000;
 
 struct TStalls {
     std::atomic<bool> On{false};
     std::vector<TCallRecord> Calls;
     std::atomic<std::size_t> Count{0};
+    // Timed messages whose stamp is not a time of this century (the router left it unset).
+    std::atomic<std::uint64_t> Unstamped{0};
     TCallRecord Current;
     std::uint64_t LastEndCpu = 0;
 
     void Arm(std::size_t room) {
         Calls.assign(room, TCallRecord{});
         Count = 0;
+        Unstamped = 0;
         LastEndCpu = 0;
     }
     static std::int64_t Now() {
@@ -107,7 +112,7 @@ struct TStalls {
             return;
         std::vector<double> gaps, walls;
         double cbTotal = 0, wallTotal = 0, cpuTotal = 0, gapTotal = 0, gapCpu = 0, over = 0;
-        std::uint64_t late = 0, msgs = 0, switches = 0;
+        std::uint64_t late = 0, msgs = 0, switches = 0, lateInLong = 0, longCalls = 0;
         for (std::size_t i = 0; i < n; ++i) {
             const TCallRecord& c = Calls[i];
             const double wall = static_cast<double>(c.End - c.Start) * 1e-6;
@@ -116,6 +121,10 @@ struct TStalls {
             cpuTotal += static_cast<double>(c.CpuNs) * 1e-6;
             cbTotal += static_cast<double>(c.CallbackNs) * 1e-6;
             late += c.Late;
+            if (c.MaxCallbackNs > kLongCallbackNs) {
+                lateInLong += c.Late;
+                ++longCalls;
+            }
             msgs += c.Messages;
             if (i > 0) {
                 const TCallRecord& p = Calls[i - 1];
@@ -135,12 +144,16 @@ struct TStalls {
             "stalls %s: %zu calls, %.0f msgs/call; call ms p50 %.2f p99 %.2f max %.2f; "
             "gap ms p50 %.2f p99 %.2f max %.2f; in calls %.0f ms (cpu %.0f, callbacks "
             "%.0f), in gaps %.0f ms (cpu %.0f, past the loop's sleep and cpu %.0f); %llu late "
-            "(>%.0f ms) of %llu; %llu preemptions\n",
+            "(>%.0f ms) of %llu, %llu unstamped; %llu preemptions\n",
             side, n, static_cast<double>(msgs) / static_cast<double>(n), pct(walls, 50),
             pct(walls, 99), pct(walls, 100), pct(gaps, 50), pct(gaps, 99), pct(gaps, 100),
             wallTotal, cpuTotal, cbTotal, gapTotal, gapCpu, over,
             static_cast<unsigned long long>(late), kLateMs, static_cast<unsigned long long>(msgs),
+            static_cast<unsigned long long>(Unstamped.load()),
             static_cast<unsigned long long>(switches));
+        std::printf("  %llu calls held a callback over %.0f ms; they delivered %llu of the late\n",
+                    static_cast<unsigned long long>(longCalls), kLongCallbackNs * 1e-6,
+                    static_cast<unsigned long long>(lateInLong));
         // The episodes: a call that delivered late messages after one that did not, with the
         // calls and gaps leading to it.
         int shown = 0;

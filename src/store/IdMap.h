@@ -14,9 +14,9 @@
 // and faulting in their new pages took 1-12 ms of that thread (bench_e2e --stalls). A big map
 // asks for its next slots at 5/8 full and faults them in a page per insert; at 3/4 it switches
 // to them, and every insert or erase after that moves a few of the old slots across. Until
-// they are all across, a key is in exactly one of the two arrays, the new one looked in first;
-// a key taken from the old one leaves a mark there, so the probes of those behind it still
-// reach them.
+// they are all across, a key is in exactly one of the two arrays, looked for first in the one
+// where it most likely is (the old one while its home there has not been passed); a key taken
+// from the old one leaves a mark there, so the probes of those behind it still reach them.
 
 #include "platform/Compiler.h"
 #include "platform/PageMemory.h"
@@ -50,11 +50,9 @@ public:
     bool Moving() const { return FOld.Slots != nullptr; }
 
     TRec* Find(std::int64_t key) const {
-        if (TSlot* s = FNew.template Find<false>(key))
-            return s->Rec;
-        if (FOld.Slots == nullptr) [[likely]]
-            return nullptr;
-        TSlot* s = FOld.template Find<true>(key);
+        if (FOld.Slots != nullptr) [[unlikely]]
+            return FindMoving(key);
+        TSlot* s = FNew.template Find<false>(key);
         return s != nullptr ? s->Rec : nullptr;
     }
 
@@ -78,11 +76,11 @@ public:
     }
 
     bool Erase(std::int64_t key) {
-        if (!FNew.Erase(key)) {
-            TSlot* s = FOld.Slots != nullptr ? FOld.template Find<true>(key) : nullptr;
-            if (s == nullptr)
+        // Looked for first where it most likely is, as Find does.
+        const bool oldFirst = FOld.Slots != nullptr && StillOld(key);
+        if (!oldFirst || !TakeOld(key)) {
+            if (!FNew.Erase(key) && (oldFirst || !TakeOld(key)))
                 return false;
-            s->Rec = Gone();
         }
         --FSize;
         Step();
@@ -114,9 +112,10 @@ private:
     };
 
     static constexpr std::size_t kPageSlots = (std::size_t{1} << 20) / sizeof(TSlot);
-    // Old slots moved across per insert or erase: the old array is gone after a sixth of the
-    // inserts that would fill the new one to 5/8, whatever the erases do.
-    static constexpr std::size_t kMovesPerStep = 8;
+    // Old slots moved across per insert or erase: the old array is gone after an eighth of the
+    // inserts that would fill the new one to 5/8, whatever the erases do. Few enough that an
+    // insert costs microseconds, many enough that the lookups of two arrays do not last.
+    static constexpr std::size_t kMovesPerStep = 16;
     // Slots a page of the next array holds: one write faults it in.
     static constexpr std::size_t kTouchSlots = 4096 / sizeof(TSlot);
 
@@ -210,6 +209,31 @@ private:
             return true;
         }
     };
+
+    // Marks `key`'s old slot taken; false when the old array does not hold it.
+    bool TakeOld(std::int64_t key) {
+        TSlot* s = FOld.Slots != nullptr ? FOld.template Find<true>(key) : nullptr;
+        if (s == nullptr)
+            return false;
+        s->Rec = Gone();
+        return true;
+    }
+
+    // Whether `key`, if held, is most likely still in the old array: its home there is past the
+    // slots moved so far (unless its probe wrapped round to the array's start).
+    bool StillOld(std::int64_t key) const { return FOld.Home(key) >= FMoved; }
+
+    // A key is looked for first where it most likely is: a change of a row not yet moved costs
+    // one probe, as it did before the map grew.
+    TRec* FindMoving(std::int64_t key) const {
+        const bool old = StillOld(key);
+        const TArray& first = old ? FOld : FNew;
+        const TArray& second = old ? FNew : FOld;
+        TSlot* s = old ? first.template Find<true>(key) : first.template Find<false>(key);
+        if (s == nullptr)
+            s = old ? second.template Find<false>(key) : second.template Find<true>(key);
+        return s != nullptr ? s->Rec : nullptr;
+    }
 
     // The next array takes the inserts from now on; the current one's entries follow a few at
     // a time (Step).
