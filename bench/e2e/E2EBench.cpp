@@ -31,11 +31,8 @@
 //       Prints, last, "capacity_vs_bare: <ratio>" and "cpu_per_msg_vs_bare: <ratio>".
 //
 //   bench_e2e --stalls [--rate N] [--seconds N]
-//       Where the receiving thread's time goes around late messages: each side three times in
-//       turn at one rate (default 50 000/s), each window followed by an account of the calls
-//       of cg_conn_process, the gaps between them and the time inside the listeners' callbacks,
-//       and the first few episodes of late messages call by call (bench/e2e/Stalls.h). The
-//       clocks read per message cost a little: capacity is never measured this way.
+//       Each side three times in turn at one rate (default 50 000/s), each window followed by
+//       the account of where the receiving thread's time went around late messages (Stalls.h).
 //
 //   bench_e2e --record [--rate N] [--seconds N]
 //       What recording the market costs the market-data thread: the terminal's side only, at
