@@ -22,10 +22,10 @@ struct TRec {
 struct TScript {
     const char* Name;
     std::size_t Inserts;      // new keys
-    unsigned ErasePercent;    // chance that a step erases a key held instead of inserting
     std::int64_t KeyStride;   // ids are multiples of it: replication ids are not always dense
-    unsigned ReinsertPercent; // chance that an insert brings back a key erased before
     std::size_t CheckEvery;   // steps between full checks
+    unsigned ErasePercent;    // chance that a step erases a key held instead of inserting
+    unsigned ReinsertPercent; // chance that an insert brings back a key erased before
 };
 
 void PrintTo(const TScript& s, std::ostream* os) {
@@ -99,8 +99,6 @@ TEST_P(IdMapScript, FindsWhatItHoldsAndNothingElse) {
 
     // Moving the map, while it may still be moving its slots, keeps every entry.
     TIdMap<TRec> moved(std::move(map));
-    EXPECT_EQ(map.Size(), 0U);
-    EXPECT_EQ(map.Find(held.empty() ? 1 : held.front()), nullptr);
     for (const auto& [key, rec] : ref)
         ASSERT_EQ(moved.Find(key), rec);
     moved.Clear();
@@ -113,11 +111,11 @@ TEST_P(IdMapScript, FindsWhatItHoldsAndNothingElse) {
 // switch; below, only the moving is spread. Erasing while slots move takes keys from either
 // array, and a key brought back must not find its old entry.
 const TScript kScripts[] = {
-    {"SmallGrowOnly", 5'000, 0, 1, 0, 97},
-    {"PagesGrowOnly", 140'000, 0, 1, 0, 6'007},
-    {"PagesWithErases", 110'000, 30, 7, 0, 5'003},
-    {"SparseIdsChurn", 70'000, 45, 1'000'003, 50, 2'003},
-    {"EraseEveryOther", 60'000, 50, 2, 20, 1'999},
+    {"SmallGrowOnly", 5'000, 1, 97, 0, 0},
+    {"PagesGrowOnly", 140'000, 1, 6'007, 0, 0},
+    {"PagesWithErases", 110'000, 7, 5'003, 30, 0},
+    {"SparseIdsChurn", 70'000, 1'000'003, 2'003, 45, 50},
+    {"EraseEveryOther", 60'000, 2, 1'999, 50, 20},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scripts, IdMapScript, ::testing::ValuesIn(kScripts),
