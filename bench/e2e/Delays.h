@@ -5,6 +5,7 @@
 // end-to-end bench. The router stamps its events with the wall-clock time it made them
 // ("moment_ns"); the same machine's clock read when a message has been applied gives its delay.
 
+#include "Stalls.h"
 #include "gateway/Cgate.h"
 
 #include <algorithm>
@@ -129,12 +130,16 @@ inline void Applied(const std::vector<TStamp>& stamps, const cg_msg_t* msg) {
         Int64At(m, stamps[m.msg_index].Act) != 0)
         return;
     const std::int64_t made = Int64At(m, stamps[m.msg_index].Moment);
+    if (gStalls.On.load(std::memory_order_relaxed) && made < 1'000'000'000'000'000'000)
+        gStalls.Unstamped.fetch_add(1, std::memory_order_relaxed);
     const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                  std::chrono::system_clock::now().time_since_epoch())
                                  .count();
     const double ms = static_cast<double>(std::max<std::int64_t>(0, now - made)) * 1e-6;
     const auto bin = std::min(kBins, static_cast<std::size_t>(ms / kBinMs));
     gTiming.Bins[bin].fetch_add(1, std::memory_order_relaxed);
+    if (gStalls.On.load(std::memory_order_relaxed))
+        gStalls.Delay(ms);
 }
 
 inline cg_conn_process_t gRealProcess = nullptr;
@@ -151,9 +156,14 @@ inline std::uint64_t ThreadCpuNs() {
 inline std::uint32_t CG_CALL TimedProcess(cg_conn_t* conn, std::uint32_t timeout,
                                           const char* settings) {
     const std::uint64_t before = gTiming.Applied.load(std::memory_order_relaxed);
+    const bool stalls = gStalls.On.load(std::memory_order_relaxed);
+    if (stalls)
+        gStalls.Begin();
     const std::uint64_t cpu = ThreadCpuNs();
     const std::uint32_t rc = gRealProcess(conn, timeout, settings);
     const std::uint64_t delivered = gTiming.Applied.load(std::memory_order_relaxed) - before;
+    if (stalls)
+        gStalls.End(ThreadCpuNs() - cpu, delivered, rc);
     if (delivered > 0 && gTiming.On.load(std::memory_order_relaxed)) {
         gTiming.BusyNs.fetch_add(ThreadCpuNs() - cpu, std::memory_order_relaxed);
         gTiming.BusyMessages.fetch_add(delivered, std::memory_order_relaxed);

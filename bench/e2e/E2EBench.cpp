@@ -30,6 +30,10 @@
 //       --long: 10 s per step, the gap halved four times (several minutes).
 //       Prints, last, "capacity_vs_bare: <ratio>" and "cpu_per_msg_vs_bare: <ratio>".
 //
+//   bench_e2e --stalls [--rate N] [--seconds N]
+//       Each side three times in turn at one rate (default 50 000/s), each window followed by
+//       the account of where the receiving thread's time went around late messages (Stalls.h).
+//
 //   bench_e2e --record [--rate N] [--seconds N]
 //       What recording the market costs the market-data thread: the terminal's side only, at
 //       one rate it sustains (default 50 000/s), with the recorder off and on in turn, five of
@@ -121,7 +125,11 @@ using TTap = bench::TListenerTap<std::vector<TStamp>>;
 
 std::uint32_t CG_CALL CountApplied(TTap::TListener& l, cg_conn_t* conn, cg_listener_t* lsn,
                                    cg_msg_t* msg) {
+    const bool stalls = gStalls.On.load(std::memory_order_relaxed);
+    const std::int64_t t0 = stalls ? TStalls::Now() : 0;
     const std::uint32_t rc = l.Forward(conn, lsn, msg);
+    if (stalls)
+        gStalls.Callback(TStalls::Now() - t0);
     if (msg == nullptr)
         return rc;
     if (msg->type == CG_MSG_STREAM_CHANGED)
@@ -143,6 +151,8 @@ struct TRawListener {
 
 std::uint32_t CG_CALL CountRaw(cg_conn_t*, cg_listener_t* lsn, cg_msg_t* msg, void* data) {
     auto* c = static_cast<TRawListener*>(data);
+    const bool stalls = gStalls.On.load(std::memory_order_relaxed);
+    const std::int64_t t0 = stalls ? TStalls::Now() : 0;
     if (msg->type == CG_MSG_STREAM_CHANGED) {
         const auto* m = reinterpret_cast<const cg_msg_streamdata_t*>(msg);
         if (m->data != nullptr && m->data_size >= 8) {
@@ -153,6 +163,8 @@ std::uint32_t CG_CALL CountRaw(cg_conn_t*, cg_listener_t* lsn, cg_msg_t* msg, vo
                 c->Copy.resize(m->msg_index + 1);
             c->Copy[m->msg_index][id].assign(bytes, bytes + m->data_size);
         }
+        if (stalls)
+            gStalls.Callback(TStalls::Now() - t0);
         Applied(c->Stamps, msg);
     } else if (msg->type == CG_MSG_OPEN) {
         c->Stamps = Stamps(lsn);
@@ -193,6 +205,8 @@ void Serve(Clock::time_point until, const std::function<bool()>& done) {
     }
 }
 
+bool gWantStalls = false;
+
 // Watches the side that is receiving for `seconds` at `rate`.
 TResult Watch(TRouter& router, double rate, double seconds) {
     TResult r;
@@ -203,10 +217,14 @@ TResult Watch(TRouter& router, double rate, double seconds) {
     const std::uint64_t start = gTiming.Applied.load();
     const double cpu0 = gTiming.CpuSeconds();
     const auto t0 = Clock::now();
+    if (gWantStalls)
+        gStalls.Arm(std::size_t{1} << 20);
+    gStalls.On = gWantStalls;
     gTiming.On = true;
     Serve(t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)),
           [] { return false; });
     gTiming.On = false;
+    gStalls.On = false;
     r.Seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     r.CpuSeconds = gTiming.CpuSeconds() - cpu0;
     r.Messages = gTiming.Applied.load() - start;
@@ -395,6 +413,7 @@ struct TOptions {
     double Seconds = 3;
     int Halvings = 2;
     bool Record = false;
+    bool Stalls = false;
     double Rate = 50'000;
 };
 
@@ -407,6 +426,8 @@ TOptions Parse(int argc, char** argv) {
             o.Halvings = 4;
         } else if (a == "--record") {
             o.Record = true;
+        } else if (a == "--stalls") {
+            o.Stalls = true;
         } else if (a == "--rate" && i + 1 < argc) {
             o.Rate = std::max(1000.0, std::atof(argv[++i]));
         } else if (a == "--seconds" && i + 1 < argc) {
@@ -436,6 +457,8 @@ struct TSide {
                         r.DelayP50Ms, r.DelayP99Ms, static_cast<unsigned long long>(r.Timed),
                         r.CpuPerMessage() * 1e6, r.BusyCpuPerMessage * 1e6);
             std::fflush(stdout);
+            if (gWantStalls)
+                gStalls.Print(Name);
             if (r.Sustained()) {
                 Cpu[rate] = r.BusyCpuPerMessage;
                 return true;
@@ -531,7 +554,15 @@ int main(int argc, char** argv) {
                          TTap::Install(&CountApplied);
                          return RunTerminal(s, sub, rate, options.Seconds);
                      }});
-    FindCapacities(sides, options);
+    if (options.Stalls) {
+        // One rate, each side three times in turn, with the account of each window.
+        gWantStalls = true;
+        for (int i = 0; i < 3; ++i)
+            for (TSide& side : sides)
+                side.Step(options.Rate);
+    } else {
+        FindCapacities(sides, options);
+    }
     TTap::Remove();
     CG().cg_conn_process = gRealProcess;
     CG().cg_env_close();

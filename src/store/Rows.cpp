@@ -389,8 +389,6 @@ TRows::TRec* TRows::Insert(std::int64_t replId, const std::uint8_t* data, std::s
                            const std::uint8_t* trailer) {
     if (FHoles >= kMinHolesToCompact && FHoles > FMap.Size())
         Compact();
-    if (FOrder.size() == FOrder.capacity())
-        FOrder.reserve(std::max<std::size_t>(64, FOrder.size() * 2));
     // A fresh row holds no buffer of its own, whatever its block held before.
     auto* rec = new (FPool.Take()) TRec{replId, static_cast<std::uint32_t>(FOrder.size()), 0};
     FOrder.push_back(rec);
@@ -451,7 +449,7 @@ void TRows::Compact() {
         rec->Pos = static_cast<std::uint32_t>(to);
         FOrder[to++] = rec;
     }
-    FOrder.resize(to);
+    FOrder.shrink(to);
     FHoles = 0;
     ++FGeneration;
 }

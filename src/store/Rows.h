@@ -26,6 +26,7 @@
 #include "platform/Compiler.h"
 #include "store/BlockPool.h"
 #include "store/IdMap.h"
+#include "store/Pieces.h"
 #include "store/StoreRecords.h"
 #include "store/Value.h"
 
@@ -242,7 +243,7 @@ public:
     private:
         friend class TRows;
         TBlockPool Pool;
-        std::vector<rows_detail::TRowRec*> Order;
+        TPieces<rows_detail::TRowRec*> Order;
         TIdMap<rows_detail::TRowRec> Map;
         std::size_t InlineBytes = 0;
         bool Overflow = false;
@@ -347,7 +348,7 @@ private:
 
     std::shared_ptr<const TRowLayout> FLayout;
     TIdMap<TRec> FMap;
-    std::vector<TRec*> FOrder; // arrival order; null where a row was removed
+    TPieces<TRec*> FOrder; // arrival order; null where a row was removed
     std::size_t FHoles = 0;
     std::size_t FOverflow = 0; // rows whose message did not fit their block
     std::size_t FInline = 0;   // the layout's message bytes a block holds

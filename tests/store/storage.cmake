@@ -5,4 +5,6 @@ vorlen_test(store_tests
         ${CMAKE_CURRENT_LIST_DIR}/RowsTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/ExpertFieldMapTest.cpp
         ${CMAKE_CURRENT_LIST_DIR}/BlockPoolTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/IdMapTest.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/PiecesTest.cpp
     LIBS vorlen_store)
