@@ -36,8 +36,14 @@ TConsoleGrids::TConsoleGrids() {
 }
 
 void TConsoleGrids::Setup() {
-    for (int g = 0; g < kGridCount; ++g)
-        SetupGrid(FGrids[static_cast<std::size_t>(g)], GridLayout(g));
+    for (int g = 0; g < kGridCount; ++g) {
+        TModelGridSink& grid = FGrids[static_cast<std::size_t>(g)];
+        SetupGrid(grid, GridLayout(g));
+        // The rows by reference would still show through the texts set up: a grid drawn anew
+        // holds none until the updater hands it the next pass's rows.
+        if (grid.ShowsRowRefs())
+            grid.ShowRowRefs(TRowRefList{});
+    }
 }
 
 std::array<TGridSink*, kGridCount> TConsoleGrids::Sinks() {
