@@ -129,7 +129,10 @@ std::int64_t Exchange::OthersVolume(const Instrument& ins, int side, std::int64_
     auto& bg = h_->books[ins.isin_id].background[side];
     auto it = bg.find(price);
     if (it == bg.end()) {
-        it = bg.emplace(price, static_cast<std::int64_t>(1 + rng_() % 500)).first;
+        // An option's levels move with the clock (their value decays), so they draw from the
+        // options' generator: the futures' flow stays the seed's whatever the pace.
+        const std::uint64_t r = ins.option ? optionRng_() : rng_();
+        it = bg.emplace(price, static_cast<std::int64_t>(1 + r % 500)).first;
     }
     return it->second;
 }
