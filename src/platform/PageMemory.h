@@ -3,9 +3,9 @@
 // Large blocks of memory straight from the operating system, for the store's row chunks.
 //
 // Pages come zeroed and are handed back to the system the moment a block is freed, so a table
-// cleared on a new life number really gives its memory back. Where the system offers large
-// pages for the asking (Linux's transparent huge pages), a block asks for them: a million rows
-// then cost a few hundred page faults instead of a hundred thousand.
+// cleared on a new life number really gives its memory back. They are the system's ordinary
+// pages: asking for transparent huge pages made fills faster but stalled the thread that first
+// touched one for milliseconds while the kernel compacted memory.
 
 #include <cstddef>
 

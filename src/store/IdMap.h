@@ -6,8 +6,7 @@
 // array, where a node-based map would follow a pointer per step. A removal shifts the entries
 // behind it back into the gap (no tombstones), so a table that sees many deletions never needs
 // a rebuild to stay quick. An empty slot holds a null row. A big table's slots come straight
-// from the system, on large pages where it can (platform/PageMemory.h): a probe then rarely
-// waits for an address translation as well as for the slot.
+// from the system (platform/PageMemory.h), zeroed and given back whole when the map goes.
 //
 // The map is filled on the market-data thread under the store's lock, where a stall of a few
 // milliseconds is a late market, so it never grows in one go: moving a hundred thousand entries
