@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ public:
     // this instrument at the current version, nothing is copied and the result is false, so a
     // window that repaints on a timer pays for a copy only when something changed.
     bool Snapshot(std::int32_t isin_id, TBookSnapshot& out) const;
+    // The best price of one side, as a snapshot's BestAsk or BestBid would give it, without
+    // copying the book: the gate asks for it before every order.
+    std::optional<double> BestPrice(std::int32_t isin_id, bool asks) const;
 
     // TStoreObserver: called with the store's lock held.
     void OnStreams(const std::vector<std::string>& names) override;

@@ -121,6 +121,19 @@ void TBookKeeper::Impl::Fill(std::int32_t isin, const book_detail::TSeen* seen,
         level.Own = own(2, level.Price);
 }
 
+std::optional<double> TBookKeeper::BestPrice(std::int32_t isin_id, bool asks) const {
+    TMutexGuard lock(FLock);
+    const Impl& d = *FImpl;
+    const TFollowedTable* book = d.AggrChosen ? d.BookTable() : nullptr;
+    const TLadder* l = book != nullptr ? book->Ladders.Find(isin_id) : nullptr;
+    if (l == nullptr)
+        return std::nullopt;
+    const book_detail::TSeen& seen =
+        book->Ladders.Look(*l, static_cast<std::size_t>(std::max(book->Depth, 0)), d.Counter);
+    const std::vector<TBookLevel>& side = asks ? seen.Asks : seen.Bids;
+    return side.empty() ? std::nullopt : std::optional<double>(side.front().Price);
+}
+
 bool TBookKeeper::Snapshot(std::int32_t isin_id, TBookSnapshot& out) const {
     TMutexGuard lock(FLock);
     const Impl& d = *FImpl;

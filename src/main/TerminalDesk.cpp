@@ -25,13 +25,8 @@ orders::TLinkHealth DeskLinkHealth(const THealthMonitor* health, THealthLink lin
 
 std::optional<std::int64_t> BestOppositeUnits(const TBookKeeper& books, std::int32_t isinId,
                                               orders::TSide side) {
-    TBookSnapshot book;
-    books.Snapshot(isinId, book);
-    if (book.Status != TBookStatus::Live) {
-        return std::nullopt;
-    }
     // A buy trades against the asks, a sell against the bids.
-    const std::optional<double> best = side == orders::TSide::Buy ? book.BestAsk() : book.BestBid();
+    const std::optional<double> best = books.BestPrice(isinId, side == orders::TSide::Buy);
     if (!best) {
         return std::nullopt;
     }

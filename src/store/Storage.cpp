@@ -4,6 +4,7 @@
 #include "store/KeyTables.h"
 #include "store/StorageImpl.h"
 
+#include <atomic>
 #include <limits>
 #include <string_view>
 
@@ -24,6 +25,8 @@ int KeyTableNo(std::string_view stream, std::string_view table) {
     return -1;
 }
 
+std::atomic<std::uint64_t> gGenerations{0};
+
 const TRows& EmptyRows() {
     static const TRows empty;
     return empty;
@@ -31,12 +34,20 @@ const TRows& EmptyRows() {
 
 } // namespace
 
-TCGStorage::TCGStorage() : FImpl(std::make_unique<Impl>()) {}
+TCGStorage::TCGStorage() : FImpl(std::make_unique<Impl>()) {
+    // A snapshot that was never filled (generation 0) is always filled the first time.
+    FImpl->ListsChanged();
+}
 
 TCGStorage::~TCGStorage() = default;
 
+void TCGStorage::Impl::ListsChanged() {
+    MarData.Generation = gGenerations.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 void TCGStorage::SetStreams(const std::vector<std::string>& names) {
     TMutexGuard lock(FMutex);
+    FImpl->ListsChanged();
     auto& streams = FImpl->MarData.Streams;
     streams.resize(names.size());
     FImpl->Facts.resize(names.size());
@@ -127,6 +138,7 @@ void TCGStorage::SetTblsDesc(std::int32_t idx, TStreamData& StrData,
     TMutexGuard lock(FMutex);
     auto& d = *FImpl;
     d.CountAll();
+    d.ListsChanged();
     if (idx < 0 || static_cast<std::size_t>(idx) >= d.MarData.Streams.size())
         return;
     TStream& stream = d.MarData.Streams[static_cast<std::size_t>(idx)];

@@ -134,6 +134,7 @@ bool TCGStorage::BuildHeaders() {
         const TTable* table = d.TableAt(s, t);
         if (table == nullptr || !table->Values)
             continue;
+        d.ListsChanged();
         if (!(d.*step.Pass)(*table->Values))
             return false;
     }
@@ -143,17 +144,12 @@ bool TCGStorage::BuildHeaders() {
 void TCGStorage::GetData(TMarketData& Data) {
     TMutexGuard lock(FMutex);
     const TMarketData& m = FImpl->MarData;
-    Data.FutSPos = m.FutSPos;
-    Data.FutTpos = m.FutTpos;
-    Data.OptSpos = m.OptSpos;
-    Data.OptTpos = m.OptTpos;
-    Data.SpotSpos = m.SpotSpos;
-    Data.SpotTpos = m.SpotTpos;
-    Data.FutHdr = m.FutHdr;
-    Data.OptHdr = m.OptHdr;
-    Data.SpotHdr = m.SpotHdr;
+    // An expert asks at every wake-up and nearly always holds the lists already: copying the
+    // instruments' names again kept the lock, and the thread's caches, busy for nothing.
+    if (Data.Generation == m.Generation)
+        return;
     // Names and row-set handles only; the rows themselves stay shared.
-    Data.Streams = m.Streams;
+    Data = m;
 }
 
 void TCGStorage::GetHeaders(THeaders& FHdr, THeaders& OHdr, TSHeaders& SHdr) {

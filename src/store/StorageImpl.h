@@ -119,6 +119,8 @@ struct TCGStorage::Impl {
     std::array<TCount, TCGStorage::kOptionsRefTable + 1> TableChanges{};
 
     TMarketData MarData;
+    // After any change to MarData: a new generation, unique across stores.
+    void ListsChanged();
     // Per stream and table, alongside MarData.Streams[s].Tables[t].
     std::vector<std::vector<TTableFacts>> Facts;
     std::array<TTablePos, kKeyTableCount> KeyPos;

@@ -84,6 +84,9 @@ struct TMarketData {
     THeaders OptHdr;
     TSHeaders SpotHdr;
     std::vector<TStream> Streams;
+    // Which state of the store's lists this is (0: none): GetData copies them again only when
+    // they changed since, so a holder that changes its copy sets this back to 0.
+    std::uint64_t Generation = 0;
 };
 
 using TInt64Array = std::vector<std::int64_t>;

@@ -300,6 +300,9 @@ TEST_F(BookKeeperTest, RandomRunsEqualTheSumsOfTheLiveRows) {
             const TBookSnapshot s = Snap(isin);
             ASSERT_EQ(Levels(s.Bids), bids) << "step " << step << ", instrument " << isin;
             ASSERT_EQ(Levels(s.Asks), asks) << "step " << step << ", instrument " << isin;
+            // What the gate reads without a copy is what the copy shows.
+            ASSERT_EQ(Books.BestPrice(isin, false), s.BestBid()) << "step " << step;
+            ASSERT_EQ(Books.BestPrice(isin, true), s.BestAsk()) << "step " << step;
         }
     }
 }
@@ -333,6 +336,7 @@ TEST_F(BookKeeperTest, OwnRestingOrdersAreMarkedAtTheirLevelsByTheirLatestAction
 TEST_F(BookKeeperTest, StatusSaysWhetherTheBookStreamIsChosenAndDescribed) {
     Choose({"FORTS_TRADE_REPL", "FORTS_POS_REPL"});
     EXPECT_EQ(Snap().Status, TBookStatus::NotSubscribed);
+    EXPECT_EQ(Books.BestPrice(kIsin, true), std::nullopt);
     Choose(Names);
     EXPECT_EQ(Snap().Status, TBookStatus::Waiting);
     Open(kAggr);

@@ -137,6 +137,21 @@ TEST_F(HeadersTest, GetDataCopiesListsAndSharesRows) {
     Future(1, 100, "Si-6.25");
     const TTable& t = md.Streams[kRef].Tables[static_cast<std::size_t>(md.FutTpos)];
     EXPECT_EQ(Text(t.Values->Find(1), "isin"), "Si-6.25");
+
+    // The lists are copied again only once they changed: new headers, a stream described anew;
+    // another store's lists are never taken for this one's.
+    Store.GetData(md);
+    EXPECT_EQ(md.FutHdr[0].isin, "changed");
+    Store.BuildHeaders();
+    Store.GetData(md);
+    EXPECT_EQ(md.FutHdr[0].isin, "Si-6.25");
+    md.FutSPos = -1;
+    Open(kRef, Ref);
+    Store.GetData(md);
+    EXPECT_EQ(md.FutSPos, kRef);
+    TCGStorage other;
+    other.GetData(md);
+    EXPECT_TRUE(md.Streams.empty());
 }
 
 TEST(StoreCreate, StartsWithNoPositionsListsOrStreams) {
