@@ -47,6 +47,19 @@ inline void Prefetch(const void* p) noexcept {
 #endif
 }
 
+// Tells the processor this thread is waiting in a loop for another's write, so that it yields the
+// core's shared resources to the other hardware thread meanwhile; nothing where there is no such
+// instruction.
+inline void CpuRelax() noexcept {
+#if VORLEN_MSVC && (defined(_M_X64) || defined(_M_IX86))
+    _mm_pause();
+#elif VORLEN_GNU_BUILTINS && (defined(__x86_64__) || defined(__i386__))
+    __builtin_ia32_pause();
+#elif VORLEN_GNU_BUILTINS && defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 // Makes `p` look used to the optimiser, so that the computation producing it (a lookup whose
 // only use is a prefetch hint) is not dropped as dead.
 inline void KeepValue(const void* p) noexcept {
