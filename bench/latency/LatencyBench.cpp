@@ -37,9 +37,11 @@
 // instrument's price by a step, up and down in turn, every --move-ms: the background alone
 // changes one instrument's best prices only a few times a second.
 //
-//   bench_latency [--loops N] [--rate N] [--move-ms N] [--seconds N]
+//   bench_latency [--loops N] [--rate N] [--move-ms N] [--seconds N] [--stamps FILE]
 //       loops timed (default 2000), background events a second (default 5000), the pause
-//       between moves (default 10 ms), the longest the loops may take (default 180 s). Prints
+//       between moves (default 10 ms), the longest the loops may take (default 180 s), a file
+//       for each loop's stamps in CLOCK_MONOTONIC ns (to cut a `perf record -k mono` profile
+//       down to the loops' parts: tools/latency-profile.py ...). Prints
 //       tick_to_post_us_p50/p99, md_to_expert_us_p50/p99, the breakdown, the machine's load,
 //       and last "tick_to_post_vs_handoff_p50" and the p50 and p99 against their targets
 //       (30 and 200 us).
@@ -100,6 +102,8 @@ struct TLoop {
     // The expert thread's processor time at Wake and at Built: what of the strategy's part it
     // spent running rather than waiting (for a lock, or for a core).
     std::int64_t CpuWake = 0, CpuBuilt = 0;
+    // Stream-data messages the market-data thread handed over from the tick to its batch's end.
+    std::int64_t Batched = 0;
 };
 
 std::atomic<std::int32_t> gIsinId{0};
@@ -107,6 +111,7 @@ std::atomic<bool> gBusy{false};
 // The tick waiting for the expert, and the moment the expert's hook call for it began; 0: none.
 std::atomic<std::int64_t> gTick{0};
 std::atomic<std::int64_t> gApplied{0};
+std::atomic<std::int64_t> gBatched{0};
 // When the market-data thread let the store's lock go after the tick: the end of the batch the
 // tick's message was applied in (the expert's snapshot waits for it).
 std::atomic<std::int64_t> gReleased{0};
@@ -168,6 +173,10 @@ std::uint32_t CG_CALL StampBook(TTap::TListener& l, cg_conn_t* conn, cg_listener
     if (ours) {
         gApplied = NowNs();
         gReleased = 0;
+        gBatched = 1;
+    } else if (marketData && msg != nullptr && msg->type == CG_MSG_STREAM_CHANGED &&
+               gTick.load() != 0 && gReleased.load() == 0) {
+        gBatched.fetch_add(1, std::memory_order_relaxed);
     } else if (marketData && msg != nullptr && msg->type != CG_MSG_STREAM_CHANGED &&
                gTick.load() != 0 && gReleased.load() == 0) {
         gReleased = NowNs(); // any other message ends the batch before it is handled
@@ -213,7 +222,7 @@ std::uint32_t CG_CALL StampPost(cg_publisher_t* pub, cg_msg_t* msg, std::uint32_
         gTick = 0;
         std::lock_guard lock(gLock);
         gLoops.push_back({tick, gApplied.load(), gReleased.load(), wake, tBuilt, post, posted,
-                          gCpuWake, tCpuBuilt});
+                          gCpuWake, tCpuBuilt, gBatched.load()});
     }
     return rc;
 }
@@ -352,12 +361,17 @@ struct TOptions {
     int Rate = 5000;
     int Seconds = 180;
     int MoveMs = 10;
+    std::string Stamps; // where each loop's stamps go, if anywhere
 };
 
 TOptions Parse(int argc, char** argv) {
     TOptions o;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string_view a = argv[i];
+        if (a == "--stamps") {
+            o.Stamps = argv[i + 1];
+            continue;
+        }
         const int v = std::max(1, std::atoi(argv[i + 1]));
         if (a == "--loops")
             o.Loops = v;
@@ -516,6 +530,13 @@ int main(int argc, char** argv) {
         taken = gLoops;
     }
     const std::vector<double> wakes = gWakeUs;
+    if (!options.Stamps.empty()) {
+        std::ofstream out(options.Stamps);
+        out << "tick\tapplied\treleased\twake\tbuilt\tpost\tposted\n";
+        for (const TLoop& l : taken)
+            out << l.Tick << '\t' << l.Applied << '\t' << l.Released << '\t' << l.Wake << '\t'
+                << l.Built << '\t' << l.Post << '\t' << l.Posted << '\n';
+    }
 
     // The gate alone, on the order the strategy would send: the desk's check reads the replica
     // and asks the gate, as a post does, without posting.
@@ -568,6 +589,12 @@ int main(int argc, char** argv) {
                  [](const TLoop& l) { return l.Released >= l.Tick && l.Wake >= l.Released; });
     std::printf("loops with the batch's end seen: %zu\n", split.size());
     PrintPair("batch", Part(split, [](const TLoop& l) { return l.Released - l.Tick; }));
+    std::vector<double> batched;
+    batched.reserve(split.size());
+    for (const TLoop& l : split)
+        batched.push_back(static_cast<double>(l.Batched));
+    std::printf("batch_messages_p50: %.0f\nbatch_messages_p99: %.0f\n", Percentile(batched, 50),
+                Percentile(batched, 99));
     PrintPair("wake", Part(split, [](const TLoop& l) { return l.Wake - l.Released; }));
     PrintPair("strategy", Part(taken, [](const TLoop& l) { return l.Built - l.Wake; }));
     PrintPair("strategy_cpu", Part(taken, [](const TLoop& l) { return l.CpuBuilt - l.CpuWake; }));
