@@ -41,7 +41,7 @@
 //       loops timed (default 2000), background events a second (default 5000), the pause
 //       between moves (default 10 ms), the longest the loops may take (default 180 s), a file
 //       for each loop's stamps in CLOCK_MONOTONIC ns (to cut a `perf record -k mono` profile
-//       down to the loops' parts: tools/latency-profile.py ...). Prints
+//       down to the loops' parts with bench/latency/window_profile.py). Prints
 //       tick_to_post_us_p50/p99, md_to_expert_us_p50/p99, the breakdown, the machine's load,
 //       and last "tick_to_post_vs_handoff_p50" and the p50 and p99 against their targets
 //       (30 and 200 us).
