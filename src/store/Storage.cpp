@@ -426,6 +426,8 @@ void TCGStorage::ClearDeleted(std::int32_t idx, const void* ClDel, std::size_t s
             });
     }
     table->Rev = rev == std::numeric_limits<std::int64_t>::max() ? 0 : rev;
+    // The revision is in the copies of the lists that GetData hands out.
+    d.ListsChanged();
     if (FImpl->Observer != nullptr) // observer hook
         FImpl->Observer->OnDeletedCleared(idx, static_cast<std::int32_t>(clear.table_idx), rev);
 }
