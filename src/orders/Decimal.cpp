@@ -93,6 +93,10 @@ std::optional<TDecimal> ParseDecimal(std::string_view text, int maxScale) {
 std::optional<TDecimal> DecimalFromDouble(double value) {
     if (!std::isfinite(value) || std::fabs(value) > 1e17)
         return std::nullopt;
+    // Most prices a script computes are whole (a step of one): they need no digits written and
+    // read back, which on a strategy's tick came to a few microseconds of cold code.
+    if (value == std::trunc(value))
+        return TDecimal{static_cast<std::int64_t>(value), 0};
     // A double carries fifteen reliable significant digits; arithmetic in a script leaves noise
     // below them (100.1 - 0.01 is 100.08999999999999). Rounding there gives back the number the
     // trader meant, so that rounding to the step afterwards does not fall one step short.

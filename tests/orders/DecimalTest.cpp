@@ -52,6 +52,9 @@ TEST(DecimalTest, DoublesBecomeTheDecimalTheTraderMeant) {
         {1000000.1 - 0.01, "1000000.09"}, // noise well above the twelfth decimal
         {0.1 + 0.2, "0.3"},
         {-2.5, "-2.5"},
+        {91997.0, "91997"},
+        {-0.0, "0"},
+        {1e16, "10000000000000000"},
         {123456789.123, "123456789.123"},
         {1e-13, "0"},
         {1e18, "none"},
