@@ -27,6 +27,13 @@ namespace fs = std::filesystem;
 namespace hist = vorlen::history;
 
 constexpr std::int64_t kSecond = 1'000'000'000;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// A sanitizer's allocator pads every block and keeps freed ones back for a while: what is
+// resident says little of what the replay holds (the replica alone measured 91 or 160 MiB).
+constexpr bool kMemoryMeasured = false;
+#else
+constexpr bool kMemoryMeasured = true;
+#endif
 constexpr int kDayFrom = 10 * 3600, kDayTo = 18 * 3600 + 45 * 60;
 
 std::int64_t Moment(int secondsOfDay) {
@@ -150,7 +157,8 @@ TEST(ReplaySeek, AnywhereInABusyDayWithinASecondWhateverTheReplicasSize) {
     RecordProperty("replica_alone_MiB", std::to_string(replicaMiB));
     // Keyframes every 100 000 records of a day of millions, sharing what did not change: a
     // fraction over the replica, where copies of it would be several times its size.
-    EXPECT_LE(heldMiB, replicaMiB * 1.5 + 64);
+    if (kMemoryMeasured)
+        EXPECT_LE(heldMiB, replicaMiB * 1.5 + 64);
     // Back and forth, the day's end last: the largest replica and the furthest from its start.
     double worst = 0;
     for (const double part : {0.5, 0.1, 0.9, 0.3, 0.999}) {
