@@ -1,7 +1,5 @@
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <memory>
 
 namespace vorlen {
@@ -18,12 +16,6 @@ public:
 
     void Lock();
     void Unlock();
-    // Whether another thread is waiting to take it.
-    bool Contended() const { return FWaiting.load(std::memory_order_relaxed) != 0; }
-    // After Unlock: waits awake, up to `most`, until the threads that were waiting have taken
-    // it, so that a holder of a long run of short steps who lets it go between two of them does
-    // not take it straight back before them.
-    void HandOver(std::chrono::microseconds most) const;
     // For std::lock_guard / std::unique_lock.
     void lock() { Lock(); }
     void unlock() { Unlock(); }
@@ -31,8 +23,6 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> FSection;
-    // Takers that found it held and have not taken it yet.
-    std::atomic<unsigned> FWaiting{0};
 };
 
 // Holds a TMutex for the lifetime of the guard, so every path out releases it.

@@ -28,21 +28,18 @@ void TMutex::Lock() {
     std::mutex& m = FSection->Section;
     if (m.try_lock())
         return;
-    FWaiting.fetch_add(1, std::memory_order_relaxed);
     const auto until = std::chrono::steady_clock::now() + kSpin;
     for (unsigned i = 1;; ++i) {
         platform::CpuRelax();
         // The clock costs more than a look at the lock; neither is asked on every turn.
         if (i % 16 == 0) {
             if (m.try_lock())
+                return;
+            if (i % 256 == 0 && std::chrono::steady_clock::now() >= until)
                 break;
-            if (i % 256 == 0 && std::chrono::steady_clock::now() >= until) {
-                m.lock();
-                break;
-            }
         }
     }
-    FWaiting.fetch_sub(1, std::memory_order_relaxed);
+    m.lock();
 }
 
 void TMutex::Unlock() {

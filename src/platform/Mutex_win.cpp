@@ -18,11 +18,7 @@ TMutex::~TMutex() {
 }
 
 void TMutex::Lock() {
-    if (TryEnterCriticalSection(&FSection->Section))
-        return;
-    FWaiting.fetch_add(1, std::memory_order_relaxed);
     EnterCriticalSection(&FSection->Section);
-    FWaiting.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void TMutex::Unlock() {

@@ -221,19 +221,7 @@ void TCGStorage::TBatch::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStream
         FHeld = true;
     }
     ++FCount;
-    Impl& d = *FStore.FImpl;
-    d.Stage(Msg, strData);
-    if (FStore.FMutex.Contended()) [[unlikely]] {
-        // Someone waits for the store, most often an expert this batch woke: it is let in now
-        // rather than after the rest of the run (a futures move repricing its options is a
-        // hundred rows), but never amid the rows of an instrument an expert follows, whose book
-        // it would see half changed.
-        d.Flush();
-        if (!d.Followed(d.Fisin_id)) {
-            Release();
-            FStore.FMutex.HandOver(kHandOver);
-        }
-    }
+    FStore.FImpl->Stage(Msg, strData);
 }
 
 void TCGStorage::TBatch::Release() {

@@ -18,7 +18,6 @@
 #include "store/StoreRecords.h"
 
 #include <array>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -78,14 +77,10 @@ public:
     // want the lock: it calls Release first.
     // A message may be applied a little after the call that hands it over (the next ones' rows
     // are fetched meanwhile), but always before the lock is let go. Its bytes are copied, so
-    // neither they nor the listener's record need outlive the call. While another thread waits
-    // for the lock, the batch lets it in between two messages, except after a row of an
-    // instrument an expert follows (RegEvent), as its run may go on.
+    // neither they nor the listener's record need outlive the call.
     class TBatch {
     public:
         static constexpr unsigned kMessages = 256;
-        // The longest the feeding thread waits for a waiting reader to take the lock it let go.
-        static constexpr std::chrono::microseconds kHandOver{20};
         explicit TBatch(TCGStorage& store) : FStore(store) {}
         ~TBatch() {
             try {

@@ -294,14 +294,6 @@ struct TCGStorage::Impl {
         GridEvents[k].Set();
     }
 
-    // Whether an expert follows the instrument.
-    bool Followed(std::int32_t isin) const {
-        for (const auto& [key, event] : ListEvents)
-            if (key == isin)
-                return true;
-        return false;
-    }
-
     void WakeExperts() {
         for (const auto& [key, event] : ListEvents) {
             if (key == Fisin_id) {

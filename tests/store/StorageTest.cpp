@@ -1,12 +1,9 @@
 #include "store/StoreFixture.h"
 
 #include <algorithm>
-#include <chrono>
-#include <future>
 #include <limits>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace vorlen::test {
@@ -249,33 +246,6 @@ TEST_F(StorageTest, TwoExpertsOnOneInstrumentAreBothWokenUntilOneWithdraws) {
     Store.UnregEvent(7, Experts.Event(1));
     Send(kTrade, Order(1, 7));
     EXPECT_TRUE(Drain(Experts).empty());
-}
-
-TEST_F(StorageTest, ABatchLetsAWaitingReaderInOnceTheRowsAreNoFollowedInstruments) {
-    using namespace std::chrono_literals;
-    Store.RegEvent(7, Experts.Event(0));
-    const auto rows = RowsOf(kTrade, "orders_log");
-    TCGStorage::TBatch run(Store);
-    run.UpdStrMsg(Order(1, 7).Msg(), Lsn[kTrade]);
-    std::size_t seen = 0;
-    auto reader = std::async(std::launch::async, [&] {
-        const TCGStorage::TAccess access(Store);
-        seen = rows->Size();
-    });
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (!Store.Mutex().Contended() && std::chrono::steady_clock::now() < until)
-        std::this_thread::yield();
-    ASSERT_TRUE(Store.Mutex().Contended());
-    // The followed instrument's rows may go on: the reader waits.
-    run.UpdStrMsg(Order(2, 7).Msg(), Lsn[kTrade]);
-    EXPECT_EQ(reader.wait_for(20ms), std::future_status::timeout);
-    // Another instrument's row: the reader gets in with all three rows applied.
-    run.UpdStrMsg(Order(3, 8).Msg(), Lsn[kTrade]);
-    EXPECT_EQ(reader.wait_for(10s), std::future_status::ready);
-    EXPECT_EQ(seen, 3u);
-    run.UpdStrMsg(Order(4, 8).Msg(), Lsn[kTrade]);
-    run.Release();
-    EXPECT_EQ(rows->Size(), 4u);
 }
 
 TEST_F(StorageTest, MessagesOutsideTheDescribedTablesAreIgnored) {
