@@ -157,8 +157,9 @@ TEST(ReplaySeek, AnywhereInABusyDayWithinASecondWhateverTheReplicasSize) {
     RecordProperty("replica_alone_MiB", std::to_string(replicaMiB));
     // Keyframes every 100 000 records of a day of millions, sharing what did not change: a
     // fraction over the replica, where copies of it would be several times its size.
-    if (kMemoryMeasured)
+    if (kMemoryMeasured) {
         EXPECT_LE(heldMiB, replicaMiB * 1.5 + 64);
+    }
     // Back and forth, the day's end last: the largest replica and the furthest from its start.
     double worst = 0;
     for (const double part : {0.5, 0.1, 0.9, 0.3, 0.999}) {
