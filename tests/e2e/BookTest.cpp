@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 namespace vorlen::e2e {
 
@@ -104,12 +105,18 @@ protected:
     TBookSnapshot CheckSettled(std::int32_t isin,
                                const std::function<bool(const TBookSnapshot&)>& reached) {
         TBookSnapshot s;
+        TSide bids, asks;
+        // The book and the rows are read under two holds of the store's lock: a step's rows may
+        // still be arriving between them (a move is a run of rows), so both are read until they
+        // agree or the time is up; a book that never agrees with its rows fails below.
         const bool settled = Term->ServeUntil([&] {
             Books().Snapshot(isin, s);
-            return !s.Bids.empty() && !s.Asks.empty() && reached(s);
+            if (s.Bids.empty() || s.Asks.empty() || !reached(s))
+                return false;
+            std::tie(bids, asks) = Rows(isin);
+            return Side(s.Bids) == bids && Side(s.Asks) == asks;
         });
         EXPECT_TRUE(settled) << "isin " << isin;
-        const auto [bids, asks] = Rows(isin);
         const std::size_t depth = static_cast<std::size_t>(kDepthValues[GetParam()]);
         EXPECT_EQ(s.Status, TBookStatus::Live);
         EXPECT_EQ(s.Depth, static_cast<int>(depth));
