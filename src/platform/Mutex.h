@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 
 namespace vorlen {
@@ -20,9 +22,22 @@ public:
     void lock() { Lock(); }
     void unlock() { Unlock(); }
 
+    // Whether a taker waits awake for it at this moment: one that has it within moments of its
+    // release, where one asleep would be woken by the scheduler only much later.
+    bool Awaited() const { return FAwake.load(std::memory_order_relaxed) != 0; }
+    // After Unlock: waits, up to `most`, while a taker waiting awake has not taken it yet, so
+    // that a holder of a long run of short steps who lets it go between two of them does not
+    // take it straight back before that taker.
+    void HandOver(std::chrono::microseconds most) const;
+
 private:
+    // The system's lock: a try that never blocks, and a take that sleeps until it succeeds.
+    bool TryTake();
+    void Take();
+
     struct Impl;
     std::unique_ptr<Impl> FSection;
+    std::atomic<unsigned> FAwake{0};
 };
 
 // Holds a TMutex for the lifetime of the guard, so every path out releases it.

@@ -7,17 +7,20 @@ struct TMutex::Impl {
     CRITICAL_SECTION Section;
 };
 
+// No spin count of the system's own: TMutex::Lock waits awake itself before it sleeps.
 TMutex::TMutex() : FSection(std::make_unique<Impl>()) {
-    // A taker that finds it held spins a while before it sleeps, as on other systems: the
-    // store's lock is held for a batch of market data, tens of microseconds.
-    InitializeCriticalSectionAndSpinCount(&FSection->Section, 4000);
+    InitializeCriticalSection(&FSection->Section);
 }
 
 TMutex::~TMutex() {
     DeleteCriticalSection(&FSection->Section);
 }
 
-void TMutex::Lock() {
+bool TMutex::TryTake() {
+    return TryEnterCriticalSection(&FSection->Section) != 0;
+}
+
+void TMutex::Take() {
     EnterCriticalSection(&FSection->Section);
 }
 

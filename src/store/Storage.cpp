@@ -7,6 +7,7 @@
 #include <atomic>
 #include <limits>
 #include <string_view>
+#include <thread>
 
 namespace vorlen {
 
@@ -215,21 +216,55 @@ void TCGStorage::TBatch::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStream
     if (strData.TableDecs.empty() || strData.SchemType != CG_SCHEME_BIN)
         return;
     if (FCount == kMessages)
-        Release();
+        LetGo();
     if (!FHeld) {
         FStore.FMutex.Lock();
         FHeld = true;
     }
     ++FCount;
-    FStore.FImpl->Stage(Msg, strData);
+    Impl& d = *FStore.FImpl;
+    d.Stage(Msg, strData);
+    if (d.Woke) [[unlikely]] {
+        d.Woke = false;
+        FWoke = true;
+    }
+    if (FWoke && (!FYielded || FStore.FMutex.Awaited())) [[unlikely]]
+        LetExpertIn();
+}
+
+void TCGStorage::TBatch::LetExpertIn() {
+    Impl& d = *FStore.FImpl;
+    d.Flush();
+    // Its instrument's rows may go on: its book is let be seen only whole.
+    if (d.Followed(d.Fisin_id))
+        return;
+    LetGo();
+    if (!FYielded) {
+        // On a machine whose cores are all busy (this thread and the exchange's router, most
+        // often) the woken expert would not run before this thread sleeps again.
+        FYielded = true;
+        std::this_thread::yield();
+    } else {
+        FStore.FMutex.HandOver(kHandOver);
+    }
 }
 
 void TCGStorage::TBatch::Release() {
+    LetGo();
+    FWoke = FYielded = false;
+}
+
+void TCGStorage::TBatch::LetGo() {
     FCount = 0;
     if (!FHeld)
         return;
     FHeld = false;
     Impl& d = *FStore.FImpl;
+    // Whatever the messages applied last woke is this batch's to let in, not the next one's.
+    const auto woken = [&] {
+        FWoke = FWoke || d.Woke;
+        d.Woke = false;
+    };
     try {
         d.Flush();
         if (d.Observer != nullptr) // observer hook
@@ -247,11 +282,13 @@ void TCGStorage::TBatch::Release() {
             }
             d.Observer->OnRunApplied();
         }
+        woken();
         FStore.FMutex.Unlock();
         throw;
     }
     if (d.Observer != nullptr) // observer hook
         d.Observer->OnRunApplied();
+    woken();
     FStore.FMutex.Unlock();
 }
 

@@ -18,6 +18,7 @@
 #include "store/StoreRecords.h"
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -78,9 +79,16 @@ public:
     // A message may be applied a little after the call that hands it over (the next ones' rows
     // are fetched meanwhile), but always before the lock is let go. Its bytes are copied, so
     // neither they nor the listener's record need outlive the call.
+    // Once a message has woken an expert (RegEvent), the batch lets the lock go where the rows
+    // of the instruments experts follow end (a futures move is a dozen rows of its book, then a
+    // hundred of its options repriced): once, giving way to the woken thread, and then whenever
+    // a taker waits awake for it. A reader may so see a batch's other instruments half applied,
+    // as it may at the kMessages cut, but never a followed instrument's run of rows.
     class TBatch {
     public:
         static constexpr unsigned kMessages = 256;
+        // The longest the feeding thread waits for a taker waiting awake to take the lock.
+        static constexpr std::chrono::microseconds kHandOver{5};
         explicit TBatch(TCGStorage& store) : FStore(store) {}
         ~TBatch() {
             try {
@@ -98,9 +106,14 @@ public:
         void Release();
 
     private:
+        void LetExpertIn();
+        // Applies the messages still waiting and lets the lock go; the batch goes on.
+        void LetGo();
         TCGStorage& FStore;
         unsigned FCount = 0;
         bool FHeld = false;
+        bool FWoke = false;    // a message of this batch woke an expert
+        bool FYielded = false; // and this thread gave way once
     };
     void LNClearTables(std::int32_t idx);
     // `size` is the message's data size; a record shorter than cg_data_cleardeleted_t is ignored.

@@ -130,6 +130,8 @@ struct TCGStorage::Impl {
     std::vector<std::pair<std::int32_t, TEvent>> ListEvents;
     std::int32_t Fisin_id = 0;
     TEvent FEvent;
+    // An expert was woken since the feeding thread last looked (TBatch).
+    bool Woke = false;
     bool CLTFut = false;
     TStoreObserver* Observer = nullptr; // observer hook
     // A new row's follower bytes, until the row is inserted.
@@ -299,8 +301,16 @@ struct TCGStorage::Impl {
             if (key == Fisin_id) {
                 FEvent = event;
                 event.Set();
+                Woke = true;
             }
         }
+    }
+
+    bool Followed(std::int32_t isin) const {
+        for (const auto& [key, event] : ListEvents)
+            if (key == isin)
+                return true;
+        return false;
     }
 
     bool BuildFutures(const TRows& rows);

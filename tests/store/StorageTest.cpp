@@ -1,6 +1,8 @@
 #include "store/StoreFixture.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -246,6 +248,41 @@ TEST_F(StorageTest, TwoExpertsOnOneInstrumentAreBothWokenUntilOneWithdraws) {
     Store.UnregEvent(7, Experts.Event(1));
     Send(kTrade, Order(1, 7));
     EXPECT_TRUE(Drain(Experts).empty());
+}
+
+// A reader asking for the store mid-batch gets it only once a woken expert's instrument's rows
+// have ended, and from a batch that woke nobody only at its end.
+TEST_F(StorageTest, ABatchLetsReadersInWhereAWokenExpertsRowsEnd) {
+    using namespace std::chrono_literals;
+    Store.RegEvent(7, Experts.Event(0));
+    const auto rows = RowsOf(kTrade, "orders_log");
+    for (const std::int32_t followed : {8, 7}) {
+        SCOPED_TRACE(followed);
+        const std::size_t before = rows->Size();
+        const std::int64_t id = std::int64_t{10} * followed;
+        TCGStorage::TBatch run(Store);
+        run.UpdStrMsg(Order(id, 9).Msg(), Lsn[kTrade]);
+        std::size_t seen = 0;
+        auto reader = std::async(std::launch::async, [&] {
+            const TCGStorage::TAccess access(Store);
+            seen = rows->Size();
+        });
+        run.UpdStrMsg(Order(id + 1, followed).Msg(), Lsn[kTrade]);
+        run.UpdStrMsg(Order(id + 2, followed).Msg(), Lsn[kTrade]);
+        EXPECT_EQ(reader.wait_for(20ms), std::future_status::timeout);
+        run.UpdStrMsg(Order(id + 3, 9).Msg(), Lsn[kTrade]);
+        if (followed == 7) {
+            EXPECT_EQ(reader.wait_for(10s), std::future_status::ready);
+            EXPECT_EQ(seen, before + 4);
+        } else {
+            EXPECT_EQ(reader.wait_for(20ms), std::future_status::timeout);
+        }
+        run.UpdStrMsg(Order(id + 4, 9).Msg(), Lsn[kTrade]);
+        run.Release();
+        reader.get();
+        EXPECT_EQ(seen, before + (followed == 7 ? 4 : 5));
+        EXPECT_EQ(rows->Size(), before + 5);
+    }
 }
 
 TEST_F(StorageTest, MessagesOutsideTheDescribedTablesAreIgnored) {
