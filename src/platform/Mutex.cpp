@@ -35,13 +35,14 @@ void TMutex::Lock() {
     Take();
 }
 
-void TMutex::HandOver(std::chrono::microseconds most) const {
+bool TMutex::HandOver(std::chrono::microseconds most) const {
     const auto until = std::chrono::steady_clock::now() + most;
     for (unsigned i = 1; Awaited(); ++i) {
         platform::CpuRelax();
         if (i % 64 == 0 && std::chrono::steady_clock::now() >= until)
-            return;
+            return !Awaited();
     }
+    return true;
 }
 
 } // namespace vorlen

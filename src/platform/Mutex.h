@@ -27,8 +27,8 @@ public:
     bool Awaited() const { return FAwake.load(std::memory_order_relaxed) != 0; }
     // After Unlock: waits, up to `most`, while a taker waiting awake has not taken it yet, so
     // that a holder of a long run of short steps who lets it go between two of them does not
-    // take it straight back before that taker.
-    void HandOver(std::chrono::microseconds most) const;
+    // take it straight back before that taker. False when one was still waiting at the end.
+    bool HandOver(std::chrono::microseconds most) const;
 
 private:
     // The system's lock: a try that never blocks, and a take that sleeps until it succeeds.

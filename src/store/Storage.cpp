@@ -228,7 +228,7 @@ void TCGStorage::TBatch::UpdStrMsg(const cg_msg_streamdata_t& Msg, const TStream
         d.Woke = false;
         FWoke = true;
     }
-    if (FWoke && (!FYielded || FStore.FMutex.Awaited())) [[unlikely]]
+    if (FWoke && (!FYielded || (!FLate && FStore.FMutex.Awaited()))) [[unlikely]]
         LetExpertIn();
 }
 
@@ -244,14 +244,19 @@ void TCGStorage::TBatch::LetExpertIn() {
         // often) the woken expert would not run before this thread sleeps again.
         FYielded = true;
         std::this_thread::yield();
-    } else {
-        FStore.FMutex.HandOver(kHandOver);
     }
+    // A taker taken off its core while it waited would hold every later message up as long.
+    if (!FStore.FMutex.HandOver(kHandOver))
+        FLate = true;
 }
 
 void TCGStorage::TBatch::Release() {
+    // The next batch starts afresh, also after a failure here.
+    struct TAfresh {
+        TBatch& B;
+        ~TAfresh() { B.FWoke = B.FYielded = B.FLate = false; }
+    } afresh{*this};
     LetGo();
-    FWoke = FYielded = false;
 }
 
 void TCGStorage::TBatch::LetGo() {

@@ -83,7 +83,7 @@ public:
     // of the instruments experts follow end (a futures move is a dozen rows of its book, then a
     // hundred of its options repriced): once, giving way to the woken thread, and then whenever
     // a taker waits awake for it. A reader may so see a batch's other instruments half applied,
-    // as it may at the kMessages cut, but never a followed instrument's run of rows.
+    // as at the kMessages cut; a followed instrument's run of rows is cut only there.
     class TBatch {
     public:
         static constexpr unsigned kMessages = 256;
@@ -114,6 +114,7 @@ public:
         bool FHeld = false;
         bool FWoke = false;    // a message of this batch woke an expert
         bool FYielded = false; // and this thread gave way once
+        bool FLate = false;    // a taker was let in and did not take the lock in time
     };
     void LNClearTables(std::int32_t idx);
     // `size` is the message's data size; a record shorter than cg_data_cleardeleted_t is ignored.
