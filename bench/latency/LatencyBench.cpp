@@ -22,13 +22,14 @@
 // and an id cannot tell which message the expert woke for when several came at once.
 //
 // Breakdown per loop: apply (the terminal's listener callback for the tick's message: store and
-// books), batch (tick to the market-data thread letting the store's lock go at the end of the
-// batch that message came in: the expert's snapshot waits for it), wake (from there to the
-// expert's OnTick), strategy (OnTick to the order's message being built: Lua, the book, the
-// desk's reading of the replica and the gate; with the thread's processor time beside it),
-// build (filling the message) and the post call itself. Afterwards, with the market still and
-// warm caches, this thread times the pieces alone: the desk's Check on such an order (the gate
-// without posting), the expert's snapshot refresh and a copy of the book.
+// books), batch (tick to the end of the market-data thread's batch that message came in) and
+// wake (from there to the expert's OnTick) — split only in the loops whose expert woke after
+// the batch's end: most wake before it, the batch letting the store's lock go once the
+// instrument's rows are in —, strategy (OnTick to the order's message being built: Lua, the
+// book, the desk's reading of the replica and the gate), build (filling the message) and the
+// post call itself. Afterwards, with the market still and warm caches, this thread times the
+// pieces alone: the desk's Check on such an order (the gate without posting), the expert's
+// snapshot refresh and a copy of the book.
 //
 // Baseline, measured in the same run: a bare hand-off between two threads through the same
 // wake-up primitive (TEventSet) the store wakes an expert with.
@@ -37,11 +38,14 @@
 // instrument's price by a step, up and down in turn, every --move-ms: the background alone
 // changes one instrument's best prices only a few times a second.
 //
-//   bench_latency [--loops N] [--rate N] [--move-ms N] [--seconds N] [--stamps FILE]
+//   bench_latency [--loops N] [--rate N] [--move-ms N] [--seconds N] [--stamps FILE] [--cpu]
 //       loops timed (default 2000), background events a second (default 5000), the pause
 //       between moves (default 10 ms), the longest the loops may take (default 180 s), a file
 //       for each loop's stamps in CLOCK_MONOTONIC ns (to cut a `perf record -k mono` profile
-//       down to the loops' parts with bench/latency/window_profile.py). Prints
+//       down to the loops' parts with bench/latency/window_profile.py, or a scheduler trace
+//       to the slow loops with bench/latency/wake_tail.py), and --cpu for the expert thread's
+//       processor time in the strategy's part (strategy_cpu: read at the wake-up and when the
+//       message is built, a system call each inside the timed path, so only when asked). Prints
 //       tick_to_post_us_p50/p99, md_to_expert_us_p50/p99, the breakdown, the machine's load,
 //       and last "tick_to_post_vs_handoff_p50" and the p50 and p99 against their targets
 //       (30 and 200 us).
@@ -118,6 +122,7 @@ std::atomic<std::int64_t> gReleased{0};
 thread_local bool tMarketData = false;
 std::atomic<std::int64_t> gWake{0};
 std::int64_t gCpuWake = 0; // the expert's thread only
+bool gCpuProbe = false;    // --cpu
 std::atomic<std::uint64_t> gBookMessages{0}, gAdds{0}, gCancels{0}, gDropped{0};
 
 std::mutex gLock; // the samples
@@ -205,7 +210,8 @@ thread_local std::int64_t tCpuBuilt = 0;
 std::uint32_t CG_CALL StampMsgNew(cg_publisher_t* pub, std::uint32_t idType, const void* id,
                                   cg_msg_t** msg) {
     tBuilt = NowNs();
-    tCpuBuilt = ThreadCpuNs();
+    if (gCpuProbe)
+        tCpuBuilt = ThreadCpuNs();
     tAdd = idType == CG_KEY_NAME && std::string_view(static_cast<const char*>(id)) == "AddOrder";
     return gRealMsgNew(pub, idType, id, msg);
 }
@@ -237,12 +243,15 @@ public:
         gBusy = true;
         const std::int64_t tick = gTick.load();
         if (tick != 0) {
-            gCpuWake = ThreadCpuNs();
+            if (gCpuProbe)
+                gCpuWake = ThreadCpuNs();
             gWake = t;
+        }
+        FInner.OnTick();
+        if (tick != 0) {
             std::lock_guard lock(gLock);
             gWakeUs.push_back(static_cast<double>(t - tick) * 1e-3);
         }
-        FInner.OnTick();
         // A tick the strategy did not answer: the best levels stayed as they were.
         if (tick != 0 && gWake.exchange(0) != 0) {
             gTick = 0;
@@ -362,17 +371,25 @@ struct TOptions {
     int Seconds = 180;
     int MoveMs = 10;
     std::string Stamps; // where each loop's stamps go, if anywhere
+    bool Cpu = false;
 };
 
 TOptions Parse(int argc, char** argv) {
     TOptions o;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
-        if (a == "--stamps") {
-            o.Stamps = argv[i + 1];
+        if (a == "--cpu") {
+            o.Cpu = true;
             continue;
         }
-        const int v = std::max(1, std::atoi(argv[i + 1]));
+        if (i + 1 == argc)
+            break;
+        const char* value = argv[++i];
+        if (a == "--stamps") {
+            o.Stamps = value;
+            continue;
+        }
+        const int v = std::max(1, std::atoi(value));
         if (a == "--loops")
             o.Loops = v;
         else if (a == "--rate")
@@ -394,6 +411,7 @@ public:
 
 int main(int argc, char** argv) {
     const TOptions options = Parse(argc, argv);
+    gCpuProbe = options.Cpu;
     std::printf("load at start: %s\n", LoadAverage().c_str());
     const std::vector<double> handoff = HandOffs(2000);
 
@@ -597,7 +615,9 @@ int main(int argc, char** argv) {
                 Percentile(batched, 99));
     PrintPair("wake", Part(split, [](const TLoop& l) { return l.Wake - l.Released; }));
     PrintPair("strategy", Part(taken, [](const TLoop& l) { return l.Built - l.Wake; }));
-    PrintPair("strategy_cpu", Part(taken, [](const TLoop& l) { return l.CpuBuilt - l.CpuWake; }));
+    if (gCpuProbe)
+        PrintPair("strategy_cpu",
+                  Part(taken, [](const TLoop& l) { return l.CpuBuilt - l.CpuWake; }));
     PrintPair("build", Part(taken, [](const TLoop& l) { return l.Post - l.Built; }));
     PrintPair("post_call", Part(taken, [](const TLoop& l) { return l.Posted - l.Post; }));
     PrintPair("gate_check", gate);

@@ -35,7 +35,8 @@ def samples(stream):
             if head:
                 yield head[0], head[1], stack
             head, stack = None, []
-        elif not line[0].isspace():
+        elif not line.startswith('\t'):
+            # perf pads a short thread id with spaces; the stack's lines start with a tab.
             tid, when = line.split()[:2]
             head = (tid, int(round(float(when.rstrip(':')) * 1e9)))
             stack = []
