@@ -157,14 +157,14 @@ TEST_F(BacktestWindow, GivenUpHalfWayThenRunWholeShowsAndSavesTheReport) {
         EXPECT_EQ(errors[0].rfind(b.Error, 0), 0u) << errors[0];
     }
 
-    // A slow test: progress moves, the window answers, Cancel ends it with nothing to show.
+    // A slow test given up at once: Cancel ends it with nothing to show. Waiting for its progress
+    // first raced with its end: progress is told every 4 096 records, and a short recorded day
+    // had most of its calls behind it by then (the whole run below shows the progress).
     bt.StrategyEdit->setText(Script("slow.lua", kSlowScript));
     emit bt.StrategyEdit->editingFinished();
     bt.RunButton->click();
     ASSERT_TRUE(bt.Running());
     EXPECT_FALSE(bt.RunButton->isEnabled());
-    ASSERT_TRUE(WaitFor([&] { return bt.Progress->value() > 0; }, 120000));
-    EXPECT_TRUE(bt.Running()) << "over before it could be given up";
     bt.CancelButton->click();
     ASSERT_TRUE(WaitFor([&] { return !bt.Running(); }, 10000));
     EXPECT_EQ(bt.StatusLabel->text(), QStringLiteral("Тест прерван."));
